@@ -1,0 +1,20 @@
+// The quorvel program: saves an audio mixer's state to an XML document and
+// restores a mixer from one.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/run.h"
+
+int main(int argc, char** argv) {
+  try {
+    std::vector<std::string> args(argv, argv + argc);
+    return quorvel::run_program(args);
+  } catch (const std::exception& e) {
+    std::cerr << "quorvel: error: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "quorvel: error: unexpected failure\n";
+  }
+  return 1;
+}

@@ -1,0 +1,35 @@
+// Choosing the mixer back-end from the QUORVEL_MIXER environment variable.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/mixer.h"
+#include "platform/sim_mixer.h"
+
+namespace quorvel {
+
+inline constexpr const char* kMixerVariable = "QUORVEL_MIXER";
+
+struct SelectedMixer {
+  std::unique_ptr<MixerService> service;  // null: this machine has no mixer
+  SimMixer* sim = nullptr;                // set for a simulated device file
+  std::filesystem::path sim_path;
+};
+
+// `value` is the variable's value, or nothing when it is unset:
+//   unset       the platform's own mixer
+//   sim:PATH    the simulated device described by the mixer document PATH
+//   KIND:NAME   a named device of a platform back-end (alsa:NAME on Linux)
+// Returns false, with `error` naming the variable, the value and the reason,
+// when the value is not usable.
+bool select_mixer(const std::optional<std::string>& value, SelectedMixer& selected,
+                  std::string& error);
+
+// Writes a changed simulated device back to its file, through a temporary
+// file, as a mixer document of its present state.
+bool save_sim_device(SelectedMixer& selected, std::string& error);
+
+}  // namespace quorvel

@@ -1,0 +1,137 @@
+#include "app/run.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+
+#include "app/load_step.h"
+#include "app/mixer_select.h"
+#include "common/dom.h"
+#include "common/report.h"
+#include "docio/input_document.h"
+#include "docio/save.h"
+#include "platform/platform_mixer.h"
+#include "snapshot/snapshot.h"
+
+namespace quorvel {
+namespace {
+
+struct Options {
+  std::optional<std::string> file_name;
+  std::optional<std::string> output_name;
+  bool local = false;
+  bool url = false;
+  bool tree = false;
+};
+
+// Only the second character of an option counts. The output option takes
+// the next argument as its name unless there is none or it is an option;
+// then the default output name (if any) is used.
+Options parse_options(const std::vector<std::string>& args,
+                      const std::optional<std::string>& default_output_name) {
+  Options options;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.empty() || arg[0] != '-') {
+      options.file_name = to_wide_string(arg);
+      continue;
+    }
+    const char option = arg.size() > 1 ? arg[1] : '\0';
+    switch (option) {
+      case 'l': options.local = true; break;
+      case 'u': options.url = true; break;
+      case 't': options.tree = true; break;
+      case 'o':
+        if (i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != '-')) {
+          options.output_name = to_wide_string(args[++i]);
+        } else {
+          options.output_name = default_output_name;
+        }
+        break;
+      default: break;
+    }
+  }
+  return options;
+}
+
+}  // namespace
+
+void print_usage(const std::string& program_name) {
+  std::cerr << "\nUsage: " << program_name << " <options> [filename]\n"
+            << "Command Line Quorvel Utility Version 1.0\n"
+            << "Options are:\n\n"
+            << "  -url    <url>       Loads audio mixer XML document from specified URL\n"
+            << "  -local  <infile>    Loads audio mixer XML document from local file\n"
+            << "  -out    [outfile]   Saves audio mixer XML document to specified file.\n"
+            << "                      When no filename is specified, sound card name is used. \n"
+            << "\n";
+}
+
+int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
+  if (mixer == nullptr || mixer->device_count() == 0) {
+    show_message(kNoMixerText, kNoMixerTitle);
+    return 1;
+  }
+
+  InputDocument input;
+  pugi::xml_document snapshot;
+  std::optional<std::string> default_output_name;
+
+  // Each of these makes the exit status 1 whatever follows.
+  bool failed = false;
+  Status build_status = build_snapshot(snapshot, *mixer, default_output_name);
+  if (build_status != kOk) failed = true;
+
+  if (args.size() <= 1) {
+    print_usage(args.empty() ? std::string("quorvel") : args[0]);
+    return failed ? 1 : 0;
+  }
+
+  const Options options = parse_options(args, default_output_name);
+
+  bool load_attempted = false;
+  if (options.file_name) {
+    LoadStepResult loaded =
+        run_load_step(input, *options.file_name, options.local, options.url);
+    if (loaded.stop_run) return 1;
+    if (loaded.status != kOk) failed = true;
+    load_attempted = true;
+  }
+
+  if (options.tree) dump_tree(input.dom);
+
+  if (load_attempted) {
+    build_status = build_snapshot(snapshot, *mixer, default_output_name);
+    if (build_status != kOk) failed = true;
+  }
+
+  if (options.output_name && build_status == kOk) {
+    if (save_document(snapshot, *options.output_name) != kOk) {
+      std::cerr << kFileNotFound;
+      failed = true;
+    }
+  }
+  return failed ? 1 : 0;
+}
+
+int run_program(const std::vector<std::string>& args) {
+  const char* variable = std::getenv(kMixerVariable);
+  std::optional<std::string> value;
+  if (variable != nullptr) value = variable;
+
+  SelectedMixer selected;
+  std::string error;
+  if (!select_mixer(value, selected, error)) {
+    report_error(error);
+    return 1;
+  }
+  int status = run_sequence(args, selected.service.get());
+  if (!save_sim_device(selected, error)) {
+    report_error("cannot keep the simulated device's state in " + selected.sim_path.string() +
+                 ": " + error);
+    status = 1;
+  }
+  return status;
+}
+
+}  // namespace quorvel

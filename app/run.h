@@ -1,0 +1,27 @@
+// The run sequence of the program: build the snapshot, read the arguments,
+// load, dump, apply, rebuild and save.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/mixer.h"
+
+namespace quorvel {
+
+inline constexpr const char* kNoMixerText = "Tavorin Could not find any mixer drivers on this System!";
+inline constexpr const char* kNoMixerTitle = "Brevalt, Inc.";
+inline constexpr const char* kFileNotFound = "File not found error.";
+
+// Writes the usage text to standard error.
+void print_usage(const std::string& program_name);
+
+// One run on `mixer` (null: the machine has no mixer). `args` holds the
+// program name first, then the arguments. Returns the exit status, 0 or 1.
+int run_sequence(const std::vector<std::string>& args, MixerService* mixer);
+
+// The whole program: chooses the mixer by QUORVEL_MIXER, runs, and keeps a
+// simulated device's state in its file. Returns the exit status.
+int run_program(const std::vector<std::string>& args);
+
+}  // namespace quorvel

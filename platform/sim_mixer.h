@@ -1,0 +1,260 @@
+// The simulated mixer device: one device described by a mixer document (the
+// program's own file format) or built in code, served through the mixer
+// service interface like a careful real driver. It is the default device of
+// demos and the test bed of everything that talks to a mixer.
+//
+// Device file
+//   A mixer document in UTF-8 or UTF-16 (either byte order, with or without
+//   a byte order mark); a document the program saved is a valid device file.
+//   Numbers are read as the document writes them (signed decimal; unsigned
+//   quantities as the same 32 bits). Names are the first child of their
+//   element when that is text, else empty. Attributes the service computes
+//   (`destinations`, `connections`, `src_id`, `ch`) are not read.
+//
+// What the service reports
+//   - One device (number 0), named after the root's text (cut to 31 bytes).
+//   - Destination i, in document order: dwLineID = line_id, cChannels =
+//     channels, dwComponentType = component_type, cConnections = the number
+//     of its sources, cControls = the number of its controls.
+//   - Source j of destination i: dwLineID = j * 65536 + i, dwSource = j,
+//     cChannels = channels, dwComponentType = line_type.
+//   - Control: dwControlID = ctrl_id, dwControlType = ctrl_type, cSteps =
+//     steps, bounds = min and max. List controls (MUX, MIXER, MULTIPLESELECT,
+//     and SINGLESELECT when it has a list) carry ctrl::kFlagMultiple and
+//     cMultipleItems = their item count; other controls have no items.
+//   - Two lines or two controls with the same identifier make the device
+//     invalid.
+//
+// State
+//   A control holds one value per channel of its line: channel k starts as
+//   the (k+1)-th `value` child, else the first, else 0. A list control holds
+//   one value per item instead (its `selected`), the same for every channel.
+//
+// Values
+//   Reads and writes take cChannels 1 (the control as a whole: a read gives
+//   channel 0, a write sets every channel) or the line's channel count, and
+//   cMultipleItems 0 for a control without items or exactly its item count;
+//   else MMSYSERR_INVALPARAM. A list read gives cChannels copies of the item
+//   array; a list write takes the first copy. A write is all or nothing and
+//   gives MIXERR_INVALVALUE, changing nothing, when a value lies outside
+//   [min, max] (compared signed when min <= max as signed numbers, else
+//   unsigned), an item value is not 0 or 1, the control is a meter (read
+//   only), or a single-select list (MUX) would not have exactly one item
+//   selected.
+//
+// Test aids
+//   The state can be inspected by control id, every operation is counted,
+//   open handles are counted, and any operation can be made to fail with a
+//   chosen result (all calls, or those about one line or control).
+//   The service is not thread-safe.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/mixer.h"
+
+namespace quorvel {
+
+struct SimItem {
+  std::string name;
+  std::int32_t selected = 0;
+};
+
+struct SimControl {
+  std::uint32_t id = 0;
+  std::uint32_t type = 0;
+  std::string name;
+  std::uint32_t steps = 0;
+  std::int32_t min = 0;
+  std::int32_t max = 0;
+  // Per channel. May be shorter than the line's channel count: the mixer
+  // fills channel k from entry k, else entry 0, else 0.
+  std::vector<std::int32_t> values;
+  // A SINGLESELECT control has items only when `list` is set; MUX, MIXER and
+  // MULTIPLESELECT controls always do.
+  bool list = false;
+  std::vector<SimItem> items;
+};
+
+// Whether the control is served with items (and the multiple flag).
+bool sim_has_items(const SimControl& control);
+
+struct SimSource {
+  std::string name;
+  std::uint32_t channels = 2;
+  std::uint32_t line_type = kComponentSrcUndefined;
+  std::vector<SimControl> controls;
+};
+
+struct SimDestination {
+  std::string name;
+  std::uint32_t line_id = 0;
+  std::uint32_t channels = 2;
+  std::uint32_t component_type = kComponentDstSpeakers;
+  std::vector<SimControl> controls;
+  std::vector<SimSource> sources;
+};
+
+struct SimDevice {
+  std::string name;
+  std::vector<SimDestination> destinations;
+};
+
+// The line id of source `source` of destination `destination`.
+constexpr std::uint32_t sim_source_line_id(std::uint32_t destination, std::uint32_t source) {
+  return source * 65536u + destination;
+}
+
+// Builders for devices made in code.
+SimControl sim_control(std::uint32_t id, std::uint32_t type, std::string name,
+                       std::int32_t min, std::int32_t max, std::uint32_t steps,
+                       std::vector<std::int32_t> values = {});
+SimControl sim_list_control(std::uint32_t id, std::uint32_t type, std::string name,
+                            std::vector<SimItem> items);
+
+// A synthetic device of exactly `control_count` controls for benchmarks:
+// `destinations` destinations (line ids 0xFFFF0000 + i) of
+// `sources_per_destination` stereo sources each. Each destination's first
+// control is a MUX over its sources; the rest cycle through volume, mute,
+// bass, treble, pan and peak meter, spread evenly over all lines. Control
+// ids run from 1.
+SimDevice make_sim_device(std::size_t control_count, std::uint32_t destinations = 2,
+                          std::uint32_t sources_per_destination = 8);
+
+// Checks that no two lines and no two controls share an identifier.
+bool check_sim_device(const SimDevice& device, std::string& error);
+
+// Reads a device file (see above). On failure returns false and `error`
+// says why the file is not a valid device.
+bool load_sim_device(const std::filesystem::path& path, SimDevice& device, std::string& error);
+// The same, from a document already parsed.
+bool load_sim_device(const pugi::xml_document& document, SimDevice& device, std::string& error);
+
+enum class SimOp {
+  kDeviceCount,
+  kOpen,
+  kClose,
+  kDevCaps,
+  kLineInfo,
+  kLineControls,
+  kGetDetails,
+  kSetDetails,
+};
+inline constexpr std::size_t kSimOpCount = 8;
+
+class SimMixer : public MixerService {
+ public:
+  // Serves `device` as device 0. Identifiers should be unique (see
+  // check_sim_device); where they are not, the first line or control with
+  // an id is the one found by it. `source_path` is the file it came from.
+  explicit SimMixer(SimDevice device, std::filesystem::path source_path = {});
+  ~SimMixer() override = default;
+  SimMixer(const SimMixer&) = delete;
+  SimMixer& operator=(const SimMixer&) = delete;
+
+  // Loads a device file; null with `error` set when it is not valid.
+  static std::unique_ptr<SimMixer> from_file(const std::filesystem::path& path,
+                                             std::string& error);
+
+  unsigned device_count() override;
+  MixerResult open(unsigned device, MixerHandle& out) override;
+  MixerResult get_dev_caps(const MixerHandle& handle, MixerCaps& caps) override;
+  MixerResult get_line_info(const MixerHandle& handle, MixerLine& line,
+                            LineQuery query) override;
+  MixerResult get_line_controls(const MixerHandle& handle, MixerLineControls& controls,
+                                ControlsQuery query) override;
+  MixerResult get_control_details(const MixerHandle& handle, MixerControlDetails& details,
+                                  DetailsQuery query) override;
+  MixerResult set_control_details(const MixerHandle& handle,
+                                  const MixerControlDetails& details) override;
+
+  // True once a write has changed a value.
+  bool changed() const { return changed_; }
+  // The device file this device was loaded from; empty when built in code.
+  const std::filesystem::path& source_path() const { return source_path_; }
+
+  // The device with its present state (channel values filled to the line's
+  // channel count).
+  const SimDevice& device() const { return device_; }
+  // A control by id, or null. Changing values through it bypasses changed().
+  const SimControl* control(std::uint32_t id) const;
+  SimControl* control(std::uint32_t id);
+  // The present values of a control: per channel, or per item for a list
+  // control. Empty for an unknown id.
+  std::vector<std::int32_t> values(std::uint32_t control_id) const;
+
+  // Calls made of each operation (failed ones included), and handles open.
+  std::size_t calls(SimOp op) const { return calls_[static_cast<std::size_t>(op)]; }
+  void reset_calls() { calls_.fill(0); }
+  std::size_t open_handles() const { return handles_.size(); }
+
+  // Makes the next `count` calls of `op` (every call when count is negative)
+  // return `code` without doing anything. A failing device_count() reports
+  // 0 devices; a failing close leaves the handle open.
+  void fail_next(SimOp op, MixerResult code, int count = -1);
+  // The same for calls about one line or control only: the line asked for
+  // (kLineInfo, kLineControls; for a control-by-id query, the control's
+  // line) or the control (kGetDetails, kSetDetails). Checked after the call
+  // has found its line or control.
+  void fail_on(SimOp op, std::uint32_t id, MixerResult code, int count = -1);
+  void clear_failures();
+
+ protected:
+  MixerResult close(std::uintptr_t handle) override;
+
+ private:
+  struct LineRef {
+    std::uint32_t destination = 0;
+    std::int64_t source = -1;  // -1: the destination itself
+  };
+  struct ControlRef {
+    std::size_t line = 0;     // index into lines_
+    std::size_t control = 0;  // index into the line's controls
+  };
+  struct Failure {
+    SimOp op;
+    bool any_id;
+    std::uint32_t id;
+    MixerResult code;
+    int remaining;  // negative: unlimited
+  };
+
+  bool injected(SimOp op, MixerResult& code);
+  bool injected_for(SimOp op, std::uint32_t id, MixerResult& code);
+  bool take_failure(SimOp op, bool any_id, std::uint32_t id, MixerResult& code);
+  bool is_open(const MixerHandle& handle) const;
+  MixerResult begin(SimOp op, const MixerHandle& handle);
+
+  std::uint32_t line_id(const LineRef& ref) const;
+  std::uint32_t line_channels(const LineRef& ref) const;
+  std::uint32_t line_connections(const LineRef& ref) const;
+  const std::vector<SimControl>& line_controls(const LineRef& ref) const;
+  std::vector<SimControl>& line_controls(const LineRef& ref);
+  void fill_line(const LineRef& ref, MixerLine& line) const;
+  void fill_control(const SimControl& control, MixerControl& out) const;
+  MixerResult check_shape(const SimControl& control, const LineRef& line,
+                          const MixerControlDetails& details) const;
+
+  SimDevice device_;
+  std::filesystem::path source_path_;
+  std::vector<LineRef> lines_;               // destination, its sources, next ...
+  std::vector<std::size_t> destination_line_;  // index in lines_ of each destination
+  std::unordered_map<std::uint32_t, std::size_t> line_index_;
+  std::unordered_map<std::uint32_t, ControlRef> control_index_;
+  std::unordered_set<std::uintptr_t> handles_;
+  std::array<std::size_t, kSimOpCount> calls_{};
+  std::vector<Failure> failures_;
+  bool changed_ = false;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,24 @@
+// Conversions between the program's internal text (UTF-8, as the XML DOM
+// holds it) and the platform's 8-bit text: mixer names and file names in the
+// system code page, and what the console expects.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// Text in the system code page to UTF-8. Linux already speaks UTF-8.
+std::string system_to_utf8(std::string_view text);
+
+// UTF-8 to the encoding the console expects.
+std::string utf8_to_console(std::string_view text);
+
+// A file path named by UTF-8 text.
+inline std::filesystem::path path_from_utf8(std::string_view text) {
+  return std::filesystem::path(
+      std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+}  // namespace quorvel

@@ -1,0 +1,37 @@
+// The mixer document: element and attribute names and the template every
+// snapshot starts from.
+#pragma once
+
+namespace quorvel::doc {
+
+inline constexpr const char* kTemplate =
+    "<?xml version=\"1.0\" encoding=\"UTF-16\"?><!--Brevalt Corvane 1.0 -->"
+    "<!DOCTYPE audio_mixer SYSTEM \"audio_mixer.dtd\">"
+    "<audio_mixer id=\"0\" destinations=\"0\"></audio_mixer>";
+
+inline constexpr const char* kAudioMixer = "audio_mixer";
+inline constexpr const char* kDestination = "destination";
+inline constexpr const char* kSource = "source";
+inline constexpr const char* kLineControl = "line_control";
+inline constexpr const char* kValue = "value";
+inline constexpr const char* kMuxList = "mux_list";
+inline constexpr const char* kMixerList = "mixer_list";
+inline constexpr const char* kItem = "item";
+
+inline constexpr const char* kId = "id";
+inline constexpr const char* kDestinations = "destinations";
+inline constexpr const char* kLineId = "line_id";
+inline constexpr const char* kChannels = "channels";
+inline constexpr const char* kConnections = "connections";
+inline constexpr const char* kComponentType = "component_type";
+inline constexpr const char* kSrcId = "src_id";
+inline constexpr const char* kLineType = "line_type";
+inline constexpr const char* kCtrlId = "ctrl_id";
+inline constexpr const char* kCtrlType = "ctrl_type";
+inline constexpr const char* kSteps = "steps";
+inline constexpr const char* kMin = "min";
+inline constexpr const char* kMax = "max";
+inline constexpr const char* kCh = "ch";
+inline constexpr const char* kSelected = "selected";
+
+}  // namespace quorvel::doc

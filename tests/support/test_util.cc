@@ -1,0 +1,99 @@
+#include "support/test_util.h"
+
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <stdexcept>
+
+namespace quorvel::testing {
+
+TempDir::TempDir() {
+  std::random_device random;
+  auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto candidate = base / ("quorvel-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+CaptureStream::CaptureStream(std::ostream& stream)
+    : stream_(stream), saved_(stream.rdbuf(buffer_.rdbuf())) {}
+
+CaptureStream::~CaptureStream() { stream_.rdbuf(saved_); }
+
+std::filesystem::path quorvel_binary() { return QUORVEL_BINARY; }
+std::filesystem::path source_dir() { return QUORVEL_SOURCE_DIR; }
+
+ProgramResult run_quorvel(const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env,
+                          const std::filesystem::path& cwd) {
+  std::vector<std::string> argv{quorvel_binary().string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::map<std::string, std::string> full_env = env;
+  full_env.try_emplace("QUORVEL_MIXER", "");
+  return run_command(argv, full_env, cwd);
+}
+
+std::string utf16le_to_utf8(const std::string& bytes) {
+  std::size_t i = 0;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    i = 2;
+  }
+  std::string out;
+  auto unit = [&](std::size_t at) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[at]) |
+                                 (static_cast<unsigned char>(bytes[at + 1]) << 8));
+  };
+  while (i + 1 < bytes.size()) {
+    char32_t c = unit(i);
+    i += 2;
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < bytes.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i) - 0xDC00);
+      i += 2;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace quorvel::testing

@@ -1,0 +1,72 @@
+// Helpers shared by the tests: temporary folders, files, captured console
+// streams, and running the real program.
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quorvel::testing {
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+// Redirects a stream (std::cout or std::cerr) into a string while alive.
+class CaptureStream {
+ public:
+  explicit CaptureStream(std::ostream& stream);
+  ~CaptureStream();
+  CaptureStream(const CaptureStream&) = delete;
+  CaptureStream& operator=(const CaptureStream&) = delete;
+  std::string text() const { return buffer_.str(); }
+
+ private:
+  std::ostream& stream_;
+  std::streambuf* saved_;
+  std::ostringstream buffer_;
+};
+
+struct ProgramResult {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the built quorvel program with `args` (not counting the program
+// name), in `cwd` when given. `env` entries are set for the child; an entry
+// with an empty value is removed from its environment. QUORVEL_MIXER is
+// removed unless `env` sets it.
+ProgramResult run_quorvel(const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env = {},
+                          const std::filesystem::path& cwd = {});
+
+// Runs any program (looked up on PATH) the same way.
+ProgramResult run_command(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& env = {},
+                          const std::filesystem::path& cwd = {});
+
+// Path of the built program and of the source tree.
+std::filesystem::path quorvel_binary();
+std::filesystem::path source_dir();
+
+// UTF-16 LE bytes (with or without a byte order mark) as UTF-8.
+std::string utf16le_to_utf8(const std::string& bytes);
+
+}  // namespace quorvel::testing
