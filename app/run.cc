@@ -6,6 +6,7 @@
 
 #include "app/load_step.h"
 #include "app/mixer_select.h"
+#include "apply/reconcile.h"
 #include "common/dom.h"
 #include "common/report.h"
 #include "docio/input_document.h"
@@ -101,6 +102,9 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   if (options.tree) dump_tree(input.dom);
 
   if (load_attempted) {
+    ApplyReport report;
+    reconcile_documents(input.dom, snapshot, *mixer, report);
+    if (report.reported > 0) failed = true;
     build_status = build_snapshot(snapshot, *mixer, default_output_name);
     if (build_status != kOk) failed = true;
   }

@@ -1,0 +1,43 @@
+// Reconciling a loaded mixer document with the snapshot of the present
+// mixer, and applying what remains.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <vector>
+
+#include "apply/apply.h"
+#include "common/status.h"
+#include "platform/mixer.h"
+
+namespace quorvel {
+
+// The nodes of a first list that found a partner in a second list, each
+// with its partner (remaining[i] pairs with partners[i]).
+struct PrunedList {
+  std::vector<pugi::xml_node> remaining;
+  std::vector<pugi::xml_node> partners;
+};
+
+// Pairs the element nodes of `first` with those of `second` by key text (the
+// text of the key attribute chosen by the element's name: id, component_type,
+// line_type or ctrl_type), compared as exact strings, by occurrence: the n-th
+// first-list node with key text K pairs with the n-th second-list node with
+// key text K, counting only nodes that have the key attribute. A node without
+// a partner is removed from its document with everything below it; a node
+// that is not an element or lacks its key attribute stays, without a
+// partner. A paired line_control takes its partner's ctrl_id. `second` is
+// never changed.
+PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
+                          const std::vector<pugi::xml_node>& second);
+
+// Reduces `input` to the destinations, sources and line controls that the
+// mixer described by `snapshot` has, gives every remaining control the
+// identifier of its counterpart, and applies the values: the controls of
+// each source, source by source, then the destination-level controls of all
+// destinations in one list. Returns kOk; what applying ran into is added to
+// `report`.
+Status reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
+                           MixerService& mixer, ApplyReport& report);
+
+}  // namespace quorvel
