@@ -3,17 +3,21 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 namespace quorvel {
 namespace {
 
+// A short name in the target's folder, so that a target whose name is as
+// long as the file system allows still gets a temporary file beside it.
 std::filesystem::path temporary_name_for(const std::filesystem::path& target) {
   static std::atomic<unsigned> counter{0};
-  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  std::filesystem::path name = target;
-  name += ".tmp" + std::to_string(stamp) + "-" + std::to_string(counter++);
-  return name;
+  static const unsigned process_tag = std::random_device{}();
+  auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+  std::string name = ".quorvel-" + std::to_string(process_tag) + "-" + std::to_string(stamp) +
+                     "-" + std::to_string(counter++) + ".tmp";
+  return target.parent_path() / name;
 }
 
 }  // namespace
