@@ -131,7 +131,8 @@ void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
       continue;
     }
     values.emplace_back(static_cast<std::uint32_t>(position), *value);
-    described += (described.empty() ? "" : " ") + std::to_string(*value);
+    if (!described.empty()) described += ' ';
+    described += std::to_string(*value);
   }
   if (values.empty()) return;
   MixerResult result = set_list_item(handle, id, values);
@@ -253,7 +254,8 @@ int apply_line_controls(const std::vector<pugi::xml_node>& controls, MixerServic
         if (!value) continue;
         second = *value;
       }
-      described += " " + std::to_string(second);
+      described += ' ';
+      described += std::to_string(second);
       written = set_channel_pair(handle, control_id, *first, second);
     }
     if (written != MMSYSERR_NOERROR) say(refused("the value " + described, written));

@@ -89,10 +89,12 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
   return result;
 }
 
-Status reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
-                           MixerService& mixer, ApplyReport& report) {
+std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& input,
+                                                        pugi::xml_document& snapshot,
+                                                        ApplyReport& report) {
+  std::vector<std::vector<pugi::xml_node>> lists;
   // A snapshot root without a partner in the input leaves the snapshot
-  // without destinations, so nothing of the input is applied.
+  // without destinations, so nothing of the input remains.
   prune_unpaired(select_nodes(snapshot, Pattern::kRoot), select_nodes(input, Pattern::kRoot));
 
   PrunedList destinations = prune_unpaired(select_nodes(input, Pattern::kDestinations),
@@ -116,16 +118,24 @@ Status reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapsh
       PrunedList controls =
           prune_unpaired(select_nodes(sources.remaining[j], Pattern::kLineControls),
                          select_nodes(sources.partners[j], Pattern::kLineControls));
-      apply_line_controls(controls.remaining, mixer, report);
+      lists.push_back(std::move(controls.remaining));
     }
-    // Destination-level controls pair within their own destination and are
-    // applied after every source, all destinations in one list.
+    // Destination-level controls pair within their own destination and go
+    // last, all destinations in one list.
     PrunedList controls = prune_unpaired(select_nodes(destination, Pattern::kLineControlChildren),
                                          select_nodes(partner, Pattern::kLineControlChildren));
     destination_controls.insert(destination_controls.end(), controls.remaining.begin(),
                                 controls.remaining.end());
   }
-  apply_line_controls(destination_controls, mixer, report);
+  lists.push_back(std::move(destination_controls));
+  return lists;
+}
+
+Status reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
+                           MixerService& mixer, ApplyReport& report) {
+  for (const auto& controls : pair_documents(input, snapshot, report)) {
+    apply_line_controls(controls, mixer, report);
+  }
   return kOk;
 }
 

@@ -32,6 +32,15 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
                           const std::vector<pugi::xml_node>& second);
 
 // Reduces `input` to the destinations, sources and line controls that the
+// mixer described by `snapshot` has, and gives every remaining control the
+// identifier of its counterpart. Returns the lists of controls to apply, in
+// order: the controls of each source, source by source, then the
+// destination-level controls of all destinations.
+std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& input,
+                                                        pugi::xml_document& snapshot,
+                                                        ApplyReport& report);
+
+// Reduces `input` to the destinations, sources and line controls that the
 // mixer described by `snapshot` has, gives every remaining control the
 // identifier of its counterpart, and applies the values: the controls of
 // each source, source by source, then the destination-level controls of all

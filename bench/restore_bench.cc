@@ -1,0 +1,69 @@
+// Snapshot, reconciliation and applying on simulated devices of 1,000 to
+// 100,000 controls, each timed on its own.
+#include <benchmark/benchmark.h>
+
+#include "apply/apply.h"
+#include "apply/reconcile.h"
+#include "platform/sim_mixer.h"
+#include "platform/xml_dom.h"
+#include "snapshot/snapshot.h"
+
+namespace quorvel {
+namespace {
+
+struct Fixture {
+  explicit Fixture(std::size_t controls)
+      : mixer(make_sim_device(controls, 4, static_cast<std::uint32_t>(controls / 400 + 2))) {
+    std::optional<std::string> name;
+    build_snapshot(saved, mixer, name);
+  }
+  SimMixer mixer;
+  pugi::xml_document saved;
+};
+
+void BM_Snapshot(benchmark::State& state) {
+  Fixture fixture(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    pugi::xml_document document;
+    std::optional<std::string> name;
+    benchmark::DoNotOptimize(build_snapshot(document, fixture.mixer, name));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_Reconcile(benchmark::State& state) {
+  Fixture fixture(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    pugi::xml_document input;
+    input.reset(fixture.saved);
+    pugi::xml_document snapshot;
+    snapshot.reset(fixture.saved);
+    ApplyReport report;
+    state.ResumeTiming();
+    auto lists = pair_documents(input, snapshot, report);
+    benchmark::DoNotOptimize(lists);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_Apply(benchmark::State& state) {
+  Fixture fixture(static_cast<std::size_t>(state.range(0)));
+  pugi::xml_document input;
+  input.reset(fixture.saved);
+  pugi::xml_document snapshot;
+  snapshot.reset(fixture.saved);
+  ApplyReport report;
+  auto lists = pair_documents(input, snapshot, report);
+  for (auto _ : state) {
+    for (const auto& controls : lists) apply_line_controls(controls, fixture.mixer, report);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_Snapshot)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Reconcile)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Apply)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quorvel
