@@ -41,8 +41,9 @@ void write_file(const std::filesystem::path& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-CaptureStream::CaptureStream(std::ostream& stream)
-    : stream_(stream), saved_(stream.rdbuf(buffer_.rdbuf())) {}
+CaptureStream::CaptureStream(std::ostream& stream) : stream_(stream), saved_(nullptr) {
+  saved_ = stream_.rdbuf(buffer_.rdbuf());
+}
 
 CaptureStream::~CaptureStream() { stream_.rdbuf(saved_); }
 
