@@ -18,7 +18,7 @@ namespace quorvel {
 namespace {
 
 struct Options {
-  std::optional<std::string> file_name;
+  std::optional<std::string> file_name;  // as given, in the system code page
   std::optional<std::string> output_name;
   bool local = false;
   bool url = false;
@@ -34,7 +34,7 @@ Options parse_options(const std::vector<std::string>& args,
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg.empty() || arg[0] != '-') {
-      options.file_name = to_wide_string(arg);
+      options.file_name = arg;
       continue;
     }
     const char option = arg.size() > 1 ? arg[1] : '\0';
