@@ -6,63 +6,12 @@
 #include "common/number_text.h"
 #include "common/report.h"
 #include "platform/xml_dom.h"
+#include "snapshot/control_kind.h"
 #include "snapshot/format.h"
 #include "snapshot/snapshot.h"
 
 namespace quorvel {
 namespace {
-
-// How a control type is written.
-enum class WriteKind {
-  kNothing,      // custom controls, meters, multiple-select lists
-  kUniform,      // one value for the control as a whole
-  kPerChannel,   // two values per channel; one value for the whole control
-  kChannelPair,  // two values per channel; one value goes to both channels
-  kList,         // the selection of a MUX or MIXER list
-  kUnknown,      // a type the program does not know
-};
-
-WriteKind write_kind(std::uint32_t type) {
-  switch (type) {
-    case ctrl::kCustom:
-    case ctrl::kBooleanMeter:
-    case ctrl::kSignedMeter:
-    case ctrl::kPeakMeter:
-    case ctrl::kUnsignedMeter:
-    case ctrl::kMultipleSelect:
-      return WriteKind::kNothing;
-    case ctrl::kBoolean:
-    case ctrl::kOnOff:
-    case ctrl::kMute:
-    case ctrl::kMono:
-    case ctrl::kLoudness:
-    case ctrl::kStereoEnh:
-    case ctrl::kButton:
-    case ctrl::kSigned:
-    case ctrl::kUnsigned:
-    case ctrl::kDecibels:
-    case ctrl::kPercent:
-    case ctrl::kQSoundPan:
-    case ctrl::kEqualizer:
-    case ctrl::kMicroTime:
-    case ctrl::kMilliTime:
-    case ctrl::kSingleSelect:
-      return WriteKind::kUniform;
-    case ctrl::kSlider:
-    case ctrl::kPan:
-    case ctrl::kBass:
-    case ctrl::kTreble:
-      return WriteKind::kPerChannel;
-    case ctrl::kFader:
-    case ctrl::kVolume:
-      return WriteKind::kChannelPair;
-    case ctrl::kMux:
-    case ctrl::kMixer:
-      return WriteKind::kList;
-    default:
-      return WriteKind::kUnknown;
-  }
-}
 
 // The node's text: its own value for a text node, else its text content.
 std::string text_of(pugi::xml_node node) {
@@ -144,12 +93,7 @@ void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
 MixerResult set_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
                               std::int32_t value) {
   std::int32_t slot = 0;
-  MixerControlDetails details;
-  details.dwControlID = control_id;
-  details.cChannels = 1;
-  details.cMultipleItems = 0;
-  details.cbDetails = sizeof slot;
-  details.paDetails = &slot;
+  MixerControlDetails details = value_details(control_id, 1, 0, &slot);
   MixerResult result =
       handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
   if (result != MMSYSERR_NOERROR) return result;
@@ -164,12 +108,7 @@ MixerResult set_channel_pair(const MixerHandle& handle, std::uint32_t control_id
   if (result != MMSYSERR_NOERROR) return result;
   if (line.cChannels == 0) return MMSYSERR_INVALPARAM;
   std::vector<std::int32_t> slots(line.cChannels, 0);
-  MixerControlDetails details;
-  details.dwControlID = control_id;
-  details.cChannels = line.cChannels;
-  details.cMultipleItems = 0;
-  details.cbDetails = sizeof(std::int32_t);
-  details.paDetails = slots.data();
+  MixerControlDetails details = value_details(control_id, line.cChannels, 0, slots.data());
   result = handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
   if (result != MMSYSERR_NOERROR) return result;
   slots[0] = first;
@@ -187,12 +126,7 @@ MixerResult set_list_item(const MixerHandle& handle, std::uint32_t control_id,
   for (const auto& item : items) any_in_range = any_in_range || item.first < count;
   if (!any_in_range) return MMSYSERR_NOERROR;
   std::vector<std::int32_t> slots(count, 0);
-  MixerControlDetails details;
-  details.dwControlID = control_id;
-  details.cChannels = 1;
-  details.cMultipleItems = count;
-  details.cbDetails = sizeof(std::int32_t);
-  details.paDetails = slots.data();
+  MixerControlDetails details = value_details(control_id, 1, count, slots.data());
   result = handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
   if (result != MMSYSERR_NOERROR) return result;
   for (const auto& [position, value] : items) {

@@ -67,6 +67,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // The result codes keep the platform's names. The Windows headers define the
 // same names as macros, so they are defined here only where those headers
@@ -215,6 +216,19 @@ struct MixerControlDetails {
   void* paDetails = nullptr;
 };
 
+// A details record for reading or writing `channels` (times `items`, when
+// non-zero) 32-bit values of a control through `slots`.
+inline MixerControlDetails value_details(std::uint32_t control_id, std::uint32_t channels,
+                                         std::uint32_t items, std::int32_t* slots) {
+  MixerControlDetails details;
+  details.dwControlID = control_id;
+  details.cChannels = channels;
+  details.cMultipleItems = items;
+  details.cbDetails = sizeof(std::int32_t);
+  details.paDetails = slots;
+  return details;
+}
+
 // Name of one item of a list control (MIXERCONTROLDETAILS_LISTTEXTA).
 struct ListText {
   std::uint32_t dwParam1 = 0;
@@ -273,15 +287,22 @@ class MixerService {
   virtual MixerResult close(std::uintptr_t handle) = 0;
 };
 
-// Copies UTF-8 `text` into a fixed name field, cut to fit with its
-// terminator; a cut never splits a character.
+// Copies UTF-8 `text` into a fixed name field as the platform's 8-bit text
+// (the system code page on Windows, UTF-8 elsewhere), cut to fit with its
+// terminator. The cut is made on the UTF-8 text and never splits a
+// character, so a name comes out the same on every platform.
+std::string utf8_to_system(std::string_view text);  // platform/text_encoding.h
+
 template <std::size_t N>
 void copy_name(char (&field)[N], const std::string& text) {
   std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
   if (n < text.size()) {
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   }
-  text.copy(field, n);
+  // A character never takes more bytes in a code page than in UTF-8.
+  const std::string native = utf8_to_system(std::string_view(text).substr(0, n));
+  n = native.size() < N - 1 ? native.size() : N - 1;
+  native.copy(field, n);
   field[n] = '\0';
 }
 

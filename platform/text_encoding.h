@@ -12,6 +12,10 @@ namespace quorvel {
 // Text in the system code page to UTF-8. Linux already speaks UTF-8.
 std::string system_to_utf8(std::string_view text);
 
+// UTF-8 to the system code page; a character the code page lacks becomes
+// the code page's default character. Linux: unchanged.
+std::string utf8_to_system(std::string_view text);
+
 // UTF-8 to the encoding the console expects.
 std::string utf8_to_console(std::string_view text);
 

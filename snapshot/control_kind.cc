@@ -3,46 +3,64 @@
 #include "platform/mixer.h"
 
 namespace quorvel {
+namespace {
+
+struct ControlKinds {
+  std::uint32_t type;
+  CaptureKind capture;
+  WriteKind write;
+};
+
+constexpr ControlKinds kKnownTypes[] = {
+    {ctrl::kCustom, CaptureKind::kNothing, WriteKind::kNothing},
+    {ctrl::kBooleanMeter, CaptureKind::kSingleCh1, WriteKind::kNothing},
+    {ctrl::kSignedMeter, CaptureKind::kSingleCh1, WriteKind::kNothing},
+    {ctrl::kPeakMeter, CaptureKind::kSingle, WriteKind::kNothing},
+    {ctrl::kUnsignedMeter, CaptureKind::kSingle, WriteKind::kNothing},
+    {ctrl::kBoolean, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kOnOff, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMute, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMono, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kLoudness, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kStereoEnh, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kButton, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kSigned, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kUnsigned, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kDecibels, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kPercent, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kSlider, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kPan, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kQSoundPan, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kFader, CaptureKind::kPerChannel, WriteKind::kChannelPair},
+    {ctrl::kVolume, CaptureKind::kPerChannel, WriteKind::kChannelPair},
+    {ctrl::kBass, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kTreble, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kEqualizer, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMicroTime, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMilliTime, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kSingleSelect, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMux, CaptureKind::kMuxList, WriteKind::kList},
+    {ctrl::kMultipleSelect, CaptureKind::kMixerList, WriteKind::kNothing},
+    {ctrl::kMixer, CaptureKind::kMixerList, WriteKind::kList},
+};
+
+const ControlKinds* find_type(std::uint32_t control_type) {
+  for (const ControlKinds& known : kKnownTypes) {
+    if (known.type == control_type) return &known;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 CaptureKind capture_kind(std::uint32_t control_type) {
-  switch (control_type) {
-    case ctrl::kBooleanMeter:
-    case ctrl::kSignedMeter:
-      return CaptureKind::kSingleCh1;
-    case ctrl::kPeakMeter:
-    case ctrl::kUnsignedMeter:
-    case ctrl::kBoolean:
-    case ctrl::kOnOff:
-    case ctrl::kMute:
-    case ctrl::kMono:
-    case ctrl::kLoudness:
-    case ctrl::kStereoEnh:
-    case ctrl::kButton:
-    case ctrl::kSigned:
-    case ctrl::kUnsigned:
-    case ctrl::kDecibels:
-    case ctrl::kPercent:
-    case ctrl::kQSoundPan:
-    case ctrl::kEqualizer:
-    case ctrl::kMicroTime:
-    case ctrl::kMilliTime:
-    case ctrl::kSingleSelect:
-      return CaptureKind::kSingle;
-    case ctrl::kSlider:
-    case ctrl::kPan:
-    case ctrl::kFader:
-    case ctrl::kVolume:
-    case ctrl::kBass:
-    case ctrl::kTreble:
-      return CaptureKind::kPerChannel;
-    case ctrl::kMux:
-      return CaptureKind::kMuxList;
-    case ctrl::kMultipleSelect:
-    case ctrl::kMixer:
-      return CaptureKind::kMixerList;
-    default:
-      return CaptureKind::kNothing;
-  }
+  const ControlKinds* known = find_type(control_type);
+  return known != nullptr ? known->capture : CaptureKind::kNothing;
+}
+
+WriteKind write_kind(std::uint32_t control_type) {
+  const ControlKinds* known = find_type(control_type);
+  return known != nullptr ? known->write : WriteKind::kUnknown;
 }
 
 }  // namespace quorvel

@@ -1,4 +1,5 @@
-// How the value of each control type is captured into a mixer document.
+// What the program does with each control type: how its value is captured
+// into a mixer document, and how it is written back to a mixer.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,16 @@ enum class CaptureKind {
   kMixerList,      // a mixer_list of items
 };
 
+enum class WriteKind {
+  kNothing,      // custom controls, meters, multiple-select lists
+  kUniform,      // one value for the control as a whole
+  kPerChannel,   // two values per channel; one value for the whole control
+  kChannelPair,  // two values per channel; one value goes to both channels
+  kList,         // the selection of a MUX or MIXER list
+  kUnknown,      // a type the program does not know
+};
+
 CaptureKind capture_kind(std::uint32_t control_type);
+WriteKind write_kind(std::uint32_t control_type);
 
 }  // namespace quorvel

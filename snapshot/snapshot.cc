@@ -46,12 +46,7 @@ MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_i
 MixerResult read_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
                                std::int32_t& value) {
   std::int32_t slot = 0;
-  MixerControlDetails details;
-  details.dwControlID = control_id;
-  details.cChannels = 1;
-  details.cMultipleItems = 0;
-  details.cbDetails = sizeof slot;
-  details.paDetails = &slot;
+  MixerControlDetails details = value_details(control_id, 1, 0, &slot);
   MixerResult result =
       handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
   value = result == MMSYSERR_NOERROR ? slot : 0;
@@ -65,12 +60,7 @@ MixerResult read_channel_pair(const MixerHandle& handle, std::uint32_t control_i
   MixerResult result = find_control_line(handle, control_id, line);
   if (result != MMSYSERR_NOERROR) return result;
   std::vector<std::int32_t> slots(line.cChannels, 0);
-  MixerControlDetails details;
-  details.dwControlID = control_id;
-  details.cChannels = line.cChannels;
-  details.cMultipleItems = 0;
-  details.cbDetails = sizeof(std::int32_t);
-  details.paDetails = slots.data();
+  MixerControlDetails details = value_details(control_id, line.cChannels, 0, slots.data());
   result = handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
   if (result != MMSYSERR_NOERROR) return result;
   if (!slots.empty()) values.first = slots[0];

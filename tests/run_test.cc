@@ -76,6 +76,9 @@ TEST_F(RunTest, OutSavesUnderTheDeviceNameOrTheGivenName) {
 }
 
 TEST_F(RunTest, SavedFileLoadsInAnotherXmlTool) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no xmllint on Windows; the Windows tests load the file with MSXML";
+#endif
   ASSERT_EQ(run({"-o", "saved.xml"}).exit_code, 0);
   ProgramResult lint = run_command({"xmllint", "--noout", (dir_ / "saved.xml").string()});
   EXPECT_EQ(lint.exit_code, 0) << lint.err;
@@ -110,7 +113,9 @@ TEST_F(RunTest, FailedSaveKeepsTheTargetAndFails) {
   EXPECT_EQ(result.exit_code, 1);
 
   // Over a file in a folder that cannot be written: the file keeps its
-  // content. (Root may write anywhere; the check needs an ordinary user.)
+  // content. (Root may write anywhere; the check needs an ordinary user.
+  // Windows folders have no permission bits to take the right away.)
+#ifndef _WIN32
   if (geteuid() != 0) {
     std::filesystem::create_directory(dir_ / "locked");
     write_file(dir_ / "locked" / "saved.xml", "old");
@@ -120,6 +125,7 @@ TEST_F(RunTest, FailedSaveKeepsTheTargetAndFails) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(read_file(dir_ / "locked" / "saved.xml"), "old");
   }
+#endif
 }
 
 TEST_F(RunTest, LongOutputNamesWork) {
@@ -133,6 +139,15 @@ TEST_F(RunTest, LongOutputNamesWork) {
 }
 
 TEST(RunWithoutMixerTest, NoMixerShowsTheMessageAndFails) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows shows the message in a message box; the Windows tests check it";
+#endif
+  std::error_code no_folder;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/snd", no_folder)) {
+    if (entry.path().filename().string().rfind("controlC", 0) == 0) {
+      GTEST_SKIP() << "this machine has a sound card";
+    }
+  }
   TempDir dir;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"-out"}}) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_encoding.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -208,7 +209,8 @@ TEST(SimDeviceFile, Utf16FilesInEitherByteOrderLoad) {
       Open o(*mixer);
       MixerCaps caps;
       ASSERT_EQ(mixer->get_dev_caps(o.handle, caps), MMSYSERR_NOERROR);
-      EXPECT_EQ(name_of(caps.szPname), name.substr(0, 30));  // 31 would split an "é"
+      // Names are the platform's 8-bit text (on Windows the system code page).
+      EXPECT_EQ(system_to_utf8(name_of(caps.szPname)), name.substr(0, 30));  // 31 would split an "é"
       EXPECT_EQ(caps.cDestinations, 1u);
     }
   }

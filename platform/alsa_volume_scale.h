@@ -1,0 +1,68 @@
+// How an ALSA volume's raw range is shown in a mixer document.
+//
+// A VOLUME control in a document runs from 0 to 65535 whatever the card, so
+// that a document moves between machines. A raw range of at most 65,536
+// values (max - min <= 65535) is mapped onto 0..65535 and back, rounding
+// half up both ways; over such a range the two mappings give every raw value
+// back exactly. A wider range cannot be shown in 65,536 values without
+// losing some, so it is shown as it is, with the raw bounds.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+namespace quorvel {
+
+inline constexpr std::uint32_t kVolumeSpan = 65535;
+
+struct AlsaVolumeScale {
+  long long min = 0;
+  long long max = 0;
+
+  // Whether the range is mapped onto 0..kVolumeSpan (else shown raw).
+  constexpr bool mapped() const { return max >= min && max - min <= kVolumeSpan; }
+
+  // The bounds of the values shown.
+  constexpr std::int32_t shown_min() const { return mapped() ? 0 : clamp32(min); }
+  constexpr std::int32_t shown_max() const {
+    return mapped() ? static_cast<std::int32_t>(kVolumeSpan) : clamp32(max);
+  }
+
+  // The value shown for a raw value (a raw value outside the range counts as
+  // the nearer bound).
+  constexpr std::int32_t to_shown(long long raw) const {
+    if (!mapped()) return clamp32(raw);
+    const auto span = static_cast<std::uint32_t>(max - min);
+    if (span == 0) return 0;
+    const auto offset = static_cast<std::uint32_t>(raw <= min ? 0 : raw >= max ? span : raw - min);
+    // offset * 65535 / span, rounded half up; fits 32 bits.
+    return static_cast<std::int32_t>((offset * kVolumeSpan + span / 2) / span);
+  }
+
+  // The raw value for a shown value; false when `shown` lies outside the
+  // shown bounds.
+  constexpr bool to_raw(std::int32_t shown, long long& raw) const {
+    if (shown < shown_min() || shown > shown_max()) return false;
+    if (!mapped()) {
+      raw = shown;
+      return true;
+    }
+    const auto span = static_cast<std::uint32_t>(max - min);
+    // shown * span / 65535, rounded half up; fits 32 bits.
+    raw = min + (static_cast<std::uint32_t>(shown) * span + kVolumeSpan / 2) / kVolumeSpan;
+    return true;
+  }
+
+ private:
+  static constexpr std::int32_t clamp32(long long value) {
+    if (value < std::numeric_limits<std::int32_t>::min()) {
+      return std::numeric_limits<std::int32_t>::min();
+    }
+    if (value > std::numeric_limits<std::int32_t>::max()) {
+      return std::numeric_limits<std::int32_t>::max();
+    }
+    return static_cast<std::int32_t>(value);
+  }
+};
+
+}  // namespace quorvel
