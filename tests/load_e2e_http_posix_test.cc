@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/sim_device_fixture.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -152,12 +153,10 @@ const char* const kLoaded = "XML document loaded successfully\n";
 const char* const kDownloading = "Downloading XML document URL\n";
 const char* const kNotFound = "File not found error.";
 
-class LoadHttpTest : public ::testing::Test {
+class LoadHttpTest : public testing::SimDeviceFixture {
  protected:
   void SetUp() override {
-    device_ = dir_ / "device.xml";
-    std::filesystem::copy_file(source_dir() / "examples" / "soundcard.xml", device_);
-    env_["QUORVEL_MIXER"] = "sim:" + device_.string();
+    SimDeviceFixture::SetUp();
     // The server is local: no proxy may stand in between.
     for (const char* proxy : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
                               "all_proxy", "ALL_PROXY"}) {
@@ -166,14 +165,6 @@ class LoadHttpTest : public ::testing::Test {
     env_["QUORVEL_FETCH_TIMEOUT"] = "";
     env_["QUORVEL_FETCH_MAX_BYTES"] = "";
   }
-
-  ProgramResult run(const std::vector<std::string>& args) {
-    return run_quorvel(args, env_, dir_.path());
-  }
-
-  TempDir dir_;
-  std::filesystem::path device_;
-  std::map<std::string, std::string> env_;
 };
 
 TEST_F(LoadHttpTest, DocumentLoadsOnEveryPath) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/sim_device_fixture.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -33,25 +34,11 @@ const char* const kBrokenReason = "An attribute is malformed.\n";
 
 // Each test runs in a folder of its own, on a copy of the example sound card
 // as the simulated mixer (the device rewrites its file after a change).
-class LoadRunTest : public ::testing::Test {
+class LoadRunTest : public testing::SimDeviceFixture {
  protected:
-  void SetUp() override {
-    device_ = dir_ / "device.xml";
-    std::filesystem::copy_file(source_dir() / "examples" / "soundcard.xml", device_);
-    env_["QUORVEL_MIXER"] = "sim:" + device_.string();
-  }
-
-  ProgramResult run(const std::vector<std::string>& args) {
-    return run_quorvel(args, env_, dir_.path());
-  }
-
   std::string full_path(const std::string& name) const {
     return (std::filesystem::canonical(dir_.path()) / name).string();
   }
-
-  TempDir dir_;
-  std::filesystem::path device_;
-  std::map<std::string, std::string> env_;
 };
 
 TEST_F(LoadRunTest, WellFormedDocumentLoadsOnEveryPath) {

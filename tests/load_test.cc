@@ -18,33 +18,6 @@ using testing::CaptureStream;
 using testing::TempDir;
 using testing::write_file;
 
-// UTF-8 of UTF-16 text (surrogate pairs joined).
-std::string to_utf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string to_utf16(std::u16string_view text, bool big_endian, bool bom) {
   std::string out;
   auto put = [&](char16_t unit) {
@@ -62,8 +35,8 @@ enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le, kUtf16LeBom, kUtf16Be, kUtf16Be
 
 std::string encode(std::u16string_view text, Encoding encoding) {
   switch (encoding) {
-    case Encoding::kUtf8: return to_utf8(text);
-    case Encoding::kUtf8Bom: return "\xEF\xBB\xBF" + to_utf8(text);
+    case Encoding::kUtf8: return testing::utf16_to_utf8(text);
+    case Encoding::kUtf8Bom: return "\xEF\xBB\xBF" + testing::utf16_to_utf8(text);
     case Encoding::kUtf16Le: return to_utf16(text, false, false);
     case Encoding::kUtf16LeBom: return to_utf16(text, false, true);
     case Encoding::kUtf16Be: return to_utf16(text, true, false);
@@ -196,7 +169,7 @@ TEST_P(LoadEncodingTest, WellFormedDocumentLoadsWithItsText) {
   std::u16string text = u"<?xml version=\"1.0\"?>\n<audio_mixer id=\"0\">" + name + u"</audio_mixer>";
   InputDocument document;
   ASSERT_EQ(load_from_bytes(document, encode(text, GetParam()), "doc.xml"), kOk);
-  EXPECT_EQ(document.dom.child("audio_mixer").text().get(), to_utf8(name));
+  EXPECT_EQ(document.dom.child("audio_mixer").text().get(), testing::utf16_to_utf8(name));
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, LoadEncodingTest,

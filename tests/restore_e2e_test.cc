@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include "platform/xml_dom.h"
+#include "support/sim_device_fixture.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -16,17 +17,8 @@ using testing::run_quorvel;
 using testing::source_dir;
 using testing::write_file;
 
-class RestoreTest : public ::testing::Test {
+class RestoreTest : public testing::SimDeviceFixture {
  protected:
-  void SetUp() override {
-    device_ = dir_ / "device.xml";
-    write_file(device_, read_file(source_dir() / "examples" / "soundcard.xml"));
-  }
-
-  ProgramResult run(const std::vector<std::string>& args) {
-    return run_quorvel(args, {{"QUORVEL_MIXER", "sim:" + device_.string()}}, dir_.path());
-  }
-
   // A copy of the saved document in which every settable value differs.
   void write_changed_copy(const std::string& from, const std::string& to) {
     std::string bytes = read_file(dir_ / from);
@@ -54,8 +46,6 @@ class RestoreTest : public ::testing::Test {
     write_file(dir_ / to, serialize_document(document));
   }
 
-  TempDir dir_;
-  std::filesystem::path device_;
 };
 
 TEST_F(RestoreTest, SavedStateComesBack) {

@@ -4,6 +4,7 @@
 
 #include "app/mixer_select.h"
 #include "apply/apply.h"
+#include "support/sim_device_fixture.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -30,20 +31,7 @@ constexpr const char* kUsage =
 
 constexpr const char* kDeviceName = "Demo PCI Sound Card";
 
-class RunTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    device_ = dir_ / "device.xml";
-    write_file(device_, read_file(source_dir() / "examples" / "soundcard.xml"));
-  }
-
-  ProgramResult run(const std::vector<std::string>& args) {
-    return run_quorvel(args, {{"QUORVEL_MIXER", "sim:" + device_.string()}}, dir_.path());
-  }
-
-  TempDir dir_;
-  std::filesystem::path device_;
-};
+using RunTest = testing::SimDeviceFixture;
 
 TEST_F(RunTest, NoArgumentsPrintsTheUsageText) {
   ProgramResult result = run({});

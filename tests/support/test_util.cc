@@ -60,23 +60,12 @@ ProgramResult run_quorvel(const std::vector<std::string>& args,
   return run_command(argv, full_env, cwd);
 }
 
-std::string utf16le_to_utf8(const std::string& bytes) {
-  std::size_t i = 0;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    i = 2;
-  }
+std::string utf16_to_utf8(std::u16string_view text) {
   std::string out;
-  auto unit = [&](std::size_t at) {
-    return static_cast<char32_t>(static_cast<unsigned char>(bytes[at]) |
-                                 (static_cast<unsigned char>(bytes[at + 1]) << 8));
-  };
-  while (i + 1 < bytes.size()) {
-    char32_t c = unit(i);
-    i += 2;
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < bytes.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i) - 0xDC00);
-      i += 2;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
     }
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -95,6 +84,20 @@ std::string utf16le_to_utf8(const std::string& bytes) {
     }
   }
   return out;
+}
+
+std::string utf16le_to_utf8(const std::string& bytes) {
+  std::size_t i = 0;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    i = 2;
+  }
+  std::u16string units;
+  for (; i + 1 < bytes.size(); i += 2) {
+    units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                   (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  return utf16_to_utf8(units);
 }
 
 }  // namespace quorvel::testing

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel::testing {
@@ -65,6 +66,9 @@ ProgramResult run_command(const std::vector<std::string>& argv,
 // Path of the built program and of the source tree.
 std::filesystem::path quorvel_binary();
 std::filesystem::path source_dir();
+
+// UTF-16 text as UTF-8 (surrogate pairs joined).
+std::string utf16_to_utf8(std::u16string_view text);
 
 // UTF-16 LE bytes (with or without a byte order mark) as UTF-8.
 std::string utf16le_to_utf8(const std::string& bytes);
