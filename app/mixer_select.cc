@@ -23,7 +23,7 @@ bool select_mixer(const std::optional<std::string>& value, SelectedMixer& select
   }
   const std::string& text = *value;
   if (text.rfind("sim:", 0) == 0) {
-    std::filesystem::path path = path_from_utf8(text.substr(4));
+    std::filesystem::path path = path_from_utf8(system_to_utf8(text.substr(4)));
     if (path.empty()) return fail("no device file named after \"sim:\"");
     SimDevice device;
     std::string reason;

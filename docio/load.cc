@@ -450,14 +450,15 @@ Status open_document_stream(const std::string& name, DocumentStream& stream) {
     source = fetch_source(name);
   } else {
     std::error_code error;
-    std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(name), error);
+    std::filesystem::path full = std::filesystem::absolute(path_from_utf8(system_to_utf8(name)), error);
     if (name.empty()) error = std::make_error_code(std::errc::no_such_file_or_directory);
     if (error) {
       stream.url = system_to_utf8(name);
       stream.reason = "Cannot read \"" + stream.url + "\": " + error.message() + ".\n";
       return kLoadErrorUnreadable;
     }
-    stream.url = system_to_utf8(full.string());
+    const std::u8string full_text = full.u8string();
+    stream.url.assign(full_text.begin(), full_text.end());
     source = read_file_source(full, stream.url);
   }
   if (source.status != kOk) {
