@@ -104,7 +104,10 @@ void from_windows(const MIXERCAPSA& in, MixerCaps& out) {
   out.cDestinations = in.cDestinations;
 }
 
-void from_windows(const MIXERLINEA& in, MixerLine& out) {
+// Copies the fields of a line description; our record and the platform's
+// name them alike, so one copy serves both directions.
+template <typename From, typename To>
+void copy_line_fields(const From& in, To& out) {
   out.dwDestination = in.dwDestination;
   out.dwSource = in.dwSource;
   out.dwLineID = in.dwLineID;
@@ -124,26 +127,12 @@ void from_windows(const MIXERLINEA& in, MixerLine& out) {
   copy_field(out.Target.szPname, in.Target.szPname);
 }
 
+void from_windows(const MIXERLINEA& in, MixerLine& out) { copy_line_fields(in, out); }
+
 void to_windows(const MixerLine& in, MIXERLINEA& out) {
   out = MIXERLINEA{};
   out.cbStruct = sizeof(MIXERLINEA);
-  out.dwDestination = in.dwDestination;
-  out.dwSource = in.dwSource;
-  out.dwLineID = in.dwLineID;
-  out.fdwLine = in.fdwLine;
-  out.dwUser = in.dwUser;
-  out.dwComponentType = in.dwComponentType;
-  out.cChannels = in.cChannels;
-  out.cConnections = in.cConnections;
-  out.cControls = in.cControls;
-  copy_field(out.szShortName, in.szShortName);
-  copy_field(out.szName, in.szName);
-  out.Target.dwType = in.Target.dwType;
-  out.Target.dwDeviceID = in.Target.dwDeviceID;
-  out.Target.wMid = in.Target.wMid;
-  out.Target.wPid = in.Target.wPid;
-  out.Target.vDriverVersion = in.Target.vDriverVersion;
-  copy_field(out.Target.szPname, in.Target.szPname);
+  copy_line_fields(in, out);
 }
 
 void from_windows(const MIXERCONTROLA& in, MixerControl& out) {
