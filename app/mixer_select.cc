@@ -1,10 +1,8 @@
 #include "app/mixer_select.h"
 
 #include "docio/save.h"
-#include "platform/file_replace.h"
 #include "platform/platform_mixer.h"
 #include "platform/text_encoding.h"
-#include "platform/xml_dom.h"
 #include "snapshot/snapshot.h"
 
 namespace quorvel {
@@ -51,7 +49,7 @@ bool save_sim_device(SelectedMixer& selected, std::string& error) {
     error = "cannot describe the simulated device to save it";
     return false;
   }
-  return write_file_atomically(selected.sim_path, serialize_document(document), error);
+  return write_document(document, selected.sim_path, error);
 }
 
 }  // namespace quorvel

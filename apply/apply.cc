@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "common/dom.h"
 #include "common/number_text.h"
 #include "common/report.h"
 #include "platform/xml_dom.h"
@@ -25,9 +26,7 @@ class ControlReporter {
   ControlReporter(pugi::xml_node node, ApplyReport& report) : node_(node), report_(report) {}
 
   void operator()(const std::string& what) const {
-    pugi::xml_node first = node_.first_child();
-    std::string name = first.type() == pugi::node_pcdata ? first.value() : "";
-    report_error("control " + quoted(name) + " (type " +
+    report_error("control " + quoted(name_text(node_)) + " (type " +
                  std::string(node_.attribute(doc::kCtrlType).value()) + ", id " +
                  std::string(node_.attribute(doc::kCtrlId).value()) + "): " + what);
     ++report_.reported;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/dom.h"
 #include "common/report.h"
 #include "platform/xml_dom.h"
 #include "snapshot/format.h"
@@ -43,9 +44,7 @@ void copy_control_id(pugi::xml_node control, pugi::xml_node partner) {
 }
 
 void report_keyless(pugi::xml_node node, ApplyReport& report) {
-  pugi::xml_node first = node.first_child();
-  std::string name = first.type() == pugi::node_pcdata ? first.value() : "";
-  report_error(std::string(node.name()) + " " + quoted(name) + " has no " +
+  report_error(std::string(node.name()) + " " + quoted(name_text(node)) + " has no " +
                key_attribute_name(node) + "; passed over with everything in it");
   ++report.reported;
 }

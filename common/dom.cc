@@ -22,6 +22,11 @@ Status set_int_text(pugi::xml_node node, std::int32_t value) {
   return set_text(node, int_text(value));
 }
 
+std::string name_text(pugi::xml_node node) {
+  pugi::xml_node first = node.first_child();
+  return first.type() == pugi::node_pcdata ? first.value() : "";
+}
+
 Status set_text(pugi::xml_node node, std::string_view text) {
   if (node.type() != pugi::node_element) return kFail;
   pugi::xml_node first = node.first_child();

@@ -27,6 +27,9 @@ Status set_int_attribute(pugi::xml_node node, const char* name, std::int32_t val
 // Replaces the element's text by the signed decimal text of `value`.
 Status set_int_text(pugi::xml_node node, std::int32_t value);
 
+// The element's name text: its first child when that is text, else "".
+std::string name_text(pugi::xml_node node);
+
 // Sets the element's text (its first text child, made if missing).
 Status set_text(pugi::xml_node node, std::string_view text);
 

@@ -9,11 +9,16 @@
 
 namespace quorvel {
 
+bool write_document(const pugi::xml_document& document, const std::filesystem::path& path,
+                    std::string& error) {
+  return write_file_atomically(path, serialize_document(document), error);
+}
+
 Status save_document(const pugi::xml_document& document, const std::string& file_name) {
   if (file_name.empty()) return kFail;
   std::string error;
   std::filesystem::path path = path_from_utf8(file_name);
-  if (!write_file_atomically(path, serialize_document(document), error)) return kFail;
+  if (!write_document(document, path, error)) return kFail;
   std::cerr << "audio XML file saved OK.";
   return kOk;
 }

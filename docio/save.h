@@ -3,11 +3,17 @@
 
 #include <pugixml.hpp>
 
+#include <filesystem>
 #include <string>
 
 #include "common/status.h"
 
 namespace quorvel {
+
+// Writes the document to `path` in the saved-file format, through a
+// temporary file; false with `error` set when it could not be written.
+bool write_document(const pugi::xml_document& document, const std::filesystem::path& path,
+                    std::string& error);
 
 // Writes the document to `file_name` (relative names are in the current
 // folder) as UTF-16 with a byte order mark, through a temporary file, so an
