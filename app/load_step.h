@@ -4,21 +4,18 @@
 
 #include <string>
 
-#include "common/status.h"
+#include "common/result.h"
 #include "docio/input_document.h"
 
 namespace quorvel {
 
-struct LoadStepResult {
-  Status status = kOk;   // the load's status; non-zero for a failed load
-  bool stop_run = false; // the source could not be opened: clean up and end
-};
-
 // local_flag wins over url_flag. `file_name` is the argument as given (8-bit
 // text in the system code page): the stream path opens it as it is, the
 // other paths convert it with to_wide_string. Writes the load's messages and,
-// after a failure, "File not found error." (no line end).
-LoadStepResult run_load_step(InputDocument& input, const std::string& file_name,
-                             bool local_flag, bool url_flag);
+// after a failure, "File not found error." (no line end). `stop_run` is set
+// when the source could not be opened on the stream path: the run then
+// cleans up and ends.
+Result run_load_step(InputDocument& input, const std::string& file_name, bool local_flag,
+                     bool url_flag, bool& stop_run);
 
 }  // namespace quorvel

@@ -6,8 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/mixer.h"
-#include "platform/sim_mixer.h"
+#include "common/result.h"
+#include "platform/mixer/mixer.h"
+#include "platform/sim/sim_mixer.h"
 
 namespace quorvel {
 
@@ -23,13 +24,12 @@ struct SelectedMixer {
 //   unset       the platform's own mixer
 //   sim:PATH    the simulated device described by the mixer document PATH
 //   KIND:NAME   a named device of a platform back-end (alsa:NAME on Linux)
-// Returns false, with `error` naming the variable, the value and the reason,
-// when the value is not usable.
-bool select_mixer(const std::optional<std::string>& value, SelectedMixer& selected,
-                  std::string& error);
+// Fails, naming the variable, the value and the reason, when the value is
+// not usable.
+Result select_mixer(const std::optional<std::string>& value, SelectedMixer& selected);
 
 // Writes a changed simulated device back to its file, through a temporary
 // file, as a mixer document of its present state.
-bool save_sim_device(SelectedMixer& selected, std::string& error);
+Result save_sim_device(SelectedMixer& selected);
 
 }  // namespace quorvel

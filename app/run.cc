@@ -7,11 +7,12 @@
 #include "app/load_step.h"
 #include "app/mixer_select.h"
 #include "apply/reconcile.h"
-#include "common/dom.h"
-#include "common/report.h"
+#include "docio/dump.h"
 #include "docio/input_document.h"
 #include "docio/save.h"
-#include "platform/platform_mixer.h"
+#include "platform/os/console.h"
+#include "platform/os/message.h"
+#include "platform/os/text_encoding.h"
 #include "snapshot/snapshot.h"
 
 namespace quorvel {
@@ -80,8 +81,8 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
 
   // Each of these makes the exit status 1 whatever follows.
   bool failed = false;
-  Status build_status = build_snapshot(snapshot, *mixer, default_output_name);
-  if (build_status != kOk) failed = true;
+  Result built = build_snapshot(snapshot, *mixer, default_output_name);
+  if (!built) failed = true;
 
   if (args.size() <= 1) {
     print_usage(args.empty() ? std::string("quorvel") : args[0]);
@@ -92,25 +93,25 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
 
   bool load_attempted = false;
   if (options.file_name) {
-    LoadStepResult loaded =
-        run_load_step(input, *options.file_name, options.local, options.url);
-    if (loaded.stop_run) return 1;
-    if (loaded.status != kOk) failed = true;
+    bool stop_run = false;
+    Result loaded =
+        run_load_step(input, *options.file_name, options.local, options.url, stop_run);
+    if (stop_run) return 1;
+    if (!loaded) failed = true;
     load_attempted = true;
   }
 
   if (options.tree) dump_tree(input.dom);
 
   if (load_attempted) {
-    ApplyReport report;
-    reconcile_documents(input.dom, snapshot, *mixer, report);
+    const ApplyReport report = reconcile_documents(input.dom, snapshot, *mixer);
     if (report.reported > 0) failed = true;
-    build_status = build_snapshot(snapshot, *mixer, default_output_name);
-    if (build_status != kOk) failed = true;
+    built = build_snapshot(snapshot, *mixer, default_output_name);
+    if (!built) failed = true;
   }
 
-  if (options.output_name && build_status == kOk) {
-    if (save_document(snapshot, *options.output_name) != kOk) {
+  if (options.output_name && built) {
+    if (!save_document(snapshot, *options.output_name)) {
       std::cerr << kFileNotFound;
       failed = true;
     }
@@ -124,15 +125,16 @@ int run_program(const std::vector<std::string>& args) {
   if (variable != nullptr) value = variable;
 
   SelectedMixer selected;
-  std::string error;
-  if (!select_mixer(value, selected, error)) {
-    report_error(error);
+  Result chosen = select_mixer(value, selected);
+  if (!chosen) {
+    report_error(chosen.message());
     return 1;
   }
   int status = run_sequence(args, selected.service.get());
-  if (!save_sim_device(selected, error)) {
+  Result kept = save_sim_device(selected);
+  if (!kept) {
     report_error("cannot keep the simulated device's state in " + selected.sim_path.string() +
-                 ": " + error);
+                 ": " + kept.message());
     status = 1;
   }
   return status;

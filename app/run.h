@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/mixer.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel {
 

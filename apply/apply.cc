@@ -3,13 +3,13 @@
 #include <optional>
 #include <string>
 
-#include "common/dom.h"
+#include "common/document_format.h"
 #include "common/number_text.h"
-#include "common/report.h"
-#include "platform/xml_dom.h"
-#include "snapshot/control_kind.h"
-#include "snapshot/format.h"
-#include "snapshot/snapshot.h"
+#include "platform/mixer/control_kind.h"
+#include "platform/mixer/control_values.h"
+#include "platform/os/console.h"
+#include "platform/xml/dom.h"
+#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {
@@ -26,7 +26,7 @@ class ControlReporter {
   ControlReporter(pugi::xml_node node, ApplyReport& report) : node_(node), report_(report) {}
 
   void operator()(const std::string& what) const {
-    report_error("control " + quoted(name_text(node_)) + " (type " +
+    report_error("control " + quote_name(name_text(node_)) + " (type " +
                  std::string(node_.attribute(doc::kCtrlType).value()) + ", id " +
                  std::string(node_.attribute(doc::kCtrlId).value()) + "): " + what);
     ++report_.reported;
@@ -60,7 +60,7 @@ std::optional<std::int32_t> read_value(pugi::xml_node value_node, const ControlR
   }
   std::string text = text_of(value_node);
   std::optional<std::int32_t> value = parse_int_strict(text);
-  if (!value) say(std::string("the ") + which + " value " + quoted(text) + " is not a number");
+  if (!value) say(std::string("the ") + which + " value " + quote_name(text) + " is not a number");
   return value;
 }
 
@@ -91,13 +91,11 @@ void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
 
 MixerResult set_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
                               std::int32_t value) {
-  std::int32_t slot = 0;
-  MixerControlDetails details = value_details(control_id, 1, 0, &slot);
-  MixerResult result =
-      handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
+  std::vector<std::int32_t> slots;
+  MixerResult result = read_control_values(handle, control_id, 1, 0, slots);
   if (result != MMSYSERR_NOERROR) return result;
-  slot = value;
-  return handle.service()->set_control_details(handle, details);
+  slots[0] = value;
+  return write_control_values(handle, control_id, 1, 0, slots);
 }
 
 MixerResult set_channel_pair(const MixerHandle& handle, std::uint32_t control_id,
@@ -106,13 +104,12 @@ MixerResult set_channel_pair(const MixerHandle& handle, std::uint32_t control_id
   MixerResult result = find_control_line(handle, control_id, line);
   if (result != MMSYSERR_NOERROR) return result;
   if (line.cChannels == 0) return MMSYSERR_INVALPARAM;
-  std::vector<std::int32_t> slots(line.cChannels, 0);
-  MixerControlDetails details = value_details(control_id, line.cChannels, 0, slots.data());
-  result = handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
+  std::vector<std::int32_t> slots;
+  result = read_control_values(handle, control_id, line.cChannels, 0, slots);
   if (result != MMSYSERR_NOERROR) return result;
   slots[0] = first;
   if (slots.size() > 1) slots[1] = second;
-  return handle.service()->set_control_details(handle, details);
+  return write_control_values(handle, control_id, line.cChannels, 0, slots);
 }
 
 MixerResult set_list_item(const MixerHandle& handle, std::uint32_t control_id,
@@ -124,14 +121,13 @@ MixerResult set_list_item(const MixerHandle& handle, std::uint32_t control_id,
   bool any_in_range = false;
   for (const auto& item : items) any_in_range = any_in_range || item.first < count;
   if (!any_in_range) return MMSYSERR_NOERROR;
-  std::vector<std::int32_t> slots(count, 0);
-  MixerControlDetails details = value_details(control_id, 1, count, slots.data());
-  result = handle.service()->get_control_details(handle, details, DetailsQuery::kValue);
+  std::vector<std::int32_t> slots;
+  result = read_control_values(handle, control_id, 1, count, slots);
   if (result != MMSYSERR_NOERROR) return result;
   for (const auto& [position, value] : items) {
     if (position < count) slots[position] = value;
   }
-  return handle.service()->set_control_details(handle, details);
+  return write_control_values(handle, control_id, 1, count, slots);
 }
 
 int apply_line_controls(const std::vector<pugi::xml_node>& controls, MixerService& mixer,

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/mixer.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel {
 

@@ -5,10 +5,10 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "common/dom.h"
-#include "common/report.h"
-#include "platform/xml_dom.h"
-#include "snapshot/format.h"
+#include "common/document_format.h"
+#include "platform/os/console.h"
+#include "platform/xml/dom.h"
+#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {
@@ -44,7 +44,7 @@ void copy_control_id(pugi::xml_node control, pugi::xml_node partner) {
 }
 
 void report_keyless(pugi::xml_node node, ApplyReport& report) {
-  report_error(std::string(node.name()) + " " + quoted(name_text(node)) + " has no " +
+  report_error(std::string(node.name()) + " " + quote_name(name_text(node)) + " has no " +
                key_attribute_name(node) + "; passed over with everything in it");
   ++report.reported;
 }
@@ -130,12 +130,13 @@ std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& inpu
   return lists;
 }
 
-Status reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
-                           MixerService& mixer, ApplyReport& report) {
+ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
+                                MixerService& mixer) {
+  ApplyReport report;
   for (const auto& controls : pair_documents(input, snapshot, report)) {
     apply_line_controls(controls, mixer, report);
   }
-  return kOk;
+  return report;
 }
 
 }  // namespace quorvel

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "apply/apply.h"
-#include "common/status.h"
-#include "platform/mixer.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel {
 
@@ -44,9 +43,9 @@ std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& inpu
 // mixer described by `snapshot` has, gives every remaining control the
 // identifier of its counterpart, and applies the values: the controls of
 // each source, source by source, then the destination-level controls of all
-// destinations in one list. Returns kOk; what applying ran into is added to
-// `report`.
-Status reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
-                           MixerService& mixer, ApplyReport& report);
+// destinations in one list. Returns what the walk found: the controls
+// reported (each on a line of its own) and those of unknown types.
+ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
+                                MixerService& mixer);
 
 }  // namespace quorvel

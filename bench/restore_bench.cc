@@ -4,8 +4,9 @@
 
 #include "apply/apply.h"
 #include "apply/reconcile.h"
-#include "platform/sim_mixer.h"
-#include "platform/xml_dom.h"
+#include "bench/synthetic_device.h"
+#include "platform/sim/sim_mixer.h"
+#include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
 
 namespace quorvel {

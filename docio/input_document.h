@@ -17,6 +17,7 @@ struct ParseError {
   std::string reason;          // a short sentence ending with "\n"
 };
 
+inline constexpr int kReadyStateLoading = 1;
 inline constexpr int kReadyStateComplete = 4;
 
 struct InputDocument {
@@ -24,5 +25,14 @@ struct InputDocument {
   int ready_state = kReadyStateComplete;
   ParseError parse_error;
 };
+
+// Starts a load from the source named `url`: the document empties, its
+// parse error clears, and it is loading.
+void begin_load(InputDocument& document, const std::string& url);
+
+// Ends a load as failed: the document stays empty and complete, its parse
+// error holding `code`, `reason` and the position (line 0: none).
+void fail_load(InputDocument& document, std::int32_t code, std::string reason,
+               std::int32_t line = 0, std::int32_t column = 0);
 
 }  // namespace quorvel

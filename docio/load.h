@@ -2,61 +2,68 @@
 // run: a stream opened on a full path or an "http:" name (-local), a name
 // that may be a URL (-url), and a plain name. Every path ends in the same
 // check, which writes "XML document loaded successfully\n" or the reason of
-// the failure to the standard error stream and returns the error code.
+// the failure to the standard error stream and fails with the document's
+// error code.
+//
+// Files: load.cc (the paths), source.cc (reading a source whole), parse.cc
+// (parsing and the one-root check), text_position.cc (error positions).
 //
 // Loads are synchronous: when a load function returns, the document is
 // complete (ready state 4), holding either the whole parsed tree or, after a
 // failure, nothing at all, with the failure described in its parse_error.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "common/status.h"
+#include "common/result.h"
 #include "docio/input_document.h"
+#include "platform/os/url_fetch.h"
 
 namespace quorvel {
 
-// What a failed load leaves in ParseError::errorCode; every one is negative.
-inline constexpr Status kLoadErrorUnreadable = static_cast<Status>(0x800C0005u);  // no such source
-inline constexpr Status kLoadErrorTimeout = static_cast<Status>(0x800C000Bu);     // no answer in time
-inline constexpr Status kLoadErrorTooLarge = static_cast<Status>(0x8007000Eu);    // over the size bound
-inline constexpr Status kLoadErrorSyntax = static_cast<Status>(0xC00CE500u);      // not well-formed XML
-inline constexpr Status kLoadErrorStructure = static_cast<Status>(0xC00CE501u);   // not one root element
+// What a failed load leaves in ParseError::errorCode (and in the failure's
+// code); every one is negative.
+inline constexpr std::int32_t kLoadErrorUnreadable = kFetchErrorUnreadable;  // no such source
+inline constexpr std::int32_t kLoadErrorTimeout = kFetchErrorTimeout;        // no answer in time
+inline constexpr std::int32_t kLoadErrorTooLarge = kFetchErrorTooLarge;      // over the size bound
+inline constexpr std::int32_t kLoadErrorSyntax = static_cast<std::int32_t>(0xC00CE500u);  // not well-formed
+inline constexpr std::int32_t kLoadErrorStructure = static_cast<std::int32_t>(0xC00CE501u);  // not one root
 
 // A source opened for the stream path: its content, read whole.
 struct DocumentStream {
   std::string url;     // the full path or "http:" URL the stream was opened on (UTF-8)
   std::string bytes;   // the source's bytes, as stored
-  std::string reason;  // why the stream did not open; empty when it did
 };
 
 // Opens the stream path's source. A name that begins exactly "http:" is
 // fetched as it is; any other name is made a full path against the current
 // directory and read as a file. `name` is 8-bit text in the system code page.
-// Writes nothing. Returns 0, or a kLoadError code with stream.reason set.
-Status open_document_stream(const std::string& name, DocumentStream& stream);
+// Writes nothing. A failure carries a kLoadError code and the reason as the
+// loader reports it (ending with ".\n").
+Result open_document_stream(const std::string& name, DocumentStream& stream);
 
 // Loads the document from an opened stream, then checks the result.
-Status load_from_stream(InputDocument& document, const DocumentStream& stream);
+Result load_from_stream(InputDocument& document, const DocumentStream& stream);
 
 // Writes "Downloading XML document URL\n", loads the document from `name`
 // (an http or https URL, otherwise a file path) and checks the result.
 // `name` is UTF-8.
-Status load_from_url(InputDocument& document, const std::string& name);
+Result load_from_url(InputDocument& document, const std::string& name);
 
 // Loads the document from `name` (an http or https URL, otherwise a file
 // path) and checks the result. `name` is UTF-8.
-Status load_from_file(InputDocument& document, const std::string& name);
+Result load_from_file(InputDocument& document, const std::string& name);
 
 // Returns once the document has reached ready state 4. Loads finish before
 // their load function returns, so this never blocks.
 void wait_until_loaded(const InputDocument& document);
 
 // Writes the outcome of the finished load: the success line, or the parse
-// error report. Returns the parse error code (0 for a good document), or
-// kFail, writing nothing, when the document is not complete.
-Status check_load_result(const InputDocument& document);
+// error report. Fails with the parse error code and reason, or, writing
+// nothing, when the document is not complete.
+Result check_load_result(const InputDocument& document);
 
 // Writes the reason, then, when the error has a line, the line report.
 void report_parse_error(const ParseError& error);
@@ -66,7 +73,7 @@ void report_parse_error(const ParseError& error);
 // writing nothing. The document must hold exactly one root element, with
 // nothing but comments and processing instructions after it. On failure the
 // document is left empty and parse_error says where and why; `url` names the
-// source in that report. Returns the parse error code.
-Status load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url);
+// source in that report. Fails with the parse error code and reason.
+Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url);
 
 }  // namespace quorvel

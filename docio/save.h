@@ -1,4 +1,4 @@
-// Saving a mixer document and printing a document tree.
+// Saving a mixer document.
 #pragma once
 
 #include <pugixml.hpp>
@@ -6,24 +6,18 @@
 #include <filesystem>
 #include <string>
 
-#include "common/status.h"
+#include "common/result.h"
 
 namespace quorvel {
 
-// Writes the document to `path` in the saved-file format, through a
-// temporary file; false with `error` set when it could not be written.
-bool write_document(const pugi::xml_document& document, const std::filesystem::path& path,
-                    std::string& error);
+// Writes the document to `path` in the saved-file format (UTF-16 with a
+// byte order mark), through a temporary file, so an existing file is
+// replaced whole or not at all. A failure says why.
+Result write_document(const pugi::xml_document& document, const std::filesystem::path& path);
 
-// Writes the document to `file_name` (relative names are in the current
-// folder) as UTF-16 with a byte order mark, through a temporary file, so an
-// existing file is replaced whole or not at all. Writes
-// "audio XML file saved OK." on success. Returns kOk or a failure.
-Status save_document(const pugi::xml_document& document, const std::string& file_name);
-
-// Prints one line per node of the tree below and including `node`, in
-// document order: the node's attribute values, each followed by an
-// apostrophe. Walks without recursion, so any depth is fine.
-void dump_tree(pugi::xml_node node);
+// Writes the document to `file_name` (UTF-8; relative names are in the
+// current folder) as write_document does, and writes
+// "audio XML file saved OK." on success.
+Result save_document(const pugi::xml_document& document, const std::string& file_name);
 
 }  // namespace quorvel

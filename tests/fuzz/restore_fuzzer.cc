@@ -8,7 +8,7 @@
 
 #include "apply/reconcile.h"
 #include "docio/load.h"
-#include "platform/sim_mixer.h"
+#include "platform/sim/sim_mixer.h"
 #include "snapshot/snapshot.h"
 
 namespace {
@@ -63,12 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SimMixer mixer(fuzz_device());
   InputDocument input;
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  if (load_from_bytes(input, bytes, "fuzz.xml") == kOk) {
+  if (load_from_bytes(input, bytes, "fuzz.xml")) {
     pugi::xml_document snapshot;
     std::optional<std::string> name;
     build_snapshot(snapshot, mixer, name);
-    ApplyReport report;
-    reconcile_documents(input.dom, snapshot, mixer, report);
+    (void)reconcile_documents(input.dom, snapshot, mixer);
   }
   std::cerr.rdbuf(saved_err);
 

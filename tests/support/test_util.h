@@ -10,7 +10,18 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "common/result.h"
+
 namespace quorvel::testing {
+
+// A step's result as a test assertion: success, or a failure showing the
+// step's message.
+inline ::testing::AssertionResult succeeded(const Result& result) {
+  if (result) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << result.message();
+}
 
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {

@@ -1,0 +1,13 @@
+// Printing a document tree.
+#pragma once
+
+#include <pugixml.hpp>
+
+namespace quorvel {
+
+// Prints one line per node of the tree below and including `node`, in
+// document order: the node's attribute values, each followed by an
+// apostrophe. Walks without recursion, so any depth is fine.
+void dump_tree(pugi::xml_node node);
+
+}  // namespace quorvel

@@ -1,0 +1,158 @@
+#include "docio/text_position.h"
+
+#include <limits>
+
+namespace quorvel {
+namespace {
+
+// The parser converts the source to UTF-8 and reports offsets into that
+// conversion. The source is decoded here the same way (the same encoding,
+// the same treatment of broken sequences), counting for each character the
+// bytes it takes in the conversion, so that an offset maps back to the
+// character of the source it came from.
+
+class SourceDecoder {
+ public:
+  SourceDecoder(std::string_view bytes, pugi::xml_encoding encoding)
+      : bytes_(bytes), encoding_(encoding) {}
+
+  // The next character and the number of bytes it takes in the parser's
+  // UTF-8 text (0 for an encoding error the parser drops). False at the end.
+  bool next(char32_t& ch, std::size_t& converted) {
+    switch (encoding_) {
+      case pugi::encoding_utf16_le:
+      case pugi::encoding_utf16_be:
+        return next_utf16(ch, converted);
+      case pugi::encoding_utf32_le:
+      case pugi::encoding_utf32_be:
+        return next_utf32(ch, converted);
+      case pugi::encoding_latin1:
+        if (at_ >= bytes_.size()) return false;
+        ch = byte(at_++);
+        converted = utf8_length(ch);
+        return true;
+      default:
+        return next_utf8(ch, converted);
+    }
+  }
+
+ private:
+  static std::size_t utf8_length(char32_t ch) {
+    return ch < 0x80 ? 1 : ch < 0x800 ? 2 : ch < 0x10000 ? 3 : 4;
+  }
+
+  char32_t byte(std::size_t at) const { return static_cast<unsigned char>(bytes_[at]); }
+
+  // UTF-8 is parsed as it is stored: a character is a lead byte with the
+  // continuation bytes that follow it.
+  bool next_utf8(char32_t& ch, std::size_t& converted) {
+    if (at_ >= bytes_.size()) return false;
+    std::size_t start = at_;
+    char32_t lead = byte(at_++);
+    converted = 1;
+    if (lead < 0x80) {
+      ch = lead;
+      return true;
+    }
+    // Anything that is not a complete, shortest-form sequence stands for no
+    // character the parser would act on.
+    ch = 0xFFFD;
+    if (lead < 0xC0 || lead >= 0xF8) return true;
+    std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    char32_t value = lead & (0x3F >> extra);
+    for (; extra > 0 && at_ < bytes_.size() && (byte(at_) & 0xC0) == 0x80; --extra) {
+      value = (value << 6) | (byte(at_++) & 0x3F);
+    }
+    converted = at_ - start;
+    if (extra == 0 && value >= 0x80) ch = value;
+    return true;
+  }
+
+  char32_t unit16(std::size_t at) const {
+    return encoding_ == pugi::encoding_utf16_le ? byte(at) | (byte(at + 1) << 8)
+                                                : (byte(at) << 8) | byte(at + 1);
+  }
+
+  bool next_utf16(char32_t& ch, std::size_t& converted) {
+    if (at_ + 2 > bytes_.size()) return false;
+    char32_t lead = unit16(at_);
+    at_ += 2;
+    if (lead < 0xD800 || lead >= 0xE000) {
+      ch = lead;
+      converted = utf8_length(ch);
+      return true;
+    }
+    if (lead < 0xDC00 && at_ + 2 <= bytes_.size()) {
+      char32_t trail = unit16(at_);
+      if (trail >= 0xDC00 && trail < 0xE000) {
+        at_ += 2;
+        ch = 0x10000 + ((lead & 0x3FF) << 10) + (trail & 0x3FF);
+        converted = 4;
+        return true;
+      }
+    }
+    ch = 0xFFFD;  // an unpaired surrogate, which the parser drops
+    converted = 0;
+    return true;
+  }
+
+  bool next_utf32(char32_t& ch, std::size_t& converted) {
+    if (at_ + 4 > bytes_.size()) return false;
+    if (encoding_ == pugi::encoding_utf32_le) {
+      ch = byte(at_) | (byte(at_ + 1) << 8) | (byte(at_ + 2) << 16) | (byte(at_ + 3) << 24);
+    } else {
+      ch = (byte(at_) << 24) | (byte(at_ + 1) << 16) | (byte(at_ + 2) << 8) | byte(at_ + 3);
+    }
+    at_ += 4;
+    converted = utf8_length(ch);
+    return true;
+  }
+
+  std::string_view bytes_;
+  pugi::xml_encoding encoding_;
+  std::size_t at_ = 0;
+};
+
+bool is_xml_space(char32_t ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
+
+}  // namespace
+
+TextPosition locate(std::string_view bytes, pugi::xml_encoding encoding, std::size_t offset,
+                    Anchor anchor) {
+  SourceDecoder decoder(bytes, encoding);
+  TextPosition here{1, 1};
+  TextPosition bracket{};
+  std::size_t converted_at = 0;
+  bool first = true;
+  bool after_cr = false;
+  char32_t ch = 0;
+  std::size_t converted = 0;
+  auto step = [](std::int32_t value) {
+    return value < std::numeric_limits<std::int32_t>::max() ? value + 1 : value;
+  };
+  while (decoder.next(ch, converted)) {
+    if (first && ch == 0xFEFF) {
+      first = false;
+      converted_at += converted;
+      continue;
+    }
+    first = false;
+    if (converted_at >= offset) {
+      if (anchor == Anchor::kAt) return here;
+      if (anchor == Anchor::kOpeningBracket) return ch == '<' || bracket.line == 0 ? here : bracket;
+      if (!is_xml_space(ch)) return here;
+    }
+    if (ch == '<') bracket = here;
+    if (ch == '\r' || (ch == '\n' && !after_cr)) {
+      here.line = step(here.line);
+      here.column = 1;
+    } else if (ch != '\n') {
+      here.column = step(here.column);
+    }
+    after_cr = ch == '\r';
+    converted_at += converted;
+  }
+  return anchor == Anchor::kOpeningBracket && bracket.line != 0 ? bracket : here;
+}
+
+}  // namespace quorvel

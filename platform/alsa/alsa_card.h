@@ -1,0 +1,107 @@
+// The ALSA back-end's model of one card: the simple mixer elements as
+// alsa-lib describes them, and the lines and controls they are presented as
+// (the mapping of alsa_mixer.h). The mapping policy (build_card_layout) works
+// on the element descriptions alone, so it is the same for every source of
+// elements; reading them from alsa-lib is alsa_lib.h's job.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/alsa/alsa_volume_scale.h"
+#include "platform/mixer/records.h"
+
+namespace quorvel::alsa {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+constexpr std::uint32_t kDestinationLineBase = 0xFFFF0000u;
+
+// One simple mixer element as alsa-lib presents it.
+struct Element {
+  std::string name;
+  unsigned index = 0;
+  std::string label;  // the name, with ",INDEX" for a second element of a name
+
+  bool is_enum = false;
+  bool enum_capture = false;
+  unsigned enum_items = 0;
+  unsigned enum_channels = 0;
+
+  bool pvolume = false;  // playback or common volume
+  bool pswitch = false;  // playback or common switch
+  bool cvolume = false;  // capture volume (not common)
+  bool cswitch = false;  // capture switch (not common)
+  bool cswitch_exclusive = false;
+  int cgroup = 0;
+  bool pvolume_joined = false;
+  bool pswitch_joined = false;
+  bool cvolume_joined = false;
+  bool cswitch_joined = false;
+  unsigned pchannels = 0;
+  unsigned cchannels = 0;
+  long pmin = 0;
+  long pmax = 0;
+  long cmin = 0;
+  long cmax = 0;
+};
+
+enum class Kind {
+  kPlaybackVolume,
+  kPlaybackMute,
+  kCaptureVolume,
+  kCaptureMute,
+  kSwitch,       // a switch without a volume: ONOFF, the switch itself
+  kEnum,         // SINGLESELECT: the selected item's index
+  kCaptureList,  // MUX or MIXER over the recording destination's sources
+};
+
+struct Control {
+  std::uint32_t id = 0;
+  std::uint32_t type = 0;
+  std::string name;
+  Kind kind = Kind::kPlaybackVolume;
+  std::size_t element = kNone;  // none for the capture list
+  std::size_t line = 0;
+  AlsaVolumeScale scale;  // volumes
+  std::int32_t min = 0;
+  std::int32_t max = 0;
+  std::uint32_t steps = 0;
+  unsigned channels = 1;  // the element's channels for this control
+  bool uniform = false;   // one value for every channel
+};
+
+struct Line {
+  std::uint32_t id = 0;
+  std::uint32_t destination = 0;
+  std::uint32_t source = 0;
+  bool is_destination = true;
+  std::uint32_t component = 0;
+  std::uint32_t channels = 1;
+  std::string name;
+  std::vector<std::size_t> controls;
+  std::vector<std::size_t> sources;  // lines of a destination's sources
+  std::size_t element = kNone;       // a source's element
+};
+
+struct Card {
+  std::string product;
+  std::vector<Element> elements;
+  std::vector<Line> lines;
+  std::vector<std::size_t> destinations;
+  std::vector<Control> controls;
+  std::unordered_map<std::uint32_t, std::size_t> line_by_id;
+  std::unordered_map<std::uint32_t, std::size_t> control_by_id;
+  // Writes made through the service; a handle that loaded before the last
+  // write reloads before it reads.
+  std::uint64_t generation = 0;
+};
+
+// Lays out the card's lines and controls from its elements (`elements` and
+// `product` set; everything else empty).
+void build_card_layout(Card& card);
+
+}  // namespace quorvel::alsa

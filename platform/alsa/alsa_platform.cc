@@ -1,0 +1,29 @@
+// Linux: the machine's mixer is ALSA.
+#include "platform/alsa/alsa_mixer.h"
+#include "platform/mixer/platform_mixer.h"
+
+namespace quorvel {
+
+Result open_platform_mixer(std::string_view spec, std::unique_ptr<MixerService>& out) {
+  out.reset();
+  if (spec.empty()) {
+    // The machine's sound cards; none means no mixer.
+    std::vector<std::string> cards = alsa_card_devices();
+    if (!cards.empty()) out = make_alsa_mixer(std::move(cards));
+    return Result();
+  }
+  const std::size_t colon = spec.find(':');
+  const std::string_view kind = spec.substr(0, colon);
+  if (colon == std::string_view::npos || kind != "alsa") {
+    return Result::failure("unknown mixer kind \"" + std::string(kind) +
+                           "\" (use sim:PATH, or alsa:NAME for an ALSA control device)");
+  }
+  const std::string name(spec.substr(colon + 1));
+  if (name.empty()) return Result::failure("no ALSA control device named after \"alsa:\"");
+  Result probed = probe_alsa_device(name);
+  if (!probed) return probed;
+  out = make_alsa_mixer({name});
+  return Result();
+}
+
+}  // namespace quorvel

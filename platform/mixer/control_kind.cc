@@ -1,0 +1,66 @@
+#include "platform/mixer/control_kind.h"
+
+#include "platform/mixer/mixer.h"
+
+namespace quorvel {
+namespace {
+
+struct ControlKinds {
+  std::uint32_t type;
+  CaptureKind capture;
+  WriteKind write;
+};
+
+constexpr ControlKinds kKnownTypes[] = {
+    {ctrl::kCustom, CaptureKind::kNothing, WriteKind::kNothing},
+    {ctrl::kBooleanMeter, CaptureKind::kSingleCh1, WriteKind::kNothing},
+    {ctrl::kSignedMeter, CaptureKind::kSingleCh1, WriteKind::kNothing},
+    {ctrl::kPeakMeter, CaptureKind::kSingle, WriteKind::kNothing},
+    {ctrl::kUnsignedMeter, CaptureKind::kSingle, WriteKind::kNothing},
+    {ctrl::kBoolean, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kOnOff, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMute, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMono, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kLoudness, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kStereoEnh, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kButton, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kSigned, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kUnsigned, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kDecibels, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kPercent, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kSlider, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kPan, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kQSoundPan, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kFader, CaptureKind::kPerChannel, WriteKind::kChannelPair},
+    {ctrl::kVolume, CaptureKind::kPerChannel, WriteKind::kChannelPair},
+    {ctrl::kBass, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kTreble, CaptureKind::kPerChannel, WriteKind::kPerChannel},
+    {ctrl::kEqualizer, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMicroTime, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMilliTime, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kSingleSelect, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kMux, CaptureKind::kMuxList, WriteKind::kList},
+    {ctrl::kMultipleSelect, CaptureKind::kMixerList, WriteKind::kNothing},
+    {ctrl::kMixer, CaptureKind::kMixerList, WriteKind::kList},
+};
+
+const ControlKinds* find_type(std::uint32_t control_type) {
+  for (const ControlKinds& known : kKnownTypes) {
+    if (known.type == control_type) return &known;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CaptureKind capture_kind(std::uint32_t control_type) {
+  const ControlKinds* known = find_type(control_type);
+  return known != nullptr ? known->capture : CaptureKind::kNothing;
+}
+
+WriteKind write_kind(std::uint32_t control_type) {
+  const ControlKinds* known = find_type(control_type);
+  return known != nullptr ? known->write : WriteKind::kUnknown;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,33 @@
+// Reading and writing a control's values through any mixer service: the
+// calls that both the snapshot and the restore make, written once.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/mixer/mixer.h"
+
+namespace quorvel {
+
+// The line that owns a control, found by the control's identifier.
+MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_id,
+                              MixerLine& line);
+
+// Reads `channels` (1: the control as a whole) times `items` (0 for a
+// control without items, else its item count) values of a control into
+// `values`, channel-major. `values` is resized to fit; on a failure it holds
+// zeros.
+MixerResult read_control_values(const MixerHandle& handle, std::uint32_t control_id,
+                                std::uint32_t channels, std::uint32_t items,
+                                std::vector<std::int32_t>& values);
+
+// Writes `values` (shaped as read_control_values reads them) to a control.
+MixerResult write_control_values(const MixerHandle& handle, std::uint32_t control_id,
+                                 std::uint32_t channels, std::uint32_t items,
+                                 std::vector<std::int32_t>& values);
+
+// Reads the names of a list control's `items` items.
+MixerResult read_list_texts(const MixerHandle& handle, std::uint32_t control_id,
+                            std::uint32_t items, std::vector<ListText>& texts);
+
+}  // namespace quorvel

@@ -1,0 +1,33 @@
+// Conversions between the program's internal text (UTF-8, as the XML DOM
+// holds it) and the platform's 8-bit text: mixer names and file names in the
+// system code page, and what the console expects.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// Text in the system code page to UTF-8. Linux already speaks UTF-8.
+std::string system_to_utf8(std::string_view text);
+
+// The platform's 8-bit text (system code page) as the document's UTF-8 text,
+// as the program converts every name and argument it hands to the DOM. Any
+// length is accepted.
+inline std::string to_wide_string(std::string_view text) { return system_to_utf8(text); }
+
+// UTF-8 to the system code page; a character the code page lacks becomes
+// the code page's default character. Linux: unchanged.
+std::string utf8_to_system(std::string_view text);
+
+// UTF-8 to the encoding the console expects.
+std::string utf8_to_console(std::string_view text);
+
+// A file path named by UTF-8 text.
+inline std::filesystem::path path_from_utf8(std::string_view text) {
+  return std::filesystem::path(
+      std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+}  // namespace quorvel

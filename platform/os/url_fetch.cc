@@ -1,0 +1,90 @@
+#include "platform/os/url_fetch.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#include "platform/os/url_transfer.h"
+
+namespace quorvel {
+
+namespace {
+
+// A positive whole number from the environment variable `name`, or nothing.
+template <typename T>
+bool positive_from_environment(const char* name, T& value) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return false;
+  std::string_view view(text);
+  T parsed = 0;
+  auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), parsed);
+  if (error != std::errc() || end != view.data() + view.size() || parsed <= 0) return false;
+  value = parsed;
+  return true;
+}
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+std::string seconds_text(long seconds) {
+  return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
+}  // namespace
+
+FetchOptions fetch_options_from_environment() {
+  FetchOptions options;
+  long timeout = 0;
+  if (positive_from_environment("QUORVEL_FETCH_TIMEOUT", timeout)) {
+    // A timeout longer than a day is surely a mistake; the transport takes a
+    // long, so keep the value well inside its range.
+    options.timeout_seconds = timeout > 86400 ? 86400 : timeout;
+  }
+  unsigned long long max_bytes = 0;
+  if (positive_from_environment("QUORVEL_FETCH_MAX_BYTES", max_bytes)) {
+    options.max_bytes = max_bytes > std::numeric_limits<std::size_t>::max()
+                            ? std::numeric_limits<std::size_t>::max()
+                            : static_cast<std::size_t>(max_bytes);
+  }
+  return options;
+}
+
+bool is_web_url(std::string_view name) {
+  return starts_with_ignoring_case(name, "http:") || starts_with_ignoring_case(name, "https:");
+}
+
+Result fetch_url(const std::string& url, const FetchOptions& options, std::string& body) {
+  body.clear();
+  TransferOutcome fetched = transfer_url(url, options);
+  switch (fetched.failure) {
+    case FetchFailure::kNone:
+      body = std::move(fetched.body);
+      return Result();
+    case FetchFailure::kConnect:
+      return Result::failure("could not connect to the server", kFetchErrorUnreadable);
+    case FetchFailure::kTimeout:
+      return Result::failure(
+          "no answer from the server within " + seconds_text(options.timeout_seconds),
+          kFetchErrorTimeout);
+    case FetchFailure::kTooLarge:
+      return Result::failure(
+          "the document is larger than " + std::to_string(options.max_bytes) + " bytes",
+          kFetchErrorTooLarge);
+    case FetchFailure::kHttpStatus:
+      return Result::failure(
+          "the server answered with HTTP status " + std::to_string(fetched.http_status),
+          kFetchErrorUnreadable);
+    case FetchFailure::kOther:
+      break;
+  }
+  return Result::failure(fetched.detail, kFetchErrorUnreadable);
+}
+
+}  // namespace quorvel

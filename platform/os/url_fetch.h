@@ -1,0 +1,48 @@
+// Downloading a document over http or https, read whole into memory.
+//
+// The platform's transport (libcurl on Linux, the URL service on Windows)
+// sits behind url_transfer.h; nothing else in the program talks to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace quorvel {
+
+// The largest document the program reads, from a file or over the network.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} * 1024 * 1024;
+
+// The default time a fetch may spend connecting, or waiting for the next
+// byte of an answer, before it gives up.
+inline constexpr long kDefaultFetchTimeoutSeconds = 30;
+
+struct FetchOptions {
+  long timeout_seconds = kDefaultFetchTimeoutSeconds;  // connect, and a stalled answer
+  std::size_t max_bytes = kMaxDocumentBytes;           // a larger body is refused
+};
+
+// The defaults, overridden by the environment: QUORVEL_FETCH_TIMEOUT
+// (seconds) and QUORVEL_FETCH_MAX_BYTES. A value that is not a positive
+// whole number is ignored.
+FetchOptions fetch_options_from_environment();
+
+// True when `name` is an http: or https: URL (the scheme in any letter case).
+bool is_web_url(std::string_view name);
+
+// What a failed fetch leaves in Result::code(): the platform URL service's
+// codes, which the loader reports as the document's error code.
+inline constexpr std::int32_t kFetchErrorUnreadable = static_cast<std::int32_t>(0x800C0005u);
+inline constexpr std::int32_t kFetchErrorTimeout = static_cast<std::int32_t>(0x800C000Bu);
+inline constexpr std::int32_t kFetchErrorTooLarge = static_cast<std::int32_t>(0x8007000Eu);
+
+// Fetches `url` (http or https), following redirects, into `body`. A failure
+// says what happened in one sentence without a line end ("the server
+// answered with HTTP status 404") and carries one of the codes above; `body`
+// is then empty. Never throws.
+Result fetch_url(const std::string& url, const FetchOptions& options, std::string& body);
+
+}  // namespace quorvel

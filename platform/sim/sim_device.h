@@ -1,0 +1,86 @@
+// The simulated mixer device as data: a device, its destinations, their
+// sources and every control with its state. The service in sim_mixer.h
+// serves it; sim_device_file.h reads it from a mixer document.
+//
+// Model
+//   - One device, named `name`.
+//   - Destination i: line id `line_id`, its channels, component type, its
+//     controls, then its sources.
+//   - Source j of destination i: line id j * 65536 + i (sim_source_line_id).
+//   - A control holds one value per channel of its line (`values`, filled
+//     to the line's channel count by the service: channel k starts as entry
+//     k, else entry 0, else 0). A list control holds one value per item
+//     instead (its `selected`), the same for every channel.
+//   - Two lines or two controls with the same identifier make the device
+//     invalid (check_sim_device).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "platform/mixer/records.h"
+
+namespace quorvel {
+
+struct SimItem {
+  std::string name;
+  std::int32_t selected = 0;
+};
+
+struct SimControl {
+  std::uint32_t id = 0;
+  std::uint32_t type = 0;
+  std::string name;
+  std::uint32_t steps = 0;
+  std::int32_t min = 0;
+  std::int32_t max = 0;
+  // Per channel. May be shorter than the line's channel count: the mixer
+  // fills channel k from entry k, else entry 0, else 0.
+  std::vector<std::int32_t> values;
+  // A SINGLESELECT control has items only when `list` is set; MUX, MIXER and
+  // MULTIPLESELECT controls always do.
+  bool list = false;
+  std::vector<SimItem> items;
+};
+
+// Whether the control is served with items (and the multiple flag).
+bool sim_has_items(const SimControl& control);
+
+struct SimSource {
+  std::string name;
+  std::uint32_t channels = 2;
+  std::uint32_t line_type = kComponentSrcUndefined;
+  std::vector<SimControl> controls;
+};
+
+struct SimDestination {
+  std::string name;
+  std::uint32_t line_id = 0;
+  std::uint32_t channels = 2;
+  std::uint32_t component_type = kComponentDstSpeakers;
+  std::vector<SimControl> controls;
+  std::vector<SimSource> sources;
+};
+
+struct SimDevice {
+  std::string name;
+  std::vector<SimDestination> destinations;
+};
+
+// The line id of source `source` of destination `destination`.
+constexpr std::uint32_t sim_source_line_id(std::uint32_t destination, std::uint32_t source) {
+  return source * 65536u + destination;
+}
+
+// Builders for devices made in code.
+SimControl sim_control(std::uint32_t id, std::uint32_t type, std::string name,
+                       std::int32_t min, std::int32_t max, std::uint32_t steps,
+                       std::vector<std::int32_t> values = {});
+SimControl sim_list_control(std::uint32_t id, std::uint32_t type, std::string name,
+                            std::vector<SimItem> items);
+// Checks that no two lines and no two controls share an identifier.
+Result check_sim_device(const SimDevice& device);
+
+}  // namespace quorvel

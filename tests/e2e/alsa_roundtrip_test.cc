@@ -1,0 +1,191 @@
+// The program on the virtual ALSA cards, checked through a real ALSA
+// client: save with quorvel, change every element with amixer, restore with
+// quorvel, and amixer shows exactly what it showed before.
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fakes/alsa_card/virtual_card.h"
+#include "platform/alsa/alsa_volume_scale.h"
+
+namespace quorvel {
+namespace {
+
+using testing::ProgramResult;
+using testing::VirtualCard;
+using testing::read_file;
+
+// `amixer scontents` cut into one block per simple element, by its header
+// ("Simple mixer control 'Master',0").
+std::map<std::string, std::string> element_blocks(const std::string& contents) {
+  std::map<std::string, std::string> blocks;
+  std::string name;
+  std::size_t at = 0;
+  while (at < contents.size()) {
+    std::size_t end = contents.find('\n', at);
+    if (end == std::string::npos) end = contents.size();
+    const std::string line = contents.substr(at, end - at);
+    if (line.rfind("Simple mixer control ", 0) == 0) name = line;
+    blocks[name] += line + "\n";
+    at = end + 1;
+  }
+  return blocks;
+}
+
+class AlsaRoundTripTest : public ::testing::Test {
+ protected:
+  void run_ok(const VirtualCard& card, const std::vector<std::string>& args) {
+    ProgramResult result = card.quorvel(args);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+  }
+
+  // Saves the card, changes every element with `changes` (amixer argument
+  // lists), checks that each element shows the change, restores the saved
+  // document and compares.
+  void round_trip(const std::string& device,
+                  const std::vector<std::vector<std::string>>& changes) {
+    VirtualCard card(device);
+    run_ok(card, {"-out", "saved.xml"});
+    const std::string before = card.amixer({"scontents"}).out;
+    ASSERT_NE(before, "");
+
+    for (const std::vector<std::string>& change : changes) {
+      ProgramResult result = card.amixer(change);
+      ASSERT_EQ(result.exit_code, 0) << change[1] << ": " << result.err;
+    }
+    const std::map<std::string, std::string> before_blocks = element_blocks(before);
+    const std::map<std::string, std::string> changed_blocks =
+        element_blocks(card.amixer({"scontents"}).out);
+    ASSERT_EQ(changed_blocks.size(), before_blocks.size());
+    for (const auto& [element, block] : before_blocks) {
+      EXPECT_NE(changed_blocks.at(element), block) << element << " was not changed";
+    }
+
+    // Restore, and save the state after it: the same document again.
+    ProgramResult restored = card.quorvel({"-local", "saved.xml", "-out", "after.xml"});
+    EXPECT_EQ(restored.exit_code, 0) << restored.err;
+    EXPECT_EQ(card.amixer({"scontents"}).out, before);
+    EXPECT_EQ(read_file(card.dir() / "after.xml"), read_file(card.dir() / "saved.xml"));
+  }
+};
+
+TEST_F(AlsaRoundTripTest, LaptopCardComesBackExactlyAfterEveryElementChanged) {
+  round_trip("quorvel_laptop", {
+                                   {"sset", "Master", "9,17", "mute"},
+                                   {"sset", "Headphone", "5", "unmute"},
+                                   {"sset", "Speaker", "0", "mute"},
+                                   {"sset", "PCM", "100,120"},
+                                   {"sset", "Front Mic", "30", "unmute"},
+                                   {"sset", "Mic Boost", "3"},
+                                   {"sset", "Line", "31", "unmute"},
+                                   {"sset", "CD", "2", "mute"},
+                                   {"sset", "Beep", "20", "mute"},
+                                   {"sset", "Capture", "5,6", "nocap"},
+                                   {"sset", "Line", "cap"},  // moves the Capture Source
+                                   {"cset", "name=Auto-Mute Mode", "Disabled"},
+                               });
+}
+
+TEST_F(AlsaRoundTripTest, HeadsetCardComesBackExactlyAfterEveryElementChanged) {
+  round_trip("quorvel_headset", {
+                                    {"sset", "PCM", "10%,40%", "mute"},
+                                    {"sset", "Sidetone", "99999", "unmute"},
+                                    {"sset", "Mic", "3", "nocap"},
+                                    {"sset", "Line", "1,2", "cap"},
+                                    {"sset", "IEC958", "on"},
+                                    {"sset", "Auto Gain Control", "off"},
+                                    {"cset", "name=Channel Mode", "6ch"},
+                                    {"sset", "Mic Select", "Front"},
+                                });
+}
+
+TEST_F(AlsaRoundTripTest, SavesAreTheSameOnEveryRunAndNamedAfterTheMixer) {
+  VirtualCard card("quorvel_laptop");
+  run_ok(card, {"-out"});
+  run_ok(card, {"-out", "again.xml"});
+  const std::string first = read_file(card.dir() / "Virtual HDA Codec.xml");
+  EXPECT_EQ(read_file(card.dir() / "again.xml"), first);
+  EXPECT_EQ(first.substr(0, 2), std::string("\xFF\xFE", 2));
+}
+
+// Values of the line_control named `name` in a saved document.
+std::vector<std::int32_t> saved_values(const std::filesystem::path& file, const std::string& name) {
+  pugi::xml_document document;
+  const std::string bytes = read_file(file);
+  EXPECT_TRUE(document.load_buffer(bytes.data(), bytes.size()));
+  std::vector<std::int32_t> values;
+  for (pugi::xpath_node found : document.select_nodes("//line_control")) {
+    pugi::xml_node control = found.node();
+    if (control.first_child().value() != name) continue;
+    for (pugi::xml_node child : control.children()) {
+      const std::string kind = child.name();
+      if (kind == "value") values.push_back(child.text().as_int());
+      if (kind != "mux_list" && kind != "mixer_list") continue;
+      for (pugi::xml_node item : child.children("item")) {
+        values.push_back(item.attribute("selected").as_int());
+      }
+    }
+  }
+  return values;
+}
+
+std::string raw_of(long long min, long long max, std::int32_t shown) {
+  long long raw = 0;
+  AlsaVolumeScale{min, max}.to_raw(shown, raw);
+  return std::to_string(raw);
+}
+
+TEST_F(AlsaRoundTripTest, DocumentsMoveBetweenTheVirtualCardAndTheSimulatedDevice) {
+  VirtualCard card("quorvel_laptop");
+  std::filesystem::copy_file(testing::source_dir() / "examples" / "soundcard.xml",
+                             card.dir() / "device.xml");
+  std::map<std::string, std::string> sim_env = card.env();
+  sim_env["QUORVEL_MIXER"] = "sim:" + (card.dir() / "device.xml").string();
+  auto sim = [&](const std::vector<std::string>& args) {
+    return testing::run_quorvel(args, sim_env, card.dir().path());
+  };
+  ProgramResult result = sim({"-out", "sim.xml"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  run_ok(card, {"-out", "card.xml"});
+  const std::string headphone = card.control_values("Headphone Playback Volume");
+
+  // The simulated device's document onto the card: by kind, so its Wave
+  // source sets PCM, its Microphone the first microphone (Front Mic, both
+  // channels from the one value), its PC Speaker the Beep, and its MUX item
+  // 2 the card's item 2 (CD, item 3 of the Capture Source enumeration).
+  result = card.quorvel({"sim.xml"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  const std::string master = raw_of(0, 87, 45875);
+  EXPECT_EQ(card.control_values("Master Playback Volume"), master + "," + master);
+  EXPECT_EQ(card.control_values("PCM Playback Volume"),
+            raw_of(0, 255, 52428) + "," + raw_of(0, 255, 49151));
+  EXPECT_EQ(card.control_values("CD Playback Switch"), "off,off");
+  const std::string mic = raw_of(0, 31, 26214);
+  EXPECT_EQ(card.control_values("Front Mic Playback Volume"), mic + "," + mic);
+  EXPECT_EQ(card.control_values("Beep Playback Volume"), raw_of(0, 31, 16384));
+  const std::string recording = raw_of(0, 63, 49151);
+  EXPECT_EQ(card.control_values("Capture Volume"), recording + "," + recording);
+  EXPECT_EQ(card.control_values("Capture Source"), "3");
+  // What the simulated device lacks stays as it was.
+  EXPECT_EQ(card.control_values("Headphone Playback Volume"), headphone);
+  EXPECT_EQ(card.control_values("Auto-Mute Mode"), "1");
+
+  // The card's first document onto the simulated device.
+  result = sim({"-local", "card.xml", "-out", "sim-after.xml"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  const std::filesystem::path after = card.dir() / "sim-after.xml";
+  EXPECT_EQ(saved_values(after, "Master Volume"), (std::vector<std::int32_t>{45197, 37664}));
+  EXPECT_EQ(saved_values(after, "Wave Volume"), (std::vector<std::int32_t>{65535, 51400}));
+  EXPECT_EQ(saved_values(after, "CD Mute"), (std::vector<std::int32_t>{0}));
+  EXPECT_EQ(saved_values(after, "PC Speaker Volume"), (std::vector<std::int32_t>{10570}));
+  EXPECT_EQ(saved_values(after, "Recording Volume"), (std::vector<std::int32_t>{41610, 40569}));
+  EXPECT_EQ(saved_values(after, "Recording Source"), (std::vector<std::int32_t>{0, 0, 0, 1}));
+  EXPECT_EQ(saved_values(after, "Aux Volume"), saved_values(card.dir() / "sim.xml", "Aux Volume"));
+}
+
+}  // namespace
+}  // namespace quorvel

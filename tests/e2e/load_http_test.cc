@@ -1,0 +1,127 @@
+// The real program loading documents over http from a server on 127.0.0.1
+// that the test starts and stops itself.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fakes/http_server.h"
+#include "support/sim_device_fixture.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::ProgramResult;
+using testing::read_file;
+using testing::run_quorvel;
+using testing::source_dir;
+using testing::TempDir;
+using testing::LocalSocket;
+using testing::Route;
+using testing::TestHttpServer;
+
+const char* const kLoaded = "XML document loaded successfully\n";
+const char* const kDownloading = "Downloading XML document URL\n";
+const char* const kNotFound = "File not found error.";
+
+class LoadHttpTest : public testing::SimDeviceFixture {
+ protected:
+  void SetUp() override {
+    SimDeviceFixture::SetUp();
+    // The server is local: no proxy may stand in between.
+    for (const char* proxy : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                              "all_proxy", "ALL_PROXY"}) {
+      env_[proxy] = "";
+    }
+    env_["QUORVEL_FETCH_TIMEOUT"] = "";
+    env_["QUORVEL_FETCH_MAX_BYTES"] = "";
+  }
+};
+
+TEST_F(LoadHttpTest, DocumentLoadsOnEveryPath) {
+  TestHttpServer server({{"/mixer.xml", {200, read_file(source_dir() / "examples" / "soundcard.xml")}}});
+  const std::string url = server.url("/mixer.xml");
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"-t", url}, kLoaded},
+      {{"-t", "-url", url}, std::string(kDownloading) + kLoaded},
+      {{"-t", "-local", url}, kLoaded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    ProgramResult result = run(c.args);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.exit_code, 0);
+    // The root and the first destination of the served document.
+    EXPECT_NE(result.out.find("\n0'2'\n\n-65536'2'6'4'\n"), std::string::npos) << result.out;
+  }
+}
+
+TEST_F(LoadHttpTest, SyntaxErrorNamesTheUrl) {
+  TestHttpServer server({{"/bad.xml", {200, "<a>\n<b>\n<c x=1/></b></a>"}}});
+  const std::string url = server.url("/bad.xml");
+  ProgramResult result = run({"-url", url});
+  EXPECT_EQ(result.err, std::string(kDownloading) + "An attribute is malformed.\n" +
+                            "Error on line 3, position 6 in \"" + url + "\".\n" + kNotFound);
+  EXPECT_EQ(result.exit_code, 1);
+}
+
+TEST_F(LoadHttpTest, NotFoundNamesTheStatus) {
+  TestHttpServer server({});
+  const std::string url = server.url("/missing.xml");
+
+  ProgramResult plain = run({"-url", url});
+  EXPECT_EQ(plain.err, std::string(kDownloading) + "Cannot download \"" + url +
+                           "\": the server answered with HTTP status 404.\n" + kNotFound);
+  EXPECT_EQ(plain.exit_code, 1);
+
+  ProgramResult local = run({"-t", "-local", url});
+  EXPECT_EQ(local.err, kNotFound);
+  EXPECT_EQ(local.out, "");
+  EXPECT_EQ(local.exit_code, 1);
+}
+
+TEST_F(LoadHttpTest, RefusedConnectionIsReported) {
+  LocalSocket not_listening;  // bound, so the port stays ours, but refusing
+  const std::string url = not_listening.url("/mixer.xml");
+  ProgramResult result = run({url});
+  EXPECT_EQ(result.err,
+            "Cannot download \"" + url + "\": could not connect to the server.\n" + kNotFound);
+  EXPECT_EQ(result.exit_code, 1);
+}
+
+TEST_F(LoadHttpTest, ServerThatNeverAnswersIsGivenUpOn) {
+  TestHttpServer server({{"/silent.xml", {200, "", true, true}}});
+  const std::string url = server.url("/silent.xml");
+  env_["QUORVEL_FETCH_TIMEOUT"] = "1";
+  ProgramResult result = run({"-url", url});
+  EXPECT_EQ(result.err, std::string(kDownloading) + "Cannot download \"" + url +
+                            "\": no answer from the server within 1 second.\n" + kNotFound);
+  EXPECT_EQ(result.exit_code, 1);
+}
+
+TEST_F(LoadHttpTest, BodyOverTheBoundIsRefused) {
+  std::string body = "<audio_mixer id=\"0\"><!--" + std::string(5000, 'x') + "--></audio_mixer>";
+  TestHttpServer server({{"/declared.xml", {200, body, true}}, {"/streamed.xml", {200, body, false}}});
+  env_["QUORVEL_FETCH_MAX_BYTES"] = "1000";
+  for (const char* path : {"/declared.xml", "/streamed.xml"}) {
+    SCOPED_TRACE(path);
+    const std::string url = server.url(path);
+    ProgramResult result = run({url});
+    EXPECT_EQ(result.err, "Cannot download \"" + url +
+                              "\": the document is larger than 1000 bytes.\n" + kNotFound);
+    EXPECT_EQ(result.exit_code, 1);
+  }
+  // The same body loads under the default bound.
+  env_["QUORVEL_FETCH_MAX_BYTES"] = "";
+  ProgramResult result = run({server.url("/streamed.xml")});
+  EXPECT_EQ(result.err, kLoaded);
+}
+
+}  // namespace
+}  // namespace quorvel

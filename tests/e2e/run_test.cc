@@ -1,0 +1,203 @@
+// The program as a user runs it: arguments, messages, exit status, saved
+// files, and the simulated device's file kept across runs.
+#include <gtest/gtest.h>
+
+#include "app/mixer_select.h"
+#include "apply/apply.h"
+#include "support/sim_device_fixture.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::ProgramResult;
+using testing::TempDir;
+using testing::read_file;
+using testing::run_command;
+using testing::run_quorvel;
+using testing::source_dir;
+using testing::utf16le_to_utf8;
+using testing::write_file;
+
+constexpr const char* kUsage =
+    "\nUsage: %s <options> [filename]\n"
+    "Command Line Quorvel Utility Version 1.0\n"
+    "Options are:\n\n"
+    "  -url    <url>       Loads audio mixer XML document from specified URL\n"
+    "  -local  <infile>    Loads audio mixer XML document from local file\n"
+    "  -out    [outfile]   Saves audio mixer XML document to specified file.\n"
+    "                      When no filename is specified, sound card name is used. \n"
+    "\n";
+
+constexpr const char* kDeviceName = "Demo PCI Sound Card";
+
+using RunTest = testing::SimDeviceFixture;
+
+TEST_F(RunTest, NoArgumentsPrintsTheUsageText) {
+  ProgramResult result = run({});
+  std::string expected = kUsage;
+  expected.replace(expected.find("%s"), 2, testing::quorvel_binary().string());
+  EXPECT_EQ(result.err, expected);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.exit_code, 0);
+}
+
+TEST_F(RunTest, OutSavesUnderTheDeviceNameOrTheGivenName) {
+  ProgramResult result = run({"-out"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "audio XML file saved OK.");
+  std::string saved = read_file(dir_ / (std::string(kDeviceName) + ".xml"));
+  ASSERT_GE(saved.size(), 2u);
+  EXPECT_EQ(saved.substr(0, 2), "\xFF\xFE");
+  std::string text = utf16le_to_utf8(saved);
+  EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<!--Brevalt Corvane 1.0 -->\n"
+                       "<!DOCTYPE audio_mixer SYSTEM \"audio_mixer.dtd\">\n<audio_mixer id=\"0\" ",
+                       0),
+            0u)
+      << text.substr(0, 200);
+
+  result = run({"-out", "name.xml"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(read_file(dir_ / "name.xml"), saved);
+  // Nothing changed the device, so its file is as it was.
+  EXPECT_EQ(read_file(device_), read_file(source_dir() / "examples" / "soundcard.xml"));
+}
+
+TEST_F(RunTest, SavedFileLoadsInAnotherXmlTool) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no xmllint on Windows; the Windows tests load the file with MSXML";
+#endif
+  ASSERT_EQ(run({"-o", "saved.xml"}).exit_code, 0);
+  ProgramResult lint = run_command({"xmllint", "--noout", (dir_ / "saved.xml").string()});
+  EXPECT_EQ(lint.exit_code, 0) << lint.err;
+}
+
+TEST_F(RunTest, OutputOptionFollowedByAnOptionUsesTheDefaultName) {
+  ProgramResult result = run({"-o", "-t"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_TRUE(std::filesystem::exists(dir_ / (std::string(kDeviceName) + ".xml")));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "-t"));
+}
+
+TEST_F(RunTest, TreeWithoutFileNamePrintsOneEmptyLine) {
+  ProgramResult result = run({"-t"});
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.exit_code, 0);
+}
+
+TEST_F(RunTest, UnknownOptionsAreIgnored) {
+  ProgramResult result = run({"-x", "-L", "-"});
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.exit_code, 0);
+}
+
+TEST_F(RunTest, FailedSaveKeepsTheTargetAndFails) {
+  // Into a folder that does not exist.
+  ProgramResult result = run({"-out", "missing/saved.xml"});
+  EXPECT_EQ(result.err, "File not found error.");
+  EXPECT_EQ(result.exit_code, 1);
+
+  // Over a file in a folder that cannot be written: the file keeps its
+  // content. (Root may write anywhere; the check needs an ordinary user.
+  // Windows folders have no permission bits to take the right away.)
+#ifndef _WIN32
+  if (geteuid() != 0) {
+    std::filesystem::create_directory(dir_ / "locked");
+    write_file(dir_ / "locked" / "saved.xml", "old");
+    std::filesystem::permissions(dir_ / "locked", std::filesystem::perms::owner_read |
+                                                      std::filesystem::perms::owner_exec);
+    result = run({"-out", "locked/saved.xml"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(read_file(dir_ / "locked" / "saved.xml"), "old");
+  }
+#endif
+}
+
+TEST_F(RunTest, LongOutputNamesWork) {
+  std::string name(250, 'n');
+  name += ".xml";
+  std::string folder(200, 'f');
+  std::filesystem::create_directory(dir_ / folder);
+  ProgramResult result = run({"-out", folder + "/" + name});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_ / folder / name));
+}
+
+TEST(RunWithoutMixerTest, NoMixerShowsTheMessageAndFails) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows shows the message in a message box; the Windows tests check it";
+#endif
+  std::error_code no_folder;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/snd", no_folder)) {
+    if (entry.path().filename().string().rfind("controlC", 0) == 0) {
+      GTEST_SKIP() << "this machine has a sound card";
+    }
+  }
+  TempDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"-out"}}) {
+    ProgramResult result = run_quorvel(args, {}, dir.path());
+    EXPECT_EQ(result.err,
+              "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.exit_code, 1);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(RunWithoutMixerTest, BadMixerSettingIsNamed) {
+  TempDir dir;
+  write_file(dir / "broken.xml", "<audio_mixer id=\"0\">x<destination");
+  struct Case {
+    std::string value;
+    std::string expected;
+  } cases[] = {
+      {"bogus", "quorvel: error: QUORVEL_MIXER=bogus: "},
+      {"sim:" + (dir / "none.xml").string(), "quorvel: error: QUORVEL_MIXER=sim:" + (dir / "none.xml").string() + ": "},
+      {"sim:" + (dir / "broken.xml").string(), "quorvel: error: QUORVEL_MIXER=sim:" + (dir / "broken.xml").string() + ": "},
+  };
+  for (const Case& c : cases) {
+    ProgramResult result = run_quorvel({"-out"}, {{"QUORVEL_MIXER", c.value}}, dir.path());
+    EXPECT_EQ(result.err.rfind(c.expected, 0), 0u) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(result.exit_code, 1);
+  }
+}
+
+TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
+  const std::string original = read_file(device_);
+  SelectedMixer selected;
+  std::string error;
+  ASSERT_TRUE(testing::succeeded(select_mixer("sim:" + device_.string(), selected)));
+  ASSERT_NE(selected.sim, nullptr);
+
+  // Unchanged: the file is not rewritten.
+  ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
+  EXPECT_EQ(read_file(device_), original);
+
+  {
+    MixerHandle handle;
+    ASSERT_EQ(selected.service->open(0, handle), MMSYSERR_NOERROR);
+    ASSERT_EQ(set_uniform_value(handle, 2, 1), MMSYSERR_NOERROR);  // master mute on
+  }
+  ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
+  EXPECT_NE(read_file(device_), original);
+
+  SelectedMixer reloaded;
+  ASSERT_TRUE(testing::succeeded(select_mixer("sim:" + device_.string(), reloaded)));
+  EXPECT_EQ(reloaded.sim->values(2), (std::vector<std::int32_t>{1, 1}));
+  EXPECT_EQ(reloaded.sim->values(1), selected.sim->values(1));
+  // No temporary file is left beside it.
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);
+}
+
+}  // namespace
+}  // namespace quorvel

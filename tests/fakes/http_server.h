@@ -1,0 +1,60 @@
+// A one-thread HTTP server on 127.0.0.1 for the tests that fetch documents:
+// it answers each request from a fixed table of routes, and can hold a
+// connection open without answering.
+#pragma once
+
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quorvel::testing {
+
+struct Route {
+  int status = 200;
+  std::string body;
+  bool declare_length = true;  // else the body ends when the connection closes
+  bool never_answer = false;   // read the request, then say nothing
+};
+
+// A socket bound to a free port of 127.0.0.1; closed with the object.
+class LocalSocket {
+ public:
+  LocalSocket();
+  ~LocalSocket();
+  LocalSocket(const LocalSocket&) = delete;
+  LocalSocket& operator=(const LocalSocket&) = delete;
+  int fd() const { return fd_; }
+  int port() const { return port_; }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// Serves `routes` (by request path; others get 404) until destroyed.
+// Connections that never get an answer stay open until the server stops.
+class TestHttpServer {
+ public:
+  explicit TestHttpServer(std::map<std::string, Route> routes);
+  ~TestHttpServer();
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  std::string url(const std::string& path) const { return socket_.url(path); }
+
+ private:
+  void serve();
+  void answer(int connection);
+
+  std::map<std::string, Route> routes_;
+  LocalSocket socket_;
+  int wake_[2] = {-1, -1};
+  std::thread thread_;
+  std::vector<int> held_;
+};
+
+}  // namespace quorvel::testing

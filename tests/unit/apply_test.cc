@@ -1,0 +1,416 @@
+// Restoring a mixer from a document: reconciliation with the present mixer
+// and the values written, on the simulated device.
+#include <gtest/gtest.h>
+
+#include "apply/apply.h"
+#include "apply/reconcile.h"
+#include "platform/sim/sim_mixer.h"
+#include "platform/xml/xml_dom.h"
+#include "snapshot/snapshot.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::CaptureStream;
+
+constexpr std::uint32_t kLineSrc = 0x1002;
+constexpr std::uint32_t kMicSrc = 0x1003;
+constexpr std::uint32_t kWaveSrc = 0x1008;
+constexpr std::uint32_t kUnknownType = 0x21010010;  // not a type the program knows
+
+SimControl volume(std::uint32_t id, std::string name, std::vector<std::int32_t> values) {
+  return sim_control(id, ctrl::kVolume, std::move(name), 0, 65535, 65535, std::move(values));
+}
+SimControl mute(std::uint32_t id, std::string name, std::int32_t value) {
+  return sim_control(id, ctrl::kMute, std::move(name), 0, 1, 0, {value});
+}
+
+// Two destinations whose own controls share types, a destination with two
+// sources of one line type, a source with two controls of one type, pan,
+// bass and treble with left and right values, a MUX, a MIXER, an unknown
+// control type in the middle of a list, meters and a custom control.
+SimDevice rich_device() {
+  SimDevice device;
+  device.name = "Rich Card";
+  SimDestination speakers;
+  speakers.name = "Speakers";
+  speakers.line_id = 0xFFFF0000;
+  speakers.component_type = kComponentDstSpeakers;
+  speakers.channels = 2;
+  speakers.controls = {
+      volume(1, "Master Volume", {40000, 41000}),
+      mute(2, "Master Mute", 0),
+      sim_control(3, ctrl::kBass, "Bass", 0, 65535, 65535, {100, 200}),
+      sim_control(4, ctrl::kTreble, "Treble", 0, 65535, 65535, {300, 400}),
+      sim_control(5, kUnknownType, "Bass Boost", 0, 1, 0, {0}),
+      sim_control(6, ctrl::kPan, "Balance", -32768, 32767, 65535, {-1000, 1000}),
+      sim_control(7, ctrl::kPeakMeter, "Peak", -32768, 32767, 0, {5}),
+      sim_control(8, ctrl::kCustom, "Custom", 0, 0, 0, {}),
+      sim_list_control(9, ctrl::kMixer, "Output Mix", {{"Wave", 1}, {"Line A", 0}, {"Line B", 1}}),
+  };
+  SimSource wave;
+  wave.name = "Wave";
+  wave.line_type = kWaveSrc;
+  wave.controls = {volume(10, "Wave Volume", {30000, 31000}), mute(11, "Wave Mute", 0),
+                   mute(12, "Wave Mute 2", 1)};
+  SimSource line_a;
+  line_a.name = "Line A";
+  line_a.line_type = kLineSrc;
+  line_a.controls = {volume(13, "Line A Volume", {1000, 2000}), mute(14, "Line A Mute", 1)};
+  SimSource line_b;
+  line_b.name = "Line B";
+  line_b.line_type = kLineSrc;
+  line_b.controls = {volume(15, "Line B Volume", {3000, 4000}), mute(16, "Line B Mute", 0)};
+  speakers.sources = {wave, line_a, line_b};
+
+  SimDestination recording;
+  recording.name = "Recording";
+  recording.line_id = 0xFFFF0001;
+  recording.component_type = kComponentDstWaveIn;
+  recording.channels = 2;
+  recording.controls = {
+      volume(20, "Recording Volume", {20000, 21000}),
+      mute(21, "Recording Mute", 1),
+      sim_list_control(22, ctrl::kMux, "Recording Source", {{"Mic", 1}, {"Line", 0}}),
+  };
+  SimSource mic;
+  mic.name = "Mic";
+  mic.line_type = kMicSrc;
+  mic.channels = 1;
+  mic.controls = {volume(23, "Mic Volume", {5000}), mute(24, "Mic Mute", 0)};
+  SimSource line;
+  line.name = "Line";
+  line.line_type = kLineSrc;
+  line.controls = {volume(25, "Line Volume", {6000, 6500})};
+  recording.sources = {mic, line};
+  device.destinations = {speakers, recording};
+  return device;
+}
+
+class ApplyTest : public ::testing::Test {
+ protected:
+  std::string snapshot_of(SimMixer& mixer) {
+    pugi::xml_document document;
+    std::optional<std::string> name;
+    EXPECT_TRUE(build_snapshot(document, mixer, name));
+    return serialize_document(document);
+  }
+
+  // Loads `saved` (as written by the program) and applies it to `mixer`.
+  ApplyReport restore(const std::string& saved, SimMixer& mixer) {
+    pugi::xml_document input;
+    EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+    return restore_document(input, mixer);
+  }
+
+  ApplyReport restore_document(pugi::xml_document& input, SimMixer& mixer) {
+    pugi::xml_document snapshot;
+    std::optional<std::string> name;
+    EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
+    CaptureStream err(std::cerr);
+    ApplyReport report = reconcile_documents(input, snapshot, mixer);
+    errors_ = err.text();
+    return report;
+  }
+
+  std::string errors_;
+};
+
+TEST_F(ApplyTest, SavedStateComesBackExactly) {
+  SimMixer mixer(rich_device());
+  const std::string saved = snapshot_of(mixer);
+
+  // Change every settable control.
+  std::map<std::uint32_t, std::vector<std::int32_t>> changes = {
+      {1, {1, 2}},  {2, {1, 1}},     {3, {7, 7}},   {4, {8, 9}},     {5, {1, 1}},
+      {6, {5, -5}}, {9, {0, 1, 0}},  {10, {3, 4}},  {11, {1, 1}},    {12, {0, 0}},
+      {13, {9, 9}}, {14, {0, 0}},    {15, {8, 8}},  {16, {1, 1}},    {20, {0, 0}},
+      {21, {0, 0}}, {22, {0, 1}},    {23, {17}},    {24, {1}},       {25, {1, 2}}};
+  for (const auto& [id, values] : changes) {
+    SimControl* control = mixer.control(id);
+    ASSERT_NE(control, nullptr) << id;
+    if (sim_has_items(*control)) {
+      for (std::size_t k = 0; k < values.size(); ++k) control->items[k].selected = values[k];
+    } else {
+      control->values = values;
+    }
+  }
+  ASSERT_NE(snapshot_of(mixer), saved);
+
+  mixer.reset_calls();
+  ApplyReport report = restore(saved, mixer);
+  EXPECT_EQ(report.reported, 0) << errors_;
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(report.unknown_types, 1);
+  EXPECT_EQ(mixer.open_handles(), 0u);
+
+  // Everything settable is back; the unknown control keeps its changed value.
+  SimControl* unknown = mixer.control(5);
+  unknown->values = {0, 0};
+  EXPECT_EQ(snapshot_of(mixer), saved);
+}
+
+TEST_F(ApplyTest, MuxSelectionMovesInOneWrite) {
+  SimMixer mixer(rich_device());
+  const std::string saved = snapshot_of(mixer);
+  mixer.control(22)->items[0].selected = 0;
+  mixer.control(22)->items[1].selected = 1;
+  restore(saved, mixer);
+  EXPECT_EQ(mixer.values(22), (std::vector<std::int32_t>{1, 0}));
+}
+
+// The same kinds of line in another order, one destination missing and one
+// extra ahead of the shared ones.
+SimDevice other_device() {
+  SimDevice device;
+  device.name = "Other Card";
+  SimDestination digital;
+  digital.name = "Digital Out";
+  digital.line_id = 0xFFFF0000;
+  digital.component_type = 0x0000000A;
+  digital.controls = {volume(100, "Digital Volume", {11, 12})};
+  SimDestination recording;
+  recording.name = "Capture";
+  recording.line_id = 0xFFFF0001;
+  recording.component_type = kComponentDstWaveIn;
+  recording.controls = {volume(110, "Capture Volume", {13, 14}), mute(111, "Capture Mute", 0)};
+  SimSource line;
+  line.name = "Line";
+  line.line_type = kLineSrc;
+  line.controls = {volume(112, "Line Volume", {15, 16})};
+  SimSource mic;
+  mic.name = "Mic";
+  mic.line_type = kMicSrc;
+  mic.channels = 1;
+  mic.controls = {mute(113, "Mic Mute", 1), volume(114, "Mic Volume", {17})};
+  recording.sources = {line, mic};
+  SimDestination speakers;
+  speakers.name = "Speakers";
+  speakers.line_id = 0xFFFF0002;
+  speakers.component_type = kComponentDstSpeakers;
+  speakers.controls = {mute(120, "Speaker Mute", 0), volume(121, "Speaker Volume", {18, 19})};
+  SimSource line_1;
+  line_1.name = "Line 1";
+  line_1.line_type = kLineSrc;
+  line_1.controls = {volume(122, "Line 1 Volume", {20, 21})};
+  speakers.sources = {line_1};
+  device.destinations = {digital, recording, speakers};
+  return device;
+}
+
+TEST_F(ApplyTest, DocumentFromAnotherMixerMovesValuesByKindAndOccurrence) {
+  SimMixer source(rich_device());
+  SimMixer target(other_device());
+  const std::string saved = snapshot_of(source);
+  restore(saved, target);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(target.open_handles(), 0u);
+
+  // The extra destination keeps its values.
+  EXPECT_EQ(target.values(100), (std::vector<std::int32_t>{11, 12}));
+  // Recording: its own volume and mute, its line and mic sources.
+  EXPECT_EQ(target.values(110), (std::vector<std::int32_t>{20000, 21000}));
+  EXPECT_EQ(target.values(111), (std::vector<std::int32_t>{1, 1}));
+  EXPECT_EQ(target.values(112), (std::vector<std::int32_t>{6000, 6500}));
+  EXPECT_EQ(target.values(113), (std::vector<std::int32_t>{0}));
+  EXPECT_EQ(target.values(114), (std::vector<std::int32_t>{5000}));
+  // Speakers: master volume and mute; the first line source of the saved
+  // speakers (Line A) goes to the only line source here.
+  EXPECT_EQ(target.values(120), (std::vector<std::int32_t>{0, 0}));
+  EXPECT_EQ(target.values(121), (std::vector<std::int32_t>{40000, 41000}));
+  EXPECT_EQ(target.values(122), (std::vector<std::int32_t>{1000, 2000}));
+}
+
+TEST_F(ApplyTest, DocumentsThatApplyNothing) {
+  SimMixer mixer(rich_device());
+  const std::string saved = snapshot_of(mixer);
+  mixer.control(1)->values = {7, 7};
+  const std::string changed = snapshot_of(mixer);
+
+  struct Case {
+    const char* name;
+    std::string text;
+  };
+  pugi::xml_document original;
+  ASSERT_TRUE(original.load_buffer(saved.data(), saved.size(), kParseOptions));
+  pugi::xml_document wrong_id;
+  wrong_id.reset(original);
+  wrong_id.document_element().attribute("id").set_value("1");
+  pugi::xml_document empty;
+  pugi::xml_document other_root;
+  other_root.load_string("<mixer id=\"0\"><destination component_type=\"4\"/></mixer>");
+  for (pugi::xml_document* input : {&wrong_id, &empty, &other_root}) {
+    mixer.reset_calls();
+    ApplyReport report = restore_document(*input, mixer);
+    EXPECT_EQ(report.reported, 0);
+    EXPECT_EQ(mixer.calls(SimOp::kSetDetails), 0u);
+    EXPECT_EQ(snapshot_of(mixer), changed);
+  }
+}
+
+TEST_F(ApplyTest, ControlTypeWrittenInHexadecimalDoesNotPair) {
+  SimMixer mixer(rich_device());
+  pugi::xml_document input;
+  ASSERT_TRUE(input.load_string(
+      "<audio_mixer id=\"0\"><destination component_type=\"4\">S"
+      "<line_control ctrl_id=\"1\" ctrl_type=\"0x50030001\">V<value>5</value><value>5</value></line_control>"
+      "<line_control ctrl_id=\"2\" ctrl_type=\"536936450\">M<value>1</value></line_control>"
+      "</destination></audio_mixer>"));
+  mixer.reset_calls();
+  restore_document(input, mixer);
+  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{40000, 41000}));
+  EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{1, 1}));
+  // The hexadecimal control was removed from the input document.
+  EXPECT_EQ(input.select_nodes("//line_control").size(), 1u);
+}
+
+TEST_F(ApplyTest, EmptyListMakesNoMixerCall) {
+  SimMixer mixer(rich_device());
+  ApplyReport report;
+  EXPECT_EQ(apply_line_controls({}, mixer, report), 0);
+  for (std::size_t op = 0; op < kSimOpCount; ++op) {
+    EXPECT_EQ(mixer.calls(static_cast<SimOp>(op)), 0u) << op;
+  }
+}
+
+class ApplyNodesTest : public ApplyTest {
+ protected:
+  // Applies the line_control elements of `text` (a <controls> element).
+  int apply(const std::string& text, SimMixer& mixer) {
+    EXPECT_TRUE(document_.load_string(text.c_str()));
+    std::vector<pugi::xml_node> nodes;
+    for (pugi::xml_node node : document_.document_element().children("line_control")) {
+      nodes.push_back(node);
+    }
+    CaptureStream err(std::cerr);
+    int result = apply_line_controls(nodes, mixer, report_);
+    errors_ = err.text();
+    return result;
+  }
+
+  pugi::xml_document document_;
+  ApplyReport report_;
+};
+
+TEST_F(ApplyNodesTest, UnknownTypeIsPassedOverAndTheWalkGoesOn) {
+  SimMixer mixer(rich_device());
+  int result = apply(
+      "<c><line_control ctrl_id=\"2\" ctrl_type=\"536936450\">A<value>1</value></line_control>"
+      "<line_control ctrl_id=\"5\" ctrl_type=\"-1\">B<value>1</value></line_control>"
+      "<line_control ctrl_id=\"7\" ctrl_type=\"268566529\">Meter<value>99</value></line_control>"
+      "<line_control ctrl_id=\"8\" ctrl_type=\"0\">Custom</line_control>"
+      "<line_control ctrl_id=\"11\" ctrl_type=\"536936450\">C<value>1</value></line_control></c>",
+      mixer);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(report_.reported, 0);
+  EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{1, 1}));
+  EXPECT_EQ(mixer.values(11), (std::vector<std::int32_t>{1, 1}));
+  EXPECT_EQ(mixer.values(7), (std::vector<std::int32_t>{5, 5}));
+  EXPECT_EQ(mixer.calls(SimOp::kOpen), 1u);
+  EXPECT_EQ(mixer.open_handles(), 0u);
+}
+
+TEST_F(ApplyNodesTest, ChannelValues) {
+  SimDevice device = rich_device();
+  device.destinations[0].sources[0].channels = 4;
+  device.destinations[0].sources[0].controls[0].values = {1, 2, 3, 4};
+  SimMixer mixer(std::move(device));
+  apply(
+      // One value on a stereo line: both channels.
+      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>500</value></line_control>"
+      // Two values on a four-channel line: channels 2 and 3 keep theirs.
+      "<line_control ctrl_id=\"10\" ctrl_type=\"1342373889\">W<value>40000</value><value>50000</value></line_control>"
+      // Pan with two values per channel; bass with one for the whole control.
+      "<line_control ctrl_id=\"6\" ctrl_type=\"1073872897\">P<value ch=\"2\">-7</value><value>7</value></line_control>"
+      "<line_control ctrl_id=\"3\" ctrl_type=\"1342373890\">B<value>9</value></line_control>"
+      // A mono line with one value.
+      "<line_control ctrl_id=\"23\" ctrl_type=\"1342373889\">M<value>77</value></line_control>"
+      // No name text: the values start at the first child.
+      "<line_control ctrl_id=\"4\" ctrl_type=\"1342373891\"><value>1</value><value>2</value></line_control></c>",
+      mixer);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{500, 500}));
+  EXPECT_EQ(mixer.values(10), (std::vector<std::int32_t>{40000, 50000, 3, 4}));
+  EXPECT_EQ(mixer.values(6), (std::vector<std::int32_t>{-7, 7}));
+  EXPECT_EQ(mixer.values(3), (std::vector<std::int32_t>{9, 9}));
+  EXPECT_EQ(mixer.values(23), (std::vector<std::int32_t>{77}));
+  EXPECT_EQ(mixer.values(4), (std::vector<std::int32_t>{1, 2}));
+}
+
+TEST_F(ApplyNodesTest, ListItems) {
+  SimMixer mixer(rich_device());
+  apply(
+      // Items beyond the line's connections are ignored.
+      "<c><line_control ctrl_id=\"9\" ctrl_type=\"1895890945\">Mix<mixer_list>"
+      "<item selected=\"0\"/><item selected=\"1\"/><item selected=\"0\"/><item selected=\"1\"/>"
+      "</mixer_list></line_control>"
+      // An item without a number is passed over; the others are written.
+      "<line_control ctrl_id=\"22\" ctrl_type=\"1879113729\">Mux<mux_list>"
+      "<item selected=\"x\"/><item selected=\"1\"/></mux_list></line_control>"
+      // A list without items writes nothing.
+      "<line_control ctrl_id=\"9\" ctrl_type=\"1895890945\">Empty<mixer_list/></line_control></c>",
+      mixer);
+  EXPECT_EQ(mixer.values(9), (std::vector<std::int32_t>{0, 1, 0}));
+  // Mic unselected by the kept item would leave no selection: only the
+  // passed-over item is reported, and the mixer refuses the rest.
+  EXPECT_EQ(report_.reported, 2) << errors_;
+  EXPECT_NE(errors_.find("item 0 has no number"), std::string::npos) << errors_;
+  EXPECT_NE(errors_.find("the mixer refused the selection 1"), std::string::npos) << errors_;
+  EXPECT_EQ(mixer.values(22), (std::vector<std::int32_t>{1, 0}));
+}
+
+TEST_F(ApplyNodesTest, BadInputAndRefusedWritesAreReportedNotWritten) {
+  SimMixer mixer(rich_device());
+  apply(
+      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">Master Volume<value>abc</value></line_control>"
+      "<line_control ctrl_type=\"536936450\">No Id<value>1</value></line_control>"
+      "<line_control ctrl_id=\"2\">No Type<value>1</value></line_control>"
+      "<line_control ctrl_id=\"11\" ctrl_type=\"536936450\">No Value</line_control>"
+      "<line_control ctrl_id=\"10\" ctrl_type=\"1342373889\">Too Loud<value>70000</value><value>1</value></line_control>"
+      "<line_control ctrl_id=\"14\" ctrl_type=\"536936450\">Fine<value> +0xyz</value></line_control></c>",
+      mixer);
+  EXPECT_EQ(report_.reported, 5) << errors_;
+  EXPECT_NE(errors_.find("quorvel: error: control \"Master Volume\" (type 1342373889, id 1): "
+                         "the first value \"abc\" is not a number\n"),
+            std::string::npos)
+      << errors_;
+  EXPECT_NE(errors_.find("control \"Too Loud\" (type 1342373889, id 10): the mixer refused the "
+                         "value 70000 1 (mixer error 1026)\n"),
+            std::string::npos)
+      << errors_;
+  EXPECT_NE(errors_.find("\"No Id\""), std::string::npos);
+  EXPECT_NE(errors_.find("\"No Type\""), std::string::npos);
+  EXPECT_NE(errors_.find("\"No Value\""), std::string::npos);
+  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{40000, 41000}));
+  EXPECT_EQ(mixer.values(10), (std::vector<std::int32_t>{30000, 31000}));
+  EXPECT_EQ(mixer.values(11), (std::vector<std::int32_t>{0, 0}));
+  EXPECT_EQ(mixer.values(14), (std::vector<std::int32_t>{0, 0}));
+}
+
+TEST(PruneUnpairedTest, PairsByOccurrenceAndCopiesIdentifiers) {
+  pugi::xml_document first;
+  ASSERT_TRUE(first.load_string(
+      "<s><line_control ctrl_id=\"a\" ctrl_type=\"1\"/><line_control ctrl_id=\"b\" ctrl_type=\"2\"/>"
+      "<line_control ctrl_id=\"c\" ctrl_type=\"1\"/><line_control ctrl_id=\"d\" ctrl_type=\"1\"/>"
+      "<line_control ctrl_id=\"e\"/><line_control ctrl_id=\"f\" ctrl_type=\"1 \"/></s>"));
+  pugi::xml_document second;
+  ASSERT_TRUE(second.load_string(
+      "<s><line_control ctrl_id=\"x\"/><line_control ctrl_id=\"1\" ctrl_type=\"1\"/>"
+      "<line_control ctrl_id=\"2\" ctrl_type=\"2\"/><line_control ctrl_id=\"3\" ctrl_type=\"1\"/></s>"));
+  std::vector<pugi::xml_node> a, b;
+  for (auto node : first.document_element().children()) a.push_back(node);
+  for (auto node : second.document_element().children()) b.push_back(node);
+  PrunedList pruned = prune_unpaired(a, b);
+  std::vector<std::string> ids;
+  for (auto node : first.document_element().children()) ids.push_back(node.attribute("ctrl_id").value());
+  // The third control of type 1 and the one whose key has a blank go.
+  EXPECT_EQ(ids, (std::vector<std::string>{"1", "2", "3", "e"}));
+  ASSERT_EQ(pruned.remaining.size(), 4u);
+  EXPECT_FALSE(pruned.partners[3]);
+  EXPECT_EQ(pruned.partners[2], b[3]);
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,86 @@
+// The tree dump: one line per node, the attribute values each followed by
+// an apostrophe.
+#include <gtest/gtest.h>
+
+#include "docio/dump.h"
+#include "platform/sim/sim_mixer.h"
+#include "platform/xml/xml_dom.h"
+#include "snapshot/snapshot.h"
+#include "support/example_device.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::CaptureStream;
+
+std::string dump(pugi::xml_node node) {
+  CaptureStream out(std::cout);
+  dump_tree(node);
+  return out.text();
+}
+
+TEST(DumpTreeTest, EmptyDocumentIsOneEmptyLine) {
+  pugi::xml_document document;
+  EXPECT_EQ(dump(document), "\n");
+}
+
+TEST(DumpTreeTest, AttributesInOrderTextNodesOnLinesOfTheirOwn) {
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_string(
+      "<audio_mixer id=\"0\" destinations=\"2\">Card<destination a=\"x y\">D</destination><empty/></audio_mixer>",
+      kParseOptions));
+  EXPECT_EQ(dump(document.document_element()), "0'2'\n\nx y'\n\n\n");
+  // Starting below the document does not walk on to the start's siblings.
+  EXPECT_EQ(dump(document.document_element().child("destination")), "x y'\n\n");
+}
+
+TEST(DumpTreeTest, SavedSnapshotBeginsWithThePrologNodes) {
+  auto mixer = testing::example_mixer("soundcard.xml");
+  ASSERT_TRUE(mixer);
+  pugi::xml_document snapshot;
+  std::optional<std::string> name;
+  ASSERT_TRUE(build_snapshot(snapshot, *mixer, name));
+  std::string saved = serialize_document(snapshot);
+  pugi::xml_document reloaded;
+  ASSERT_TRUE(reloaded.load_buffer(saved.data(), saved.size(), kParseOptions));
+  std::string text = dump(reloaded);
+  const std::string expected_start =
+      "\n"                                 // the document
+      "1.0'UTF-16'\n"                      // the declaration
+      "\n\n"                               // the comment, the document type
+      "0'2'\n\n"                           // the root and its name
+      "-65536'2'6'4'\n\n"                  // the first destination and its name
+      "1'1342373889'65535'0'65535'\n\n"    // its first control and its name
+      "1'\n\n2'\n\n";                     // its two values and their texts
+  EXPECT_EQ(text.rfind(expected_start, 0), 0u)
+      << text.substr(0, 200);
+  // One line per node.
+  std::size_t nodes = 0;
+  for (pugi::xml_node node = reloaded; node;) {
+    ++nodes;
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && !node.next_sibling()) node = node.parent();
+    if (node) node = node.next_sibling();
+  }
+  EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), nodes);
+}
+
+TEST(DumpTreeTest, MillionLevelsDeep) {
+  pugi::xml_document document;
+  pugi::xml_node node = document;
+  constexpr int kDepth = 1000000;
+  for (int i = 0; i < kDepth; ++i) {
+    node = node.append_child("n");
+    node.append_attribute("d").set_value(i % 10);
+  }
+  std::string text = dump(document);
+  EXPECT_EQ(text.size(), 1 + static_cast<std::size_t>(kDepth) * 3);
+  EXPECT_EQ(text.substr(0, 7), "\n0'\n1'\n");
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,401 @@
+#include "docio/load.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "common/document_format.h"
+#include "platform/os/url_fetch.h"
+#include "platform/xml/xml_dom.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::CaptureStream;
+using testing::TempDir;
+using testing::write_file;
+
+std::string to_utf16(std::u16string_view text, bool big_endian, bool bom) {
+  std::string out;
+  auto put = [&](char16_t unit) {
+    char low = static_cast<char>(unit & 0xFF);
+    char high = static_cast<char>(unit >> 8);
+    out += big_endian ? high : low;
+    out += big_endian ? low : high;
+  };
+  if (bom) put(0xFEFF);
+  for (char16_t unit : text) put(unit);
+  return out;
+}
+
+enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le, kUtf16LeBom, kUtf16Be, kUtf16BeBom };
+
+std::string encode(std::u16string_view text, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf8: return testing::utf16_to_utf8(text);
+    case Encoding::kUtf8Bom: return "\xEF\xBB\xBF" + testing::utf16_to_utf8(text);
+    case Encoding::kUtf16Le: return to_utf16(text, false, false);
+    case Encoding::kUtf16LeBom: return to_utf16(text, false, true);
+    case Encoding::kUtf16Be: return to_utf16(text, true, false);
+    case Encoding::kUtf16BeBom: return to_utf16(text, true, true);
+  }
+  return {};
+}
+
+// Loads `bytes` from a file with load_from_file; returns the captured
+// standard error text.
+std::string load_file_bytes(InputDocument& document, const std::string& bytes, std::int32_t& status,
+                            std::string* path_out = nullptr) {
+  TempDir dir;
+  std::string path = (dir / "doc.xml").string();
+  write_file(path, bytes);
+  if (path_out != nullptr) *path_out = path;
+  CaptureStream err(std::cerr);
+  status = load_from_file(document, path).code();
+  return err.text();
+}
+
+std::size_t top_level_count(const pugi::xml_document& dom) {
+  std::size_t count = 0;
+  for (pugi::xml_node node = dom.first_child(); node; node = node.next_sibling()) ++count;
+  return count;
+}
+
+// --- Success and the failure report ---------------------------------------
+
+TEST(LoadFromFile, WellFormedDocumentLoadsAndSaysSo) {
+  InputDocument document;
+  std::int32_t status = Result::kFailed;
+  std::string err = load_file_bytes(
+      document,
+      "<?xml version=\"1.0\"?>\n<audio_mixer id=\"0\" destinations=\"0\">Card</audio_mixer>\n",
+      status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(err, "XML document loaded successfully\n");
+  EXPECT_EQ(document.ready_state, kReadyStateComplete);
+  EXPECT_EQ(document.parse_error.errorCode, 0);
+  pugi::xml_node root = document.dom.child("audio_mixer");
+  ASSERT_TRUE(root);
+  EXPECT_STREQ(root.attribute("destinations").value(), "0");
+  EXPECT_STREQ(root.text().get(), "Card");
+}
+
+TEST(LoadFromFile, SyntaxErrorOnLineThreeIsReportedWithPositionAndUrl) {
+  InputDocument document;
+  std::int32_t status = 0;
+  std::string path;
+  std::string err = load_file_bytes(
+      document, "<audio_mixer id=\"0\">\n<destination>\n<line_control x=1/></destination>",
+      status, &path);
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(status, document.parse_error.errorCode);
+  EXPECT_EQ(err, "An attribute is malformed.\nError on line 3, position 17 in \"" + path + "\".\n");
+  EXPECT_EQ(document.parse_error.url, path);
+  EXPECT_EQ(document.ready_state, kReadyStateComplete);
+  EXPECT_FALSE(document.dom.first_child()) << "a broken document must leave nothing behind";
+}
+
+TEST(LoadFromFile, FailedLoadReplacesAnEarlierGoodDocumentWithNothing) {
+  InputDocument document;
+  ASSERT_EQ(load_from_bytes(document, "<audio_mixer id=\"0\"/>", "good.xml").code(), 0);
+  ASSERT_TRUE(document.dom.first_child());
+  // The parser has already built the root and a destination when it finds
+  // that the root is never closed.
+  std::int32_t status = load_from_bytes(document, "<audio_mixer id=\"0\"><destination/>", "bad.xml").code();
+  EXPECT_EQ(status, kLoadErrorSyntax);
+  EXPECT_FALSE(document.dom.first_child());
+  EXPECT_EQ(document.parse_error.url, "bad.xml");
+  EXPECT_EQ(document.parse_error.reason,
+            "An end tag does not match the start tag, or an element is not closed.\n");
+}
+
+TEST(CheckLoadResult, IncompleteDocumentGivesFailAndWritesNothing) {
+  InputDocument document;
+  document.ready_state = 1;
+  document.parse_error.errorCode = kLoadErrorSyntax;
+  CaptureStream err(std::cerr);
+  wait_until_loaded(document);  // must not block
+  EXPECT_EQ(check_load_result(document).code(), Result::kFailed);
+  EXPECT_EQ(err.text(), "");
+}
+
+TEST(ReportParseError, LineZeroWritesOnlyTheReason) {
+  ParseError error;
+  error.errorCode = kLoadErrorUnreadable;
+  error.url = "x.xml";
+  error.reason = "Something failed.\n";
+  CaptureStream err(std::cerr);
+  report_parse_error(error);
+  error.line = 2;
+  error.linepos = 7;
+  report_parse_error(error);
+  EXPECT_EQ(err.text(),
+            "Something failed.\nSomething failed.\nError on line 2, position 7 in \"x.xml\".\n");
+}
+
+// --- Encodings and exact positions ----------------------------------------
+
+class LoadEncodingTest : public ::testing::TestWithParam<Encoding> {};
+
+// Line 3 has characters of one, two, three and four UTF-8 bytes (and a
+// surrogate pair in UTF-16) before the error; lines end in CR LF and LF.
+TEST_P(LoadEncodingTest, ErrorPositionCountsCharactersOfTheSource) {
+  std::u16string text =
+      u"<?xml version=\"1.0\"?>\r\n<audio_mixer id=\"0\">\n"
+      u"<d n=\"\u00e9\U0001F3B5\u20ac\" x=1/></audio_mixer>";
+  InputDocument document;
+  std::int32_t status = load_from_bytes(document, encode(text, GetParam()), "doc.xml").code();
+  EXPECT_EQ(status, kLoadErrorSyntax);
+  EXPECT_EQ(document.parse_error.line, 3);
+  EXPECT_EQ(document.parse_error.linepos, 14);
+  EXPECT_FALSE(document.dom.first_child());
+}
+
+TEST_P(LoadEncodingTest, TrailingTextPositionCountsCharactersOfTheSource) {
+  std::u16string text = u"<r n=\"\u00e9\U0001F3B5\"/>\r\n \u00e9<r/> more";
+  InputDocument document;
+  std::int32_t status = load_from_bytes(document, encode(text, GetParam()), "doc.xml").code();
+  EXPECT_EQ(status, kLoadErrorStructure);
+  EXPECT_EQ(document.parse_error.reason, "Text is not allowed after the root element.\n");
+  EXPECT_EQ(document.parse_error.line, 2);
+  EXPECT_EQ(document.parse_error.linepos, 2);
+}
+
+TEST_P(LoadEncodingTest, WellFormedDocumentLoadsWithItsText) {
+  std::u16string name = u"Gr\u00fc\u00dfe \U0001F3B5 \u20ac";
+  std::u16string text = u"<?xml version=\"1.0\"?>\n<audio_mixer id=\"0\">" + name + u"</audio_mixer>";
+  InputDocument document;
+  ASSERT_EQ(load_from_bytes(document, encode(text, GetParam()), "doc.xml").code(), 0);
+  EXPECT_EQ(document.dom.child("audio_mixer").text().get(), testing::utf16_to_utf8(name));
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, LoadEncodingTest,
+                         ::testing::Values(Encoding::kUtf8, Encoding::kUtf8Bom, Encoding::kUtf16Le,
+                                           Encoding::kUtf16LeBom, Encoding::kUtf16Be,
+                                           Encoding::kUtf16BeBom));
+
+TEST(LoadEncoding, Utf16WithoutByteOrderMarkMayStartWithWhiteSpace) {
+  for (bool big_endian : {false, true}) {
+    InputDocument document;
+    EXPECT_EQ(load_from_bytes(document, to_utf16(u"\r\n <r>\u00e9</r>", big_endian, false), "d").code(),
+              0)
+        << document.parse_error.reason;
+    EXPECT_EQ(document.dom.child("r").text().get(), std::string("\xC3\xA9"));
+  }
+}
+
+TEST(LoadEncoding, DeclaredLatin1GivesTheSamePositionAsUtf8) {
+  InputDocument latin1;
+  InputDocument utf8;
+  (void)load_from_bytes(
+      latin1, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>\xE9\xE9\xE9<s x=1/></r>", "a");
+  (void)load_from_bytes(
+      utf8, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\xC3\xA9\xC3\xA9\xC3\xA9<s x=1/></r>", "b");
+  EXPECT_EQ(latin1.parse_error.line, 2);
+  EXPECT_EQ(latin1.parse_error.linepos, 12);
+  EXPECT_EQ(utf8.parse_error.line, 2);
+  EXPECT_EQ(utf8.parse_error.linepos, 12);
+}
+
+TEST(LoadEncoding, SavedSnapshotLoadsBack) {
+  pugi::xml_document saved;
+  ASSERT_TRUE(testing::succeeded(load_xml(saved, doc::kTemplate)));
+  pugi::xml_node root = saved.last_child();
+  root.append_child(pugi::node_pcdata).set_value("Karte \xE2\x82\xAC");
+  root.append_child("destination").append_attribute("line_id").set_value(-65536);
+  std::string bytes = serialize_document(saved);
+  ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+
+  InputDocument document;
+  ASSERT_EQ(load_from_bytes(document, bytes, "saved.xml").code(), 0) << document.parse_error.reason;
+  EXPECT_EQ(top_level_count(document.dom), 4u);  // declaration, comment, doctype, root
+  pugi::xml_node declaration = document.dom.first_child();
+  EXPECT_EQ(declaration.type(), pugi::node_declaration);
+  EXPECT_STREQ(declaration.attribute("encoding").value(), "UTF-16");
+  pugi::xml_node loaded_root = document.dom.child("audio_mixer");
+  EXPECT_STREQ(loaded_root.text().get(), "Karte \xE2\x82\xAC");
+  EXPECT_STREQ(loaded_root.child("destination").attribute("line_id").value(), "-65536");
+}
+
+// --- What may stand around the root ---------------------------------------
+
+struct StructureCase {
+  const char* text;
+  const char* reason;
+  int line;
+  int position;
+};
+
+TEST(LoadStructure, ContentOutsideTheOneRootIsRefusedWithItsPosition) {
+  const StructureCase cases[] = {
+      {"<audio_mixer id=\"0\"/>\n  junk\n", "Text is not allowed after the root element.\n", 2, 3},
+      {"<audio_mixer/><audio_mixer/>", "Only one root element is allowed.\n", 1, 15},
+      {"<a>\n</a>\r\n<b><c/></b>", "Only one root element is allowed.\n", 3, 1},
+      {"junk<audio_mixer/>", "Text is not allowed before the root element.\n", 1, 1},
+      {"<audio_mixer/>&amp;", "Text is not allowed after the root element.\n", 1, 15},
+      {"<audio_mixer/>\n<!DOCTYPE audio_mixer>",
+       "The document type declaration must come before the root element.\n", 2, 1},
+      {"<!DOCTYPE a><!DOCTYPE  a><a/>", "Only one document type declaration is allowed.\n", 1, 13},
+      {"<!--c-->\n<?xml version=\"1.0\"?><audio_mixer/>",
+       "The XML declaration must come first in the document.\n", 2, 1},
+      {"<audio_mixer/><![CDATA[x]]>", "A CDATA section is not allowed outside the root element.\n",
+       1, 15},
+      {"", "The document has no root element.\n", 1, 1},
+      {"<?xml version=\"1.0\"?>\n<!-- no root -->\n", "The document has no root element.\n", 3, 1},
+  };
+  for (const StructureCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    InputDocument document;
+    std::int32_t status = load_from_bytes(document, c.text, "doc.xml").code();
+    EXPECT_EQ(status, kLoadErrorStructure);
+    EXPECT_EQ(document.parse_error.reason, c.reason);
+    EXPECT_EQ(document.parse_error.line, c.line);
+    EXPECT_EQ(document.parse_error.linepos, c.position);
+    EXPECT_FALSE(document.dom.first_child());
+  }
+}
+
+TEST(LoadStructure, PrologAndMiscellanyAroundTheRootAreAccepted) {
+  InputDocument document;
+  std::int32_t status = load_from_bytes(
+      document,
+      "<?xml version=\"1.0\"?><!--c--><?pi a?><!DOCTYPE audio_mixer SYSTEM \"audio_mixer.dtd\">"
+      "\n<audio_mixer id=\"0\"/>\n<!--after--><?pi b?>\n",
+      "doc.xml").code();
+  EXPECT_EQ(status, 0) << document.parse_error.reason;
+  // Processing instructions are not kept: declaration, comment, doctype,
+  // root, comment.
+  EXPECT_EQ(top_level_count(document.dom), 5u);
+}
+
+// --- Depth and size --------------------------------------------------------
+
+TEST(LoadLimits, MillionLevelsDeepLoadsWithoutCrashing) {
+  constexpr int kDepth = 1000000;
+  std::string text;
+  text.reserve(kDepth * 7);
+  for (int i = 0; i < kDepth; ++i) text += "<a>";
+  for (int i = 0; i < kDepth; ++i) text += "</a>";
+  InputDocument document;
+  ASSERT_EQ(load_from_bytes(document, text, "deep.xml").code(), 0);
+  int depth = 0;
+  for (pugi::xml_node node = document.dom.first_child(); node; node = node.first_child()) ++depth;
+  EXPECT_EQ(depth, kDepth);
+
+  // The same depth never closed: refused, and the partial tree is dropped.
+  text.resize(kDepth * 3);
+  EXPECT_EQ(load_from_bytes(document, text, "deep.xml").code(), kLoadErrorSyntax);
+  EXPECT_EQ(document.parse_error.line, 1);
+  EXPECT_FALSE(document.dom.first_child());
+}
+
+TEST(LoadLimits, FileOverTheSizeBoundIsRefusedUnread) {
+  TempDir dir;
+  std::filesystem::path path = dir / "huge.xml";
+  write_file(path, "<a>");
+  std::filesystem::resize_file(path, kMaxDocumentBytes + 1);  // sparse: nothing is written
+  InputDocument document;
+  CaptureStream err(std::cerr);
+  std::int32_t status = load_from_file(document, path.string()).code();
+  EXPECT_EQ(status, kLoadErrorTooLarge);
+  EXPECT_EQ(err.text(),
+            "Cannot read \"" + path.string() + "\": the file is larger than 67108864 bytes.\n");
+  EXPECT_EQ(document.parse_error.line, 0);
+}
+
+// --- Sources that cannot be read ------------------------------------------
+
+TEST(LoadUnreadable, MissingFileOrFolderIsReportedWithoutALine) {
+  TempDir dir;
+  const std::string missing = (dir / "missing.xml").string();
+  const std::string folder = dir.path().string();
+  InputDocument document;
+  CaptureStream err(std::cerr);
+  EXPECT_EQ(load_from_file(document, missing).code(), kLoadErrorUnreadable);
+  EXPECT_EQ(document.parse_error.line, 0);
+  EXPECT_EQ(load_from_file(document, folder).code(), kLoadErrorUnreadable);
+  EXPECT_EQ(err.text(), "Cannot read \"" + missing + "\": No such file or directory.\n" +
+                            "Cannot read \"" + folder + "\": Is a directory.\n");
+}
+
+TEST(LoadFromUrl, WritesTheDownloadLineEvenWhenTheLoadFailsAtOnce) {
+  TempDir dir;
+  const std::string missing = (dir / "missing.xml").string();
+  InputDocument document;
+  CaptureStream err(std::cerr);
+  EXPECT_EQ(load_from_url(document, missing).code(), kLoadErrorUnreadable);
+  EXPECT_EQ(err.text(), "Downloading XML document URL\nCannot read \"" + missing +
+                            "\": No such file or directory.\n");
+}
+
+// --- The stream path --------------------------------------------------------
+
+// Runs `body` with the current directory set to `dir`.
+template <typename Body>
+void in_directory(const std::filesystem::path& dir, Body body) {
+  std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  body();
+  std::filesystem::current_path(saved);
+}
+
+TEST(OpenDocumentStream, RelativeNameIsOpenedOnItsFullPath) {
+  TempDir dir;
+  write_file(dir / "in.xml", "<audio_mixer id=\"0\"/>");
+  std::filesystem::path full = std::filesystem::canonical(dir.path()) / "in.xml";
+  in_directory(dir.path(), [&] {
+    DocumentStream stream;
+    ASSERT_EQ(open_document_stream("in.xml", stream).code(), 0);
+    EXPECT_EQ(stream.url, full.string());
+    EXPECT_EQ(stream.bytes, "<audio_mixer id=\"0\"/>");
+
+    InputDocument document;
+    CaptureStream err(std::cerr);
+    EXPECT_EQ(load_from_stream(document, stream).code(), 0);
+    EXPECT_EQ(err.text(), "XML document loaded successfully\n");
+    EXPECT_TRUE(document.dom.child("audio_mixer"));
+  });
+}
+
+TEST(OpenDocumentStream, OnlyAnExactHttpPrefixIsAUrl) {
+  TempDir dir;
+  std::filesystem::path base = std::filesystem::canonical(dir.path());
+  in_directory(dir.path(), [&] {
+    for (const char* name : {"Http://127.0.0.1:1/x.xml", "https://127.0.0.1:1/x.xml"}) {
+      DocumentStream stream;
+      CaptureStream err(std::cerr);
+      Result opened = open_document_stream(name, stream);
+      EXPECT_EQ(opened.code(), kLoadErrorUnreadable);
+      // The full path in the platform's own spelling (Windows writes its
+      // separators and collapses doubled ones).
+      EXPECT_EQ(std::filesystem::path(stream.url).lexically_normal(),
+                (base / name).lexically_normal());
+      EXPECT_EQ(opened.message(),
+                "Cannot read \"" + stream.url + "\": No such file or directory.\n");
+      EXPECT_EQ(err.text(), "") << "opening the stream writes nothing";
+    }
+  });
+}
+
+TEST(OpenDocumentStream, BrokenDocumentIsReportedOnTheFullPath) {
+  TempDir dir;
+  write_file(dir / "bad.xml", "<a>\n\n<b></a>");
+  std::filesystem::path full = std::filesystem::canonical(dir.path()) / "bad.xml";
+  in_directory(dir.path(), [&] {
+    DocumentStream stream;
+    ASSERT_EQ(open_document_stream("bad.xml", stream).code(), 0);
+    InputDocument document;
+    CaptureStream err(std::cerr);
+    EXPECT_EQ(load_from_stream(document, stream).code(), kLoadErrorSyntax);
+    EXPECT_EQ(err.text(),
+              "An end tag does not match the start tag, or an element is not closed.\n"
+              "Error on line 3, position 6 in \"" +
+                  full.string() + "\".\n");
+  });
+}
+
+}  // namespace
+}  // namespace quorvel

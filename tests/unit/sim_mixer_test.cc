@@ -1,0 +1,522 @@
+#include "platform/sim/sim_mixer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/synthetic_device.h"
+#include "platform/os/text_encoding.h"
+#include "support/example_device.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::load_error;
+using testing::mixer_from;
+using testing::TempDir;
+using testing::write_file;
+
+std::filesystem::path example(const char* name) {
+  return testing::source_dir() / "examples" / name;
+}
+
+// UTF-8 text as UTF-16 bytes (characters of the basic plane only).
+std::string to_utf16(const std::string& text, bool big_endian, bool bom) {
+  std::u32string units;
+  for (std::size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    char32_t cp;
+    int extra;
+    if (c < 0x80) { cp = c; extra = 0; }
+    else if (c < 0xE0) { cp = c & 0x1F; extra = 1; }
+    else { cp = c & 0x0F; extra = 2; }
+    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += 1 + extra;
+    units.push_back(cp);
+  }
+  std::string out;
+  if (bom) units.insert(units.begin(), 0xFEFF);
+  for (char32_t u : units) {
+    char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out += big_endian ? std::string{hi, lo} : std::string{lo, hi};
+  }
+  return out;
+}
+
+// A small device: a stereo destination with volume, pan, a meter, an
+// unsigned control and a MUX over its three sources; a mono source with a
+// mixer list... built in code.
+SimDevice small_device() {
+  SimDevice device;
+  device.name = "Test Card";
+  SimDestination out;
+  out.name = "Speakers";
+  out.line_id = 0xFFFF0000u;
+  out.channels = 2;
+  out.controls.push_back(sim_control(1, ctrl::kVolume, "Volume", 0, 65535, 65535, {100, 200}));
+  out.controls.push_back(sim_control(2, ctrl::kPan, "Pan", -32768, 32767, 65535, {0}));
+  out.controls.push_back(sim_control(3, ctrl::kPeakMeter, "Meter", -32768, 32767, 0, {5}));
+  // Bounds that only make sense unsigned: 0x80000000 .. 0xFFFFFFF0.
+  out.controls.push_back(sim_control(4, ctrl::kUnsigned, "Big", static_cast<std::int32_t>(0x80000000u),
+                                     static_cast<std::int32_t>(0xFFFFFFF0u), 0,
+                                     {static_cast<std::int32_t>(0x90000000u)}));
+  out.controls.push_back(sim_list_control(5, ctrl::kMux, "Select",
+                                          {{"A", 1}, {"B", 0}, {"C", 0}}));
+  out.controls.push_back(sim_list_control(6, ctrl::kMixer, "Mix", {{"A", 0}, {"B", 1}, {"C", 0}}));
+  for (const char* name : {"A", "B", "C"}) {
+    SimSource source;
+    source.name = name;
+    source.channels = 1;
+    out.sources.push_back(source);
+  }
+  out.sources[0].controls.push_back(sim_control(10, ctrl::kMute, "Mute", 0, 1, 0, {1}));
+  device.destinations.push_back(out);
+  return device;
+}
+
+struct Open {
+  explicit Open(SimMixer& mixer) { EXPECT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR); }
+  MixerHandle handle;
+};
+
+MixerResult read(SimMixer& mixer, const MixerHandle& h, std::uint32_t id, std::uint32_t channels,
+                 std::uint32_t items, std::vector<std::int32_t>& out) {
+  out.assign(std::max<std::size_t>(1, channels * std::max<std::uint32_t>(items, 1)), -7);
+  MixerControlDetails d;
+  d.dwControlID = id;
+  d.cChannels = channels;
+  d.cMultipleItems = items;
+  d.cbDetails = 4;
+  d.paDetails = out.data();
+  return mixer.get_control_details(h, d, DetailsQuery::kValue);
+}
+
+MixerResult write(SimMixer& mixer, const MixerHandle& h, std::uint32_t id, std::uint32_t channels,
+                  std::uint32_t items, std::vector<std::int32_t> values) {
+  MixerControlDetails d;
+  d.dwControlID = id;
+  d.cChannels = channels;
+  d.cMultipleItems = items;
+  d.cbDetails = 4;
+  d.paDetails = values.data();
+  return mixer.set_control_details(h, d);
+}
+
+std::vector<std::int32_t> i32(std::initializer_list<std::int64_t> list) {
+  std::vector<std::int32_t> out;
+  for (std::int64_t v : list) out.push_back(static_cast<std::int32_t>(v));
+  return out;
+}
+
+TEST(SimDeviceFile, ExampleSoundCardIsServedAsDescribed) {
+  std::string error;
+  auto mixer = mixer_from(example("soundcard.xml"), error);
+  ASSERT_NE(mixer, nullptr) << error;
+  EXPECT_EQ(mixer->device_count(), 1u);
+  Open o(*mixer);
+
+  MixerCaps caps;
+  ASSERT_EQ(mixer->get_dev_caps(o.handle, caps), MMSYSERR_NOERROR);
+  EXPECT_EQ(name_of(caps.szPname), "Demo PCI Sound Card");
+  ASSERT_EQ(caps.cDestinations, 2u);
+
+  MixerLine speakers;
+  speakers.dwDestination = 0;
+  ASSERT_EQ(mixer->get_line_info(o.handle, speakers, LineQuery::kDestination), MMSYSERR_NOERROR);
+  EXPECT_EQ(speakers.dwLineID, 0xFFFF0000u);
+  EXPECT_EQ(speakers.dwComponentType, kComponentDstSpeakers);
+  EXPECT_EQ(name_of(speakers.szName), "Speakers");
+
+  MixerLine recording;
+  recording.dwDestination = 1;
+  ASSERT_EQ(mixer->get_line_info(o.handle, recording, LineQuery::kDestination), MMSYSERR_NOERROR);
+  EXPECT_EQ(recording.dwLineID, 0xFFFF0001u);
+  EXPECT_EQ(recording.dwComponentType, kComponentDstWaveIn);
+  ASSERT_GT(recording.cConnections, 1u);
+
+  // Source j of destination i is line j * 65536 + i, found by index and by id.
+  MixerLine mic;
+  mic.dwDestination = 1;
+  mic.dwSource = 2;
+  ASSERT_EQ(mixer->get_line_info(o.handle, mic, LineQuery::kSource), MMSYSERR_NOERROR);
+  EXPECT_EQ(mic.dwLineID, 2u * 65536u + 1u);
+  EXPECT_EQ(mic.dwComponentType, 0x1003u);
+  EXPECT_EQ(mic.cChannels, 1u);
+  EXPECT_EQ(mic.cConnections, 0u);
+  MixerLine by_id;
+  by_id.dwLineID = mic.dwLineID;
+  ASSERT_EQ(mixer->get_line_info(o.handle, by_id, LineQuery::kLineId), MMSYSERR_NOERROR);
+  EXPECT_EQ(name_of(by_id.szName), "Microphone");
+  EXPECT_EQ(by_id.dwDestination, 1u);
+  EXPECT_EQ(by_id.dwSource, 2u);
+
+  // The recording MUX: one item per source of its destination, named after
+  // them, exactly one selected.
+  std::vector<MixerControl> controls(recording.cControls);
+  MixerLineControls query;
+  query.dwLineID = recording.dwLineID;
+  query.cControls = recording.cControls;
+  query.pamxctrl = controls.data();
+  ASSERT_EQ(mixer->get_line_controls(o.handle, query, ControlsQuery::kAll), MMSYSERR_NOERROR);
+  const MixerControl* mux = nullptr;
+  for (const MixerControl& c : controls) {
+    if (c.dwControlType == ctrl::kMux) mux = &c;
+  }
+  ASSERT_NE(mux, nullptr);
+  EXPECT_EQ(mux->cMultipleItems, recording.cConnections);
+  EXPECT_TRUE(mux->fdwControl & ctrl::kFlagMultiple);
+  std::vector<ListText> texts(mux->cMultipleItems);
+  MixerControlDetails d;
+  d.dwControlID = mux->dwControlID;
+  d.cChannels = 1;
+  d.cMultipleItems = mux->cMultipleItems;
+  d.cbDetails = sizeof(ListText);
+  d.paDetails = texts.data();
+  ASSERT_EQ(mixer->get_control_details(o.handle, d, DetailsQuery::kListText), MMSYSERR_NOERROR);
+  EXPECT_EQ(name_of(texts[2].szName), "Microphone");
+  EXPECT_EQ(texts[2].dwParam1, mic.dwLineID);
+  std::vector<std::int32_t> states = mixer->values(mux->dwControlID);
+  ASSERT_EQ(states.size(), mux->cMultipleItems);
+  EXPECT_EQ(std::count(states.begin(), states.end(), 1), 1);
+
+  // Control ids are distinct across the whole device.
+  error = check_sim_device(mixer->device()).message();
+  EXPECT_EQ(error, "");
+  EXPECT_FALSE(mixer->changed());
+}
+
+TEST(SimDeviceFile, Utf16FilesInEitherByteOrderLoad) {
+  SimDevice headset;
+  std::string error;
+  error = load_error(example("usb_headset.xml"), headset);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(headset.name, "USB Headset");
+  ASSERT_EQ(headset.destinations.size(), 2u);
+  EXPECT_EQ(headset.destinations[1].line_id, 0xFFFF0001u);
+
+  // A name longer than 31 bytes with a two-byte character at the cut.
+  const std::string name = "Carte son int\xC3\xA9gr\xC3\xA9""e  \xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";
+  const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><audio_mixer id=\"0\">" + name +
+                          "<destination line_id=\"-65536\" channels=\"1\" component_type=\"4\">Out"
+                          "</destination></audio_mixer>";
+  TempDir dir;
+  for (bool big_endian : {false, true}) {
+    for (bool bom : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "big endian " << big_endian << ", bom " << bom);
+      write_file(dir / "d.xml", to_utf16(xml, big_endian, bom));
+      auto mixer = mixer_from(dir / "d.xml", error);
+      ASSERT_NE(mixer, nullptr) << error;
+      EXPECT_EQ(mixer->device().name, name);
+      Open o(*mixer);
+      MixerCaps caps;
+      ASSERT_EQ(mixer->get_dev_caps(o.handle, caps), MMSYSERR_NOERROR);
+      // Names are the platform's 8-bit text (on Windows the system code page).
+      EXPECT_EQ(system_to_utf8(name_of(caps.szPname)), name.substr(0, 30));  // 31 would split an "é"
+      EXPECT_EQ(caps.cDestinations, 1u);
+    }
+  }
+}
+
+TEST(SimDeviceFile, InvalidDevicesAreRefusedWithAReason) {
+  TempDir dir;
+  SimDevice device;
+  std::string error;
+  error = load_error(dir / "missing.xml", device);
+  EXPECT_NE(error, "");
+  EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+
+  write_file(dir / "broken.xml", "<audio_mixer>Card<destination></audio_mixer>");
+  error = load_error(dir / "broken.xml", device);
+  EXPECT_NE(error, "");
+  EXPECT_NE(error.find("not an XML document"), std::string::npos) << error;
+  EXPECT_NE(error.find("offset"), std::string::npos) << error;
+
+  write_file(dir / "other.xml", "<mixer>Card</mixer>");
+  error = load_error(dir / "other.xml", device);
+  EXPECT_NE(error, "");
+  EXPECT_NE(error.find("audio_mixer"), std::string::npos) << error;
+
+  write_file(dir / "empty.xml", "");
+  error = load_error(dir / "empty.xml", device);
+  EXPECT_NE(error, "");
+
+  const char* dup_control =
+      "<audio_mixer>C<destination line_id=\"1\" channels=\"1\">D"
+      "<line_control ctrl_id=\"7\" ctrl_type=\"536936450\">M</line_control>"
+      "<source channels=\"1\">S<line_control ctrl_id=\"7\" ctrl_type=\"536936450\">M2</line_control>"
+      "</source></destination></audio_mixer>";
+  write_file(dir / "dup_control.xml", dup_control);
+  error = load_error(dir / "dup_control.xml", device);
+  EXPECT_NE(error, "");
+  EXPECT_NE(error.find("duplicate control identifier 7"), std::string::npos) << error;
+
+  // Source 1 of destination 0 is line 65536, which the second destination claims.
+  const char* dup_line =
+      "<audio_mixer>C<destination line_id=\"-65536\">D<source>S0</source><source>S1</source>"
+      "</destination><destination line_id=\"65536\">E</destination></audio_mixer>";
+  write_file(dir / "dup_line.xml", dup_line);
+  error = load_error(dir / "dup_line.xml", device);
+  EXPECT_NE(error, "");
+  EXPECT_NE(error.find("duplicate line identifier 65536"), std::string::npos) << error;
+
+  // A failed load leaves the caller's device alone.
+  device.name = "kept";
+  error = load_error(dir / "dup_line.xml", device);
+  EXPECT_NE(error, "");
+  EXPECT_EQ(device.name, "kept");
+}
+
+TEST(SimDeviceFile, StateAndCountsComeFromTheDocument) {
+  // connections is not trusted; missing values read 0; one value fills
+  // every channel; a second value is channel 2; items keep `selected`.
+  const char* xml =
+      "<audio_mixer>C<destination line_id=\"-65536\" channels=\"2\" connections=\"9\" component_type=\"4\">D"
+      "<line_control ctrl_id=\"1\" ctrl_type=\"1342373889\" min=\"0\" max=\"65535\">V<value ch=\"1\">10</value></line_control>"
+      "<line_control ctrl_id=\"2\" ctrl_type=\"1342373889\" min=\"0\" max=\"65535\">V2<value>10</value><value>-20</value></line_control>"
+      "<line_control ctrl_id=\"3\" ctrl_type=\"536936450\" min=\"0\" max=\"1\">M</line_control>"
+      "<line_control ctrl_id=\"4\" ctrl_type=\"1879113729\">X<mux_list><item selected=\"0\">a</item><item selected=\"1\">b</item></mux_list></line_control>"
+      "<line_control ctrl_id=\"5\" ctrl_type=\"1879048192\">Single<value>3</value></line_control>"
+      "<source src_id=\"5\" channels=\"2\" line_type=\"4104\">a</source><source channels=\"1\" line_type=\"4101\">b</source>"
+      "</destination></audio_mixer>";
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_string(xml));
+  SimDevice device;
+  std::string error;
+  error = load_error(document, device);
+  ASSERT_EQ(error, "");
+  SimMixer mixer(std::move(device));
+  EXPECT_EQ(mixer.values(1), i32({10, 10}));
+  EXPECT_EQ(mixer.values(2), i32({10, -20}));
+  EXPECT_EQ(mixer.values(3), i32({0, 0}));
+  EXPECT_EQ(mixer.values(4), i32({0, 1}));
+  EXPECT_TRUE(mixer.values(99).empty());
+
+  Open o(mixer);
+  MixerLine line;
+  ASSERT_EQ(mixer.get_line_info(o.handle, line, LineQuery::kDestination), MMSYSERR_NOERROR);
+  EXPECT_EQ(line.cConnections, 2u);
+  EXPECT_EQ(line.cControls, 5u);
+  // A SINGLESELECT without a list is a plain valued control.
+  MixerControl c;
+  MixerLineControls one;
+  one.dwControlID = 5;
+  one.cControls = 1;
+  one.pamxctrl = &c;
+  ASSERT_EQ(mixer.get_line_controls(o.handle, one, ControlsQuery::kOneById), MMSYSERR_NOERROR);
+  EXPECT_EQ(c.cMultipleItems, 0u);
+  EXPECT_EQ(c.fdwControl & ctrl::kFlagMultiple, 0u);
+  EXPECT_EQ(one.dwLineID, 0xFFFF0000u);
+}
+
+TEST(SimMixerService, ShapeChecksAndResultCodes) {
+  SimMixer mixer(small_device());
+  MixerHandle none;
+  MixerCaps caps;
+  EXPECT_EQ(mixer.get_dev_caps(none, caps), MMSYSERR_INVALHANDLE);
+  MixerHandle other_device;
+  EXPECT_EQ(mixer.open(1, other_device), MMSYSERR_BADDEVICEID);
+  EXPECT_FALSE(other_device.is_open());
+
+  Open o(mixer);
+  const MixerHandle& h = o.handle;
+  std::vector<std::int32_t> out;
+  EXPECT_EQ(read(mixer, h, 1, 2, 0, out), MMSYSERR_NOERROR);
+  EXPECT_EQ(out, i32({100, 200}));
+  EXPECT_EQ(read(mixer, h, 1, 1, 0, out), MMSYSERR_NOERROR);
+  EXPECT_EQ(out[0], 100);
+  EXPECT_EQ(read(mixer, h, 1, 3, 0, out), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(read(mixer, h, 1, 0, 0, out), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(read(mixer, h, 1, 2, 1, out), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(out, i32({-7, -7}));  // nothing read
+  EXPECT_EQ(read(mixer, h, 5, 1, 0, out), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(read(mixer, h, 5, 1, 2, out), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(read(mixer, h, 5, 2, 3, out), MMSYSERR_NOERROR);
+  EXPECT_EQ(out, i32({1, 0, 0, 1, 0, 0}));  // one item block per channel
+  EXPECT_EQ(read(mixer, h, 77, 1, 0, out), MIXERR_INVALCONTROL);
+
+  MixerControlDetails d;
+  d.dwControlID = 1;
+  d.cChannels = 1;
+  d.cbDetails = 4;
+  EXPECT_EQ(mixer.get_control_details(h, d, DetailsQuery::kValue), MMSYSERR_INVALPARAM);  // null array
+  std::int32_t slot = 0;
+  d.paDetails = &slot;
+  d.cbDetails = 8;
+  EXPECT_EQ(mixer.get_control_details(h, d, DetailsQuery::kValue), MMSYSERR_INVALPARAM);
+  d.cbDetails = 4;
+  d.cbStruct = 20;
+  EXPECT_EQ(mixer.get_control_details(h, d, DetailsQuery::kValue), MMSYSERR_INVALPARAM);
+  d.cbStruct = sizeof(MixerControlDetails);
+  d.cbDetails = sizeof(ListText);
+  EXPECT_EQ(mixer.get_control_details(h, d, DetailsQuery::kListText), MMSYSERR_INVALPARAM);  // no items
+
+  MixerLine line;
+  line.dwDestination = 1;
+  EXPECT_EQ(mixer.get_line_info(h, line, LineQuery::kDestination), MIXERR_INVALLINE);
+  line.dwDestination = 0;
+  line.dwSource = 3;
+  EXPECT_EQ(mixer.get_line_info(h, line, LineQuery::kSource), MIXERR_INVALLINE);
+  line.dwLineID = 3u * 65536u;
+  EXPECT_EQ(mixer.get_line_info(h, line, LineQuery::kLineId), MIXERR_INVALLINE);
+  line.cbStruct = 100;
+  line.dwSource = 0;
+  EXPECT_EQ(mixer.get_line_info(h, line, LineQuery::kSource), MMSYSERR_INVALPARAM);
+
+  std::vector<MixerControl> controls(6);
+  MixerLineControls all;
+  all.dwLineID = 0xFFFF0000u;
+  all.cControls = 5;
+  all.pamxctrl = controls.data();
+  EXPECT_EQ(mixer.get_line_controls(h, all, ControlsQuery::kAll), MMSYSERR_INVALPARAM);
+  all.cControls = 6;
+  all.cbmxctrl = 100;
+  EXPECT_EQ(mixer.get_line_controls(h, all, ControlsQuery::kAll), MMSYSERR_INVALPARAM);
+  all.cbmxctrl = sizeof(MixerControl);
+  all.pamxctrl = nullptr;
+  EXPECT_EQ(mixer.get_line_controls(h, all, ControlsQuery::kAll), MMSYSERR_INVALPARAM);
+  all.pamxctrl = controls.data();
+  all.dwLineID = 12345;
+  EXPECT_EQ(mixer.get_line_controls(h, all, ControlsQuery::kAll), MIXERR_INVALLINE);
+  all.dwLineID = 0xFFFF0000u;
+  ASSERT_EQ(mixer.get_line_controls(h, all, ControlsQuery::kAll), MMSYSERR_NOERROR);
+  EXPECT_EQ(controls[1].Bounds.lMinimum, -32768);
+  EXPECT_EQ(controls[1].Bounds.lMaximum, 32767);
+  EXPECT_EQ(controls[4].cMultipleItems, 3u);
+  MixerLineControls one;
+  one.dwControlID = 404;
+  one.cControls = 1;
+  one.pamxctrl = controls.data();
+  EXPECT_EQ(mixer.get_line_controls(h, one, ControlsQuery::kOneById), MIXERR_INVALCONTROL);
+  one.dwControlID = 10;
+  one.cControls = 2;
+  EXPECT_EQ(mixer.get_line_controls(h, one, ControlsQuery::kOneById), MMSYSERR_INVALPARAM);
+}
+
+TEST(SimMixerService, WritesAreCheckedAndAllOrNothing) {
+  SimMixer mixer(small_device());
+  Open o(mixer);
+  const MixerHandle& h = o.handle;
+
+  // Refused writes change nothing and do not count as a change.
+  EXPECT_EQ(write(mixer, h, 1, 2, 0, {5, 70000}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(mixer, h, 1, 2, 0, {-1, 5}), MIXERR_INVALVALUE);
+  EXPECT_EQ(mixer.values(1), i32({100, 200}));
+  EXPECT_EQ(write(mixer, h, 1, 3, 0, {1, 2, 3}), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(write(mixer, h, 2, 1, 0, {-32769}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(mixer, h, 3, 1, 0, {0}), MIXERR_INVALVALUE);  // meters are read-only
+  EXPECT_EQ(mixer.values(3), i32({5, 5}));
+  // Unsigned bounds: 0x80000000..0xFFFFFFF0 taken as unsigned.
+  EXPECT_EQ(write(mixer, h, 4, 1, 0, i32({0x7FFFFFFF})), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(mixer, h, 4, 1, 0, i32({0xFFFFFFF1})), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(mixer, h, 4, 1, 0, {0}), MIXERR_INVALVALUE);
+  // MUX: exactly one item, each a boolean.
+  EXPECT_EQ(write(mixer, h, 5, 1, 3, {0, 0, 0}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(mixer, h, 5, 1, 3, {1, 1, 0}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(mixer, h, 5, 1, 3, {0, 2, 0}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(mixer, h, 6, 1, 3, {0, 1, -1}), MIXERR_INVALVALUE);
+  EXPECT_EQ(mixer.values(5), i32({1, 0, 0}));
+  // Writing the values already held is not a change.
+  EXPECT_EQ(write(mixer, h, 1, 2, 0, {100, 200}), MMSYSERR_NOERROR);
+  EXPECT_FALSE(mixer.changed());
+
+  EXPECT_EQ(write(mixer, h, 1, 1, 0, {65535}), MMSYSERR_NOERROR);  // every channel
+  EXPECT_EQ(mixer.values(1), i32({65535, 65535}));
+  EXPECT_TRUE(mixer.changed());
+  EXPECT_EQ(write(mixer, h, 1, 2, 0, {0, 1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(mixer.values(1), i32({0, 1}));
+  EXPECT_EQ(write(mixer, h, 2, 2, 0, {-32768, 32767}), MMSYSERR_NOERROR);
+  EXPECT_EQ(mixer.values(2), i32({-32768, 32767}));
+  EXPECT_EQ(write(mixer, h, 4, 1, 0, i32({0xFFFFFFF0})), MMSYSERR_NOERROR);
+  EXPECT_EQ(mixer.values(4), i32({0xFFFFFFF0, 0xFFFFFFF0}));
+  EXPECT_EQ(write(mixer, h, 5, 1, 3, {0, 0, 1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(mixer.values(5), i32({0, 0, 1}));
+  // A list write with a block per channel takes the first block.
+  EXPECT_EQ(write(mixer, h, 6, 2, 3, {1, 1, 1, 0, 0, 0}), MMSYSERR_NOERROR);
+  EXPECT_EQ(mixer.values(6), i32({1, 1, 1}));
+  EXPECT_EQ(write(mixer, h, 6, 1, 3, {0, 0, 0}), MMSYSERR_NOERROR);  // none is fine on a mixer
+  EXPECT_EQ(mixer.values(6), i32({0, 0, 0}));
+}
+
+TEST(SimMixerService, HandlesCallsAndInjectedFailures) {
+  SimMixer mixer(small_device());
+  {
+    MixerHandle a, b;
+    ASSERT_EQ(mixer.open(0, a), MMSYSERR_NOERROR);
+    ASSERT_EQ(mixer.open(0, b), MMSYSERR_NOERROR);
+    EXPECT_NE(a.id(), b.id());
+    EXPECT_EQ(mixer.open_handles(), 2u);
+    std::uintptr_t stale = a.id();
+    a.close();
+    EXPECT_EQ(mixer.open_handles(), 1u);
+    // A handle id that was closed, or one from another simulated mixer, is refused.
+    MixerCaps caps;
+    SimMixer other(small_device());
+    MixerHandle foreign;
+    ASSERT_EQ(other.open(0, foreign), MMSYSERR_NOERROR);
+    MixerHandle closed(&other, stale);  // closes itself on `other`: refused there too
+    EXPECT_EQ(mixer.get_dev_caps(foreign, caps), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(other.get_dev_caps(closed, caps), MMSYSERR_INVALHANDLE);
+  }
+  EXPECT_EQ(mixer.open_handles(), 0u);
+  EXPECT_EQ(mixer.calls(SimOp::kOpen), 2u);
+  EXPECT_EQ(mixer.calls(SimOp::kClose), 2u);
+  EXPECT_EQ(mixer.calls(SimOp::kDevCaps), 1u);
+
+  // Failures for every call of an operation, for a count, or for one id.
+  mixer.fail_next(SimOp::kDeviceCount, MMSYSERR_NODRIVER, 1);
+  EXPECT_EQ(mixer.device_count(), 0u);
+  EXPECT_EQ(mixer.device_count(), 1u);
+  mixer.fail_next(SimOp::kOpen, MMSYSERR_NOMEM, 2);
+  MixerHandle h;
+  EXPECT_EQ(mixer.open(0, h), MMSYSERR_NOMEM);
+  EXPECT_EQ(mixer.open(0, h), MMSYSERR_NOMEM);
+  EXPECT_FALSE(h.is_open());
+  ASSERT_EQ(mixer.open(0, h), MMSYSERR_NOERROR);
+  mixer.fail_next(SimOp::kDevCaps, MMSYSERR_ERROR);
+  MixerCaps caps;
+  EXPECT_EQ(mixer.get_dev_caps(h, caps), MMSYSERR_ERROR);
+  EXPECT_EQ(mixer.get_dev_caps(h, caps), MMSYSERR_ERROR);
+  mixer.clear_failures();
+  EXPECT_EQ(mixer.get_dev_caps(h, caps), MMSYSERR_NOERROR);
+
+  mixer.fail_on(SimOp::kLineInfo, sim_source_line_id(0, 1), MMSYSERR_ERROR, 1);
+  MixerLine line;
+  line.dwSource = 0;
+  EXPECT_EQ(mixer.get_line_info(h, line, LineQuery::kSource), MMSYSERR_NOERROR);
+  line.dwSource = 1;
+  EXPECT_EQ(mixer.get_line_info(h, line, LineQuery::kSource), MMSYSERR_ERROR);
+  EXPECT_EQ(mixer.get_line_info(h, line, LineQuery::kSource), MMSYSERR_NOERROR);
+
+  mixer.fail_on(SimOp::kSetDetails, 1, MMSYSERR_ERROR);
+  EXPECT_EQ(write(mixer, h, 1, 1, 0, {7}), MMSYSERR_ERROR);
+  EXPECT_EQ(mixer.values(1), i32({100, 200}));
+  EXPECT_FALSE(mixer.changed());
+  EXPECT_EQ(write(mixer, h, 2, 1, 0, {7}), MMSYSERR_NOERROR);
+  EXPECT_TRUE(mixer.changed());
+  EXPECT_EQ(mixer.calls(SimOp::kSetDetails), 2u);
+  EXPECT_EQ(mixer.calls(SimOp::kLineInfo), 3u);
+}
+
+TEST(SimMixerService, SyntheticDevicesHaveTheRequestedSize) {
+  SimDevice device = make_sim_device(100000, 3, 10);
+  std::string error;
+  error = check_sim_device(device).message();
+  ASSERT_EQ(error, "");
+  SimMixer mixer(std::move(device));
+  std::size_t total = 0;
+  for (const SimDestination& d : mixer.device().destinations) {
+    total += d.controls.size();
+    for (const SimSource& s : d.sources) total += s.controls.size();
+  }
+  EXPECT_EQ(total, 100000u);
+  ASSERT_NE(mixer.control(100000), nullptr);
+  EXPECT_EQ(mixer.control(1)->type, ctrl::kMux);
+  EXPECT_EQ(mixer.control(1)->items.size(), 10u);
+}
+
+}  // namespace
+}  // namespace quorvel

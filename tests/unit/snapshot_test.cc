@@ -1,0 +1,198 @@
+// The snapshot builder on the simulated device: the document it writes, how
+// it treats mixer failures, and how it uses mixer handles.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/sim/sim_mixer.h"
+#include "platform/xml/xml_dom.h"
+#include "snapshot/snapshot.h"
+#include "support/example_device.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::load_error;
+
+using testing::CaptureStream;
+
+// A device in canonical form: exactly what a snapshot of it writes. It has
+// every capture kind, lines of 1, 2 and 6 channels, a destination without
+// sources, a list control on a line without connections, the line id
+// 0xFFFF0000 and names with leading and trailing blanks.
+constexpr const char* kCanonicalDevice = R"(<?xml version="1.0" encoding="UTF-16"?>
+<!--Brevalt Corvane 1.0 -->
+<!DOCTYPE audio_mixer SYSTEM "audio_mixer.dtd">
+<audio_mixer id="0" destinations="3"> Test Card <destination line_id="-65536" channels="2" connections="3" component_type="4">  Speakers<line_control ctrl_id="1" ctrl_type="1342373889" steps="65535" min="0" max="65535">Volume<value ch="1">1000</value><value ch="2">2000</value></line_control><line_control ctrl_id="2" ctrl_type="536936450" steps="0" min="0" max="1">Mute <value>1</value></line_control><line_control ctrl_id="3" ctrl_type="268500992" steps="0" min="0" max="1">Clip<value ch="1">1</value></line_control><line_control ctrl_id="4" ctrl_type="268566528" steps="0" min="-32768" max="32767">Level<value ch="1">-5</value></line_control><line_control ctrl_id="5" ctrl_type="268566529" steps="0" min="-32768" max="32767">Peak<value>77</value></line_control><line_control ctrl_id="6" ctrl_type="268632064" steps="0" min="0" max="65535">Meter<value>12</value></line_control><line_control ctrl_id="7" ctrl_type="1073872897" steps="65535" min="-32768" max="32767">Pan<value ch="1">-100</value><value ch="2">100</value></line_control><line_control ctrl_id="8" ctrl_type="0" steps="0" min="0" max="0">Custom</line_control><line_control ctrl_id="9" ctrl_type="554696704" steps="0" min="0" max="1">Boost</line_control><line_control ctrl_id="10" ctrl_type="1879113729" steps="3" min="0" max="1">Select<mux_list><item selected="0">Wave</item><item selected="1">CD</item><item selected="0">Mic</item></mux_list></line_control><line_control ctrl_id="11" ctrl_type="1895890945" steps="3" min="0" max="1">Mix<mixer_list><item selected="1">Wave</item><item selected="0">CD</item><item selected="1">Mic</item></mixer_list></line_control><line_control ctrl_id="12" ctrl_type="1895890944" steps="3" min="0" max="1">Multi<mixer_list><item selected="0">Wave</item><item selected="1">CD</item><item selected="1">Mic</item></mixer_list></line_control><line_control ctrl_id="13" ctrl_type="1879113728" steps="0" min="0" max="2">Single<value>2</value></line_control><source src_id="0" channels="2" line_type="4104">Wave<line_control ctrl_id="20" ctrl_type="1342373890" steps="65535" min="0" max="65535">Bass<value ch="1">10</value><value ch="2">20</value></line_control><line_control ctrl_id="21" ctrl_type="1342373891" steps="65535" min="0" max="65535">Treble<value ch="1">30</value><value ch="2">40</value></line_control><line_control ctrl_id="22" ctrl_type="1073872896" steps="65535" min="0" max="65535">Slider<value ch="1">5</value><value ch="2">6</value></line_control><line_control ctrl_id="23" ctrl_type="1342373888" steps="65535" min="0" max="65535">Fader<value ch="1">7</value><value ch="2">8</value></line_control></source><source src_id="1" channels="1" line_type="4101">CD<line_control ctrl_id="30" ctrl_type="1342373889" steps="65535" min="0" max="65535">CD Volume<value ch="1">300</value></line_control><line_control ctrl_id="31" ctrl_type="536936448" steps="0" min="0" max="1">Bool<value>1</value></line_control><line_control ctrl_id="32" ctrl_type="536936449" steps="0" min="0" max="1">OnOff<value>1</value></line_control><line_control ctrl_id="33" ctrl_type="536936451" steps="0" min="0" max="1">Mono<value>0</value></line_control><line_control ctrl_id="34" ctrl_type="536936453" steps="0" min="0" max="1">Stereo<value>1</value></line_control><line_control ctrl_id="35" ctrl_type="553713664" steps="0" min="0" max="1">Button<value>0</value></line_control></source><source src_id="2" channels="2" line_type="4099">Mic<line_control ctrl_id="40" ctrl_type="805437440" steps="0" min="-100" max="100">Signed<value>-7</value></line_control><line_control ctrl_id="41" ctrl_type="805502976" steps="0" min="0" max="-1">Unsigned<value>-2</value></line_control><line_control ctrl_id="42" ctrl_type="805568512" steps="0" min="-1000" max="1000">Decibels<value>-300</value></line_control><line_control ctrl_id="43" ctrl_type="805634048" steps="0" min="0" max="100">Percent<value>50</value></line_control><line_control ctrl_id="44" ctrl_type="1073872898" steps="0" min="-10" max="10">QSound<value>3</value></line_control><line_control ctrl_id="45" ctrl_type="1342373892" steps="0" min="0" max="100">Equalizer<value>4</value></line_control><line_control ctrl_id="46" ctrl_type="1610809344" steps="0" min="0" max="1000">Micro<value>5</value></line_control><line_control ctrl_id="47" ctrl_type="1627586560" steps="0" min="0" max="1000">Milli<value>6</value></line_control></source></destination><destination line_id="-65535" channels="6" connections="0" component_type="7">Recording <line_control ctrl_id="50" ctrl_type="1342373889" steps="65535" min="0" max="65535">Surround Volume<value ch="1">600</value></line_control><line_control ctrl_id="51" ctrl_type="1879113729" steps="0" min="0" max="1">Empty Mux<mux_list /></line_control></destination><destination line_id="5" channels="1" connections="0" component_type="8">Mono Out</destination></audio_mixer>
+)";
+
+std::string print_root(const pugi::xml_document& document) {
+  std::ostringstream out;
+  document.document_element().print(out, "", pugi::format_raw);
+  return out.str();
+}
+
+class SnapshotTest : public ::testing::Test {
+ protected:
+  void load(const char* text) {
+    pugi::xml_document device_document;
+    ASSERT_TRUE(device_document.load_string(text, kParseOptions));
+    SimDevice device;
+    std::string error;
+    error = load_error(device_document, device);
+  ASSERT_EQ(error, "");
+    expected_root_ = print_root(device_document);
+    mixer_ = std::make_unique<SimMixer>(std::move(device));
+  }
+
+  Result build() {
+    CaptureStream err(std::cerr);
+    Result status = build_snapshot(snapshot_, *mixer_, default_name_);
+    errors_ = err.text();
+    return status;
+  }
+
+  std::unique_ptr<SimMixer> mixer_;
+  pugi::xml_document snapshot_;
+  std::optional<std::string> default_name_;
+  std::string expected_root_;
+  std::string errors_;
+};
+
+TEST_F(SnapshotTest, ReproducesADeviceInCanonicalForm) {
+  load(kCanonicalDevice);
+  ASSERT_TRUE(build()) << errors_;
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(print_root(snapshot_), expected_root_);
+  EXPECT_EQ(default_name_, std::optional<std::string>(" Test Card .xml"));
+
+  // The four top-level nodes of the template, the root last.
+  pugi::xml_node node = snapshot_.first_child();
+  ASSERT_EQ(node.type(), pugi::node_declaration);
+  EXPECT_STREQ(node.attribute("version").value(), "1.0");
+  EXPECT_STREQ(node.attribute("encoding").value(), "UTF-16");
+  node = node.next_sibling();
+  ASSERT_EQ(node.type(), pugi::node_comment);
+  EXPECT_STREQ(node.value(), "Brevalt Corvane 1.0 ");
+  node = node.next_sibling();
+  ASSERT_EQ(node.type(), pugi::node_doctype);
+  EXPECT_STREQ(node.value(), "audio_mixer SYSTEM \"audio_mixer.dtd\"");
+  EXPECT_EQ(node.next_sibling(), snapshot_.document_element());
+  EXPECT_FALSE(snapshot_.document_element().next_sibling());
+}
+
+TEST_F(SnapshotTest, SavedSnapshotReloadsByteForByte) {
+  load(kCanonicalDevice);
+  ASSERT_TRUE(build());
+  std::string saved = serialize_document(snapshot_);
+  ASSERT_GE(saved.size(), 2u);
+  EXPECT_EQ(saved.substr(0, 2), std::string("\xFF\xFE"));
+  pugi::xml_document reloaded;
+  ASSERT_TRUE(reloaded.load_buffer(saved.data(), saved.size(), kParseOptions));
+  EXPECT_EQ(print_root(reloaded), expected_root_);
+  // Reloaded as a device, it gives the same snapshot again.
+  SimDevice device;
+  std::string error;
+  error = load_error(reloaded, device);
+  ASSERT_EQ(error, "");
+  SimMixer again(std::move(device));
+  pugi::xml_document second;
+  std::optional<std::string> name;
+  ASSERT_TRUE(build_snapshot(second, again, name));
+  EXPECT_EQ(serialize_document(second), saved);
+}
+
+TEST_F(SnapshotTest, ExampleDevicesAreReproduced) {
+  for (const char* file : {"soundcard.xml", "usb_headset.xml"}) {
+    SCOPED_TRACE(file);
+    auto mixer = testing::example_mixer(file);
+    ASSERT_TRUE(mixer);
+    pugi::xml_document device_document;
+    ASSERT_TRUE(device_document.load_file((testing::source_dir() / "examples" / file).c_str(),
+                                          kParseOptions));
+    pugi::xml_document snapshot;
+    std::optional<std::string> name;
+    ASSERT_TRUE(build_snapshot(snapshot, *mixer, name));
+    EXPECT_EQ(print_root(snapshot), print_root(device_document));
+  }
+}
+
+TEST_F(SnapshotTest, BuildingTwiceKeepsOnlyTheSecondBuild) {
+  load(kCanonicalDevice);
+  ASSERT_TRUE(build());
+  SimControl* volume = mixer_->control(1);
+  ASSERT_NE(volume, nullptr);
+  volume->values = {4242, 4343};
+  ASSERT_TRUE(build());
+  EXPECT_EQ(snapshot_.select_nodes("//audio_mixer").size(), 1u);
+  pugi::xml_node first_value = snapshot_.document_element()
+                                   .child("destination")
+                                   .child("line_control")
+                                   .child("value");
+  EXPECT_STREQ(first_value.text().get(), "4242");
+  EXPECT_STREQ(first_value.next_sibling().text().get(), "4343");
+}
+
+TEST_F(SnapshotTest, OpensOneHandlePerBuildAndClosesIt) {
+  load(kCanonicalDevice);
+  ASSERT_TRUE(build());
+  ASSERT_TRUE(build());
+  EXPECT_EQ(mixer_->calls(SimOp::kOpen), 2u);
+  EXPECT_EQ(mixer_->calls(SimOp::kClose), 2u);
+  EXPECT_EQ(mixer_->open_handles(), 0u);
+  EXPECT_EQ(mixer_->calls(SimOp::kSetDetails), 0u);
+}
+
+TEST_F(SnapshotTest, MixerThatCannotBeOpenedOrDescribedFailsTheBuild) {
+  for (SimOp op : {SimOp::kOpen, SimOp::kDevCaps}) {
+    SCOPED_TRACE(static_cast<int>(op));
+    load(kCanonicalDevice);
+    default_name_ = "earlier.xml";
+    mixer_->fail_next(op, MMSYSERR_NODRIVER);
+    EXPECT_FALSE(build());
+    EXPECT_NE(errors_.find("quorvel: error: "), std::string::npos);
+    EXPECT_EQ(std::count(errors_.begin(), errors_.end(), '\n'), 1);
+    // The bare template, and the earlier default name.
+    EXPECT_EQ(print_root(snapshot_), "<audio_mixer id=\"0\" destinations=\"0\"/>");
+    EXPECT_EQ(default_name_, std::optional<std::string>("earlier.xml"));
+    EXPECT_EQ(mixer_->open_handles(), 0u);
+  }
+}
+
+TEST_F(SnapshotTest, UnreadableLinesAndControlsAreReportedAndFailTheBuild) {
+  load(kCanonicalDevice);
+  mixer_->fail_on(SimOp::kLineInfo, sim_source_line_id(0, 1), MMSYSERR_ERROR);
+  EXPECT_FALSE(build());
+  EXPECT_NE(errors_.find("source 1 of destination 0"), std::string::npos) << errors_;
+  // The other lines are still there.
+  EXPECT_EQ(snapshot_.select_nodes("/audio_mixer/destination/source").size(), 2u);
+
+  mixer_->clear_failures();
+  mixer_->fail_on(SimOp::kGetDetails, 7, MMSYSERR_ERROR);
+  EXPECT_FALSE(build());
+  EXPECT_NE(errors_.find("\"Pan\" (id 7)"), std::string::npos) << errors_;
+
+  mixer_->clear_failures();
+  mixer_->fail_on(SimOp::kLineControls, 0xFFFF0001u, MMSYSERR_ERROR);
+  EXPECT_FALSE(build());
+  EXPECT_NE(errors_.find("\"Recording \""), std::string::npos) << errors_;
+}
+
+TEST_F(SnapshotTest, DeviceWithoutDestinations) {
+  load(R"(<audio_mixer id="0" destinations="0">Nothing</audio_mixer>)");
+  ASSERT_TRUE(build());
+  EXPECT_EQ(print_root(snapshot_), "<audio_mixer id=\"0\" destinations=\"0\">Nothing</audio_mixer>");
+  EXPECT_EQ(default_name_, std::optional<std::string>("Nothing.xml"));
+}
+
+TEST_F(SnapshotTest, LongProductNameIsCutToThirtyOneBytes) {
+  load(R"(<audio_mixer id="0" destinations="0">ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789</audio_mixer>)");
+  ASSERT_TRUE(build());
+  ASSERT_TRUE(default_name_);
+  EXPECT_EQ(*default_name_, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234.xml");
+  EXPECT_EQ(default_name_->size(), 35u);
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,177 @@
+// Windows: code page conversions, the platform's replace, and the saved
+// file in the platform's own XML DOM.
+#include <windows.h>
+#include <msxml2.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+
+#include "platform/os/file_replace.h"
+#include "platform/os/text_encoding.h"
+#include "platform/sim/sim_mixer.h"
+#include "platform/xml/xml_dom.h"
+#include "snapshot/snapshot.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::ProgramResult;
+using testing::read_file;
+using testing::run_quorvel;
+using testing::source_dir;
+using testing::TempDir;
+using testing::write_file;
+
+// The conversions are checked on the Western European code page, the one a
+// default Wine prefix and most Windows installations use.
+class WesternCodePage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (GetACP() != 1252) GTEST_SKIP() << "system code page " << GetACP() << ", not 1252";
+  }
+};
+
+TEST_F(WesternCodePage, SystemTextAndUtf8ConvertBothWays) {
+  EXPECT_EQ(system_to_utf8("Gr\xF6\xDF" "e \x80"), "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
+  EXPECT_EQ(utf8_to_system("Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC"), "Gr\xF6\xDF" "e \x80");
+  EXPECT_EQ(system_to_utf8("Line In 2"), "Line In 2");
+  EXPECT_EQ(system_to_utf8(""), "");
+  // A character the code page lacks becomes its default character.
+  EXPECT_EQ(utf8_to_system("\xE4\xB8\xAD" "x"), "?x");
+  // Every byte of the code page comes back from UTF-8 as it was.
+  for (int byte = 0x20; byte < 0x100; ++byte) {
+    const std::string one(1, static_cast<char>(byte));
+    const std::string utf8 = system_to_utf8(one);
+    if (utf8 == "?" && byte != '?') continue;  // unassigned in 1252 (0x81, 0x8D, ...)
+    EXPECT_EQ(utf8_to_system(utf8), one) << "byte " << byte;
+  }
+}
+
+TEST_F(WesternCodePage, ConsoleTextFollowsTheConsoleCodePage) {
+  const std::string text = "Lautst\xC3\xA4rke";
+  const UINT console = GetConsoleOutputCP();
+  if (console == 0) {
+    // No console (output to pipes or files): the system code page.
+    EXPECT_EQ(utf8_to_console(text), "Lautst\xE4rke");
+  } else if (SetConsoleOutputCP(850)) {
+    EXPECT_EQ(utf8_to_console(text), "Lautst\x84rke");  // the OEM page's "ä"
+    SetConsoleOutputCP(console);
+  }
+}
+
+TEST_F(WesternCodePage, SimulatedDeviceNamesComeBackAsTheyWereWritten) {
+  // The device hands its names to the program in the system code page, as
+  // winmm does; the snapshot turns them back into the document's UTF-8.
+  SimDevice device;
+  device.name = "Carte son int\xC3\xA9gr\xC3\xA9" "e";
+  SimDestination speakers;
+  speakers.name = "Haut-parleurs";
+  speakers.line_id = 0xFFFF0000;
+  speakers.controls.push_back(sim_control(1, ctrl::kVolume, "Lautst\xC3\xA4rke", 0, 65535, 65535, {9}));
+  SimSource source;
+  source.name = "Entr\xC3\xA9" "e ligne \xE2\x82\xAC";
+  source.controls.push_back(sim_control(2, ctrl::kMute, "Stumm", 0, 1, 0, {1}));
+  speakers.sources.push_back(source);
+  device.destinations.push_back(speakers);
+  SimMixer mixer(device);
+
+  pugi::xml_document document;
+  std::optional<std::string> default_name;
+  ASSERT_TRUE(build_snapshot(document, mixer, default_name));
+  EXPECT_EQ(default_name, device.name + ".xml");
+  pugi::xml_node root = document.child("audio_mixer");
+  EXPECT_STREQ(root.first_child().value(), device.name.c_str());
+  pugi::xml_node destination = root.child("destination");
+  EXPECT_STREQ(destination.child("line_control").first_child().value(),
+               "Lautst\xC3\xA4rke");
+  EXPECT_STREQ(destination.child("source").first_child().value(), source.name.c_str());
+}
+
+TEST(WindowsFileReplace, ReplacesTheTargetOrLeavesItAsItWas) {
+  TempDir dir;
+  write_file(dir / "target.xml", "old");
+  ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "target.xml", "new")));
+  EXPECT_EQ(read_file(dir / "target.xml"), "new");
+
+  // A folder in the target's place is not replaced; the temporary file
+  // goes away and the error names the target.
+  std::filesystem::create_directory(dir / "folder.xml");
+  write_file(dir / "folder.xml" / "inside", "kept");
+  std::string error = write_file_atomically(dir / "folder.xml", "newer").message();
+  EXPECT_NE(error, "");
+  EXPECT_NE(error.find("folder.xml"), std::string::npos) << error;
+  EXPECT_EQ(read_file(dir / "folder.xml" / "inside"), "kept");
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 2u) << "target.xml and folder.xml only";
+
+  // A source that does not exist: an error naming the target.
+  error = replace_file(dir / "missing.tmp", dir / "target.xml").message();
+  EXPECT_NE(error.find("cannot replace"), std::string::npos) << error;
+}
+
+// IXMLDOMDocument, {2933BF81-7B36-11D2-B20E-00C04F983E60}.
+const IID kIidXmlDomDocument = {
+    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+// Counts the nodes `pattern` selects in the file, loaded by the platform's
+// DOM; -1 when the file does not load there.
+long count_in_platform_dom(const std::filesystem::path& file, const wchar_t* pattern) {
+  CLSID clsid;
+  if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument.3.0", &clsid))) return -2;
+  IXMLDOMDocument* document = nullptr;
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidXmlDomDocument,
+                              reinterpret_cast<void**>(&document)))) {
+    return -2;
+  }
+  long count = -1;
+  document->put_async(VARIANT_FALSE);
+  VARIANT source;
+  VariantInit(&source);
+  source.vt = VT_BSTR;
+  source.bstrVal = SysAllocString(file.wstring().c_str());
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (document->load(source, &loaded) == S_OK && loaded == VARIANT_TRUE) {
+    BSTR query = SysAllocString(pattern);
+    IXMLDOMNodeList* nodes = nullptr;
+    if (document->selectNodes(query, &nodes) == S_OK && nodes != nullptr) {
+      nodes->get_length(&count);
+      nodes->Release();
+    }
+    SysFreeString(query);
+  }
+  VariantClear(&source);
+  document->Release();
+  return count;
+}
+
+TEST(PlatformDom, SavedFileLoadsInThePlatformsOwnDom) {
+  TempDir dir;
+  write_file(dir / "device.xml", read_file(source_dir() / "examples" / "soundcard.xml"));
+  ProgramResult result = run_quorvel({"-out", "saved.xml"},
+                                     {{"QUORVEL_MIXER", "sim:" + (dir / "device.xml").string()}},
+                                     dir.path());
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  const long controls = count_in_platform_dom(dir / "saved.xml", L"//line_control");
+  const long roots = count_in_platform_dom(dir / "saved.xml", L"/audio_mixer");
+  CoUninitialize();
+  if (controls == -2) GTEST_SKIP() << "no MSXML on this machine";
+
+  std::string bytes = read_file(dir / "saved.xml");
+  pugi::xml_document ours;
+  ASSERT_TRUE(ours.load_buffer(bytes.data(), bytes.size(), kParseOptions));
+  EXPECT_EQ(roots, 1);
+  EXPECT_EQ(controls, static_cast<long>(ours.select_nodes("//line_control").size()));
+  EXPECT_GT(controls, 0);
+}
+
+}  // namespace
+}  // namespace quorvel
