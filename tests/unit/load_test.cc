@@ -66,7 +66,7 @@ std::size_t top_level_count(const pugi::xml_document& dom) {
 
 // --- Success and the failure report ---------------------------------------
 
-TEST(LoadFromFile, WellFormedDocumentLoadsAndSaysSo) {
+TEST(LoadFromFileTest, WellFormedDocumentLoadsAndSaysSo) {
   InputDocument document;
   std::int32_t status = Result::kFailed;
   std::string err = load_file_bytes(
@@ -83,7 +83,7 @@ TEST(LoadFromFile, WellFormedDocumentLoadsAndSaysSo) {
   EXPECT_STREQ(root.text().get(), "Card");
 }
 
-TEST(LoadFromFile, SyntaxErrorOnLineThreeIsReportedWithPositionAndUrl) {
+TEST(LoadFromFileTest, SyntaxErrorOnLineThreeIsReportedWithPositionAndUrl) {
   InputDocument document;
   std::int32_t status = 0;
   std::string path;
@@ -98,7 +98,7 @@ TEST(LoadFromFile, SyntaxErrorOnLineThreeIsReportedWithPositionAndUrl) {
   EXPECT_FALSE(document.dom.first_child()) << "a broken document must leave nothing behind";
 }
 
-TEST(LoadFromFile, FailedLoadReplacesAnEarlierGoodDocumentWithNothing) {
+TEST(LoadFromFileTest, FailedLoadReplacesAnEarlierGoodDocumentWithNothing) {
   InputDocument document;
   ASSERT_EQ(load_from_bytes(document, "<audio_mixer id=\"0\"/>", "good.xml").code(), 0);
   ASSERT_TRUE(document.dom.first_child());
@@ -112,7 +112,7 @@ TEST(LoadFromFile, FailedLoadReplacesAnEarlierGoodDocumentWithNothing) {
             "An end tag does not match the start tag, or an element is not closed.\n");
 }
 
-TEST(CheckLoadResult, IncompleteDocumentGivesFailAndWritesNothing) {
+TEST(CheckLoadResultTest, IncompleteDocumentGivesFailAndWritesNothing) {
   InputDocument document;
   document.ready_state = 1;
   document.parse_error.errorCode = kLoadErrorSyntax;
@@ -122,7 +122,7 @@ TEST(CheckLoadResult, IncompleteDocumentGivesFailAndWritesNothing) {
   EXPECT_EQ(err.text(), "");
 }
 
-TEST(ReportParseError, LineZeroWritesOnlyTheReason) {
+TEST(ReportParseErrorTest, LineZeroWritesOnlyTheReason) {
   ParseError error;
   error.errorCode = kLoadErrorUnreadable;
   error.url = "x.xml";
@@ -172,12 +172,30 @@ TEST_P(LoadEncodingTest, WellFormedDocumentLoadsWithItsText) {
   EXPECT_EQ(document.dom.child("audio_mixer").text().get(), testing::utf16_to_utf8(name));
 }
 
+std::string encoding_name(Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf8: return "Utf8";
+    case Encoding::kUtf8Bom: return "Utf8Bom";
+    case Encoding::kUtf16Le: return "Utf16Le";
+    case Encoding::kUtf16LeBom: return "Utf16LeBom";
+    case Encoding::kUtf16Be: return "Utf16Be";
+    case Encoding::kUtf16BeBom: return "Utf16BeBom";
+  }
+  return "Unknown";
+}
+
+// How test listings show an encoding.
+void PrintTo(Encoding encoding, std::ostream* out) { *out << encoding_name(encoding); }
+
 INSTANTIATE_TEST_SUITE_P(Encodings, LoadEncodingTest,
                          ::testing::Values(Encoding::kUtf8, Encoding::kUtf8Bom, Encoding::kUtf16Le,
                                            Encoding::kUtf16LeBom, Encoding::kUtf16Be,
-                                           Encoding::kUtf16BeBom));
+                                           Encoding::kUtf16BeBom),
+                         [](const ::testing::TestParamInfo<Encoding>& info) {
+                           return encoding_name(info.param);
+                         });
 
-TEST(LoadEncoding, Utf16WithoutByteOrderMarkMayStartWithWhiteSpace) {
+TEST(EncodingDetectionTest, Utf16WithoutByteOrderMarkMayStartWithWhiteSpace) {
   for (bool big_endian : {false, true}) {
     InputDocument document;
     EXPECT_EQ(load_from_bytes(document, to_utf16(u"\r\n <r>\u00e9</r>", big_endian, false), "d").code(),
@@ -187,7 +205,7 @@ TEST(LoadEncoding, Utf16WithoutByteOrderMarkMayStartWithWhiteSpace) {
   }
 }
 
-TEST(LoadEncoding, DeclaredLatin1GivesTheSamePositionAsUtf8) {
+TEST(EncodingDetectionTest, DeclaredLatin1GivesTheSamePositionAsUtf8) {
   InputDocument latin1;
   InputDocument utf8;
   (void)load_from_bytes(
@@ -200,7 +218,7 @@ TEST(LoadEncoding, DeclaredLatin1GivesTheSamePositionAsUtf8) {
   EXPECT_EQ(utf8.parse_error.linepos, 12);
 }
 
-TEST(LoadEncoding, SavedSnapshotLoadsBack) {
+TEST(EncodingDetectionTest, SavedSnapshotLoadsBack) {
   pugi::xml_document saved;
   ASSERT_TRUE(testing::succeeded(load_xml(saved, doc::kTemplate)));
   pugi::xml_node root = saved.last_child();
@@ -229,7 +247,7 @@ struct StructureCase {
   int position;
 };
 
-TEST(LoadStructure, ContentOutsideTheOneRootIsRefusedWithItsPosition) {
+TEST(LoadStructureTest, ContentOutsideTheOneRootIsRefusedWithItsPosition) {
   const StructureCase cases[] = {
       {"<audio_mixer id=\"0\"/>\n  junk\n", "Text is not allowed after the root element.\n", 2, 3},
       {"<audio_mixer/><audio_mixer/>", "Only one root element is allowed.\n", 1, 15},
@@ -258,7 +276,7 @@ TEST(LoadStructure, ContentOutsideTheOneRootIsRefusedWithItsPosition) {
   }
 }
 
-TEST(LoadStructure, PrologAndMiscellanyAroundTheRootAreAccepted) {
+TEST(LoadStructureTest, PrologAndMiscellanyAroundTheRootAreAccepted) {
   InputDocument document;
   std::int32_t status = load_from_bytes(
       document,
@@ -273,7 +291,7 @@ TEST(LoadStructure, PrologAndMiscellanyAroundTheRootAreAccepted) {
 
 // --- Depth and size --------------------------------------------------------
 
-TEST(LoadLimits, MillionLevelsDeepLoadsWithoutCrashing) {
+TEST(LoadLimitsTest, MillionLevelsDeepLoadsWithoutCrashing) {
   constexpr int kDepth = 1000000;
   std::string text;
   text.reserve(kDepth * 7);
@@ -292,7 +310,7 @@ TEST(LoadLimits, MillionLevelsDeepLoadsWithoutCrashing) {
   EXPECT_FALSE(document.dom.first_child());
 }
 
-TEST(LoadLimits, FileOverTheSizeBoundIsRefusedUnread) {
+TEST(LoadLimitsTest, FileOverTheSizeBoundIsRefusedUnread) {
   TempDir dir;
   std::filesystem::path path = dir / "huge.xml";
   write_file(path, "<a>");
@@ -308,7 +326,7 @@ TEST(LoadLimits, FileOverTheSizeBoundIsRefusedUnread) {
 
 // --- Sources that cannot be read ------------------------------------------
 
-TEST(LoadUnreadable, MissingFileOrFolderIsReportedWithoutALine) {
+TEST(LoadUnreadableTest, MissingFileOrFolderIsReportedWithoutALine) {
   TempDir dir;
   const std::string missing = (dir / "missing.xml").string();
   const std::string folder = dir.path().string();
@@ -321,7 +339,7 @@ TEST(LoadUnreadable, MissingFileOrFolderIsReportedWithoutALine) {
                             "Cannot read \"" + folder + "\": Is a directory.\n");
 }
 
-TEST(LoadFromUrl, WritesTheDownloadLineEvenWhenTheLoadFailsAtOnce) {
+TEST(LoadFromUrlTest, WritesTheDownloadLineEvenWhenTheLoadFailsAtOnce) {
   TempDir dir;
   const std::string missing = (dir / "missing.xml").string();
   InputDocument document;
@@ -342,7 +360,7 @@ void in_directory(const std::filesystem::path& dir, Body body) {
   std::filesystem::current_path(saved);
 }
 
-TEST(OpenDocumentStream, RelativeNameIsOpenedOnItsFullPath) {
+TEST(OpenDocumentStreamTest, RelativeNameIsOpenedOnItsFullPath) {
   TempDir dir;
   write_file(dir / "in.xml", "<audio_mixer id=\"0\"/>");
   std::filesystem::path full = std::filesystem::canonical(dir.path()) / "in.xml";
@@ -360,7 +378,7 @@ TEST(OpenDocumentStream, RelativeNameIsOpenedOnItsFullPath) {
   });
 }
 
-TEST(OpenDocumentStream, OnlyAnExactHttpPrefixIsAUrl) {
+TEST(OpenDocumentStreamTest, OnlyAnExactHttpPrefixIsAUrl) {
   TempDir dir;
   std::filesystem::path base = std::filesystem::canonical(dir.path());
   in_directory(dir.path(), [&] {
@@ -380,7 +398,7 @@ TEST(OpenDocumentStream, OnlyAnExactHttpPrefixIsAUrl) {
   });
 }
 
-TEST(OpenDocumentStream, BrokenDocumentIsReportedOnTheFullPath) {
+TEST(OpenDocumentStreamTest, BrokenDocumentIsReportedOnTheFullPath) {
   TempDir dir;
   write_file(dir / "bad.xml", "<a>\n\n<b></a>");
   std::filesystem::path full = std::filesystem::canonical(dir.path()) / "bad.xml";

@@ -27,14 +27,14 @@ using testing::write_file;
 
 // The conversions are checked on the Western European code page, the one a
 // default Wine prefix and most Windows installations use.
-class WesternCodePage : public ::testing::Test {
+class WesternCodePageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (GetACP() != 1252) GTEST_SKIP() << "system code page " << GetACP() << ", not 1252";
   }
 };
 
-TEST_F(WesternCodePage, SystemTextAndUtf8ConvertBothWays) {
+TEST_F(WesternCodePageTest, SystemTextAndUtf8ConvertBothWays) {
   EXPECT_EQ(system_to_utf8("Gr\xF6\xDF" "e \x80"), "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
   EXPECT_EQ(utf8_to_system("Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC"), "Gr\xF6\xDF" "e \x80");
   EXPECT_EQ(system_to_utf8("Line In 2"), "Line In 2");
@@ -50,7 +50,7 @@ TEST_F(WesternCodePage, SystemTextAndUtf8ConvertBothWays) {
   }
 }
 
-TEST_F(WesternCodePage, ConsoleTextFollowsTheConsoleCodePage) {
+TEST_F(WesternCodePageTest, ConsoleTextFollowsTheConsoleCodePage) {
   const std::string text = "Lautst\xC3\xA4rke";
   const UINT console = GetConsoleOutputCP();
   if (console == 0) {
@@ -62,7 +62,7 @@ TEST_F(WesternCodePage, ConsoleTextFollowsTheConsoleCodePage) {
   }
 }
 
-TEST_F(WesternCodePage, SimulatedDeviceNamesComeBackAsTheyWereWritten) {
+TEST_F(WesternCodePageTest, SimulatedDeviceNamesComeBackAsTheyWereWritten) {
   // The device hands its names to the program in the system code page, as
   // winmm does; the snapshot turns them back into the document's UTF-8.
   SimDevice device;
@@ -90,7 +90,7 @@ TEST_F(WesternCodePage, SimulatedDeviceNamesComeBackAsTheyWereWritten) {
   EXPECT_STREQ(destination.child("source").first_child().value(), source.name.c_str());
 }
 
-TEST(WindowsFileReplace, ReplacesTheTargetOrLeavesItAsItWas) {
+TEST(WindowsFileReplaceTest, ReplacesTheTargetOrLeavesItAsItWas) {
   TempDir dir;
   write_file(dir / "target.xml", "old");
   ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "target.xml", "new")));
@@ -151,7 +151,7 @@ long count_in_platform_dom(const std::filesystem::path& file, const wchar_t* pat
   return count;
 }
 
-TEST(PlatformDom, SavedFileLoadsInThePlatformsOwnDom) {
+TEST(PlatformDomTest, SavedFileLoadsInThePlatformsOwnDom) {
   TempDir dir;
   write_file(dir / "device.xml", read_file(source_dir() / "examples" / "soundcard.xml"));
   ProgramResult result = run_quorvel({"-out", "saved.xml"},
