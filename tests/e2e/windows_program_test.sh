@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# The Windows program under Wine, as a user runs it: one check per call,
+# named by the first argument. CTest runs each (see tests/CMakeLists.txt)
+# with QUORVEL_EXE (the cross-built program), QUORVEL_LINUX_BINARY (the
+# Linux build of the same source) and QUORVEL_SOURCE_DIR set.
+set -euo pipefail
+check=$1
+root=$QUORVEL_SOURCE_DIR
+source "$root/scripts/windows/env.sh"
+exe=$QUORVEL_EXE
+linux=$QUORVEL_LINUX_BINARY
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# No mixer: Wine's audio drivers off. The run calls the message box with
+# the text and title, MB_OK, and exits 1 without saving anything.
+no_mixer() {
+  local status=0
+  (cd "$work" && WINEDLLOVERRIDES="$no_audio" WINEDEBUG=+relay \
+     "$wine" "$exe" -out >/dev/null 2>"$work/trace") || status=$?
+  [ "$status" -eq 1 ] || { echo "exit status $status"; return 1; }
+  grep -aq 'Call user32.MessageBoxA(00000000,[0-9a-f]* "Tavorin Could not find any mixer drivers on this System!",[0-9a-f]* "Brevalt, Inc.",00000000)' \
+    "$work/trace" || { echo "no MessageBoxA call with the text, title and MB_OK"; return 1; }
+  [ -z "$(find "$work" -name '*.xml')" ] || { echo "a document was saved"; return 1; }
+}
+
+# Wine's mixer of the null ALSA device: saved under the device's name.
+save_wine_mixer() {
+  (cd "$work" && ALSA_CONFIG_PATH="$null_alsa" "$wine" "$exe" -out >/dev/null 2>"$work/err") ||
+    { cat "$work/err"; return 1; }
+  local saved
+  saved=$(find "$work" -name '*.xml' | head -n 1)
+  [ -n "$saved" ] || { echo "nothing saved"; return 1; }
+  iconv -f UTF-16 -t UTF-8 "$saved" >"$work/saved.utf8.xml"
+  grep -q '<audio_mixer id="0" destinations="1">' "$work/saved.utf8.xml" &&
+    grep -q 'component_type="4">' "$work/saved.utf8.xml" &&
+    grep -q 'ctrl_type="1342373889"' "$work/saved.utf8.xml" &&
+    grep -q 'ctrl_type="536936450"' "$work/saved.utf8.xml" ||
+    { echo "not a document of a speakers destination with volume and mute:"; head -c 600 "$work/saved.utf8.xml"; return 1; }
+}
+
+# One process restores the destination volume and mute from in.xml, then
+# saves them: Wine keeps mixer values only for the life of the process.
+restore_wine_mixer() {
+  save_wine_mixer || return 1
+  python3 - "$work/saved.utf8.xml" "$work/in.xml" <<'PY'
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+destination = text.index("<destination")
+source = text.find("<source", destination)
+head, tail = text[:source], text[source:]
+# The destination's volume and mute get values a fresh Wine mixer never has.
+head = re.sub(r'(ctrl_type="1342373889"[^>]*>[^<]*<value ch="1">)\d+', r'\g<1>21000', head, count=1)
+head = re.sub(r'(ctrl_type="536936450"[^>]*>[^<]*<value>)\d+', r'\g<1>1', head, count=1)
+open(sys.argv[2], "w", encoding="utf-8").write(
+    (head + tail).replace('encoding="UTF-16"', 'encoding="UTF-8"'))
+PY
+  (cd "$work" && ALSA_CONFIG_PATH="$null_alsa" "$wine" "$exe" -local in.xml -out out.xml \
+     >/dev/null 2>"$work/err") || { cat "$work/err"; return 1; }
+  iconv -f UTF-16 -t UTF-8 "$work/out.xml" >"$work/out.utf8.xml"
+  python3 - "$work/out.utf8.xml" <<'PY'
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+head = text[:text.find("<source")]
+volume = re.search(r'ctrl_type="1342373889"[^>]*>[^<]*<value ch="1">(\d+)', head)
+mute = re.search(r'ctrl_type="536936450"[^>]*>[^<]*<value>(\d+)', head)
+if not volume or not mute or abs(int(volume.group(1)) - 21000) > 2 or mute.group(1) != "1":
+    print("destination volume/mute in out.xml:", volume and volume.group(1), mute and mute.group(1))
+    sys.exit(1)
+PY
+}
+
+# The simulated device: the same documents as the Linux build.
+sim_saves_as_linux() {
+  mkdir -p "$work/linux" "$work/windows"
+  cp "$root/examples/soundcard.xml" "$work/linux/device.xml"
+  cp "$root/examples/soundcard.xml" "$work/windows/device.xml"
+  (cd "$work/linux" && QUORVEL_MIXER=sim:device.xml "$linux" -out saved.xml >/dev/null 2>&1) ||
+    { echo "the Linux build failed"; return 1; }
+  (cd "$work/windows" && QUORVEL_MIXER=sim:device.xml "$wine" "$exe" -out saved.xml \
+     >/dev/null 2>&1) || { echo "the Windows build failed"; return 1; }
+  cmp "$work/linux/saved.xml" "$work/windows/saved.xml"
+}
+
+# A restore on the simulated device: both builds change the device file
+# alike, and save the same state after it.
+sim_restores_as_linux() {
+  sim_saves_as_linux || return 1
+  iconv -f UTF-16 -t UTF-8 "$work/linux/saved.xml" |
+    sed -e 's/encoding="UTF-16"/encoding="UTF-8"/' \
+        -e 's/>45875</>1234</g' -e 's/Master Mute<value>0</Master Mute<value>1</' >"$work/in.xml"
+  cp "$work/in.xml" "$work/linux/in.xml"
+  cp "$work/in.xml" "$work/windows/in.xml"
+  (cd "$work/linux" && QUORVEL_MIXER=sim:device.xml "$linux" -local in.xml -out after.xml \
+     >/dev/null 2>"$work/linux/err") || { echo "the Linux build failed:"; cat "$work/linux/err"; return 1; }
+  (cd "$work/windows" && QUORVEL_MIXER=sim:device.xml "$wine" "$exe" -local in.xml \
+     -out after.xml >/dev/null 2>"$work/windows/err") ||
+    { echo "the Windows build failed:"; cat "$work/windows/err"; return 1; }
+  ! cmp -s "$work/linux/saved.xml" "$work/linux/after.xml" ||
+    { echo "the restore changed nothing"; return 1; }
+  cmp "$work/linux/after.xml" "$work/windows/after.xml" &&
+    cmp "$work/linux/device.xml" "$work/windows/device.xml"
+}
+
+# "http:" sources through the platform's URL service, from a local server.
+http_sources() {
+  mkdir -p "$work/served"
+  cp "$root/examples/soundcard.xml" "$work/served/in.xml"
+  cp "$root/examples/soundcard.xml" "$work/device.xml"
+  local port
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/served" >/dev/null 2>&1 &
+  local server=$!
+  local i
+  for i in $(seq 50); do
+    python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break
+    sleep 0.1
+  done
+  local ok=0 err status
+  # The console streams of a Windows program end their lines with CR LF.
+  err=$(cd "$work" && QUORVEL_MIXER=sim:device.xml "$wine" "$exe" -local \
+          "http://127.0.0.1:$port/in.xml" 2>&1 >/dev/null | tr -d '\r') || ok=1
+  [ "$err" = "XML document loaded successfully" ] || { echo "-local http: $err"; ok=1; }
+  status=0
+  err=$(cd "$work" && QUORVEL_MIXER=sim:device.xml "$wine" "$exe" -url \
+          "http://127.0.0.1:$port/missing.xml" 2>&1 >/dev/null) || status=$?
+  err=$(printf '%s' "$err" | tr -d '\r')
+  case "$err" in
+    *"HTTP status 404"*"File not found error.") [ "$status" -eq 1 ] || ok=1 ;;
+    *) echo "-url 404: $err"; ok=1 ;;
+  esac
+  kill "$server" 2>/dev/null || true
+  wait "$server" 2>/dev/null || true
+  return $ok
+}
+
+case "$check" in
+  no_mixer|save_wine_mixer|restore_wine_mixer|sim_saves_as_linux|sim_restores_as_linux|http_sources)
+    "$check" ;;
+  *) echo "no such check: $check" >&2; exit 2 ;;
+esac
