@@ -14,7 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${2:-50}
 quorvel=$build/quorvel
-config=$build/tests/alsa_plugin/asound.conf
+config=$build/tests/fakes/alsa_card/asound.conf
 if [ ! -x "$quorvel" ] || [ ! -f "$config" ]; then
   echo "no quorvel or virtual card in $build: build the project with its tests first" >&2
   echo "(scripts/build $build)" >&2

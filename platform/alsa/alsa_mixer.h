@@ -1,54 +1,81 @@
 // The ALSA back-end of the mixer service (Linux): presents ALSA control
-// devices through their simple mixer elements in the model of mixer.h.
+// devices through their simple mixer elements (what `amixer scontents`
+// lists) in the model of mixer.h.
 //
 // Devices
 //   Each device is one ALSA control device: "hw:N" for the machine's sound
-//   cards, or any control device by name ("default", a plugin). The product
-//   name is the card's mixer name, else its name.
+//   cards, or any control device by name ("default": on a desktop with
+//   PipeWire or PulseAudio, the sound server's own mixer). The product name
+//   is the card's mixer name, else its name.
 //
-// Destinations (line ids 0xFFFF0000 + i), in this order, each where the
-// card has something for it:
-//   - Speakers (component type 4): the playback master element ("Master",
-//     else "Headphone", "Speaker", "PCM", else the first element with a
-//     playback volume) with its VOLUME and MUTE controls; then, in element
-//     order, an ONOFF control for each switch that has no volume beside it
-//     and a SINGLESELECT control for each enumeration that is not a capture
-//     enumeration.
-//   - Recording (component type 7): the "Capture" element's VOLUME and MUTE;
-//     a list control of the capture sources (MUX when their capture switches
-//     are exclusive, as a "Capture Source" enumeration makes them, else
-//     MIXER), its items being the destination's sources in order; then a
-//     SINGLESELECT control for each capture enumeration.
-// Sources (line ids j * 65536 + i):
-//   - of the speakers: every other element with a playback volume (common
-//     volumes too), with its VOLUME and, when it has a playback switch, MUTE;
-//   - of the recording destination: every other element with a capture
-//     volume or capture switch, with its capture VOLUME. Its capture switch
-//     is the list item of the same index.
-//   An element can be a source of both. Component types follow the name.
+// How a card appears in a document
+//
+//   ALSA                                    document
+//   --------------------------------------  ------------------------------------
+//   the playback master: "Master", else     destination 0, speakers (component
+//   "Headphone", "Speaker", "PCM", else     type 4), named after it, with its
+//   the first element with a playback       VOLUME and MUTE
+//   volume
+//   every other element with a playback     a source of the speakers, with
+//   volume (a common volume such as "Mic    VOLUME, and MUTE when it has a
+//   Boost" too)                             playback switch
+//   a switch without a volume ("IEC958",    an ONOFF control on the speakers,
+//   "Auto Gain Control")                    after its MUTE
+//   an enumeration ("Auto-Mute Mode")       a SINGLESELECT control holding the
+//                                           selected item's index (bounds 0 to
+//                                           items - 1): on the recording
+//                                           destination for a capture
+//                                           enumeration, else on the speakers
+//   the "Capture" element                   the recording destination
+//                                           (component type 7), with its
+//                                           VOLUME and MUTE
+//   every other element with a capture      a source of the recording
+//   volume or capture switch                destination, with its capture
+//                                           VOLUME
+//   the capture switches of those sources   one list control on the recording
+//                                           destination, "Capture Source", one
+//                                           item per source in order: MUX when
+//                                           the switches are exclusive (a
+//                                           "Capture Source" enumeration,
+//                                           which alsa-lib turns into exclusive
+//                                           capture switches), else MIXER
+//
+//   A destination exists only where the card has something for it. Line ids
+//   are 0xFFFF0000 + i for destination i and j * 65536 + i for source j of
+//   destination i. Control ids are numbered in document order, so the same
+//   card gives the same ids on every run. An element can be a source of both
+//   destinations. Sources get their component type from their name
+//   (alsa_names.h).
 //
 // Values
-//   VOLUME bounds are 0..65535 (see alsa_volume_scale.h), or the raw bounds
-//   for a raw range wider than 65,536 values; cSteps is the raw range. MUTE
-//   is the inverse of the ALSA switch, ONOFF the switch itself. SINGLESELECT
-//   holds the selected item's index (bounds 0..items-1). A list item is 1
-//   when its source's capture switch is on; a source without a capture
-//   switch always reads 0 and takes only 0. Per-channel values follow the
-//   element's channels in ALSA's order; where ALSA keeps a control joined,
-//   or the control is an enumeration or lone switch, the control is uniform
-//   (kFlagUniform): a read gives every channel the same value and a write
-//   takes the first one.
+//   VOLUME bounds are 0..65535 whatever the card, so documents move between
+//   machines (alsa_volume_scale.h: every raw range of up to 65,536 values
+//   maps there and back exactly); a wider raw range is shown with its raw
+//   bounds. cSteps is the raw range. MUTE is the inverse of the ALSA switch,
+//   ONOFF the switch itself. A list item is 1 when its source's capture
+//   switch is on; a source without a capture switch always reads 0 and takes
+//   only 0. Per-channel values follow the element's channels in ALSA's
+//   order; where ALSA keeps a control joined, or the control is an
+//   enumeration or lone switch, the control is uniform (kFlagUniform): a
+//   read gives every channel the same value and a write takes the first one.
+//   Writes out of bounds are refused, and a MUX always keeps exactly one
+//   source selected.
 //
-// Identifiers are numbered in the order above, so the same card gives the
-// same identifiers on every run.
+// Not represented
+//   Controls outside the mixer interface (jack detection, PCM and card
+//   controls such as IEC958 channel status), controls that are not boolean,
+//   integer or enumerated (bytes, IEC958, 64-bit integers), dB data (a
+//   document holds raw steps), and channel differences the document cannot
+//   hold: a MUTE, ONOFF, enumeration or list item is saved as one value
+//   (channel 1's) and restored to every channel, and a VOLUME on an element
+//   of three or more channels is saved by its first channel only. Read-only
+//   controls appear but refuse writes.
 //
 // Each open() loads the card's elements afresh, so a handle reads what the
 // card holds when it is opened. A write through any handle of the service
 // makes every handle of that device reload before its next read or write,
 // and reaches the card at once, where other programs (amixer) see it.
-//
-// alsa-lib's own error messages are silenced once the back-end is used; the
-// service reports through its result codes.
+// alsa-lib's own error messages are silenced once the back-end is used.
 #pragma once
 
 #include <memory>
