@@ -8,7 +8,7 @@
 
 include(GNUInstallDirs)
 
-set(quorvel_package_maintainer "The Quorvel developers <quorvel-devel@example.org>"
+set(QUORVEL_PACKAGE_MAINTAINER "The Quorvel developers <quorvel-devel@example.org>"
     CACHE STRING "Maintainer of the Debian package (name <address>)")
 
 file(GLOB quorvel_example_devices CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.xml)
@@ -17,6 +17,8 @@ set(quorvel_debian_sources ${PROJECT_SOURCE_DIR}/cmake/debian)
 
 # The manual page and the Debian changelog name the version too; a new
 # project version needs a changelog entry and a new manual page header.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${quorvel_man_page} ${quorvel_debian_sources}/changelog)
 file(STRINGS ${quorvel_man_page} quorvel_man_header REGEX "^\\.TH ")
 if(NOT quorvel_man_header MATCHES "\"quorvel ${PROJECT_VERSION}\"")
   message(FATAL_ERROR "app/quorvel.1: its .TH line does not name quorvel ${PROJECT_VERSION}")
@@ -35,7 +37,7 @@ set(CPACK_PACKAGE_VENDOR "The Quorvel developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "save an audio mixer's state to an XML document and restore it")
-set(CPACK_PACKAGE_CONTACT "${quorvel_package_maintainer}")
+set(CPACK_PACKAGE_CONTACT "${QUORVEL_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build/" "/build-[^/]*/")
 
@@ -108,7 +110,7 @@ else()
       ${CMAKE_CURRENT_BINARY_DIR} quorvel debian /)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${quorvel_package_maintainer}")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORVEL_PACKAGE_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
