@@ -56,6 +56,25 @@ Options parse_options(const std::vector<std::string>& args,
   return options;
 }
 
+// What the command line asks for before any mixer is looked for.
+enum class InfoRequest { kNone, kHelp, kVersion };
+
+// `-h` and `-?` go by the second-character rule like every other option
+// (`-help` is `-h`). An option whose second character is '-' counts only as
+// one of the whole words `--help` and `--version`; any other is ignored, as
+// it always was. The first request on the command line wins. The argument
+// that `-out` takes as its name never begins with '-', so it is never
+// mistaken for a request.
+InfoRequest find_info_request(const std::vector<std::string>& args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-') continue;
+    if (arg[1] == 'h' || arg[1] == '?' || arg == "--help") return InfoRequest::kHelp;
+    if (arg == "--version") return InfoRequest::kVersion;
+  }
+  return InfoRequest::kNone;
+}
+
 }  // namespace
 
 void print_usage(const std::string& program_name) {
@@ -120,6 +139,17 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
 }
 
 int run_program(const std::vector<std::string>& args) {
+  switch (find_info_request(args)) {
+    case InfoRequest::kHelp:
+      print_usage(args.empty() ? std::string("quorvel") : args[0]);
+      return 0;
+    case InfoRequest::kVersion:
+      std::cout << "quorvel " << QUORVEL_VERSION << "\n";
+      return 0;
+    case InfoRequest::kNone:
+      break;
+  }
+
   const char* variable = std::getenv(kMixerVariable);
   std::optional<std::string> value;
   if (variable != nullptr) value = variable;

@@ -21,7 +21,10 @@ void print_usage(const std::string& program_name);
 int run_sequence(const std::vector<std::string>& args, MixerService* mixer);
 
 // The whole program: chooses the mixer by QUORVEL_MIXER, runs, and keeps a
-// simulated device's state in its file. Returns the exit status.
+// simulated device's state in its file. Returns the exit status. A request
+// for help (`-h`, `-?`, `--help`: the usage text) or for the version
+// (`--version`: "quorvel <version>" on standard output) is answered first,
+// without a mixer, and exits with 0.
 int run_program(const std::vector<std::string>& args);
 
 }  // namespace quorvel

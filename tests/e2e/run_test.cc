@@ -29,15 +29,20 @@ constexpr const char* kUsage =
     "                      When no filename is specified, sound card name is used. \n"
     "\n";
 
+// The usage text as the tests run the program (by its full path).
+std::string usage_text() {
+  std::string text = kUsage;
+  text.replace(text.find("%s"), 2, testing::quorvel_binary().string());
+  return text;
+}
+
 constexpr const char* kDeviceName = "Demo PCI Sound Card";
 
 using RunTest = testing::SimDeviceFixture;
 
 TEST_F(RunTest, NoArgumentsPrintsTheUsageText) {
   ProgramResult result = run({});
-  std::string expected = kUsage;
-  expected.replace(expected.find("%s"), 2, testing::quorvel_binary().string());
-  EXPECT_EQ(result.err, expected);
+  EXPECT_EQ(result.err, usage_text());
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.exit_code, 0);
 }
@@ -165,6 +170,83 @@ TEST(RunWithoutMixerTest, BadMixerSettingIsNamed) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_EQ(result.exit_code, 1);
   }
+}
+
+// Help and version are answered before any mixer is looked for: with none
+// (QUORVEL_MIXER unset on a machine without a sound card), and even with a
+// setting that names no usable mixer, which would otherwise end the run.
+TEST(RunWithoutMixerTest, HelpAndVersionNeedNoMixer) {
+  TempDir dir;
+  const std::map<std::string, std::string> no_mixer;
+  const std::map<std::string, std::string> bad_mixer{{"QUORVEL_MIXER", "bogus"}};
+  for (const auto* env : {&no_mixer, &bad_mixer}) {
+    for (const std::string option : {"-h", "-?", "--help", "-help"}) {
+      ProgramResult result = run_quorvel({option}, *env, dir.path());
+      EXPECT_EQ(result.err, usage_text()) << option;
+      EXPECT_EQ(result.out, "") << option;
+      EXPECT_EQ(result.exit_code, 0) << option;
+    }
+    ProgramResult result = run_quorvel({"--version"}, *env, dir.path());
+    EXPECT_EQ(result.out, "quorvel 1.0\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exit_code, 0);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// A help request anywhere on the command line wins over the work the other
+// arguments ask for: nothing is loaded, applied or saved.
+TEST_F(RunTest, HelpAmongOtherOptionsDoesNothingElse) {
+  ProgramResult saved = run({"-out", "saved.xml"});
+  ASSERT_EQ(saved.exit_code, 0) << saved.err;
+  std::filesystem::remove(dir_ / "saved.xml");
+  const std::string device_before = read_file(device_);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-out", "new.xml", "-h"},
+        std::vector<std::string>{"-local", "saved.xml", "--help", "-out"},
+        std::vector<std::string>{"-t", "-?"}, std::vector<std::string>{"-out", "-h"}}) {
+    ProgramResult result = run(args);
+    EXPECT_EQ(result.err, usage_text()) << args.back();
+    EXPECT_EQ(result.out, "") << args.back();
+    EXPECT_EQ(result.exit_code, 0) << args.back();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "new.xml"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "-out"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / (std::string(kDeviceName) + ".xml")));
+  EXPECT_EQ(read_file(device_), device_before);
+}
+
+TEST_F(RunTest, FirstOfHelpAndVersionWins) {
+  ProgramResult result = run({"--version", "-h"});
+  EXPECT_EQ(result.out, "quorvel 1.0\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.exit_code, 0);
+
+  result = run({"-?", "--version"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, usage_text());
+  EXPECT_EQ(result.exit_code, 0);
+}
+
+// Only the whole words --help and --version are requests; any other option
+// beginning with "--" is ignored as before, and the letters match by case.
+TEST_F(RunTest, OtherDoubleDashOptionsAndCapitalHAreStillIgnored) {
+  ProgramResult result = run({"--out", "--helpful", "--version2", "-H", "--"});
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.exit_code, 0);
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);  // the device file alone: --out saved nothing
+
+  // A name after "-o" is a name, even one that begins with an h.
+  result = run({"-o", "h.xml"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "h.xml"));
 }
 
 TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {

@@ -134,8 +134,55 @@ http_sources() {
   return $ok
 }
 
+# cpack makes quorvel-<version>-win64.zip from the cross build, in the build
+# folder. Unpacked into a fresh folder it holds the program, the README as
+# README.txt with Windows line ends, and the example devices; the unpacked program runs under Wine
+# and saves the example device as the built one does.
+zip_package() {
+  local dir=$work/zip
+  rm -rf "$dir"
+  mkdir -p "$dir/unpacked" "$dir/run-unpacked" "$dir/run-built"
+  local version
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  local zip=$build/quorvel-$version-win64.zip
+  rm -f "$zip"
+  (cd "$build" && cpack -G ZIP) >"$dir/cpack.log" 2>&1 || { cat "$dir/cpack.log"; return 1; }
+  [ -f "$zip" ] || { echo "cpack made no $(basename "$zip"):"; cat "$dir/cpack.log"; return 1; }
+  python3 - "$zip" "quorvel-$version-win64" <<'PY' || return 1
+import sys, zipfile
+names = sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
+expected = sorted(sys.argv[2] + "/" + n for n in
+                  ["quorvel.exe", "README.txt", "examples/soundcard.xml", "examples/usb_headset.xml"])
+if names != expected:
+    print("    the zip holds:", names)
+    sys.exit(1)
+PY
+  python3 -m zipfile -e "$zip" "$dir/unpacked"
+  local top=$dir/unpacked/quorvel-$version-win64
+  sed 's/$/\r/' "$root/README.md" | cmp -s - "$top/README.txt" ||
+    { echo "README.txt is not README.md with CR LF line ends"; return 1; }
+  cmp -s "$root/examples/soundcard.xml" "$top/examples/soundcard.xml" ||
+    { echo "examples/soundcard.xml differs"; return 1; }
+  local out
+  out=$("$wine" "$top/quorvel.exe" --version 2>&1 | tr -d '\r')
+  [ "$out" = "quorvel $version" ] || { echo "--version: $out"; return 1; }
+  cp "$top/examples/soundcard.xml" "$dir/run-unpacked/device.xml"
+  cp "$root/examples/soundcard.xml" "$dir/run-built/device.xml"
+  (cd "$dir/run-unpacked" && QUORVEL_MIXER=sim:device.xml "$wine" "$top/quorvel.exe" \
+     -out saved.xml >/dev/null 2>"$dir/run-unpacked/err") ||
+    { echo "the unpacked program failed:"; cat "$dir/run-unpacked/err"; return 1; }
+  (cd "$dir/run-built" && QUORVEL_MIXER=sim:device.xml "$wine" "$exe" -out saved.xml \
+     >/dev/null 2>&1) || { echo "the built program failed"; return 1; }
+  cmp "$dir/run-unpacked/saved.xml" "$dir/run-built/saved.xml"
+}
+
+
+echo "scripts/test-windows took $((SECONDS - started)) s"
+[ "$unit_status" -eq 0 ] || echo "The unit tests under Wine failed." >&2
+
 case "$check" in
-  no_mixer|save_wine_mixer|restore_wine_mixer|sim_saves_as_linux|sim_restores_as_linux|http_sources)
+  no_mixer|save_wine_mixer|restore_wine_mixer|sim_saves_as_linux|sim_restores_as_linux|http_sources|\
+  zip_package)
     "$check" ;;
   *) echo "no such check: $check" >&2; exit 2 ;;
 esac

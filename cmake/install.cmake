@@ -1,0 +1,139 @@
+# Installing quorvel, and packaging it with CPack. Included at the end of
+# the top-level CMakeLists.txt, once the quorvel target exists.
+#
+#   cmake --install build     bin/quorvel, share/man/man1/quorvel.1 and
+#                             share/doc/quorvel/ (README.md, examples/)
+#   cpack -G DEB              (in a Linux build folder) quorvel_<version>_<arch>.deb
+#   cpack -G ZIP              (in a Windows build folder) quorvel-<version>-win64.zip
+
+include(GNUInstallDirs)
+
+set(QUORVEL_PACKAGE_MAINTAINER "The Quorvel developers <quorvel-devel@example.org>"
+    CACHE STRING "Maintainer of the Debian package (name <address>)")
+
+file(GLOB quorvel_example_devices CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.xml)
+set(quorvel_man_page ${PROJECT_SOURCE_DIR}/app/quorvel.1)
+set(quorvel_debian_sources ${PROJECT_SOURCE_DIR}/cmake/debian)
+
+# The manual page and the Debian changelog name the version too; a new
+# project version needs a changelog entry and a new manual page header.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${quorvel_man_page} ${quorvel_debian_sources}/changelog)
+file(STRINGS ${quorvel_man_page} quorvel_man_header REGEX "^\\.TH ")
+if(NOT quorvel_man_header MATCHES "\"quorvel ${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "app/quorvel.1: its .TH line does not name quorvel ${PROJECT_VERSION}")
+endif()
+file(STRINGS ${quorvel_debian_sources}/changelog quorvel_changelog_top LIMIT_COUNT 1)
+if(NOT quorvel_changelog_top MATCHES "^quorvel \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "cmake/debian/changelog: the latest entry is not for version ${PROJECT_VERSION}")
+endif()
+
+# Directories made by an install get rwxr-xr-x whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_PACKAGE_NAME quorvel)
+set(CPACK_PACKAGE_VENDOR "The Quorvel developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "save an audio mixer's state to an XML document and restore it")
+set(CPACK_PACKAGE_CONTACT "${QUORVEL_PACKAGE_MAINTAINER}")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build/" "/build-[^/]*/")
+
+if(WIN32)
+  # The zip unpacks to one folder: the program, the README as text with
+  # Windows line ends, and the example devices.
+  install(TARGETS quorvel RUNTIME DESTINATION .)
+  file(READ ${PROJECT_SOURCE_DIR}/README.md quorvel_readme)
+  string(REPLACE "\n" "\r\n" quorvel_readme "${quorvel_readme}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/README.txt "${quorvel_readme}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  install(FILES ${quorvel_example_devices} DESTINATION examples)
+
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME quorvel-${PROJECT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME quorvel-${PROJECT_VERSION}-win32)
+  endif()
+else()
+  # The program is linked as Debian links its packaged programs: with the
+  # global offset table read-only once it is resolved at start-up.
+  if(NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ)
+    target_link_options(quorvel PRIVATE LINKER:-z,relro LINKER:-z,now)
+  endif()
+
+  # Component "program" is what every install holds; "manual" is the plain
+  # manual page of `cmake --install`; "debian" holds what Debian policy asks
+  # of a package instead (the compressed manual page, the copyright file and
+  # the compressed changelog) and is installed only into the package.
+  install(TARGETS quorvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT program)
+  install(FILES ${quorvel_example_devices} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+          COMPONENT program)
+  install(FILES ${quorvel_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
+
+  # gzip -9n: the most compression, and no name or time stamp in the header,
+  # so the same sources give the same package.
+  set(quorvel_debian_build ${CMAKE_CURRENT_BINARY_DIR}/debian)
+  file(MAKE_DIRECTORY ${quorvel_debian_build})
+  add_custom_command(OUTPUT ${quorvel_debian_build}/quorvel.1.gz
+    COMMAND gzip -9 -n -c ${quorvel_man_page} > ${quorvel_debian_build}/quorvel.1.gz
+    DEPENDS ${quorvel_man_page} VERBATIM)
+  add_custom_command(OUTPUT ${quorvel_debian_build}/changelog.gz
+    COMMAND gzip -9 -n -c ${quorvel_debian_sources}/changelog > ${quorvel_debian_build}/changelog.gz
+    DEPENDS ${quorvel_debian_sources}/changelog VERBATIM)
+  add_custom_target(quorvel_debian_files ALL
+    DEPENDS ${quorvel_debian_build}/quorvel.1.gz ${quorvel_debian_build}/changelog.gz)
+  install(FILES ${quorvel_debian_build}/quorvel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES ${quorvel_debian_sources}/copyright ${quorvel_debian_build}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES ${quorvel_debian_sources}/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME quorvel
+          COMPONENT debian EXCLUDE_FROM_ALL)
+  # CPack strips the program (CPACK_STRIP_FILES); a package's binary also
+  # goes without the .comment and .note sections, as Debian's own
+  # packaging tools leave it.
+  install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+                  --remove-section=.note
+                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quorvel\"
+                  COMMAND_ERROR_IS_FATAL ANY)"
+          COMPONENT debian EXCLUDE_FROM_ALL)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_INSTALL_CMAKE_PROJECTS
+      ${CMAKE_CURRENT_BINARY_DIR} quorvel program /
+      ${CMAKE_CURRENT_BINARY_DIR} quorvel debian /)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORVEL_PACKAGE_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
+quorvel saves the whole state of a computer's audio mixer (device,
+destination lines, source lines, every control and its values) to an XML
+document, and restores a mixer from such a document, read from a file or
+an http or https URL, also on another machine whose mixer differs.
+It works on ALSA sound cards, on a sound server's mixer through ALSA,
+and on simulated devices described by a document.]=])
+  # Depends: the shared libraries the program is linked with, as
+  # dpkg-shlibdeps finds them, and by hand the ones it loads at run time
+  # with dlopen (libcurl.so.4, for http and https sources).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+
+include(CPack)
+
+# The Debian package, built and checked as a test (scripts/check-package
+# skips it, with the reason, in a sanitizer build or without the tools).
+if(QUORVEL_TESTS AND NOT WIN32)
+  add_test(NAME PackageTest.DebianPackageInstallsRunsAndPassesLintian
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-package ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(PackageTest.DebianPackageInstallsRunsAndPassesLintian PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+endif()
