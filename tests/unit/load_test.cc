@@ -172,10 +172,27 @@ TEST_P(LoadEncodingTest, WellFormedDocumentLoadsWithItsText) {
   EXPECT_EQ(document.dom.child("audio_mixer").text().get(), testing::utf16_to_utf8(name));
 }
 
+std::string encoding_name(Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf8: return "Utf8";
+    case Encoding::kUtf8Bom: return "Utf8Bom";
+    case Encoding::kUtf16Le: return "Utf16Le";
+    case Encoding::kUtf16LeBom: return "Utf16LeBom";
+    case Encoding::kUtf16Be: return "Utf16Be";
+    case Encoding::kUtf16BeBom: return "Utf16BeBom";
+  }
+  return "Unknown";
+}
+
+void PrintTo(Encoding encoding, std::ostream* out) { *out << encoding_name(encoding); }
+
 INSTANTIATE_TEST_SUITE_P(Encodings, LoadEncodingTest,
                          ::testing::Values(Encoding::kUtf8, Encoding::kUtf8Bom, Encoding::kUtf16Le,
                                            Encoding::kUtf16LeBom, Encoding::kUtf16Be,
-                                           Encoding::kUtf16BeBom));
+                                           Encoding::kUtf16BeBom),
+                         [](const ::testing::TestParamInfo<Encoding>& info) {
+                           return encoding_name(info.param);
+                         });
 
 TEST(LoadEncoding, Utf16WithoutByteOrderMarkMayStartWithWhiteSpace) {
   for (bool big_endian : {false, true}) {
