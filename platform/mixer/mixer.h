@@ -7,9 +7,11 @@
 // one 32-bit value per channel of its line (a list control, one per item).
 //
 // Every back-end derives from CheckedMixer (checked_mixer.h), which makes the
-// checks below once for all of them. Operations never throw; they return a
-// result code, and on any code but MMSYSERR_NOERROR the caller's records and
-// arrays may hold partial data.
+// checks below that the call's own arguments decide, once for all of them;
+// ModelMixer (model_mixer.h) makes the rest for the back-ends that serve a
+// model of their own, and the winmm back-end leaves them to winmm.
+// Operations never throw; they return a result code, and on any code but
+// MMSYSERR_NOERROR the caller's records and arrays may hold partial data.
 #pragma once
 
 #include <cstdint>
