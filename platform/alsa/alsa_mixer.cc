@@ -3,13 +3,13 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
-#include <unordered_map>
+#include <span>
 #include <utility>
 
 #include "platform/alsa/alsa_card.h"
 #include "platform/alsa/alsa_lib.h"
+#include "platform/mixer/model_mixer.h"
 
 namespace quorvel {
 namespace {
@@ -20,8 +20,14 @@ using namespace alsa;
 
 // An open handle: a simple mixer loaded on the device, and the card's
 // elements found in it.
-struct Session {
-  std::size_t device = 0;
+struct Session : CheckedMixer::OpenDevice {
+  ~Session() override { close(); }
+  void close() {
+    if (mixer != nullptr) snd_mixer_close(mixer);
+    mixer = nullptr;
+    elements.clear();
+  }
+
   snd_mixer_t* mixer = nullptr;
   std::vector<snd_mixer_elem_t*> elements;
   std::uint64_t generation = 0;
@@ -39,237 +45,136 @@ void find_elements(const Card& card, Session& session) {
   snd_mixer_selem_id_free(id);
 }
 
-void close_session(Session& session) {
-  if (session.mixer != nullptr) snd_mixer_close(session.mixer);
-  session.mixer = nullptr;
-  session.elements.clear();
-}
+// ---- The service -------------------------------------------------------------
 
-// ---- Reading and writing one control ---------------------------------------
-
-template <typename T>
-T slot(const void* details, std::size_t k) {
-  T value;
-  std::memcpy(&value, static_cast<const unsigned char*>(details) + k * sizeof value, sizeof value);
-  return value;
-}
-
-template <typename T>
-void put_slot(void* details, std::size_t k, T value) {
-  std::memcpy(static_cast<unsigned char*>(details) + k * sizeof value, &value, sizeof value);
-}
-
-class AlsaMixer final : public MixerService {
+class AlsaMixer final : public ModelMixer {
  public:
   explicit AlsaMixer(std::vector<std::string> devices)
       : devices_(std::move(devices)), cards_(devices_.size()) {
     silence_alsa();
   }
 
-  ~AlsaMixer() override {
-    for (auto& [id, session] : sessions_) close_session(session);
-  }
+ private:
+  unsigned do_device_count() override { return static_cast<unsigned>(devices_.size()); }
 
-  AlsaMixer(const AlsaMixer&) = delete;
-  AlsaMixer& operator=(const AlsaMixer&) = delete;
-
-  unsigned device_count() override { return static_cast<unsigned>(devices_.size()); }
-
-  MixerResult open(unsigned device, MixerHandle& out) override {
-    if (device >= devices_.size()) return MMSYSERR_BADDEVICEID;
-    Session session;
-    session.device = device;
-    if (open_simple_mixer(devices_[device], session.mixer) < 0) return MMSYSERR_NODRIVER;
-    if (!cards_[device]) cards_[device] = read_card(session.mixer, devices_[device]);
+  MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) override {
+    auto session = std::make_unique<Session>();
+    if (open_simple_mixer(devices_[device], session->mixer) < 0) return MMSYSERR_NODRIVER;
+    if (!cards_[device]) cards_[device] = read_card(session->mixer, devices_[device]);
     const Card& card = *cards_[device];
-    find_elements(card, session);
-    session.generation = card.generation;
-    std::uintptr_t id = next_handle_++;
-    sessions_.emplace(id, std::move(session));
-    out = MixerHandle(this, id);
+    find_elements(card, *session);
+    session->generation = card.generation;
+    out = std::move(session);
     return MMSYSERR_NOERROR;
   }
 
-  MixerResult get_dev_caps(const MixerHandle& handle, MixerCaps& caps) override {
-    Session* session = find_session(handle);
-    if (session == nullptr) return MMSYSERR_INVALHANDLE;
-    const Card& card = card_of(*session);
-    caps = MixerCaps{};
-    copy_name(caps.szPname, card.product);
-    caps.cDestinations = static_cast<std::uint32_t>(card.destinations.size());
-    return MMSYSERR_NOERROR;
+  ModelDevice describe_device(OpenDevice& open) override {
+    const Card& card = card_of(open);
+    return ModelDevice{card.product, static_cast<std::uint32_t>(card.destinations.size())};
   }
 
-  MixerResult get_line_info(const MixerHandle& handle, MixerLine& line,
-                            LineQuery query) override {
-    Session* session = find_session(handle);
-    if (session == nullptr) return MMSYSERR_INVALHANDLE;
-    if (line.cbStruct != sizeof(MixerLine)) return MMSYSERR_INVALPARAM;
-    const Card& card = card_of(*session);
-    std::size_t index = kNone;
-    switch (query) {
-      case LineQuery::kDestination:
-        if (line.dwDestination >= card.destinations.size()) return MIXERR_INVALLINE;
-        index = card.destinations[line.dwDestination];
-        break;
-      case LineQuery::kSource: {
-        if (line.dwDestination >= card.destinations.size()) return MIXERR_INVALLINE;
-        const Line& destination = card.lines[card.destinations[line.dwDestination]];
-        if (line.dwSource >= destination.sources.size()) return MIXERR_INVALLINE;
-        index = destination.sources[line.dwSource];
-        break;
-      }
-      case LineQuery::kLineId: {
-        auto found = card.line_by_id.find(line.dwLineID);
-        if (found == card.line_by_id.end()) return MIXERR_INVALLINE;
-        index = found->second;
-        break;
-      }
-      default:
-        return MMSYSERR_INVALFLAG;
-    }
-    fill_line(card, card.lines[index], line);
-    return MMSYSERR_NOERROR;
+  bool find_destination(OpenDevice& open, std::uint32_t destination, ModelLine& out) override {
+    const Card& card = card_of(open);
+    if (destination >= card.destinations.size()) return false;
+    describe_line(card, card.destinations[destination], out);
+    return true;
   }
 
-  MixerResult get_line_controls(const MixerHandle& handle, MixerLineControls& controls,
-                                ControlsQuery query) override {
-    Session* session = find_session(handle);
-    if (session == nullptr) return MMSYSERR_INVALHANDLE;
-    if (controls.cbStruct != sizeof(MixerLineControls) ||
-        controls.cbmxctrl != sizeof(MixerControl)) {
-      return MMSYSERR_INVALPARAM;
-    }
-    const Card& card = card_of(*session);
-    switch (query) {
-      case ControlsQuery::kAll: {
-        auto found = card.line_by_id.find(controls.dwLineID);
-        if (found == card.line_by_id.end()) return MIXERR_INVALLINE;
-        const Line& line = card.lines[found->second];
-        if (controls.cControls != line.controls.size()) return MMSYSERR_INVALPARAM;
-        if (!line.controls.empty() && controls.pamxctrl == nullptr) return MMSYSERR_INVALPARAM;
-        for (std::size_t k = 0; k < line.controls.size(); ++k) {
-          fill_control(card, card.controls[line.controls[k]], controls.pamxctrl[k]);
-        }
-        return MMSYSERR_NOERROR;
-      }
-      case ControlsQuery::kOneById: {
-        auto found = card.control_by_id.find(controls.dwControlID);
-        if (found == card.control_by_id.end()) return MIXERR_INVALCONTROL;
-        if (controls.cControls != 1 || controls.pamxctrl == nullptr) return MMSYSERR_INVALPARAM;
-        const Control& control = card.controls[found->second];
-        fill_control(card, control, controls.pamxctrl[0]);
-        controls.dwLineID = card.lines[control.line].id;
-        return MMSYSERR_NOERROR;
-      }
-    }
-    return MMSYSERR_INVALFLAG;
+  bool find_source(OpenDevice& open, std::uint32_t destination, std::uint32_t source,
+                   ModelLine& out) override {
+    const Card& card = card_of(open);
+    if (destination >= card.destinations.size()) return false;
+    const Line& line = card.lines[card.destinations[destination]];
+    if (source >= line.sources.size()) return false;
+    describe_line(card, line.sources[source], out);
+    return true;
   }
 
-  MixerResult get_control_details(const MixerHandle& handle, MixerControlDetails& details,
-                                  DetailsQuery query) override {
-    Session* session = find_session(handle);
-    if (session == nullptr) return MMSYSERR_INVALHANDLE;
-    if (details.cbStruct != sizeof(MixerControlDetails)) return MMSYSERR_INVALPARAM;
-    Card& card = card_of(*session);
-    const Control* control = find_control(card, details.dwControlID);
-    if (control == nullptr) return MIXERR_INVALCONTROL;
-    if (MixerResult code = check_shape(card, *control, details)) return code;
-    const std::size_t items = item_count(card, *control);
-
-    if (query == DetailsQuery::kListText) {
-      if (control->kind != Kind::kCaptureList || details.cbDetails != sizeof(ListText)) {
-        return MMSYSERR_INVALPARAM;
-      }
-      if (items > 0 && details.paDetails == nullptr) return MMSYSERR_INVALPARAM;
-      auto* out = static_cast<ListText*>(details.paDetails);
-      const Line& destination = card.lines[control->line];
-      for (std::size_t k = 0; k < items; ++k) {
-        const Line& source = card.lines[destination.sources[k]];
-        out[k] = ListText{};
-        out[k].dwParam1 = source.id;
-        out[k].dwParam2 = source.component;
-        copy_name(out[k].szName, source.name);
-      }
-      return MMSYSERR_NOERROR;
-    }
-    if (query != DetailsQuery::kValue) return MMSYSERR_INVALFLAG;
-    if (details.cbDetails != sizeof(std::int32_t)) return MMSYSERR_INVALPARAM;
-    const std::size_t count = items > 0 ? details.cChannels * items : details.cChannels;
-    if (count > 0 && details.paDetails == nullptr) return MMSYSERR_INVALPARAM;
-    if (MixerResult code = refresh(*session)) return code;
-
-    std::vector<std::int32_t> values;
-    if (MixerResult code = read_values(card, *session, *control, details.cChannels, values)) {
-      return code;
-    }
-    for (std::size_t k = 0; k < values.size(); ++k) put_slot(details.paDetails, k, values[k]);
-    return MMSYSERR_NOERROR;
+  bool find_line(OpenDevice& open, std::uint32_t line_id, ModelLine& out) override {
+    const Card& card = card_of(open);
+    auto found = card.line_by_id.find(line_id);
+    if (found == card.line_by_id.end()) return false;
+    describe_line(card, found->second, out);
+    return true;
   }
 
-  MixerResult set_control_details(const MixerHandle& handle,
-                                  const MixerControlDetails& details) override {
-    Session* session = find_session(handle);
-    if (session == nullptr) return MMSYSERR_INVALHANDLE;
-    if (details.cbStruct != sizeof(MixerControlDetails)) return MMSYSERR_INVALPARAM;
-    Card& card = card_of(*session);
-    const Control* control = find_control(card, details.dwControlID);
-    if (control == nullptr) return MIXERR_INVALCONTROL;
-    if (MixerResult code = check_shape(card, *control, details)) return code;
-    if (details.cbDetails != sizeof(std::int32_t)) return MMSYSERR_INVALPARAM;
-    const std::size_t items = item_count(card, *control);
-    const std::size_t count = items > 0 ? details.cChannels * items : details.cChannels;
-    if (count > 0 && details.paDetails == nullptr) return MMSYSERR_INVALPARAM;
+  void line_control(OpenDevice& open, const ModelLine& line, std::uint32_t index,
+                    ModelControl& out) override {
+    const Card& card = card_of(open);
+    describe_control(card, card.lines[line.key].controls[index], out);
+  }
 
-    // Only the first block of a list write counts.
-    std::vector<std::int32_t> values(items > 0 ? items : details.cChannels);
-    for (std::size_t k = 0; k < values.size(); ++k) {
-      values[k] = slot<std::int32_t>(details.paDetails, k);
-    }
-    if (!acceptable(card, *control, values)) return MIXERR_INVALVALUE;
-    if (MixerResult code = refresh(*session)) return code;
-    MixerResult result = write_values(card, *session, *control, values);
+  bool find_control(OpenDevice& open, std::uint32_t control_id, ModelControl& out) override {
+    const Card& card = card_of(open);
+    auto found = card.control_by_id.find(control_id);
+    if (found == card.control_by_id.end()) return false;
+    describe_control(card, found->second, out);
+    return true;
+  }
+
+  // Item k of the capture list is source k of its destination.
+  ModelItem list_item(OpenDevice& open, const ModelControl& control,
+                      std::uint32_t item) override {
+    const Card& card = card_of(open);
+    const Line& source = card.lines[card.lines[control.line_key].sources[item]];
+    return ModelItem{source.name, source.id, source.component};
+  }
+
+  MixerResult read_values(OpenDevice& open, const ModelControl& model,
+                          std::span<std::int32_t> values) override {
+    Session& session = static_cast<Session&>(open);
+    if (MixerResult code = refresh(session)) return code;
+    const Card& card = card_of(session);
+    return read_control(card, session, card.controls[model.key], values);
+  }
+
+  MixerResult write_values(OpenDevice& open, const ModelControl& model,
+                           std::span<const std::int32_t> values) override {
+    Session& session = static_cast<Session&>(open);
+    Card& card = card_of(session);
+    const Control& control = card.controls[model.key];
+    if (!capture_list_takes(card, control, values)) return MIXERR_INVALVALUE;
+    if (MixerResult code = refresh(session)) return code;
+    MixerResult result = write_control(card, session, control, values);
     // Whatever reached the card, every handle reads it afresh from now on.
     ++card.generation;
     return result;
   }
 
- protected:
-  MixerResult close(std::uintptr_t handle) override {
-    auto found = sessions_.find(handle);
-    if (found == sessions_.end()) return MMSYSERR_INVALHANDLE;
-    close_session(found->second);
-    sessions_.erase(found);
-    return MMSYSERR_NOERROR;
+  Card& card_of(const OpenDevice& open) { return *cards_[open.device]; }
+
+  static void describe_line(const Card& card, std::size_t index, ModelLine& out) {
+    const Line& line = card.lines[index];
+    out = ModelLine{};
+    out.key = index;
+    out.id = line.id;
+    out.destination = line.destination;
+    out.is_source = !line.is_destination;
+    out.source = line.source;
+    out.component_type = line.component;
+    out.channels = line.channels;
+    out.connections = static_cast<std::uint32_t>(line.sources.size());
+    out.controls = static_cast<std::uint32_t>(line.controls.size());
+    out.name = line.name;
   }
 
- private:
-  Session* find_session(const MixerHandle& handle) {
-    if (!handle.is_open() || handle.service() != this) return nullptr;
-    auto found = sessions_.find(handle.id());
-    return found == sessions_.end() ? nullptr : &found->second;
-  }
-
-  Card& card_of(const Session& session) { return *cards_[session.device]; }
-
-  static const Control* find_control(const Card& card, std::uint32_t id) {
-    auto found = card.control_by_id.find(id);
-    return found == card.control_by_id.end() ? nullptr : &card.controls[found->second];
-  }
-
-  static std::size_t item_count(const Card& card, const Control& control) {
-    if (control.kind != Kind::kCaptureList) return 0;
-    return card.lines[control.line].sources.size();
-  }
-
-  static MixerResult check_shape(const Card& card, const Control& control,
-                                 const MixerControlDetails& details) {
-    const std::uint32_t channels = card.lines[control.line].channels;
-    if (details.cChannels != 1 && (details.cChannels == 0 || details.cChannels != channels)) {
-      return MMSYSERR_INVALPARAM;
-    }
-    if (details.cMultipleItems != item_count(card, control)) return MMSYSERR_INVALPARAM;
-    return MMSYSERR_NOERROR;
+  static void describe_control(const Card& card, std::size_t index, ModelControl& out) {
+    const Control& control = card.controls[index];
+    const Line& line = card.lines[control.line];
+    out = ModelControl{};
+    out.key = index;
+    out.line_key = control.line;
+    out.id = control.id;
+    out.type = control.type;
+    out.name = control.name;
+    out.min = control.min;
+    out.max = control.max;
+    out.steps = control.steps;
+    out.uniform = control.uniform;
+    out.list = control.kind == Kind::kCaptureList;
+    out.items = out.list ? static_cast<std::uint32_t>(line.sources.size()) : 0;
+    out.line_id = line.id;
+    out.line_channels = line.channels;
   }
 
   // Reloads the handle's mixer when a write was made since it loaded.
@@ -282,7 +187,7 @@ class AlsaMixer final : public MixerService {
     // keeps the device open; a device that no longer loads is reopened.
     if (session.mixer != nullptr) {
       snd_mixer_free(session.mixer);
-      if (snd_mixer_load(session.mixer) < 0) close_session(session);
+      if (snd_mixer_load(session.mixer) < 0) session.close();
     }
     if (session.mixer == nullptr &&
         open_simple_mixer(devices_[session.device], session.mixer) < 0) {
@@ -293,41 +198,6 @@ class AlsaMixer final : public MixerService {
     return MMSYSERR_NOERROR;
   }
 
-  static void fill_line(const Card& card, const Line& source, MixerLine& line) {
-    constexpr std::uint32_t kLineActive = 0x00000001;
-    constexpr std::uint32_t kLineSource = 0x80000000;
-    std::uintptr_t user = line.dwUser;
-    line = MixerLine{};
-    line.dwUser = user;
-    line.dwDestination = source.destination;
-    line.dwSource = source.is_destination ? 0 : source.source;
-    line.dwLineID = source.id;
-    line.fdwLine = source.is_destination ? kLineActive : (kLineActive | kLineSource);
-    line.dwComponentType = source.component;
-    line.cChannels = source.channels;
-    line.cConnections = static_cast<std::uint32_t>(source.sources.size());
-    line.cControls = static_cast<std::uint32_t>(source.controls.size());
-    copy_name(line.szShortName, source.name);
-    copy_name(line.szName, source.name);
-    copy_name(line.Target.szPname, card.product);
-  }
-
-  static void fill_control(const Card& card, const Control& control, MixerControl& out) {
-    out = MixerControl{};
-    out.dwControlID = control.id;
-    out.dwControlType = control.type;
-    if (control.uniform) out.fdwControl |= ctrl::kFlagUniform;
-    if (control.kind == Kind::kCaptureList) {
-      out.fdwControl |= ctrl::kFlagMultiple;
-      out.cMultipleItems = static_cast<std::uint32_t>(item_count(card, control));
-    }
-    copy_name(out.szShortName, control.name);
-    copy_name(out.szName, control.name);
-    out.Bounds.lMinimum = control.min;
-    out.Bounds.lMaximum = control.max;
-    out.Metrics.cSteps = control.steps;
-  }
-
   // The ALSA channel that slot `k` of a read or write of `slots` channels
   // stands for.
   static snd_mixer_selem_channel_id_t channel_of(const Control& control, std::size_t k,
@@ -336,14 +206,13 @@ class AlsaMixer final : public MixerService {
     return static_cast<snd_mixer_selem_channel_id_t>(k);
   }
 
-  MixerResult read_values(const Card& card, const Session& session, const Control& control,
-                          std::size_t slots, std::vector<std::int32_t>& values) const {
-    values.clear();
+  // Reads one value per slot, or the capture list's item states.
+  static MixerResult read_control(const Card& card, const Session& session,
+                                  const Control& control, std::span<std::int32_t> values) {
     if (control.kind == Kind::kCaptureList) {
       const Line& destination = card.lines[control.line];
-      std::vector<std::int32_t> items;
-      for (std::size_t line : destination.sources) {
-        const std::size_t element = card.lines[line].element;
+      for (std::size_t k = 0; k < values.size(); ++k) {
+        const std::size_t element = card.lines[destination.sources[k]].element;
         int on = 0;
         if (card.elements[element].cswitch) {
           snd_mixer_elem_t* elem = session.elements[element];
@@ -352,15 +221,14 @@ class AlsaMixer final : public MixerService {
             return MMSYSERR_ERROR;
           }
         }
-        items.push_back(on != 0 ? 1 : 0);
+        values[k] = on != 0 ? 1 : 0;
       }
-      for (std::size_t b = 0; b < slots; ++b) values.insert(values.end(), items.begin(), items.end());
       return MMSYSERR_NOERROR;
     }
     snd_mixer_elem_t* elem = session.elements[control.element];
     if (elem == nullptr) return MMSYSERR_ERROR;
-    for (std::size_t k = 0; k < slots; ++k) {
-      const snd_mixer_selem_channel_id_t channel = channel_of(control, k, slots);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      const snd_mixer_selem_channel_id_t channel = channel_of(control, k, values.size());
       long raw = 0;
       int on = 0;
       unsigned item = 0;
@@ -395,41 +263,34 @@ class AlsaMixer final : public MixerService {
           break;
       }
       if (error < 0) return MMSYSERR_ERROR;
-      values.push_back(value);
+      values[k] = value;
     }
     return MMSYSERR_NOERROR;
   }
 
-  // Whether the control takes `values` (per channel, or per item for the
-  // capture list) as a whole.
-  static bool acceptable(const Card& card, const Control& control,
-                         const std::vector<std::int32_t>& values) {
-    if (control.kind != Kind::kCaptureList) {
-      for (std::int32_t value : values) {
-        if (value < control.min || value > control.max) return false;
-      }
-      return true;
-    }
+  // Whether the capture list takes the item states `values` (already 0 or 1,
+  // a MUX's with exactly one selected) as a whole: a source without a
+  // capture switch cannot be selected, and an exclusive group (one
+  // enumeration underneath) always has exactly one source selected. Other
+  // controls take any value within their bounds.
+  static bool capture_list_takes(const Card& card, const Control& control,
+                                 std::span<const std::int32_t> values) {
+    if (control.kind != Kind::kCaptureList) return true;
     const Line& destination = card.lines[control.line];
-    std::size_t selected = 0;
     std::map<int, std::size_t> selected_in_group;
     for (std::size_t k = 0; k < values.size(); ++k) {
-      if (values[k] != 0 && values[k] != 1) return false;
       const Element& e = card.elements[card.lines[destination.sources[k]].element];
       if (!e.cswitch && values[k] != 0) return false;
-      selected += static_cast<std::size_t>(values[k]);
       if (e.cswitch && e.cswitch_exclusive) selected_in_group[e.cgroup] += values[k];
     }
-    // An exclusive group (one enumeration underneath) has always exactly one
-    // source selected.
     for (const auto& [group, count] : selected_in_group) {
       if (count != 1) return false;
     }
-    return control.type != ctrl::kMux || selected == 1;
+    return true;
   }
 
-  MixerResult write_values(const Card& card, const Session& session, const Control& control,
-                           const std::vector<std::int32_t>& values) const {
+  static MixerResult write_control(const Card& card, const Session& session,
+                                   const Control& control, std::span<const std::int32_t> values) {
     if (control.kind == Kind::kCaptureList) {
       const Line& destination = card.lines[control.line];
       for (std::size_t k = 0; k < values.size(); ++k) {
@@ -494,8 +355,6 @@ class AlsaMixer final : public MixerService {
 
   std::vector<std::string> devices_;
   std::vector<std::unique_ptr<Card>> cards_;  // built at a device's first open
-  std::unordered_map<std::uintptr_t, Session> sessions_;
-  std::uintptr_t next_handle_ = 1;
 };
 
 }  // namespace

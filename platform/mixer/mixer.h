@@ -2,65 +2,16 @@
 // writes an audio mixer. Its operations, records and result codes follow the
 // Windows multimedia mixer API one for one, so that the Windows back-end is a
 // thin pass-through and every other back-end (the simulated device, ALSA)
-// presents its mixer in the same model.
+// presents its mixer in the same model: a device has destination lines, each
+// destination has source lines, every line has controls, and a control holds
+// one 32-bit value per channel of its line (a list control, one per item).
 //
-// Model
-//   A device has destination lines (speakers, recording, ...). Each
-//   destination has source lines connected to it. Every line has controls
-//   (volume, mute, pan, lists, meters, ...). A control holds one 32-bit value
-//   per channel of its line; a list control holds one per item.
-//
-// Contract for every back-end
-//   - Operations never throw; they return a result code.
-//   - A handle that did not come from open() on this service, or that was
-//     already closed, gives MMSYSERR_INVALHANDLE and changes nothing.
-//   - A record whose cbStruct is not the size of its record type, or a null
-//     pointer where an array is needed, gives MMSYSERR_INVALPARAM.
-//   - On any result other than MMSYSERR_NOERROR the caller's arrays may hold
-//     partial data; callers must not use them.
-//
-//   device_count()
-//     Number of mixer devices; 0 means this machine has no mixer.
-//   open(device, out)
-//     Device numbers run from 0 to device_count() - 1; any other gives
-//     MMSYSERR_BADDEVICEID. On success `out` owns a handle that closes itself.
-//   get_dev_caps(handle, caps)
-//     Fills szPname (NUL-terminated, at most 31 bytes) and cDestinations.
-//   get_line_info(handle, line, query)
-//     kDestination: reads line.dwDestination; an index at or beyond
-//       cDestinations gives MIXERR_INVALLINE.
-//     kSource: reads line.dwDestination and line.dwSource; a source index at
-//       or beyond that destination's cConnections gives MIXERR_INVALLINE.
-//     kLineId: reads line.dwLineID; an unknown id gives MIXERR_INVALLINE.
-//     On success fills dwDestination, dwSource, dwLineID, dwComponentType,
-//     cChannels, cConnections (0 for sources), cControls and the names.
-//   get_line_controls(handle, controls, query)
-//     kAll: reads dwLineID and cControls; an unknown line gives
-//       MIXERR_INVALLINE; cControls must equal the line's control count and
-//       cbmxctrl must be sizeof(MixerControl), else MMSYSERR_INVALPARAM.
-//       Fills pamxctrl[0 .. cControls-1] in the service's order.
-//     kOneById: reads dwControlID; an unknown control gives
-//       MIXERR_INVALCONTROL. cControls must be 1. Fills pamxctrl[0] and sets
-//       dwLineID to the line that owns the control.
-//   get_control_details(handle, details, query)
-//     An unknown dwControlID gives MIXERR_INVALCONTROL.
-//     kValue: cbDetails must be 4. cChannels must be 1 or the owning line's
-//       channel count; cMultipleItems must be 0 for a control without items
-//       and the control's item count for one with items; otherwise
-//       MMSYSERR_INVALPARAM. Fills cChannels (times cMultipleItems, when
-//       non-zero) 32-bit values, channel-major. cChannels 1 reads channel 0
-//       of a control (the control as a whole).
-//     kListText: only for controls with items (else MMSYSERR_INVALPARAM);
-//       cbDetails must be sizeof(ListText) and cMultipleItems the control's
-//       item count. Fills one ListText per item.
-//   set_control_details(handle, details)
-//     The same shape checks as a kValue read. cChannels 1 sets every channel
-//     alike. A value outside the control's bounds, or any write the control
-//     refuses (meters are read-only; a MUX must have exactly one item
-//     selected), gives MIXERR_INVALVALUE and the control keeps all its
-//     values: a write is all or nothing.
-//   close(handle)
-//     Releases the handle. Normally called by MixerHandle's destructor.
+// Every back-end derives from CheckedMixer (checked_mixer.h), which makes the
+// checks below that the call's own arguments decide, once for all of them;
+// ModelMixer (model_mixer.h) makes the rest for the back-ends that serve a
+// model of their own, and the winmm back-end leaves them to winmm.
+// Operations never throw; they return a result code, and on any code but
+// MMSYSERR_NOERROR the caller's records and arrays may hold partial data.
 #pragma once
 
 #include <cstdint>
@@ -69,9 +20,19 @@
 
 namespace quorvel {
 
-enum class LineQuery { kDestination, kSource, kLineId };
-enum class ControlsQuery { kAll, kOneById };
-enum class DetailsQuery { kValue, kListText };
+enum class LineQuery {
+  kDestination,  // by line.dwDestination
+  kSource,       // by line.dwDestination and line.dwSource
+  kLineId,       // by line.dwLineID
+};
+enum class ControlsQuery {
+  kAll,      // every control of the line controls.dwLineID
+  kOneById,  // the control controls.dwControlID, wherever it is
+};
+enum class DetailsQuery {
+  kValue,     // 32-bit values
+  kListText,  // the names of a list control's items
+};
 
 class MixerService;
 
@@ -90,6 +51,7 @@ class MixerHandle {
   bool is_open() const { return service_ != nullptr; }
   // The service the handle was opened on; null when not open.
   MixerService* service() const { return service_; }
+  // Releases the handle on its service (once; later calls do nothing).
   void close();
 
  private:
@@ -97,26 +59,44 @@ class MixerHandle {
   std::uintptr_t id_ = 0;
 };
 
+// Every operation on a handle gives MMSYSERR_INVALHANDLE, changing nothing,
+// for a handle that open() of this service did not give or that was closed;
+// MMSYSERR_INVALFLAG for a query that is none of the kinds above; and
+// MMSYSERR_INVALPARAM for a record whose cbStruct is not its size, a record
+// shape the line or control does not have, or a null array where the call
+// has an entry to read or fill (records.h says what each field takes).
 class MixerService {
  public:
   virtual ~MixerService() = default;
 
+  // Number of mixer devices, numbered from 0; 0 when the machine has none.
   virtual unsigned device_count() = 0;
+  // Opens device `device` into `out`; MMSYSERR_BADDEVICEID beyond device_count().
   virtual MixerResult open(unsigned device, MixerHandle& out) = 0;
+  // Fills the device's name (szPname, at most 31 bytes) and cDestinations.
   virtual MixerResult get_dev_caps(const MixerHandle& handle, MixerCaps& caps) = 0;
+  // Describes the line `query` names; MIXERR_INVALLINE for an index beyond
+  // cDestinations or cConnections, or an unknown dwLineID.
   virtual MixerResult get_line_info(const MixerHandle& handle, MixerLine& line,
                                     LineQuery query) = 0;
+  // Fills pamxctrl with the line's controls in order (kAll; MIXERR_INVALLINE for an
+  // unknown line) or one control and its dwLineID (kOneById; MIXERR_INVALCONTROL).
   virtual MixerResult get_line_controls(const MixerHandle& handle,
                                         MixerLineControls& controls,
                                         ControlsQuery query) = 0;
+  // Reads a control's values, or a list control's item names (kListText);
+  // MIXERR_INVALCONTROL for an unknown control.
   virtual MixerResult get_control_details(const MixerHandle& handle,
                                           MixerControlDetails& details,
                                           DetailsQuery query) = 0;
+  // Writes a control's values all or nothing; MIXERR_INVALVALUE, changing nothing, for a
+  // value out of bounds, an item not 0 or 1, a meter, or a MUX without one item selected.
   virtual MixerResult set_control_details(const MixerHandle& handle,
                                           const MixerControlDetails& details) = 0;
 
  protected:
   friend class MixerHandle;
+  // Releases a handle; MixerHandle calls it.
   virtual MixerResult close(std::uintptr_t handle) = 0;
 };
 

@@ -101,7 +101,7 @@ struct MixerLine {
   std::uint32_t dwSource = 0;
   std::uint32_t dwLineID = 0;
   std::uint32_t fdwLine = 0;
-  std::uintptr_t dwUser = 0;
+  std::uintptr_t dwUser = 0;  // the driver's own data (the model back-ends keep the caller's)
   std::uint32_t dwComponentType = 0;
   std::uint32_t cChannels = 0;
   std::uint32_t cConnections = 0;
@@ -142,20 +142,27 @@ struct MixerControl {
 // Query for the controls of a line (the platform's MIXERLINECONTROLSA).
 struct MixerLineControls {
   std::uint32_t cbStruct = sizeof(MixerLineControls);
-  std::uint32_t dwLineID = 0;
-  std::uint32_t dwControlID = 0;
-  std::uint32_t cControls = 0;
+  std::uint32_t dwLineID = 0;     // kAll: the line asked for; kOneById: set to the control's line
+  std::uint32_t dwControlID = 0;  // kOneById: the control asked for
+  std::uint32_t cControls = 0;    // kAll: the line's control count; kOneById: 1
   std::uint32_t cbmxctrl = sizeof(MixerControl);
-  MixerControl* pamxctrl = nullptr;
+  MixerControl* pamxctrl = nullptr;  // cControls records to fill
 };
 
 // Values of a control (the platform's MIXERCONTROLDETAILS).
 struct MixerControlDetails {
   std::uint32_t cbStruct = sizeof(MixerControlDetails);
   std::uint32_t dwControlID = 0;
+  // 1 (the control as a whole: a read gives channel 0, a write sets every
+  // channel) or the channel count of the control's line.
   std::uint32_t cChannels = 0;
+  // 0 for a control without items; the item count of a list control.
   std::uint32_t cMultipleItems = 0;
+  // 4 for values; sizeof(ListText) for item names.
   std::uint32_t cbDetails = 0;
+  // Values: cChannels 32-bit values, or cChannels blocks of cMultipleItems
+  // item states (1 selected, 0 not; a write takes the first block).
+  // Item names: cMultipleItems ListText records.
   void* paDetails = nullptr;
 };
 
@@ -184,13 +191,13 @@ struct ListText {
 // terminator. The cut is made on the UTF-8 text and never splits a
 // character, so a name comes out the same on every platform.
 template <std::size_t N>
-void copy_name(char (&field)[N], const std::string& text) {
+void copy_name(char (&field)[N], std::string_view text) {
   std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
   if (n < text.size()) {
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   }
   // A character never takes more bytes in a code page than in UTF-8.
-  const std::string native = utf8_to_system(std::string_view(text).substr(0, n));
+  const std::string native = utf8_to_system(text.substr(0, n));
   n = native.size() < N - 1 ? native.size() : N - 1;
   native.copy(field, n);
   field[n] = '\0';

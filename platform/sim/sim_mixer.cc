@@ -1,33 +1,8 @@
 #include "platform/sim/sim_mixer.h"
 
-#include <atomic>
-#include <cstring>
 #include <utility>
 
 namespace quorvel {
-
-namespace {
-
-bool is_meter(std::uint32_t type) { return (type & ctrl::kClassMask) == ctrl::kClassMeter; }
-
-bool is_single_select(std::uint32_t type) {
-  return type == ctrl::kMux || type == ctrl::kSingleSelect;
-}
-
-// Whether `value` lies within the control's bounds: signed bounds when they
-// are in order as signed numbers, else the same 32 bits taken unsigned.
-bool within_bounds(const SimControl& control, std::int32_t value) {
-  if (control.min <= control.max) return control.min <= value && value <= control.max;
-  auto u = static_cast<std::uint32_t>(value);
-  return static_cast<std::uint32_t>(control.min) <= u &&
-         u <= static_cast<std::uint32_t>(control.max);
-}
-
-// Handle ids are unique across every simulated mixer of the process, so a
-// handle from one is never taken for a handle of another.
-std::atomic<std::uintptr_t> next_handle_id{1};
-
-}  // namespace
 
 SimMixer::SimMixer(SimDevice device) : device_(std::move(device)) {
   std::size_t control_total = 0;
@@ -70,11 +45,6 @@ std::uint32_t SimMixer::line_channels(const LineRef& ref) const {
   return destination.sources[static_cast<std::size_t>(ref.source)].channels;
 }
 
-std::uint32_t SimMixer::line_connections(const LineRef& ref) const {
-  if (ref.source >= 0) return 0;
-  return static_cast<std::uint32_t>(device_.destinations[ref.destination].sources.size());
-}
-
 const std::vector<SimControl>& SimMixer::line_controls(const LineRef& ref) const {
   const SimDestination& destination = device_.destinations[ref.destination];
   if (ref.source < 0) return destination.controls;
@@ -82,9 +52,7 @@ const std::vector<SimControl>& SimMixer::line_controls(const LineRef& ref) const
 }
 
 std::vector<SimControl>& SimMixer::line_controls(const LineRef& ref) {
-  SimDestination& destination = device_.destinations[ref.destination];
-  if (ref.source < 0) return destination.controls;
-  return destination.sources[static_cast<std::size_t>(ref.source)].controls;
+  return const_cast<std::vector<SimControl>&>(std::as_const(*this).line_controls(ref));
 }
 
 const SimControl* SimMixer::control(std::uint32_t id) const {
@@ -107,304 +75,135 @@ std::vector<std::int32_t> SimMixer::values(std::uint32_t control_id) const {
   return states;
 }
 
-void SimMixer::fail_next(SimOp op, MixerResult code, int count) {
-  if (count == 0) return;
-  failures_.push_back(Failure{op, true, 0, code, count});
-}
+// ---- The model, as the service base asks for it ----------------------------
 
-void SimMixer::fail_on(SimOp op, std::uint32_t id, MixerResult code, int count) {
-  if (count == 0) return;
-  failures_.push_back(Failure{op, false, id, code, count});
-}
-
-void SimMixer::clear_failures() { failures_.clear(); }
-
-bool SimMixer::take_failure(SimOp op, bool any_id, std::uint32_t id, MixerResult& code) {
-  for (auto it = failures_.begin(); it != failures_.end(); ++it) {
-    if (it->op != op || it->any_id != any_id || (!any_id && it->id != id)) continue;
-    code = it->code;
-    if (it->remaining > 0 && --it->remaining == 0) failures_.erase(it);
-    return true;
-  }
-  return false;
-}
-
-bool SimMixer::injected(SimOp op, MixerResult& code) {
-  return !failures_.empty() && take_failure(op, true, 0, code);
-}
-
-bool SimMixer::injected_for(SimOp op, std::uint32_t id, MixerResult& code) {
-  return !failures_.empty() && take_failure(op, false, id, code);
-}
-
-bool SimMixer::is_open(const MixerHandle& handle) const {
-  return handle.is_open() && handles_.count(handle.id()) != 0;
-}
-
-// Counts the call, then answers an injected failure or a bad handle.
-MixerResult SimMixer::begin(SimOp op, const MixerHandle& handle) {
-  ++calls_[static_cast<std::size_t>(op)];
-  MixerResult code = MMSYSERR_NOERROR;
-  if (injected(op, code)) return code;
-  if (!is_open(handle)) return MMSYSERR_INVALHANDLE;
+MixerResult SimMixer::do_open(unsigned, std::unique_ptr<OpenDevice>& out) {
+  out = std::make_unique<OpenDevice>();
   return MMSYSERR_NOERROR;
 }
 
-unsigned SimMixer::device_count() {
-  ++calls_[static_cast<std::size_t>(SimOp::kDeviceCount)];
-  MixerResult code = MMSYSERR_NOERROR;
-  if (injected(SimOp::kDeviceCount, code)) return 0;
-  return 1;
+ModelMixer::ModelDevice SimMixer::describe_device(OpenDevice&) {
+  return ModelDevice{device_.name, static_cast<std::uint32_t>(device_.destinations.size())};
 }
 
-MixerResult SimMixer::open(unsigned device, MixerHandle& out) {
-  ++calls_[static_cast<std::size_t>(SimOp::kOpen)];
-  MixerResult code = MMSYSERR_NOERROR;
-  if (injected(SimOp::kOpen, code)) return code;
-  if (device != 0) return MMSYSERR_BADDEVICEID;
-  std::uintptr_t id = next_handle_id.fetch_add(1);
-  handles_.insert(id);
-  out = MixerHandle(this, id);
-  return MMSYSERR_NOERROR;
-}
-
-MixerResult SimMixer::close(std::uintptr_t handle) {
-  ++calls_[static_cast<std::size_t>(SimOp::kClose)];
-  MixerResult code = MMSYSERR_NOERROR;
-  if (injected(SimOp::kClose, code)) return code;
-  if (handles_.erase(handle) == 0) return MMSYSERR_INVALHANDLE;
-  return MMSYSERR_NOERROR;
-}
-
-MixerResult SimMixer::get_dev_caps(const MixerHandle& handle, MixerCaps& caps) {
-  if (MixerResult code = begin(SimOp::kDevCaps, handle)) return code;
-  caps = MixerCaps{};
-  copy_name(caps.szPname, device_.name);
-  caps.cDestinations = static_cast<std::uint32_t>(device_.destinations.size());
-  return MMSYSERR_NOERROR;
-}
-
-void SimMixer::fill_line(const LineRef& ref, MixerLine& line) const {
-  constexpr std::uint32_t kLineActive = 0x00000001;
-  constexpr std::uint32_t kLineSource = 0x80000000;
-  const SimDestination& destination = device_.destinations[ref.destination];
-  const std::string& name =
-      ref.source < 0 ? destination.name
-                     : destination.sources[static_cast<std::size_t>(ref.source)].name;
-  std::uintptr_t user = line.dwUser;
-  line = MixerLine{};
-  line.dwUser = user;
-  line.dwDestination = ref.destination;
-  line.dwSource = ref.source < 0 ? 0 : static_cast<std::uint32_t>(ref.source);
-  line.dwLineID = line_id(ref);
-  line.fdwLine = ref.source < 0 ? kLineActive : (kLineActive | kLineSource);
-  line.dwComponentType =
-      ref.source < 0 ? destination.component_type
-                     : destination.sources[static_cast<std::size_t>(ref.source)].line_type;
-  line.cChannels = line_channels(ref);
-  line.cConnections = line_connections(ref);
-  line.cControls = static_cast<std::uint32_t>(line_controls(ref).size());
-  copy_name(line.szShortName, name);
-  copy_name(line.szName, name);
-  copy_name(line.Target.szPname, device_.name);
-}
-
-MixerResult SimMixer::get_line_info(const MixerHandle& handle, MixerLine& line,
-                                    LineQuery query) {
-  if (MixerResult code = begin(SimOp::kLineInfo, handle)) return code;
-  if (line.cbStruct != sizeof(MixerLine)) return MMSYSERR_INVALPARAM;
-  std::size_t index = 0;
-  switch (query) {
-    case LineQuery::kDestination:
-      if (line.dwDestination >= device_.destinations.size()) return MIXERR_INVALLINE;
-      index = destination_line_[line.dwDestination];
-      break;
-    case LineQuery::kSource:
-      if (line.dwDestination >= device_.destinations.size() ||
-          line.dwSource >= device_.destinations[line.dwDestination].sources.size()) {
-        return MIXERR_INVALLINE;
-      }
-      index = destination_line_[line.dwDestination] + 1 + line.dwSource;
-      break;
-    case LineQuery::kLineId: {
-      auto found = line_index_.find(line.dwLineID);
-      if (found == line_index_.end()) return MIXERR_INVALLINE;
-      index = found->second;
-      break;
-    }
-    default:
-      return MMSYSERR_INVALFLAG;
-  }
+void SimMixer::describe_line(std::size_t index, ModelLine& out) const {
   const LineRef& ref = lines_[index];
-  MixerResult code = MMSYSERR_NOERROR;
-  if (injected_for(SimOp::kLineInfo, line_id(ref), code)) return code;
-  fill_line(ref, line);
-  return MMSYSERR_NOERROR;
-}
-
-void SimMixer::fill_control(const SimControl& control, MixerControl& out) const {
-  out = MixerControl{};
-  out.dwControlID = control.id;
-  out.dwControlType = control.type;
-  if (sim_has_items(control)) {
-    out.fdwControl = ctrl::kFlagMultiple;
-    out.cMultipleItems = static_cast<std::uint32_t>(control.items.size());
-  }
-  copy_name(out.szShortName, control.name);
-  copy_name(out.szName, control.name);
-  out.Bounds.lMinimum = control.min;
-  out.Bounds.lMaximum = control.max;
-  out.Metrics.cSteps = control.steps;
-}
-
-MixerResult SimMixer::get_line_controls(const MixerHandle& handle, MixerLineControls& controls,
-                                        ControlsQuery query) {
-  if (MixerResult code = begin(SimOp::kLineControls, handle)) return code;
-  if (controls.cbStruct != sizeof(MixerLineControls) ||
-      controls.cbmxctrl != sizeof(MixerControl)) {
-    return MMSYSERR_INVALPARAM;
-  }
-  MixerResult code = MMSYSERR_NOERROR;
-  switch (query) {
-    case ControlsQuery::kAll: {
-      auto found = line_index_.find(controls.dwLineID);
-      if (found == line_index_.end()) return MIXERR_INVALLINE;
-      const std::vector<SimControl>& list = line_controls(lines_[found->second]);
-      if (controls.cControls != list.size()) return MMSYSERR_INVALPARAM;
-      if (!list.empty() && controls.pamxctrl == nullptr) return MMSYSERR_INVALPARAM;
-      if (injected_for(SimOp::kLineControls, controls.dwLineID, code)) return code;
-      for (std::size_t c = 0; c < list.size(); ++c) fill_control(list[c], controls.pamxctrl[c]);
-      return MMSYSERR_NOERROR;
-    }
-    case ControlsQuery::kOneById: {
-      auto found = control_index_.find(controls.dwControlID);
-      if (found == control_index_.end()) return MIXERR_INVALCONTROL;
-      if (controls.cControls != 1 || controls.pamxctrl == nullptr) return MMSYSERR_INVALPARAM;
-      const LineRef& ref = lines_[found->second.line];
-      if (injected_for(SimOp::kLineControls, line_id(ref), code)) return code;
-      fill_control(line_controls(ref)[found->second.control], controls.pamxctrl[0]);
-      controls.dwLineID = line_id(ref);
-      return MMSYSERR_NOERROR;
-    }
-  }
-  return MMSYSERR_INVALFLAG;
-}
-
-MixerResult SimMixer::check_shape(const SimControl& control, const LineRef& line,
-                                  const MixerControlDetails& details) const {
-  std::uint32_t channels = line_channels(line);
-  if (details.cChannels != 1 && (details.cChannels == 0 || details.cChannels != channels)) {
-    return MMSYSERR_INVALPARAM;
-  }
-  std::uint32_t items =
-      sim_has_items(control) ? static_cast<std::uint32_t>(control.items.size()) : 0;
-  if (details.cMultipleItems != items) return MMSYSERR_INVALPARAM;
-  return MMSYSERR_NOERROR;
-}
-
-MixerResult SimMixer::get_control_details(const MixerHandle& handle,
-                                          MixerControlDetails& details, DetailsQuery query) {
-  if (MixerResult code = begin(SimOp::kGetDetails, handle)) return code;
-  if (details.cbStruct != sizeof(MixerControlDetails)) return MMSYSERR_INVALPARAM;
-  auto found = control_index_.find(details.dwControlID);
-  if (found == control_index_.end()) return MIXERR_INVALCONTROL;
-  const LineRef& line = lines_[found->second.line];
-  const SimControl& control = line_controls(line)[found->second.control];
-  if (MixerResult code = check_shape(control, line, details)) return code;
-  const bool has_items = sim_has_items(control);
-  const std::size_t items = control.items.size();
-  MixerResult code = MMSYSERR_NOERROR;
-
-  if (query == DetailsQuery::kListText) {
-    if (!has_items || details.cbDetails != sizeof(ListText)) return MMSYSERR_INVALPARAM;
-    if (items > 0 && details.paDetails == nullptr) return MMSYSERR_INVALPARAM;
-    if (injected_for(SimOp::kGetDetails, control.id, code)) return code;
-    auto* out = static_cast<ListText*>(details.paDetails);
-    // An item of a destination's list stands for the source of the same
-    // index, as a driver reports it.
-    const SimDestination& destination = device_.destinations[line.destination];
-    for (std::size_t k = 0; k < items; ++k) {
-      out[k] = ListText{};
-      if (line.source < 0 && k < destination.sources.size()) {
-        out[k].dwParam1 = sim_source_line_id(line.destination, static_cast<std::uint32_t>(k));
-        out[k].dwParam2 = destination.sources[k].line_type;
-      }
-      copy_name(out[k].szName, control.items[k].name);
-    }
-    return MMSYSERR_NOERROR;
-  }
-  if (query != DetailsQuery::kValue) return MMSYSERR_INVALFLAG;
-
-  if (details.cbDetails != sizeof(std::int32_t)) return MMSYSERR_INVALPARAM;
-  const std::size_t blocks = details.cChannels;
-  const std::size_t count = has_items ? blocks * items : blocks;
-  if (count > 0 && details.paDetails == nullptr) return MMSYSERR_INVALPARAM;
-  if (injected_for(SimOp::kGetDetails, control.id, code)) return code;
-  auto* out = static_cast<unsigned char*>(details.paDetails);
-  auto put = [&](std::size_t slot, std::int32_t value) {
-    std::memcpy(out + slot * sizeof value, &value, sizeof value);
-  };
-  if (has_items) {
-    for (std::size_t b = 0; b < blocks; ++b) {
-      for (std::size_t k = 0; k < items; ++k) put(b * items + k, control.items[k].selected);
-    }
+  const SimDestination& destination = device_.destinations[ref.destination];
+  out = ModelLine{};
+  out.key = index;
+  out.id = line_id(ref);
+  out.destination = ref.destination;
+  out.channels = line_channels(ref);
+  out.controls = static_cast<std::uint32_t>(line_controls(ref).size());
+  if (ref.source < 0) {
+    out.component_type = destination.component_type;
+    out.connections = static_cast<std::uint32_t>(destination.sources.size());
+    out.name = destination.name;
   } else {
-    for (std::size_t c = 0; c < blocks; ++c) put(c, control.values[c]);
+    const SimSource& source = destination.sources[static_cast<std::size_t>(ref.source)];
+    out.is_source = true;
+    out.source = static_cast<std::uint32_t>(ref.source);
+    out.component_type = source.line_type;
+    out.name = source.name;
+  }
+}
+
+bool SimMixer::find_destination(OpenDevice&, std::uint32_t destination, ModelLine& out) {
+  if (destination >= device_.destinations.size()) return false;
+  describe_line(destination_line_[destination], out);
+  return true;
+}
+
+bool SimMixer::find_source(OpenDevice&, std::uint32_t destination, std::uint32_t source,
+                           ModelLine& out) {
+  if (destination >= device_.destinations.size() ||
+      source >= device_.destinations[destination].sources.size()) {
+    return false;
+  }
+  describe_line(destination_line_[destination] + 1 + source, out);
+  return true;
+}
+
+bool SimMixer::find_line(OpenDevice&, std::uint32_t id, ModelLine& out) {
+  auto found = line_index_.find(id);
+  if (found == line_index_.end()) return false;
+  describe_line(found->second, out);
+  return true;
+}
+
+void SimMixer::describe_control(const ControlRef& ref, ModelControl& out) const {
+  const LineRef& line = lines_[ref.line];
+  const SimControl& control = line_controls(line)[ref.control];
+  out = ModelControl{};
+  out.key = ref.control;
+  out.line_key = ref.line;
+  out.id = control.id;
+  out.type = control.type;
+  out.name = control.name;
+  out.min = control.min;
+  out.max = control.max;
+  out.steps = control.steps;
+  out.list = sim_has_items(control);
+  out.items = out.list ? static_cast<std::uint32_t>(control.items.size()) : 0;
+  out.line_id = line_id(line);
+  out.line_channels = line_channels(line);
+}
+
+void SimMixer::line_control(OpenDevice&, const ModelLine& line, std::uint32_t index,
+                            ModelControl& out) {
+  describe_control(ControlRef{line.key, index}, out);
+}
+
+bool SimMixer::find_control(OpenDevice&, std::uint32_t id, ModelControl& out) {
+  auto found = control_index_.find(id);
+  if (found == control_index_.end()) return false;
+  describe_control(found->second, out);
+  return true;
+}
+
+SimControl& SimMixer::control_at(const ModelControl& control) {
+  return line_controls(lines_[control.line_key])[control.key];
+}
+
+ModelMixer::ModelItem SimMixer::list_item(OpenDevice&, const ModelControl& control,
+                                          std::uint32_t item) {
+  ModelItem out;
+  out.name = control_at(control).items[item].name;
+  // An item of a destination's list stands for the source of the same
+  // index, as a driver reports it.
+  const LineRef& line = lines_[control.line_key];
+  const SimDestination& destination = device_.destinations[line.destination];
+  if (line.source < 0 && item < destination.sources.size()) {
+    out.line_id = sim_source_line_id(line.destination, item);
+    out.component_type = destination.sources[item].line_type;
+  }
+  return out;
+}
+
+MixerResult SimMixer::read_values(OpenDevice&, const ModelControl& control,
+                                  std::span<std::int32_t> values) {
+  const SimControl& found = control_at(control);
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    values[k] = control.list ? found.items[k].selected : found.values[k];
   }
   return MMSYSERR_NOERROR;
 }
 
-MixerResult SimMixer::set_control_details(const MixerHandle& handle,
-                                          const MixerControlDetails& details) {
-  if (MixerResult code = begin(SimOp::kSetDetails, handle)) return code;
-  if (details.cbStruct != sizeof(MixerControlDetails)) return MMSYSERR_INVALPARAM;
-  auto found = control_index_.find(details.dwControlID);
-  if (found == control_index_.end()) return MIXERR_INVALCONTROL;
-  const LineRef& line = lines_[found->second.line];
-  SimControl& control = line_controls(line)[found->second.control];
-  if (MixerResult code = check_shape(control, line, details)) return code;
-  if (details.cbDetails != sizeof(std::int32_t)) return MMSYSERR_INVALPARAM;
-  const bool has_items = sim_has_items(control);
-  const std::size_t items = control.items.size();
-  const std::size_t count = has_items ? details.cChannels * items : details.cChannels;
-  if (count > 0 && details.paDetails == nullptr) return MMSYSERR_INVALPARAM;
-  MixerResult code = MMSYSERR_NOERROR;
-  if (injected_for(SimOp::kSetDetails, control.id, code)) return code;
-  if (is_meter(control.type)) return MIXERR_INVALVALUE;
-
-  const auto* in = static_cast<const unsigned char*>(details.paDetails);
-  auto get = [&](std::size_t slot) {
-    std::int32_t value;
-    std::memcpy(&value, in + slot * sizeof value, sizeof value);
-    return value;
-  };
+MixerResult SimMixer::write_values(OpenDevice&, const ModelControl& control,
+                                   std::span<const std::int32_t> values) {
+  SimControl& found = control_at(control);
   bool changed = false;
-  if (has_items) {
-    // Check the whole first block before taking any of it.
-    std::size_t selected = 0;
-    for (std::size_t k = 0; k < items; ++k) {
-      std::int32_t value = get(k);
-      if (value != 0 && value != 1) return MIXERR_INVALVALUE;
-      selected += static_cast<std::size_t>(value);
+  auto put = [&changed](std::int32_t& slot, std::int32_t value) {
+    if (slot != value) {
+      slot = value;
+      changed = true;
     }
-    if (is_single_select(control.type) && selected != 1) return MIXERR_INVALVALUE;
-    for (std::size_t k = 0; k < items; ++k) {
-      std::int32_t value = get(k);
-      if (control.items[k].selected != value) {
-        control.items[k].selected = value;
-        changed = true;
-      }
-    }
+  };
+  if (control.list) {
+    for (std::size_t k = 0; k < values.size(); ++k) put(found.items[k].selected, values[k]);
   } else {
-    for (std::size_t c = 0; c < details.cChannels; ++c) {
-      if (!within_bounds(control, get(c))) return MIXERR_INVALVALUE;
-    }
-    for (std::size_t c = 0; c < control.values.size(); ++c) {
-      std::int32_t value = get(details.cChannels == 1 ? 0 : c);
-      if (control.values[c] != value) {
-        control.values[c] = value;
-        changed = true;
-      }
+    for (std::size_t c = 0; c < found.values.size(); ++c) {
+      put(found.values[c], values[values.size() == 1 ? 0 : c]);
     }
   }
   if (changed) changed_ = true;

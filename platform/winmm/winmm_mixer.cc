@@ -195,73 +195,69 @@ DWORD control_details_flags(DetailsQuery query) {
   return MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_QUERYMASK;
 }
 
-WinmmMixer::~WinmmMixer() {
-  // Handles still open belong to MixerHandle objects that outlive the
-  // service; close them here, since those can no longer reach us.
-  for (std::uintptr_t handle : handles_) mixerClose(reinterpret_cast<HMIXER>(handle));
-}
+namespace {
 
-HMIXEROBJ WinmmMixer::object(const MixerHandle& handle) const {
-  if (handle.service() != this || handles_.count(handle.id()) == 0) return nullptr;
-  return reinterpret_cast<HMIXEROBJ>(handle.id());
-}
-
-unsigned WinmmMixer::device_count() { return mixerGetNumDevs(); }
-
-MixerResult WinmmMixer::open(unsigned device, MixerHandle& out) {
+// An open winmm mixer; closed when the handle closes, or when the service
+// goes with the handle still open.
+struct WinmmHandle : CheckedMixer::OpenDevice {
+  ~WinmmHandle() override {
+    if (mixer != nullptr) mixerClose(mixer);
+  }
   HMIXER mixer = nullptr;
-  MMRESULT result = mixerOpen(&mixer, device, 0, 0, MIXER_OBJECTF_MIXER);
-  if (result != MMSYSERR_NOERROR) return result;
-  const auto id = reinterpret_cast<std::uintptr_t>(mixer);
+};
+
+HMIXEROBJ object(CheckedMixer::OpenDevice& open) {
+  return reinterpret_cast<HMIXEROBJ>(static_cast<WinmmHandle&>(open).mixer);
+}
+
+}  // namespace
+
+unsigned WinmmMixer::do_device_count() { return mixerGetNumDevs(); }
+
+MixerResult WinmmMixer::do_open(unsigned device, std::unique_ptr<OpenDevice>& out) {
+  std::unique_ptr<WinmmHandle> handle;
   try {
-    handles_.insert(id);
+    handle = std::make_unique<WinmmHandle>();
   } catch (const std::bad_alloc&) {
-    mixerClose(mixer);
     return MMSYSERR_NOMEM;
   }
-  out = MixerHandle(this, id);
+  MMRESULT result = mixerOpen(&handle->mixer, device, 0, 0, MIXER_OBJECTF_MIXER);
+  if (result != MMSYSERR_NOERROR) {
+    handle->mixer = nullptr;
+    return result;
+  }
+  out = std::move(handle);
   return MMSYSERR_NOERROR;
 }
 
-MixerResult WinmmMixer::close(std::uintptr_t handle) {
-  if (handles_.count(handle) == 0) return MMSYSERR_INVALHANDLE;
-  MMRESULT result = mixerClose(reinterpret_cast<HMIXER>(handle));
-  if (result == MMSYSERR_NOERROR) handles_.erase(handle);
+MixerResult WinmmMixer::do_close(OpenDevice& open) {
+  auto& handle = static_cast<WinmmHandle&>(open);
+  MMRESULT result = mixerClose(handle.mixer);
+  if (result == MMSYSERR_NOERROR) handle.mixer = nullptr;
   return result;
 }
 
-MixerResult WinmmMixer::get_dev_caps(const MixerHandle& handle, MixerCaps& caps) {
-  HMIXEROBJ mixer = object(handle);
-  if (mixer == nullptr) return MMSYSERR_INVALHANDLE;
+MixerResult WinmmMixer::do_get_dev_caps(OpenDevice& open, MixerCaps& caps) {
   MIXERCAPSA windows{};
   // With a handle in place of a device number, winmm describes the
   // handle's device.
   MMRESULT result =
-      mixerGetDevCapsA(reinterpret_cast<UINT_PTR>(mixer), &windows, sizeof(MIXERCAPSA));
+      mixerGetDevCapsA(reinterpret_cast<UINT_PTR>(object(open)), &windows, sizeof(MIXERCAPSA));
   if (result == MMSYSERR_NOERROR) from_windows(windows, caps);
   return result;
 }
 
-MixerResult WinmmMixer::get_line_info(const MixerHandle& handle, MixerLine& line,
-                                      LineQuery query) {
-  HMIXEROBJ mixer = object(handle);
-  if (mixer == nullptr) return MMSYSERR_INVALHANDLE;
-  if (line.cbStruct != sizeof(MixerLine)) return MMSYSERR_INVALPARAM;
+MixerResult WinmmMixer::do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) {
   MIXERLINEA windows;
   to_windows(line, windows);
-  MMRESULT result = mixerGetLineInfoA(mixer, &windows, line_info_flags(query));
+  MMRESULT result = mixerGetLineInfoA(object(open), &windows, line_info_flags(query));
   if (result == MMSYSERR_NOERROR) from_windows(windows, line);
   return result;
 }
 
-MixerResult WinmmMixer::get_line_controls(const MixerHandle& handle,
-                                          MixerLineControls& controls, ControlsQuery query) {
-  HMIXEROBJ mixer = object(handle);
-  if (mixer == nullptr) return MMSYSERR_INVALHANDLE;
-  if (controls.cbStruct != sizeof(MixerLineControls) ||
-      controls.cbmxctrl != sizeof(MixerControl) || controls.pamxctrl == nullptr) {
-    return MMSYSERR_INVALPARAM;
-  }
+MixerResult WinmmMixer::do_get_line_controls(OpenDevice& open, MixerLineControls& controls,
+                                             ControlsQuery query) {
+  HMIXEROBJ mixer = object(open);
   // One control by id fills one record whatever cControls says.
   const std::size_t count =
       query == ControlsQuery::kOneById ? 1 : std::max<std::uint32_t>(controls.cControls, 1);
@@ -290,14 +286,13 @@ MixerResult WinmmMixer::get_line_controls(const MixerHandle& handle,
       return result;
     }
     // Some services (Wine's) find a control by id only on the line named
-    // in dwLineID, or not at all, and may answer with another control.
-    // The control is then looked for line by line.
+    // in dwLineID, or not at all, and may answer with another control or
+    // with MMSYSERR_NOTSUPPORTED. The control is then looked for line by
+    // line; one that no line has is unknown (MIXERR_INVALCONTROL).
     MIXERCONTROLA found{};
     DWORD line_id = 0;
     MMRESULT walked = find_control_on_lines(mixer, controls.dwControlID, found, line_id);
-    if (walked != MMSYSERR_NOERROR) {
-      return result != MMSYSERR_NOERROR ? result : static_cast<MMRESULT>(MIXERR_INVALCONTROL);
-    }
+    if (walked != MMSYSERR_NOERROR) return walked;
     controls.pamxctrl[0].cbStruct = sizeof(MixerControl);
     from_windows(found, controls.pamxctrl[0]);
     controls.dwLineID = line_id;
@@ -313,21 +308,17 @@ MixerResult WinmmMixer::get_line_controls(const MixerHandle& handle,
   return result;
 }
 
-MixerResult WinmmMixer::get_control_details(const MixerHandle& handle,
-                                            MixerControlDetails& details, DetailsQuery query) {
-  HMIXEROBJ mixer = object(handle);
-  if (mixer == nullptr) return MMSYSERR_INVALHANDLE;
-  if (details.cbStruct != sizeof(MixerControlDetails) || details.paDetails == nullptr) {
-    return MMSYSERR_INVALPARAM;
-  }
+MixerResult WinmmMixer::do_get_control_details(OpenDevice& open, MixerControlDetails& details,
+                                               DetailsQuery query) {
+  HMIXEROBJ mixer = object(open);
   MIXERCONTROLDETAILS windows;
   if (query == DetailsQuery::kValue) {
-    if (details.cbDetails != sizeof(std::int32_t)) return MMSYSERR_INVALPARAM;
     to_windows(details, details.paDetails, sizeof(MIXERCONTROLDETAILS_UNSIGNED), windows);
     return mixerGetControlDetailsA(mixer, &windows, control_details_flags(query));
   }
 
-  if (details.cbDetails != sizeof(ListText)) return MMSYSERR_INVALPARAM;
+  // The platform may fill a block of names per channel; the caller gets one
+  // name per item.
   const std::size_t count = detail_entries(details);
   std::vector<MIXERCONTROLDETAILS_LISTTEXTA> texts;
   try {
@@ -339,21 +330,15 @@ MixerResult WinmmMixer::get_control_details(const MixerHandle& handle,
   MMRESULT result = mixerGetControlDetailsA(mixer, &windows, control_details_flags(query));
   if (result != MMSYSERR_NOERROR) return result;
   auto* out = static_cast<ListText*>(details.paDetails);
-  for (std::size_t k = 0; k < count; ++k) from_windows(texts[k], out[k]);
+  for (std::size_t k = 0; k < details.cMultipleItems; ++k) from_windows(texts[k], out[k]);
   return result;
 }
 
-MixerResult WinmmMixer::set_control_details(const MixerHandle& handle,
-                                            const MixerControlDetails& details) {
-  HMIXEROBJ mixer = object(handle);
-  if (mixer == nullptr) return MMSYSERR_INVALHANDLE;
-  if (details.cbStruct != sizeof(MixerControlDetails) || details.paDetails == nullptr ||
-      details.cbDetails != sizeof(std::int32_t)) {
-    return MMSYSERR_INVALPARAM;
-  }
+MixerResult WinmmMixer::do_set_control_details(OpenDevice& open,
+                                               const MixerControlDetails& details) {
   MIXERCONTROLDETAILS windows;
   to_windows(details, details.paDetails, sizeof(MIXERCONTROLDETAILS_UNSIGNED), windows);
-  return mixerSetControlDetails(mixer, &windows,
+  return mixerSetControlDetails(object(open), &windows,
                                 MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE);
 }
 

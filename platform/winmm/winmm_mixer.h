@@ -14,9 +14,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <unordered_set>
 
-#include "platform/mixer/mixer.h"
+#include "platform/mixer/checked_mixer.h"
 
 namespace quorvel {
 
@@ -43,33 +42,24 @@ DWORD control_details_flags(DetailsQuery query);
 MMRESULT find_control_on_lines(HMIXEROBJ mixer, DWORD control_id, MIXERCONTROLA& found,
                                DWORD& line_id);
 
-class WinmmMixer : public MixerService {
+// The service: the base checks every call's arguments (handles, sizes,
+// arrays, query kinds), then the call goes to winmm, which checks the rest.
+class WinmmMixer final : public CheckedMixer {
  public:
   WinmmMixer() = default;
-  ~WinmmMixer() override;
-  WinmmMixer(const WinmmMixer&) = delete;
-  WinmmMixer& operator=(const WinmmMixer&) = delete;
-
-  unsigned device_count() override;
-  MixerResult open(unsigned device, MixerHandle& out) override;
-  MixerResult get_dev_caps(const MixerHandle& handle, MixerCaps& caps) override;
-  MixerResult get_line_info(const MixerHandle& handle, MixerLine& line,
-                            LineQuery query) override;
-  MixerResult get_line_controls(const MixerHandle& handle, MixerLineControls& controls,
-                                ControlsQuery query) override;
-  MixerResult get_control_details(const MixerHandle& handle, MixerControlDetails& details,
-                                  DetailsQuery query) override;
-  MixerResult set_control_details(const MixerHandle& handle,
-                                  const MixerControlDetails& details) override;
-
- protected:
-  MixerResult close(std::uintptr_t handle) override;
 
  private:
-  // The winmm handle behind one of ours; null when it is not one of ours.
-  HMIXEROBJ object(const MixerHandle& handle) const;
-
-  std::unordered_set<std::uintptr_t> handles_;
+  unsigned do_device_count() override;
+  MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) override;
+  MixerResult do_close(OpenDevice& open) override;
+  MixerResult do_get_dev_caps(OpenDevice& open, MixerCaps& caps) override;
+  MixerResult do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) override;
+  MixerResult do_get_line_controls(OpenDevice& open, MixerLineControls& controls,
+                                   ControlsQuery query) override;
+  MixerResult do_get_control_details(OpenDevice& open, MixerControlDetails& details,
+                                     DetailsQuery query) override;
+  MixerResult do_set_control_details(OpenDevice& open,
+                                     const MixerControlDetails& details) override;
 };
 
 }  // namespace quorvel

@@ -10,6 +10,7 @@
 #include "docio/load.h"
 #include "platform/sim/sim_mixer.h"
 #include "snapshot/snapshot.h"
+#include "support/recording_mixer.h"
 
 namespace {
 
@@ -61,13 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::streambuf* saved_err = std::cerr.rdbuf(sink.rdbuf());
 
   SimMixer mixer(fuzz_device());
+  testing::RecordingMixer recorder(mixer);
   InputDocument input;
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (load_from_bytes(input, bytes, "fuzz.xml")) {
     pugi::xml_document snapshot;
     std::optional<std::string> name;
-    build_snapshot(snapshot, mixer, name);
-    (void)reconcile_documents(input.dom, snapshot, mixer);
+    build_snapshot(snapshot, recorder, name);
+    (void)reconcile_documents(input.dom, snapshot, recorder);
   }
   std::cerr.rdbuf(saved_err);
 
@@ -75,6 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // and no handle is left open.
   std::vector<std::int32_t> mux = mixer.values(9);
   if (mux.size() != 1 || mux[0] != 1) __builtin_trap();
-  if (mixer.open_handles() != 0) __builtin_trap();
+  if (recorder.open_handles() != 0) __builtin_trap();
   return 0;
 }

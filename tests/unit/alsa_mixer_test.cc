@@ -1,4 +1,6 @@
-// The ALSA back-end of the mixer service, on the virtual ALSA cards.
+// The ALSA back-end's mapping of a card onto the mixer model, on the virtual
+// ALSA cards: lines, controls, names, volumes, and what reaches the card.
+// The service's contract is tested in tests/contract.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,20 +14,18 @@
 #include "platform/alsa/alsa_mixer.h"
 #include "platform/alsa/alsa_names.h"
 #include "platform/mixer/platform_mixer.h"
+#include "support/mixer_layout.h"
 
 namespace quorvel {
 namespace {
 
+using testing::LineView;
 using testing::ProgramResult;
+using testing::read_layout;
 using testing::VirtualCard;
 
 constexpr std::uint32_t kDst0 = 0xFFFF0000u;
 constexpr std::uint32_t kDst1 = 0xFFFF0001u;
-
-struct LineView {
-  MixerLine line;
-  std::vector<MixerControl> controls;
-};
 
 MixerResult read_values(const MixerHandle& handle, std::uint32_t id, std::uint32_t channels,
                         std::uint32_t items, std::vector<std::int32_t>& values) {
@@ -63,39 +63,6 @@ class AlsaMixerTest : public ::testing::Test {
     ASSERT_EQ(mixer_->device_count(), 1u);
     ASSERT_EQ(mixer_->open(0, handle_), MMSYSERR_NOERROR);
     layout_ = read_layout(handle_);
-  }
-
-  // Every line of the device, destinations each followed by their sources.
-  static std::vector<LineView> read_layout(const MixerHandle& handle) {
-    std::vector<LineView> lines;
-    MixerCaps caps;
-    EXPECT_EQ(handle.service()->get_dev_caps(handle, caps), MMSYSERR_NOERROR);
-    auto add = [&](MixerLine line) {
-      LineView view{line, std::vector<MixerControl>(line.cControls)};
-      MixerLineControls query;
-      query.dwLineID = line.dwLineID;
-      query.cControls = line.cControls;
-      query.pamxctrl = view.controls.data();
-      EXPECT_EQ(handle.service()->get_line_controls(handle, query, ControlsQuery::kAll),
-                MMSYSERR_NOERROR);
-      lines.push_back(view);
-    };
-    for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
-      MixerLine destination;
-      destination.dwDestination = i;
-      EXPECT_EQ(handle.service()->get_line_info(handle, destination, LineQuery::kDestination),
-                MMSYSERR_NOERROR);
-      add(destination);
-      for (std::uint32_t j = 0; j < destination.cConnections; ++j) {
-        MixerLine source;
-        source.dwDestination = i;
-        source.dwSource = j;
-        EXPECT_EQ(handle.service()->get_line_info(handle, source, LineQuery::kSource),
-                  MMSYSERR_NOERROR);
-        add(source);
-      }
-    }
-    return lines;
   }
 
   const LineView& line(std::uint32_t id) const {
@@ -309,88 +276,8 @@ TEST_F(AlsaMixerTest, IdentifiersAreUniqueAndTheSameForTheSameCard) {
   EXPECT_EQ(layout_signature(read_layout(handle)), layout_signature(layout_));
 }
 
-TEST_F(AlsaMixerTest, BadArgumentsGetTheContractsResultCodes) {
-  open_card("quorvel_laptop");
-  MixerHandle other;
-  EXPECT_EQ(mixer_->open(1, other), MMSYSERR_BADDEVICEID);
-  EXPECT_FALSE(other.is_open());
-
-  // Handles: closed, or from another service.
-  MixerHandle closed;
-  ASSERT_EQ(mixer_->open(0, closed), MMSYSERR_NOERROR);
-  const MixerHandle stale(mixer_.get(), closed.id());
-  closed.close();
-  MixerCaps caps;
-  EXPECT_EQ(mixer_->get_dev_caps(stale, caps), MMSYSERR_INVALHANDLE);
-  std::unique_ptr<MixerService> second;
-  std::string error;
-  ASSERT_TRUE(testing::succeeded(open_platform_mixer(card_->mixer_setting(), second)));
-  MixerHandle foreign;
-  ASSERT_EQ(second->open(0, foreign), MMSYSERR_NOERROR);
-  EXPECT_EQ(mixer_->get_dev_caps(foreign, caps), MMSYSERR_INVALHANDLE);
-
-  // Lines.
-  MixerLine line;
-  line.dwDestination = 2;
-  EXPECT_EQ(mixer_->get_line_info(handle_, line, LineQuery::kDestination), MIXERR_INVALLINE);
-  line.dwDestination = 1;
-  line.dwSource = 4;
-  EXPECT_EQ(mixer_->get_line_info(handle_, line, LineQuery::kSource), MIXERR_INVALLINE);
-  line.dwLineID = 0x12345;
-  EXPECT_EQ(mixer_->get_line_info(handle_, line, LineQuery::kLineId), MIXERR_INVALLINE);
-  line.cbStruct = sizeof(MixerLine) - 4;
-  line.dwDestination = 0;
-  EXPECT_EQ(mixer_->get_line_info(handle_, line, LineQuery::kDestination), MMSYSERR_INVALPARAM);
-
-  // Controls of a line: the exact count, a known line.
-  std::vector<MixerControl> room(4);
-  MixerLineControls query;
-  query.dwLineID = kDst0;
-  query.cControls = 2;
-  query.pamxctrl = room.data();
-  EXPECT_EQ(mixer_->get_line_controls(handle_, query, ControlsQuery::kAll), MMSYSERR_INVALPARAM);
-  query.dwLineID = 0x77;
-  query.cControls = 3;
-  EXPECT_EQ(mixer_->get_line_controls(handle_, query, ControlsQuery::kAll), MIXERR_INVALLINE);
-  query.dwControlID = 999;
-  query.cControls = 1;
-  EXPECT_EQ(mixer_->get_line_controls(handle_, query, ControlsQuery::kOneById),
-            MIXERR_INVALCONTROL);
-  query.dwControlID = control("CD Volume").dwControlID;
-  ASSERT_EQ(mixer_->get_line_controls(handle_, query, ControlsQuery::kOneById), MMSYSERR_NOERROR);
-  EXPECT_EQ(query.dwLineID, 5u * 65536u);
-
-  // Values: the shape of the request.
-  const std::uint32_t volume = control("Master Volume").dwControlID;
-  const std::uint32_t mux = control("Capture Source").dwControlID;
-  std::vector<std::int32_t> values;
-  EXPECT_EQ(read_values(handle_, 999, 1, 0, values), MIXERR_INVALCONTROL);
-  EXPECT_EQ(read_values(handle_, volume, 3, 0, values), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(read_values(handle_, volume, 0, 0, values), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(read_values(handle_, volume, 1, 2, values), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(read_values(handle_, mux, 1, 0, values), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(read_values(handle_, mux, 1, 3, values), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(read_values(handle_, mux, 2, 4, values), MMSYSERR_NOERROR);  // two blocks
-  EXPECT_EQ(values, (std::vector<std::int32_t>{0, 0, 0, 1, 0, 0, 0, 1}));
-  EXPECT_EQ(write_values(handle_, volume, 3, 0, {1, 2, 3}), MMSYSERR_INVALPARAM);
-  std::vector<ListText> texts(1);
-  MixerControlDetails details;
-  details.dwControlID = volume;
-  details.cChannels = 1;
-  details.cbDetails = sizeof(ListText);
-  details.paDetails = texts.data();
-  EXPECT_EQ(mixer_->get_control_details(handle_, details, DetailsQuery::kListText),
-            MMSYSERR_INVALPARAM);
-  details.cbDetails = 8;
-  EXPECT_EQ(mixer_->get_control_details(handle_, details, DetailsQuery::kValue),
-            MMSYSERR_INVALPARAM);
-  details.cbDetails = 4;
-  details.paDetails = nullptr;
-  EXPECT_EQ(mixer_->get_control_details(handle_, details, DetailsQuery::kValue),
-            MMSYSERR_INVALPARAM);
-}
-
-TEST_F(AlsaMixerTest, WritesOutOfRangeAreRefusedAndChangeNothing) {
+// The contract's refusals (tests/contract), seen from the card's side.
+TEST_F(AlsaMixerTest, RefusedWritesNeverReachTheCard) {
   open_card("quorvel_laptop");
   const std::string before = card_->amixer({"scontents"}).out;
   EXPECT_EQ(write("Master Volume", {65536}), MIXERR_INVALVALUE);

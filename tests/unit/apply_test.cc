@@ -7,12 +7,15 @@
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
+#include "support/recording_mixer.h"
 #include "support/test_util.h"
 
 namespace quorvel {
 namespace {
 
 using testing::CaptureStream;
+using testing::MixerOp;
+using testing::RecordingMixer;
 
 constexpr std::uint32_t kLineSrc = 0x1002;
 constexpr std::uint32_t kMicSrc = 0x1003;
@@ -90,7 +93,7 @@ SimDevice rich_device() {
 
 class ApplyTest : public ::testing::Test {
  protected:
-  std::string snapshot_of(SimMixer& mixer) {
+  std::string snapshot_of(MixerService& mixer) {
     pugi::xml_document document;
     std::optional<std::string> name;
     EXPECT_TRUE(build_snapshot(document, mixer, name));
@@ -98,13 +101,13 @@ class ApplyTest : public ::testing::Test {
   }
 
   // Loads `saved` (as written by the program) and applies it to `mixer`.
-  ApplyReport restore(const std::string& saved, SimMixer& mixer) {
+  ApplyReport restore(const std::string& saved, MixerService& mixer) {
     pugi::xml_document input;
     EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
     return restore_document(input, mixer);
   }
 
-  ApplyReport restore_document(pugi::xml_document& input, SimMixer& mixer) {
+  ApplyReport restore_document(pugi::xml_document& input, MixerService& mixer) {
     pugi::xml_document snapshot;
     std::optional<std::string> name;
     EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
@@ -138,12 +141,12 @@ TEST_F(ApplyTest, SavedStateComesBackExactly) {
   }
   ASSERT_NE(snapshot_of(mixer), saved);
 
-  mixer.reset_calls();
-  ApplyReport report = restore(saved, mixer);
+  RecordingMixer recorder(mixer);
+  ApplyReport report = restore(saved, recorder);
   EXPECT_EQ(report.reported, 0) << errors_;
   EXPECT_EQ(errors_, "");
   EXPECT_EQ(report.unknown_types, 1);
-  EXPECT_EQ(mixer.open_handles(), 0u);
+  EXPECT_EQ(recorder.open_handles(), 0u);
 
   // Everything settable is back; the unknown control keeps its changed value.
   SimControl* unknown = mixer.control(5);
@@ -203,9 +206,10 @@ TEST_F(ApplyTest, DocumentFromAnotherMixerMovesValuesByKindAndOccurrence) {
   SimMixer source(rich_device());
   SimMixer target(other_device());
   const std::string saved = snapshot_of(source);
-  restore(saved, target);
+  RecordingMixer recorder(target);
+  restore(saved, recorder);
   EXPECT_EQ(errors_, "");
-  EXPECT_EQ(target.open_handles(), 0u);
+  EXPECT_EQ(recorder.open_handles(), 0u);
 
   // The extra destination keeps its values.
   EXPECT_EQ(target.values(100), (std::vector<std::int32_t>{11, 12}));
@@ -241,10 +245,10 @@ TEST_F(ApplyTest, DocumentsThatApplyNothing) {
   pugi::xml_document other_root;
   other_root.load_string("<mixer id=\"0\"><destination component_type=\"4\"/></mixer>");
   for (pugi::xml_document* input : {&wrong_id, &empty, &other_root}) {
-    mixer.reset_calls();
-    ApplyReport report = restore_document(*input, mixer);
+    RecordingMixer recorder(mixer);
+    ApplyReport report = restore_document(*input, recorder);
     EXPECT_EQ(report.reported, 0);
-    EXPECT_EQ(mixer.calls(SimOp::kSetDetails), 0u);
+    EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
     EXPECT_EQ(snapshot_of(mixer), changed);
   }
 }
@@ -257,7 +261,6 @@ TEST_F(ApplyTest, ControlTypeWrittenInHexadecimalDoesNotPair) {
       "<line_control ctrl_id=\"1\" ctrl_type=\"0x50030001\">V<value>5</value><value>5</value></line_control>"
       "<line_control ctrl_id=\"2\" ctrl_type=\"536936450\">M<value>1</value></line_control>"
       "</destination></audio_mixer>"));
-  mixer.reset_calls();
   restore_document(input, mixer);
   EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{40000, 41000}));
   EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{1, 1}));
@@ -267,17 +270,16 @@ TEST_F(ApplyTest, ControlTypeWrittenInHexadecimalDoesNotPair) {
 
 TEST_F(ApplyTest, EmptyListMakesNoMixerCall) {
   SimMixer mixer(rich_device());
+  RecordingMixer recorder(mixer);
   ApplyReport report;
-  EXPECT_EQ(apply_line_controls({}, mixer, report), 0);
-  for (std::size_t op = 0; op < kSimOpCount; ++op) {
-    EXPECT_EQ(mixer.calls(static_cast<SimOp>(op)), 0u) << op;
-  }
+  EXPECT_EQ(apply_line_controls({}, recorder, report), 0);
+  EXPECT_EQ(recorder.total_calls(), 0u);
 }
 
 class ApplyNodesTest : public ApplyTest {
  protected:
   // Applies the line_control elements of `text` (a <controls> element).
-  int apply(const std::string& text, SimMixer& mixer) {
+  int apply(const std::string& text, MixerService& mixer) {
     EXPECT_TRUE(document_.load_string(text.c_str()));
     std::vector<pugi::xml_node> nodes;
     for (pugi::xml_node node : document_.document_element().children("line_control")) {
@@ -295,21 +297,22 @@ class ApplyNodesTest : public ApplyTest {
 
 TEST_F(ApplyNodesTest, UnknownTypeIsPassedOverAndTheWalkGoesOn) {
   SimMixer mixer(rich_device());
+  RecordingMixer recorder(mixer);
   int result = apply(
       "<c><line_control ctrl_id=\"2\" ctrl_type=\"536936450\">A<value>1</value></line_control>"
       "<line_control ctrl_id=\"5\" ctrl_type=\"-1\">B<value>1</value></line_control>"
       "<line_control ctrl_id=\"7\" ctrl_type=\"268566529\">Meter<value>99</value></line_control>"
       "<line_control ctrl_id=\"8\" ctrl_type=\"0\">Custom</line_control>"
       "<line_control ctrl_id=\"11\" ctrl_type=\"536936450\">C<value>1</value></line_control></c>",
-      mixer);
+      recorder);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(errors_, "");
   EXPECT_EQ(report_.reported, 0);
   EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(mixer.values(11), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(mixer.values(7), (std::vector<std::int32_t>{5, 5}));
-  EXPECT_EQ(mixer.calls(SimOp::kOpen), 1u);
-  EXPECT_EQ(mixer.open_handles(), 0u);
+  EXPECT_EQ(recorder.calls(MixerOp::kOpen), 1u);
+  EXPECT_EQ(recorder.open_handles(), 0u);
 }
 
 TEST_F(ApplyNodesTest, ChannelValues) {

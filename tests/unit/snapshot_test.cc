@@ -8,14 +8,16 @@
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
 #include "support/example_device.h"
+#include "support/recording_mixer.h"
 #include "support/test_util.h"
 
 namespace quorvel {
 namespace {
 
-using testing::load_error;
-
 using testing::CaptureStream;
+using testing::load_error;
+using testing::MixerOp;
+using testing::RecordingMixer;
 
 // A device in canonical form: exactly what a snapshot of it writes. It has
 // every capture kind, lines of 1, 2 and 6 channels, a destination without
@@ -41,19 +43,22 @@ class SnapshotTest : public ::testing::Test {
     SimDevice device;
     std::string error;
     error = load_error(device_document, device);
-  ASSERT_EQ(error, "");
+    ASSERT_EQ(error, "");
     expected_root_ = print_root(device_document);
+    recorder_.reset();
     mixer_ = std::make_unique<SimMixer>(std::move(device));
+    recorder_ = std::make_unique<RecordingMixer>(*mixer_);
   }
 
   Result build() {
     CaptureStream err(std::cerr);
-    Result status = build_snapshot(snapshot_, *mixer_, default_name_);
+    Result status = build_snapshot(snapshot_, *recorder_, default_name_);
     errors_ = err.text();
     return status;
   }
 
   std::unique_ptr<SimMixer> mixer_;
+  std::unique_ptr<RecordingMixer> recorder_;  // the snapshot's view of mixer_
   pugi::xml_document snapshot_;
   std::optional<std::string> default_name_;
   std::string expected_root_;
@@ -138,43 +143,43 @@ TEST_F(SnapshotTest, OpensOneHandlePerBuildAndClosesIt) {
   load(kCanonicalDevice);
   ASSERT_TRUE(build());
   ASSERT_TRUE(build());
-  EXPECT_EQ(mixer_->calls(SimOp::kOpen), 2u);
-  EXPECT_EQ(mixer_->calls(SimOp::kClose), 2u);
-  EXPECT_EQ(mixer_->open_handles(), 0u);
-  EXPECT_EQ(mixer_->calls(SimOp::kSetDetails), 0u);
+  EXPECT_EQ(recorder_->calls(MixerOp::kOpen), 2u);
+  EXPECT_EQ(recorder_->calls(MixerOp::kClose), 2u);
+  EXPECT_EQ(recorder_->open_handles(), 0u);
+  EXPECT_EQ(recorder_->calls(MixerOp::kSetDetails), 0u);
 }
 
 TEST_F(SnapshotTest, MixerThatCannotBeOpenedOrDescribedFailsTheBuild) {
-  for (SimOp op : {SimOp::kOpen, SimOp::kDevCaps}) {
+  for (MixerOp op : {MixerOp::kOpen, MixerOp::kDevCaps}) {
     SCOPED_TRACE(static_cast<int>(op));
     load(kCanonicalDevice);
     default_name_ = "earlier.xml";
-    mixer_->fail_next(op, MMSYSERR_NODRIVER);
+    recorder_->fail_next(op, MMSYSERR_NODRIVER);
     EXPECT_FALSE(build());
     EXPECT_NE(errors_.find("quorvel: error: "), std::string::npos);
     EXPECT_EQ(std::count(errors_.begin(), errors_.end(), '\n'), 1);
     // The bare template, and the earlier default name.
     EXPECT_EQ(print_root(snapshot_), "<audio_mixer id=\"0\" destinations=\"0\"/>");
     EXPECT_EQ(default_name_, std::optional<std::string>("earlier.xml"));
-    EXPECT_EQ(mixer_->open_handles(), 0u);
+    EXPECT_EQ(recorder_->open_handles(), 0u);
   }
 }
 
 TEST_F(SnapshotTest, UnreadableLinesAndControlsAreReportedAndFailTheBuild) {
   load(kCanonicalDevice);
-  mixer_->fail_on(SimOp::kLineInfo, sim_source_line_id(0, 1), MMSYSERR_ERROR);
+  recorder_->fail_on(MixerOp::kLineInfo, sim_source_line_id(0, 1), MMSYSERR_ERROR);
   EXPECT_FALSE(build());
   EXPECT_NE(errors_.find("source 1 of destination 0"), std::string::npos) << errors_;
   // The other lines are still there.
   EXPECT_EQ(snapshot_.select_nodes("/audio_mixer/destination/source").size(), 2u);
 
-  mixer_->clear_failures();
-  mixer_->fail_on(SimOp::kGetDetails, 7, MMSYSERR_ERROR);
+  recorder_->clear_failures();
+  recorder_->fail_on(MixerOp::kGetDetails, 7, MMSYSERR_ERROR);
   EXPECT_FALSE(build());
   EXPECT_NE(errors_.find("\"Pan\" (id 7)"), std::string::npos) << errors_;
 
-  mixer_->clear_failures();
-  mixer_->fail_on(SimOp::kLineControls, 0xFFFF0001u, MMSYSERR_ERROR);
+  recorder_->clear_failures();
+  recorder_->fail_on(MixerOp::kLineControls, 0xFFFF0001u, MMSYSERR_ERROR);
   EXPECT_FALSE(build());
   EXPECT_NE(errors_.find("\"Recording \""), std::string::npos) << errors_;
 }

@@ -1,6 +1,7 @@
-// The Windows multimedia mixer back-end: the record conversions, and the
-// service on the machine's own mixer (under Wine, its mixer of the null
-// ALSA device when the tests are run with that configuration).
+// The Windows multimedia mixer back-end: the record conversions, and a
+// snapshot of the machine's own mixer (under Wine, its mixer of the null
+// ALSA device when the tests are run with that configuration). The
+// service's contract is tested in tests/contract.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -10,7 +11,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/sim/sim_mixer.h"
 #include "platform/winmm/winmm_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -24,7 +24,7 @@ void fill_name(char (&field)[N], char first) {
   field[N - 1] = '\0';
 }
 
-TEST(WinmmRecords, WindowsRecordSizesAreThePlatformsOwn) {
+TEST(WinmmRecordsTest, WindowsRecordSizesAreThePlatformsOwn) {
   // The packed 64-bit layouts; ours differ, which is why every call converts.
   EXPECT_EQ(sizeof(MIXERLINEA), 172u);
   EXPECT_EQ(sizeof(MIXERLINECONTROLSA), 28u);
@@ -34,7 +34,7 @@ TEST(WinmmRecords, WindowsRecordSizesAreThePlatformsOwn) {
   EXPECT_EQ(sizeof(MIXERCONTROLDETAILS_LISTTEXTA), 72u);
 }
 
-TEST(WinmmRecords, LineConvertsEveryFieldBothWays) {
+TEST(WinmmRecordsTest, LineConvertsEveryFieldBothWays) {
   MixerLine ours;
   ours.dwDestination = 3;
   ours.dwSource = 5;
@@ -83,7 +83,7 @@ TEST(WinmmRecords, LineConvertsEveryFieldBothWays) {
       << "every field (and the padding, zero in both) comes back";
 }
 
-TEST(WinmmRecords, NameFieldsAreTerminatedEvenWhenTheServiceFillsThemWhole) {
+TEST(WinmmRecordsTest, NameFieldsAreTerminatedEvenWhenTheServiceFillsThemWhole) {
   MIXERLINEA windows{};
   std::memset(windows.szName, 'x', sizeof windows.szName);
   std::memset(windows.szShortName, 'y', sizeof windows.szShortName);
@@ -99,7 +99,7 @@ TEST(WinmmRecords, NameFieldsAreTerminatedEvenWhenTheServiceFillsThemWhole) {
   EXPECT_EQ(name_of(ours.szPname), std::string(kPnameChars - 1, 'z'));
 }
 
-TEST(WinmmRecords, ControlBoundsAndMetricsKeepTheirBits) {
+TEST(WinmmRecordsTest, ControlBoundsAndMetricsKeepTheirBits) {
   MIXERCONTROLA windows{};
   windows.cbStruct = sizeof windows;
   windows.dwControlID = 77;
@@ -137,7 +137,7 @@ TEST(WinmmRecords, ControlBoundsAndMetricsKeepTheirBits) {
   EXPECT_EQ(ours.Bounds.lMaximum, -1);
 }
 
-TEST(WinmmRecords, ListTextAndDetailsHeader) {
+TEST(WinmmRecordsTest, ListTextAndDetailsHeader) {
   MIXERCONTROLDETAILS_LISTTEXTA text{};
   text.dwParam1 = 0x10001;
   text.dwParam2 = 3;
@@ -168,7 +168,7 @@ TEST(WinmmRecords, ListTextAndDetailsHeader) {
   EXPECT_EQ(windows.paDetails, values);
 }
 
-TEST(WinmmRecords, QueryFlagsNameTheHandleAndTheQuery) {
+TEST(WinmmRecordsTest, QueryFlagsNameTheHandleAndTheQuery) {
   EXPECT_EQ(line_info_flags(LineQuery::kDestination),
             DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_DESTINATION});
   EXPECT_EQ(line_info_flags(LineQuery::kSource),
@@ -185,189 +185,13 @@ TEST(WinmmRecords, QueryFlagsNameTheHandleAndTheQuery) {
             DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_LISTTEXT});
 }
 
-TEST(WinmmMixerService, HandlesThatAreNotItsOwnAreRefused) {
+// The snapshot of the machine's own mixer, when it has one.
+TEST(WinmmMixerTest, SnapshotOfTheMachinesMixerIsAMixerDocument) {
   WinmmMixer service;
-  SimMixer other(SimDevice{"Other", {}});
-  MixerHandle foreign;
-  ASSERT_EQ(other.open(0, foreign), MMSYSERR_NOERROR);
-  MixerCaps caps;
-  MixerLine line;
-  EXPECT_EQ(service.get_dev_caps(foreign, caps), MMSYSERR_INVALHANDLE);
-  EXPECT_EQ(service.get_line_info(foreign, line, LineQuery::kDestination), MMSYSERR_INVALHANDLE);
-  MixerHandle never_opened;
-  EXPECT_EQ(service.get_dev_caps(never_opened, caps), MMSYSERR_INVALHANDLE);
-  EXPECT_EQ(service.open(service.device_count(), never_opened), MMSYSERR_BADDEVICEID);
-  EXPECT_FALSE(never_opened.is_open());
-}
-
-// The machine's own mixer, when it has one.
-class LiveWinmmMixer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (service_.device_count() == 0) GTEST_SKIP() << "this machine shows no mixer device";
-    ASSERT_EQ(service_.open(0, handle_), MMSYSERR_NOERROR);
-  }
-
-  std::vector<MixerControl> controls_of(const MixerLine& line) {
-    std::vector<MixerControl> controls(line.cControls);
-    MixerLineControls query;
-    query.dwLineID = line.dwLineID;
-    query.cControls = line.cControls;
-    query.pamxctrl = controls.data();
-    EXPECT_EQ(service_.get_line_controls(handle_, query, ControlsQuery::kAll),
-              MMSYSERR_NOERROR);
-    return controls;
-  }
-
-  // Every line of device 0: destinations, each followed by its sources.
-  std::vector<MixerLine> lines() {
-    std::vector<MixerLine> all;
-    MixerCaps caps;
-    EXPECT_EQ(service_.get_dev_caps(handle_, caps), MMSYSERR_NOERROR);
-    for (std::uint32_t d = 0; d < caps.cDestinations; ++d) {
-      MixerLine destination;
-      destination.dwDestination = d;
-      EXPECT_EQ(service_.get_line_info(handle_, destination, LineQuery::kDestination),
-                MMSYSERR_NOERROR);
-      all.push_back(destination);
-      for (std::uint32_t s = 0; s < destination.cConnections; ++s) {
-        MixerLine source;
-        source.dwDestination = d;
-        source.dwSource = s;
-        EXPECT_EQ(service_.get_line_info(handle_, source, LineQuery::kSource), MMSYSERR_NOERROR);
-        all.push_back(source);
-      }
-    }
-    return all;
-  }
-
-  WinmmMixer service_;
-  MixerHandle handle_;
-};
-
-TEST_F(LiveWinmmMixer, DescribesItsLinesAndFindsEveryControlById) {
-  MixerCaps caps;
-  ASSERT_EQ(service_.get_dev_caps(handle_, caps), MMSYSERR_NOERROR);
-  EXPECT_FALSE(name_of(caps.szPname).empty());
-  ASSERT_GE(caps.cDestinations, 1u);
-
-  std::size_t controls_seen = 0;
-  for (const MixerLine& line : lines()) {
-    MixerLine by_id;
-    by_id.dwLineID = line.dwLineID;
-    ASSERT_EQ(service_.get_line_info(handle_, by_id, LineQuery::kLineId), MMSYSERR_NOERROR);
-    EXPECT_EQ(by_id.cChannels, line.cChannels);
-    EXPECT_EQ(by_id.cControls, line.cControls);
-    EXPECT_EQ(name_of(by_id.szName), name_of(line.szName));
-
-    for (const MixerControl& control : controls_of(line)) {
-      ++controls_seen;
-      // Asked from an unrelated line id, as the snapshot builder asks.
-      MixerControl found;
-      MixerLineControls query;
-      query.dwControlID = control.dwControlID;
-      query.cControls = 1;
-      query.pamxctrl = &found;
-      ASSERT_EQ(service_.get_line_controls(handle_, query, ControlsQuery::kOneById),
-                MMSYSERR_NOERROR)
-          << "control " << control.dwControlID;
-      EXPECT_EQ(found.dwControlID, control.dwControlID);
-      EXPECT_EQ(found.dwControlType, control.dwControlType);
-      EXPECT_EQ(query.dwLineID, line.dwLineID) << "the line that owns control "
-                                               << control.dwControlID;
-    }
-  }
-  EXPECT_GT(controls_seen, 0u);
-
-  MixerControl none;
-  MixerLineControls unknown;
-  unknown.dwControlID = 0x7FFFFFF0;
-  unknown.cControls = 1;
-  unknown.pamxctrl = &none;
-  EXPECT_NE(service_.get_line_controls(handle_, unknown, ControlsQuery::kOneById),
-            MMSYSERR_NOERROR);
-}
-
-TEST_F(LiveWinmmMixer, DestinationVolumeAndMuteAreWrittenAndReadBack) {
-  MixerLine destination;
-  destination.dwDestination = 0;
-  ASSERT_EQ(service_.get_line_info(handle_, destination, LineQuery::kDestination),
-            MMSYSERR_NOERROR);
-  for (const MixerControl& control : controls_of(destination)) {
-    if (control.dwControlType != ctrl::kVolume && control.dwControlType != ctrl::kMute) continue;
-    std::int32_t before = 0;
-    MixerControlDetails details;
-    details.dwControlID = control.dwControlID;
-    details.cChannels = 1;
-    details.cbDetails = sizeof(std::int32_t);
-    details.paDetails = &before;
-    ASSERT_EQ(service_.get_control_details(handle_, details, DetailsQuery::kValue),
-              MMSYSERR_NOERROR);
-
-    std::int32_t wanted = control.dwControlType == ctrl::kMute ? (before == 0 ? 1 : 0)
-                                                                : (before == 12345 ? 23456 : 12345);
-    details.paDetails = &wanted;
-    ASSERT_EQ(service_.set_control_details(handle_, details), MMSYSERR_NOERROR);
-    std::int32_t after = -1;
-    details.paDetails = &after;
-    ASSERT_EQ(service_.get_control_details(handle_, details, DetailsQuery::kValue),
-              MMSYSERR_NOERROR);
-    if (control.dwControlType == ctrl::kMute) {
-      EXPECT_EQ(after, wanted);
-    } else {
-      // A volume may be kept at a coarser step than 16 bits.
-      EXPECT_NEAR(after, wanted, 2) << "volume of " << name_of(control.szName);
-    }
-    details.paDetails = &before;
-    EXPECT_EQ(service_.set_control_details(handle_, details), MMSYSERR_NOERROR);
-  }
-}
-
-TEST_F(LiveWinmmMixer, RecordsOfTheWrongShapeAreRefusedBeforeTheService) {
-  MixerLine line;
-  line.cbStruct = sizeof(MixerLine) - 4;
-  EXPECT_EQ(service_.get_line_info(handle_, line, LineQuery::kDestination), MMSYSERR_INVALPARAM);
-
-  MixerLineControls controls;
-  controls.cControls = 1;
-  EXPECT_EQ(service_.get_line_controls(handle_, controls, ControlsQuery::kAll),
-            MMSYSERR_INVALPARAM)
-      << "no array";
-  MixerControl one;
-  controls.pamxctrl = &one;
-  controls.cbmxctrl = sizeof(MIXERCONTROLA);
-  EXPECT_EQ(service_.get_line_controls(handle_, controls, ControlsQuery::kAll),
-            MMSYSERR_INVALPARAM)
-      << "the Windows record's size is not ours";
-
-  std::int32_t value = 0;
-  MixerControlDetails details;
-  details.cChannels = 1;
-  details.cbDetails = 2;
-  details.paDetails = &value;
-  EXPECT_EQ(service_.get_control_details(handle_, details, DetailsQuery::kValue),
-            MMSYSERR_INVALPARAM);
-  EXPECT_EQ(service_.set_control_details(handle_, details), MMSYSERR_INVALPARAM);
-  details.cbDetails = sizeof value;
-  details.paDetails = nullptr;
-  EXPECT_EQ(service_.set_control_details(handle_, details), MMSYSERR_INVALPARAM);
-}
-
-TEST_F(LiveWinmmMixer, ClosedHandleIsRefused) {
-  MixerHandle second;
-  ASSERT_EQ(service_.open(0, second), MMSYSERR_NOERROR);
-  MixerHandle copy_of_id(&service_, second.id());
-  second.close();
-  MixerCaps caps;
-  EXPECT_EQ(service_.get_dev_caps(copy_of_id, caps), MMSYSERR_INVALHANDLE);
-  // The copy closes the id again when it goes; that too is refused quietly.
-}
-
-TEST_F(LiveWinmmMixer, SnapshotOfTheMixerIsAMixerDocument) {
-  handle_.close();
+  if (service.device_count() == 0) GTEST_SKIP() << "this machine shows no mixer device";
   pugi::xml_document document;
   std::optional<std::string> default_name;
-  ASSERT_TRUE(build_snapshot(document, service_, default_name));
+  ASSERT_TRUE(build_snapshot(document, service, default_name));
   ASSERT_TRUE(default_name.has_value());
   pugi::xml_node root = document.child("audio_mixer");
   ASSERT_TRUE(root);

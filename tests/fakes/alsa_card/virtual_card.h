@@ -1,5 +1,5 @@
 // The virtual ALSA sound cards of the ALSA back-end's tests (see
-// tests/alsa_plugin): "quorvel_laptop", a laptop's HDA codec, and
+// tests/fakes/alsa_card): "quorvel_laptop", a laptop's HDA codec, and
 // "quorvel_headset", a USB headset with another element set.
 #pragma once
 

@@ -1,0 +1,51 @@
+// Linux: the ALSA back-end on the virtual cards, as back-ends of the contract
+// suite.
+#include <stdexcept>
+
+#include "contract/mixer_backend.h"
+#include "fakes/alsa_card/virtual_card.h"
+#include "platform/mixer/platform_mixer.h"
+
+namespace quorvel::testing {
+namespace {
+
+class AlsaInstance : public BackendInstance {
+ public:
+  explicit AlsaInstance(const std::string& device) : card_(device), service_(open_service()) {}
+
+  MixerService& service() override { return *service_; }
+  std::unique_ptr<MixerService> another_service() override { return open_service(); }
+
+ private:
+  std::unique_ptr<MixerService> open_service() {
+    std::unique_ptr<MixerService> service;
+    EXPECT_TRUE(succeeded(open_platform_mixer(card_.mixer_setting(), service)));
+    if (!service) throw std::runtime_error("no service on " + card_.device());
+    return service;
+  }
+
+  VirtualCard card_;
+  std::unique_ptr<MixerService> service_;
+};
+
+const char* const kNoMeters = "ALSA's simple mixer elements show no meters";
+
+}  // namespace
+
+std::vector<MixerBackend> platform_backends() {
+  return {
+      MixerBackend{"AlsaLaptop",
+                   [] { return std::make_unique<AlsaInstance>("quorvel_laptop"); },
+                   {{Feature::kMeters, kNoMeters},
+                    {Feature::kMixerList,
+                     "the laptop's capture switches are exclusive: its list is a MUX"}}},
+      MixerBackend{"AlsaHeadset",
+                   [] { return std::make_unique<AlsaInstance>("quorvel_headset"); },
+                   {{Feature::kMeters, kNoMeters},
+                    {Feature::kMux,
+                     "the headset's capture switches are not exclusive: its list is a MIXER"},
+                    {Feature::kLineWithoutControls, "every line of the headset has a control"}}},
+  };
+}
+
+}  // namespace quorvel::testing

@@ -1,0 +1,54 @@
+// The back-ends the mixer contract suite runs against: how to make each one,
+// and what each can show. A clause that needs a feature a back-end lacks is
+// skipped there with the reason the back-end gives.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/mixer/mixer.h"
+
+namespace quorvel::testing {
+
+enum class Feature {
+  kShapeChecks,         // refuses value records of a shape the control does not have
+  kBoundChecks,         // refuses out-of-bounds values with MIXERR_INVALVALUE
+  kPerChannelValues,    // reads and writes each channel of a line apart
+  kSourceWrites,        // the controls of source lines keep what is written
+  kListControls,        // has list controls (items and their names)
+  kMux,                 // has a MUX
+  kMixerList,           // has a MIXER list
+  kMeters,              // has a meter
+  kLineWithoutControls, // has a line without controls
+};
+
+// One back-end as the suite uses it: a service, and a way to make another
+// service on the same mixer (for handles that are not the first's).
+class BackendInstance {
+ public:
+  virtual ~BackendInstance() = default;
+  virtual MixerService& service() = 0;
+  virtual std::unique_ptr<MixerService> another_service() = 0;
+};
+
+struct MixerBackend {
+  std::string name;  // the test's parameter name
+  std::function<std::unique_ptr<BackendInstance>()> make;
+  // Features the back-end lacks, each with the reason.
+  std::map<Feature, std::string> lacks;
+
+  bool has(Feature feature) const { return lacks.count(feature) == 0; }
+};
+
+inline void PrintTo(const MixerBackend& backend, std::ostream* out) { *out << backend.name; }
+
+// The simulated device, on every platform.
+MixerBackend sim_backend();
+// The back-ends of the platform being built (ALSA's virtual cards, winmm).
+std::vector<MixerBackend> platform_backends();
+
+}  // namespace quorvel::testing
