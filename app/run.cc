@@ -111,7 +111,9 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   }
 
   if (options.output_name && built) {
-    if (!save_document(snapshot, *options.output_name)) {
+    Result saved = save_document(snapshot, *options.output_name);
+    if (!saved) {
+      report_error(saved.message());
       std::cerr << kFileNotFound;
       failed = true;
     }

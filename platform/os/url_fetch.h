@@ -10,11 +10,9 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "platform/os/file_read.h"
 
 namespace quorvel {
-
-// The largest document the program reads, from a file or over the network.
-inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} * 1024 * 1024;
 
 // The default time a fetch may spend connecting, or waiting for the next
 // byte of an answer, before it gives up.

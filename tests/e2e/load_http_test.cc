@@ -81,7 +81,8 @@ TEST_F(LoadHttpTest, NotFoundNamesTheStatus) {
   EXPECT_EQ(plain.exit_code, 1);
 
   ProgramResult local = run({"-t", "-local", url});
-  EXPECT_EQ(local.err, kNotFound);
+  EXPECT_EQ(local.err, "Cannot download \"" + url +
+                           "\": the server answered with HTTP status 404.\n" + kNotFound);
   EXPECT_EQ(local.out, "");
   EXPECT_EQ(local.exit_code, 1);
 }

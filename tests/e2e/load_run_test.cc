@@ -94,7 +94,9 @@ TEST_F(LoadRunTest, UnreadableSourceWritesOnlyTheReason) {
 
 TEST_F(LoadRunTest, StreamThatDoesNotOpenStopsTheRunBeforeDumpAndSave) {
   ProgramResult result = run({"-t", "-local", "missing.xml", "-out"});
-  EXPECT_EQ(result.err, kNotFound);
+  // The system's reason on a line of its own, then the fixed text.
+  EXPECT_EQ(result.err, "Cannot read \"" + full_path("missing.xml") +
+                            "\": No such file or directory.\n" + kNotFound);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ / kDefaultOutput));

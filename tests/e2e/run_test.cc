@@ -97,7 +97,9 @@ TEST_F(RunTest, UnknownOptionsAreIgnored) {
 TEST_F(RunTest, FailedSaveKeepsTheTargetAndFails) {
   // Into a folder that does not exist.
   ProgramResult result = run({"-out", "missing/saved.xml"});
-  EXPECT_EQ(result.err, "File not found error.");
+  EXPECT_EQ(result.err,
+            "quorvel: error: cannot save \"missing/saved.xml\": No such file or directory\n"
+            "File not found error.");
   EXPECT_EQ(result.exit_code, 1);
 
   // Over a file in a folder that cannot be written: the file keeps its
