@@ -2,6 +2,8 @@
 // files, and the simulated device's file kept across runs.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "app/mixer_select.h"
 #include "apply/apply.h"
 #include "support/sim_device_fixture.h"
@@ -171,34 +173,37 @@ TEST(RunWithoutMixerTest, BadMixerSettingIsNamed) {
 
 TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
   const std::string original = read_file(device_);
-  SelectedMixer selected;
-  std::string error;
-  ASSERT_TRUE(testing::succeeded(select_mixer("sim:" + device_.string(), selected)));
-  ASSERT_NE(selected.sim, nullptr);
-
-  // Unchanged: the file is not rewritten.
-  ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
-  EXPECT_EQ(read_file(device_), original);
-
+  std::vector<std::int32_t> volume;
   {
-    MixerHandle handle;
-    ASSERT_EQ(selected.service->open(0, handle), MMSYSERR_NOERROR);
-    ASSERT_EQ(set_uniform_value(handle, 2, 1), MMSYSERR_NOERROR);  // master mute on
-  }
-  ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
-  EXPECT_NE(read_file(device_), original);
+    SelectedMixer selected;
+    ASSERT_TRUE(testing::succeeded(select_mixer("sim:" + device_.string(), selected)));
+    ASSERT_NE(selected.sim, nullptr);
+    EXPECT_TRUE(selected.sim_lock.held());
+
+    // Unchanged: the file is not rewritten.
+    ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
+    EXPECT_EQ(read_file(device_), original);
+
+    {
+      MixerHandle handle;
+      ASSERT_EQ(selected.service->open(0, handle), MMSYSERR_NOERROR);
+      ASSERT_EQ(set_uniform_value(handle, 2, 1), MMSYSERR_NOERROR);  // master mute on
+    }
+    ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
+    EXPECT_NE(read_file(device_), original);
+    volume = selected.sim->values(1);
+  }  // the device's lock goes with the selection
 
   SelectedMixer reloaded;
   ASSERT_TRUE(testing::succeeded(select_mixer("sim:" + device_.string(), reloaded)));
   EXPECT_EQ(reloaded.sim->values(2), (std::vector<std::int32_t>{1, 1}));
-  EXPECT_EQ(reloaded.sim->values(1), selected.sim->values(1));
-  // No temporary file is left beside it.
-  std::size_t files = 0;
+  EXPECT_EQ(reloaded.sim->values(1), volume);
+  // No temporary file is left beside it; the lock file stays.
+  std::set<std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-    (void)entry;
-    ++files;
+    files.insert(entry.path().filename().string());
   }
-  EXPECT_EQ(files, 1u);
+  EXPECT_EQ(files, (std::set<std::string>{"device.xml", "device.xml.lock"}));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // between processes, bounded reads and safe file names.
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,11 +20,13 @@
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
 #include "support/test_util.h"
+#include "support/tmpfs_posix.h"
 
 namespace quorvel {
 namespace {
 
 using testing::read_file;
+using testing::SmallTmpfs;
 using testing::TempDir;
 using testing::write_file;
 
@@ -44,38 +45,6 @@ mode_t mode_of(const std::filesystem::path& path) {
   EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
   return status.st_mode & 07777;
 }
-
-// A tmpfs of `bytes` mounted on a fresh folder; tests that need one skip
-// when this process may not mount.
-class SmallTmpfs {
- public:
-  explicit SmallTmpfs(std::size_t bytes) {
-    if (::geteuid() != 0) {
-      why_not_ = "mounting a file system needs root";
-      return;
-    }
-    const std::string options = "size=" + std::to_string(bytes);
-    if (::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) != 0) {
-      why_not_ = std::string("this process may not mount a tmpfs: ") + std::strerror(errno);
-      return;
-    }
-    mounted_ = true;
-  }
-  ~SmallTmpfs() {
-    if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  const std::string& why_not() const { return why_not_; }
-  const std::filesystem::path& path() const { return dir_.path(); }
-  bool make_read_only() {
-    return ::mount(nullptr, dir_.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-  }
-
- private:
-  TempDir dir_;
-  bool mounted_ = false;
-  std::string why_not_;
-};
 
 // --- Saving -------------------------------------------------------------------
 
