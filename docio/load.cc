@@ -13,14 +13,15 @@ namespace {
 
 // Loads a named source on the URL and plain paths.
 void load_named(InputDocument& document, const std::string& name) {
-  begin_load(document, name);
+  const std::string shown = url_for_display(name);
+  begin_load(document, shown);
   std::string bytes;
   Result read = read_named_source(name, bytes);
   if (!read) {
     fail_load(document, read.code(), read.message());
     return;
   }
-  (void)load_from_bytes(document, bytes, name);
+  (void)load_from_bytes(document, bytes, shown);
 }
 
 }  // namespace
@@ -29,7 +30,7 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
   stream = DocumentStream{};
   Result read;
   if (name.compare(0, 5, "http:") == 0) {
-    stream.url = name;
+    stream.url = url_for_display(name);
     read = fetch_source(name, stream.bytes);
   } else {
     std::error_code error;

@@ -33,7 +33,8 @@ inline constexpr std::int32_t kLoadErrorStructure = static_cast<std::int32_t>(0x
 
 // A source opened for the stream path: its content, read whole.
 struct DocumentStream {
-  std::string url;     // the full path or "http:" URL the stream was opened on (UTF-8)
+  std::string url;     // the full path or "http:" URL the stream was opened on (UTF-8),
+                       // as messages show it (without a password)
   std::string bytes;   // the source's bytes, as stored
 };
 

@@ -9,7 +9,7 @@ namespace quorvel {
 Result fetch_source(const std::string& url, std::string& bytes) {
   Result fetched = fetch_url(url, fetch_options_from_environment(), bytes);
   if (fetched) return fetched;
-  return Result::failure("Cannot download \"" + url + "\": " + fetched.message() + ".\n",
+  return Result::failure("Cannot download \"" + url_for_display(url) + "\": " + fetched.message() + ".\n",
                          fetched.code());
 }
 
