@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "docio/source.h"
+#include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
 namespace quorvel {
@@ -39,8 +40,9 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
     if (name.empty()) error = std::make_error_code(std::errc::no_such_file_or_directory);
     if (error) {
       stream.url = system_to_utf8(name);
-      return Result::failure("Cannot read \"" + stream.url + "\": " + error.message() + ".\n",
-                             kLoadErrorUnreadable);
+      return Result::failure(
+          "Cannot read \"" + printable(stream.url) + "\": " + error.message() + ".\n",
+          kLoadErrorUnreadable);
     }
     const std::u8string full_text = full.u8string();
     stream.url.assign(full_text.begin(), full_text.end());
@@ -90,7 +92,7 @@ void report_parse_error(const ParseError& error) {
   std::cerr << utf8_to_console(error.reason);
   if (error.line > 0) {
     std::cerr << "Error on line " << error.line << ", position " << error.linepos << " in \""
-              << utf8_to_console(error.url) << "\".\n";
+              << utf8_to_console(printable(error.url)) << "\".\n";
   }
 }
 

@@ -1,6 +1,7 @@
 #include "docio/source.h"
 
 #include "docio/load.h"
+#include "platform/os/console.h"
 #include "platform/os/file_read.h"
 #include "platform/os/url_fetch.h"
 
@@ -9,7 +10,8 @@ namespace quorvel {
 Result fetch_source(const std::string& url, std::string& bytes) {
   Result fetched = fetch_url(url, fetch_options_from_environment(), bytes);
   if (fetched) return fetched;
-  return Result::failure("Cannot download \"" + url_for_display(url) + "\": " + fetched.message() + ".\n",
+  return Result::failure(
+      "Cannot download \"" + printable(url_for_display(url)) + "\": " + fetched.message() + ".\n",
                          fetched.code());
 }
 
@@ -17,7 +19,8 @@ Result read_file_source(const std::filesystem::path& path, const std::string& sh
                         std::string& bytes) {
   Result read = read_file_whole(path, FileUse::kDocument, bytes);
   if (read) return read;
-  return Result::failure("Cannot read \"" + shown + "\": " + read.message() + ".\n", read.code());
+  return Result::failure("Cannot read \"" + printable(shown) + "\": " + read.message() + ".\n",
+                         read.code());
 }
 
 // The URL and plain paths: a web URL is fetched, anything else is a file
