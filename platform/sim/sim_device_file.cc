@@ -12,6 +12,7 @@
 #include "platform/os/file_replace.h"
 #include "platform/xml/dom.h"
 #include "platform/xml/xml_dom.h"
+#include "platform/xml/xml_parse.h"
 
 namespace quorvel {
 namespace {
@@ -270,12 +271,18 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
     std::string bytes;
     Result read = read_file_whole(path, FileUse::kDeviceFile, bytes);
     if (!read) return Result::failure("cannot read the device file " + shown + ": " + read.message());
+    // Read as documents are: what is not well-formed is not a device.
     pugi::xml_document document;
-    pugi::xml_parse_result result =
-        document.load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_auto);
-    if (!result) {
-      return Result::failure(shown + " is not an XML document: " + result.description() +
-                             " at offset " + std::to_string(result.offset));
+    XmlParseOutcome parsed = parse_xml_document(document, bytes);
+    if (parsed.problem != XmlProblem::kNone) {
+      std::string reason = parsed.reason;
+      while (!reason.empty() && (reason.back() == '\n' || reason.back() == '.')) reason.pop_back();
+      std::string where;
+      if (parsed.position.line > 0) {
+        where = " (line " + std::to_string(parsed.position.line) + ", position " +
+                std::to_string(parsed.position.column) + ")";
+      }
+      return Result::failure(shown + " is not an XML document: " + reason + where);
     }
     bytes = std::string();
     Result loaded = load_sim_device(document, device);

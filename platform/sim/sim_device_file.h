@@ -3,7 +3,8 @@
 //
 // Reading
 //   A mixer document in UTF-8 or UTF-16 (either byte order, with or without
-//   a byte order mark); a document the program saved is a valid device file.
+//   a byte order mark), read with the checks documents get (well-formed XML,
+//   one root); a document the program saved is a valid device file.
 //   Numbers are read as the document writes them (signed decimal; unsigned
 //   quantities as the same 32 bits). Names are the first child of their
 //   element when that is text, else empty; a carriage return in a name reads
