@@ -161,6 +161,7 @@ struct Check {
   std::size_t then = 0;          // characters after `offset`
   bool in_declaration = false;   // `offset` is inside a declaration: show its "<"
   bool external_subset = false;  // the document names a DTD that is not read
+  bool latin1 = false;           // Expat reads ISO-8859-1 (else UTF-8)
 };
 
 void stop(Check& check, std::string reason, std::size_t then = 0) {
@@ -190,37 +191,41 @@ void XMLCALL on_skipped_entity(void* data, const XML_Char* name, int) {
        std::string("The entity \"&") + name + ";\" is not defined.\n");
 }
 
-void XMLCALL on_doctype(void* data, const XML_Char*, const XML_Char* system_id, const XML_Char*,
-                        int) {
-  static_cast<Check*>(data)->external_subset = system_id != nullptr;
-}
 
-// The raw text of a start tag, for a document with a DTD that is not read:
-// there Expat drops a reference to an undeclared entity in an attribute
-// value without a word (it cannot report it as skipped).
-void XMLCALL on_raw_start_tag(void* data, const XML_Char* text, int length) {
+// A start tag, in a document with a DTD that is not read: there Expat
+// drops a reference to an undeclared entity in an attribute value without a
+// word (it cannot report it as skipped). The tag's text is still in Expat's
+// input (UTF-8 or ISO-8859-1, as given), complete and well-formed.
+void XMLCALL on_start_element(void* data, const XML_Char*, const XML_Char**) {
   Check& check = *static_cast<Check*>(data);
-  const std::string_view tag(text, static_cast<std::size_t>(length));
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < tag.size(); ++i) {
-    if (tag[i] == '&' && i + 1 < tag.size() && tag[i + 1] != '#') {
-      const std::size_t end = tag.find(';', i);
-      const std::string_view name = tag.substr(i + 1, end - i - 1);
-      if (!predefined_entity(name)) {
-        stop(check, "The entity \"&" + std::string(name) + ";\" is not defined.\n", characters);
-        return;
+  int offset = 0;
+  int size = 0;
+  const char* input = XML_GetInputContext(check.parser, &offset, &size);
+  if (input == nullptr || offset < 0 || offset >= size) return;
+  const std::string_view rest(input + offset, static_cast<std::size_t>(size - offset));
+  const std::string_view tag = rest.substr(0, rest.find('>'));
+  std::size_t ampersand = tag.find('&');
+  while (ampersand != std::string_view::npos) {
+    const std::size_t end = tag.find(';', ampersand);
+    const std::string_view name = tag.substr(ampersand + 1, end - ampersand - 1);
+    if (!name.empty() && name[0] != '#' && !predefined_entity(name)) {
+      std::size_t characters = 0;
+      for (std::size_t i = 0; i < ampersand; ++i) {
+        if (check.latin1 || (static_cast<unsigned char>(tag[i]) & 0xC0) != 0x80) ++characters;
       }
+      stop(check, "The entity \"&" + std::string(name) + ";\" is not defined.\n", characters);
+      return;
     }
-    if ((static_cast<unsigned char>(tag[i]) & 0xC0) != 0x80) ++characters;
+    ampersand = tag.find('&', end);
   }
 }
 
-void XMLCALL on_start_element(void* data, const XML_Char*, const XML_Char**) {
+// Only a document that names a DTD needs its start tags looked at.
+void XMLCALL on_doctype(void* data, const XML_Char*, const XML_Char* system_id, const XML_Char*,
+                        int) {
   Check& check = *static_cast<Check*>(data);
-  if (!check.external_subset) return;
-  XML_SetDefaultHandler(check.parser, on_raw_start_tag);
-  XML_DefaultCurrent(check.parser);
-  XML_SetDefaultHandler(check.parser, nullptr);
+  check.external_subset = system_id != nullptr;
+  if (check.external_subset) XML_SetStartElementHandler(check.parser, on_start_element);
 }
 
 // Why Expat refused the text, as the loader says it.
@@ -297,11 +302,11 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
   }
   Check check;
   check.parser = holder.parser;
+  check.latin1 = text_encoding == Text::kLatin1;
   XML_SetUserData(holder.parser, &check);
   XML_SetEntityDeclHandler(holder.parser, on_entity_declaration);
   XML_SetSkippedEntityHandler(holder.parser, on_skipped_entity);
   XML_SetStartDoctypeDeclHandler(holder.parser, on_doctype);
-  XML_SetStartElementHandler(holder.parser, on_start_element);
   XML_SetParamEntityParsing(holder.parser, XML_PARAM_ENTITY_PARSING_NEVER);
 
   // Expat takes lengths as int: the text goes in pieces.
