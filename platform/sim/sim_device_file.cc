@@ -265,12 +265,8 @@ Result load_sim_device(const pugi::xml_document& document, SimDevice& device) {
   return Result();
 }
 
-Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
-  const std::string shown = "\"" + path.string() + "\"";
+Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, SimDevice& device) {
   try {
-    std::string bytes;
-    Result read = read_file_whole(path, FileUse::kDeviceFile, bytes);
-    if (!read) return Result::failure("cannot read the device file " + shown + ": " + read.message());
     // Read as documents are: what is not well-formed is not a device.
     pugi::xml_document document;
     XmlParseOutcome parsed = parse_xml_document(document, bytes);
@@ -284,13 +280,24 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
       }
       return Result::failure(shown + " is not an XML document: " + reason + where);
     }
-    bytes = std::string();
     Result loaded = load_sim_device(document, device);
     if (!loaded) return Result::failure(shown + " is not a valid device: " + loaded.message());
     return Result();
   } catch (const std::bad_alloc&) {
     return Result::failure("not enough memory to load the device file " + shown);
   }
+}
+
+Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
+  const std::string shown = "\"" + path.string() + "\"";
+  std::string bytes;
+  try {
+    Result read = read_file_whole(path, FileUse::kDeviceFile, bytes);
+    if (!read) return Result::failure("cannot read the device file " + shown + ": " + read.message());
+  } catch (const std::bad_alloc&) {
+    return Result::failure("not enough memory to load the device file " + shown);
+  }
+  return load_sim_device_bytes(bytes, shown, device);
 }
 
 Result build_sim_device_document(const SimDevice& device, pugi::xml_document& document) {

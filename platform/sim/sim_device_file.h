@@ -35,6 +35,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "common/result.h"
 #include "platform/sim/sim_device.h"
@@ -53,6 +55,8 @@ inline constexpr std::size_t kMaxSimValues = std::size_t{1} << 24;   // 16,777,2
 // Reads a device file. On failure `device` is unchanged and the message
 // says, in one line, why the file is not a valid device.
 Result load_sim_device(const std::filesystem::path& path, SimDevice& device);
+// The same, from the file's bytes; `shown` names the file in messages.
+Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, SimDevice& device);
 // The same, from a document already parsed.
 Result load_sim_device(const pugi::xml_document& document, SimDevice& device);
 
