@@ -36,7 +36,7 @@ std::string safe_file_name(std::string_view name) {
   }
   const std::size_t dot = safe.find('.');
   if (reserved_stem(std::string_view(safe).substr(0, dot))) {
-    safe.insert(dot == std::string::npos ? safe.size() : dot, "_");
+    safe.insert(dot == std::string::npos ? safe.size() : dot, 1, '_');
   }
   return safe;
 }

@@ -27,9 +27,9 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
   HANDLE get() const { return handle_; }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void reset() {
+  void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
     if (valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
+    handle_ = handle;
   }
 
  private:
@@ -86,7 +86,8 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
   bool exists = false;
   bool folder = false;
   const std::wstring path = final_path(target, exists, folder);
-  if (folder) return windows_failure(ERROR_DIRECTORY_NOT_SUPPORTED);
+  // What Windows itself says when a file is to take a folder's place.
+  if (folder) return windows_failure(ERROR_ACCESS_DENIED);
   const std::size_t separator = path.find_last_of(L"\\/");
   const std::wstring folder_path =
       separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
@@ -95,8 +96,8 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
   Handle file;
   for (int attempt = 0; attempt < 100 && !file.valid(); ++attempt) {
     temporary = folder_path + temporary_name();
-    file = Handle(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.reset(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid() && GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (!file.valid()) return windows_failure(GetLastError());

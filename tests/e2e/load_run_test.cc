@@ -179,9 +179,12 @@ TEST_F(LoadRunTest, NothingATerminalWouldObeyIsPrinted) {
   const std::string name = "bad\x1b[2J.xml";
   write_file(dir_ / "evil.xml",
              "<audio_mixer id=\"&#x9b;31m&#x7f;\" x=\"a&#10;b&#9;c\">C</audio_mixer>");
-  write_file(dir_ / name, "<a>\n<b x=1/></a>");
   ProgramResult dump = run({"-t", "evil.xml"});
   EXPECT_EQ(dump.out, "\n\\x9b31m\\x7f'a\\x0ab\\x09c'\n\n");
+#ifdef _WIN32
+  return;  // Windows allows no control character in a file name.
+#endif
+  write_file(dir_ / name, "<a>\n<b x=1/></a>");
   ProgramResult broken = run({name});
   EXPECT_EQ(broken.err.find('\x1b'), std::string::npos) << broken.err;
   EXPECT_NE(broken.err.find("in \"bad\\x1b[2J.xml\""), std::string::npos) << broken.err;

@@ -4,6 +4,7 @@
 
 #include "docio/dump.h"
 #include "platform/os/console.h"
+#include "platform/os/text_encoding.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -46,9 +47,10 @@ TEST(DumpTreeTest, ControlCharactersAreShownEscaped) {
   element.append_attribute("l") = "one\ntwo\r\tthree";
   element.append_attribute("c") = "del\x7f csi\xC2\x9B nbsp\xC2\xA0";
   element.append_attribute("k") = "a\\b \xC3\xA9\xE2\x82\xAC";
+  // What is printable is written in the console's encoding.
   EXPECT_EQ(dump(document.document_element()),
-            "\\x1b]0;owned\\x07\\x1b[31mred'one\\x0atwo\\x0d\\x09three'"
-            "del\\x7f csi\\x9b nbsp\xC2\xA0'a\\b \xC3\xA9\xE2\x82\xAC'\n");
+            utf8_to_console("\\x1b]0;owned\\x07\\x1b[31mred'one\\x0atwo\\x0d\\x09three'"
+                            "del\\x7f csi\\x9b nbsp\xC2\xA0'a\\b \xC3\xA9\xE2\x82\xAC'\n"));
 }
 
 TEST(Printable, BytesThatAreNotUtf8AreEscapedToo) {
