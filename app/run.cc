@@ -59,7 +59,8 @@ Options parse_options(const std::vector<std::string>& args,
 }  // namespace
 
 void print_usage(const std::string& program_name) {
-  std::cerr << "\nUsage: " << utf8_to_console(printable(system_to_utf8(program_name))) << " <options> [filename]\n"
+  const std::string shown = utf8_to_console(printable(system_to_utf8(program_name)));
+  std::cerr << "\nUsage: " << shown << " <options> [filename]\n"
             << "Command Line Quorvel Utility Version 1.0\n"
             << "Options are:\n\n"
             << "  -url    <url>       Loads audio mixer XML document from specified URL\n"

@@ -17,8 +17,8 @@ namespace {
 // The saved document of a synthetic device, UTF-16 (as saved) or UTF-8.
 std::string saved_document(std::size_t controls, bool utf16) {
   pugi::xml_document document;
-  build_sim_device_document(make_sim_device(controls, 4, static_cast<std::uint32_t>(controls / 400 + 2)),
-                            document);
+  const auto sources = static_cast<std::uint32_t>(controls / 400 + 2);
+  build_sim_device_document(make_sim_device(controls, 4, sources), document);
   if (utf16) return serialize_document(document);
   std::ostringstream out;
   document.save(out, "\t", pugi::format_indent, pugi::encoding_utf8);
@@ -26,7 +26,8 @@ std::string saved_document(std::size_t controls, bool utf16) {
 }
 
 void BM_DomParse(benchmark::State& state) {
-  const std::string bytes = saved_document(static_cast<std::size_t>(state.range(0)), state.range(1));
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
   for (auto _ : state) {
     pugi::xml_document document;
     benchmark::DoNotOptimize(document.load_buffer(bytes.data(), bytes.size(), kParseOptions));
@@ -35,8 +36,10 @@ void BM_DomParse(benchmark::State& state) {
 }
 
 void BM_WellFormedCheck(benchmark::State& state) {
-  const std::string bytes = saved_document(static_cast<std::size_t>(state.range(0)), state.range(1));
-  const pugi::xml_encoding encoding = state.range(1) ? pugi::encoding_utf16_le : pugi::encoding_utf8;
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+  const pugi::xml_encoding encoding =
+      state.range(1) != 0 ? pugi::encoding_utf16_le : pugi::encoding_utf8;
   for (auto _ : state) {
     WellFormedness checked = check_well_formed(bytes, encoding);
     if (!checked.well_formed) state.SkipWithError(checked.reason.c_str());
@@ -45,7 +48,8 @@ void BM_WellFormedCheck(benchmark::State& state) {
 }
 
 void BM_Load(benchmark::State& state) {
-  const std::string bytes = saved_document(static_cast<std::size_t>(state.range(0)), state.range(1));
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
   for (auto _ : state) {
     InputDocument document;
     Result loaded = load_from_bytes(document, bytes, "bench.xml");

@@ -41,8 +41,9 @@ class Handle {
 std::wstring final_path(const std::filesystem::path& target, bool& exists, bool& folder) {
   exists = false;
   folder = false;
-  Handle existing(CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  Handle existing(CreateFileW(target.c_str(), 0, share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (existing.valid()) {
     exists = true;
     BY_HANDLE_FILE_INFORMATION info;

@@ -1,8 +1,8 @@
 #include "platform/os/url_fetch.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <utility>

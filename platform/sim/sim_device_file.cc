@@ -293,7 +293,9 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
   std::string bytes;
   try {
     Result read = read_file_whole(path, FileUse::kDeviceFile, bytes);
-    if (!read) return Result::failure("cannot read the device file " + shown + ": " + read.message());
+    if (!read) {
+      return Result::failure("cannot read the device file " + shown + ": " + read.message());
+    }
   } catch (const std::bad_alloc&) {
     return Result::failure("not enough memory to load the device file " + shown);
   }
@@ -305,7 +307,8 @@ Result build_sim_device_document(const SimDevice& device, pugi::xml_document& do
   if (!started) return started;
   pugi::xml_node root = document.last_child();
   write_name(root, device.name);
-  set_int_attribute(root, doc::kDestinations, static_cast<std::int32_t>(device.destinations.size()));
+  set_int_attribute(root, doc::kDestinations,
+                    static_cast<std::int32_t>(device.destinations.size()));
   for (const SimDestination& destination : device.destinations) {
     pugi::xml_node line = create_element(root, doc::kDestination);
     write_name(line, destination.name);

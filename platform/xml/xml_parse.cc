@@ -118,7 +118,8 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
     TextPosition position;
     if (result.status != pugi::status_out_of_memory &&
         result.status != pugi::status_internal_error) {
-      position = locate(bytes, result.encoding, static_cast<std::size_t>(result.offset), Anchor::kAt);
+      position =
+          locate(bytes, result.encoding, static_cast<std::size_t>(result.offset), Anchor::kAt);
     }
     return fail(XmlProblem::kSyntax, syntax_reason(result.status), position);
   }
