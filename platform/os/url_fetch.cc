@@ -85,8 +85,9 @@ Result fetch_url(const std::string& url, const FetchOptions& options, std::strin
     case FetchFailure::kConnect:
       return Result::failure("could not connect to the server", kFetchErrorUnreadable);
     case FetchFailure::kTimeout: {
-      // What the deadline found: no answer, an answer without the document,
-      // or part of the document.
+      // What the deadline found: no answer, an answer of which so many
+      // bytes had come, or an answer of which none had come through (or the
+      // transport does not say how many: the URL service of Wine).
       const std::string within = " within " + seconds_text(options.timeout_seconds);
       if (fetched.received > 0) {
         return Result::failure("cut off after " + std::to_string(fetched.received) +
@@ -95,8 +96,9 @@ Result fetch_url(const std::string& url, const FetchOptions& options, std::strin
                                kFetchErrorTimeout);
       }
       if (fetched.http_status != 0) {
-        return Result::failure("the server answered but sent none of the document" + within,
-                               kFetchErrorTimeout);
+        return Result::failure(
+            "the server answered, but the document did not arrive whole" + within,
+            kFetchErrorTimeout);
       }
       return Result::failure("no answer from the server" + within, kFetchErrorTimeout);
     }

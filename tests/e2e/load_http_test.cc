@@ -134,8 +134,8 @@ TEST_F(LoadHttpTest, DrippingServerIsCutOffAtTheDeadline) {
   const std::string late = server.url("/late.xml");
   result = run({late});
   EXPECT_EQ(result.err, "Cannot download \"" + late +
-                            "\": the server answered but sent none of the document within 1 "
-                            "second.\n" + kNotFound);
+                            "\": the server answered, but the document did not arrive whole "
+                            "within 1 second.\n" + kNotFound);
 }
 
 TEST_F(LoadHttpTest, MessagesShowAUrlWithoutItsPassword) {
