@@ -14,7 +14,7 @@ namespace quorvel {
 // other paths convert it with to_wide_string. Writes the load's messages and,
 // after a failure, "File not found error." (no line end). `stop_run` is set
 // when the source could not be opened on the stream path: the run then
-// cleans up and ends.
+// cleans up and ends, after the reason and "File not found error.".
 Result run_load_step(InputDocument& input, const std::string& file_name, bool local_flag,
                      bool url_flag, bool& stop_run);
 

@@ -2,6 +2,7 @@
 // restores a mixer from one.
 #include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
   try {
     std::vector<std::string> args(argv, argv + argc);
     return quorvel::run_program(args);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "quorvel: error: not enough memory\n";
   } catch (const std::exception& e) {
     std::cerr << "quorvel: error: " << e.what() << "\n";
   } catch (...) {

@@ -1,12 +1,22 @@
 #include "app/mixer_select.h"
 
-#include "docio/save.h"
+#include <new>
+#include <system_error>
+
 #include "platform/mixer/platform_mixer.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_device_file.h"
-#include "snapshot/snapshot.h"
 
 namespace quorvel {
+
+std::filesystem::path sim_lock_path(const std::filesystem::path& device_file) {
+  std::error_code error;
+  std::filesystem::path file = std::filesystem::canonical(device_file, error);
+  if (error) file = std::filesystem::absolute(device_file, error);
+  if (error) file = device_file;
+  file += ".lock";
+  return file;
+}
 
 Result select_mixer(const std::optional<std::string>& value, SelectedMixer& selected) {
   selected = SelectedMixer{};
@@ -21,10 +31,19 @@ Result select_mixer(const std::optional<std::string>& value, SelectedMixer& sele
   if (text.rfind("sim:", 0) == 0) {
     std::filesystem::path path = path_from_utf8(system_to_utf8(text.substr(4)));
     if (path.empty()) return fail("no device file named after \"sim:\"");
+    // Without the lock (a folder that cannot be written, say) the device can
+    // still be read; only a change cannot be kept.
+    Result locked = selected.sim_lock.acquire(sim_lock_path(path));
+    if (!locked) selected.sim_lock_error = locked.message();
     SimDevice device;
     Result loaded = load_sim_device(path, device);
     if (!loaded) return fail(loaded.message());
-    auto sim = std::make_unique<SimMixer>(std::move(device));
+    std::unique_ptr<SimMixer> sim;
+    try {
+      sim = std::make_unique<SimMixer>(std::move(device));
+    } catch (const std::bad_alloc&) {
+      return fail("not enough memory for the simulated device");
+    }
     selected.sim = sim.get();
     selected.sim_path = path;
     selected.service = std::move(sim);
@@ -41,12 +60,11 @@ Result select_mixer(const std::optional<std::string>& value, SelectedMixer& sele
 
 Result save_sim_device(SelectedMixer& selected) {
   if (selected.sim == nullptr || !selected.sim->changed()) return Result();
-  pugi::xml_document document;
-  std::optional<std::string> ignored_name;
-  if (!build_snapshot(document, *selected.sim, ignored_name)) {
-    return Result::failure("cannot describe the simulated device to save it");
+  if (!selected.sim_lock.held()) {
+    return Result::failure("cannot lock it (" + sim_lock_path(selected.sim_path).string() +
+                           ": " + selected.sim_lock_error + ")");
   }
-  return write_document(document, selected.sim_path);
+  return save_sim_device_file(selected.sim->device(), selected.sim_path);
 }
 
 }  // namespace quorvel

@@ -8,6 +8,7 @@
 
 #include "common/result.h"
 #include "platform/mixer/mixer.h"
+#include "platform/os/file_lock.h"
 #include "platform/sim/sim_mixer.h"
 
 namespace quorvel {
@@ -18,7 +19,16 @@ struct SelectedMixer {
   std::unique_ptr<MixerService> service;  // null: this machine has no mixer
   SimMixer* sim = nullptr;                // set for a simulated device file
   std::filesystem::path sim_path;
+  // A simulated device is one run's at a time: the lock of its lock file is
+  // held from before the device file is read until the object goes, after
+  // the file has been rewritten. Runs that find it held wait.
+  FileLock sim_lock;
+  std::string sim_lock_error;  // why the lock could not be taken, if it was not
 };
+
+// The lock file of a simulated device's file: beside the file the path
+// leads to, named after it with ".lock" added.
+std::filesystem::path sim_lock_path(const std::filesystem::path& device_file);
 
 // `value` is the variable's value, or nothing when it is unset:
 //   unset       the platform's own mixer
@@ -28,8 +38,10 @@ struct SelectedMixer {
 // not usable.
 Result select_mixer(const std::optional<std::string>& value, SelectedMixer& selected);
 
-// Writes a changed simulated device back to its file, through a temporary
-// file, as a mixer document of its present state.
+// Writes a changed simulated device back to its file, whole (every channel,
+// value and list item it has), replacing the file in one step. Refused when
+// the run does not hold the device's lock, since another run's change
+// could then be lost.
 Result save_sim_device(SelectedMixer& selected);
 
 }  // namespace quorvel

@@ -78,7 +78,8 @@ InfoRequest find_info_request(const std::vector<std::string>& args) {
 }  // namespace
 
 void print_usage(const std::string& program_name) {
-  std::cerr << "\nUsage: " << program_name << " <options> [filename]\n"
+  const std::string shown = utf8_to_console(printable(system_to_utf8(program_name)));
+  std::cerr << "\nUsage: " << shown << " <options> [filename]\n"
             << "Command Line Quorvel Utility Version 1.0\n"
             << "Options are:\n\n"
             << "  -url    <url>       Loads audio mixer XML document from specified URL\n"
@@ -130,7 +131,9 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   }
 
   if (options.output_name && built) {
-    if (!save_document(snapshot, *options.output_name)) {
+    Result saved = save_document(snapshot, *options.output_name);
+    if (!saved) {
+      report_error(saved.message());
       std::cerr << kFileNotFound;
       failed = true;
     }

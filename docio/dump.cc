@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
 namespace quorvel {
@@ -13,7 +14,8 @@ void dump_tree(pugi::xml_node start) {
   while (node) {
     line.clear();
     for (pugi::xml_attribute attribute : node.attributes()) {
-      line += attribute.value();
+      // Values are shown, never obeyed: control characters come out escaped.
+      line += printable(attribute.value());
       line += '\'';
     }
     line += '\n';

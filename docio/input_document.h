@@ -13,7 +13,7 @@ struct ParseError {
   std::int32_t errorCode = 0;  // 0: no error
   std::int32_t line = 0;       // 1-based; 0 when the error has no position
   std::int32_t linepos = 0;    // 1-based, in characters of the source
-  std::string url;             // the source as it was named
+  std::string url;             // the source as it was named (a URL without its password)
   std::string reason;          // a short sentence ending with "\n"
 };
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "docio/source.h"
+#include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
 namespace quorvel {
@@ -13,14 +14,15 @@ namespace {
 
 // Loads a named source on the URL and plain paths.
 void load_named(InputDocument& document, const std::string& name) {
-  begin_load(document, name);
+  const std::string shown = url_for_display(name);
+  begin_load(document, shown);
   std::string bytes;
   Result read = read_named_source(name, bytes);
   if (!read) {
     fail_load(document, read.code(), read.message());
     return;
   }
-  (void)load_from_bytes(document, bytes, name);
+  (void)load_from_bytes(document, bytes, shown);
 }
 
 }  // namespace
@@ -29,7 +31,7 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
   stream = DocumentStream{};
   Result read;
   if (name.compare(0, 5, "http:") == 0) {
-    stream.url = name;
+    stream.url = url_for_display(name);
     read = fetch_source(name, stream.bytes);
   } else {
     std::error_code error;
@@ -38,8 +40,9 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
     if (name.empty()) error = std::make_error_code(std::errc::no_such_file_or_directory);
     if (error) {
       stream.url = system_to_utf8(name);
-      return Result::failure("Cannot read \"" + stream.url + "\": " + error.message() + ".\n",
-                             kLoadErrorUnreadable);
+      return Result::failure(
+          "Cannot read \"" + printable(stream.url) + "\": " + error.message() + ".\n",
+          kLoadErrorUnreadable);
     }
     const std::u8string full_text = full.u8string();
     stream.url.assign(full_text.begin(), full_text.end());
@@ -89,7 +92,7 @@ void report_parse_error(const ParseError& error) {
   std::cerr << utf8_to_console(error.reason);
   if (error.line > 0) {
     std::cerr << "Error on line " << error.line << ", position " << error.linepos << " in \""
-              << utf8_to_console(error.url) << "\".\n";
+              << utf8_to_console(printable(error.url)) << "\".\n";
   }
 }
 

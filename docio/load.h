@@ -6,7 +6,7 @@
 // error code.
 //
 // Files: load.cc (the paths), source.cc (reading a source whole), parse.cc
-// (parsing and the one-root check), text_position.cc (error positions).
+// (parsing, with the checks of platform/xml/xml_parse.h).
 //
 // Loads are synchronous: when a load function returns, the document is
 // complete (ready state 4), holding either the whole parsed tree or, after a
@@ -33,7 +33,8 @@ inline constexpr std::int32_t kLoadErrorStructure = static_cast<std::int32_t>(0x
 
 // A source opened for the stream path: its content, read whole.
 struct DocumentStream {
-  std::string url;     // the full path or "http:" URL the stream was opened on (UTF-8)
+  std::string url;     // the full path or "http:" URL the stream was opened on (UTF-8),
+                       // as messages show it (without a password)
   std::string bytes;   // the source's bytes, as stored
 };
 
@@ -70,8 +71,9 @@ void report_parse_error(const ParseError& error);
 
 // Parses `bytes` (UTF-8, UTF-16 or UTF-32 in either byte order with or
 // without a byte order mark, or a declared ISO-8859-1) into the document,
-// writing nothing. The document must hold exactly one root element, with
-// nothing but comments and processing instructions after it. On failure the
+// writing nothing. The document must be well-formed XML (as a conforming
+// parser reads it, namespaces included) and hold exactly one root element,
+// with nothing but comments and processing instructions after it. On failure the
 // document is left empty and parse_error says where and why; `url` names the
 // source in that report. Fails with the parse error code and reason.
 Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url);

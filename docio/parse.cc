@@ -1,132 +1,17 @@
-// Parsing a source's bytes into the input document, with the check that it
-// holds exactly one root element.
-#include <limits>
-
+// Parsing a source's bytes into the input document.
 #include "docio/load.h"
-#include "docio/text_position.h"
-#include "platform/xml/xml_dom.h"
+#include "platform/xml/xml_parse.h"
 
 namespace quorvel {
-namespace {
-
-// The encoding to parse with. The parser recognises byte order marks, a
-// document that starts with "<" in any of its encodings, and a declared
-// ISO-8859-1. A UTF-16 document without a byte order mark that starts with
-// anything else (white space, say) is recognised here by its zero bytes.
-pugi::xml_encoding choose_encoding(std::string_view bytes) {
-  if (bytes.size() < 4) return pugi::encoding_auto;
-  auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  bool has_bom = (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) || (b(0) == 0xFF && b(1) == 0xFE) ||
-                 (b(0) == 0xFE && b(1) == 0xFF) ||
-                 (b(0) == 0 && b(1) == 0 && b(2) == 0xFE && b(3) == 0xFF);
-  if (has_bom) return pugi::encoding_auto;
-  if (b(0) != 0 && b(1) == 0 && b(2) != 0 && b(3) == 0) return pugi::encoding_utf16_le;
-  if (b(0) == 0 && b(1) != 0 && b(2) == 0 && b(3) != 0) return pugi::encoding_utf16_be;
-  return pugi::encoding_auto;
-}
-
-const char* syntax_reason(pugi::xml_parse_status status) {
-  switch (status) {
-    case pugi::status_out_of_memory: return "Not enough memory to load the document.\n";
-    case pugi::status_unrecognized_tag: return "The markup here is not recognised.\n";
-    case pugi::status_bad_pi:
-      return "The XML declaration or a processing instruction is malformed.\n";
-    case pugi::status_bad_comment: return "A comment is malformed.\n";
-    case pugi::status_bad_cdata: return "A CDATA section is malformed.\n";
-    case pugi::status_bad_doctype: return "The document type declaration is malformed.\n";
-    case pugi::status_bad_pcdata: return "Text is malformed.\n";
-    case pugi::status_bad_start_element: return "A start tag is malformed.\n";
-    case pugi::status_bad_attribute: return "An attribute is malformed.\n";
-    case pugi::status_bad_end_element: return "An end tag is malformed.\n";
-    case pugi::status_end_element_mismatch:
-      return "An end tag does not match the start tag, or an element is not closed.\n";
-    case pugi::status_no_document_element: return "The document has no root element.\n";
-    default: return "The document cannot be parsed.\n";
-  }
-}
-
-struct StructureProblem {
-  const char* reason = nullptr;  // null: the top level is as it should be
-  std::ptrdiff_t offset = -1;    // parser offset of the offending node; -1: unknown
-  Anchor anchor = Anchor::kOpeningBracket;
-};
-
-// The top level must be: an optional XML declaration first, then comments
-// and processing instructions with at most one document type declaration,
-// then the one root element, then only comments and processing instructions.
-// The parser keeps top-level text (it runs in fragment mode for that) and
-// further elements without complaint; they are refused here.
-StructureProblem check_top_level(const pugi::xml_document& dom) {
-  bool first = true;
-  bool seen_doctype = false;
-  bool seen_root = false;
-  for (pugi::xml_node node = dom.first_child(); node; node = node.next_sibling()) {
-    const char* reason = nullptr;
-    Anchor anchor = Anchor::kOpeningBracket;
-    switch (node.type()) {
-      case pugi::node_declaration:
-        if (!first) reason = "The XML declaration must come first in the document.\n";
-        break;
-      case pugi::node_doctype:
-        if (seen_root) {
-          reason = "The document type declaration must come before the root element.\n";
-        } else if (seen_doctype) {
-          reason = "Only one document type declaration is allowed.\n";
-        }
-        seen_doctype = true;
-        break;
-      case pugi::node_element:
-        if (seen_root) reason = "Only one root element is allowed.\n";
-        seen_root = true;
-        break;
-      case pugi::node_pcdata:
-        reason = seen_root ? "Text is not allowed after the root element.\n"
-                           : "Text is not allowed before the root element.\n";
-        anchor = Anchor::kNextNonSpace;
-        break;
-      case pugi::node_cdata:
-        reason = "A CDATA section is not allowed outside the root element.\n";
-        break;
-      default:
-        break;
-    }
-    first = false;
-    if (reason != nullptr) return {reason, node.offset_debug(), anchor};
-  }
-  // No root: the error stands at the end of the source.
-  if (!seen_root) {
-    return {"The document has no root element.\n",
-            std::numeric_limits<std::ptrdiff_t>::max(), Anchor::kAt};
-  }
-  return {};
-}
-
-}  // namespace
 
 Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url) {
   begin_load(document, url);
-  pugi::xml_encoding encoding = choose_encoding(bytes);
-  pugi::xml_parse_result result = document.dom.load_buffer(
-      bytes.data(), bytes.size(), kParseOptions | pugi::parse_fragment, encoding);
-  if (!result) {
-    TextPosition position;
-    if (result.status != pugi::status_out_of_memory &&
-        result.status != pugi::status_internal_error) {
-      position = locate(bytes, result.encoding, static_cast<std::size_t>(result.offset), Anchor::kAt);
-    }
-    fail_load(document, kLoadErrorSyntax, syntax_reason(result.status), position.line,
-              position.column);
-    return Result::failure(document.parse_error.reason, kLoadErrorSyntax);
-  }
-  StructureProblem problem = check_top_level(document.dom);
-  if (problem.reason != nullptr) {
-    TextPosition position;
-    if (problem.offset >= 0) {
-      position = locate(bytes, result.encoding, static_cast<std::size_t>(problem.offset),
-                        problem.anchor);
-    }
-    fail_load(document, kLoadErrorStructure, problem.reason, position.line, position.column);
-    return Result::failure(document.parse_error.reason, kLoadErrorStructure);
+  XmlParseOutcome parsed = parse_xml_document(document.dom, bytes);
+  if (parsed.problem != XmlProblem::kNone) {
+    const std::int32_t code =
+        parsed.problem == XmlProblem::kStructure ? kLoadErrorStructure : kLoadErrorSyntax;
+    fail_load(document, code, parsed.reason, parsed.position.line, parsed.position.column);
+    return Result::failure(document.parse_error.reason, code);
   }
   document.ready_state = kReadyStateComplete;
   return Result();

@@ -5,6 +5,7 @@
 
 #include "common/document_format.h"
 #include "platform/os/console.h"
+#include "platform/os/file_name.h"
 #include "platform/os/text_encoding.h"
 #include "platform/xml/dom.h"
 #include "platform/xml/xml_dom.h"
@@ -90,7 +91,7 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
   pugi::xml_node root = document.last_child();
   const std::string product = to_wide_string(name_of(caps.szPname));
   set_text(root, product);
-  default_output_name = product + ".xml";
+  default_output_name = default_file_name(product);
   set_int_attribute(root, doc::kDestinations, static_cast<std::int32_t>(caps.cDestinations));
 
   Problems problems;

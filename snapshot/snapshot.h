@@ -13,7 +13,8 @@
 namespace quorvel {
 
 // Replaces the document's content by a mixer document of device 0 of
-// `mixer`, and sets `default_output_name` to the product name plus ".xml".
+// `mixer`, and sets `default_output_name` to the product name plus ".xml",
+// made a file name in the current folder (default_file_name).
 // Succeeds when the document is complete. Every problem is reported on a
 // line of its own as it is met, and the failure's message sums them up:
 // when the mixer cannot be opened or described, the document holds the bare

@@ -2,19 +2,38 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
 #include <string_view>
 
 #include "common/result.h"
 
 namespace quorvel {
 
-// Writes `bytes` to a new temporary file in the target's folder, then puts
-// it in place of `target` in one step. On failure the target keeps its old
-// content, the temporary file is removed, and the failure says what failed.
-Result write_file_atomically(const std::filesystem::path& target, std::string_view bytes);
+// How the new content is staged before it takes the target's place.
+enum class Staging {
+  // In a file without a name, linked in only once complete, where the file
+  // system supports that (Linux: O_TMPFILE); else as kNamed.
+  kUnnamedWhereSupported,
+  // In a file with a short temporary name beside the target, removed when
+  // the write fails.
+  kNamed,
+};
 
-// Replaces `target` by `source` in one step (both in the same folder).
-Result replace_file(const std::filesystem::path& source, const std::filesystem::path& target);
+// Writes `bytes` as the whole new content of the file `target`, the way
+// careful tools save:
+//   - a symbolic link is followed, and the file it leads to is replaced (the
+//     link stays a link);
+//   - an existing file keeps its permissions (and, where the process may set
+//     them, its owner and group; on Windows its security descriptor);
+//   - the data reaches the disk before the new file takes the old one's
+//     place in one step, and the folder's entry after it;
+//   - a target that exists and is not a regular file or a folder (a device,
+//     a FIFO) is written into directly, since it cannot be replaced.
+// Names of any length the system accepts work: the temporary file is named
+// relative to the target's folder, with a short name.
+// On failure the target keeps its old content, nothing is left behind, and
+// the message is the system's reason ("No space left on device"), without
+// the target's name.
+Result write_file_atomically(const std::filesystem::path& target, std::string_view bytes,
+                             Staging staging = Staging::kUnnamedWhereSupported);
 
 }  // namespace quorvel

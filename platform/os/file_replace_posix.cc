@@ -1,14 +1,254 @@
-#include <cstdio>
-#include <cstring>
+// POSIX: the new content goes to a file in the target's folder, opened
+// relative to the folder (so the full path's length never matters), flushed
+// with fsync, and put in the target's place with renameat; the folder is
+// flushed after. On Linux the file has no name until it is complete
+// (O_TMPFILE, then linkat), so a process killed while writing leaves
+// nothing behind.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
+#include <random>
+#include <string>
+#include <system_error>
 
 #include "platform/os/file_replace.h"
 
 namespace quorvel {
+namespace {
 
-Result replace_file(const std::filesystem::path& source, const std::filesystem::path& target) {
-  if (std::rename(source.c_str(), target.c_str()) != 0) {
-    return Result::failure("cannot replace " + target.string() + ": " + std::strerror(errno));
+Result system_failure(int code) {
+  return Result::failure(std::generic_category().message(code));
+}
+
+// Closes a descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { reset(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  // Closes now and reports what close says (a late write error on some
+  // file systems).
+  int close_checked() {
+    int result = fd_ >= 0 ? ::close(fd_) : 0;
+    fd_ = -1;
+    return result == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+// Follows symbolic links at the end of `path` until it names something that
+// is not a link (or nothing at all). 0, or the error.
+int follow_links(std::string& path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
+    if (!S_ISLNK(status.st_mode)) return 0;
+    std::string link(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) + 1, '\0');
+    ssize_t length;
+    while ((length = ::readlink(path.c_str(), link.data(), link.size())) ==
+           static_cast<ssize_t>(link.size())) {
+      link.resize(link.size() * 2);
+    }
+    if (length < 0) return errno;
+    link.resize(static_cast<std::size_t>(length));
+    if (link.empty()) return ENOENT;
+    if (link[0] == '/') {
+      path = link;
+    } else {
+      std::size_t slash = path.rfind('/');
+      path = slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+    }
+  }
+  return ELOOP;
+}
+
+// A short name for a temporary file, fresh on every call.
+std::string temporary_name() {
+  static std::atomic<unsigned> counter{0};
+  static const unsigned seed = std::random_device{}();
+  std::minstd_rand generator(seed ^ (static_cast<unsigned>(::getpid()) << 16) ^ counter++);
+  const char* letters = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string name = ".quorvel-";
+  for (int i = 0; i < 8; ++i) name += letters[generator() % 36];
+  return name + ".tmp";
+}
+
+int write_all(int fd, std::string_view bytes) {
+  const char* at = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t written = ::write(fd, at, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (written == 0) return ENOSPC;
+    at += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+// A target that cannot be replaced (a device, a FIFO) is written into.
+Result write_in_place(const std::filesystem::path& target, std::string_view bytes) {
+  Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return system_failure(errno);
+  if (int error = write_all(file.get(), bytes)) return system_failure(error);
+  if (int error = file.close_checked()) return system_failure(error);
+  return Result();
+}
+
+// The new file: where it stands and how it gets its name.
+struct Staged {
+  Descriptor file;
+  std::string name;      // the temporary name; empty while the file has none
+  bool unnamed = false;  // made with O_TMPFILE
+};
+
+int stage_unnamed(int folder, Staged& staged) {
+#ifdef O_TMPFILE
+  staged.file.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (staged.file.get() >= 0) {
+    staged.unnamed = true;
+    return 0;
+  }
+  return errno;
+#else
+  (void)folder;
+  (void)staged;
+  return EOPNOTSUPP;
+#endif
+}
+
+int stage_named(int folder, Staged& staged) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = temporary_name();
+    int fd = ::openat(folder, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      staged.file.reset(fd);
+      staged.name = name;
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+// Gives an unnamed file the name `name` in the folder. 0, or the error.
+int link_unnamed(int fd, int folder, const std::string& name) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  int error = errno;
+#ifdef AT_EMPTY_PATH
+  // Without /proc: the same by the descriptor itself (needs privilege).
+  if (error == ENOENT && ::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+#endif
+  return error;
+}
+
+}  // namespace
+
+Result write_file_atomically(const std::filesystem::path& target, std::string_view bytes,
+                             Staging staging) {
+  std::string path = target.string();
+  if (path.empty()) return system_failure(ENOENT);
+
+  // A device or FIFO in the target's place (also behind a link such as
+  // /dev/stdout, whose chain ends in names that are not paths).
+  struct stat status;
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
+      !S_ISDIR(status.st_mode)) {
+    return write_in_place(target, bytes);
+  }
+  if (int error = follow_links(path)) return system_failure(error);
+
+  std::size_t slash = path.rfind('/');
+  std::string folder_path = slash == std::string::npos ? "." : path.substr(0, slash);
+  if (slash == 0) folder_path = "/";
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return system_failure(EISDIR);
+
+  // The folder, for everything that follows; a folder that may be searched
+  // but not read can still be written to, only not flushed.
+  Descriptor folder(::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  bool folder_flushable = true;
+  if (folder.get() < 0 && errno == EACCES) {
+    folder.reset(::open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    folder_flushable = false;
+  }
+  if (folder.get() < 0) return system_failure(errno);
+
+  bool exists = false;
+  if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(status.st_mode)) return system_failure(EISDIR);
+    exists = true;
+  } else if (errno != ENOENT) {
+    return system_failure(errno);
+  }
+
+  Staged staged;
+  int error = EOPNOTSUPP;
+  if (staging == Staging::kUnnamedWhereSupported) error = stage_unnamed(folder.get(), staged);
+  if (error != 0) error = stage_named(folder.get(), staged);
+  if (error != 0) return system_failure(error);
+
+  auto discard = [&](int code) {
+    staged.file.reset();
+    if (!staged.name.empty()) ::unlinkat(folder.get(), staged.name.c_str(), 0);
+    return system_failure(code);
+  };
+
+  if ((error = write_all(staged.file.get(), bytes)) != 0) return discard(error);
+  if (exists) {
+    // Owner and group first: changing them clears set-user-id bits, which
+    // the mode then puts back. Only a privileged process may give a file
+    // away, so a refusal there is not a failure.
+    if (::fchown(staged.file.get(), status.st_uid, status.st_gid) != 0 && errno != EPERM) {
+      return discard(errno);
+    }
+    if (::fchmod(staged.file.get(), status.st_mode & 07777) != 0) return discard(errno);
+  }
+  if (::fsync(staged.file.get()) != 0) return discard(errno);
+
+  if (staged.unnamed) {
+    // A new target is linked in under its own name at once; an existing
+    // one is replaced through a temporary name (a link cannot replace).
+    if (!exists) {
+      error = link_unnamed(staged.file.get(), folder.get(), name);
+      if (error == 0) {
+        staged.file.reset();
+        if (folder_flushable) ::fsync(folder.get());
+        return Result();
+      }
+      if (error != EEXIST) return discard(error);
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string temporary = temporary_name();
+      error = link_unnamed(staged.file.get(), folder.get(), temporary);
+      if (error == 0) staged.name = temporary;
+      if (error != EEXIST) break;
+    }
+    if (error != 0) return discard(error);
+  }
+  if ((error = staged.file.close_checked()) != 0) return discard(error);
+  if (::renameat(folder.get(), staged.name.c_str(), folder.get(), name.c_str()) != 0) {
+    return discard(errno);
+  }
+  // The new entry is in place; flushing the folder makes it last. File
+  // systems that cannot flush a folder say so with EINVAL.
+  if (folder_flushable && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
+    return system_failure(errno);
   }
   return Result();
 }

@@ -1,5 +1,6 @@
 #include "platform/os/url_fetch.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -60,6 +61,20 @@ bool is_web_url(std::string_view name) {
   return starts_with_ignoring_case(name, "http:") || starts_with_ignoring_case(name, "https:");
 }
 
+std::string url_for_display(std::string_view name) {
+  std::string shown(name);
+  if (!is_web_url(name)) return shown;
+  const std::size_t authority = shown.find("//");
+  if (authority == std::string::npos) return shown;
+  const std::size_t start = authority + 2;
+  const std::size_t end = std::min(shown.find_first_of("/?#", start), shown.size());
+  const std::size_t at = shown.rfind('@', end == 0 ? 0 : end - 1);
+  if (at == std::string::npos || at < start) return shown;
+  const std::size_t colon = shown.find(':', start);
+  if (colon == std::string::npos || colon > at || colon + 1 == at) return shown;
+  return shown.replace(colon + 1, at - colon - 1, "***");
+}
+
 Result fetch_url(const std::string& url, const FetchOptions& options, std::string& body) {
   body.clear();
   TransferOutcome fetched = transfer_url(url, options);
@@ -69,10 +84,24 @@ Result fetch_url(const std::string& url, const FetchOptions& options, std::strin
       return Result();
     case FetchFailure::kConnect:
       return Result::failure("could not connect to the server", kFetchErrorUnreadable);
-    case FetchFailure::kTimeout:
-      return Result::failure(
-          "no answer from the server within " + seconds_text(options.timeout_seconds),
-          kFetchErrorTimeout);
+    case FetchFailure::kTimeout: {
+      // What the deadline found: no answer, an answer of which so many
+      // bytes had come, or an answer of which none had come through (or the
+      // transport does not say how many: the URL service of Wine).
+      const std::string within = " within " + seconds_text(options.timeout_seconds);
+      if (fetched.received > 0) {
+        return Result::failure("cut off after " + std::to_string(fetched.received) +
+                                   (fetched.received == 1 ? " byte" : " bytes") +
+                                   ": the document did not arrive whole" + within,
+                               kFetchErrorTimeout);
+      }
+      if (fetched.http_status != 0) {
+        return Result::failure(
+            "the server answered, but the document did not arrive whole" + within,
+            kFetchErrorTimeout);
+      }
+      return Result::failure("no answer from the server" + within, kFetchErrorTimeout);
+    }
     case FetchFailure::kTooLarge:
       return Result::failure(
           "the document is larger than " + std::to_string(options.max_bytes) + " bytes",

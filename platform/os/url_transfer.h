@@ -12,7 +12,7 @@ namespace quorvel {
 enum class FetchFailure {
   kNone,
   kConnect,     // the server could not be reached
-  kTimeout,     // no connection, or no data, within the timeout
+  kTimeout,     // the whole transfer did not end within the timeout
   kTooLarge,    // the body is larger than max_bytes
   kHttpStatus,  // the server answered with a status of 400 or more
   kOther,       // any other failure; `detail` says what
@@ -22,6 +22,7 @@ struct TransferOutcome {
   FetchFailure failure = FetchFailure::kNone;
   long http_status = 0;  // the last status the server sent, 0 if none
   std::string body;      // the whole body; empty on failure
+  std::size_t received = 0;  // after a timeout: the bytes of the body that had come
   std::string detail;    // the transport's description of a failure
 };
 

@@ -1,4 +1,5 @@
-// Fetching over http and https with libcurl.
+// Fetching over http and https with libcurl. Every libcurl call of the
+// program is in this file.
 #include <curl/curl.h>
 
 #include <mutex>
@@ -69,9 +70,12 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  // The timeout bounds the whole transfer, from the connection to the last
+  // byte, however the server sends (a byte at a time, say); a connection
+  // that does not come, or a server that stops sending, is given up on by
+  // then as well.
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, options.timeout_seconds);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.timeout_seconds);
-  // A server that sends nothing at all for the whole timeout is given up on,
-  // whether it stalls before the answer or in the middle of the body.
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.timeout_seconds);
   // Refused before the body comes when the server announces its length.
@@ -94,6 +98,7 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
       break;
     case CURLE_OPERATION_TIMEDOUT:
       result.failure = FetchFailure::kTimeout;
+      result.received = transfer.body.size();
       break;
     case CURLE_FILESIZE_EXCEEDED:
       result.failure = FetchFailure::kTooLarge;

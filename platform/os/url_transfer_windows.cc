@@ -7,13 +7,16 @@
 //     the service does not pass that on (Wine's blocking stream does not),
 //     from the binding's IWinInetHttpInfo;
 //   - a body announced, or arriving, larger than the bound is aborted;
-//   - a watchdog thread aborts the binding when nothing has happened for the
-//     whole timeout (no connection, or a server that stopped sending).
+//   - a watchdog thread aborts the binding when the whole transfer, from the
+//     connection to the last byte, has not ended within the timeout (no
+//     answer, a server that stopped sending, or one that sends too slowly);
+//     the callback counts the bytes that came by then.
 // Redirects are followed by the service itself.
 #include <windows.h>
 #include <urlmon.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -39,6 +42,7 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
 
   long http_status() const { return http_status_.load(); }
   Abort aborted() const { return aborted_.load(); }
+  std::size_t received() const { return received_.load(); }
 
   // Starts the watchdog; the object must outlive stop_watchdog().
   void start_watchdog() {
@@ -80,16 +84,18 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
     // holds it; no reference is taken, since some services (Wine's) tear
     // down the blocking call's own callback when the call returns, and a
     // last release of the binding after that would call into it.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (binding_ == nullptr) binding_ = binding;
-    last_activity_ = Clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (binding_ == nullptr) binding_ = binding;
+    }
+    // A watchdog past its deadline waits for the binding to abort it.
+    wake_.notify_all();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progress_max, ULONG status_code,
                                        LPCWSTR) override {
-    touch();
     if (status_code == BINDSTATUS_MIMETYPEAVAILABLE ||
         status_code == BINDSTATUS_BEGINDOWNLOADDATA) {
       query_http_status();
@@ -97,6 +103,7 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
     const bool downloading = status_code == BINDSTATUS_BEGINDOWNLOADDATA ||
                              status_code == BINDSTATUS_DOWNLOADINGDATA ||
                              status_code == BINDSTATUS_ENDDOWNLOADDATA;
+    if (downloading) note_received(progress);
     if (downloading && (progress > options_.max_bytes || progress_max > options_.max_bytes)) {
       aborted_ = Abort::kTooLarge;
       return E_ABORT;
@@ -112,7 +119,6 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
       wake_.wait(lock, [this] { return !aborting_; });
     }
     binding_ = nullptr;
-    last_activity_ = Clock::now();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
@@ -122,7 +128,7 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD size, FORMATETC*, STGMEDIUM*) override {
-    touch();
+    note_received(size);
     if (size > options_.max_bytes) {
       aborted_ = Abort::kTooLarge;
       return E_ABORT;
@@ -135,14 +141,12 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
   HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
                                                  LPWSTR* additional_headers) override {
     if (additional_headers != nullptr) *additional_headers = nullptr;
-    touch();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnResponse(DWORD response_code, LPCWSTR, LPCWSTR,
                                        LPWSTR* additional_headers) override {
     if (additional_headers != nullptr) *additional_headers = nullptr;
     http_status_ = static_cast<long>(response_code);
-    touch();
     return S_OK;
   }
 
@@ -173,34 +177,34 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
     info->Release();
   }
 
-  void touch() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    last_activity_ = Clock::now();
+  // The bytes of the body that have come so far (the service reports a
+  // running total).
+  void note_received(ULONG total) {
+    std::size_t seen = received_.load();
+    while (total > seen && !received_.compare_exchange_weak(seen, total)) {
+    }
   }
 
-  // Aborts the binding once nothing has happened for the whole timeout.
+  // Aborts the binding once the whole transfer has taken the timeout.
   void watch() {
-    const auto timeout = std::chrono::seconds(options_.timeout_seconds);
+    const auto deadline = started_ + std::chrono::seconds(options_.timeout_seconds);
     std::unique_lock<std::mutex> lock(mutex_);
     while (!finished_) {
-      const auto deadline = last_activity_ + timeout;
-      if (Clock::now() >= deadline) {
-        if (binding_ != nullptr) {
-          aborted_ = Abort::kTimeout;
-          IBinding* binding = binding_;
-          aborting_ = true;
-          lock.unlock();
-          binding->Abort();
-          lock.lock();
-          aborting_ = false;
-          wake_.notify_all();
-          return;
-        }
-        // Not started yet: the service has not handed out the binding.
-        last_activity_ = Clock::now();
-        continue;
+      const auto now = Clock::now();
+      if (now >= deadline && binding_ != nullptr) {
+        aborted_ = Abort::kTimeout;
+        IBinding* binding = binding_;
+        aborting_ = true;
+        lock.unlock();
+        binding->Abort();
+        lock.lock();
+        aborting_ = false;
+        wake_.notify_all();
+        return;
       }
-      wake_.wait_until(lock, deadline);
+      // Past the deadline without a binding yet: the service has not handed
+      // it out; OnStartBinding wakes this wait when it does.
+      wake_.wait_until(lock, now >= deadline ? now + std::chrono::milliseconds(100) : deadline);
     }
   }
 
@@ -213,7 +217,8 @@ class BindWatch final : public IBindStatusCallback, public IHttpNegotiate {
   std::thread watchdog_;
   bool finished_ = false;
   bool aborting_ = false;
-  Clock::time_point last_activity_ = Clock::now();
+  const Clock::time_point started_ = Clock::now();
+  std::atomic<std::size_t> received_{0};
   IBinding* binding_ = nullptr;
 };
 
@@ -289,7 +294,8 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
       fail(result, FetchFailure::kTooLarge,
            "the document is larger than " + std::to_string(options.max_bytes) + " bytes");
     } else if (watch.aborted() == Abort::kTimeout) {
-      fail(result, FetchFailure::kTimeout, "no data within the timeout");
+      result.received = std::max(watch.received(), body.size());
+      fail(result, FetchFailure::kTimeout, "the transfer did not end within the timeout");
     } else if (result.http_status >= 400) {
       fail(result, FetchFailure::kHttpStatus,
            "the server answered with HTTP status " + std::to_string(result.http_status));

@@ -1,6 +1,7 @@
 // The simulated mixer device as data: a device, its destinations, their
 // sources and every control with its state. The service in sim_mixer.h
-// serves it; sim_device_file.h reads it from a mixer document.
+// serves it; sim_device_file.h reads it from a mixer document and writes it
+// to one.
 //
 // Model
 //   - One device, named `name`.
@@ -27,6 +28,7 @@ namespace quorvel {
 struct SimItem {
   std::string name;
   std::int32_t selected = 0;
+  bool operator==(const SimItem&) const = default;
 };
 
 struct SimControl {
@@ -43,6 +45,7 @@ struct SimControl {
   // MULTIPLESELECT controls always do.
   bool list = false;
   std::vector<SimItem> items;
+  bool operator==(const SimControl&) const = default;
 };
 
 // Whether the control is served with items (and the multiple flag).
@@ -53,6 +56,7 @@ struct SimSource {
   std::uint32_t channels = 2;
   std::uint32_t line_type = kComponentSrcUndefined;
   std::vector<SimControl> controls;
+  bool operator==(const SimSource&) const = default;
 };
 
 struct SimDestination {
@@ -62,11 +66,13 @@ struct SimDestination {
   std::uint32_t component_type = kComponentDstSpeakers;
   std::vector<SimControl> controls;
   std::vector<SimSource> sources;
+  bool operator==(const SimDestination&) const = default;
 };
 
 struct SimDevice {
   std::string name;
   std::vector<SimDestination> destinations;
+  bool operator==(const SimDevice&) const = default;
 };
 
 // The line id of source `source` of destination `destination`.

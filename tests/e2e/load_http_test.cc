@@ -2,7 +2,9 @@
 // that the test starts and stops itself.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <regex>
 #include <map>
 #include <string>
 #include <vector>
@@ -81,7 +83,8 @@ TEST_F(LoadHttpTest, NotFoundNamesTheStatus) {
   EXPECT_EQ(plain.exit_code, 1);
 
   ProgramResult local = run({"-t", "-local", url});
-  EXPECT_EQ(local.err, kNotFound);
+  EXPECT_EQ(local.err, "Cannot download \"" + url +
+                           "\": the server answered with HTTP status 404.\n" + kNotFound);
   EXPECT_EQ(local.out, "");
   EXPECT_EQ(local.exit_code, 1);
 }
@@ -103,6 +106,53 @@ TEST_F(LoadHttpTest, ServerThatNeverAnswersIsGivenUpOn) {
   EXPECT_EQ(result.err, std::string(kDownloading) + "Cannot download \"" + url +
                             "\": no answer from the server within 1 second.\n" + kNotFound);
   EXPECT_EQ(result.exit_code, 1);
+}
+
+TEST_F(LoadHttpTest, DrippingServerIsCutOffAtTheDeadline) {
+  // A byte every 100 ms: the 5 KB document would take minutes.
+  TestHttpServer server({{"/drip.xml", {200, read_file(source_dir() / "examples" / "soundcard.xml"),
+                                        true, false, 100}},
+                         {"/late.xml", {200, "<audio_mixer/>", true, false, 10000}}});
+  env_["QUORVEL_FETCH_TIMEOUT"] = "2";
+  const std::string url = server.url("/drip.xml");
+  const auto started = std::chrono::steady_clock::now();
+  ProgramResult result = run({"-url", url});
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_LT(took, std::chrono::seconds(6)) << "the deadline was not kept";
+  const std::regex expected(std::string(kDownloading) + "Cannot download \"" + url +
+                            "\": cut off after ([0-9]+) bytes: the document did not arrive "
+                            "whole within 2 seconds\\.\n" + kNotFound);
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(result.err, match, expected)) << result.err;
+  EXPECT_GE(std::stoi(match[1]), 5);
+  EXPECT_LE(std::stoi(match[1]), 25);
+  EXPECT_EQ(result.exit_code, 1);
+
+  // The head comes at once, the first byte of the body only after the
+  // deadline.
+  env_["QUORVEL_FETCH_TIMEOUT"] = "1";
+  const std::string late = server.url("/late.xml");
+  result = run({late});
+  EXPECT_EQ(result.err, "Cannot download \"" + late +
+                            "\": the server answered, but the document did not arrive whole "
+                            "within 1 second.\n" + kNotFound);
+}
+
+TEST_F(LoadHttpTest, MessagesShowAUrlWithoutItsPassword) {
+  TestHttpServer server({{"/bad.xml", {200, "<a>\n<b x=1/></a>"}}});
+  for (const char* path : {"/missing.xml", "/bad.xml"}) {
+    SCOPED_TRACE(path);
+    std::string url = server.url(path);
+    const std::string shown = url.replace(0, 7, "http://alice:***@");
+    url = server.url(path).replace(0, 7, "http://alice:s3cret@");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{url}, {"-url", url}, {"-local", url}}) {
+      ProgramResult result = run(args);
+      EXPECT_EQ(result.err.find("s3cret"), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find("\"" + shown + "\""), std::string::npos) << result.err;
+      EXPECT_EQ(result.exit_code, 1);
+    }
+  }
 }
 
 TEST_F(LoadHttpTest, BodyOverTheBoundIsRefused) {

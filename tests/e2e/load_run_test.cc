@@ -94,7 +94,9 @@ TEST_F(LoadRunTest, UnreadableSourceWritesOnlyTheReason) {
 
 TEST_F(LoadRunTest, StreamThatDoesNotOpenStopsTheRunBeforeDumpAndSave) {
   ProgramResult result = run({"-t", "-local", "missing.xml", "-out"});
-  EXPECT_EQ(result.err, kNotFound);
+  // The system's reason on a line of its own, then the fixed text.
+  EXPECT_EQ(result.err, "Cannot read \"" + full_path("missing.xml") +
+                            "\": No such file or directory.\n" + kNotFound);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ / kDefaultOutput));
@@ -168,6 +170,73 @@ TEST_F(LoadRunTest, DumpOfASavedSnapshotShowsOneLinePerNode) {
     EXPECT_EQ(dump.exit_code, 0) << dump.err;
     EXPECT_EQ(dump.out.substr(0, expected_start.size()), expected_start);
   }
+}
+
+TEST_F(LoadRunTest, NothingATerminalWouldObeyIsPrinted) {
+  // Character references put a C1 control sequence, DEL, a line end and a
+  // tab into values (XML allows no other control characters); the name of
+  // the document itself holds an escape.
+  const std::string name = "bad\x1b[2J.xml";
+  write_file(dir_ / "evil.xml",
+             "<audio_mixer id=\"&#x9b;31m&#x7f;\" x=\"a&#10;b&#9;c\">C</audio_mixer>");
+  ProgramResult dump = run({"-t", "evil.xml"});
+  EXPECT_EQ(dump.out, "\n\\x9b31m\\x7f'a\\x0ab\\x09c'\n\n");
+#ifdef _WIN32
+  return;  // Windows allows no control character in a file name.
+#endif
+  write_file(dir_ / name, "<a>\n<b x=1/></a>");
+  ProgramResult broken = run({name});
+  EXPECT_EQ(broken.err.find('\x1b'), std::string::npos) << broken.err;
+  EXPECT_NE(broken.err.find("in \"bad\\x1b[2J.xml\""), std::string::npos) << broken.err;
+}
+
+TEST_F(LoadRunTest, MalformedDocumentsAreParseErrorsAndChangeNothing) {
+  // Each would restore the example's master volume to 1000 if it loaded.
+  std::string document = read_file(source_dir() / "examples" / "soundcard.xml");
+  const std::string volume = "<value ch=\"1\">45875</value>";
+  const std::size_t at = document.find(volume);
+  ASSERT_NE(at, std::string::npos);
+  document.replace(at, volume.size(), "<value ch=\"1\">1000</value>");
+  const std::size_t root = document.find("<audio_mixer ");
+  const int root_line = static_cast<int>(std::count(document.begin(), document.begin() + root, '\n')) + 1;
+  const std::string root_tag = "<audio_mixer id=\"0\" destinations=\"2\">";
+  struct Case {
+    const char* what;
+    std::string replacement;  // of the root's start tag
+    std::string reason;
+    int column;
+  } cases[] = {
+      {"duplicate attribute", "<audio_mixer id=\"0\" id=\"1\">",
+       "An attribute appears twice in the same tag.\n", 21},
+      {"undefined entity", root_tag + "&foo;", "The entity \"&foo;\" is not defined.\n", 38},
+      {"bare ampersand", root_tag + "a & b", "An \"&\" must begin a reference ending with \";\" "
+       "(the character itself is written \"&amp;\").\n", 40},
+      {"< in an attribute value", "<audio_mixer id=\"<0\">",
+       "A \"<\" cannot stand here (in text and attribute values it is written \"&lt;\").\n", 18},
+      {"control character", root_tag + "\x01", "The character U+0001 is not allowed in XML.\n", 38},
+      {"invalid UTF-8", root_tag + "\xFF", "The text is not valid UTF-8 here.\n", 38},
+      {"undeclared prefix", "<audio_mixer p:id=\"0\">",
+       "A namespace prefix is used without being declared.\n", 1},
+  };
+  const std::string device_before = read_file(device_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string text = document;
+    text.replace(root, root_tag.size(), c.replacement);
+    write_file(dir_ / "bad.xml", text);
+    ProgramResult result = run({"-t", "bad.xml"});
+    EXPECT_EQ(result.err, c.reason + "Error on line " + std::to_string(root_line) + ", position " +
+                              std::to_string(c.column) + " in \"bad.xml\".\n" + kNotFound);
+    EXPECT_EQ(result.out, "\n") << "the document stays empty";
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(read_file(device_), device_before);
+  }
+  // A declaration that is not at the very start.
+  write_file(dir_ / "late.xml", " " + document);
+  ProgramResult late = run({"late.xml"});
+  EXPECT_EQ(late.err, "The XML declaration must come first in the document.\n"
+                      "Error on line 1, position 2 in \"late.xml\".\n" + std::string(kNotFound));
+  EXPECT_EQ(read_file(device_), device_before);
 }
 
 }  // namespace

@@ -134,6 +134,60 @@ http_sources() {
   return $ok
 }
 
+# A server that drips its answer a byte at a time: the URL service's
+# transfer ends at the deadline, and the message says the answer was cut
+# off, not that none came (Wine's service does not say how many bytes had
+# come).
+dripping_server() {
+  cp "$root/examples/soundcard.xml" "$work/device.xml"
+  local port
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  python3 - "$port" >/dev/null 2>&1 <<'PY' &
+import socket, sys, threading, time
+listener = socket.socket()
+listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+listener.bind(("127.0.0.1", int(sys.argv[1])))
+listener.listen(4)
+def serve(connection):
+    try:
+        connection.recv(65536)
+        body = b"<audio_mixer id='0'>" + b" " * 100000 + b"</audio_mixer>"
+        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: %d\r\n"
+                           b"Connection: close\r\n\r\n" % len(body))
+        for i in range(len(body)):
+            connection.sendall(body[i:i + 1])
+            time.sleep(0.1)
+    except OSError:
+        pass
+    finally:
+        connection.close()
+while True:
+    connection, _ = listener.accept()
+    threading.Thread(target=serve, args=(connection,), daemon=True).start()
+PY
+  local server=$!
+  local i
+  for i in $(seq 50); do
+    python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break
+    sleep 0.1
+  done
+  local ok=0 err status=0 started=$SECONDS
+  err=$(cd "$work" && QUORVEL_MIXER=sim:device.xml QUORVEL_FETCH_TIMEOUT=3 "$wine" "$exe" -url \
+          "http://127.0.0.1:$port/drip.xml" 2>&1 >/dev/null) || status=$?
+  local took=$((SECONDS - started))
+  err=$(printf '%s' "$err" | tr -d '\r')
+  [ "$status" -eq 1 ] || { echo "exit status $status"; ok=1; }
+  [ "$took" -le 15 ] || { echo "took $took s with a deadline of 3 s"; ok=1; }
+  case "$err" in
+    *"cut off after "*" bytes: the document did not arrive whole within 3 seconds"*) ;;
+    *"the server answered, but the document did not arrive whole within 3 seconds"*) ;;
+    *) echo "$err"; ok=1 ;;
+  esac
+  kill "$server" 2>/dev/null || true
+  wait "$server" 2>/dev/null || true
+  return $ok
+}
+
 # cpack makes quorvel-<version>-win64.zip from the cross build, in the build
 # folder. Unpacked into a fresh folder it holds the program, the README as
 # README.txt with Windows line ends, and the example devices; the unpacked program runs under Wine
@@ -178,7 +232,7 @@ PY
 
 case "$check" in
   no_mixer|save_wine_mixer|restore_wine_mixer|sim_saves_as_linux|sim_restores_as_linux|http_sources|\
-  zip_package)
+  dripping_server|zip_package)
     "$check" ;;
   *) echo "no such check: $check" >&2; exit 2 ;;
 esac

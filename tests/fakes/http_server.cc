@@ -89,15 +89,27 @@ void TestHttpServer::answer(int connection) {
                      (reply.status == 200 ? " OK" : " Not Found") +
                      "\r\nContent-Type: text/xml\r\nConnection: close\r\n";
   if (reply.declare_length) text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
-  text += "\r\n" + reply.body;
-  // The client may hang up early (a body over its bound): stop quietly.
-  for (std::size_t sent = 0; sent < text.size();) {
-    ssize_t n = send(connection, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
+  text += "\r\n";
+  send_text(connection, text, 0);
+  send_text(connection, reply.body, reply.drip_ms);
   shutdown(connection, SHUT_WR);
   close(connection);
+}
+
+void TestHttpServer::send_text(int connection, const std::string& text, int drip_ms) {
+  // The client may hang up early (a body over its bound, a deadline):
+  // stop quietly.
+  for (std::size_t sent = 0; sent < text.size();) {
+    std::size_t size = text.size() - sent;
+    if (drip_ms > 0) {
+      pollfd stop{wake_[0], POLLIN, 0};
+      if (poll(&stop, 1, drip_ms) != 0) return;
+      size = 1;
+    }
+    ssize_t n = send(connection, text.data() + sent, size, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    sent += static_cast<std::size_t>(n);
+  }
 }
 
 }  // namespace quorvel::testing

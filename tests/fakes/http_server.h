@@ -1,6 +1,6 @@
 // A one-thread HTTP server on 127.0.0.1 for the tests that fetch documents:
 // it answers each request from a fixed table of routes, and can hold a
-// connection open without answering.
+// connection open without answering or drip an answer a byte at a time.
 #pragma once
 
 #include <map>
@@ -15,6 +15,8 @@ struct Route {
   std::string body;
   bool declare_length = true;  // else the body ends when the connection closes
   bool never_answer = false;   // read the request, then say nothing
+  int drip_ms = 0;             // > 0: the head at once, then the body a byte at a time
+                               // with this pause before each byte
 };
 
 // A socket bound to a free port of 127.0.0.1; closed with the object.
@@ -49,6 +51,10 @@ class TestHttpServer {
  private:
   void serve();
   void answer(int connection);
+  // Sends `text` to the connection, a byte at a time after a pause of
+  // `drip_ms` when that is positive; stops when the client hangs up or the
+  // server is stopped.
+  void send_text(int connection, const std::string& text, int drip_ms);
 
   std::map<std::string, Route> routes_;
   LocalSocket socket_;

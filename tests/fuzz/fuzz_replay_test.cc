@@ -1,19 +1,14 @@
-// Replays the fuzz target's saved inputs and the example devices: each must
-// run through loading and restoring without breaking the device's rules.
+// Replays the fuzz targets' saved inputs and the example devices: each must
+// run through both targets without breaking a rule.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
+#include "fuzz/fuzz_targets.h"
 #include "support/test_util.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace quorvel {
 namespace {
-
-int replay(const std::string& bytes) {
-  return LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
 
 TEST(FuzzReplayTest, CorpusAndExamples) {
   std::size_t count = 0;
@@ -21,7 +16,10 @@ TEST(FuzzReplayTest, CorpusAndExamples) {
     for (const auto& entry : std::filesystem::directory_iterator(testing::source_dir() / folder)) {
       if (!entry.is_regular_file()) continue;
       SCOPED_TRACE(entry.path().string());
-      EXPECT_EQ(replay(testing::read_file(entry.path())), 0);
+      const std::string bytes = testing::read_file(entry.path());
+      const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+      EXPECT_EQ(fuzz_restore(data, bytes.size()), 0);
+      EXPECT_EQ(fuzz_device_file(data, bytes.size()), 0);
       ++count;
     }
   }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "docio/dump.h"
+#include "platform/os/console.h"
+#include "platform/os/text_encoding.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -33,6 +35,33 @@ TEST(DumpTreeTest, AttributesInOrderTextNodesOnLinesOfTheirOwn) {
   EXPECT_EQ(dump(document.document_element()), "0'2'\n\nx y'\n\n\n");
   // Starting below the document does not walk on to the start's siblings.
   EXPECT_EQ(dump(document.document_element().child("destination")), "x y'\n\n");
+}
+
+TEST(DumpTreeTest, ControlCharactersAreShownEscaped) {
+  pugi::xml_document document;
+  // A value that would retitle and recolour a terminal, one with line ends
+  // and a tab, DEL and a C1 control (U+009B, CSI), and one with a backslash
+  // and characters that are printable.
+  pugi::xml_node element = document.append_child("a");
+  element.append_attribute("t") = "\x1b]0;owned\x07\x1b[31mred";
+  element.append_attribute("l") = "one\ntwo\r\tthree";
+  element.append_attribute("c") = "del\x7f csi\xC2\x9B nbsp\xC2\xA0";
+  element.append_attribute("k") = "a\\b \xC3\xA9\xE2\x82\xAC";
+  // What is printable is written in the console's encoding.
+  EXPECT_EQ(dump(document.document_element()),
+            utf8_to_console("\\x1b]0;owned\\x07\\x1b[31mred'one\\x0atwo\\x0d\\x09three'"
+                            "del\\x7f csi\\x9b nbsp\xC2\xA0'a\\b \xC3\xA9\xE2\x82\xAC'\n"));
+}
+
+TEST(Printable, BytesThatAreNotUtf8AreEscapedToo) {
+  EXPECT_EQ(printable("ok"), "ok");
+  EXPECT_EQ(printable(std::string("nul\0", 4)), "nul\\x00");
+  // A stray continuation byte, a cut sequence, an over-long "/", a surrogate.
+  EXPECT_EQ(printable("\x9b[31m"), "\\x9b[31m");
+  EXPECT_EQ(printable("\xE2\x82"), "\\xe2\\x82");
+  EXPECT_EQ(printable("\xC0\xAF"), "\\xc0\\xaf");
+  EXPECT_EQ(printable("\xED\xA0\x80"), "\\xed\\xa0\\x80");
+  EXPECT_EQ(printable("\xF0\x9F\x8E\xA7"), "\xF0\x9F\x8E\xA7");
 }
 
 TEST(DumpTreeTest, SavedSnapshotBeginsWithThePrologNodes) {

@@ -182,8 +182,15 @@ TEST(SimDeviceFileTest, InvalidDevicesAreRefusedWithAReason) {
   write_file(dir / "broken.xml", "<audio_mixer>Card<destination></audio_mixer>");
   error = load_error(dir / "broken.xml", device);
   EXPECT_NE(error, "");
-  EXPECT_NE(error.find("not an XML document"), std::string::npos) << error;
-  EXPECT_NE(error.find("offset"), std::string::npos) << error;
+  EXPECT_EQ(error, "\"" + (dir / "broken.xml").string() +
+                       "\" is not an XML document: An end tag does not match the start tag, or "
+                       "an element is not closed (line 1, position 33)");
+  // What only the well-formedness check finds.
+  write_file(dir / "twice.xml", "<audio_mixer id=\"0\" id=\"1\">Card</audio_mixer>");
+  error = load_error(dir / "twice.xml", device);
+  EXPECT_EQ(error, "\"" + (dir / "twice.xml").string() +
+                       "\" is not an XML document: An attribute appears twice in the same tag "
+                       "(line 1, position 21)");
 
   write_file(dir / "other.xml", "<mixer>Card</mixer>");
   error = load_error(dir / "other.xml", device);

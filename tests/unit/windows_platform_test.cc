@@ -8,6 +8,7 @@
 
 #include <pugixml.hpp>
 
+#include "platform/os/file_name.h"
 #include "platform/os/file_replace.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_mixer.h"
@@ -95,25 +96,42 @@ TEST(WindowsFileReplaceTest, ReplacesTheTargetOrLeavesItAsItWas) {
   write_file(dir / "target.xml", "old");
   ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "target.xml", "new")));
   EXPECT_EQ(read_file(dir / "target.xml"), "new");
+  ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "fresh.xml", "made")));
+  EXPECT_EQ(read_file(dir / "fresh.xml"), "made");
 
   // A folder in the target's place is not replaced; the temporary file
-  // goes away and the error names the target.
+  // goes away and the error gives the system's reason.
   std::filesystem::create_directory(dir / "folder.xml");
   write_file(dir / "folder.xml" / "inside", "kept");
   std::string error = write_file_atomically(dir / "folder.xml", "newer").message();
   EXPECT_NE(error, "");
-  EXPECT_NE(error.find("folder.xml"), std::string::npos) << error;
   EXPECT_EQ(read_file(dir / "folder.xml" / "inside"), "kept");
+  // A folder that does not exist.
+  error = write_file_atomically(dir / "missing" / "x.xml", "x").message();
+  EXPECT_NE(error, "");
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     (void)entry;
     ++files;
   }
-  EXPECT_EQ(files, 2u) << "target.xml and folder.xml only";
+  EXPECT_EQ(files, 3u) << "target.xml, fresh.xml and folder.xml only";
+}
 
-  // A source that does not exist: an error naming the target.
-  error = replace_file(dir / "missing.tmp", dir / "target.xml").message();
-  EXPECT_NE(error.find("cannot replace"), std::string::npos) << error;
+TEST(WindowsFileName, CharactersWindowsRefusesBecomeUnderscores) {
+  EXPECT_EQ(default_file_name("In/Out\\Card"), "In_Out_Card.xml");
+  EXPECT_EQ(default_file_name("C:\\Card"), "C__Card.xml");
+  EXPECT_EQ(default_file_name("a*b?c\"d<e>f|g\x01h"), "a_b_c_d_e_f_g_h.xml");
+  EXPECT_EQ(default_file_name("../x"), ".._x.xml");
+  EXPECT_EQ(default_file_name(""), "mixer.xml");
+  EXPECT_EQ(safe_file_name("name. "), "name__");
+  EXPECT_EQ(safe_file_name(".."), "__");
+  EXPECT_EQ(default_file_name("CON"), "CON_.xml");
+  EXPECT_EQ(default_file_name("com1"), "com1_.xml");
+  EXPECT_EQ(default_file_name("Lpt9.x"), "Lpt9_.x.xml");
+  for (const char* kept : {"Demo PCI Sound Card", "Speakers (Realtek High Definition Audio)",
+                           "CONSOLE", "COM10", "..."}) {
+    EXPECT_EQ(default_file_name(kept), std::string(kept) + ".xml");
+  }
 }
 
 // IXMLDOMDocument, {2933BF81-7B36-11D2-B20E-00C04F983E60}.

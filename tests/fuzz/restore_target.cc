@@ -8,6 +8,7 @@
 
 #include "apply/reconcile.h"
 #include "docio/load.h"
+#include "fuzz/fuzz_targets.h"
 #include "platform/sim/sim_mixer.h"
 #include "snapshot/snapshot.h"
 #include "support/recording_mixer.h"
@@ -56,8 +57,9 @@ quorvel::SimDevice fuzz_device() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace quorvel;
+namespace quorvel {
+
+int fuzz_restore(const std::uint8_t* data, std::size_t size) {
   std::ostringstream sink;
   std::streambuf* saved_err = std::cerr.rdbuf(sink.rdbuf());
 
@@ -80,3 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (recorder.open_handles() != 0) __builtin_trap();
   return 0;
 }
+
+}  // namespace quorvel
+
+#ifdef QUORVEL_LIBFUZZER
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return quorvel::fuzz_restore(data, size);
+}
+#endif

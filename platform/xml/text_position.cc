@@ -1,4 +1,4 @@
-#include "docio/text_position.h"
+#include "platform/xml/text_position.h"
 
 #include <limits>
 
@@ -15,6 +15,9 @@ class SourceDecoder {
  public:
   SourceDecoder(std::string_view bytes, pugi::xml_encoding encoding)
       : bytes_(bytes), encoding_(encoding) {}
+
+  // The byte of the source where the next character starts.
+  std::size_t at() const { return at_; }
 
   // The next character and the number of bytes it takes in the parser's
   // UTF-8 text (0 for an encoding error the parser drops). False at the end.
@@ -115,21 +118,64 @@ class SourceDecoder {
 
 bool is_xml_space(char32_t ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
 
+// Lines and positions, character by character: CR LF, CR and LF each end a
+// line.
+class LineCounter {
+ public:
+  const TextPosition& here() const { return here_; }
+  void pass(char32_t ch) {
+    if (ch == '\r' || (ch == '\n' && !after_cr_)) {
+      here_.line = step(here_.line);
+      here_.column = 1;
+    } else if (ch != '\n') {
+      here_.column = step(here_.column);
+    }
+    after_cr_ = ch == '\r';
+  }
+
+ private:
+  static std::int32_t step(std::int32_t value) {
+    return value < std::numeric_limits<std::int32_t>::max() ? value + 1 : value;
+  }
+  TextPosition here_{1, 1};
+  bool after_cr_ = false;
+};
+
 }  // namespace
+
+TextPosition locate_source(std::string_view bytes, pugi::xml_encoding encoding,
+                           std::size_t offset, std::size_t then) {
+  SourceDecoder decoder(bytes, encoding);
+  LineCounter counter;
+  bool first = true;
+  char32_t ch = 0;
+  std::size_t converted = 0;
+  for (;;) {
+    const std::size_t start = decoder.at();
+    if (!decoder.next(ch, converted)) break;
+    if (first && ch == 0xFEFF) {
+      first = false;
+      continue;
+    }
+    first = false;
+    if (start >= offset) {
+      if (then == 0) break;
+      --then;
+    }
+    counter.pass(ch);
+  }
+  return counter.here();
+}
 
 TextPosition locate(std::string_view bytes, pugi::xml_encoding encoding, std::size_t offset,
                     Anchor anchor) {
   SourceDecoder decoder(bytes, encoding);
-  TextPosition here{1, 1};
+  LineCounter counter;
   TextPosition bracket{};
   std::size_t converted_at = 0;
   bool first = true;
-  bool after_cr = false;
   char32_t ch = 0;
   std::size_t converted = 0;
-  auto step = [](std::int32_t value) {
-    return value < std::numeric_limits<std::int32_t>::max() ? value + 1 : value;
-  };
   while (decoder.next(ch, converted)) {
     if (first && ch == 0xFEFF) {
       first = false;
@@ -137,22 +183,17 @@ TextPosition locate(std::string_view bytes, pugi::xml_encoding encoding, std::si
       continue;
     }
     first = false;
+    const TextPosition& here = counter.here();
     if (converted_at >= offset) {
       if (anchor == Anchor::kAt) return here;
       if (anchor == Anchor::kOpeningBracket) return ch == '<' || bracket.line == 0 ? here : bracket;
       if (!is_xml_space(ch)) return here;
     }
     if (ch == '<') bracket = here;
-    if (ch == '\r' || (ch == '\n' && !after_cr)) {
-      here.line = step(here.line);
-      here.column = 1;
-    } else if (ch != '\n') {
-      here.column = step(here.column);
-    }
-    after_cr = ch == '\r';
+    counter.pass(ch);
     converted_at += converted;
   }
-  return anchor == Anchor::kOpeningBracket && bracket.line != 0 ? bracket : here;
+  return anchor == Anchor::kOpeningBracket && bracket.line != 0 ? bracket : counter.here();
 }
 
 }  // namespace quorvel

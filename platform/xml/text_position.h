@@ -29,4 +29,11 @@ enum class Anchor {
 TextPosition locate(std::string_view bytes, pugi::xml_encoding encoding, std::size_t offset,
                     Anchor anchor);
 
+// Line and position of the first character that starts at or after byte
+// `offset` of the source `bytes` itself, or of the character `then`
+// characters after it; the end of the source when that lies beyond it.
+// Counted as locate counts.
+TextPosition locate_source(std::string_view bytes, pugi::xml_encoding encoding,
+                           std::size_t offset, std::size_t then = 0);
+
 }  // namespace quorvel

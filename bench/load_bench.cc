@@ -1,0 +1,70 @@
+// Loading a saved document of 1,000 to 100,000 controls: the DOM's parse
+// alone, the well-formedness check alone, and the whole load (both, with
+// the one-root check), in the saved form (UTF-16) and in UTF-8.
+#include <benchmark/benchmark.h>
+
+#include <sstream>
+
+#include "bench/synthetic_device.h"
+#include "docio/load.h"
+#include "platform/sim/sim_device_file.h"
+#include "platform/xml/well_formed.h"
+#include "platform/xml/xml_dom.h"
+
+namespace quorvel {
+namespace {
+
+// The saved document of a synthetic device, UTF-16 (as saved) or UTF-8.
+std::string saved_document(std::size_t controls, bool utf16) {
+  pugi::xml_document document;
+  const auto sources = static_cast<std::uint32_t>(controls / 400 + 2);
+  build_sim_device_document(make_sim_device(controls, 4, sources), document);
+  if (utf16) return serialize_document(document);
+  std::ostringstream out;
+  document.save(out, "\t", pugi::format_indent, pugi::encoding_utf8);
+  return out.str();
+}
+
+void BM_DomParse(benchmark::State& state) {
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+  for (auto _ : state) {
+    pugi::xml_document document;
+    benchmark::DoNotOptimize(document.load_buffer(bytes.data(), bytes.size(), kParseOptions));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+
+void BM_WellFormedCheck(benchmark::State& state) {
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+  const pugi::xml_encoding encoding =
+      state.range(1) != 0 ? pugi::encoding_utf16_le : pugi::encoding_utf8;
+  for (auto _ : state) {
+    WellFormedness checked = check_well_formed(bytes, encoding);
+    if (!checked.well_formed) state.SkipWithError(checked.reason.c_str());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+
+void BM_Load(benchmark::State& state) {
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+  for (auto _ : state) {
+    InputDocument document;
+    Result loaded = load_from_bytes(document, bytes, "bench.xml");
+    if (!loaded) state.SkipWithError(loaded.message().c_str());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+
+// Arguments: controls, and 1 for UTF-16 (0: UTF-8).
+#define QUORVEL_LOAD_ARGS \
+  ArgsProduct({{1000, 10000, 100000}, {1, 0}})->ArgNames({"controls", "utf16"}) \
+      ->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_DomParse)->QUORVEL_LOAD_ARGS;
+BENCHMARK(BM_WellFormedCheck)->QUORVEL_LOAD_ARGS;
+BENCHMARK(BM_Load)->QUORVEL_LOAD_ARGS;
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,293 @@
+// The file services of platform/os on POSIX: careful saves, the lock
+// between processes, bounded reads and safe file names.
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "platform/os/file_lock.h"
+#include "platform/os/file_name.h"
+#include "platform/os/file_read.h"
+#include "platform/os/file_replace.h"
+#include "support/test_util.h"
+#include "support/tmpfs_posix.h"
+
+namespace quorvel {
+namespace {
+
+using testing::read_file;
+using testing::SmallTmpfs;
+using testing::TempDir;
+using testing::write_file;
+
+constexpr Staging kStagings[] = {Staging::kUnnamedWhereSupported, Staging::kNamed};
+
+std::set<std::string> names_in(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+mode_t mode_of(const std::filesystem::path& path) {
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+  return status.st_mode & 07777;
+}
+
+// --- Saving -------------------------------------------------------------------
+
+TEST(FileReplace, NewAndExistingFilesGetTheWholeContentAndNothingElseIsLeft) {
+  for (Staging staging : kStagings) {
+    TempDir dir;
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "new.xml", "first", staging)));
+    EXPECT_EQ(read_file(dir / "new.xml"), "first");
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "new.xml", "second", staging)));
+    EXPECT_EQ(read_file(dir / "new.xml"), "second");
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "new.xml", "", staging)));
+    EXPECT_EQ(read_file(dir / "new.xml"), "");
+    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"new.xml"});
+  }
+}
+
+TEST(FileReplace, LinksAreFollowedAndStayLinks) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  write_file(dir / "real" / "target.xml", "old");
+  // An absolute link, a relative one, a link to a link, and a link to a
+  // file that does not exist yet.
+  std::filesystem::create_symlink(dir / "real" / "target.xml", dir / "absolute.xml");
+  std::filesystem::create_symlink("real/target.xml", dir / "relative.xml");
+  std::filesystem::create_symlink("relative.xml", dir / "chain.xml");
+  std::filesystem::create_symlink("real/later.xml", dir / "dangling.xml");
+  for (const char* link : {"absolute.xml", "relative.xml", "chain.xml"}) {
+    SCOPED_TRACE(link);
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / link, link)));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / link));
+    EXPECT_EQ(read_file(dir / "real" / "target.xml"), link);
+  }
+  ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "dangling.xml", "made")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.xml"));
+  EXPECT_EQ(read_file(dir / "real" / "later.xml"), "made");
+  EXPECT_EQ(names_in(dir / "real"), (std::set<std::string>{"later.xml", "target.xml"}));
+
+  // A loop of links is refused with the system's reason.
+  std::filesystem::create_symlink("loop2.xml", dir / "loop1.xml");
+  std::filesystem::create_symlink("loop1.xml", dir / "loop2.xml");
+  EXPECT_EQ(write_file_atomically(dir / "loop1.xml", "x").message(),
+            std::generic_category().message(ELOOP));
+}
+
+TEST(FileReplace, ExistingFilesKeepTheirModeOwnerAndGroup) {
+  for (Staging staging : kStagings) {
+    TempDir dir;
+    write_file(dir / "private.xml", "old");
+    ASSERT_EQ(::chmod((dir / "private.xml").c_str(), 0600), 0);
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "private.xml", "new", staging)));
+    EXPECT_EQ(mode_of(dir / "private.xml"), 0600u);
+
+    write_file(dir / "shared.xml", "old");
+    ASSERT_EQ(::chmod((dir / "shared.xml").c_str(), 0664), 0);
+    // Only root may give a file to someone else.
+    const bool give_away = ::geteuid() == 0;
+    if (give_away) {
+      ASSERT_EQ(::chown((dir / "shared.xml").c_str(), 1234, 5678), 0);
+    }
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "shared.xml", "new", staging)));
+    EXPECT_EQ(mode_of(dir / "shared.xml"), 0664u);
+    if (give_away) {
+      struct stat status {};
+      ASSERT_EQ(::stat((dir / "shared.xml").c_str(), &status), 0);
+      EXPECT_EQ(status.st_uid, 1234u);
+      EXPECT_EQ(status.st_gid, 5678u);
+    }
+
+    // A new file gets the mode the process's mask leaves.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "fresh.xml", "new", staging)));
+    EXPECT_EQ(mode_of(dir / "fresh.xml"), 0666u & ~mask);
+  }
+}
+
+TEST(FileReplace, NamesAsLongAsTheSystemAllows) {
+  // A file name of NAME_MAX bytes, at the end of a path of PATH_MAX - 1
+  // bytes: the longest the system takes.
+  TempDir dir;
+  std::string folder = dir.path().string();
+  while (PATH_MAX - 1 - folder.size() > NAME_MAX + 2 + 200) folder += "/" + std::string(200, 'f');
+  // A last folder that leaves room for "/" and a name of NAME_MAX bytes.
+  const std::size_t left = PATH_MAX - 1 - folder.size();
+  folder += "/" + std::string(left - NAME_MAX - 2, 'f');
+  std::filesystem::create_directories(folder);
+  const std::string target = folder + "/" + std::string(NAME_MAX, 'n');
+  ASSERT_EQ(target.size(), static_cast<std::size_t>(PATH_MAX - 1));
+  for (Staging staging : kStagings) {
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(target, "long", staging)));
+    EXPECT_EQ(read_file(target), "long");
+    ASSERT_TRUE(testing::succeeded(write_file_atomically(target, "longer", staging)));
+    EXPECT_EQ(read_file(target), "longer");
+    EXPECT_EQ(names_in(folder).size(), 1u);
+  }
+}
+
+TEST(FileReplace, FailuresGiveTheSystemsReasonAndLeaveNothingBehind) {
+  for (Staging staging : kStagings) {
+    TempDir dir;
+    EXPECT_EQ(write_file_atomically(dir / "missing" / "x.xml", "x", staging).message(),
+              std::generic_category().message(ENOENT));
+    std::filesystem::create_directory(dir / "folder.xml");
+    EXPECT_EQ(write_file_atomically(dir / "folder.xml", "x", staging).message(),
+              std::generic_category().message(EISDIR));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.xml"));
+    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"folder.xml"});
+  }
+  // A device in the target's place is written into, not replaced.
+  ASSERT_TRUE(testing::succeeded(write_file_atomically("/dev/null", "nothing")));
+  struct stat status {};
+  ASSERT_EQ(::stat("/dev/null", &status), 0);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
+}
+
+TEST(FileReplace, FullFileSystemKeepsTheOldFile) {
+  SmallTmpfs tmpfs(64 * 1024);
+  if (!tmpfs.mounted()) GTEST_SKIP() << tmpfs.why_not();
+  write_file(tmpfs.path() / "saved.xml", "old");
+  for (Staging staging : kStagings) {
+    SCOPED_TRACE(static_cast<int>(staging));
+    Result written =
+        write_file_atomically(tmpfs.path() / "saved.xml", std::string(1 << 20, 'x'), staging);
+    EXPECT_EQ(written.message(), std::generic_category().message(ENOSPC));
+    EXPECT_EQ(read_file(tmpfs.path() / "saved.xml"), "old");
+    EXPECT_EQ(names_in(tmpfs.path()), std::set<std::string>{"saved.xml"});
+  }
+  ASSERT_TRUE(tmpfs.make_read_only());
+  EXPECT_EQ(write_file_atomically(tmpfs.path() / "saved.xml", "new").message(),
+            std::generic_category().message(EROFS));
+  EXPECT_EQ(read_file(tmpfs.path() / "saved.xml"), "old");
+}
+
+// --- The lock -----------------------------------------------------------------
+
+TEST(FileLockTest, AnotherProcessWaitsUntilTheLockIsFreed) {
+  TempDir dir;
+  const std::filesystem::path lock_file = dir / "device.xml.lock";
+  FileLock lock;
+  ASSERT_TRUE(testing::succeeded(lock.acquire(lock_file)));
+  EXPECT_TRUE(lock.held());
+  EXPECT_TRUE(std::filesystem::exists(lock_file));
+
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The child stands for another process: it drops the descriptors it
+    // inherited (one of them shares the parent's lock).
+    for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+    FileLock theirs;
+    _exit(theirs.acquire(lock_file) ? 0 : 1);
+  }
+  // While the lock is held the child waits for it...
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the child got a lock that was held";
+  // ... and gets it once it is freed.
+  lock.release();
+  EXPECT_FALSE(lock.held());
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  // A lock file in a folder that does not exist: the system's reason.
+  FileLock missing;
+  EXPECT_EQ(missing.acquire(dir / "none" / "x.lock").message(),
+            std::generic_category().message(ENOENT));
+  EXPECT_FALSE(missing.held());
+}
+
+// --- Bounded reads --------------------------------------------------------------
+
+TEST(FileRead, WhatIsNotARegularFileIsReadUnderTheDocumentBound) {
+  std::string bytes;
+  // A device that never ends.
+  Result zero = read_file_whole("/dev/zero", FileUse::kDeviceFile, bytes);
+  EXPECT_EQ(zero.code(), kReadErrorTooLarge);
+  EXPECT_EQ(zero.message(), "the file is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
+  EXPECT_TRUE(bytes.empty());
+
+  // A FIFO: a small content is read whole, one past the bound is refused.
+  TempDir dir;
+  const std::filesystem::path fifo = dir / "fifo.xml";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (std::size_t size : {std::size_t{5}, kMaxDocumentBytes + 1}) {
+    std::thread writer([&] {
+      int fd = ::open(fifo.c_str(), O_WRONLY);
+      std::string chunk(1 << 20, 'x');
+      for (std::size_t sent = 0; sent < size && fd >= 0;) {
+        ssize_t n = ::write(fd, chunk.data(), std::min(chunk.size(), size - sent));
+        if (n <= 0) break;  // the reader stopped
+        sent += static_cast<std::size_t>(n);
+      }
+      if (fd >= 0) ::close(fd);
+    });
+    Result read = read_file_whole(fifo, FileUse::kDeviceFile, bytes);
+    // Unblock a writer the reader left.
+    int drain = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    writer.join();
+    if (drain >= 0) ::close(drain);
+    if (size == 5) {
+      EXPECT_TRUE(testing::succeeded(read));
+      EXPECT_EQ(bytes, "xxxxx");
+    } else {
+      EXPECT_EQ(read.code(), kReadErrorTooLarge);
+    }
+  }
+}
+
+TEST(FileRead, RegularFilesHaveTheBoundOfTheirUse) {
+  TempDir dir;
+  const std::filesystem::path file = dir / "big.xml";
+  write_file(file, "");
+  std::string bytes;
+  // Sparse files: nothing is written, and nothing is read.
+  std::filesystem::resize_file(file, kMaxDocumentBytes + 1);
+  EXPECT_EQ(read_file_whole(file, FileUse::kDocument, bytes).code(), kReadErrorTooLarge);
+  std::filesystem::resize_file(file, kMaxDeviceFileBytes + 1);
+  Result device = read_file_whole(file, FileUse::kDeviceFile, bytes);
+  EXPECT_EQ(device.code(), kReadErrorTooLarge);
+  EXPECT_EQ(device.message(),
+            "the file is larger than " + std::to_string(kMaxDeviceFileBytes) + " bytes");
+  EXPECT_EQ(file_read_bound(FileUse::kDeviceFile, false), kMaxDocumentBytes);
+  EXPECT_EQ(read_file_whole(dir / "none.xml", FileUse::kDocument, bytes).message(),
+            std::generic_category().message(ENOENT));
+  EXPECT_EQ(read_file_whole(dir.path(), FileUse::kDocument, bytes).message(),
+            std::generic_category().message(EISDIR));
+}
+
+// --- Safe file names ------------------------------------------------------------
+
+TEST(SafeFileName, SeparatorsBecomeUnderscoresAndOtherNamesStay) {
+  EXPECT_EQ(default_file_name("/some/where/name"), "_some_where_name.xml");
+  EXPECT_EQ(default_file_name("../x"), ".._x.xml");
+  EXPECT_EQ(default_file_name("In/Out Card"), "In_Out Card.xml");
+  EXPECT_EQ(default_file_name(""), "mixer.xml");
+  EXPECT_EQ(safe_file_name(".."), "__");
+  EXPECT_EQ(safe_file_name("."), "_");
+  // Names that were files in the current folder before stay as they were.
+  for (const char* name : {"Demo PCI Sound Card", "HDA Intel PCH", "Carte son int\xC3\xA9gr\xC3\xA9""e",
+                           "a:b*c?\"<>|\\", " lead and trail. ", "..."}) {
+    EXPECT_EQ(default_file_name(name), std::string(name) + ".xml");
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
