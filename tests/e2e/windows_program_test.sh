@@ -177,9 +177,6 @@ PY
 }
 
 
-echo "scripts/test-windows took $((SECONDS - started)) s"
-[ "$unit_status" -eq 0 ] || echo "The unit tests under Wine failed." >&2
-
 case "$check" in
   no_mixer|save_wine_mixer|restore_wine_mixer|sim_saves_as_linux|sim_restores_as_linux|http_sources|\
   zip_package)
