@@ -13,13 +13,15 @@
 # Prints the median of each command, its peak memory, and quorvel's time
 # divided by the other's (the ratio).
 #
-# Usage: bench/alsa_vs_amixer.sh [BUILD_DIR] [RUNS]
+# Usage: bench/alsa_vs_amixer.sh [BUILD_DIR] [RUNS] [BASELINE]
 #   BUILD_DIR  a build of the project with its tests (default: build/)
 #   RUNS       timed runs of each command (default: 50)
+#   BASELINE   another build's quorvel, timed alongside in every comparison
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${2:-50}
+baseline=${3:+$(cd "$(dirname "$3")" && pwd)/$(basename "$3")}
 quorvel=$build/quorvel
 config=$build/tests/fakes/alsa_card/asound.conf
 if [ ! -x "$quorvel" ] || [ ! -f "$config" ]; then
@@ -89,6 +91,9 @@ amixer -q -D "$device" -s < changes.txt
 amixer -q -D "$device" -s < restore.txt
 amixer -D "$device" scontents | cmp -s - first.txt || { echo "restore.txt does not restore the card" >&2; exit 1; }
 
+# The baseline's lines in each comparison, when one is given.
+also() { [ -z "$baseline" ] || echo "cmd baseline: $1 :: ${2//@PROGRAM@/$baseline}"; }
+
 echo "Virtual ALSA card $device ($elements elements); $(nproc) cores, $(grep -m1 '^model name' /proc/cpuinfo | sed 's/.*: //')"
 python3 "$root/bench/timing.py" <<EOF
 runs $runs
@@ -99,13 +104,16 @@ cmd quorvel, no arguments, small simulated device :: QUORVEL_MIXER=sim:small-dev
 cmd trivial C program :: ./trivial
 cmd C++ hello world (iostream) :: ./hello
 cmd amixer --version :: amixer --version
+$(also "quorvel, no arguments" "QUORVEL_MIXER=sim:small-device.xml @PROGRAM@")
 
 group save
 cmd quorvel -out saved-again.xml :: $quorvel -out saved-again.xml
 cmd amixer scontents > listing.txt :: amixer -D $device scontents >listing.txt
+$(also "quorvel -out saved-again.xml" "@PROGRAM@ -out saved-again.xml")
 
 group restore of $elements changed elements
 prep amixer -q -D $device -s < changes.txt
 cmd quorvel saved.xml :: $quorvel saved.xml
 cmd amixer -s < restore.txt ($(wc -l < restore.txt) commands) :: amixer -q -D $device -s <restore.txt
+$(also "quorvel saved.xml" "@PROGRAM@ saved.xml")
 EOF
