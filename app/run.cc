@@ -126,6 +126,9 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   if (load_attempted) {
     const ApplyReport report = reconcile_documents(input.dom, snapshot, *mixer);
     if (report.reported > 0) failed = true;
+    // Its values are applied: free the input document before the rebuild,
+    // so that it and the new snapshot are never in memory together.
+    input.dom.reset();
     built = build_snapshot(snapshot, *mixer, default_output_name);
     if (!built) failed = true;
   }

@@ -9,7 +9,6 @@
 #include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
 #include "platform/xml/dom.h"
-#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {
@@ -66,8 +65,13 @@ std::optional<std::int32_t> read_value(pugi::xml_node value_node, const ControlR
 
 void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
                 const MixerHandle& handle, const ControlReporter& say) {
-  std::vector<pugi::xml_node> items =
-      select_nodes(node, type == ctrl::kMux ? Pattern::kMuxItems : Pattern::kMixerItems);
+  // The items of every list element of the control's kind, in document
+  // order: what "./mux_list[item]/item" (or mixer_list) selects.
+  std::vector<pugi::xml_node> items;
+  const char* list_name = type == ctrl::kMux ? doc::kMuxList : doc::kMixerList;
+  for (pugi::xml_node list : child_elements(node, list_name)) {
+    append_child_elements(list, doc::kItem, items);
+  }
   std::vector<ListItemValue> values;
   std::string described;
   for (std::size_t position = 0; position < items.size(); ++position) {

@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "common/document_format.h"
 #include "platform/os/console.h"
 #include "platform/xml/dom.h"
-#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {
@@ -43,6 +43,24 @@ void copy_control_id(pugi::xml_node control, pugi::xml_node partner) {
   own.set_value(id.value());
 }
 
+// The selections of reconciliation, each the element children of one name
+// in document order, walked directly instead of through an XPath query:
+//   roots          "/audio_mixer" on a document
+//   destinations   "/audio_mixer[destination]/destination" on a document
+//   sources        "self::node()[source]/source" on a destination
+//   line controls  "self::node()[line_control]/line_control" on a line
+std::vector<pugi::xml_node> roots(pugi::xml_document& document) {
+  return child_elements(document, doc::kAudioMixer);
+}
+
+std::vector<pugi::xml_node> destinations(pugi::xml_document& document) {
+  std::vector<pugi::xml_node> found;
+  for (pugi::xml_node root : roots(document)) {
+    append_child_elements(root, doc::kDestination, found);
+  }
+  return found;
+}
+
 void report_keyless(pugi::xml_node node, ApplyReport& report) {
   report_error(std::string(node.name()) + " " + quote_name(name_text(node)) + " has no " +
                key_attribute_name(node) + "; passed over with everything in it");
@@ -53,15 +71,20 @@ void report_keyless(pugi::xml_node node, ApplyReport& report) {
 
 PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
                           const std::vector<pugi::xml_node>& second) {
-  // The second list's nodes by key text, in list order.
-  std::unordered_map<std::string_view, std::vector<pugi::xml_node>> partners_by_key;
+  // The second list's nodes by key text, in list order, and how many of
+  // them first-list nodes have taken. The keys are the second list's own
+  // texts, which stay valid: that list is never changed.
+  struct Partners {
+    std::vector<pugi::xml_node> nodes;
+    std::size_t taken = 0;
+  };
+  std::unordered_map<std::string_view, Partners> partners_by_key;
+  partners_by_key.reserve(second.size());
   for (pugi::xml_node node : second) {
     if (pugi::xml_attribute key = key_attribute(node)) {
-      partners_by_key[key.value()].push_back(node);
+      partners_by_key[key.value()].nodes.push_back(node);
     }
   }
-  // Owned copies: a first-list node's key text is freed with the node.
-  std::unordered_map<std::string, std::size_t> occurrences;
 
   PrunedList result;
   result.remaining.reserve(first.size());
@@ -73,14 +96,13 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
       result.partners.push_back(pugi::xml_node());
       continue;
     }
-    const std::size_t occurrence = occurrences[std::string(key.value())]++;
     auto found = partners_by_key.find(key.value());
-    if (found == partners_by_key.end() || occurrence >= found->second.size()) {
+    if (found == partners_by_key.end() || found->second.taken == found->second.nodes.size()) {
       // Frees the node and everything below it at once.
       node.parent().remove_child(node);
       continue;
     }
-    pugi::xml_node partner = found->second[occurrence];
+    pugi::xml_node partner = found->second.nodes[found->second.taken++];
     if (std::strcmp(node.name(), doc::kLineControl) == 0) copy_control_id(node, partner);
     result.remaining.push_back(node);
     result.partners.push_back(partner);
@@ -94,35 +116,34 @@ std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& inpu
   std::vector<std::vector<pugi::xml_node>> lists;
   // A snapshot root without a partner in the input leaves the snapshot
   // without destinations, so nothing of the input remains.
-  prune_unpaired(select_nodes(snapshot, Pattern::kRoot), select_nodes(input, Pattern::kRoot));
+  prune_unpaired(roots(snapshot), roots(input));
 
-  PrunedList destinations = prune_unpaired(select_nodes(input, Pattern::kDestinations),
-                                           select_nodes(snapshot, Pattern::kDestinations));
+  PrunedList paired = prune_unpaired(destinations(input), destinations(snapshot));
 
   std::vector<pugi::xml_node> destination_controls;
-  for (std::size_t i = 0; i < destinations.remaining.size(); ++i) {
-    pugi::xml_node destination = destinations.remaining[i];
-    pugi::xml_node partner = destinations.partners[i];
+  for (std::size_t i = 0; i < paired.remaining.size(); ++i) {
+    pugi::xml_node destination = paired.remaining[i];
+    pugi::xml_node partner = paired.partners[i];
     if (!partner) {
       report_keyless(destination, report);
       continue;
     }
-    PrunedList sources = prune_unpaired(select_nodes(destination, Pattern::kSources),
-                                        select_nodes(partner, Pattern::kSources));
+    PrunedList sources = prune_unpaired(child_elements(destination, doc::kSource),
+                                        child_elements(partner, doc::kSource));
     for (std::size_t j = 0; j < sources.remaining.size(); ++j) {
       if (!sources.partners[j]) {
         report_keyless(sources.remaining[j], report);
         continue;
       }
       PrunedList controls =
-          prune_unpaired(select_nodes(sources.remaining[j], Pattern::kLineControls),
-                         select_nodes(sources.partners[j], Pattern::kLineControls));
+          prune_unpaired(child_elements(sources.remaining[j], doc::kLineControl),
+                         child_elements(sources.partners[j], doc::kLineControl));
       lists.push_back(std::move(controls.remaining));
     }
     // Destination-level controls pair within their own destination and go
     // last, all destinations in one list.
-    PrunedList controls = prune_unpaired(select_nodes(destination, Pattern::kLineControlChildren),
-                                         select_nodes(partner, Pattern::kLineControlChildren));
+    PrunedList controls = prune_unpaired(child_elements(destination, doc::kLineControl),
+                                         child_elements(partner, doc::kLineControl));
     destination_controls.insert(destination_controls.end(), controls.remaining.begin(),
                                 controls.remaining.end());
   }

@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Times quorvel against amixer on the tests' virtual ALSA card
-# (quorvel_laptop), side by side in one run:
-#   save:    quorvel -out saved.xml     against  amixer -D quorvel_laptop scontents
-#   restore: quorvel saved.xml          against  the same restore fed to amixer -s
+# Times quorvel against small reference programs and against amixer on the
+# tests' virtual ALSA card (quorvel_laptop), pair by pair in one run, the
+# commands of each comparison alternated (bench/timing.py):
+#   start-up: quorvel with no arguments on a small simulated device (it
+#             builds the snapshot, prints the usage text and exits), against
+#             a trivial C program, a C++ hello world with iostream and
+#             amixer --version
+#   save:     quorvel -out saved.xml    against  amixer -D quorvel_laptop scontents > listing.txt
+#   restore:  quorvel saved.xml         against  amixer -D quorvel_laptop -s < restore.txt
 # Before every restore the card is changed (every element) with amixer -s,
 # untimed; both restores bring back the same state, checked once.
+# Prints the median of each command, its peak memory, and quorvel's time
+# divided by the other's (the ratio).
 #
-# Usage: bench/alsa_vs_amixer.sh [BUILD_DIR] [RUNS]
+# Usage: bench/alsa_vs_amixer.sh [BUILD_DIR] [RUNS] [BASELINE]
 #   BUILD_DIR  a build of the project with its tests (default: build/)
-#   RUNS       runs of each command (default: 50)
+#   RUNS       timed runs of each command (default: 50)
+#   BASELINE   another build's quorvel, timed alongside in every comparison
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${2:-50}
+baseline=${3:+$(cd "$(dirname "$3")" && pwd)/$(basename "$3")}
 quorvel=$build/quorvel
 config=$build/tests/fakes/alsa_card/asound.conf
 if [ ! -x "$quorvel" ] || [ ! -f "$config" ]; then
@@ -20,15 +29,24 @@ if [ ! -x "$quorvel" ] || [ ! -f "$config" ]; then
   echo "(scripts/build $build)" >&2
   exit 1
 fi
-command -v amixer >/dev/null || { echo "amixer is missing (Debian package alsa-utils)" >&2; exit 1; }
+for tool in amixer python3 "${CC:-cc}" "${CXX:-c++}"; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps)" >&2; exit 1; }
+done
 
-work=$(mktemp -d)
+work=$(mktemp -d /tmp/quorvel-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 device=quorvel_laptop
 export ALSA_CONFIG_PATH=$config
 export QUORVEL_TEST_CARD_STATE=$work/card.state
 export QUORVEL_MIXER=alsa:$device
+
+# The reference programs, built as a user builds them (dynamically linked).
+echo 'int main(void) { return 0; }' > trivial.c
+printf '#include <iostream>\nint main() { std::cout << "hello\\n"; }\n' > hello.cc
+"${CC:-cc}" -O2 -o trivial trivial.c
+"${CXX:-c++}" -O2 -o hello hello.cc
+cp "$root/examples/soundcard.xml" small-device.xml
 
 # Every element of the card changed, and every element set back to the
 # card's first state.
@@ -63,6 +81,7 @@ EOF
 
 "$quorvel" -out saved.xml 2>/dev/null
 amixer -D "$device" scontents > first.txt
+elements=$(grep -c '^Simple mixer control' first.txt)
 
 # Both restores give the first state back.
 amixer -q -D "$device" -s < changes.txt
@@ -72,43 +91,29 @@ amixer -q -D "$device" -s < changes.txt
 amixer -q -D "$device" -s < restore.txt
 amixer -D "$device" scontents | cmp -s - first.txt || { echo "restore.txt does not restore the card" >&2; exit 1; }
 
-now() { date +%s%N; }
+# The baseline's lines in each comparison, when one is given.
+also() { [ -z "$baseline" ] || echo "cmd baseline: $1 :: ${2//@PROGRAM@/$baseline}"; }
 
-# Runs "$@" RUNS times; prints the mean in microseconds.
-time_runs() {
-  local start end
-  start=$(now)
-  for ((i = 0; i < runs; i++)); do "$@" >/dev/null 2>&1; done
-  end=$(now)
-  echo $(((end - start) / runs / 1000))
-}
+echo "Virtual ALSA card $device ($elements elements); $(nproc) cores, $(grep -m1 '^model name' /proc/cpuinfo | sed 's/.*: //')"
+python3 "$root/bench/timing.py" <<EOF
+runs $runs
+warmup 3
 
-# The same for a restore: the card is changed before each run, untimed.
-time_restores() {
-  local total=0 start end
-  for ((i = 0; i < runs; i++)); do
-    amixer -q -D "$device" -s < changes.txt
-    start=$(now)
-    "$@" >/dev/null 2>&1
-    end=$(now)
-    total=$((total + end - start))
-  done
-  echo $((total / runs / 1000))
-}
+group start-up
+cmd quorvel, no arguments, small simulated device :: QUORVEL_MIXER=sim:small-device.xml $quorvel
+cmd trivial C program :: ./trivial
+cmd C++ hello world (iostream) :: ./hello
+cmd amixer --version :: amixer --version
+$(also "quorvel, no arguments" "QUORVEL_MIXER=sim:small-device.xml @PROGRAM@")
 
-amixer_restore() { amixer -q -D "$device" -s < restore.txt; }
+group save
+cmd quorvel -out saved-again.xml :: $quorvel -out saved-again.xml
+cmd amixer scontents > listing.txt :: amixer -D $device scontents >listing.txt
+$(also "quorvel -out saved-again.xml" "@PROGRAM@ -out saved-again.xml")
 
-# The program's own start-up, which every quorvel run pays: a setting it
-# refuses before it touches any mixer.
-startup_quorvel=$(QUORVEL_MIXER=none time_runs "$quorvel" -out)
-save_quorvel=$(time_runs "$quorvel" -out saved-again.xml)
-save_amixer=$(time_runs amixer -D "$device" scontents)
-restore_quorvel=$(time_restores "$quorvel" saved.xml)
-restore_amixer=$(time_restores amixer_restore)
-
-echo "Virtual ALSA card $device ($(grep -c '^Simple mixer control' first.txt) elements), $runs runs each, mean per run:"
-awk -v st="$startup_quorvel" -v sq="$save_quorvel" -v sa="$save_amixer" -v rq="$restore_quorvel" -v ra="$restore_amixer" 'BEGIN {
-  printf "  %-8s %-28s %9.2f ms   %-32s %9.2f ms   ratio %5.2f\n", "save", "quorvel -out saved.xml", sq / 1000, "amixer scontents", sa / 1000, sq / sa
-  printf "  %-8s %-28s %9.2f ms   %-32s %9.2f ms   ratio %5.2f\n", "restore", "quorvel saved.xml", rq / 1000, "amixer -s (12 commands)", ra / 1000, rq / ra
-  printf "  %-8s %-28s %9.2f ms   (included in both quorvel figures)\n", "start-up", "quorvel, no mixer touched", st / 1000
-}'
+group restore of $elements changed elements
+prep amixer -q -D $device -s < changes.txt
+cmd quorvel saved.xml :: $quorvel saved.xml
+cmd amixer -s < restore.txt ($(wc -l < restore.txt) commands) :: amixer -q -D $device -s <restore.txt
+$(also "quorvel saved.xml" "@PROGRAM@ saved.xml")
+EOF

@@ -26,7 +26,7 @@ std::string report_control_read(const MixerControl& control, MixerResult result)
 
 pugi::xml_node append_value(pugi::xml_node node, int channel, std::int32_t value) {
   pugi::xml_node element = create_element(node, doc::kValue);
-  if (channel > 0) set_int_attribute(element, doc::kCh, channel);
+  if (channel > 0) append_int_attribute(element, doc::kCh, channel);
   set_int_text(element, value);
   return element;
 }
@@ -41,14 +41,12 @@ MixerResult read_uniform_value(const MixerHandle& handle, std::uint32_t control_
   return result;
 }
 
-MixerResult read_channel_pair(const MixerHandle& handle, std::uint32_t control_id,
+MixerResult read_channel_pair(const MixerHandle& handle, const MixerLine& line,
+                              std::uint32_t control_id,
                               std::pair<std::int32_t, std::int32_t>& values) {
   values = {0, 0};
-  MixerLine line;
-  MixerResult result = find_control_line(handle, control_id, line);
-  if (result != MMSYSERR_NOERROR) return result;
   std::vector<std::int32_t> slots;
-  result = read_control_values(handle, control_id, line.cChannels, 0, slots);
+  MixerResult result = read_control_values(handle, control_id, line.cChannels, 0, slots);
   if (result != MMSYSERR_NOERROR) return result;
   if (!slots.empty()) values.first = slots[0];
   if (slots.size() > 1) values.second = slots[1];
@@ -56,13 +54,13 @@ MixerResult read_channel_pair(const MixerHandle& handle, std::uint32_t control_i
 }
 
 MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
-                               std::uint32_t control_id, const char* list_name) {
-  MixerLine line;
-  MixerResult result = find_control_line(handle, control_id, line);
-  const std::uint32_t count = result == MMSYSERR_NOERROR ? line.cConnections : 0;
+                               const MixerLine& line, std::uint32_t control_id,
+                               const char* list_name) {
+  MixerResult result = MMSYSERR_NOERROR;
+  const std::uint32_t count = line.cConnections;
   std::vector<ListText> texts(count);
   std::vector<std::int32_t> selected(count, 0);
-  if (result == MMSYSERR_NOERROR && count > 0) {
+  if (count > 0) {
     result = read_list_texts(handle, control_id, count, texts);
     if (result == MMSYSERR_NOERROR) {
       result = read_control_values(handle, control_id, 1, count, selected);
@@ -72,7 +70,7 @@ MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
   for (std::uint32_t k = 0; k < count; ++k) {
     pugi::xml_node item = create_element(list, doc::kItem);
     set_text(item, to_wide_string(name_of(texts[k].szName)));
-    set_int_attribute(item, doc::kSelected, result == MMSYSERR_NOERROR ? selected[k] : 0);
+    append_int_attribute(item, doc::kSelected, result == MMSYSERR_NOERROR ? selected[k] : 0);
   }
   return result;
 }
@@ -93,16 +91,16 @@ Result capture_control_value(pugi::xml_node node, const MixerLine& line,
     }
     case CaptureKind::kPerChannel: {
       std::pair<std::int32_t, std::int32_t> values;
-      result = read_channel_pair(handle, control.dwControlID, values);
+      result = read_channel_pair(handle, line, control.dwControlID, values);
       append_value(node, 1, values.first);
       if (line.cChannels == 2) append_value(node, 2, values.second);
       break;
     }
     case CaptureKind::kMuxList:
-      result = capture_list_items(node, handle, control.dwControlID, doc::kMuxList);
+      result = capture_list_items(node, handle, line, control.dwControlID, doc::kMuxList);
       break;
     case CaptureKind::kMixerList:
-      result = capture_list_items(node, handle, control.dwControlID, doc::kMixerList);
+      result = capture_list_items(node, handle, line, control.dwControlID, doc::kMixerList);
       break;
   }
   if (result != MMSYSERR_NOERROR) {

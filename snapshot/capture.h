@@ -12,8 +12,11 @@
 namespace quorvel {
 
 // Writes the values of one control under its line_control element, by the
-// control's type. A read that the mixer refuses is reported on a line of its
-// own (the values are then written as 0) and fails the capture.
+// control's type. `line` is the line the control was listed with, the line
+// that owns it: its channel count shapes per-channel reads and its
+// connection count is a list control's item count. A read that the mixer
+// refuses is reported on a line of its own (the values are then written as
+// 0) and fails the capture.
 Result capture_control_value(pugi::xml_node node, const MixerLine& line,
                              const MixerControl& control, const MixerHandle& handle);
 
@@ -21,13 +24,16 @@ Result capture_control_value(pugi::xml_node node, const MixerLine& line,
 MixerResult read_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
                                std::int32_t& value);
 
-// Reads channels 0 and 1 of the control (0 for a channel the line lacks).
-MixerResult read_channel_pair(const MixerHandle& handle, std::uint32_t control_id,
+// Reads channels 0 and 1 of a control of `line` (0 for a channel the line
+// lacks), reading as many channels as the line has.
+MixerResult read_channel_pair(const MixerHandle& handle, const MixerLine& line,
+                              std::uint32_t control_id,
                               std::pair<std::int32_t, std::int32_t>& values);
 
-// Writes a `list_name` element holding one item per entry of the list
-// control, the item count being the connection count of the owning line.
+// Writes a `list_name` element holding one item per entry of a list control
+// of `line`, the item count being the line's connection count.
 MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
-                               std::uint32_t control_id, const char* list_name);
+                               const MixerLine& line, std::uint32_t control_id,
+                               const char* list_name);
 
 }  // namespace quorvel

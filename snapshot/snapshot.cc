@@ -57,16 +57,18 @@ Result capture_line_controls(pugi::xml_node parent, const MixerHandle& handle,
                     quote_name(to_wide_string(name_of(line.szName))) + " (id " +
                     std::to_string(line.dwLineID) + "): " + mixer_error(result));
   }
+  // Every element is new, so its attributes are appended in the document's
+  // order without looking for them first.
   Problems problems;
   for (const MixerControl& control : controls) {
     pugi::xml_node node = create_element(parent, doc::kLineControl);
     if (!node) return Result::failure("cannot add a control to the document");
     set_text(node, to_wide_string(name_of(control.szName)));
-    set_int_attribute(node, doc::kCtrlId, static_cast<std::int32_t>(control.dwControlID));
-    set_int_attribute(node, doc::kCtrlType, static_cast<std::int32_t>(control.dwControlType));
-    set_int_attribute(node, doc::kSteps, static_cast<std::int32_t>(control.Metrics.cSteps));
-    set_int_attribute(node, doc::kMin, control.Bounds.lMinimum);
-    set_int_attribute(node, doc::kMax, control.Bounds.lMaximum);
+    append_int_attribute(node, doc::kCtrlId, static_cast<std::int32_t>(control.dwControlID));
+    append_int_attribute(node, doc::kCtrlType, static_cast<std::int32_t>(control.dwControlType));
+    append_int_attribute(node, doc::kSteps, static_cast<std::int32_t>(control.Metrics.cSteps));
+    append_int_attribute(node, doc::kMin, control.Bounds.lMinimum);
+    append_int_attribute(node, doc::kMax, control.Bounds.lMaximum);
     problems.add(capture_control_value(node, line, control, handle));
   }
   return problems.result();
@@ -107,14 +109,14 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
     pugi::xml_node destination_node = create_element(root, doc::kDestination);
     if (!destination_node) return Result::failure("cannot add a destination to the document");
     set_text(destination_node, to_wide_string(name_of(destination.szName)));
-    set_int_attribute(destination_node, doc::kLineId,
-                      static_cast<std::int32_t>(destination.dwLineID));
-    set_int_attribute(destination_node, doc::kChannels,
-                      static_cast<std::int32_t>(destination.cChannels));
-    set_int_attribute(destination_node, doc::kConnections,
-                      static_cast<std::int32_t>(destination.cConnections));
-    set_int_attribute(destination_node, doc::kComponentType,
-                      static_cast<std::int32_t>(destination.dwComponentType));
+    append_int_attribute(destination_node, doc::kLineId,
+                         static_cast<std::int32_t>(destination.dwLineID));
+    append_int_attribute(destination_node, doc::kChannels,
+                         static_cast<std::int32_t>(destination.cChannels));
+    append_int_attribute(destination_node, doc::kConnections,
+                         static_cast<std::int32_t>(destination.cConnections));
+    append_int_attribute(destination_node, doc::kComponentType,
+                         static_cast<std::int32_t>(destination.dwComponentType));
     problems.add(capture_line_controls(destination_node, handle, destination));
 
     const std::uint32_t connections = destination.cConnections;
@@ -131,10 +133,11 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
       pugi::xml_node source_node = create_element(destination_node, doc::kSource);
       if (!source_node) return Result::failure("cannot add a source to the document");
       set_text(source_node, to_wide_string(name_of(source.szName)));
-      set_int_attribute(source_node, doc::kSrcId, static_cast<std::int32_t>(j));
-      set_int_attribute(source_node, doc::kChannels, static_cast<std::int32_t>(source.cChannels));
-      set_int_attribute(source_node, doc::kLineType,
-                        static_cast<std::int32_t>(source.dwComponentType));
+      append_int_attribute(source_node, doc::kSrcId, static_cast<std::int32_t>(j));
+      append_int_attribute(source_node, doc::kChannels,
+                           static_cast<std::int32_t>(source.cChannels));
+      append_int_attribute(source_node, doc::kLineType,
+                           static_cast<std::int32_t>(source.dwComponentType));
       problems.add(capture_line_controls(source_node, handle, source));
     }
   }

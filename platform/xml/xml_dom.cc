@@ -1,7 +1,7 @@
 #include "platform/xml/xml_dom.h"
 
 #include <array>
-#include <sstream>
+#include <cstring>
 
 namespace quorvel {
 
@@ -63,10 +63,72 @@ std::vector<pugi::xml_node> select_nodes(pugi::xml_node context, Pattern pattern
   return nodes;
 }
 
+namespace {
+
+// Characters a saved document may write as a reference: at most six
+// characters ("&quot;") instead of one.
+constexpr bool may_be_escaped(unsigned char c) {
+  return c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'' || c == ']';
+}
+
+std::size_t text_bound(const char* text) {
+  std::size_t length = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    length += may_be_escaped(static_cast<unsigned char>(*p)) ? 6 : 1;
+  }
+  return length;
+}
+
+// An upper bound of the saved document's size in bytes, so that its buffer
+// is allocated once and never copied as it grows. Every UTF-8 byte becomes
+// at most one UTF-16 unit (two bytes); a node adds at most its markup, its
+// name twice, two line ends and its indentation twice. Room reserved but
+// never written is never touched, so a generous bound costs no memory.
+std::size_t saved_size_bound(const pugi::xml_document& document) {
+  constexpr std::size_t kMarkup = 16;
+  std::size_t units = 1;  // the byte order mark
+  std::size_t depth = 0;
+  pugi::xml_node node = document.first_child();
+  while (node) {
+    units += kMarkup + 2 * (depth + 1) + 2 * std::strlen(node.name()) + text_bound(node.value());
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      units += 4 + std::strlen(attribute.name()) + text_bound(attribute.value());
+    }
+    // Depth first, in document order, without recursion.
+    if (node.first_child()) {
+      node = node.first_child();
+      ++depth;
+      continue;
+    }
+    while (node && !node.next_sibling()) {
+      node = node.parent();
+      --depth;
+    }
+    if (node) node = node.next_sibling();
+  }
+  return 2 * units;
+}
+
+class StringWriter : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string& out) : out_(out) {}
+  void write(const void* data, std::size_t size) override {
+    out_.append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string& out_;
+};
+
+}  // namespace
+
 std::string serialize_document(const pugi::xml_document& document) {
-  std::ostringstream out(std::ios::binary);
-  document.save(out, "\t", pugi::format_indent | pugi::format_write_bom, pugi::encoding_utf16_le);
-  return std::move(out).str();
+  std::string bytes;
+  bytes.reserve(saved_size_bound(document));
+  StringWriter writer(bytes);
+  document.save(writer, "\t", pugi::format_indent | pugi::format_write_bom,
+                pugi::encoding_utf16_le);
+  return bytes;
 }
 
 }  // namespace quorvel
