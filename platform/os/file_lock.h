@@ -17,7 +17,14 @@ class FileLock {
   FileLock() = default;
   ~FileLock() { release(); }
   FileLock(FileLock&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
-  FileLock& operator=(FileLock&& other) noexcept;
+  FileLock& operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+      release();
+      handle_ = other.handle_;
+      other.handle_ = kNone;
+    }
+    return *this;
+  }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 

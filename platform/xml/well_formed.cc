@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/utf8.h"
+
 namespace quorvel {
 namespace {
 
@@ -37,18 +39,7 @@ std::size_t decode_at(std::string_view text, Text encoding, std::size_t at, char
     code = byte(at);
     return 1;
   }
-  const char32_t lead = byte(at);
-  const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2
-                             : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  code = length == 1 ? lead : lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(at + i) & 0x3F);
-  }
-  const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return 0;
-  return length;
+  return utf8_sequence(text, at, code);
 }
 
 void append_utf8(std::string& out, char32_t code) {
