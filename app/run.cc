@@ -111,6 +111,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   const Options options = parse_options(args, default_output_name);
 
   bool load_attempted = false;
+  bool load_succeeded = false;
   if (options.file_name) {
     bool stop_run = false;
     Result loaded =
@@ -118,6 +119,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     if (stop_run) return 1;
     if (!loaded) failed = true;
     load_attempted = true;
+    load_succeeded = static_cast<bool>(loaded);
   }
 
   if (options.tree) dump_tree(input.dom);
@@ -125,6 +127,14 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   if (load_attempted) {
     const ApplyReport report = reconcile_documents(input.dom, snapshot, *mixer);
     if (report.reported > 0) failed = true;
+    // A document that loaded but has nothing this mixer has would otherwise
+    // end the run quietly with nothing restored. After a failed load the
+    // load has said what went wrong already.
+    if (load_succeeded && report.paired == 0) {
+      report_error("nothing in " + quote_name(to_wide_string(*options.file_name)) +
+                   " matches this mixer; nothing was restored");
+      failed = true;
+    }
     built = build_snapshot(snapshot, *mixer, default_output_name);
     if (!built) failed = true;
   }

@@ -49,6 +49,12 @@ void report_keyless(pugi::xml_node node, ApplyReport& report) {
   ++report.reported;
 }
 
+void count_paired(const PrunedList& controls, ApplyReport& report) {
+  for (pugi::xml_node partner : controls.partners) {
+    if (partner) ++report.paired;
+  }
+}
+
 }  // namespace
 
 PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
@@ -117,12 +123,14 @@ std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& inpu
       PrunedList controls =
           prune_unpaired(select_nodes(sources.remaining[j], Pattern::kLineControls),
                          select_nodes(sources.partners[j], Pattern::kLineControls));
+      count_paired(controls, report);
       lists.push_back(std::move(controls.remaining));
     }
     // Destination-level controls pair within their own destination and go
     // last, all destinations in one list.
     PrunedList controls = prune_unpaired(select_nodes(destination, Pattern::kLineControlChildren),
                                          select_nodes(partner, Pattern::kLineControlChildren));
+    count_paired(controls, report);
     destination_controls.insert(destination_controls.end(), controls.remaining.begin(),
                                 controls.remaining.end());
   }
