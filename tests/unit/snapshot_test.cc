@@ -185,6 +185,37 @@ TEST_F(SnapshotTest, UnreadableLinesAndControlsAreReportedAndFailTheBuild) {
   EXPECT_NE(errors_.find("\"Recording \""), std::string::npos) << errors_;
 }
 
+TEST_F(SnapshotTest, LineWithoutChannelsShowsNoControl) {
+  // A virtual source of a sound server: its volume has no channels.
+  load(R"(<audio_mixer id="0" destinations="1">Card<destination line_id="1" channels="0" connections="0" component_type="7">Virtual<line_control ctrl_id="1" ctrl_type="1342373889" steps="65535" min="0" max="65535">Capture Volume</line_control><line_control ctrl_id="2" ctrl_type="536936450" steps="0" min="0" max="1">Capture Mute<value>0</value></line_control></destination></audio_mixer>)");
+  ASSERT_TRUE(build()) << errors_;
+  EXPECT_EQ(print_root(snapshot_),
+            "<audio_mixer id=\"0\" destinations=\"1\">Card<destination line_id=\"1\" "
+            "channels=\"0\" connections=\"0\" component_type=\"7\">Virtual</destination>"
+            "</audio_mixer>");
+}
+
+TEST_F(SnapshotTest, BoundsCoverEveryValueWritten) {
+  load(kCanonicalDevice);
+  // Values the device holds beyond the bounds it declares (a sound server's
+  // volume above 100 %, an unsigned control below its minimum).
+  mixer_->control(1)->values = {98304, -5};
+  mixer_->control(41)->values = {7, 7};
+  mixer_->control(50)->values = {600, 610, 620, 630, 640, 650};
+  mixer_->control(41)->min = 8;
+  ASSERT_TRUE(build()) << errors_;
+  pugi::xml_node volume = snapshot_.select_node("//line_control[@ctrl_id='1']").node();
+  EXPECT_STREQ(volume.attribute("min").value(), "-5");
+  EXPECT_STREQ(volume.attribute("max").value(), "98304");
+  // Unsigned bounds (min above max as signed numbers) widen as unsigned.
+  pugi::xml_node unsigned_control = snapshot_.select_node("//line_control[@ctrl_id='41']").node();
+  EXPECT_STREQ(unsigned_control.attribute("min").value(), "7");
+  EXPECT_STREQ(unsigned_control.attribute("max").value(), "-1");
+  // Values within their bounds leave them as they are.
+  pugi::xml_node surround = snapshot_.select_node("//line_control[@ctrl_id='50']").node();
+  EXPECT_STREQ(surround.attribute("max").value(), "65535");
+}
+
 TEST_F(SnapshotTest, DeviceWithoutDestinations) {
   load(R"(<audio_mixer id="0" destinations="0">Nothing</audio_mixer>)");
   ASSERT_TRUE(build());
