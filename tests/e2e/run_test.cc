@@ -141,10 +141,15 @@ TEST(RunWithoutMixerTest, NoMixerShowsTheMessageAndFails) {
       GTEST_SKIP() << "this machine has a sound card";
     }
   }
+  // An ALSA configuration of nothing: no default device opens, whatever
+  // this machine's own configuration makes the default (a sound server's).
+  TempDir config;
+  write_file(config / "empty.conf", "");
+  const std::map<std::string, std::string> env{{"ALSA_CONFIG_PATH", (config / "empty.conf").string()}};
   TempDir dir;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"-out"}}) {
-    ProgramResult result = run_quorvel(args, {}, dir.path());
+    ProgramResult result = run_quorvel(args, env, dir.path());
     EXPECT_EQ(result.err,
               "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n");
     EXPECT_EQ(result.out, "");

@@ -497,21 +497,35 @@ TEST(AlsaPlatformMixerTest, NamedDevicesThatCannotBeUsedAreErrors) {
   EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
 }
 
-TEST(AlsaPlatformMixerTest, WithoutSoundCardsThereIsNoMixerAndNoNoise) {
+TEST(AlsaPlatformMixerTest, WithoutSoundCardsOrDefaultDeviceThereIsNoMixerAndNoNoise) {
   if (!alsa_card_devices().empty()) GTEST_SKIP() << "this machine has a sound card";
-  std::unique_ptr<MixerService> mixer;
-  std::string error;
-  ASSERT_TRUE(testing::succeeded(open_platform_mixer("", mixer)));
-  EXPECT_EQ(mixer, nullptr);
-  // Even with an ALSA configuration alsa-lib cannot read.
   testing::TempDir dir;
-  ProgramResult result =
-      testing::run_quorvel({"-out"}, {{"ALSA_CONFIG_PATH", (dir / "missing.conf").string()}},
-                           dir.path());
-  EXPECT_EQ(result.err,
-            "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n");
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.exit_code, 1);
+  // A configuration of nothing (no default device), and one alsa-lib
+  // cannot read.
+  testing::write_file(dir / "empty.conf", "");
+  for (const char* config : {"empty.conf", "missing.conf"}) {
+    ProgramResult result = testing::run_quorvel(
+        {"-out"}, {{"ALSA_CONFIG_PATH", (dir / config).string()}}, dir.path());
+    EXPECT_EQ(result.err,
+              "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n")
+        << config;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.exit_code, 1);
+  }
+}
+
+// A machine whose only mixer is a sound server's: ALSA's default control
+// device (here the virtual server card) is device 0.
+TEST(AlsaPlatformMixerTest, WithoutSoundCardsTheDefaultDeviceIsTheMixer) {
+  if (!alsa_card_devices().empty()) GTEST_SKIP() << "this machine has a sound card";
+  testing::TempDir dir;
+  testing::write_file(dir / "server.conf", std::string("<") + QUORVEL_ALSA_TEST_CONFIG +
+                                               ">\nctl.!default { type quorveltest model server }\n");
+  ProgramResult result = testing::run_quorvel(
+      {"-out"}, {{"ALSA_CONFIG_PATH", (dir / "server.conf").string()}}, dir.path());
+  EXPECT_EQ(result.err, "audio XML file saved OK.");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "Quorvel Test Server.xml"));
 }
 
 }  // namespace
