@@ -33,7 +33,11 @@ bool within_bounds(const MixerControl& control, std::int32_t value) {
 }
 
 TEST_P(MixerContractTest, ValuesReadLieWithinTheirBounds) {
-  for (const ControlView& view : controls([](const ControlView& v) { return !v.is_list(); })) {
+  // (A back-end that answers reads of its sources' controls without
+  // keeping them fills in nothing there.)
+  for (const ControlView& view : controls([this](const ControlView& v) {
+         return !v.is_list() && (has(Feature::kSourceWrites) || !v.on_source());
+       })) {
     SCOPED_TRACE(name_of(view.control.szName));
     for (std::uint32_t channels : channel_counts(view)) {
       for (std::int32_t value : values_of(view, channels)) {
