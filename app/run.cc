@@ -112,6 +112,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   const Options options = parse_options(args, default_output_name);
 
   bool load_attempted = false;
+  bool load_succeeded = false;
   if (options.file_name) {
     bool stop_run = false;
     Result loaded =
@@ -119,6 +120,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     if (stop_run) return 1;
     if (!loaded) failed = true;
     load_attempted = true;
+    load_succeeded = static_cast<bool>(loaded);
   }
 
   if (options.tree) dump_tree(input.dom);
@@ -126,6 +128,14 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
   if (load_attempted) {
     const ApplyReport report = reconcile_documents(input.dom, snapshot, *mixer);
     if (report.reported > 0) failed = true;
+    // A document that loaded but has nothing this mixer has would otherwise
+    // end the run quietly with nothing restored. After a failed load the
+    // load has said what went wrong already.
+    if (load_succeeded && report.paired == 0) {
+      report_error("nothing in " + quote_name(to_wide_string(*options.file_name)) +
+                   " matches this mixer; nothing was restored");
+      failed = true;
+    }
     // Its values are applied: free the input document before the rebuild,
     // so that it and the new snapshot are never in memory together.
     input.dom.reset();

@@ -1,5 +1,6 @@
 #include "apply/apply.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -13,10 +14,26 @@
 namespace quorvel {
 namespace {
 
-// The node's text: its own value for a text node, else its text content.
-std::string text_of(pugi::xml_node node) {
-  if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) return node.value();
-  return node.text().get();
+bool is_text(pugi::xml_node node) {
+  return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+// The whole text a node holds: a text node's own, or the texts of
+// everything below an element, in document order.
+std::string text_content(pugi::xml_node node) {
+  if (is_text(node)) return node.value();
+  std::string text;
+  for (pugi::xml_node descendant = node.first_child(); descendant;) {
+    if (is_text(descendant)) text += descendant.value();
+    if (descendant.first_child()) {
+      descendant = descendant.first_child();
+      continue;
+    }
+    while (descendant != node && !descendant.next_sibling()) descendant = descendant.parent();
+    if (descendant == node) break;
+    descendant = descendant.next_sibling();
+  }
+  return text;
 }
 
 // Names one control in a report line.
@@ -36,44 +53,72 @@ class ControlReporter {
   ApplyReport& report_;
 };
 
-std::string refused(const std::string& values, MixerResult result) {
-  return "the mixer refused " + values + " (mixer error " + std::to_string(result) + ")";
+// What a failed write says: the values sent, or that none were.
+std::string refused(const char* what, const SentValues& sent, MixerResult result) {
+  const std::string code = "(mixer error " + std::to_string(result) + ")";
+  if (sent.empty()) return "the mixer refused to let the control be written " + code;
+  std::string text = "the mixer refused ";
+  text += what;
+  for (std::int32_t value : sent) text += " " + std::to_string(value);
+  return text + " " + code;
 }
 
-// The node that holds the first value: the child after the name text. A
-// control whose name is empty has no name text, so its values start at the
-// first child.
-pugi::xml_node first_value_node(pugi::xml_node node) {
+// Comments and processing instructions hold no value.
+bool holds_no_value(pugi::xml_node node) {
+  return node.type() == pugi::node_comment || node.type() == pugi::node_pi;
+}
+
+// The nodes that hold a control's values: those after the name text, by
+// position. A control whose name is empty has no name text, so its values
+// start at the first child.
+std::vector<pugi::xml_node> value_nodes(pugi::xml_node node) {
+  std::vector<pugi::xml_node> nodes;
   pugi::xml_node child = node.first_child();
-  if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-    child = child.next_sibling();
+  if (is_text(child)) child = child.next_sibling();
+  for (; child; child = child.next_sibling()) {
+    if (!holds_no_value(child)) nodes.push_back(child);
   }
-  return child;
+  return nodes;
 }
 
-std::optional<std::int32_t> read_value(pugi::xml_node value_node, const ControlReporter& say,
-                                       const char* which) {
-  if (!value_node) {
-    say(std::string("no ") + which + " value to write");
+// The numbers of the value nodes; nothing (the problem reported) when there
+// is none or one is not a number.
+std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml_node>& nodes,
+                                                     const ControlReporter& say) {
+  if (nodes.empty()) {
+    say(std::string("no ") + doc::kValue + " to write");
     return std::nullopt;
   }
-  std::string text = text_of(value_node);
-  std::optional<std::int32_t> value = parse_int_strict(text);
-  if (!value) say(std::string("the ") + which + " value " + quote_name(text) + " is not a number");
-  return value;
+  std::vector<std::int32_t> values;
+  for (std::size_t k = 0; k < nodes.size(); ++k) {
+    const std::string text = text_content(nodes[k]);
+    std::optional<std::int32_t> value = parse_int_strict(text);
+    if (!value) {
+      const std::string which = k == 0   ? "the first value"
+                                : k == 1 ? "the second value"
+                                         : "value " + std::to_string(k + 1);
+      say(which + " " + quote_name(text) + " is not a number");
+      return std::nullopt;
+    }
+    values.push_back(*value);
+  }
+  return values;
 }
 
 void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
                 const MixerHandle& handle, const ControlReporter& say) {
+  const char* list_name = type == ctrl::kMux ? doc::kMuxList : doc::kMixerList;
+  if (!node.child(list_name)) {
+    say(std::string("no ") + list_name + " to write");
+    return;
+  }
   // The items of every list element of the control's kind, in document
   // order: what "./mux_list[item]/item" (or mixer_list) selects.
   std::vector<pugi::xml_node> items;
-  const char* list_name = type == ctrl::kMux ? doc::kMuxList : doc::kMixerList;
   for (pugi::xml_node list : child_elements(node, list_name)) {
     append_child_elements(list, doc::kItem, items);
   }
   std::vector<ListItemValue> values;
-  std::string described;
   for (std::size_t position = 0; position < items.size(); ++position) {
     pugi::xml_attribute selected = items[position].attribute(doc::kSelected);
     std::optional<std::int32_t> value =
@@ -83,45 +128,60 @@ void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
       continue;
     }
     values.emplace_back(static_cast<std::uint32_t>(position), *value);
-    if (!described.empty()) described += ' ';
-    described += std::to_string(*value);
   }
   if (values.empty()) return;
-  MixerResult result = set_list_item(handle, id, values);
-  if (result != MMSYSERR_NOERROR) say(refused("the selection " + described, result));
+  SentValues sent;
+  MixerResult result = set_list_item(handle, id, values, &sent);
+  if (result != MMSYSERR_NOERROR) say(refused("the selection", sent, result));
+}
+
+// Writes the values of a switch or a per-channel control: one value as the
+// type has it (`lone_to_pair`: channels 1 and 2, else the whole control),
+// several one per channel.
+MixerResult write_channels(const MixerHandle& handle, std::uint32_t id,
+                           const std::vector<std::int32_t>& values, bool lone_to_pair,
+                           SentValues& sent) {
+  if (values.size() > 1) return set_channel_values(handle, id, values, &sent);
+  if (lone_to_pair) return set_channel_values(handle, id, {values[0], values[0]}, &sent);
+  return set_uniform_value(handle, id, values[0], &sent);
 }
 
 }  // namespace
 
 MixerResult set_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
-                              std::int32_t value) {
+                              std::int32_t value, SentValues* sent) {
   std::vector<std::int32_t> slots;
   MixerResult result = read_control_values(handle, control_id, 1, 0, slots);
   if (result != MMSYSERR_NOERROR) return result;
   slots[0] = value;
+  if (sent != nullptr) *sent = slots;
   return write_control_values(handle, control_id, 1, 0, slots);
 }
 
-MixerResult set_channel_pair(const MixerHandle& handle, std::uint32_t control_id,
-                             std::int32_t first, std::int32_t second) {
+MixerResult set_channel_values(const MixerHandle& handle, std::uint32_t control_id,
+                               const std::vector<std::int32_t>& values, SentValues* sent) {
+  if (values.empty()) return MMSYSERR_INVALPARAM;
+  MixerControl control;
   MixerLine line;
-  MixerResult result = find_control_line(handle, control_id, line);
+  MixerResult result = find_control(handle, control_id, control, line);
   if (result != MMSYSERR_NOERROR) return result;
   if (line.cChannels == 0) return MMSYSERR_INVALPARAM;
+  if (is_uniform(control)) return set_uniform_value(handle, control_id, values[0], sent);
   std::vector<std::int32_t> slots;
   result = read_control_values(handle, control_id, line.cChannels, 0, slots);
   if (result != MMSYSERR_NOERROR) return result;
-  slots[0] = first;
-  if (slots.size() > 1) slots[1] = second;
+  std::copy_n(values.begin(), std::min(values.size(), slots.size()), slots.begin());
+  if (sent != nullptr) *sent = slots;
   return write_control_values(handle, control_id, line.cChannels, 0, slots);
 }
 
 MixerResult set_list_item(const MixerHandle& handle, std::uint32_t control_id,
-                          const std::vector<ListItemValue>& items) {
+                          const std::vector<ListItemValue>& items, SentValues* sent) {
+  MixerControl control;
   MixerLine line;
-  MixerResult result = find_control_line(handle, control_id, line);
+  MixerResult result = find_control(handle, control_id, control, line);
   if (result != MMSYSERR_NOERROR) return result;
-  const std::uint32_t count = line.cConnections;
+  const std::uint32_t count = control.cMultipleItems;
   bool any_in_range = false;
   for (const auto& item : items) any_in_range = any_in_range || item.first < count;
   if (!any_in_range) return MMSYSERR_NOERROR;
@@ -131,6 +191,7 @@ MixerResult set_list_item(const MixerHandle& handle, std::uint32_t control_id,
   for (const auto& [position, value] : items) {
     if (position < count) slots[position] = value;
   }
+  if (sent != nullptr) *sent = slots;
   return write_control_values(handle, control_id, 1, count, slots);
 }
 
@@ -163,7 +224,7 @@ int apply_line_controls(const std::vector<pugi::xml_node>& controls, MixerServic
       continue;
     }
     if (opened != MMSYSERR_NOERROR) {
-      say(refused("to open the mixer", opened));
+      say("the mixer refused to open (mixer error " + std::to_string(opened) + ")");
       continue;
     }
     const auto control_id = static_cast<std::uint32_t>(*id);
@@ -172,26 +233,17 @@ int apply_line_controls(const std::vector<pugi::xml_node>& controls, MixerServic
       apply_list(node, type, control_id, handle, say);
       continue;
     }
-    pugi::xml_node first_node = first_value_node(node);
-    std::optional<std::int32_t> first = read_value(first_node, say, "first");
-    if (!first) continue;
-    pugi::xml_node second_node = first_node.next_sibling();
-    MixerResult written = MMSYSERR_NOERROR;
-    std::string described = std::to_string(*first);
-    if (kind == WriteKind::kUniform || (kind == WriteKind::kPerChannel && !second_node)) {
-      written = set_uniform_value(handle, control_id, *first);
-    } else {
-      std::int32_t second = *first;
-      if (second_node) {
-        std::optional<std::int32_t> value = read_value(second_node, say, "second");
-        if (!value) continue;
-        second = *value;
-      }
-      described += ' ';
-      described += std::to_string(second);
-      written = set_channel_pair(handle, control_id, *first, second);
-    }
-    if (written != MMSYSERR_NOERROR) say(refused("the value " + described, written));
+    std::vector<pugi::xml_node> nodes = value_nodes(node);
+    // A control written as a whole uses its first value alone.
+    if (kind == WriteKind::kUniform && nodes.size() > 1) nodes.resize(1);
+    std::optional<std::vector<std::int32_t>> values = read_values(nodes, say);
+    if (!values) continue;
+    SentValues sent;
+    MixerResult written =
+        kind == WriteKind::kUniform
+            ? set_uniform_value(handle, control_id, values->front(), &sent)
+            : write_channels(handle, control_id, *values, kind == WriteKind::kChannels, sent);
+    if (written != MMSYSERR_NOERROR) say(refused("the value", sent, written));
   }
   return result;
 }

@@ -67,6 +67,12 @@ void report_keyless(pugi::xml_node node, ApplyReport& report) {
   ++report.reported;
 }
 
+void count_paired(const PrunedList& controls, ApplyReport& report) {
+  for (pugi::xml_node partner : controls.partners) {
+    if (partner) ++report.paired;
+  }
+}
+
 }  // namespace
 
 PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
@@ -138,12 +144,14 @@ std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& inpu
       PrunedList controls =
           prune_unpaired(child_elements(sources.remaining[j], doc::kLineControl),
                          child_elements(sources.partners[j], doc::kLineControl));
+      count_paired(controls, report);
       lists.push_back(std::move(controls.remaining));
     }
     // Destination-level controls pair within their own destination and go
     // last, all destinations in one list.
     PrunedList controls = prune_unpaired(child_elements(destination, doc::kLineControl),
                                          child_elements(partner, doc::kLineControl));
+    count_paired(controls, report);
     destination_controls.insert(destination_controls.end(), controls.remaining.begin(),
                                 controls.remaining.end());
   }

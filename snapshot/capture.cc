@@ -1,5 +1,6 @@
 #include "snapshot/capture.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,28 @@ std::string report_control_read(const MixerControl& control, MixerResult result)
   return message;
 }
 
+// Widens the element's `min` and `max` to cover `values`, should a mixer
+// report a value outside the control's bounds. Bounds in order as signed
+// numbers are signed, else the same 32 bits unsigned.
+void cover_values(pugi::xml_node node, const MixerControl& control,
+                  const std::vector<std::int32_t>& values) {
+  std::int32_t min = control.Bounds.lMinimum;
+  std::int32_t max = control.Bounds.lMaximum;
+  const bool is_signed = min <= max;
+  for (std::int32_t value : values) {
+    if (is_signed) {
+      min = std::min(min, value);
+      max = std::max(max, value);
+    } else {
+      const auto u = static_cast<std::uint32_t>(value);
+      if (u < static_cast<std::uint32_t>(min)) min = value;
+      if (u > static_cast<std::uint32_t>(max)) max = value;
+    }
+  }
+  if (min != control.Bounds.lMinimum) set_int_attribute(node, doc::kMin, min);
+  if (max != control.Bounds.lMaximum) set_int_attribute(node, doc::kMax, max);
+}
+
 pugi::xml_node append_value(pugi::xml_node node, int channel, std::int32_t value) {
   pugi::xml_node element = create_element(node, doc::kValue);
   if (channel > 0) append_int_attribute(element, doc::kCh, channel);
@@ -41,29 +64,21 @@ MixerResult read_uniform_value(const MixerHandle& handle, std::uint32_t control_
   return result;
 }
 
-MixerResult read_channel_pair(const MixerHandle& handle, const MixerLine& line,
-                              std::uint32_t control_id,
-                              std::pair<std::int32_t, std::int32_t>& values) {
-  values = {0, 0};
-  std::vector<std::int32_t> slots;
-  MixerResult result = read_control_values(handle, control_id, line.cChannels, 0, slots);
-  if (result != MMSYSERR_NOERROR) return result;
-  if (!slots.empty()) values.first = slots[0];
-  if (slots.size() > 1) values.second = slots[1];
-  return MMSYSERR_NOERROR;
+MixerResult read_channel_values(const MixerHandle& handle, std::uint32_t control_id,
+                                std::uint32_t channels, std::vector<std::int32_t>& values) {
+  return read_control_values(handle, control_id, channels, 0, values);
 }
 
 MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
-                               const MixerLine& line, std::uint32_t control_id,
-                               const char* list_name) {
-  MixerResult result = MMSYSERR_NOERROR;
-  const std::uint32_t count = line.cConnections;
+                               const MixerControl& control, const char* list_name) {
+  const std::uint32_t count = control.cMultipleItems;
   std::vector<ListText> texts(count);
   std::vector<std::int32_t> selected(count, 0);
+  MixerResult result = MMSYSERR_NOERROR;
   if (count > 0) {
-    result = read_list_texts(handle, control_id, count, texts);
+    result = read_list_texts(handle, control.dwControlID, count, texts);
     if (result == MMSYSERR_NOERROR) {
-      result = read_control_values(handle, control_id, 1, count, selected);
+      result = read_control_values(handle, control.dwControlID, 1, count, selected);
     }
   }
   pugi::xml_node list = create_element(node, list_name);
@@ -78,31 +93,43 @@ MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
 Result capture_control_value(pugi::xml_node node, const MixerLine& line,
                              const MixerControl& control, const MixerHandle& handle) {
   MixerResult result = MMSYSERR_NOERROR;
-  switch (capture_kind(control.dwControlType)) {
+  std::vector<std::int32_t> values;
+  int first_channel = 0;  // 0: the value has no channel number
+  const CaptureKind kind = capture_kind(control.dwControlType);
+  switch (kind) {
     case CaptureKind::kNothing:
       break;
+    case CaptureKind::kSwitch:
+      if (!is_uniform(control) && line.cChannels > 1) {
+        result = read_channel_values(handle, control.dwControlID, line.cChannels, values);
+        first_channel = 1;
+        break;
+      }
+      [[fallthrough]];
     case CaptureKind::kSingle:
     case CaptureKind::kSingleCh1: {
-      std::int32_t value = 0;
-      result = read_uniform_value(handle, control.dwControlID, value);
-      append_value(node, capture_kind(control.dwControlType) == CaptureKind::kSingleCh1 ? 1 : 0,
-                   value);
+      values.assign(1, 0);
+      result = read_uniform_value(handle, control.dwControlID, values[0]);
+      if (kind == CaptureKind::kSingleCh1) first_channel = 1;
       break;
     }
-    case CaptureKind::kPerChannel: {
-      std::pair<std::int32_t, std::int32_t> values;
-      result = read_channel_pair(handle, line, control.dwControlID, values);
-      append_value(node, 1, values.first);
-      if (line.cChannels == 2) append_value(node, 2, values.second);
+    case CaptureKind::kPerChannel:
+      // Every channel of a line of two or more; a mono line's one channel.
+      result = read_channel_values(handle, control.dwControlID,
+                                   std::max<std::uint32_t>(line.cChannels, 1), values);
+      first_channel = 1;
       break;
-    }
     case CaptureKind::kMuxList:
-      result = capture_list_items(node, handle, line, control.dwControlID, doc::kMuxList);
+      result = capture_list_items(node, handle, control, doc::kMuxList);
       break;
     case CaptureKind::kMixerList:
-      result = capture_list_items(node, handle, line, control.dwControlID, doc::kMixerList);
+      result = capture_list_items(node, handle, control, doc::kMixerList);
       break;
   }
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    append_value(node, first_channel > 0 ? first_channel + static_cast<int>(k) : 0, values[k]);
+  }
+  cover_values(node, control, values);
   if (result != MMSYSERR_NOERROR) {
     return Result::failure(report_control_read(control, result));
   }

@@ -45,7 +45,9 @@ class Problems {
 
 Result capture_line_controls(pugi::xml_node parent, const MixerHandle& handle,
                              const MixerLine& line) {
-  if (line.cControls == 0) return Result();
+  // A line without channels shows no control, whatever the mixer lists: a
+  // control that reports no channels has nothing a document could restore.
+  if (line.cControls == 0 || line.cChannels == 0) return Result();
   std::vector<MixerControl> controls(line.cControls);
   MixerLineControls query;
   query.dwLineID = line.dwLineID;

@@ -23,8 +23,9 @@ namespace quorvel {
 Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
                       std::optional<std::string>& default_output_name);
 
-// Writes one line_control element per control of `line` under `parent`,
-// reporting and failing as build_snapshot does.
+// Writes one line_control element per control of `line` under `parent`
+// (none for a line without channels), reporting and failing as
+// build_snapshot does.
 Result capture_line_controls(pugi::xml_node parent, const MixerHandle& handle,
                              const MixerLine& line);
 

@@ -146,8 +146,10 @@ class CardBuilder {
     Control& c = add_control(line, ctrl::kVolume, std::move(name),
                              playback ? Kind::kPlaybackVolume : Kind::kCaptureVolume, element);
     c.scale = playback ? AlsaVolumeScale{e.pmin, e.pmax} : AlsaVolumeScale{e.cmin, e.cmax};
-    c.min = c.scale.shown_min();
-    c.max = c.scale.shown_max();
+    // The bounds cover what the element held beyond its declared range.
+    c.min = std::min(c.scale.shown_min(), c.scale.to_shown(playback ? e.pheld_min : e.cheld_min));
+    c.max = std::max(c.scale.shown_max(), c.scale.to_shown(playback ? e.pheld_max : e.cheld_max));
+    c.device_bounds = true;
     const long long span = c.scale.max - c.scale.min;
     c.steps = static_cast<std::uint32_t>(
         std::clamp<long long>(span, 0, std::numeric_limits<std::uint32_t>::max()));
@@ -172,12 +174,14 @@ class CardBuilder {
         c.max = e.enum_items > 0 ? static_cast<std::int32_t>(e.enum_items - 1) : 0;
         c.steps = static_cast<std::uint32_t>(c.max);
         c.channels = e.enum_channels;
+        c.uniform = true;
       } else {
+        // A switch whose channels are not joined keeps them apart.
         Control& c = add_control(line, ctrl::kOnOff, e.label, Kind::kSwitch, k);
         c.max = 1;
         c.channels = e.pchannels;
+        c.uniform = c.channels == 1 || e.pswitch_joined;
       }
-      card_.controls.back().uniform = true;
     }
   }
 

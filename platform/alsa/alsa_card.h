@@ -47,6 +47,12 @@ struct Element {
   long pmax = 0;
   long cmin = 0;
   long cmax = 0;
+  // The lowest and highest raw volume the element held in any channel when
+  // it was read (the declared range when it held nothing outside it).
+  long pheld_min = 0;
+  long pheld_max = 0;
+  long cheld_min = 0;
+  long cheld_max = 0;
 };
 
 enum class Kind {
@@ -72,6 +78,10 @@ struct Control {
   std::uint32_t steps = 0;
   unsigned channels = 1;  // the element's channels for this control
   bool uniform = false;   // one value for every channel
+  // A volume: the element itself decides on values beyond its declared
+  // range (a sound server's holds volumes above 100 %); min and max cover
+  // the values it held when read and those written to it since.
+  bool device_bounds = false;
 };
 
 struct Line {

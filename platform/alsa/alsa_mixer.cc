@@ -132,13 +132,54 @@ class AlsaMixer final : public ModelMixer {
                            std::span<const std::int32_t> values) override {
     Session& session = static_cast<Session&>(open);
     Card& card = card_of(session);
-    const Control& control = card.controls[model.key];
+    Control& control = card.controls[model.key];
     if (!capture_list_takes(card, control, values)) return MIXERR_INVALVALUE;
+    bool beyond_range = false;
+    if (control.device_bounds && !volume_takes(control, values, beyond_range)) {
+      return MIXERR_INVALVALUE;
+    }
     if (MixerResult code = refresh(session)) return code;
-    MixerResult result = write_control(card, session, control, values);
+    MixerResult result = beyond_range ? write_beyond_range(card, session, control, values)
+                                      : write_control(card, session, control, values);
     // Whatever reached the card, every handle reads it afresh from now on.
     ++card.generation;
     return result;
+  }
+
+  // Whether a volume takes `values`: those within its bounds, and those
+  // beyond that stand for raw values beyond the element's declared range,
+  // which the element itself then keeps or refuses (`beyond_range` set). A
+  // value beyond the bounds whose raw value lies within the range (65536 on
+  // a range mapped onto 0..65535) is simply out of bounds.
+  static bool volume_takes(const Control& control, std::span<const std::int32_t> values,
+                           bool& beyond_range) {
+    for (std::int32_t value : values) {
+      const bool in_bounds = control.min <= value && value <= control.max;
+      const bool held = control.scale.holds(control.scale.raw_of(value));
+      if (!in_bounds && held) return false;
+      if (!held) beyond_range = true;
+    }
+    return true;
+  }
+
+  // Writes volumes of which some lie beyond the element's declared range
+  // through the control API (the simple mixer API passes over such values
+  // without a word); once taken, the control's bounds cover them.
+  MixerResult write_beyond_range(const Card& card, const Session& session, Control& control,
+                                 std::span<const std::int32_t> values) {
+    const Element& e = card.elements[control.element];
+    const bool playback = control.kind == Kind::kPlaybackVolume;
+    snd_hctl_elem_t* element =
+        find_control_element(session.mixer, devices_[session.device], e, playback, true);
+    if (element == nullptr) return MIXERR_INVALVALUE;
+    std::vector<long long> raws;
+    for (std::int32_t value : values) raws.push_back(control.scale.raw_of(value));
+    if (int error = write_raw_values(element, raws); error < 0) return write_error(error);
+    for (std::int32_t value : values) {
+      control.min = std::min(control.min, value);
+      control.max = std::max(control.max, value);
+    }
+    return MMSYSERR_NOERROR;
   }
 
   Card& card_of(const OpenDevice& open) { return *cards_[open.device]; }
@@ -171,6 +212,7 @@ class AlsaMixer final : public ModelMixer {
     out.max = control.max;
     out.steps = control.steps;
     out.uniform = control.uniform;
+    out.device_bounds = control.device_bounds;
     out.list = control.kind == Kind::kCaptureList;
     out.items = out.list ? static_cast<std::uint32_t>(line.sources.size()) : 0;
     out.line_id = line.id;
@@ -315,18 +357,16 @@ class AlsaMixer final : public ModelMixer {
     for (std::size_t k = 0; k < writes; ++k) {
       const auto channel = static_cast<snd_mixer_selem_channel_id_t>(k);
       const std::int32_t value = values[k];
-      long long raw = 0;
+      const auto raw = static_cast<long>(control.scale.raw_of(value));
       int error = 0;
       switch (control.kind) {
         case Kind::kPlaybackVolume:
-          control.scale.to_raw(value, raw);
-          error = whole ? snd_mixer_selem_set_playback_volume_all(elem, static_cast<long>(raw))
-                        : snd_mixer_selem_set_playback_volume(elem, channel, static_cast<long>(raw));
+          error = whole ? snd_mixer_selem_set_playback_volume_all(elem, raw)
+                        : snd_mixer_selem_set_playback_volume(elem, channel, raw);
           break;
         case Kind::kCaptureVolume:
-          control.scale.to_raw(value, raw);
-          error = whole ? snd_mixer_selem_set_capture_volume_all(elem, static_cast<long>(raw))
-                        : snd_mixer_selem_set_capture_volume(elem, channel, static_cast<long>(raw));
+          error = whole ? snd_mixer_selem_set_capture_volume_all(elem, raw)
+                        : snd_mixer_selem_set_capture_volume(elem, channel, raw);
           break;
         case Kind::kPlaybackMute:
           error = whole ? snd_mixer_selem_set_playback_switch_all(elem, value == 0)
@@ -337,7 +377,8 @@ class AlsaMixer final : public ModelMixer {
                         : snd_mixer_selem_set_capture_switch(elem, channel, value == 0);
           break;
         case Kind::kSwitch:
-          error = snd_mixer_selem_set_playback_switch_all(elem, value != 0);
+          error = whole ? snd_mixer_selem_set_playback_switch_all(elem, value != 0)
+                        : snd_mixer_selem_set_playback_switch(elem, channel, value != 0);
           break;
         case Kind::kEnum:
           for (unsigned c = 0; c < control.channels && error >= 0; ++c) {

@@ -51,25 +51,39 @@
 //   VOLUME bounds are 0..65535 whatever the card, so documents move between
 //   machines (alsa_volume_scale.h: every raw range of up to 65,536 values
 //   maps there and back exactly); a wider raw range is shown with its raw
-//   bounds. cSteps is the raw range. MUTE is the inverse of the ALSA switch,
-//   ONOFF the switch itself. A list item is 1 when its source's capture
-//   switch is on; a source without a capture switch always reads 0 and takes
-//   only 0. Per-channel values follow the element's channels in ALSA's
-//   order; where ALSA keeps a control joined, or the control is an
-//   enumeration or lone switch, the control is uniform (kFlagUniform): a
-//   read gives every channel the same value and a write takes the first one.
-//   Writes out of bounds are refused, and a MUX always keeps exactly one
+//   bounds (a sound server's 0..65536, for one). cSteps is the raw range.
+//   MUTE is the inverse of the ALSA switch, ONOFF the switch itself. A list
+//   item is 1 when its source's capture switch is on; a source without a
+//   capture switch always reads 0 and takes only 0. Per-channel values
+//   follow the element's channels in ALSA's order, all of them (a 5.1
+//   element has six). A volume, MUTE or ONOFF keeps its channels apart
+//   unless ALSA joins them; a joined one, a mono one, an enumeration and a
+//   list are uniform (kFlagUniform): a read gives every channel the same
+//   value and a write takes the first one. A MUX always keeps exactly one
 //   source selected.
+//
+// Values beyond the declared range
+//   A sound server's volume holds more than the range its element declares
+//   (PulseAudio at 150 % reads 98304 of 0..65536). A VOLUME's bounds cover
+//   every raw value the element held when the card was read, and those
+//   written since, on the same scale as the range (so a document never
+//   holds a value outside its own min..max). A write of a value beyond the
+//   bounds is refused when it stands for a raw value within the range
+//   (65536 on a range shown as 0..65535); one that stands for a raw value
+//   beyond the range goes to the element itself through the control API,
+//   since the simple mixer API passes over such values without a word: the
+//   element keeps it (and the bounds cover it from then on) or refuses it
+//   (MIXERR_INVALVALUE). Other writes out of bounds are refused.
 //
 // Not represented
 //   Controls outside the mixer interface (jack detection, PCM and card
 //   controls such as IEC958 channel status), controls that are not boolean,
 //   integer or enumerated (bytes, IEC958, 64-bit integers), dB data (a
-//   document holds raw steps), and channel differences the document cannot
-//   hold: a MUTE, ONOFF, enumeration or list item is saved as one value
-//   (channel 1's) and restored to every channel, and a VOLUME on an element
-//   of three or more channels is saved by its first channel only. Read-only
-//   controls appear but refuse writes.
+//   document holds raw steps), a volume or switch whose control element has
+//   no values (a sound server's virtual source: nothing of it can be
+//   written from a document), and the channel differences of an
+//   enumeration or of a capture list item (saved as one value, restored to
+//   every channel). Read-only controls appear but refuse writes.
 //
 // Each open() loads the card's elements afresh, so a handle reads what the
 // card holds when it is opened. A write through any handle of the service

@@ -3,13 +3,24 @@
 #include "platform/mixer/platform_mixer.h"
 
 namespace quorvel {
+namespace {
+
+constexpr const char* kDefaultDevice = "default";
+
+}  // namespace
 
 Result open_platform_mixer(std::string_view spec, std::unique_ptr<MixerService>& out) {
   out.reset();
   if (spec.empty()) {
-    // The machine's sound cards; none means no mixer.
+    // The machine's sound cards; without one, ALSA's default control
+    // device when it opens: on a desktop with PipeWire or PulseAudio and
+    // no sound card, the sound server's mixer. Neither means no mixer.
     std::vector<std::string> cards = alsa_card_devices();
-    if (!cards.empty()) out = make_alsa_mixer(std::move(cards));
+    if (!cards.empty()) {
+      out = make_alsa_mixer(std::move(cards));
+    } else if (probe_alsa_device(kDefaultDevice)) {
+      out = make_alsa_mixer({kDefaultDevice});
+    }
     return Result();
   }
   const std::size_t colon = spec.find(':');

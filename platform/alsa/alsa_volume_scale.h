@@ -6,6 +6,10 @@
 // half up both ways; over such a range the two mappings give every raw value
 // back exactly. A wider range cannot be shown in 65,536 values without
 // losing some, so it is shown as it is, with the raw bounds.
+//
+// A raw value beyond the range (a sound server's volume above 100 %) is
+// shown beyond the shown bounds, on the same scale, and comes back as
+// itself: the two mappings extend past the range unchanged.
 #pragma once
 
 #include <cstdint>
@@ -28,15 +32,26 @@ struct AlsaVolumeScale {
     return mapped() ? static_cast<std::int32_t>(kVolumeSpan) : clamp32(max);
   }
 
-  // The value shown for a raw value (a raw value outside the range counts as
-  // the nearer bound).
+  // Whether the raw value lies within the range.
+  constexpr bool holds(long long raw) const { return min <= raw && raw <= max; }
+
+  // The value shown for a raw value, on the same scale beyond the range.
+  // A range of one value shows everything as 0.
   constexpr std::int32_t to_shown(long long raw) const {
     if (!mapped()) return clamp32(raw);
-    const auto span = static_cast<std::uint32_t>(max - min);
+    const long long span = max - min;
     if (span == 0) return 0;
-    const auto offset = static_cast<std::uint32_t>(raw <= min ? 0 : raw >= max ? span : raw - min);
-    // offset * 65535 / span, rounded half up; fits 32 bits.
-    return static_cast<std::int32_t>((offset * kVolumeSpan + span / 2) / span);
+    // (raw - min) * 65535 / span, rounded half up.
+    return clamp32(floor_div((raw - min) * kVolumeSpan + span / 2, span));
+  }
+
+  // The raw value that `shown` stands for, on the same scale beyond the
+  // shown bounds.
+  constexpr long long raw_of(std::int32_t shown) const {
+    if (!mapped()) return shown;
+    // shown * span / 65535, rounded half up.
+    return min + floor_div(static_cast<long long>(shown) * (max - min) + kVolumeSpan / 2,
+                           kVolumeSpan);
   }
 
   // The raw value for a shown value; false when `shown` lies outside the
@@ -47,13 +62,17 @@ struct AlsaVolumeScale {
       raw = shown;
       return true;
     }
-    const auto span = static_cast<std::uint32_t>(max - min);
-    // shown * span / 65535, rounded half up; fits 32 bits.
-    raw = min + (static_cast<std::uint32_t>(shown) * span + kVolumeSpan / 2) / kVolumeSpan;
+    raw = raw_of(shown);
     return true;
   }
 
  private:
+  // a / b rounded towards minus infinity (b > 0).
+  static constexpr long long floor_div(long long a, long long b) {
+    const long long q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+  }
+
   static constexpr std::int32_t clamp32(long long value) {
     if (value < std::numeric_limits<std::int32_t>::min()) {
       return std::numeric_limits<std::int32_t>::min();

@@ -17,12 +17,12 @@ constexpr ControlKinds kKnownTypes[] = {
     {ctrl::kSignedMeter, CaptureKind::kSingleCh1, WriteKind::kNothing},
     {ctrl::kPeakMeter, CaptureKind::kSingle, WriteKind::kNothing},
     {ctrl::kUnsignedMeter, CaptureKind::kSingle, WriteKind::kNothing},
-    {ctrl::kBoolean, CaptureKind::kSingle, WriteKind::kUniform},
-    {ctrl::kOnOff, CaptureKind::kSingle, WriteKind::kUniform},
-    {ctrl::kMute, CaptureKind::kSingle, WriteKind::kUniform},
-    {ctrl::kMono, CaptureKind::kSingle, WriteKind::kUniform},
-    {ctrl::kLoudness, CaptureKind::kSingle, WriteKind::kUniform},
-    {ctrl::kStereoEnh, CaptureKind::kSingle, WriteKind::kUniform},
+    {ctrl::kBoolean, CaptureKind::kSwitch, WriteKind::kSwitch},
+    {ctrl::kOnOff, CaptureKind::kSwitch, WriteKind::kSwitch},
+    {ctrl::kMute, CaptureKind::kSwitch, WriteKind::kSwitch},
+    {ctrl::kMono, CaptureKind::kSwitch, WriteKind::kSwitch},
+    {ctrl::kLoudness, CaptureKind::kSwitch, WriteKind::kSwitch},
+    {ctrl::kStereoEnh, CaptureKind::kSwitch, WriteKind::kSwitch},
     {ctrl::kButton, CaptureKind::kSingle, WriteKind::kUniform},
     {ctrl::kSigned, CaptureKind::kSingle, WriteKind::kUniform},
     {ctrl::kUnsigned, CaptureKind::kSingle, WriteKind::kUniform},
@@ -31,8 +31,8 @@ constexpr ControlKinds kKnownTypes[] = {
     {ctrl::kSlider, CaptureKind::kPerChannel, WriteKind::kPerChannel},
     {ctrl::kPan, CaptureKind::kPerChannel, WriteKind::kPerChannel},
     {ctrl::kQSoundPan, CaptureKind::kSingle, WriteKind::kUniform},
-    {ctrl::kFader, CaptureKind::kPerChannel, WriteKind::kChannelPair},
-    {ctrl::kVolume, CaptureKind::kPerChannel, WriteKind::kChannelPair},
+    {ctrl::kFader, CaptureKind::kPerChannel, WriteKind::kChannels},
+    {ctrl::kVolume, CaptureKind::kPerChannel, WriteKind::kChannels},
     {ctrl::kBass, CaptureKind::kPerChannel, WriteKind::kPerChannel},
     {ctrl::kTreble, CaptureKind::kPerChannel, WriteKind::kPerChannel},
     {ctrl::kEqualizer, CaptureKind::kSingle, WriteKind::kUniform},
@@ -61,6 +61,10 @@ CaptureKind capture_kind(std::uint32_t control_type) {
 WriteKind write_kind(std::uint32_t control_type) {
   const ControlKinds* known = find_type(control_type);
   return known != nullptr ? known->write : WriteKind::kUnknown;
+}
+
+bool is_channel_switch(std::uint32_t control_type) {
+  return capture_kind(control_type) == CaptureKind::kSwitch;
 }
 
 }  // namespace quorvel

@@ -4,9 +4,8 @@
 
 namespace quorvel {
 
-MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_id,
-                              MixerLine& line) {
-  MixerControl control;
+MixerResult find_control(const MixerHandle& handle, std::uint32_t control_id,
+                         MixerControl& control, MixerLine& line) {
   MixerLineControls query;
   query.dwControlID = control_id;
   query.cControls = 1;
@@ -17,6 +16,12 @@ MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_i
   line = MixerLine{};
   line.dwLineID = query.dwLineID;
   return handle.service()->get_line_info(handle, line, LineQuery::kLineId);
+}
+
+MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_id,
+                              MixerLine& line) {
+  MixerControl control;
+  return find_control(handle, control_id, control, line);
 }
 
 MixerResult read_control_values(const MixerHandle& handle, std::uint32_t control_id,

@@ -9,9 +9,20 @@
 
 namespace quorvel {
 
+// The control with the identifier `control_id` (its type, flags and item
+// count) and the line that owns it.
+MixerResult find_control(const MixerHandle& handle, std::uint32_t control_id,
+                         MixerControl& control, MixerLine& line);
+
 // The line that owns a control, found by the control's identifier.
 MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_id,
                               MixerLine& line);
+
+// Whether a read or write of the control takes one value for every channel
+// (the control is flagged uniform).
+inline bool is_uniform(const MixerControl& control) {
+  return (control.fdwControl & ctrl::kFlagUniform) != 0;
+}
 
 // Reads `channels` (1: the control as a whole) times `items` (0 for a
 // control without items, else its item count) values of a control into

@@ -59,6 +59,13 @@ class MixerHandle {
   std::uintptr_t id_ = 0;
 };
 
+// What every back-end shows: a line has one or more channels, or no
+// controls at all (a control without channels is not shown). Every value
+// read lies within its control's bounds. A control flagged uniform
+// (ctrl::kFlagUniform) holds one value: a read gives it in every channel and
+// a write of one value per channel takes the first for all of them; any
+// other control keeps its channels apart.
+//
 // Every operation on a handle gives MMSYSERR_INVALHANDLE, changing nothing,
 // for a handle that open() of this service did not give or that was closed;
 // MMSYSERR_INVALFLAG for a query that is none of the kinds above; and
@@ -91,6 +98,9 @@ class MixerService {
                                           DetailsQuery query) = 0;
   // Writes a control's values all or nothing; MIXERR_INVALVALUE, changing nothing, for a
   // value out of bounds, an item not 0 or 1, a meter, or a MUX without one item selected.
+  // Where the device itself holds values beyond a control's bounds (a sound server's
+  // volume above 100 %), the back-end may take such a value; the control's bounds then
+  // cover it in every later description.
   virtual MixerResult set_control_details(const MixerHandle& handle,
                                           const MixerControlDetails& details) = 0;
 

@@ -140,7 +140,13 @@ MixerResult ModelMixer::do_get_control_details(OpenDevice& open, MixerControlDet
   }
 
   auto* out = static_cast<std::int32_t*>(details.paDetails);
-  if (!control.list) return read_values(open, control, {out, details.cChannels});
+  if (!control.list) {
+    if (!control.uniform) return read_values(open, control, {out, details.cChannels});
+    // A uniform control holds one value, the same in every channel.
+    if (MixerResult result = read_values(open, control, {out, 1})) return result;
+    std::fill(out + 1, out + details.cChannels, out[0]);
+    return MMSYSERR_NOERROR;
+  }
   // A list reads one block of item states, the same for every channel.
   const std::size_t items = control.items;
   if (MixerResult result = read_values(open, control, {out, items})) return result;
@@ -160,10 +166,13 @@ MixerResult ModelMixer::do_set_control_details(OpenDevice& open,
   const auto* in = static_cast<const std::int32_t*>(details.paDetails);
   if (!control.list) {
     const std::span<const std::int32_t> values(in, details.cChannels);
-    for (std::int32_t value : values) {
-      if (!within_bounds(control, value)) return MIXERR_INVALVALUE;
+    if (!control.device_bounds) {
+      for (std::int32_t value : values) {
+        if (!within_bounds(control, value)) return MIXERR_INVALVALUE;
+      }
     }
-    return write_values(open, control, values);
+    // A uniform control takes the first value for every channel.
+    return write_values(open, control, control.uniform ? values.first(1) : values);
   }
   // Only the first block of a list write counts; it is checked whole first.
   const std::span<const std::int32_t> states(in, control.items);

@@ -44,6 +44,10 @@ class ModelMixer : public CheckedMixer {
     std::int32_t max = 0;
     std::uint32_t steps = 0;
     bool uniform = false;  // one value for every channel
+    // Values beyond the bounds are not refused here but passed to
+    // write_values, which takes those the device itself holds (the bounds
+    // then cover them from the next description on) and refuses the others.
+    bool device_bounds = false;
     bool list = false;     // a list control: one value per item
     std::uint32_t items = 0;
     std::uint32_t line_id = 0;
@@ -73,14 +77,15 @@ class ModelMixer : public CheckedMixer {
   virtual ModelItem list_item(OpenDevice& open, const ModelControl& control,
                               std::uint32_t item) = 0;
   // Reads a control into `values`: one value per channel of a control
-  // without items (one value: the control as a whole), or one state per
-  // item of a list control.
+  // without items (one value: the control as a whole; a uniform control is
+  // only ever read so), or one state per item of a list control.
   virtual MixerResult read_values(OpenDevice& open, const ModelControl& control,
                                   std::span<std::int32_t> values) = 0;
   // Writes `values`, shaped as read_values reads them (one value: every
-  // channel alike), which are within the bounds and keep a list's rules. A
-  // back-end with rules of its own refuses with MIXERR_INVALVALUE before it
-  // changes anything.
+  // channel alike; a uniform control is only ever written so), which are
+  // within the bounds (unless the control has device_bounds) and keep a
+  // list's rules. A back-end with rules of its own refuses with
+  // MIXERR_INVALVALUE before it changes anything.
   virtual MixerResult write_values(OpenDevice& open, const ModelControl& control,
                                    std::span<const std::int32_t> values) = 0;
 

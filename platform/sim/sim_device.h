@@ -12,6 +12,13 @@
 //     to the line's channel count by the service: channel k starts as entry
 //     k, else entry 0, else 0). A list control holds one value per item
 //     instead (its `selected`), the same for every channel.
+//   - A switch (MUTE and the other on/off types) given one value or none is
+//     uniform: one value for every channel. Given several, its channels are
+//     apart.
+//   - The bounds cover the values the device holds: a value outside
+//     `min`..`max` in a device file widens them.
+//   - A line without channels has no controls: those a device file gives it
+//     are not served.
 //   - Two lines or two controls with the same identifier make the device
 //     invalid (check_sim_device).
 #pragma once
@@ -41,6 +48,8 @@ struct SimControl {
   // Per channel. May be shorter than the line's channel count: the mixer
   // fills channel k from entry k, else entry 0, else 0.
   std::vector<std::int32_t> values;
+  // One value for every channel (set by the service from `values`, see above).
+  bool uniform = false;
   // A SINGLESELECT control has items only when `list` is set; MUX, MIXER and
   // MULTIPLESELECT controls always do.
   bool list = false;

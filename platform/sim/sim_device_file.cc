@@ -182,11 +182,14 @@ struct ValueForm {
   bool numbered = false;
 };
 
-ValueForm snapshot_form(std::uint32_t type, std::uint32_t channels) {
-  switch (capture_kind(type)) {
+ValueForm snapshot_form(const SimControl& control, std::uint32_t channels) {
+  switch (capture_kind(control.type)) {
     case CaptureKind::kSingle: return {1, false};
     case CaptureKind::kSingleCh1: return {1, true};
-    case CaptureKind::kPerChannel: return {channels == 2 ? std::size_t{2} : std::size_t{1}, true};
+    case CaptureKind::kSwitch:
+      if (!control.uniform && channels > 1) return {channels, true};
+      return {1, false};
+    case CaptureKind::kPerChannel: return {std::max<std::size_t>(channels, 1), true};
     default: return {0, false};
   }
 }
@@ -209,7 +212,7 @@ std::size_t values_needed(const std::vector<std::int32_t>& values) {
 }
 
 void write_values(pugi::xml_node node, const SimControl& control, std::uint32_t channels) {
-  const ValueForm form = snapshot_form(control.type, channels);
+  const ValueForm form = snapshot_form(control, channels);
   const std::size_t needed = values_needed(control.values);
   const bool numbered = needed > form.count || form.numbered;
   const std::size_t count = std::max(needed, form.count);

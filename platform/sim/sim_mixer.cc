@@ -1,6 +1,9 @@
 #include "platform/sim/sim_mixer.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "platform/mixer/control_kind.h"
 
 namespace quorvel {
 
@@ -24,12 +27,31 @@ SimMixer::SimMixer(SimDevice device) : device_(std::move(device)) {
     std::size_t channels = line_channels(lines_[l]);
     if (channels == 0) channels = 1;
     for (std::size_t c = 0; c < controls.size(); ++c) {
-      control_index_.emplace(controls[c].id, ControlRef{l, c});
+      SimControl& control = controls[c];
+      if (line_channels(lines_[l]) > 0) control_index_.emplace(control.id, ControlRef{l, c});
+      control.uniform = is_channel_switch(control.type) && control.values.size() <= 1;
       // Channel k starts from entry k, else entry 0, else 0.
-      std::vector<std::int32_t>& values = controls[c].values;
+      std::vector<std::int32_t>& values = control.values;
       std::int32_t first = values.empty() ? 0 : values.front();
       if (values.size() > channels) values.resize(channels);
       while (values.size() < channels) values.push_back(first);
+      if (!sim_has_items(control)) cover_values(control);
+    }
+  }
+}
+
+void SimMixer::cover_values(SimControl& control) {
+  // Bounds in order as signed numbers are signed, else unsigned (as the
+  // service checks them).
+  const bool is_signed = control.min <= control.max;
+  for (std::int32_t value : control.values) {
+    if (is_signed) {
+      control.min = std::min(control.min, value);
+      control.max = std::max(control.max, value);
+    } else {
+      const auto u = static_cast<std::uint32_t>(value);
+      if (u < static_cast<std::uint32_t>(control.min)) control.min = value;
+      if (u > static_cast<std::uint32_t>(control.max)) control.max = value;
     }
   }
 }
@@ -94,7 +116,7 @@ void SimMixer::describe_line(std::size_t index, ModelLine& out) const {
   out.id = line_id(ref);
   out.destination = ref.destination;
   out.channels = line_channels(ref);
-  out.controls = static_cast<std::uint32_t>(line_controls(ref).size());
+  out.controls = out.channels == 0 ? 0 : static_cast<std::uint32_t>(line_controls(ref).size());
   if (ref.source < 0) {
     out.component_type = destination.component_type;
     out.connections = static_cast<std::uint32_t>(destination.sources.size());
@@ -143,6 +165,7 @@ void SimMixer::describe_control(const ControlRef& ref, ModelControl& out) const 
   out.min = control.min;
   out.max = control.max;
   out.steps = control.steps;
+  out.uniform = control.uniform;
   out.list = sim_has_items(control);
   out.items = out.list ? static_cast<std::uint32_t>(control.items.size()) : 0;
   out.line_id = line_id(line);

@@ -9,8 +9,10 @@
 //     sources, cControls = the number of its controls.
 //   - Source j of destination i: dwLineID = j * 65536 + i, dwSource = j,
 //     cChannels = channels, dwComponentType = line_type.
+//   - A line without channels has cControls 0; its controls are not found.
 //   - Control: dwControlID = ctrl_id, dwControlType = ctrl_type, cSteps =
-//     steps, bounds = min and max. List controls (MUX, MIXER, MULTIPLESELECT,
+//     steps, bounds = min and max (widened to cover the values held), and
+//     ctrl::kFlagUniform for a switch given one value (sim_device.h). List controls (MUX, MIXER, MULTIPLESELECT,
 //     and SINGLESELECT when it has a list) carry ctrl::kFlagMultiple and
 //     cMultipleItems = their item count; other controls have no items.
 //   - Item k of a destination's list stands for the destination's source k
@@ -82,6 +84,8 @@ class SimMixer final : public ModelMixer {
   void describe_line(std::size_t index, ModelLine& out) const;
   void describe_control(const ControlRef& ref, ModelControl& out) const;
   SimControl& control_at(const ModelControl& control);
+  // Widens the control's bounds to cover the values it holds.
+  static void cover_values(SimControl& control);
 
   SimDevice device_;
   std::vector<LineRef> lines_;                 // destination, its sources, next ...

@@ -21,8 +21,11 @@
 
 namespace quorvel {
 
+// The document as written: the declaration, comments, processing
+// instructions and the document type declaration are kept as nodes.
 inline constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration |
-                                          pugi::parse_comments | pugi::parse_doctype;
+                                          pugi::parse_comments | pugi::parse_pi |
+                                          pugi::parse_doctype;
 
 // Replaces the document's content by the parsed UTF-8 `text`. A document
 // that fails to parse is left empty and the failure says why.

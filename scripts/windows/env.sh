@@ -18,7 +18,12 @@ unset DISPLAY WAYLAND_DISPLAY
 export WINEPREFIX=$build/wineprefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="winedbg.exe=d"
 # An ALSA configuration whose default device is the null plugin: Wine's
-# audio driver then shows a mixer on machines without sound hardware.
+# audio driver then shows a mixer on machines without sound hardware. It
+# stands alone, without the machine's alsa.conf: that one loads the
+# machine's conf.d after anything said here, and pipewire-alsa's file there
+# makes the default devices PipeWire's, which without a running PipeWire
+# open nothing. The default control device is the first card, as ALSA has
+# it out of the box.
 null_alsa=$build/null-alsa.conf
 # Wine's audio drivers off: a machine without any mixer.
 no_audio="winealsa.drv,winepulse.drv=d;winedbg.exe=d"
@@ -35,7 +40,7 @@ quiet() {
 # Makes the prefix (once) and keeps a wineserver up for it.
 start_wine() {
   mkdir -p "$WINEPREFIX"
-  printf '</usr/share/alsa/alsa.conf>\npcm.!default { type null }\n' >"$null_alsa"
+  printf 'pcm.!default { type null }\nctl.!default { type hw card 0 }\n' >"$null_alsa"
   "$wineserver" -p >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix ..."

@@ -29,6 +29,7 @@ class AlsaInstance : public BackendInstance {
 };
 
 const char* const kNoMeters = "ALSA's simple mixer elements show no meters";
+const char* const kNoCaptureSources = "no capture sources, so no capture list";
 
 }  // namespace
 
@@ -45,6 +46,23 @@ std::vector<MixerBackend> platform_backends() {
                     {Feature::kMux,
                      "the headset's capture switches are not exclusive: its list is a MIXER"},
                     {Feature::kLineWithoutControls, "every line of the headset has a control"}}},
+      MixerBackend{"AlsaSurround",
+                   [] { return std::make_unique<AlsaInstance>("quorvel_surround"); },
+                   {{Feature::kMeters, kNoMeters},
+                    {Feature::kListControls, kNoCaptureSources},
+                    {Feature::kMux, kNoCaptureSources},
+                    {Feature::kMixerList, kNoCaptureSources},
+                    {Feature::kLineWithoutControls, "every line of the 5.1 card has a control"}}},
+      MixerBackend{"AlsaServer",
+                   [] { return std::make_unique<AlsaInstance>("quorvel_server"); },
+                   {{Feature::kMeters, kNoMeters},
+                    {Feature::kBoundChecks,
+                     "a sound server's volume holds values above its declared maximum "
+                     "(alsa_mixer_test checks what it takes and refuses)"},
+                    {Feature::kListControls, kNoCaptureSources},
+                    {Feature::kMux, kNoCaptureSources},
+                    {Feature::kMixerList, kNoCaptureSources},
+                    {Feature::kLineWithoutControls, "every line of the server has a control"}}},
   };
 }
 

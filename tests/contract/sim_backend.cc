@@ -9,7 +9,8 @@ namespace {
 // A stereo destination with a volume, a mute, a pan, a meter, a control
 // whose bounds only make sense unsigned, a MUX and a MIXER over its three
 // sources (one mono, one without controls); a six-channel destination with
-// a mono source.
+// a volume, a switch whose channels are apart and a uniform one, a mono
+// source and a source without channels.
 SimDevice contract_device() {
   SimDevice device;
   device.name = "Contract Card";
@@ -45,13 +46,23 @@ SimDevice contract_device() {
   recording.line_id = 0xFFFF0001u;
   recording.channels = 6;
   recording.component_type = kComponentDstWaveIn;
-  recording.controls = {sim_control(20, ctrl::kVolume, "Recording Volume", 0, 65535, 65535, {600})};
+  recording.controls = {
+      sim_control(20, ctrl::kVolume, "Recording Volume", 0, 65535, 65535,
+                  {600, 601, 602, 603, 604, 605}),
+      sim_control(22, ctrl::kMute, "Recording Mute", 0, 1, 0, {1, 0, 1, 0, 1, 0}),
+      sim_control(23, ctrl::kOnOff, "Recording Boost", 0, 1, 0, {1}),
+  };
   SimSource mic;
   mic.name = "Mic";
   mic.channels = 1;
   mic.line_type = 0x1003;
   mic.controls = {sim_control(21, ctrl::kVolume, "Mic Volume", 0, 65535, 65535, {7})};
-  recording.sources = {mic};
+  // A source without channels: its control is not shown.
+  SimSource silent;
+  silent.name = "Silent";
+  silent.channels = 0;
+  silent.controls = {sim_control(24, ctrl::kVolume, "Silent Volume", 0, 65535, 65535, {0})};
+  recording.sources = {mic, silent};
   device.destinations = {speakers, recording};
   return device;
 }

@@ -36,6 +36,8 @@ std::map<std::string, std::string> element_blocks(const std::string& contents) {
   return blocks;
 }
 
+std::vector<std::int32_t> saved_values(const std::filesystem::path& file, const std::string& name);
+
 class AlsaRoundTripTest : public ::testing::Test {
  protected:
   void run_ok(const VirtualCard& card, const std::vector<std::string>& args) {
@@ -101,6 +103,33 @@ TEST_F(AlsaRoundTripTest, HeadsetCardComesBackExactlyAfterEveryElementChanged) {
                                     {"cset", "name=Channel Mode", "6ch"},
                                     {"sset", "Mic Select", "Front"},
                                 });
+}
+
+// Six channels and switches whose channels are apart come back channel for
+// channel.
+TEST_F(AlsaRoundTripTest, SurroundCardComesBackExactlyAfterEveryElementChanged) {
+  round_trip("quorvel_surround", {
+                                     {"sset", "Master", "1,2,3,4,5,6", "mute"},
+                                     {"cset", "name=PCM Playback Switch", "on,off"},
+                                     {"sset", "PCM", "5,6"},
+                                     {"sset", "Capture", "3,4", "nocap"},
+                                 });
+}
+
+// A sound server's sink at 150 % in one channel comes back, though its
+// declared maximum is 100 %; its virtual source's volume, which has no
+// channels, is not in the document.
+TEST_F(AlsaRoundTripTest, SoundServerComesBackExactlyAboveItsDeclaredMaximum) {
+  round_trip("quorvel_server", {
+                                   {"sset", "Master", "20000", "mute"},
+                                   {"sset", "Capture", "nocap"},
+                               });
+  VirtualCard card("quorvel_server");
+  run_ok(card, {"-out", "server.xml"});
+  EXPECT_EQ(saved_values(card.dir() / "server.xml", "Master Volume"),
+            (std::vector<std::int32_t>{65536, 65536, 32768, 32768, 49152, 98304}));
+  EXPECT_EQ(saved_values(card.dir() / "server.xml", "Capture Volume"),
+            std::vector<std::int32_t>{});
 }
 
 TEST_F(AlsaRoundTripTest, SavesAreTheSameOnEveryRunAndNamedAfterTheMixer) {
@@ -185,6 +214,38 @@ TEST_F(AlsaRoundTripTest, DocumentsMoveBetweenTheVirtualCardAndTheSimulatedDevic
   EXPECT_EQ(saved_values(after, "Recording Volume"), (std::vector<std::int32_t>{41610, 40569}));
   EXPECT_EQ(saved_values(after, "Recording Source"), (std::vector<std::int32_t>{0, 0, 0, 1}));
   EXPECT_EQ(saved_values(after, "Aux Volume"), saved_values(card.dir() / "sim.xml", "Aux Volume"));
+}
+
+// Between cards of different widths: a stereo document sets channels 1 and
+// 2 of a 5.1 card and leaves the others; a 5.1 document sets both channels
+// of a stereo card; a sound server's virtual source leaves a real capture
+// volume alone.
+TEST_F(AlsaRoundTripTest, DocumentsMoveBetweenCardsOfDifferentWidths) {
+  VirtualCard laptop("quorvel_laptop");
+  VirtualCard surround("quorvel_surround");
+  VirtualCard server("quorvel_server");
+  run_ok(laptop, {"-out", (surround.dir() / "laptop.xml").string()});
+  run_ok(surround, {"-out", (laptop.dir() / "surround.xml").string()});
+  // (A server's 100 % is 65536, above a card's 65535, which a card refuses.)
+  ASSERT_EQ(server.amixer({"sset", "Master", "30000"}).exit_code, 0);
+  run_ok(server, {"-out", (laptop.dir() / "server.xml").string()});
+
+  run_ok(surround, {"laptop.xml"});
+  // 60 and 50 of 87 on 0..255, both switches on; channels 3 to 6 as they were.
+  EXPECT_EQ(surround.control_values("Master Playback Volume"),
+            raw_of(0, 255, 45197) + "," + raw_of(0, 255, 37664) + ",30,40,50,60");
+  EXPECT_EQ(surround.control_values("Master Playback Switch"), "on,on,on,on,off,on");
+  EXPECT_EQ(surround.control_values("Capture Volume"),
+            raw_of(0, 31, 41610) + "," + raw_of(0, 31, 40569));
+
+  run_ok(laptop, {"surround.xml"});
+  EXPECT_EQ(laptop.control_values("Master Playback Volume"),
+            raw_of(0, 87, 2570) + "," + raw_of(0, 87, 5140));
+  EXPECT_EQ(laptop.control_values("Master Playback Switch"), "on,off");
+  const std::string capture = laptop.control_values("Capture Volume");
+  run_ok(laptop, {"server.xml"});
+  EXPECT_EQ(laptop.control_values("Capture Volume"), capture);
+  EXPECT_EQ(laptop.control_values("Capture Switch"), "on,on");
 }
 
 }  // namespace

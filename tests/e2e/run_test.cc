@@ -153,10 +153,15 @@ TEST(RunWithoutMixerTest, NoMixerShowsTheMessageAndFails) {
       GTEST_SKIP() << "this machine has a sound card";
     }
   }
+  // An ALSA configuration of nothing: no default device opens, whatever
+  // this machine's own configuration makes the default (a sound server's).
+  TempDir config;
+  write_file(config / "empty.conf", "");
+  const std::map<std::string, std::string> env{{"ALSA_CONFIG_PATH", (config / "empty.conf").string()}};
   TempDir dir;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"-out"}}) {
-    ProgramResult result = run_quorvel(args, {}, dir.path());
+    ProgramResult result = run_quorvel(args, env, dir.path());
     EXPECT_EQ(result.err,
               "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n");
     EXPECT_EQ(result.out, "");
@@ -258,6 +263,44 @@ TEST_F(RunTest, OtherDoubleDashOptionsAndCapitalHAreStillIgnored) {
   result = run({"-o", "h.xml"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(std::filesystem::exists(dir_ / "h.xml"));
+}
+
+// A document that loads but pairs with nothing of this mixer says so on one
+// line and fails the run; the rest of the run goes on, the save included.
+TEST_F(RunTest, DocumentThatMatchesNothingSaysSoAndFails) {
+  ASSERT_EQ(run({"-out", "saved.xml"}).exit_code, 0);
+  std::string saved = utf16le_to_utf8(read_file(dir_ / "saved.xml"));
+  const std::string root = "<audio_mixer id=\"0\"";
+  ASSERT_NE(saved.find(root), std::string::npos);
+  std::string other_id = saved;
+  other_id.replace(other_id.find(root), root.size(), "<audio_mixer id=\"1\"");
+  other_id.replace(other_id.find("UTF-16"), 6, "UTF-8");
+  write_file(dir_ / "other id.xml", other_id);
+  write_file(dir_ / "other kind.xml",
+             "<audio_mixer id=\"0\"><destination component_type=\"99\">X<line_control "
+             "ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>1</value></line_control>"
+             "</destination></audio_mixer>");
+  for (const std::string name : {"other id.xml", "other kind.xml"}) {
+    ProgramResult result = run({name, "-out", "after.xml"});
+    EXPECT_EQ(result.err, "XML document loaded successfully\nquorvel: error: nothing in \"" +
+                              name + "\" matches this mixer; nothing was restored\n"
+                              "audio XML file saved OK.");
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(read_file(dir_ / "after.xml"), read_file(dir_ / "saved.xml"));
+  }
+  // After a failed load the load has said what went wrong: nothing more.
+  ProgramResult result = run({"missing.xml"});
+  EXPECT_EQ(result.err.find("matches"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.substr(result.err.size() - 21), "File not found error.");
+  EXPECT_EQ(result.exit_code, 1);
+}
+
+// The dump shows every node as written, processing instructions included.
+TEST_F(RunTest, TreeShowsProcessingInstructions) {
+  write_file(dir_ / "pi.xml",
+             "<?xml version=\"1.0\"?><?app x?><audio_mixer id=\"0\"><?app y?></audio_mixer>");
+  ProgramResult result = run({"-t", "pi.xml"});
+  EXPECT_EQ(result.out, "\n1.0'\n\n0'\n\n");
 }
 
 TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {

@@ -83,6 +83,17 @@ class AlsaMixerTest : public ::testing::Test {
     return MixerControl{};
   }
 
+  // The control as the service describes it now.
+  MixerControl control_now(const std::string& name) {
+    MixerControl found;
+    MixerLineControls one;
+    one.dwControlID = control(name).dwControlID;
+    one.cControls = 1;
+    one.pamxctrl = &found;
+    EXPECT_EQ(mixer_->get_line_controls(handle_, one, ControlsQuery::kOneById), MMSYSERR_NOERROR);
+    return found;
+  }
+
   std::vector<std::int32_t> read(const std::string& name, std::uint32_t channels = 1) {
     const MixerControl c = control(name);
     std::vector<std::int32_t> values;
@@ -237,6 +248,55 @@ TEST_F(AlsaMixerTest, HeadsetCardShowsLoneSwitchesEnumerationsAndWideRanges) {
   EXPECT_EQ(names(line(1u * 65536u + 1u)), (std::vector<std::string>{"Mic Capture Volume"}));
   EXPECT_EQ(read("Capture Source"), (std::vector<std::int32_t>{0, 1}));
   EXPECT_EQ(read("Mic Select"), (std::vector<std::int32_t>{1}));
+}
+
+TEST_F(AlsaMixerTest, SurroundCardShowsEveryChannelAndSwitchesApart) {
+  open_card("quorvel_surround");
+  const LineView& speakers = line(kDst0);
+  EXPECT_EQ(speakers.line.cChannels, 6u);
+  EXPECT_EQ(names(speakers), (std::vector<std::string>{"Master Volume", "Master Mute"}));
+  for (const char* name : {"Master Volume", "Master Mute", "PCM Mute", "Capture Mute"}) {
+    EXPECT_EQ(control(name).fdwControl & ctrl::kFlagUniform, 0u) << name;
+  }
+  EXPECT_EQ(read("Master Volume", 6),
+            (std::vector<std::int32_t>{2570, 5140, 7710, 10280, 12850, 15420}));  // 10..60 of 255
+  EXPECT_EQ(read("Master Mute", 6), (std::vector<std::int32_t>{0, 1, 0, 0, 1, 0}));
+  EXPECT_EQ(read("PCM Mute", 2), (std::vector<std::int32_t>{1, 0}));
+
+  ASSERT_EQ(write("Master Mute", {1, 0, 0, 0, 0, 1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Master Playback Switch"), "off,on,on,on,on,off");
+  ASSERT_EQ(write("Master Volume", {0, 257, 514, 771, 1028, 65535}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Master Playback Volume"), "0,1,2,3,4,255");
+  ASSERT_EQ(write("Capture Mute", {0, 1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Capture Switch"), "on,off");
+}
+
+TEST_F(AlsaMixerTest, SoundServerVolumeAboveItsDeclaredMaximum) {
+  open_card("quorvel_server");
+  // The virtual source's volume has no channels: not shown; its switch is.
+  const LineView& recording = line(kDst1);
+  EXPECT_EQ(names(recording), (std::vector<std::string>{"Capture Mute"}));
+  // 0..65536 is shown raw; the bounds cover the 150 % held in channel 6.
+  const MixerControl master = control("Master Volume");
+  EXPECT_EQ(master.Bounds.lMinimum, 0);
+  EXPECT_EQ(master.Bounds.lMaximum, 98304);
+  EXPECT_EQ(master.Metrics.cSteps, 65536u);
+  EXPECT_EQ(read("Master Volume", 6),
+            (std::vector<std::int32_t>{65536, 65536, 32768, 32768, 49152, 98304}));
+
+  // A value beyond the bounds goes to the element, which holds up to 400 %:
+  // taken, and the bounds cover it from then on.
+  ASSERT_EQ(write("Master Volume", {200000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Master Playback Volume"),
+            "200000,200000,200000,200000,200000,200000");
+  EXPECT_EQ(control_now("Master Volume").Bounds.lMaximum, 200000);
+  ASSERT_EQ(write("Master Volume", {1, 2, 3, 4, 5, 131072}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Master Playback Volume"), "1,2,3,4,5,131072");
+  // Beyond what the element holds, or below its range: refused, whole.
+  EXPECT_EQ(write("Master Volume", {300000}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write("Master Volume", {7, -1, 7, 7, 7, 7}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write("Master Mute", {2}), MIXERR_INVALVALUE);
+  EXPECT_EQ(card_->control_values("Master Playback Volume"), "1,2,3,4,5,131072");
 }
 
 std::string layout_signature(const std::vector<LineView>& lines) {
@@ -437,21 +497,35 @@ TEST(AlsaPlatformMixerTest, NamedDevicesThatCannotBeUsedAreErrors) {
   EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
 }
 
-TEST(AlsaPlatformMixerTest, WithoutSoundCardsThereIsNoMixerAndNoNoise) {
+TEST(AlsaPlatformMixerTest, WithoutSoundCardsOrDefaultDeviceThereIsNoMixerAndNoNoise) {
   if (!alsa_card_devices().empty()) GTEST_SKIP() << "this machine has a sound card";
-  std::unique_ptr<MixerService> mixer;
-  std::string error;
-  ASSERT_TRUE(testing::succeeded(open_platform_mixer("", mixer)));
-  EXPECT_EQ(mixer, nullptr);
-  // Even with an ALSA configuration alsa-lib cannot read.
   testing::TempDir dir;
-  ProgramResult result =
-      testing::run_quorvel({"-out"}, {{"ALSA_CONFIG_PATH", (dir / "missing.conf").string()}},
-                           dir.path());
-  EXPECT_EQ(result.err,
-            "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n");
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.exit_code, 1);
+  // A configuration of nothing (no default device), and one alsa-lib
+  // cannot read.
+  testing::write_file(dir / "empty.conf", "");
+  for (const char* config : {"empty.conf", "missing.conf"}) {
+    ProgramResult result = testing::run_quorvel(
+        {"-out"}, {{"ALSA_CONFIG_PATH", (dir / config).string()}}, dir.path());
+    EXPECT_EQ(result.err,
+              "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n")
+        << config;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.exit_code, 1);
+  }
+}
+
+// A machine whose only mixer is a sound server's: ALSA's default control
+// device (here the virtual server card) is device 0.
+TEST(AlsaPlatformMixerTest, WithoutSoundCardsTheDefaultDeviceIsTheMixer) {
+  if (!alsa_card_devices().empty()) GTEST_SKIP() << "this machine has a sound card";
+  testing::TempDir dir;
+  testing::write_file(dir / "server.conf", std::string("<") + QUORVEL_ALSA_TEST_CONFIG +
+                                               ">\nctl.!default { type quorveltest model server }\n");
+  ProgramResult result = testing::run_quorvel(
+      {"-out"}, {{"ALSA_CONFIG_PATH", (dir / "server.conf").string()}}, dir.path());
+  EXPECT_EQ(result.err, "audio XML file saved OK.");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "Quorvel Test Server.xml"));
 }
 
 }  // namespace

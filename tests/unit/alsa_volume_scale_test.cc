@@ -48,6 +48,14 @@ TEST(AlsaVolumeScaleTest, EveryRawValueOfEveryRangeUpTo65536StepsComesBackExactl
       }
       previous = shown;
     }
+    // Just beyond the range the scale goes on, and comes back as well.
+    for (long long raw : {min - 2, min - 1, min + span + 1, min + span + 2}) {
+      if (span > 0 && scale.raw_of(scale.to_shown(raw)) != raw) {
+        note(failure, [&] {
+          return "span " + std::to_string(span) + ", raw " + std::to_string(raw) + " beyond";
+        });
+      }
+    }
   }
   EXPECT_EQ(failure.count, 0u) << "first: " << failure.first;
 }
@@ -82,14 +90,25 @@ TEST(AlsaVolumeScaleTest, RoundsHalfUpBothWays) {
   EXPECT_EQ(raw, 32767);
 }
 
-TEST(AlsaVolumeScaleTest, ValuesOutsideTheBoundsAreRefusedOrClamped) {
+TEST(AlsaVolumeScaleTest, ValuesOutsideTheBoundsKeepTheScale) {
   const AlsaVolumeScale scale{-10240, 0};
   long long raw = 123;
   EXPECT_FALSE(scale.to_raw(-1, raw));
   EXPECT_FALSE(scale.to_raw(65536, raw));
   EXPECT_EQ(raw, 123);
-  EXPECT_EQ(scale.to_shown(-20000), 0);
-  EXPECT_EQ(scale.to_shown(5), 65535);
+  EXPECT_FALSE(scale.holds(5));
+  EXPECT_TRUE(scale.holds(0));
+  // A raw value beyond the range is shown beyond the bounds (5 of -10240..0
+  // is 65566.998...) and comes back as itself.
+  EXPECT_EQ(scale.to_shown(5), 65567);
+  EXPECT_EQ(scale.raw_of(65567), 5);
+  for (long long beyond : {-20000LL, -10241LL, 1LL, 7LL, 20000LL}) {
+    EXPECT_EQ(scale.raw_of(scale.to_shown(beyond)), beyond) << beyond;
+  }
+  EXPECT_LT(scale.to_shown(-20000), 0);
+  // Within the shown bounds raw_of is to_raw.
+  ASSERT_TRUE(scale.to_raw(40000, raw));
+  EXPECT_EQ(scale.raw_of(40000), raw);
 
   // A single raw value: everything shows as 0 and writes that value.
   const AlsaVolumeScale single{7, 7};
@@ -114,6 +133,10 @@ TEST(AlsaVolumeScaleTest, RangesWiderThan65536ValuesAreShownRaw) {
   ASSERT_TRUE(pulse.to_raw(40000, raw));
   EXPECT_EQ(raw, 40000);
   EXPECT_FALSE(pulse.to_raw(65537, raw));
+  // 150 %: beyond the range, shown as it is.
+  EXPECT_FALSE(pulse.holds(98304));
+  EXPECT_EQ(pulse.to_shown(98304), 98304);
+  EXPECT_EQ(pulse.raw_of(98304), 98304);
 
   const AlsaVolumeScale wide{-100000, 100000};
   EXPECT_EQ(wide.shown_min(), -100000);

@@ -280,7 +280,7 @@ class ApplyNodesTest : public ApplyTest {
  protected:
   // Applies the line_control elements of `text` (a <controls> element).
   int apply(const std::string& text, MixerService& mixer) {
-    EXPECT_TRUE(document_.load_string(text.c_str()));
+    EXPECT_TRUE(document_.load_string(text.c_str(), kParseOptions));
     std::vector<pugi::xml_node> nodes;
     for (pugi::xml_node node : document_.document_element().children("line_control")) {
       nodes.push_back(node);
@@ -360,7 +360,9 @@ TEST_F(ApplyNodesTest, ListItems) {
   // passed-over item is reported, and the mixer refuses the rest.
   EXPECT_EQ(report_.reported, 2) << errors_;
   EXPECT_NE(errors_.find("item 0 has no number"), std::string::npos) << errors_;
-  EXPECT_NE(errors_.find("the mixer refused the selection 1"), std::string::npos) << errors_;
+  EXPECT_NE(errors_.find("the mixer refused the selection 1 1 (mixer error 1026)"),
+            std::string::npos)
+      << errors_;
   EXPECT_EQ(mixer.values(22), (std::vector<std::int32_t>{1, 0}));
 }
 
@@ -390,6 +392,156 @@ TEST_F(ApplyNodesTest, BadInputAndRefusedWritesAreReportedNotWritten) {
   EXPECT_EQ(mixer.values(10), (std::vector<std::int32_t>{30000, 31000}));
   EXPECT_EQ(mixer.values(11), (std::vector<std::int32_t>{0, 0}));
   EXPECT_EQ(mixer.values(14), (std::vector<std::int32_t>{0, 0}));
+}
+
+// A 5.1 destination (six channels) with a volume, a pan, a switch whose
+// channels are apart and one that is uniform, and a MUX of four items.
+SimDevice surround_device() {
+  SimDevice device;
+  device.name = "Surround Card";
+  SimDestination speakers;
+  speakers.name = "Speakers";
+  speakers.line_id = 0xFFFF0000;
+  speakers.channels = 6;
+  speakers.controls = {
+      volume(1, "Volume", {10, 20, 30, 40, 50, 60}),
+      sim_control(2, ctrl::kPan, "Pan", -100, 100, 200, {-3, -2, -1, 1, 2, 3}),
+      sim_control(3, ctrl::kMute, "Mute", 0, 1, 0, {1, 0, 1, 0, 1, 0}),
+      mute(4, "All Mute", 0),
+      sim_list_control(5, ctrl::kMux, "Select", {{"A", 0}, {"B", 0}, {"C", 1}, {"D", 0}}),
+  };
+  device.destinations = {speakers};
+  return device;
+}
+
+TEST_F(ApplyTest, SixChannelStateComesBackExactly) {
+  SimMixer mixer(surround_device());
+  const std::string saved = snapshot_of(mixer);
+  // Restoring the unchanged snapshot changes nothing.
+  RecordingMixer unchanged(mixer);
+  EXPECT_EQ(restore(saved, unchanged).reported, 0) << errors_;
+  EXPECT_EQ(snapshot_of(mixer), saved);
+
+  mixer.control(1)->values = {1, 2, 3, 4, 5, 6};
+  mixer.control(2)->values = {0, 0, 0, 0, 0, 0};
+  mixer.control(3)->values = {0, 1, 0, 1, 0, 1};
+  ASSERT_NE(snapshot_of(mixer), saved);
+  EXPECT_EQ(restore(saved, mixer).reported, 0) << errors_;
+  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{10, 20, 30, 40, 50, 60}));
+  EXPECT_EQ(mixer.values(3), (std::vector<std::int32_t>{1, 0, 1, 0, 1, 0}));
+  EXPECT_EQ(snapshot_of(mixer), saved);
+}
+
+TEST_F(ApplyNodesTest, FewerValuesThanChannels) {
+  SimMixer mixer(surround_device());
+  apply(
+      // Two values: channels 1 and 2; the rest keep theirs.
+      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>7</value><value>8</value></line_control>"
+      // Three values on the pan: channels 1 to 3.
+      "<line_control ctrl_id=\"2\" ctrl_type=\"1073872897\">P<value>9</value><value>9</value><value>9</value></line_control>"
+      // A switch with two values: channels 1 and 2.
+      "<line_control ctrl_id=\"3\" ctrl_type=\"536936450\">M<value>0</value><value>1</value></line_control></c>",
+      mixer);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{7, 8, 30, 40, 50, 60}));
+  EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{9, 9, 9, 1, 2, 3}));
+  EXPECT_EQ(mixer.values(3), (std::vector<std::int32_t>{0, 1, 1, 0, 1, 0}));
+
+  apply(
+      // One volume value: channels 1 and 2, as ever.
+      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>5</value></line_control>"
+      // One pan or switch value: the whole control.
+      "<line_control ctrl_id=\"2\" ctrl_type=\"1073872897\">P<value>-9</value></line_control>"
+      "<line_control ctrl_id=\"3\" ctrl_type=\"536936450\">M<value>1</value></line_control>"
+      // More values than channels: the first six.
+      "<line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>1</value><value>2</value><value>3</value>"
+      "<value>4</value><value>5</value><value>6</value><value>7</value></line_control></c>",
+      mixer);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>(6, -9)));
+  EXPECT_EQ(mixer.values(3), (std::vector<std::int32_t>(6, 1)));
+  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(ApplyNodesTest, UniformSwitchTakesTheFirstOfSeveralValues) {
+  SimMixer mixer(surround_device());
+  RecordingMixer recorder(mixer);
+  apply("<c><line_control ctrl_id=\"4\" ctrl_type=\"536936450\">M<value>1</value><value>0</value>"
+        "</line_control></c>",
+        recorder);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(mixer.values(4), (std::vector<std::int32_t>(6, 1)));
+}
+
+TEST_F(ApplyNodesTest, ControlsWithoutTheirValueElementAreReportedAlike) {
+  SimMixer mixer(surround_device());
+  RecordingMixer recorder(mixer);
+  apply(
+      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">Volume</line_control>"
+      "<line_control ctrl_id=\"4\" ctrl_type=\"536936450\">Mute<!--1--></line_control>"
+      "<line_control ctrl_id=\"5\" ctrl_type=\"1879113729\">Mux<mixer_list><item selected=\"1\"/></mixer_list></line_control>"
+      "<line_control ctrl_id=\"7\" ctrl_type=\"1895890945\">Mix</line_control>"
+      // An empty list is there, with nothing to write: not reported.
+      "<line_control ctrl_id=\"5\" ctrl_type=\"1879113729\">Empty<mux_list/></line_control></c>",
+      recorder);
+  EXPECT_EQ(report_.reported, 4) << errors_;
+  for (const char* expected :
+       {"control \"Volume\" (type 1342373889, id 1): no value to write\n",
+        "control \"Mute\" (type 536936450, id 4): no value to write\n",
+        "control \"Mux\" (type 1879113729, id 5): no mux_list to write\n",
+        "control \"Mix\" (type 1895890945, id 7): no mixer_list to write\n"}) {
+    EXPECT_NE(errors_.find(expected), std::string::npos) << expected << "\n" << errors_;
+  }
+  EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
+}
+
+TEST_F(ApplyNodesTest, ValueIsTheWholeTextOfItsElement) {
+  SimMixer mixer(surround_device());
+  apply(
+      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<!--c--><?pi x?><value>1<!--x-->7</value>"
+      "<value><![CDATA[2]]>8</value><?pi y?></line_control></c>",
+      mixer);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{17, 28, 30, 40, 50, 60}));
+}
+
+TEST_F(ApplyNodesTest, RefusalsShowExactlyTheValuesSent) {
+  SimDevice device = surround_device();
+  device.destinations[0].sources.resize(1);
+  device.destinations[0].sources[0].name = "Mono";
+  device.destinations[0].sources[0].channels = 1;
+  device.destinations[0].sources[0].controls = {volume(6, "Mono Volume", {2000})};
+  SimMixer mixer(std::move(device));
+  apply(
+      // One value on a mono line: one value is sent, not a pair.
+      "<c><line_control ctrl_id=\"6\" ctrl_type=\"1342373889\">Mono Volume<value>70000</value></line_control>"
+      // Two values on six channels: the other four as they were.
+      "<line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">Volume<value>70000</value><value>1</value></line_control>"
+      // Items 0 and 1 with items 2 and 3 as read: two selected in a MUX.
+      "<line_control ctrl_id=\"5\" ctrl_type=\"1879113729\">Select<mux_list><item selected=\"0\"/>"
+      "<item selected=\"1\"/></mux_list></line_control></c>",
+      mixer);
+  EXPECT_EQ(report_.reported, 3) << errors_;
+  for (const char* expected :
+       {"\"Mono Volume\" (type 1342373889, id 6): the mixer refused the value 70000 (mixer error 1026)\n",
+        "\"Volume\" (type 1342373889, id 1): the mixer refused the value 70000 1 30 40 50 60 "
+        "(mixer error 1026)\n",
+        "\"Select\" (type 1879113729, id 5): the mixer refused the selection 0 1 1 0 "
+        "(mixer error 1026)\n"}) {
+    EXPECT_NE(errors_.find(expected), std::string::npos) << expected << "\n" << errors_;
+  }
+  EXPECT_EQ(mixer.values(5), (std::vector<std::int32_t>{0, 0, 1, 0}));
+}
+
+TEST_F(ApplyNodesTest, ListItemCountIsTheControlsOwn) {
+  // A MUX of four items on a destination without sources.
+  SimMixer mixer(surround_device());
+  apply("<c><line_control ctrl_id=\"5\" ctrl_type=\"1879113729\">Select<mux_list>"
+        "<item selected=\"0\"/><item selected=\"0\"/><item selected=\"0\"/><item selected=\"1\"/>"
+        "</mux_list></line_control></c>",
+        mixer);
+  EXPECT_EQ(errors_, "");
+  EXPECT_EQ(mixer.values(5), (std::vector<std::int32_t>{0, 0, 0, 1}));
 }
 
 TEST(PruneUnpairedTest, PairsByOccurrenceAndCopiesIdentifiers) {

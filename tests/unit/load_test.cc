@@ -284,9 +284,14 @@ TEST(LoadStructureTest, PrologAndMiscellanyAroundTheRootAreAccepted) {
       "\n<audio_mixer id=\"0\"/>\n<!--after--><?pi b?>\n",
       "doc.xml").code();
   EXPECT_EQ(status, 0) << document.parse_error.reason;
-  // Processing instructions are not kept: declaration, comment, doctype,
-  // root, comment.
-  EXPECT_EQ(top_level_count(document.dom), 5u);
+  // Every node is kept: declaration, comment, processing instruction,
+  // doctype, root, comment, processing instruction.
+  EXPECT_EQ(top_level_count(document.dom), 7u);
+  pugi::xml_node pi = document.dom.first_child().next_sibling().next_sibling();
+  ASSERT_EQ(pi.type(), pugi::node_pi);
+  EXPECT_STREQ(pi.name(), "pi");
+  EXPECT_STREQ(pi.value(), "a");
+  EXPECT_EQ(document.dom.last_child().type(), pugi::node_pi);
 }
 
 // --- Depth and size --------------------------------------------------------

@@ -267,11 +267,12 @@ TEST(SimDeviceFileTest, StateAndCountsComeFromTheDocument) {
   EXPECT_EQ(c.cMultipleItems, 0u);
   EXPECT_EQ(c.fdwControl & ctrl::kFlagMultiple, 0u);
   EXPECT_EQ(one.dwLineID, 0xFFFF0000u);
-  // Bounds and steps as the document gives them.
+  // Bounds and steps as the document gives them, the bounds widened to
+  // cover the value -20 that the device holds.
   one.dwControlID = 2;
   ASSERT_EQ(mixer.get_line_controls(o.handle, one, ControlsQuery::kOneById), MMSYSERR_NOERROR);
   EXPECT_EQ(name_of(c.szName), "V2");
-  EXPECT_EQ(c.Bounds.lMinimum, -5);
+  EXPECT_EQ(c.Bounds.lMinimum, -20);
   EXPECT_EQ(c.Bounds.lMaximum, 65535);
   EXPECT_EQ(c.Metrics.cSteps, 255u);
   EXPECT_EQ(c.dwControlType, ctrl::kVolume);

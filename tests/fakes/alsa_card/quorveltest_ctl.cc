@@ -7,6 +7,12 @@
 // Configuration fields:
 //   model "laptop"   the controls of a laptop HDA codec (the default)
 //   model "headset"  another element set: a USB headset with a few extras
+//   model "surround" a 5.1 card: six-channel volume and switch, and stereo
+//                    switches whose channels are apart
+//   model "server"   a sound server's mixer as its ALSA plugin shows it: a
+//                    5.1 sink whose volume holds values above its declared
+//                    maximum, and a virtual source whose volume has no
+//                    channels
 //   state "PATH"     the file that holds the control values; empty keeps the
 //                    values in the process alone
 //
@@ -14,7 +20,9 @@
 // again whenever it has changed (so a value written by another process is
 // seen by the next read) and rewritten through a temporary file and a
 // rename after every change, so a reader never sees half of it. Values out
-// of a control's range are refused with -EINVAL, as a careful driver does.
+// of a control's range are refused with -EINVAL, as a careful driver does;
+// a sound server's volume holds more than its declared maximum, up to its
+// own limit.
 //
 // The card raises no events: read_event always answers -EAGAIN.
 #include <alsa/asoundlib.h>
@@ -22,6 +30,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +53,7 @@ struct ControlSpec {
   std::vector<long> initial;        // per channel; one value serves all
   std::vector<const char*> items;   // enumerations
   std::vector<unsigned> tlv;        // dB data, empty when none
+  long hold_max = 0;                // the most the element holds; below max: max
 };
 
 // dB data as a driver gives it: a linear scale from `min_centi_db`, in steps
@@ -62,9 +72,22 @@ ControlSpec toggle(const char* name, unsigned channels, long initial) {
   return {name, Type::kBoolean, channels, 0, 1, {initial}, {}, {}};
 }
 
+// A switch whose channels start apart.
+ControlSpec toggles(const char* name, std::vector<long> initial) {
+  const auto channels = static_cast<unsigned>(initial.size());
+  return {name, Type::kBoolean, channels, 0, 1, std::move(initial), {}, {}};
+}
+
 ControlSpec choice(const char* name, std::vector<const char*> items, long initial) {
   long last = static_cast<long>(items.size()) - 1;
   return {name, Type::kEnumerated, 1, 0, last, {initial}, std::move(items), {}};
+}
+
+// A sound server's volume: declared 0..65536 (100 %), holding up to 400 %.
+ControlSpec server_volume(const char* name, unsigned channels, std::vector<long> initial) {
+  ControlSpec spec = volume(name, channels, 0, 65536, std::move(initial));
+  spec.hold_max = 4 * 65536;
+  return spec;
 }
 
 struct Model {
@@ -126,6 +149,37 @@ Model headset_model() {
           }};
 }
 
+// A 5.1 USB card: a six-channel volume and a six-channel switch whose
+// channels are apart, stereo switches likewise, and a stereo capture.
+Model surround_model() {
+  return {"surround",
+          "Quorvel Test Surround",
+          "Virtual Surround Codec",
+          {
+              volume("Master Playback Volume", 6, 0, 255, {10, 20, 30, 40, 50, 60}),
+              toggles("Master Playback Switch", {1, 0, 1, 1, 0, 1}),
+              volume("PCM Playback Volume", 2, 0, 100, {70, 80}),
+              toggles("PCM Playback Switch", {0, 1}),
+              volume("Capture Volume", 2, 0, 31, {20, 21}),
+              toggle("Capture Switch", 2, 1),
+          }};
+}
+
+// A sound server's mixer through its ALSA plugin: the default sink (5.1,
+// one channel at 150 %) and the default source, a virtual one whose volume
+// has no channels.
+Model server_model() {
+  return {"server",
+          "Quorvel Test Server",
+          "",
+          {
+              server_volume("Master Playback Volume", 6, {65536, 65536, 32768, 32768, 49152, 98304}),
+              toggle("Master Playback Switch", 1, 1),
+              server_volume("Capture Volume", 0, {0}),
+              toggle("Capture Switch", 1, 1),
+          }};
+}
+
 struct Card {
   snd_ctl_ext_t ext;
   Model model;
@@ -151,8 +205,10 @@ void reset_values(Card& card) {
   }
 }
 
+// Whether the control holds `value`: within its range, or up to what a
+// sound server's volume holds beyond it.
 bool in_range(const ControlSpec& spec, long value) {
-  return value >= spec.min && value <= spec.max;
+  return value >= spec.min && value <= std::max(spec.max, spec.hold_max);
 }
 
 void remember(Card& card, const struct stat& info) {
@@ -403,6 +459,10 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
     card->model = laptop_model();
   } else if (model == "headset") {
     card->model = headset_model();
+  } else if (model == "surround") {
+    card->model = surround_model();
+  } else if (model == "server") {
+    card->model = server_model();
   } else {
     SNDERR("quorveltest: unknown model %s", model.c_str());
     delete card;

@@ -1,6 +1,8 @@
 // The virtual ALSA sound cards of the ALSA back-end's tests (see
-// tests/fakes/alsa_card): "quorvel_laptop", a laptop's HDA codec, and
-// "quorvel_headset", a USB headset with another element set.
+// tests/fakes/alsa_card): "quorvel_laptop", a laptop's HDA codec,
+// "quorvel_headset", a USB headset with another element set,
+// "quorvel_surround", a 5.1 card, and "quorvel_server", a sound server's
+// mixer as its ALSA plugin shows it.
 #pragma once
 
 #include <cstdlib>

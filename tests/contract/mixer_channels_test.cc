@@ -1,0 +1,113 @@
+// The mixer service contract (platform/mixer/mixer.h), the clauses about
+// channels and bounds: what every line, every channel and every value read
+// shows. Run against every back-end with the rest of the suite
+// (mixer_contract_test.cc instantiates it).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "contract/mixer_contract.h"
+
+namespace quorvel::testing {
+namespace {
+
+TEST_P(MixerContractTest, LinesWithoutChannelsShowNoControls) {
+  for (const LineView& view : layout_) {
+    SCOPED_TRACE(name_of(view.line.szName));
+    if (view.line.cChannels == 0) {
+      EXPECT_EQ(view.line.cControls, 0u);
+    }
+  }
+}
+
+// Whether `value` lies within the control's bounds: signed when they are in
+// order as signed numbers, else unsigned.
+bool within_bounds(const MixerControl& control, std::int32_t value) {
+  const std::int32_t min = control.Bounds.lMinimum;
+  const std::int32_t max = control.Bounds.lMaximum;
+  if (min <= max) return min <= value && value <= max;
+  const auto u = static_cast<std::uint32_t>(value);
+  return static_cast<std::uint32_t>(min) <= u && u <= static_cast<std::uint32_t>(max);
+}
+
+TEST_P(MixerContractTest, ValuesReadLieWithinTheirBounds) {
+  // (A back-end that answers reads of its sources' controls without
+  // keeping them fills in nothing there.)
+  for (const ControlView& view : controls([this](const ControlView& v) {
+         return !v.is_list() && (has(Feature::kSourceWrites) || !v.on_source());
+       })) {
+    SCOPED_TRACE(name_of(view.control.szName));
+    for (std::uint32_t channels : channel_counts(view)) {
+      for (std::int32_t value : values_of(view, channels)) {
+        EXPECT_TRUE(within_bounds(view.control, value))
+            << value << " outside " << view.control.Bounds.lMinimum << ".."
+            << view.control.Bounds.lMaximum;
+      }
+    }
+  }
+}
+
+// Every channel of a control that keeps them apart is written and read as
+// itself, on lines of any width: no channel takes another's value.
+TEST_P(MixerContractTest, EveryChannelIsItsOwn) {
+  REQUIRE_FEATURE(Feature::kPerChannelValues);
+  const std::vector<ControlView> apart = controls([this](const ControlView& v) {
+    return settable(v) && v.channels() >= 2 && (v.control.fdwControl & ctrl::kFlagUniform) == 0;
+  });
+  ASSERT_FALSE(apart.empty());
+  for (const ControlView& view : apart) {
+    SCOPED_TRACE(name_of(view.control.szName));
+    const std::int32_t min = view.control.Bounds.lMinimum;
+    const std::int32_t max = view.control.Bounds.lMaximum;
+    // Alternating bounds, then the other way round.
+    for (int phase = 0; phase < 2; ++phase) {
+      std::vector<std::int32_t> values(view.channels());
+      for (std::size_t k = 0; k < values.size(); ++k) values[k] = (k + phase) % 2 ? max : min;
+      ASSERT_EQ(write(view, view.channels(), values), MMSYSERR_NOERROR);
+      EXPECT_EQ(values_of(view, view.channels()), values);
+      EXPECT_EQ(values_of(view, 1), std::vector<std::int32_t>{values[0]}) << "channel 1 alone";
+    }
+    // A value of its own in every channel, spread over the bounds, where
+    // they hold enough. A device may keep a value in steps of its own: each
+    // is compared with what a write of that value to the whole control keeps.
+    if (min > max) continue;
+    const std::int64_t span = static_cast<std::int64_t>(max) - min;
+    std::vector<std::int32_t> values(view.channels());
+    std::vector<std::int32_t> kept(view.channels());
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      values[k] = static_cast<std::int32_t>(min + span * static_cast<std::int64_t>(k + 1) /
+                                                      (static_cast<std::int64_t>(values.size()) + 1));
+      ASSERT_EQ(write(view, 1, {values[k]}), MMSYSERR_NOERROR);
+      kept[k] = values_of(view, 1).front();
+    }
+    if (std::set<std::int32_t>(kept.begin(), kept.end()).size() < kept.size()) continue;
+    ASSERT_EQ(write(view, view.channels(), values), MMSYSERR_NOERROR);
+    EXPECT_EQ(values_of(view, view.channels()), kept);
+  }
+}
+
+TEST_P(MixerContractTest, UniformControlsHoldOneValue) {
+  const std::vector<ControlView> uniform = controls([this](const ControlView& v) {
+    return settable(v) && v.channels() >= 2 && (v.control.fdwControl & ctrl::kFlagUniform) != 0 &&
+           v.control.Bounds.lMinimum < v.control.Bounds.lMaximum;
+  });
+  if (uniform.empty()) GTEST_SKIP() << "no uniform control on a line of several channels";
+  for (const ControlView& view : uniform) {
+    SCOPED_TRACE(name_of(view.control.szName));
+    for (std::int32_t first : {view.control.Bounds.lMaximum, view.control.Bounds.lMinimum}) {
+      std::vector<std::int32_t> values(view.channels(), first);
+      values.back() = first == view.control.Bounds.lMaximum ? view.control.Bounds.lMinimum
+                                                            : view.control.Bounds.lMaximum;
+      ASSERT_EQ(write(view, view.channels(), values), MMSYSERR_NOERROR);
+      for (std::uint32_t channels : channel_counts(view)) {
+        EXPECT_EQ(values_of(view, channels), std::vector<std::int32_t>(channels, first))
+            << "the first value, in every channel";
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvel::testing

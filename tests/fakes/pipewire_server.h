@@ -1,0 +1,70 @@
+// A private PipeWire sound server for the tests: PipeWire, WirePlumber and
+// PipeWire's PulseAudio server, started under a D-Bus session of their own,
+// with their own runtime folder and home, so that nothing of the machine's
+// (or a user's) sound server is touched. ALSA clients given env() reach its
+// mixer through the machine's pipewire-alsa plugin ("default"), pactl
+// through its Pulse server.
+//
+// The daemons run in a process group of their own, which is ended as a
+// whole when the object goes; their output goes to a file in the server's
+// folder, so that none of them holds the test runner's output open.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_util.h"
+
+namespace quorvel::testing {
+
+class PipeWireServer {
+ public:
+  // Why the server cannot run on this machine (a package missing), or ""
+  // when it can.
+  static std::string missing_parts();
+
+  // Starts the daemons and waits until `pactl info` answers; started()
+  // says whether it did, and failure() why not.
+  PipeWireServer();
+  ~PipeWireServer();
+  PipeWireServer(const PipeWireServer&) = delete;
+  PipeWireServer& operator=(const PipeWireServer&) = delete;
+
+  bool started() const { return failure_.empty(); }
+  const std::string& failure() const { return failure_; }
+
+  // The environment of a client of this server: its runtime folder and
+  // home, and the machine's own ALSA configuration.
+  std::map<std::string, std::string> env() const;
+
+  // Runs pactl with `args`; a test failure when it fails. Returns its output.
+  std::string pactl(const std::vector<std::string>& args) const;
+  ProgramResult try_pactl(const std::vector<std::string>& args) const;
+
+  // The daemons' output so far (for a failing test's message).
+  std::string log() const;
+
+ private:
+  TempDir dir_;
+  pid_t group_ = -1;
+  std::string failure_;
+};
+
+// Waits until `done` answers true, trying every 50 ms for at most `limit`.
+template <typename Done>
+bool wait_until(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+}  // namespace quorvel::testing
