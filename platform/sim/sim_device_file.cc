@@ -292,7 +292,7 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
   const std::string shown = "\"" + path.string() + "\"";
   std::string bytes;
   try {
-    Result read = read_file_whole(path, FileUse::kDeviceFile, bytes);
+    Result read = read_file_whole(path, bytes);
     if (!read) {
       return Result::failure("cannot read the device file " + shown + ": " + read.message());
     }

@@ -24,10 +24,11 @@
 //   written gives the same device.
 //
 // Bounds
-//   A device file is at most kMaxDeviceFileBytes (a device, a FIFO: the
-//   bound of documents) and describes at most the counts below, which admit
-//   devices of millions of controls; a file beyond them is refused with the
-//   reason, before anything of its size is allocated.
+//   A regular device file is read whatever its size (a device, a FIFO: up
+//   to the bound of what has no size, file_read.h). It describes at most the
+//   counts below, which admit devices of millions of controls; a file beyond
+//   them is refused with the reason, before anything of its size is
+//   allocated.
 #pragma once
 
 #include <pugixml.hpp>
