@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace quorvel {
@@ -51,43 +52,65 @@ std::size_t decode_at(std::string_view text, Text encoding, std::size_t at, char
   return length;
 }
 
-void append_utf8(std::string& out, char32_t code) {
+// Writes `code` as UTF-8 at `out`; returns the end of what it wrote.
+char* put_utf8(char* out, char32_t code) {
   if (code < 0x80) {
-    out += static_cast<char>(code);
+    *out++ = static_cast<char>(code);
   } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   }
+  return out;
 }
+
+// A text converted to UTF-8, in a buffer of its own. Allocated uninitialised
+// to an upper bound of its size: the pages past what is written are never
+// touched, so the bound costs no memory.
+struct Converted {
+  std::unique_ptr<char[]> buffer;
+  std::size_t size = 0;
+  std::string_view view() const { return {buffer.get(), size}; }
+};
 
 // UTF-16 or UTF-32 (either byte order) as UTF-8, the byte order mark kept;
 // as the DOM's parser converts it, except that what is not a character
 // becomes the byte 0xFF (which the parser drops).
-std::string to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
+Converted to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
   const bool wide = encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
   const bool little = encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le;
   const std::size_t unit = wide ? 4 : 2;
-  auto read = [&](std::size_t at) {
-    char32_t value = 0;
-    for (std::size_t i = 0; i < unit; ++i) {
-      const char32_t b = static_cast<unsigned char>(bytes[at + (little ? unit - 1 - i : i)]);
-      value = (value << 8) | b;
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  auto read = [&](std::size_t at) -> char32_t {
+    if (!wide) {
+      return little ? char32_t{in[at]} | (char32_t{in[at + 1]} << 8)
+                    : (char32_t{in[at]} << 8) | char32_t{in[at + 1]};
     }
-    return value;
+    return little ? char32_t{in[at]} | (char32_t{in[at + 1]} << 8) |
+                        (char32_t{in[at + 2]} << 16) | (char32_t{in[at + 3]} << 24)
+                  : (char32_t{in[at]} << 24) | (char32_t{in[at + 1]} << 16) |
+                        (char32_t{in[at + 2]} << 8) | char32_t{in[at + 3]};
   };
-  std::string out;
-  out.reserve(bytes.size());
+  // A UTF-16 unit gives at most three bytes (a pair four for its two
+  // units), a UTF-32 unit at most four.
+  const std::size_t units = bytes.size() / unit;
+  Converted out;
+  out.buffer.reset(new char[wide ? 4 * units + 1 : 3 * units + 1]);
+  char* at_out = out.buffer.get();
   for (std::size_t at = 0; at + unit <= bytes.size(); at += unit) {
     char32_t code = read(at);
+    if (code < 0x80) {
+      *at_out++ = static_cast<char>(code);
+      continue;
+    }
     if (!wide && code >= 0xD800 && code < 0xDC00 && at + 2 * unit <= bytes.size()) {
       const char32_t trail = read(at + unit);
       if (trail >= 0xDC00 && trail < 0xE000) {
@@ -96,11 +119,12 @@ std::string to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
       }
     }
     if (code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-      out += '\xFF';
+      *at_out++ = '\xFF';
     } else {
-      append_utf8(out, code);
+      at_out = put_utf8(at_out, code);
     }
   }
+  out.size = static_cast<std::size_t>(at_out - out.buffer.get());
   return out;
 }
 
@@ -283,12 +307,12 @@ struct ParserHolder {
 
 WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding encoding) {
   const Text text_encoding = encoding == pugi::encoding_latin1 ? Text::kLatin1 : Text::kUtf8;
-  std::string converted;
+  Converted converted;
   std::string_view text = bytes;
   if (encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be ||
       encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be) {
     converted = to_utf8(bytes, encoding);
-    text = converted;
+    text = converted.view();
   }
 
   WellFormedness result;
@@ -345,11 +369,10 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
     // The offset is into the UTF-8 conversion, which the DOM's parser
     // counts in as well (up to the first thing that is not a character,
     // where Expat stops at the latest).
-    for (; then > 0 && offset < converted.size(); --then) {
+    for (; then > 0 && offset < text.size(); --then) {
       do {
         ++offset;
-      } while (offset < converted.size() &&
-               (static_cast<unsigned char>(converted[offset]) & 0xC0) == 0x80);
+      } while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80);
     }
     result.position = locate(bytes, encoding, offset, Anchor::kAt);
   }
