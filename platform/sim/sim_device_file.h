@@ -64,6 +64,11 @@ Result load_sim_device(const pugi::xml_document& document, SimDevice& device);
 // Replaces the document's content by the mixer document of `device`.
 Result build_sim_device_document(const SimDevice& device, pugi::xml_document& document);
 
+// The device file of `device` in the saved-file format (UTF-16 with a byte
+// order mark): the bytes that serializing build_sim_device_document's
+// document gives, written without building it.
+std::string serialize_sim_device(const SimDevice& device);
+
 // Writes the device file of `device` to `path` in the saved-file format
 // (UTF-16 with a byte order mark), replacing the file whole or not at all.
 // A failure gives the system's reason.
