@@ -1,5 +1,6 @@
 #include "platform/xml/saved_writer.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace quorvel {
@@ -9,24 +10,35 @@ namespace quorvel {
 // after text; an element without children is written "<name ... />"; an
 // end tag begins a line unless it comes right after text.
 
-SavedDocumentWriter::SavedDocumentWriter(std::string& out) : out_(out) {
-  out_.push_back('\xFF');
-  out_.push_back('\xFE');
+SavedDocumentWriter::SavedDocumentWriter(std::string& out) : out_(out), used_(out.size()) {
+  char* to = room(2);
+  to[0] = '\xFF';
+  to[1] = '\xFE';
+  used_ += 2;
+}
+
+char* SavedDocumentWriter::room(std::size_t bytes) {
+  if (out_.size() - used_ < bytes) {
+    constexpr std::size_t kAhead = 64 * 1024;
+    out_.resize(std::max(used_ + bytes, out_.size() + kAhead));
+  }
+  return out_.data() + used_;
 }
 
 void SavedDocumentWriter::put_ascii(char c) {
-  out_.push_back(c);
-  out_.push_back('\0');
+  char* to = room(2);
+  to[0] = c;
+  to[1] = '\0';
+  used_ += 2;
 }
 
 void SavedDocumentWriter::put_ascii(std::string_view ascii) {
-  const std::size_t at = out_.size();
-  out_.resize(at + 2 * ascii.size());
-  char* to = out_.data() + at;
+  char* to = room(2 * ascii.size());
   for (char c : ascii) {
     *to++ = c;
     *to++ = '\0';
   }
+  used_ += 2 * ascii.size();
 }
 
 // UTF-8 as UTF-16, decoded as the DOM's serialiser decodes it: a byte that
@@ -36,9 +48,8 @@ void SavedDocumentWriter::put_utf8(std::string_view utf8) {
   const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
   std::size_t size = utf8.size();
   // Every byte gives at most one unit of two bytes.
-  const std::size_t at = out_.size();
-  out_.resize(at + 2 * size);
-  char* to = out_.data() + at;
+  char* const start = room(2 * size);
+  char* to = start;
   auto unit = [&to](std::uint32_t value) {
     *to++ = static_cast<char>(value & 0xFF);
     *to++ = static_cast<char>((value >> 8) & 0xFF);
@@ -71,7 +82,7 @@ void SavedDocumentWriter::put_utf8(std::string_view utf8) {
       size -= 1;
     }
   }
-  out_.resize(static_cast<std::size_t>(to - out_.data()));
+  used_ += static_cast<std::size_t>(to - start);
 }
 
 // Text as the DOM's serialiser escapes it: "&", "<" and ">" as references,
@@ -122,7 +133,7 @@ void SavedDocumentWriter::start(const char* name) {
   open_parent();
   line_break_and_indent(open_.size());
   put_ascii('<');
-  put_ascii(name);
+  put_utf8(name);
   open_.push_back(name);
   tag_open_ = true;
   newline_ = indent_ = true;
@@ -168,7 +179,7 @@ void SavedDocumentWriter::end() {
   } else {
     line_break_and_indent(open_.size());
     put_ascii("</");
-    put_ascii(name);
+    put_utf8(name);
     put_ascii('>');
   }
   newline_ = indent_ = true;
@@ -176,6 +187,7 @@ void SavedDocumentWriter::end() {
 
 void SavedDocumentWriter::finish() {
   if (newline_) put_ascii('\n');
+  out_.resize(used_);
 }
 
 }  // namespace quorvel

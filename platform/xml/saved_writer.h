@@ -14,7 +14,8 @@ namespace quorvel {
 
 class SavedDocumentWriter {
  public:
-  // Appends to `out`, starting with the byte order mark.
+  // Appends to `out`, starting with the byte order mark. Reserve room in
+  // `out` beforehand to keep it from being copied as it grows.
   explicit SavedDocumentWriter(std::string& out);
 
   // A node outside the root element (declaration, comment, document type),
@@ -31,10 +32,15 @@ class SavedDocumentWriter {
   void cdata(std::string_view utf8);
   // Ends the element open.
   void end();
-  // Ends the document (every element must have ended).
+  // Ends the document (every element must have ended); `out` then holds
+  // exactly what was written.
   void finish();
 
  private:
+  // Room for `bytes` more at out_[used_]: the string grows a little ahead
+  // of what is written, so that room reserved but never written is never
+  // touched.
+  char* room(std::size_t bytes);
   void put_ascii(std::string_view ascii);
   void put_ascii(char c);
   void put_utf8(std::string_view utf8);
@@ -43,6 +49,7 @@ class SavedDocumentWriter {
   void line_break_and_indent(std::size_t depth);
 
   std::string& out_;
+  std::size_t used_ = 0;           // bytes of out_ written
   std::vector<const char*> open_;  // the names of the elements open
   bool tag_open_ = false;          // the last start tag awaits its ">"
   bool newline_ = false;           // what comes next begins a line
