@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -83,48 +84,79 @@ struct Converted {
 
 // UTF-16 or UTF-32 (either byte order) as UTF-8, the byte order mark kept;
 // as the DOM's parser converts it, except that what is not a character
-// becomes the byte 0xFF (which the parser drops).
-Converted to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
-  const bool wide = encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
-  const bool little = encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le;
-  const std::size_t unit = wide ? 4 : 2;
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  auto read = [&](std::size_t at) -> char32_t {
-    if (!wide) {
-      return little ? char32_t{in[at]} | (char32_t{in[at + 1]} << 8)
-                    : (char32_t{in[at]} << 8) | char32_t{in[at + 1]};
-    }
-    return little ? char32_t{in[at]} | (char32_t{in[at + 1]} << 8) |
-                        (char32_t{in[at + 2]} << 16) | (char32_t{in[at + 3]} << 24)
-                  : (char32_t{in[at]} << 24) | (char32_t{in[at + 1]} << 16) |
-                        (char32_t{in[at + 2]} << 8) | char32_t{in[at + 3]};
-  };
-  // A UTF-16 unit gives at most three bytes (a pair four for its two
-  // units), a UTF-32 unit at most four.
-  const std::size_t units = bytes.size() / unit;
-  Converted out;
-  out.buffer.reset(new char[wide ? 4 * units + 1 : 3 * units + 1]);
-  char* at_out = out.buffer.get();
-  for (std::size_t at = 0; at + unit <= bytes.size(); at += unit) {
-    char32_t code = read(at);
-    if (code < 0x80) {
-      *at_out++ = static_cast<char>(code);
-      continue;
-    }
-    if (!wide && code >= 0xD800 && code < 0xDC00 && at + 2 * unit <= bytes.size()) {
-      const char32_t trail = read(at + unit);
-      if (trail >= 0xDC00 && trail < 0xE000) {
-        code = 0x10000 + ((code & 0x3FF) << 10) + (trail & 0x3FF);
-        at += unit;
+// becomes the byte 0xFF (which the parser drops). A piece at a time, or
+// whole.
+class Utf8Converter {
+ public:
+  Utf8Converter(std::string_view bytes, pugi::xml_encoding encoding)
+      : in_(reinterpret_cast<const unsigned char*>(bytes.data())),
+        size_(bytes.size()),
+        wide_(encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be),
+        little_(encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le),
+        unit_(wide_ ? 4 : 2) {}
+
+  // Bytes of UTF-8 that `units` units may give at most: a UTF-16 unit three
+  // (a pair four for its two units), a UTF-32 unit four.
+  std::size_t room_for(std::size_t units) const { return (wide_ ? 4 : 3) * units; }
+  std::size_t units_left() const { return (size_ - at_) / unit_; }
+  bool done() const { return at_ + unit_ > size_; }
+
+  // Converts up to `units` units to `out`; returns the end of what it
+  // wrote. A surrogate pair is never split between two pieces.
+  char* convert(std::size_t units, char* out) {
+    const std::size_t end = std::min(size_, at_ + units * unit_);
+    while (at_ + unit_ <= end) {
+      char32_t code = read(at_);
+      if (code < 0x80) {
+        *out++ = static_cast<char>(code);
+        at_ += unit_;
+        continue;
+      }
+      if (!wide_ && code >= 0xD800 && code < 0xDC00 && at_ + 2 * unit_ <= size_) {
+        if (at_ + 2 * unit_ > end) break;  // the pair goes into the next piece
+        const char32_t trail = read(at_ + unit_);
+        if (trail >= 0xDC00 && trail < 0xE000) {
+          code = 0x10000 + ((code & 0x3FF) << 10) + (trail & 0x3FF);
+          at_ += unit_;
+        }
+      }
+      at_ += unit_;
+      if (code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+        *out++ = '\xFF';
+      } else {
+        out = put_utf8(out, code);
       }
     }
-    if (code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-      *at_out++ = '\xFF';
-    } else {
-      at_out = put_utf8(at_out, code);
-    }
+    return out;
   }
-  out.size = static_cast<std::size_t>(at_out - out.buffer.get());
+
+ private:
+  char32_t read(std::size_t at) const {
+    const unsigned char* p = in_ + at;
+    if (!wide_) {
+      return little_ ? char32_t{p[0]} | (char32_t{p[1]} << 8) : (char32_t{p[0]} << 8) | p[1];
+    }
+    return little_ ? char32_t{p[0]} | (char32_t{p[1]} << 8) | (char32_t{p[2]} << 16) |
+                         (char32_t{p[3]} << 24)
+                   : (char32_t{p[0]} << 24) | (char32_t{p[1]} << 16) | (char32_t{p[2]} << 8) |
+                         p[3];
+  }
+
+  const unsigned char* in_;
+  std::size_t size_;
+  bool wide_;
+  bool little_;
+  std::size_t unit_;
+  std::size_t at_ = 0;
+};
+
+Converted to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
+  Utf8Converter converter(bytes, encoding);
+  const std::size_t units = converter.units_left();
+  Converted out;
+  out.buffer.reset(new char[converter.room_for(units) + 1]);
+  out.size = static_cast<std::size_t>(converter.convert(units, out.buffer.get()) -
+                                      out.buffer.get());
   return out;
 }
 
@@ -303,35 +335,91 @@ struct ParserHolder {
   }
 };
 
+// A parser with namespaces on (names come back as URI, separator, local
+// name) and the check's handlers; null when there is no memory for one.
+XML_Parser make_parser(Text encoding, Check& check) {
+  XML_Parser parser =
+      XML_ParserCreateNS(encoding == Text::kLatin1 ? "ISO-8859-1" : "UTF-8", '\n');
+  if (parser == nullptr) return nullptr;
+  check.parser = parser;
+  check.latin1 = encoding == Text::kLatin1;
+  XML_SetUserData(parser, &check);
+  XML_SetEntityDeclHandler(parser, on_entity_declaration);
+  XML_SetSkippedEntityHandler(parser, on_skipped_entity);
+  XML_SetStartDoctypeDeclHandler(parser, on_doctype);
+  XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+  return parser;
+}
+
+bool converted_to_utf8(pugi::xml_encoding encoding) {
+  return encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be ||
+         encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
+}
+
+// Whether Expat takes the source as well-formed, read a piece at a time
+// into Expat's own buffer (converted to UTF-8 on the way where it must
+// be): no copy of the whole text is made, in Expat or here. The pieces are
+// at least a sixteenth of the source, so that Expat, which reads a token
+// that spans pieces again with each, reads no token more than sixteen
+// times.
+bool well_formed_in_pieces(std::string_view bytes, pugi::xml_encoding encoding, Text text) {
+  Check check;
+  ParserHolder holder{make_parser(text, check)};
+  if (holder.parser == nullptr) return false;
+  constexpr std::size_t kSmallestPiece = std::size_t{1} << 20;
+  const std::size_t piece = std::max(kSmallestPiece, bytes.size() / 16 + 1);
+  if (!converted_to_utf8(encoding)) {
+    std::size_t at = 0;
+    do {
+      const std::size_t size = std::min(piece, bytes.size() - at);
+      void* buffer = XML_GetBuffer(holder.parser, static_cast<int>(size));
+      if (buffer == nullptr) return false;
+      std::memcpy(buffer, bytes.data() + at, size);
+      at += size;
+      if (XML_ParseBuffer(holder.parser, static_cast<int>(size), at == bytes.size()) !=
+          XML_STATUS_OK) {
+        return false;
+      }
+    } while (at < bytes.size());
+    return true;
+  }
+  Utf8Converter converter(bytes, encoding);
+  const std::size_t units = piece / 4 + 1;
+  do {
+    const std::size_t room = converter.room_for(units);
+    auto* buffer = static_cast<char*>(XML_GetBuffer(holder.parser, static_cast<int>(room)));
+    if (buffer == nullptr) return false;
+    const std::size_t size = static_cast<std::size_t>(converter.convert(units, buffer) - buffer);
+    if (XML_ParseBuffer(holder.parser, static_cast<int>(size), converter.done()) !=
+        XML_STATUS_OK) {
+      return false;
+    }
+  } while (!converter.done());
+  return true;
+}
+
 }  // namespace
 
 WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding encoding) {
   const Text text_encoding = encoding == pugi::encoding_latin1 ? Text::kLatin1 : Text::kUtf8;
+  WellFormedness result;
+  if (well_formed_in_pieces(bytes, encoding, text_encoding)) return result;
+
+  // Refused (or no memory to tell): read again whole, the way that finds
+  // where and why.
   Converted converted;
   std::string_view text = bytes;
-  if (encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be ||
-      encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be) {
+  if (converted_to_utf8(encoding)) {
     converted = to_utf8(bytes, encoding);
     text = converted.view();
   }
-
-  WellFormedness result;
-  // Namespaces on; names come back as URI, separator, local name.
-  ParserHolder holder{
-      XML_ParserCreateNS(text_encoding == Text::kLatin1 ? "ISO-8859-1" : "UTF-8", '\n')};
+  Check check;
+  ParserHolder holder{make_parser(text_encoding, check)};
   if (holder.parser == nullptr) {
     result.well_formed = false;
     result.reason = "Not enough memory to check the document.\n";
     return result;
   }
-  Check check;
-  check.parser = holder.parser;
-  check.latin1 = text_encoding == Text::kLatin1;
-  XML_SetUserData(holder.parser, &check);
-  XML_SetEntityDeclHandler(holder.parser, on_entity_declaration);
-  XML_SetSkippedEntityHandler(holder.parser, on_skipped_entity);
-  XML_SetStartDoctypeDeclHandler(holder.parser, on_doctype);
-  XML_SetParamEntityParsing(holder.parser, XML_PARAM_ENTITY_PARSING_NEVER);
 
   // Expat takes lengths as int: the text goes in pieces.
   constexpr std::size_t kPiece = std::size_t{1} << 24;
