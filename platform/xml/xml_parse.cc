@@ -3,6 +3,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "platform/xml/well_formed.h"
@@ -173,7 +174,11 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
   // passed, so problems are reported in the same order either way.
   std::optional<CheckAlongside> alongside;
   if (bytes.size() >= kCheckAlongsideBytes) {
-    alongside.emplace(bytes, expected_encoding(bytes, encoding));
+    try {
+      alongside.emplace(bytes, expected_encoding(bytes, encoding));
+    } catch (const std::system_error&) {
+      // No thread to be had: the check runs after the parse.
+    }
   }
   pugi::xml_parse_result result = document.load_buffer(
       bytes.data(), bytes.size(), kParseOptions | pugi::parse_fragment, encoding);
