@@ -9,7 +9,6 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 
-
 #include "platform/os/url_transfer.h"
 
 namespace quorvel {
