@@ -139,8 +139,12 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     // Its values are applied: free the input document before the rebuild,
     // so that it and the new snapshot are never in memory together.
     input.dom.reset();
-    built = build_snapshot(snapshot, *mixer, default_output_name);
-    if (!built) failed = true;
+    // The state after the change is read only to be saved.
+    snapshot.reset();
+    if (options.output_name) {
+      built = build_snapshot(snapshot, *mixer, default_output_name);
+      if (!built) failed = true;
+    }
   }
 
   if (options.output_name && built) {

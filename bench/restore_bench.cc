@@ -3,10 +3,12 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <sstream>
 
 #include "apply/apply.h"
 #include "apply/reconcile.h"
 #include "bench/synthetic_device.h"
+#include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -71,6 +73,41 @@ void BM_Apply(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// Serialising a snapshot in the saved-file format (argument 1), and the
+// library's own serialiser on the same document for comparison (0).
+void BM_Serialize(benchmark::State& state) {
+  Fixture fixture(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    if (state.range(1) != 0) {
+      benchmark::DoNotOptimize(serialize_document(fixture.saved));
+    } else {
+      std::ostringstream out;
+      fixture.saved.save(out, "\t", pugi::format_indent | pugi::format_write_bom,
+                         pugi::encoding_utf16_le);
+      benchmark::DoNotOptimize(out.str());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// Writing the device file's bytes straight from the device (argument 1),
+// and through a tree of it, serialised (0).
+void BM_DeviceFile(benchmark::State& state) {
+  Fixture fixture(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    if (state.range(1) != 0) {
+      benchmark::DoNotOptimize(serialize_sim_device(fixture.mixer.device()));
+    } else {
+      pugi::xml_document document;
+      build_sim_device_document(fixture.mixer.device(), document);
+      benchmark::DoNotOptimize(serialize_document(document));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_Serialize)->ArgsProduct({{100000}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeviceFile)->ArgsProduct({{100000}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Snapshot)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reconcile)
     ->Arg(1000)

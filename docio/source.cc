@@ -17,7 +17,7 @@ Result fetch_source(const std::string& url, std::string& bytes) {
 
 Result read_file_source(const std::filesystem::path& path, const std::string& shown,
                         std::string& bytes) {
-  Result read = read_file_whole(path, FileUse::kDocument, bytes);
+  Result read = read_file_whole(path, bytes);
   if (read) return read;
   return Result::failure("Cannot read \"" + printable(shown) + "\": " + read.message() + ".\n",
                          read.code());

@@ -2,17 +2,17 @@
 
 #include <cerrno>
 #include <fstream>
+#include <limits>
 #include <new>
 #include <system_error>
 
 namespace quorvel {
 
-std::uint64_t file_read_bound(FileUse use, bool regular) {
-  if (!regular) return kMaxDocumentBytes;
-  return use == FileUse::kDeviceFile ? kMaxDeviceFileBytes : kMaxDocumentBytes;
+std::uint64_t file_read_bound(bool regular) {
+  return regular ? std::numeric_limits<std::uint64_t>::max() : kMaxDocumentBytes;
 }
 
-Result read_file_whole(const std::filesystem::path& path, FileUse use, std::string& bytes) {
+Result read_file_whole(const std::filesystem::path& path, std::string& bytes) {
   bytes.clear();
   auto fail = [&](std::int32_t code, const std::string& why) {
     bytes.clear();
@@ -29,11 +29,11 @@ Result read_file_whole(const std::filesystem::path& path, FileUse use, std::stri
     return fail(kReadErrorUnreadable, std::make_error_code(std::errc::is_a_directory).message());
   }
   const bool regular = std::filesystem::is_regular_file(status);
-  const std::uint64_t bound = file_read_bound(use, regular);
+  const std::uint64_t bound = file_read_bound(regular);
   std::uintmax_t size = 0;
   if (regular) {
     size = std::filesystem::file_size(path, error);
-    if (!error && size > bound) return too_large(bound);
+    if (error) size = 0;
   }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
@@ -42,20 +42,26 @@ Result read_file_whole(const std::filesystem::path& path, FileUse use, std::stri
     return fail(kReadErrorUnreadable, std::error_code(code, std::generic_category()).message());
   }
   try {
-    if (regular && !error) bytes.reserve(static_cast<std::size_t>(size));
-    // Read in pieces up to one byte past the bound, so that a file that
-    // grows, or one whose size is not known in advance, is still refused.
+    if (size > 0) {
+      if (size > bytes.max_size()) return fail(kReadErrorTooLarge, "not enough memory to read the file");
+      // One read of the whole size: a request larger than the stream's
+      // buffer goes straight to the system into the string.
+      bytes.resize(static_cast<std::size_t>(size));
+      bytes.resize(static_cast<std::size_t>(in.rdbuf()->sgetn(bytes.data(), bytes.size())));
+    }
+    // What a file without a known size holds, or what a regular file grew
+    // by: in pieces, up to one byte past the bound, so that a device or a
+    // FIFO that sends more is refused.
     char buffer[65536];
-    while (in) {
-      in.read(buffer, sizeof buffer);
-      std::size_t got = static_cast<std::size_t>(in.gcount());
-      if (got > bound - bytes.size()) return too_large(bound);
-      bytes.append(buffer, got);
+    for (;;) {
+      const std::streamsize got = in.rdbuf()->sgetn(buffer, sizeof buffer);
+      if (got <= 0) break;
+      if (static_cast<std::uint64_t>(got) > bound - bytes.size()) return too_large(bound);
+      bytes.append(buffer, static_cast<std::size_t>(got));
     }
   } catch (const std::bad_alloc&) {
     return fail(kReadErrorTooLarge, "not enough memory to read the file");
-  }
-  if (in.bad()) {
+  } catch (const std::ios_base::failure&) {
     return fail(kReadErrorUnreadable, std::make_error_code(std::errc::io_error).message());
   }
   return Result();

@@ -1,14 +1,72 @@
 // Fetching over http and https with libcurl. Every libcurl call of the
 // program is in this file.
+//
+// libcurl is loaded at the first fetch (dlopen of its soname), not linked:
+// it brings some thirty shared libraries, and mapping them at every start
+// would cost a run that reads only files more than the whole of its work.
+// The header gives the declarations; the functions come from the library
+// loaded, looked up by name.
 #include <curl/curl.h>
-
-#include <mutex>
+#include <dlfcn.h>
 
 #include "platform/os/url_transfer.h"
 
 namespace quorvel {
 
 namespace {
+
+// The soname of the libcurl whose interface curl/curl.h declares.
+constexpr const char* kCurlLibrary = "libcurl.so.4";
+
+// The libcurl functions the transfer calls, from the library loaded.
+struct Curl {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_strerror) easy_strerror = nullptr;
+  std::string error;  // why the library cannot be used; empty when it can
+};
+
+template <typename Function>
+bool look_up(void* library, const char* name, Function& function, std::string& error) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+  if (function == nullptr && error.empty()) {
+    error = std::string("the network library ") + kCurlLibrary + " lacks " + name;
+  }
+  return function != nullptr;
+}
+
+// Loads libcurl and initialises it, once per process; the library stays
+// loaded until the process ends.
+const Curl& curl_library() {
+  static const Curl curl = [] {
+    Curl loaded;
+    void* library = ::dlopen(kCurlLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* why = ::dlerror();
+      loaded.error = std::string("the network library ") + kCurlLibrary +
+                     " could not be loaded (install libcurl4): " +
+                     (why != nullptr ? why : "not found");
+      return loaded;
+    }
+    std::string& error = loaded.error;
+    look_up(library, "curl_global_init", loaded.global_init, error);
+    look_up(library, "curl_easy_init", loaded.easy_init, error);
+    look_up(library, "curl_easy_cleanup", loaded.easy_cleanup, error);
+    look_up(library, "curl_easy_setopt", loaded.easy_setopt, error);
+    look_up(library, "curl_easy_perform", loaded.easy_perform, error);
+    look_up(library, "curl_easy_getinfo", loaded.easy_getinfo, error);
+    look_up(library, "curl_easy_strerror", loaded.easy_strerror, error);
+    if (error.empty() && loaded.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      error = "the network library could not be initialised";
+    }
+    return loaded;
+  }();
+  return curl;
+}
 
 struct Transfer {
   std::string body;
@@ -27,18 +85,12 @@ std::size_t write_body(char* data, std::size_t size, std::size_t count, void* co
   return bytes;
 }
 
-bool global_init_done() {
-  static std::once_flag once;
-  static bool ok = false;
-  std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-  return ok;
-}
-
 // Closes the easy handle on every way out of fetch_url.
 struct EasyHandle {
-  CURL* curl = curl_easy_init();
+  const Curl& library;
+  CURL* curl = library.easy_init();
   ~EasyHandle() {
-    if (curl != nullptr) curl_easy_cleanup(curl);
+    if (curl != nullptr) library.easy_cleanup(curl);
   }
 };
 
@@ -46,12 +98,13 @@ struct EasyHandle {
 
 TransferOutcome transfer_url(const std::string& url, const FetchOptions& options) {
   TransferOutcome result;
-  if (!global_init_done()) {
+  const Curl& library = curl_library();
+  if (!library.error.empty()) {
     result.failure = FetchFailure::kOther;
-    result.detail = "the network library could not be initialised";
+    result.detail = library.error;
     return result;
   }
-  EasyHandle easy;
+  EasyHandle easy{library};
   if (easy.curl == nullptr) {
     result.failure = FetchFailure::kOther;
     result.detail = "the network library could not start a transfer";
@@ -62,30 +115,30 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
   transfer.max_bytes = options.max_bytes;
   char error_text[CURL_ERROR_SIZE] = {};
 
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  library.easy_setopt(curl, CURLOPT_URL, url.c_str());
+  library.easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text);
+  library.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  library.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  library.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  library.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  library.easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  library.easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
   // The timeout bounds the whole transfer, from the connection to the last
   // byte, however the server sends (a byte at a time, say); a connection
   // that does not come, or a server that stops sending, is given up on by
   // then as well.
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, options.timeout_seconds);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.timeout_seconds);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.timeout_seconds);
+  library.easy_setopt(curl, CURLOPT_TIMEOUT, options.timeout_seconds);
+  library.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.timeout_seconds);
+  library.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  library.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.timeout_seconds);
   // Refused before the body comes when the server announces its length.
-  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  library.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
+  library.easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
+  library.easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
 
-  CURLcode code = curl_easy_perform(curl);
+  CURLcode code = library.easy_perform(curl);
   long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  library.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   result.http_status = status;
 
   if (code == CURLE_OK && status >= 400) code = CURLE_HTTP_RETURNED_ERROR;
@@ -110,7 +163,7 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
       result.failure = transfer.too_large ? FetchFailure::kTooLarge : FetchFailure::kOther;
       break;
   }
-  result.detail = error_text[0] != '\0' ? error_text : curl_easy_strerror(code);
+  result.detail = error_text[0] != '\0' ? error_text : library.easy_strerror(code);
   return result;
 }
 

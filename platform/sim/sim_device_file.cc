@@ -1,7 +1,9 @@
 #include "platform/sim/sim_device_file.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <sstream>
 #include <new>
 #include <utility>
 
@@ -11,6 +13,7 @@
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
 #include "platform/xml/dom.h"
+#include "platform/xml/saved_writer.h"
 #include "platform/xml/xml_dom.h"
 #include "platform/xml/xml_parse.h"
 
@@ -252,6 +255,87 @@ void write_controls(pugi::xml_node line, const std::vector<SimControl>& controls
   }
 }
 
+// --- Writing without a tree -------------------------------------------------
+//
+// The same document as build_sim_device_document builds, written straight
+// from the device in the saved-file format.
+
+void put_name(SavedDocumentWriter& out, const std::string& name) {
+  const bool blank = !name.empty() && name.find_first_not_of(" \t\n\r") == std::string::npos;
+  if (blank) {
+    out.cdata(name);
+  } else {
+    out.text(name);
+  }
+}
+
+void put_values(SavedDocumentWriter& out, const SimControl& control, std::uint32_t channels) {
+  const ValueForm form = snapshot_form(control.type, channels);
+  const std::size_t needed = values_needed(control.values);
+  const bool numbered = needed > form.count || form.numbered;
+  const std::size_t count = std::max(needed, form.count);
+  char digits[16];
+  for (std::size_t k = 0; k < count; ++k) {
+    out.start(doc::kValue);
+    if (numbered) out.attribute(doc::kCh, static_cast<std::int32_t>(k + 1));
+    const auto written = std::to_chars(digits, digits + sizeof digits,
+                                       channel_value(control.values, k));
+    out.text(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
+    out.end();
+  }
+}
+
+void put_controls(SavedDocumentWriter& out, const std::vector<SimControl>& controls,
+                  std::uint32_t channels) {
+  for (const SimControl& control : controls) {
+    out.start(doc::kLineControl);
+    out.attribute(doc::kCtrlId, static_cast<std::int32_t>(control.id));
+    out.attribute(doc::kCtrlType, static_cast<std::int32_t>(control.type));
+    out.attribute(doc::kSteps, static_cast<std::int32_t>(control.steps));
+    out.attribute(doc::kMin, control.min);
+    out.attribute(doc::kMax, control.max);
+    put_name(out, control.name);
+    put_values(out, control, channels);
+    if (control.list || sim_has_items(control)) {
+      out.start(list_name(control.type));
+      for (const SimItem& item : control.items) {
+        out.start(doc::kItem);
+        out.attribute(doc::kSelected, item.selected);
+        put_name(out, item.name);
+        out.end();
+      }
+      out.end();
+    }
+    out.end();
+  }
+}
+
+// Room for the document of `device`, in bytes, an upper bound: every byte
+// of a name may become a reference of six characters, and every character
+// two bytes. Room reserved but not written is never touched.
+std::size_t saved_size_bound(const SimDevice& device) {
+  constexpr std::size_t kLine = 256;     // a line's markup and attributes
+  constexpr std::size_t kControl = 256;  // a control's markup and attributes
+  constexpr std::size_t kValue = 64;     // a value or an item, without its name
+  auto name = [](const std::string& text) { return 6 * text.size(); };
+  auto controls = [&](const std::vector<SimControl>& list) {
+    std::size_t size = 0;
+    for (const SimControl& control : list) {
+      size += kControl + name(control.name) + kValue * (control.values.size() + 2);
+      for (const SimItem& item : control.items) size += kValue + name(item.name);
+    }
+    return size;
+  };
+  std::size_t characters = 512 + name(device.name);
+  for (const SimDestination& destination : device.destinations) {
+    characters += kLine + name(destination.name) + controls(destination.controls);
+    for (const SimSource& source : destination.sources) {
+      characters += kLine + name(source.name) + controls(source.controls);
+    }
+  }
+  return 2 * characters;
+}
+
 }  // namespace
 
 Result load_sim_device(const pugi::xml_document& document, SimDevice& device) {
@@ -295,7 +379,7 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
   const std::string shown = "\"" + path.string() + "\"";
   std::string bytes;
   try {
-    Result read = read_file_whole(path, FileUse::kDeviceFile, bytes);
+    Result read = read_file_whole(path, bytes);
     if (!read) {
       return Result::failure("cannot read the device file " + shown + ": " + read.message());
     }
@@ -335,12 +419,55 @@ Result build_sim_device_document(const SimDevice& device, pugi::xml_document& do
   return Result();
 }
 
+std::string serialize_sim_device(const SimDevice& device) {
+  // The prolog and the root's attributes come from the template.
+  pugi::xml_document prolog;
+  if (!load_xml(prolog, doc::kTemplate)) return {};
+  std::string bytes;
+  bytes.reserve(saved_size_bound(device));
+  SavedDocumentWriter out(bytes);
+  pugi::xml_node root = prolog.last_child();
+  for (pugi::xml_node node = prolog.first_child(); node != root; node = node.next_sibling()) {
+    std::ostringstream markup;
+    node.print(markup, "", pugi::format_raw, pugi::encoding_utf8);
+    out.top_level(markup.str());
+  }
+  out.start(doc::kAudioMixer);
+  for (pugi::xml_attribute attribute : root.attributes()) {
+    const bool count = std::strcmp(attribute.name(), doc::kDestinations) == 0;
+    out.attribute(count ? doc::kDestinations : doc::kId,
+                  count ? static_cast<std::int32_t>(device.destinations.size())
+                        : attribute.as_int());
+  }
+  put_name(out, device.name);
+  for (const SimDestination& destination : device.destinations) {
+    out.start(doc::kDestination);
+    out.attribute(doc::kLineId, static_cast<std::int32_t>(destination.line_id));
+    out.attribute(doc::kChannels, static_cast<std::int32_t>(destination.channels));
+    out.attribute(doc::kConnections, static_cast<std::int32_t>(destination.sources.size()));
+    out.attribute(doc::kComponentType, static_cast<std::int32_t>(destination.component_type));
+    put_name(out, destination.name);
+    put_controls(out, destination.controls, destination.channels);
+    for (std::size_t j = 0; j < destination.sources.size(); ++j) {
+      const SimSource& source = destination.sources[j];
+      out.start(doc::kSource);
+      out.attribute(doc::kSrcId, static_cast<std::int32_t>(j));
+      out.attribute(doc::kChannels, static_cast<std::int32_t>(source.channels));
+      out.attribute(doc::kLineType, static_cast<std::int32_t>(source.line_type));
+      put_name(out, source.name);
+      put_controls(out, source.controls, source.channels);
+      out.end();
+    }
+    out.end();
+  }
+  out.end();
+  out.finish();
+  return bytes;
+}
+
 Result save_sim_device_file(const SimDevice& device, const std::filesystem::path& path) {
   try {
-    pugi::xml_document document;
-    Result built = build_sim_device_document(device, document);
-    if (!built) return built;
-    return write_file_atomically(path, serialize_document(document));
+    return write_file_atomically(path, serialize_sim_device(device));
   } catch (const std::bad_alloc&) {
     return Result::failure("not enough memory to write the device file");
   }

@@ -24,10 +24,11 @@
 //   written gives the same device.
 //
 // Bounds
-//   A device file is at most kMaxDeviceFileBytes (a device, a FIFO: the
-//   bound of documents) and describes at most the counts below, which admit
-//   devices of millions of controls; a file beyond them is refused with the
-//   reason, before anything of its size is allocated.
+//   A regular device file is read whatever its size (a device, a FIFO: up
+//   to the bound of what has no size, file_read.h). It describes at most the
+//   counts below, which admit devices of millions of controls; a file beyond
+//   them is refused with the reason, before anything of its size is
+//   allocated.
 #pragma once
 
 #include <pugixml.hpp>
@@ -62,6 +63,11 @@ Result load_sim_device(const pugi::xml_document& document, SimDevice& device);
 
 // Replaces the document's content by the mixer document of `device`.
 Result build_sim_device_document(const SimDevice& device, pugi::xml_document& document);
+
+// The device file of `device` in the saved-file format (UTF-16 with a byte
+// order mark): the bytes that serializing build_sim_device_document's
+// document gives, written without building it.
+std::string serialize_sim_device(const SimDevice& device);
 
 // Writes the device file of `device` to `path` in the saved-file format
 // (UTF-16 with a byte order mark), replacing the file whole or not at all.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/utf8.h"
@@ -42,56 +44,110 @@ std::size_t decode_at(std::string_view text, Text encoding, std::size_t at, char
   return utf8_sequence(text, at, code);
 }
 
-void append_utf8(std::string& out, char32_t code) {
+// Writes `code` as UTF-8 at `out`; returns the end of what it wrote.
+char* put_utf8(char* out, char32_t code) {
   if (code < 0x80) {
-    out += static_cast<char>(code);
+    *out++ = static_cast<char>(code);
   } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   }
+  return out;
 }
+
+// A text converted to UTF-8, in a buffer of its own. Allocated uninitialised
+// to an upper bound of its size: the pages past what is written are never
+// touched, so the bound costs no memory.
+struct Converted {
+  std::unique_ptr<char[]> buffer;
+  std::size_t size = 0;
+  std::string_view view() const { return {buffer.get(), size}; }
+};
 
 // UTF-16 or UTF-32 (either byte order) as UTF-8, the byte order mark kept;
 // as the DOM's parser converts it, except that what is not a character
-// becomes the byte 0xFF (which the parser drops).
-std::string to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
-  const bool wide = encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
-  const bool little = encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le;
-  const std::size_t unit = wide ? 4 : 2;
-  auto read = [&](std::size_t at) {
-    char32_t value = 0;
-    for (std::size_t i = 0; i < unit; ++i) {
-      const char32_t b = static_cast<unsigned char>(bytes[at + (little ? unit - 1 - i : i)]);
-      value = (value << 8) | b;
-    }
-    return value;
-  };
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t at = 0; at + unit <= bytes.size(); at += unit) {
-    char32_t code = read(at);
-    if (!wide && code >= 0xD800 && code < 0xDC00 && at + 2 * unit <= bytes.size()) {
-      const char32_t trail = read(at + unit);
-      if (trail >= 0xDC00 && trail < 0xE000) {
-        code = 0x10000 + ((code & 0x3FF) << 10) + (trail & 0x3FF);
-        at += unit;
+// becomes the byte 0xFF (which the parser drops). A piece at a time, or
+// whole.
+class Utf8Converter {
+ public:
+  Utf8Converter(std::string_view bytes, pugi::xml_encoding encoding)
+      : in_(reinterpret_cast<const unsigned char*>(bytes.data())),
+        size_(bytes.size()),
+        wide_(encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be),
+        little_(encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le),
+        unit_(wide_ ? 4 : 2) {}
+
+  // Bytes of UTF-8 that `units` units may give at most: a UTF-16 unit three
+  // (a pair four for its two units), a UTF-32 unit four.
+  std::size_t room_for(std::size_t units) const { return (wide_ ? 4 : 3) * units; }
+  std::size_t units_left() const { return (size_ - at_) / unit_; }
+  bool done() const { return at_ + unit_ > size_; }
+
+  // Converts up to `units` units to `out`; returns the end of what it
+  // wrote. A surrogate pair is never split between two pieces.
+  char* convert(std::size_t units, char* out) {
+    const std::size_t end = std::min(size_, at_ + units * unit_);
+    while (at_ + unit_ <= end) {
+      char32_t code = read(at_);
+      if (code < 0x80) {
+        *out++ = static_cast<char>(code);
+        at_ += unit_;
+        continue;
+      }
+      if (!wide_ && code >= 0xD800 && code < 0xDC00 && at_ + 2 * unit_ <= size_) {
+        if (at_ + 2 * unit_ > end) break;  // the pair goes into the next piece
+        const char32_t trail = read(at_ + unit_);
+        if (trail >= 0xDC00 && trail < 0xE000) {
+          code = 0x10000 + ((code & 0x3FF) << 10) + (trail & 0x3FF);
+          at_ += unit_;
+        }
+      }
+      at_ += unit_;
+      if (code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+        *out++ = '\xFF';
+      } else {
+        out = put_utf8(out, code);
       }
     }
-    if (code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-      out += '\xFF';
-    } else {
-      append_utf8(out, code);
-    }
+    return out;
   }
+
+ private:
+  char32_t read(std::size_t at) const {
+    const unsigned char* p = in_ + at;
+    if (!wide_) {
+      return little_ ? char32_t{p[0]} | (char32_t{p[1]} << 8) : (char32_t{p[0]} << 8) | p[1];
+    }
+    return little_ ? char32_t{p[0]} | (char32_t{p[1]} << 8) | (char32_t{p[2]} << 16) |
+                         (char32_t{p[3]} << 24)
+                   : (char32_t{p[0]} << 24) | (char32_t{p[1]} << 16) | (char32_t{p[2]} << 8) |
+                         p[3];
+  }
+
+  const unsigned char* in_;
+  std::size_t size_;
+  bool wide_;
+  bool little_;
+  std::size_t unit_;
+  std::size_t at_ = 0;
+};
+
+Converted to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
+  Utf8Converter converter(bytes, encoding);
+  const std::size_t units = converter.units_left();
+  Converted out;
+  out.buffer.reset(new char[converter.room_for(units) + 1]);
+  out.size = static_cast<std::size_t>(converter.convert(units, out.buffer.get()) -
+                                      out.buffer.get());
   return out;
 }
 
@@ -270,35 +326,91 @@ struct ParserHolder {
   }
 };
 
+// A parser with namespaces on (names come back as URI, separator, local
+// name) and the check's handlers; null when there is no memory for one.
+XML_Parser make_parser(Text encoding, Check& check) {
+  XML_Parser parser =
+      XML_ParserCreateNS(encoding == Text::kLatin1 ? "ISO-8859-1" : "UTF-8", '\n');
+  if (parser == nullptr) return nullptr;
+  check.parser = parser;
+  check.latin1 = encoding == Text::kLatin1;
+  XML_SetUserData(parser, &check);
+  XML_SetEntityDeclHandler(parser, on_entity_declaration);
+  XML_SetSkippedEntityHandler(parser, on_skipped_entity);
+  XML_SetStartDoctypeDeclHandler(parser, on_doctype);
+  XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+  return parser;
+}
+
+bool converted_to_utf8(pugi::xml_encoding encoding) {
+  return encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be ||
+         encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
+}
+
+// Whether Expat takes the source as well-formed, read a piece at a time
+// into Expat's own buffer (converted to UTF-8 on the way where it must
+// be): no copy of the whole text is made, in Expat or here. The pieces are
+// at least a sixteenth of the source, so that Expat, which reads a token
+// that spans pieces again with each, reads no token more than sixteen
+// times.
+bool well_formed_in_pieces(std::string_view bytes, pugi::xml_encoding encoding, Text text) {
+  Check check;
+  ParserHolder holder{make_parser(text, check)};
+  if (holder.parser == nullptr) return false;
+  constexpr std::size_t kSmallestPiece = std::size_t{1} << 20;
+  const std::size_t piece = std::max(kSmallestPiece, bytes.size() / 16 + 1);
+  if (!converted_to_utf8(encoding)) {
+    std::size_t at = 0;
+    do {
+      const std::size_t size = std::min(piece, bytes.size() - at);
+      void* buffer = XML_GetBuffer(holder.parser, static_cast<int>(size));
+      if (buffer == nullptr) return false;
+      std::memcpy(buffer, bytes.data() + at, size);
+      at += size;
+      if (XML_ParseBuffer(holder.parser, static_cast<int>(size), at == bytes.size()) !=
+          XML_STATUS_OK) {
+        return false;
+      }
+    } while (at < bytes.size());
+    return true;
+  }
+  Utf8Converter converter(bytes, encoding);
+  const std::size_t units = piece / 4 + 1;
+  do {
+    const std::size_t room = converter.room_for(units);
+    auto* buffer = static_cast<char*>(XML_GetBuffer(holder.parser, static_cast<int>(room)));
+    if (buffer == nullptr) return false;
+    const std::size_t size = static_cast<std::size_t>(converter.convert(units, buffer) - buffer);
+    if (XML_ParseBuffer(holder.parser, static_cast<int>(size), converter.done()) !=
+        XML_STATUS_OK) {
+      return false;
+    }
+  } while (!converter.done());
+  return true;
+}
+
 }  // namespace
 
 WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding encoding) {
   const Text text_encoding = encoding == pugi::encoding_latin1 ? Text::kLatin1 : Text::kUtf8;
-  std::string converted;
-  std::string_view text = bytes;
-  if (encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be ||
-      encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be) {
-    converted = to_utf8(bytes, encoding);
-    text = converted;
-  }
-
   WellFormedness result;
-  // Namespaces on; names come back as URI, separator, local name.
-  ParserHolder holder{
-      XML_ParserCreateNS(text_encoding == Text::kLatin1 ? "ISO-8859-1" : "UTF-8", '\n')};
+  if (well_formed_in_pieces(bytes, encoding, text_encoding)) return result;
+
+  // Refused (or no memory to tell): read again whole, the way that finds
+  // where and why.
+  Converted converted;
+  std::string_view text = bytes;
+  if (converted_to_utf8(encoding)) {
+    converted = to_utf8(bytes, encoding);
+    text = converted.view();
+  }
+  Check check;
+  ParserHolder holder{make_parser(text_encoding, check)};
   if (holder.parser == nullptr) {
     result.well_formed = false;
     result.reason = "Not enough memory to check the document.\n";
     return result;
   }
-  Check check;
-  check.parser = holder.parser;
-  check.latin1 = text_encoding == Text::kLatin1;
-  XML_SetUserData(holder.parser, &check);
-  XML_SetEntityDeclHandler(holder.parser, on_entity_declaration);
-  XML_SetSkippedEntityHandler(holder.parser, on_skipped_entity);
-  XML_SetStartDoctypeDeclHandler(holder.parser, on_doctype);
-  XML_SetParamEntityParsing(holder.parser, XML_PARAM_ENTITY_PARSING_NEVER);
 
   // Expat takes lengths as int: the text goes in pieces.
   constexpr std::size_t kPiece = std::size_t{1} << 24;
@@ -336,11 +448,10 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
     // The offset is into the UTF-8 conversion, which the DOM's parser
     // counts in as well (up to the first thing that is not a character,
     // where Expat stops at the latest).
-    for (; then > 0 && offset < converted.size(); --then) {
+    for (; then > 0 && offset < text.size(); --then) {
       do {
         ++offset;
-      } while (offset < converted.size() &&
-               (static_cast<unsigned char>(converted[offset]) & 0xC0) == 0x80);
+      } while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80);
     }
     result.position = locate(bytes, encoding, offset, Anchor::kAt);
   }

@@ -1,6 +1,10 @@
 #include "platform/xml/xml_parse.h"
 
+#include <exception>
 #include <limits>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "platform/xml/well_formed.h"
 #include "platform/xml/xml_dom.h"
@@ -23,6 +27,59 @@ pugi::xml_encoding choose_encoding(std::string_view bytes) {
   if (b(0) == 0 && b(1) != 0 && b(2) == 0 && b(3) != 0) return pugi::encoding_utf16_be;
   return pugi::encoding_auto;
 }
+
+// The encoding the DOM's parser will read `bytes` in, as far as it can be
+// told before parsing: what choose_encoding chose, else the byte order mark,
+// else UTF-8. The parser's own answer is compared with it afterwards.
+pugi::xml_encoding expected_encoding(std::string_view bytes, pugi::xml_encoding chosen) {
+  if (chosen != pugi::encoding_auto) return chosen;
+  if (bytes.size() < 4) return pugi::encoding_utf8;
+  auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (b(0) == 0 && b(1) == 0 && b(2) == 0xFE && b(3) == 0xFF) return pugi::encoding_utf32_be;
+  if (b(0) == 0xFF && b(1) == 0xFE && b(2) == 0 && b(3) == 0) return pugi::encoding_utf32_le;
+  if (b(0) == 0xFE && b(1) == 0xFF) return pugi::encoding_utf16_be;
+  if (b(0) == 0xFF && b(1) == 0xFE) return pugi::encoding_utf16_le;
+  return pugi::encoding_utf8;
+}
+
+// Below this size the well-formedness check runs after the DOM's parse;
+// from it on, beside it on a thread of its own, each reading the source.
+constexpr std::size_t kCheckAlongsideBytes = std::size_t{1} << 20;
+
+// The well-formedness check of `bytes`, run on a thread of its own while
+// the caller parses. The result counts only for the encoding it was run
+// with.
+class CheckAlongside {
+ public:
+  CheckAlongside(std::string_view bytes, pugi::xml_encoding encoding) : encoding_(encoding) {
+    thread_ = std::thread([this, bytes] {
+      try {
+        result_ = check_well_formed(bytes, encoding_);
+      } catch (...) {
+        failure_ = std::current_exception();
+      }
+    });
+  }
+  ~CheckAlongside() {
+    if (thread_.joinable()) thread_.join();
+  }
+  CheckAlongside(const CheckAlongside&) = delete;
+  CheckAlongside& operator=(const CheckAlongside&) = delete;
+
+  // The check's result when it ran with `encoding`, else nothing.
+  std::optional<WellFormedness> result_for(pugi::xml_encoding encoding) {
+    thread_.join();
+    if (failure_) std::rethrow_exception(failure_);
+    if (encoding != encoding_) return std::nullopt;
+    return std::move(result_);
+  }
+
+ private:
+  pugi::xml_encoding encoding_;
+  WellFormedness result_;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
 
 const char* syntax_reason(pugi::xml_parse_status status) {
   switch (status) {
@@ -112,6 +169,17 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
     return outcome;
   };
   pugi::xml_encoding encoding = choose_encoding(bytes);
+  // A large source is checked while the DOM's parser reads it: both only
+  // read it, and the check's result is looked at only once the parse has
+  // passed, so problems are reported in the same order either way.
+  std::optional<CheckAlongside> alongside;
+  if (bytes.size() >= kCheckAlongsideBytes) {
+    try {
+      alongside.emplace(bytes, expected_encoding(bytes, encoding));
+    } catch (const std::system_error&) {
+      // No thread to be had: the check runs after the parse.
+    }
+  }
   pugi::xml_parse_result result = document.load_buffer(
       bytes.data(), bytes.size(), kParseOptions | pugi::parse_fragment, encoding);
   if (!result) {
@@ -132,8 +200,10 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
     }
     return fail(XmlProblem::kStructure, problem.reason, position);
   }
-  WellFormedness checked = check_well_formed(bytes, result.encoding);
-  if (!checked.well_formed) return fail(XmlProblem::kSyntax, checked.reason, checked.position);
+  std::optional<WellFormedness> checked;
+  if (alongside) checked = alongside->result_for(result.encoding);
+  if (!checked) checked = check_well_formed(bytes, result.encoding);
+  if (!checked->well_formed) return fail(XmlProblem::kSyntax, checked->reason, checked->position);
   return outcome;
 }
 

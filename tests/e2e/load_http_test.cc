@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <map>
@@ -62,6 +63,30 @@ TEST_F(LoadHttpTest, DocumentLoadsOnEveryPath) {
     // The root and the first destination of the served document.
     EXPECT_NE(result.out.find("\n0'2'\n\n-65536'2'6'4'\n"), std::string::npos) << result.out;
   }
+}
+
+// libcurl is loaded only for a fetch: with a broken libcurl.so.4 found
+// first, a run on files works as before, and a fetch says what is missing.
+TEST_F(LoadHttpTest, NetworkLibraryIsLoadedOnlyForAFetch) {
+  TempDir libraries;
+  testing::write_file(libraries / "libcurl.so.4", "not a library");
+  env_["LD_LIBRARY_PATH"] = libraries.path().string();
+
+  ProgramResult restore = run({"-out", "saved.xml", device_.string()});
+  EXPECT_EQ(restore.err, std::string(kLoaded) + "audio XML file saved OK.");
+  EXPECT_EQ(restore.exit_code, 0);
+
+  TestHttpServer server({{"/mixer.xml", {200, read_file(device_)}}});
+  const std::string url = server.url("/mixer.xml");
+  ProgramResult fetch = run({url});
+  const std::string expected = "Cannot download \"" + url +
+                               "\": the network library libcurl.so.4 could not be loaded "
+                               "(install libcurl4): " +
+                               (libraries / "libcurl.so.4").string() + ": ";
+  EXPECT_EQ(fetch.err.substr(0, expected.size()), expected) << fetch.err;
+  EXPECT_EQ(fetch.err.substr(fetch.err.size() - 2 - std::strlen(kNotFound)),
+            std::string(".\n") + kNotFound);
+  EXPECT_EQ(fetch.exit_code, 1);
 }
 
 TEST_F(LoadHttpTest, SyntaxErrorNamesTheUrl) {

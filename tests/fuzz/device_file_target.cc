@@ -1,6 +1,7 @@
 // Fuzz target: any bytes as a simulated device's file. A file that loads
 // must be written back to a document that loads again as the same device,
-// as a run that changes the device rewrites its file.
+// as a run that changes the device rewrites its file, and written without a
+// tree as the tree of it serialises.
 #include <iostream>
 #include <sstream>
 #include <string_view>
@@ -22,6 +23,10 @@ int fuzz_device_file(const std::uint8_t* data, std::size_t size) {
   pugi::xml_document document;
   if (!build_sim_device_document(served.device(), document)) __builtin_trap();
   const std::string written = serialize_document(document);
+  if (serialize_sim_device(served.device()) != written) {
+    std::cerr << "the device file written without a tree differs from the tree's\n";
+    __builtin_trap();
+  }
 
   SimDevice reloaded;
   Result again = load_sim_device_bytes(written, "written.xml", reloaded);

@@ -219,7 +219,7 @@ TEST(FileLockTest, AnotherProcessWaitsUntilTheLockIsFreed) {
 TEST(FileRead, WhatIsNotARegularFileIsReadUnderTheDocumentBound) {
   std::string bytes;
   // A device that never ends.
-  Result zero = read_file_whole("/dev/zero", FileUse::kDeviceFile, bytes);
+  Result zero = read_file_whole("/dev/zero", bytes);
   EXPECT_EQ(zero.code(), kReadErrorTooLarge);
   EXPECT_EQ(zero.message(), "the file is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
   EXPECT_TRUE(bytes.empty());
@@ -239,7 +239,7 @@ TEST(FileRead, WhatIsNotARegularFileIsReadUnderTheDocumentBound) {
       }
       if (fd >= 0) ::close(fd);
     });
-    Result read = read_file_whole(fifo, FileUse::kDeviceFile, bytes);
+    Result read = read_file_whole(fifo, bytes);
     // Unblock a writer the reader left.
     int drain = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     writer.join();
@@ -253,23 +253,26 @@ TEST(FileRead, WhatIsNotARegularFileIsReadUnderTheDocumentBound) {
   }
 }
 
-TEST(FileRead, RegularFilesHaveTheBoundOfTheirUse) {
+TEST(FileRead, RegularFilesAreReadWhateverTheirSize) {
   TempDir dir;
   const std::filesystem::path file = dir / "big.xml";
-  write_file(file, "");
+  write_file(file, "<a>");
   std::string bytes;
-  // Sparse files: nothing is written, and nothing is read.
+  // A sparse file past the bound of what has no size: read whole.
   std::filesystem::resize_file(file, kMaxDocumentBytes + 1);
-  EXPECT_EQ(read_file_whole(file, FileUse::kDocument, bytes).code(), kReadErrorTooLarge);
-  std::filesystem::resize_file(file, kMaxDeviceFileBytes + 1);
-  Result device = read_file_whole(file, FileUse::kDeviceFile, bytes);
-  EXPECT_EQ(device.code(), kReadErrorTooLarge);
-  EXPECT_EQ(device.message(),
-            "the file is larger than " + std::to_string(kMaxDeviceFileBytes) + " bytes");
-  EXPECT_EQ(file_read_bound(FileUse::kDeviceFile, false), kMaxDocumentBytes);
-  EXPECT_EQ(read_file_whole(dir / "none.xml", FileUse::kDocument, bytes).message(),
+  ASSERT_TRUE(testing::succeeded(read_file_whole(file, bytes)));
+  EXPECT_EQ(bytes.size(), kMaxDocumentBytes + 1);
+  EXPECT_EQ(bytes.compare(0, 4, std::string("<a>\0", 4)), 0);
+  EXPECT_EQ(bytes.find_first_not_of('\0', 3), std::string::npos);
+  EXPECT_EQ(file_read_bound(false), kMaxDocumentBytes);
+  EXPECT_GT(file_read_bound(true), std::uint64_t{1} << 40);
+  // An empty file is read as empty.
+  write_file(file, "");
+  ASSERT_TRUE(testing::succeeded(read_file_whole(file, bytes)));
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_EQ(read_file_whole(dir / "none.xml", bytes).message(),
             std::generic_category().message(ENOENT));
-  EXPECT_EQ(read_file_whole(dir.path(), FileUse::kDocument, bytes).message(),
+  EXPECT_EQ(read_file_whole(dir.path(), bytes).message(),
             std::generic_category().message(EISDIR));
 }
 

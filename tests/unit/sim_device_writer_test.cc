@@ -90,6 +90,72 @@ TEST(SimDeviceWriterTest, ChangedValuesAreWrittenAndNothingElseMoves) {
   EXPECT_TRUE(served(reloaded) == expected);
 }
 
+// The device file written straight from the device is, byte for byte, the
+// serialised tree of it, whatever its names hold: references, control
+// characters, blanks, "]]>", a NUL, characters of every length and bytes
+// that are not UTF-8.
+TEST(SimDeviceWriterTest, WrittenWithoutATreeAsTheTreeSerialises) {
+  auto same = [](const SimDevice& device) {
+    pugi::xml_document document;
+    EXPECT_TRUE(testing::succeeded(build_sim_device_document(device, document)));
+    const std::string expected = serialize_document(document);
+    const std::string written = serialize_sim_device(device);
+    EXPECT_EQ(written, expected);
+    return written == expected;
+  };
+  EXPECT_TRUE(same(served(load_text(kRichDevice))));
+  EXPECT_TRUE(same(SimDevice{}));
+
+  const std::vector<std::string> names = {
+      "", " ", "\t\r\n ", "a&b<c>d\"e'f", "\x01\x1F\x7F\x0B", "x]]>y", "]]>", "nul\0after",
+      "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xFF\x80\xC3", "\xED\xA0\x80\xF7\xBF\xBF\xBF",
+      "\xC0\x80\xF0\x80\x80\x80", std::string(3000, 'n') + "\xE2\x82\xAC&"};
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 20; ++round) {
+    SimDevice device;
+    device.name = names[next() % names.size()];
+    std::uint32_t id = 1;
+    for (std::uint32_t d = 0; d < 1 + next() % 3; ++d) {
+      SimDestination& destination = device.destinations.emplace_back();
+      destination.name = names[next() % names.size()];
+      destination.line_id = next();
+      destination.channels = next() % 4;
+      auto controls = [&](std::vector<SimControl>& list) {
+        static const std::uint32_t types[] = {0, 123456, 0x50030001, 0x20010002, 0x10020001,
+                                              0x70010001, 0x70010000, 0x71010001, 0x71010000};
+        for (std::uint32_t c = 0; c < next() % 5; ++c) {
+          SimControl& control = list.emplace_back();
+          control.id = id++;
+          control.type = types[next() % (sizeof types / sizeof types[0])];
+          control.name = names[next() % names.size()];
+          control.min = static_cast<std::int32_t>(next());
+          control.max = static_cast<std::int32_t>(next());
+          control.steps = next();
+          for (std::uint32_t v = 0; v < next() % 4; ++v) {
+            control.values.push_back(static_cast<std::int32_t>(next() % 3) - 1);
+          }
+          control.list = next() % 2 == 0;
+          for (std::uint32_t k = 0; k < next() % 3; ++k) {
+            control.items.push_back(SimItem{names[next() % names.size()],
+                                            static_cast<std::int32_t>(next() % 2)});
+          }
+        }
+      };
+      controls(destination.controls);
+      for (std::uint32_t j = 0; j < next() % 3; ++j) {
+        SimSource& source = destination.sources.emplace_back();
+        source.name = names[next() % names.size()];
+        source.channels = next() % 3;
+        source.line_type = next();
+        controls(source.controls);
+      }
+    }
+    SCOPED_TRACE(round);
+    if (!same(device)) break;
+  }
+}
+
 // A device file past a bound is refused with one line that says which.
 TEST(SimDeviceBoundsTest, CountsBeyondTheBoundsAreRefusedBeforeAnythingIsMade) {
   auto error_of = [](const std::string& text) {

@@ -1,0 +1,193 @@
+#include "platform/xml/saved_writer.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace quorvel {
+
+// The layout follows the DOM's serialiser with indentation: a node that is
+// not text begins a line, indented by its depth, unless it comes right
+// after text; an element without children is written "<name ... />"; an
+// end tag begins a line unless it comes right after text.
+
+SavedDocumentWriter::SavedDocumentWriter(std::string& out) : out_(out), used_(out.size()) {
+  char* to = room(2);
+  to[0] = '\xFF';
+  to[1] = '\xFE';
+  used_ += 2;
+}
+
+char* SavedDocumentWriter::room(std::size_t bytes) {
+  if (out_.size() - used_ < bytes) {
+    constexpr std::size_t kAhead = 64 * 1024;
+    out_.resize(std::max(used_ + bytes, out_.size() + kAhead));
+  }
+  return out_.data() + used_;
+}
+
+void SavedDocumentWriter::put_ascii(char c) {
+  char* to = room(2);
+  to[0] = c;
+  to[1] = '\0';
+  used_ += 2;
+}
+
+void SavedDocumentWriter::put_ascii(std::string_view ascii) {
+  char* to = room(2 * ascii.size());
+  for (char c : ascii) {
+    *to++ = c;
+    *to++ = '\0';
+  }
+  used_ += 2 * ascii.size();
+}
+
+// UTF-8 as UTF-16, decoded as the DOM's serialiser decodes it: a byte that
+// begins no complete sequence is dropped, and a four-byte sequence becomes
+// a surrogate pair.
+void SavedDocumentWriter::put_utf8(std::string_view utf8) {
+  const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
+  std::size_t size = utf8.size();
+  // Every byte gives at most one unit of two bytes.
+  char* const start = room(2 * size);
+  char* to = start;
+  auto unit = [&to](std::uint32_t value) {
+    *to++ = static_cast<char>(value & 0xFF);
+    *to++ = static_cast<char>((value >> 8) & 0xFF);
+  };
+  auto follows = [&](std::size_t i) { return (data[i] & 0xC0) == 0x80; };
+  while (size > 0) {
+    const unsigned lead = data[0];
+    if (lead < 0x80) {
+      *to++ = static_cast<char>(lead);
+      *to++ = '\0';
+      data += 1;
+      size -= 1;
+    } else if (lead - 0xC0 < 0x20 && size >= 2 && follows(1)) {
+      unit(((lead & 0x1F) << 6) | (data[1] & 0x3F));
+      data += 2;
+      size -= 2;
+    } else if (lead - 0xE0 < 0x10 && size >= 3 && follows(1) && follows(2)) {
+      unit(((lead & 0x0F) << 12) | ((data[1] & 0x3Fu) << 6) | (data[2] & 0x3F));
+      data += 3;
+      size -= 3;
+    } else if (lead - 0xF0 < 0x08 && size >= 4 && follows(1) && follows(2) && follows(3)) {
+      const std::uint32_t code = ((lead & 0x07u) << 18) | ((data[1] & 0x3Fu) << 12) |
+                                 ((data[2] & 0x3Fu) << 6) | (data[3] & 0x3Fu);
+      unit(0xD800 + ((code - 0x10000) >> 10));
+      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+      data += 4;
+      size -= 4;
+    } else {
+      data += 1;
+      size -= 1;
+    }
+  }
+  used_ += static_cast<std::size_t>(to - start);
+}
+
+// Text as the DOM's serialiser escapes it: "&", "<" and ">" as references,
+// control characters other than tab and line ends as "&#NN;".
+void SavedDocumentWriter::put_escaped(std::string_view utf8) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    const bool special = c == '&' || c == '<' || c == '>' ||
+                         (c < 0x20 && c != '\t' && c != '\n' && c != '\r');
+    if (!special) continue;
+    put_utf8(utf8.substr(run, i - run));
+    run = i + 1;
+    switch (c) {
+      case '&': put_ascii("&amp;"); break;
+      case '<': put_ascii("&lt;"); break;
+      case '>': put_ascii("&gt;"); break;
+      default: {
+        const char reference[] = {'&', '#', static_cast<char>('0' + c / 10),
+                                  static_cast<char>('0' + c % 10), ';'};
+        put_ascii(std::string_view(reference, sizeof reference));
+      }
+    }
+  }
+  put_utf8(utf8.substr(run));
+}
+
+void SavedDocumentWriter::line_break_and_indent(std::size_t depth) {
+  if (newline_) put_ascii('\n');
+  if (indent_) {
+    for (std::size_t i = 0; i < depth; ++i) put_ascii('\t');
+  }
+}
+
+void SavedDocumentWriter::open_parent() {
+  if (!tag_open_) return;
+  put_ascii('>');
+  tag_open_ = false;
+}
+
+void SavedDocumentWriter::top_level(std::string_view markup) {
+  line_break_and_indent(0);
+  put_utf8(markup);
+  newline_ = indent_ = true;
+}
+
+void SavedDocumentWriter::start(const char* name) {
+  open_parent();
+  line_break_and_indent(open_.size());
+  put_ascii('<');
+  put_utf8(name);
+  open_.push_back(name);
+  tag_open_ = true;
+  newline_ = indent_ = true;
+}
+
+void SavedDocumentWriter::attribute(const char* name, std::int32_t value) {
+  char digits[16];
+  const auto written = std::to_chars(digits, digits + sizeof digits, value);
+  put_ascii(' ');
+  put_ascii(name);
+  put_ascii("=\"");
+  put_ascii(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
+  put_ascii('"');
+}
+
+void SavedDocumentWriter::text(std::string_view utf8) {
+  open_parent();
+  put_escaped(utf8.substr(0, utf8.find('\0')));
+  newline_ = indent_ = false;
+}
+
+void SavedDocumentWriter::cdata(std::string_view utf8) {
+  open_parent();
+  utf8 = utf8.substr(0, utf8.find('\0'));
+  // "]]>" cannot stand in a section: the ">" goes into the next one.
+  do {
+    const std::size_t end = utf8.find("]]>");
+    const std::size_t length = end == std::string_view::npos ? utf8.size() : end + 2;
+    put_ascii("<![CDATA[");
+    put_utf8(utf8.substr(0, length));
+    put_ascii("]]>");
+    utf8.remove_prefix(length);
+  } while (!utf8.empty());
+  newline_ = indent_ = false;
+}
+
+void SavedDocumentWriter::end() {
+  const char* name = open_.back();
+  open_.pop_back();
+  if (tag_open_) {
+    put_ascii(" />");
+    tag_open_ = false;
+  } else {
+    line_break_and_indent(open_.size());
+    put_ascii("</");
+    put_utf8(name);
+    put_ascii('>');
+  }
+  newline_ = indent_ = true;
+}
+
+void SavedDocumentWriter::finish() {
+  if (newline_) put_ascii('\n');
+  out_.resize(used_);
+}
+
+}  // namespace quorvel
