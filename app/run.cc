@@ -139,12 +139,10 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     // Its values are applied: free the input document before the rebuild,
     // so that it and the new snapshot are never in memory together.
     input.dom.reset();
-    // The state after the change is read only to be saved.
-    snapshot.reset();
-    if (options.output_name) {
-      built = build_snapshot(snapshot, *mixer, default_output_name);
-      if (!built) failed = true;
-    }
+    // The snapshot is built again, so that it shows the mixer after the
+    // change (and a mixer that can no longer be read fails the run).
+    built = build_snapshot(snapshot, *mixer, default_output_name);
+    if (!built) failed = true;
   }
 
   if (options.output_name && built) {

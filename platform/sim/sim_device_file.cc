@@ -270,7 +270,7 @@ void put_name(SavedDocumentWriter& out, const std::string& name) {
 }
 
 void put_values(SavedDocumentWriter& out, const SimControl& control, std::uint32_t channels) {
-  const ValueForm form = snapshot_form(control.type, channels);
+  const ValueForm form = snapshot_form(control, channels);
   const std::size_t needed = values_needed(control.values);
   const bool numbered = needed > form.count || form.numbered;
   const std::size_t count = std::max(needed, form.count);
