@@ -32,7 +32,8 @@ class AlsaMixer final : public ModelMixer {
   unsigned do_device_count() override { return static_cast<unsigned>(devices_.size()); }
 
   MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) override {
-    if (!cards_[device] && CardDevice::open(devices_[device], cards_[device]) < 0) {
+    if (!cards_[device] &&
+        (alsa_lib() == nullptr || CardDevice::open(devices_[device], cards_[device]) < 0)) {
       return MMSYSERR_NODRIVER;
     }
     out = std::make_unique<OpenDevice>();
