@@ -11,7 +11,8 @@
 # Before every restore the card is changed (every element) with amixer -s,
 # untimed; both restores bring back the same state, checked once.
 # Prints the median of each command, its peak memory, and quorvel's time
-# divided by the other's (the ratio).
+# divided by the other's (the ratio); then how often one restore of each
+# opens the card and writes a control (the virtual card's log).
 #
 # Usage: bench/alsa_vs_amixer.sh [BUILD_DIR] [RUNS] [BASELINE]
 #   BUILD_DIR  a build of the project with its tests (default: build/)
@@ -117,3 +118,18 @@ cmd quorvel saved.xml :: $quorvel saved.xml
 cmd amixer -s < restore.txt ($(wc -l < restore.txt) commands) :: amixer -q -D $device -s <restore.txt
 $(also "quorvel saved.xml" "@PROGRAM@ saved.xml")
 EOF
+
+# How one restore of each touches the card, from the virtual card's log.
+echo "card openings and control writes of one restore"
+logged() {
+  local label=$1
+  shift
+  amixer -q -D "$device" -s < changes.txt
+  : > card.log
+  QUORVEL_TEST_CARD_LOG=$work/card.log "$@" >/dev/null 2>&1 || true
+  printf '  %-42s %3d openings %4d writes\n' "$label" "$(grep -c '^open' card.log)" \
+    "$(grep -c '^write' card.log)"
+}
+logged "quorvel saved.xml" "$quorvel" saved.xml
+logged "amixer -s < restore.txt" amixer -q -D "$device" -s < restore.txt
+[ -z "$baseline" ] || logged "baseline: quorvel saved.xml" "$baseline" saved.xml

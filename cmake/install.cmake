@@ -122,9 +122,11 @@ It works on ALSA sound cards, on a sound server's mixer through ALSA,
 and on simulated devices described by a document.]=])
   # Depends: the shared libraries the program is linked with, as
   # dpkg-shlibdeps finds them, and by hand the ones it loads at run time
-  # with dlopen (libcurl.so.4, for http and https sources).
+  # with dlopen: libasound.so.2 when it uses ALSA (1.0.16 has every function
+  # platform/alsa/alsa_lib.h looks up, by Debian's symbols file), and
+  # libcurl.so.4 for http and https sources.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libasound2 (>= 1.0.16), libcurl4")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 

@@ -2,7 +2,7 @@
 // alsa-lib describes them, and the lines and controls they are presented as
 // (the mapping of alsa_mixer.h). The mapping policy (build_card_layout) works
 // on the element descriptions alone, so it is the same for every source of
-// elements; reading them from alsa-lib is alsa_lib.h's job.
+// elements; reading them from alsa-lib is alsa_device.h's job.
 #pragma once
 
 #include <cstddef>
@@ -105,9 +105,6 @@ struct Card {
   std::vector<Control> controls;
   std::unordered_map<std::uint32_t, std::size_t> line_by_id;
   std::unordered_map<std::uint32_t, std::size_t> control_by_id;
-  // Writes made through the service; a handle that loaded before the last
-  // write reloads before it reads.
-  std::uint64_t generation = 0;
 };
 
 // Lays out the card's lines and controls from its elements (`elements` and

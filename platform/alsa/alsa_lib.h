@@ -1,47 +1,114 @@
-// Reading a card through alsa-lib: set-up, opening a simple mixer, and the
-// description of its elements.
+// alsa-lib, loaded when the ALSA back-end is first used: libasound.so.2 is
+// opened by its soname with dlopen and every function the back-end calls is
+// looked up once, into one table. The program is not linked with alsa-lib,
+// so runs that never use ALSA (a simulated device, the usage text) never
+// map it. Its header gives the types and constants only.
 #pragma once
 
 #include <alsa/asoundlib.h>
 
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "platform/alsa/alsa_card.h"
-#include "platform/mixer/records.h"
+#include "common/result.h"
+
+// Every alsa-lib function the back-end calls.
+#define QUORVEL_ALSA_FUNCTIONS(X)                                                      \
+  X(snd_lib_error_set_handler)                                                         \
+  X(snd_strerror)                                                                      \
+  X(snd_card_next)                                                                     \
+  X(snd_ctl_open)                                                                      \
+  X(snd_ctl_close)                                                                     \
+  X(snd_ctl_card_info_malloc)                                                          \
+  X(snd_ctl_card_info_free)                                                            \
+  X(snd_ctl_card_info)                                                                 \
+  X(snd_ctl_card_info_get_mixername)                                                   \
+  X(snd_ctl_card_info_get_name)                                                        \
+  X(snd_ctl_elem_id_malloc)                                                            \
+  X(snd_ctl_elem_id_free)                                                              \
+  X(snd_ctl_elem_id_set_interface)                                                     \
+  X(snd_ctl_elem_id_set_name)                                                          \
+  X(snd_ctl_elem_id_set_index)                                                         \
+  X(snd_ctl_elem_info_malloc)                                                          \
+  X(snd_ctl_elem_info_free)                                                            \
+  X(snd_ctl_elem_info_get_type)                                                        \
+  X(snd_ctl_elem_info_get_count)                                                       \
+  X(snd_ctl_elem_info_get_items)                                                       \
+  X(snd_ctl_elem_info_set_item)                                                        \
+  X(snd_ctl_elem_info_get_item_name)                                                   \
+  X(snd_ctl_elem_value_malloc)                                                         \
+  X(snd_ctl_elem_value_free)                                                           \
+  X(snd_ctl_elem_value_clear)                                                          \
+  X(snd_ctl_elem_value_set_integer)                                                    \
+  X(snd_ctl_elem_value_set_enumerated)                                                 \
+  X(snd_hctl_ctl)                                                                      \
+  X(snd_hctl_find_elem)                                                                \
+  X(snd_hctl_elem_info)                                                                \
+  X(snd_hctl_elem_write)                                                               \
+  X(snd_mixer_open)                                                                    \
+  X(snd_mixer_attach)                                                                  \
+  X(snd_mixer_selem_register)                                                          \
+  X(snd_mixer_load)                                                                    \
+  X(snd_mixer_close)                                                                   \
+  X(snd_mixer_get_hctl)                                                                \
+  X(snd_mixer_first_elem)                                                              \
+  X(snd_mixer_elem_next)                                                               \
+  X(snd_mixer_elem_get_type)                                                           \
+  X(snd_mixer_class_get_event)                                                         \
+  X(snd_mixer_selem_get_name)                                                          \
+  X(snd_mixer_selem_get_index)                                                         \
+  X(snd_mixer_selem_is_enumerated)                                                     \
+  X(snd_mixer_selem_is_enum_capture)                                                   \
+  X(snd_mixer_selem_get_enum_items)                                                    \
+  X(snd_mixer_selem_get_enum_item)                                                     \
+  X(snd_mixer_selem_set_enum_item)                                                     \
+  X(snd_mixer_selem_has_playback_channel)                                              \
+  X(snd_mixer_selem_has_capture_channel)                                               \
+  X(snd_mixer_selem_has_common_volume)                                                 \
+  X(snd_mixer_selem_has_common_switch)                                                 \
+  X(snd_mixer_selem_has_playback_volume)                                               \
+  X(snd_mixer_selem_has_playback_switch)                                               \
+  X(snd_mixer_selem_has_capture_volume)                                                \
+  X(snd_mixer_selem_has_capture_switch)                                                \
+  X(snd_mixer_selem_has_capture_switch_exclusive)                                      \
+  X(snd_mixer_selem_get_capture_group)                                                 \
+  X(snd_mixer_selem_has_playback_volume_joined)                                        \
+  X(snd_mixer_selem_has_playback_switch_joined)                                        \
+  X(snd_mixer_selem_has_capture_volume_joined)                                         \
+  X(snd_mixer_selem_has_capture_switch_joined)                                         \
+  X(snd_mixer_selem_get_playback_volume_range)                                         \
+  X(snd_mixer_selem_get_capture_volume_range)                                          \
+  X(snd_mixer_selem_get_playback_volume)                                               \
+  X(snd_mixer_selem_get_capture_volume)                                                \
+  X(snd_mixer_selem_get_playback_switch)                                               \
+  X(snd_mixer_selem_get_capture_switch)                                                \
+  X(snd_mixer_selem_set_playback_volume)                                               \
+  X(snd_mixer_selem_set_capture_volume)                                                \
+  X(snd_mixer_selem_set_playback_switch)                                               \
+  X(snd_mixer_selem_set_capture_switch)
 
 namespace quorvel::alsa {
 
-// alsa-lib prints its own messages on standard error (for instance when a
-// device cannot be opened); the back-end reports through result codes
-// instead, so they are silenced once, for the whole process.
-void silence_alsa();
+// The table: one pointer per function, named as the function.
+struct AlsaLib {
+#define QUORVEL_ALSA_POINTER(name) decltype(&::name) name = nullptr;
+  QUORVEL_ALSA_FUNCTIONS(QUORVEL_ALSA_POINTER)
+#undef QUORVEL_ALSA_POINTER
+};
 
-// Opens and loads a simple mixer on the control device `name`; a negative
-// alsa-lib error code when it cannot.
-int open_simple_mixer(const std::string& name, snd_mixer_t*& out);
+// The soname the back-end loads.
+inline constexpr const char* kAlsaLibName = "libasound.so.2";
 
-// The mixer result of a failed alsa-lib write: refused by the control, or
-// the device is gone.
-MixerResult write_error(int error);
+// Loads the library `soname` and fills `out` with its functions; fails,
+// saying why, when it does not load or lacks one of them. A library that
+// loaded stays loaded for the life of the process.
+Result load_alsa_lib(const char* soname, AlsaLib& out);
 
-// The control element behind a volume (`volume`) or switch of a simple
-// element in one direction, found by the names alsa-lib builds simple
-// elements from ("NAME Playback Volume", "NAME Capture Volume", then
-// "NAME Volume"; likewise "Switch"); null when there is none.
-snd_hctl_elem_t* find_control_element(snd_mixer_t* mixer, const std::string& device,
-                                      const Element& element, bool playback, bool volume);
+// The process's alsa-lib, loaded at the first call; null when it cannot
+// be, and then `why` (when given) says why. alsa-lib's own error messages
+// are silenced once it is loaded: the back-end reports through result codes.
+const AlsaLib* alsa_lib(std::string* why = nullptr);
 
-// Writes raw integer values to a control element, index k taking raws[k]
-// (one value: every index), through the control API: unlike the simple
-// mixer API, which passes over a value outside the declared range, it hands
-// every value to the element, which keeps or refuses it. A negative
-// alsa-lib error code when the element refuses.
-int write_raw_values(snd_hctl_elem_t* element, const std::vector<long long>& raws);
-
-// The card behind a loaded simple mixer on `device`: its product name, its
-// elements and their layout.
-std::unique_ptr<Card> read_card(snd_mixer_t* mixer, const std::string& device);
+// The loaded alsa-lib; only for code that runs once alsa_lib() gave it.
+const AlsaLib& lib();
 
 }  // namespace quorvel::alsa

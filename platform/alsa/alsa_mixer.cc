@@ -1,13 +1,12 @@
 #include "platform/alsa/alsa_mixer.h"
 
-#include <alsa/asoundlib.h>
-
 #include <algorithm>
 #include <map>
 #include <span>
 #include <utility>
 
 #include "platform/alsa/alsa_card.h"
+#include "platform/alsa/alsa_device.h"
 #include "platform/alsa/alsa_lib.h"
 #include "platform/mixer/model_mixer.h"
 
@@ -16,55 +15,28 @@ namespace {
 
 using namespace alsa;
 
-// ---- Handles --------------------------------------------------------------
-
-// An open handle: a simple mixer loaded on the device, and the card's
-// elements found in it.
-struct Session : CheckedMixer::OpenDevice {
-  ~Session() override { close(); }
-  void close() {
-    if (mixer != nullptr) snd_mixer_close(mixer);
-    mixer = nullptr;
-    elements.clear();
-  }
-
-  snd_mixer_t* mixer = nullptr;
-  std::vector<snd_mixer_elem_t*> elements;
-  std::uint64_t generation = 0;
-};
-
-void find_elements(const Card& card, Session& session) {
-  session.elements.assign(card.elements.size(), nullptr);
-  snd_mixer_selem_id_t* id = nullptr;
-  if (snd_mixer_selem_id_malloc(&id) < 0) return;
-  for (std::size_t k = 0; k < card.elements.size(); ++k) {
-    snd_mixer_selem_id_set_name(id, card.elements[k].name.c_str());
-    snd_mixer_selem_id_set_index(id, card.elements[k].index);
-    session.elements[k] = snd_mixer_find_selem(session.mixer, id);
-  }
-  snd_mixer_selem_id_free(id);
-}
-
 // ---- The service -------------------------------------------------------------
 
+// Every handle of a device shares the device, opened and loaded at its
+// first handle: a run opens each card once.
 class AlsaMixer final : public ModelMixer {
  public:
   explicit AlsaMixer(std::vector<std::string> devices)
-      : devices_(std::move(devices)), cards_(devices_.size()) {
-    silence_alsa();
+      : devices_(std::move(devices)), cards_(devices_.size()) {}
+  // The one device `name`, opened already.
+  AlsaMixer(std::string name, std::unique_ptr<CardDevice> card) : devices_{std::move(name)} {
+    cards_.push_back(std::move(card));
   }
 
  private:
   unsigned do_device_count() override { return static_cast<unsigned>(devices_.size()); }
 
   MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) override {
-    auto session = std::make_unique<Session>();
-    if (open_simple_mixer(devices_[device], session->mixer) < 0) return MMSYSERR_NODRIVER;
-    if (!cards_[device]) cards_[device] = read_card(session->mixer, devices_[device]);
-    const Card& card = *cards_[device];
-    find_elements(card, *session);
-    session->generation = card.generation;
-    out = std::move(session);
+    if (!cards_[device] &&
+        (alsa_lib() == nullptr || CardDevice::open(devices_[device], cards_[device]) < 0)) {
+      return MMSYSERR_NODRIVER;
+    }
+    out = std::make_unique<OpenDevice>();
     return MMSYSERR_NOERROR;
   }
 
@@ -122,28 +94,38 @@ class AlsaMixer final : public ModelMixer {
 
   MixerResult read_values(OpenDevice& open, const ModelControl& model,
                           std::span<std::int32_t> values) override {
-    Session& session = static_cast<Session&>(open);
-    if (MixerResult code = refresh(session)) return code;
-    const Card& card = card_of(session);
-    return read_control(card, session, card.controls[model.key], values);
+    CardDevice& device = device_of(open);
+    return read_control(device, device.card().controls[model.key], values);
   }
 
   MixerResult write_values(OpenDevice& open, const ModelControl& model,
                            std::span<const std::int32_t> values) override {
-    Session& session = static_cast<Session&>(open);
-    Card& card = card_of(session);
-    Control& control = card.controls[model.key];
+    CardDevice& device = device_of(open);
+    const Card& card = device.card();
+    Control& control = device.card().controls[model.key];
     if (!capture_list_takes(card, control, values)) return MIXERR_INVALVALUE;
     bool beyond_range = false;
     if (control.device_bounds && !volume_takes(control, values, beyond_range)) {
       return MIXERR_INVALVALUE;
     }
-    if (MixerResult code = refresh(session)) return code;
-    MixerResult result = beyond_range ? write_beyond_range(card, session, control, values)
-                                      : write_control(card, session, control, values);
-    // Whatever reached the card, every handle reads it afresh from now on.
-    ++card.generation;
-    return result;
+    if (control.kind == Kind::kCaptureList) return write_capture_list(device, control, values);
+    // Values beyond the declared range go to the element itself, through
+    // its control element (the simple mixer API passes over them without a
+    // word); once taken, the control's bounds cover them.
+    const Part part = part_of(control.kind);
+    if (beyond_range && !device.writes_directly(control.element, part)) return MIXERR_INVALVALUE;
+    std::vector<long> raws;
+    for (std::int32_t value : values) raws.push_back(raw_of(control, value));
+    if (int error = device.write(control.element, part, raws); error < 0) {
+      return write_error(error);
+    }
+    if (beyond_range) {
+      for (std::int32_t value : values) {
+        control.min = std::min(control.min, value);
+        control.max = std::max(control.max, value);
+      }
+    }
+    return MMSYSERR_NOERROR;
   }
 
   // Whether a volume takes `values`: those within its bounds, and those
@@ -162,27 +144,8 @@ class AlsaMixer final : public ModelMixer {
     return true;
   }
 
-  // Writes volumes of which some lie beyond the element's declared range
-  // through the control API (the simple mixer API passes over such values
-  // without a word); once taken, the control's bounds cover them.
-  MixerResult write_beyond_range(const Card& card, const Session& session, Control& control,
-                                 std::span<const std::int32_t> values) {
-    const Element& e = card.elements[control.element];
-    const bool playback = control.kind == Kind::kPlaybackVolume;
-    snd_hctl_elem_t* element =
-        find_control_element(session.mixer, devices_[session.device], e, playback, true);
-    if (element == nullptr) return MIXERR_INVALVALUE;
-    std::vector<long long> raws;
-    for (std::int32_t value : values) raws.push_back(control.scale.raw_of(value));
-    if (int error = write_raw_values(element, raws); error < 0) return write_error(error);
-    for (std::int32_t value : values) {
-      control.min = std::min(control.min, value);
-      control.max = std::max(control.max, value);
-    }
-    return MMSYSERR_NOERROR;
-  }
-
-  Card& card_of(const OpenDevice& open) { return *cards_[open.device]; }
+  CardDevice& device_of(const OpenDevice& open) { return *cards_[open.device]; }
+  Card& card_of(const OpenDevice& open) { return device_of(open).card(); }
 
   static void describe_line(const Card& card, std::size_t index, ModelLine& out) {
     const Line& line = card.lines[index];
@@ -219,93 +182,74 @@ class AlsaMixer final : public ModelMixer {
     out.line_channels = line.channels;
   }
 
-  // Reloads the handle's mixer when a write was made since it loaded.
-  MixerResult refresh(Session& session) {
-    const Card& card = card_of(session);
-    if (session.mixer != nullptr && session.generation == card.generation) {
-      return MMSYSERR_NOERROR;
+  // The part of an element a control stands for.
+  static Part part_of(Kind kind) {
+    switch (kind) {
+      case Kind::kPlaybackVolume: return Part::kPlaybackVolume;
+      case Kind::kCaptureVolume: return Part::kCaptureVolume;
+      case Kind::kPlaybackMute:
+      case Kind::kSwitch: return Part::kPlaybackSwitch;
+      case Kind::kCaptureMute: return Part::kCaptureSwitch;
+      case Kind::kEnum:
+      case Kind::kCaptureList: break;
     }
-    // Unloading and loading the elements again reads every value afresh and
-    // keeps the device open; a device that no longer loads is reopened.
-    if (session.mixer != nullptr) {
-      snd_mixer_free(session.mixer);
-      if (snd_mixer_load(session.mixer) < 0) session.close();
-    }
-    if (session.mixer == nullptr &&
-        open_simple_mixer(devices_[session.device], session.mixer) < 0) {
-      return MMSYSERR_ERROR;
-    }
-    find_elements(card, session);
-    session.generation = card.generation;
-    return MMSYSERR_NOERROR;
+    return Part::kEnum;
   }
 
-  // The ALSA channel that slot `k` of a read or write of `slots` channels
-  // stands for.
-  static snd_mixer_selem_channel_id_t channel_of(const Control& control, std::size_t k,
-                                                 std::size_t slots) {
-    if (slots == 1 || control.uniform || k >= control.channels) return SND_MIXER_SCHN_FRONT_LEFT;
-    return static_cast<snd_mixer_selem_channel_id_t>(k);
+  // The value shown for a raw value of the control's part, and back: a
+  // volume on its scale, MUTE the inverse of the switch.
+  static std::int32_t shown_of(const Control& control, long raw) {
+    switch (control.kind) {
+      case Kind::kPlaybackVolume:
+      case Kind::kCaptureVolume: return control.scale.to_shown(raw);
+      case Kind::kPlaybackMute:
+      case Kind::kCaptureMute: return raw != 0 ? 0 : 1;
+      case Kind::kSwitch: return raw != 0 ? 1 : 0;
+      case Kind::kEnum:
+      case Kind::kCaptureList: break;
+    }
+    return static_cast<std::int32_t>(raw);
   }
 
-  // Reads one value per slot, or the capture list's item states.
-  static MixerResult read_control(const Card& card, const Session& session,
-                                  const Control& control, std::span<std::int32_t> values) {
+  static long raw_of(const Control& control, std::int32_t value) {
+    switch (control.kind) {
+      case Kind::kPlaybackVolume:
+      case Kind::kCaptureVolume: return static_cast<long>(control.scale.raw_of(value));
+      case Kind::kPlaybackMute:
+      case Kind::kCaptureMute: return value == 0 ? 1 : 0;
+      case Kind::kSwitch: return value != 0 ? 1 : 0;
+      case Kind::kEnum:
+      case Kind::kCaptureList: break;
+    }
+    return value;
+  }
+
+  // Reads one value per slot (slot k is ALSA channel k; one slot, or a
+  // uniform control: the first channel), or the capture list's item states.
+  static MixerResult read_control(CardDevice& device, const Control& control,
+                                  std::span<std::int32_t> values) {
+    const Card& card = device.card();
     if (control.kind == Kind::kCaptureList) {
       const Line& destination = card.lines[control.line];
       for (std::size_t k = 0; k < values.size(); ++k) {
         const std::size_t element = card.lines[destination.sources[k]].element;
-        int on = 0;
-        if (card.elements[element].cswitch) {
-          snd_mixer_elem_t* elem = session.elements[element];
-          if (elem == nullptr ||
-              snd_mixer_selem_get_capture_switch(elem, SND_MIXER_SCHN_FRONT_LEFT, &on) < 0) {
-            return MMSYSERR_ERROR;
-          }
+        long on = 0;
+        if (card.elements[element].cswitch &&
+            device.read(element, Part::kCaptureSwitch, 0, on) < 0) {
+          return MMSYSERR_ERROR;
         }
         values[k] = on != 0 ? 1 : 0;
       }
       return MMSYSERR_NOERROR;
     }
-    snd_mixer_elem_t* elem = session.elements[control.element];
-    if (elem == nullptr) return MMSYSERR_ERROR;
+    const Part part = part_of(control.kind);
     for (std::size_t k = 0; k < values.size(); ++k) {
-      const snd_mixer_selem_channel_id_t channel = channel_of(control, k, values.size());
+      const bool first = values.size() == 1 || control.uniform || k >= control.channels;
       long raw = 0;
-      int on = 0;
-      unsigned item = 0;
-      int error = 0;
-      std::int32_t value = 0;
-      switch (control.kind) {
-        case Kind::kPlaybackVolume:
-          error = snd_mixer_selem_get_playback_volume(elem, channel, &raw);
-          value = control.scale.to_shown(raw);
-          break;
-        case Kind::kCaptureVolume:
-          error = snd_mixer_selem_get_capture_volume(elem, channel, &raw);
-          value = control.scale.to_shown(raw);
-          break;
-        case Kind::kPlaybackMute:
-          error = snd_mixer_selem_get_playback_switch(elem, channel, &on);
-          value = on != 0 ? 0 : 1;
-          break;
-        case Kind::kCaptureMute:
-          error = snd_mixer_selem_get_capture_switch(elem, channel, &on);
-          value = on != 0 ? 0 : 1;
-          break;
-        case Kind::kSwitch:
-          error = snd_mixer_selem_get_playback_switch(elem, channel, &on);
-          value = on != 0 ? 1 : 0;
-          break;
-        case Kind::kEnum:
-          error = snd_mixer_selem_get_enum_item(elem, channel, &item);
-          value = static_cast<std::int32_t>(item);
-          break;
-        case Kind::kCaptureList:
-          break;
+      if (device.read(control.element, part, first ? 0 : static_cast<unsigned>(k), raw) < 0) {
+        return MMSYSERR_ERROR;
       }
-      if (error < 0) return MMSYSERR_ERROR;
-      values[k] = value;
+      values[k] = shown_of(control, raw);
     }
     return MMSYSERR_NOERROR;
   }
@@ -331,92 +275,53 @@ class AlsaMixer final : public ModelMixer {
     return true;
   }
 
-  static MixerResult write_control(const Card& card, const Session& session,
-                                   const Control& control, std::span<const std::int32_t> values) {
-    if (control.kind == Kind::kCaptureList) {
-      const Line& destination = card.lines[control.line];
-      for (std::size_t k = 0; k < values.size(); ++k) {
-        const std::size_t element = card.lines[destination.sources[k]].element;
-        const Element& e = card.elements[element];
-        if (!e.cswitch) continue;
-        // An exclusive switch is turned on to select its source; the others
-        // of its group go off with it.
-        if (e.cswitch_exclusive && values[k] == 0) continue;
-        snd_mixer_elem_t* elem = session.elements[element];
-        if (elem == nullptr) return MMSYSERR_ERROR;
-        int error = snd_mixer_selem_set_capture_switch_all(elem, values[k]);
-        if (error < 0) return write_error(error);
+  // Selects the capture list's sources: an exclusive one is turned on to
+  // select it (the others of its group go off with it).
+  static MixerResult write_capture_list(CardDevice& device, const Control& control,
+                                        std::span<const std::int32_t> values) {
+    const Card& card = device.card();
+    const Line& destination = card.lines[control.line];
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      const std::size_t element = card.lines[destination.sources[k]].element;
+      const Element& e = card.elements[element];
+      if (!e.cswitch || (e.cswitch_exclusive && values[k] == 0)) continue;
+      if (int error = device.select_capture(element, values[k] != 0); error < 0) {
+        return write_error(error);
       }
-      return MMSYSERR_NOERROR;
-    }
-    snd_mixer_elem_t* elem = session.elements[control.element];
-    if (elem == nullptr) return MMSYSERR_ERROR;
-    // One value for the whole control, or one per ALSA channel.
-    const bool whole = values.size() == 1 || control.uniform;
-    const std::size_t writes = whole ? 1 : std::min<std::size_t>(values.size(), control.channels);
-    for (std::size_t k = 0; k < writes; ++k) {
-      const auto channel = static_cast<snd_mixer_selem_channel_id_t>(k);
-      const std::int32_t value = values[k];
-      const auto raw = static_cast<long>(control.scale.raw_of(value));
-      int error = 0;
-      switch (control.kind) {
-        case Kind::kPlaybackVolume:
-          error = whole ? snd_mixer_selem_set_playback_volume_all(elem, raw)
-                        : snd_mixer_selem_set_playback_volume(elem, channel, raw);
-          break;
-        case Kind::kCaptureVolume:
-          error = whole ? snd_mixer_selem_set_capture_volume_all(elem, raw)
-                        : snd_mixer_selem_set_capture_volume(elem, channel, raw);
-          break;
-        case Kind::kPlaybackMute:
-          error = whole ? snd_mixer_selem_set_playback_switch_all(elem, value == 0)
-                        : snd_mixer_selem_set_playback_switch(elem, channel, value == 0);
-          break;
-        case Kind::kCaptureMute:
-          error = whole ? snd_mixer_selem_set_capture_switch_all(elem, value == 0)
-                        : snd_mixer_selem_set_capture_switch(elem, channel, value == 0);
-          break;
-        case Kind::kSwitch:
-          error = whole ? snd_mixer_selem_set_playback_switch_all(elem, value != 0)
-                        : snd_mixer_selem_set_playback_switch(elem, channel, value != 0);
-          break;
-        case Kind::kEnum:
-          for (unsigned c = 0; c < control.channels && error >= 0; ++c) {
-            error = snd_mixer_selem_set_enum_item(elem, static_cast<snd_mixer_selem_channel_id_t>(c),
-                                                  static_cast<unsigned>(value));
-          }
-          break;
-        case Kind::kCaptureList:
-          break;
-      }
-      if (error < 0) return write_error(error);
     }
     return MMSYSERR_NOERROR;
   }
 
   std::vector<std::string> devices_;
-  std::vector<std::unique_ptr<Card>> cards_;  // built at a device's first open
+  std::vector<std::unique_ptr<CardDevice>> cards_;  // opened at a device's first handle
 };
 
 }  // namespace
 
+Result load_alsa() {
+  std::string why;
+  if (alsa_lib(&why) == nullptr) return Result::failure(why);
+  return Result();
+}
+
 std::vector<std::string> alsa_card_devices() {
-  silence_alsa();
   std::vector<std::string> devices;
+  if (alsa_lib() == nullptr) return devices;
   int card = -1;
-  while (snd_card_next(&card) == 0 && card >= 0) devices.push_back("hw:" + std::to_string(card));
+  while (lib().snd_card_next(&card) == 0 && card >= 0) {
+    devices.push_back("hw:" + std::to_string(card));
+  }
   return devices;
 }
 
-Result probe_alsa_device(const std::string& name) {
-  silence_alsa();
-  snd_ctl_t* ctl = nullptr;
-  int result = snd_ctl_open(&ctl, name.c_str(), 0);
-  if (result < 0) {
+Result open_alsa_mixer(const std::string& name, std::unique_ptr<MixerService>& out) {
+  if (Result loaded = load_alsa(); !loaded) return loaded;
+  std::unique_ptr<CardDevice> card;
+  if (int error = CardDevice::open(name, card); error < 0) {
     return Result::failure("cannot open the ALSA control device \"" + name +
-                           "\": " + snd_strerror(result));
+                           "\": " + lib().snd_strerror(error));
   }
-  snd_ctl_close(ctl);
+  out = std::make_unique<AlsaMixer>(name, std::move(card));
   return Result();
 }
 

@@ -85,11 +85,19 @@
 //   enumeration or of a capture list item (saved as one value, restored to
 //   every channel). Read-only controls appear but refuse writes.
 //
-// Each open() loads the card's elements afresh, so a handle reads what the
-// card holds when it is opened. A write through any handle of the service
-// makes every handle of that device reload before its next read or write,
-// and reaches the card at once, where other programs (amixer) see it.
-// alsa-lib's own error messages are silenced once the back-end is used.
+// Opening and reading
+//   The service opens and loads each card once, at its first handle, and
+//   every handle of that card shares it: a run opens the card once, and
+//   reads each element once from the card when it loads. A write reaches the
+//   card at once (where other programs, amixer, see it) in one write of the
+//   control element with every channel, and only when the element does not
+//   hold those values already; the element alone is then read again from
+//   the card before its next read, so what is read after a write is what
+//   the card made of it (a driver or a sound server may round a value),
+//   never what was written. Changes other programs make while the service
+//   is open are seen by the next service (the next run). alsa-lib is loaded
+//   when the back-end is first used (alsa_lib.h); its own error messages
+//   are silenced.
 #pragma once
 
 #include <memory>
@@ -101,15 +109,21 @@
 
 namespace quorvel {
 
+// Loads alsa-lib (alsa_lib.h) unless it is loaded already; fails, saying
+// why, when it cannot be. Every other function here needs it.
+Result load_alsa();
+
 // The control devices of the machine's sound cards, "hw:N", in the order
-// snd_card_next gives them. Empty on a machine without sound cards.
+// snd_card_next gives them. Empty on a machine without sound cards (or
+// without alsa-lib).
 std::vector<std::string> alsa_card_devices();
 
-// Checks that `name` opens as an ALSA control device; a failure says why
-// when it does not.
-Result probe_alsa_device(const std::string& name);
-
-// A mixer service over the given control devices: device k is devices[k].
+// A mixer service over the given control devices: device k is devices[k],
+// opened at its first handle.
 std::unique_ptr<MixerService> make_alsa_mixer(std::vector<std::string> devices);
+
+// A mixer service over the one control device `name`, opened now; fails,
+// saying why, when it does not open (or alsa-lib cannot be loaded).
+Result open_alsa_mixer(const std::string& name, std::unique_ptr<MixerService>& out);
 
 }  // namespace quorvel

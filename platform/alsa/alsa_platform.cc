@@ -1,6 +1,7 @@
 // Linux: the machine's mixer is ALSA.
 #include "platform/alsa/alsa_mixer.h"
 #include "platform/mixer/platform_mixer.h"
+#include "platform/os/console.h"
 
 namespace quorvel {
 namespace {
@@ -14,12 +15,17 @@ Result open_platform_mixer(std::string_view spec, std::unique_ptr<MixerService>&
   if (spec.empty()) {
     // The machine's sound cards; without one, ALSA's default control
     // device when it opens: on a desktop with PipeWire or PulseAudio and
-    // no sound card, the sound server's mixer. Neither means no mixer.
+    // no sound card, the sound server's mixer. Neither means no mixer, and
+    // so does a machine without alsa-lib, which is said first.
+    if (Result loaded = load_alsa(); !loaded) {
+      report_error("no ALSA mixer: " + loaded.message());
+      return Result();
+    }
     std::vector<std::string> cards = alsa_card_devices();
     if (!cards.empty()) {
       out = make_alsa_mixer(std::move(cards));
-    } else if (probe_alsa_device(kDefaultDevice)) {
-      out = make_alsa_mixer({kDefaultDevice});
+    } else if (!open_alsa_mixer(kDefaultDevice, out)) {
+      out.reset();
     }
     return Result();
   }
@@ -31,10 +37,7 @@ Result open_platform_mixer(std::string_view spec, std::unique_ptr<MixerService>&
   }
   const std::string name(spec.substr(colon + 1));
   if (name.empty()) return Result::failure("no ALSA control device named after \"alsa:\"");
-  Result probed = probe_alsa_device(name);
-  if (!probed) return probed;
-  out = make_alsa_mixer({name});
-  return Result();
+  return open_alsa_mixer(name, out);
 }
 
 }  // namespace quorvel

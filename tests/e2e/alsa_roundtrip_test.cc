@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,61 @@ TEST_F(AlsaRoundTripTest, SavesAreTheSameOnEveryRunAndNamedAfterTheMixer) {
   const std::string first = read_file(card.dir() / "Virtual HDA Codec.xml");
   EXPECT_EQ(read_file(card.dir() / "again.xml"), first);
   EXPECT_EQ(first.substr(0, 2), std::string("\xFF\xFE", 2));
+}
+
+// A run opens the card once, and a restore writes each control element
+// that changes once, all its channels together, and nothing else.
+TEST_F(AlsaRoundTripTest, ARunOpensTheCardOnceAndWritesOnlyWhatChangesOnce) {
+  VirtualCard card("quorvel_laptop");
+  std::string log;
+  ProgramResult result = card.quorvel_logged({"-out", "saved.xml"}, log);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(log, "open\n");
+  result = card.quorvel_logged({"saved.xml"}, log);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(log, "open\n") << "the card held the document's values already";
+
+  const std::string before = card.amixer({"scontents"}).out;
+  for (const std::vector<std::string>& change : std::vector<std::vector<std::string>>{
+           {"sset", "Master", "9,17", "mute"},
+           {"sset", "PCM", "100,120"},
+           {"sset", "Line", "cap"},
+           {"cset", "name=Auto-Mute Mode", "Disabled"}}) {
+    ASSERT_EQ(card.amixer(change).exit_code, 0) << change[1];
+  }
+  result = card.quorvel_logged({"saved.xml", "-out", "after.xml"}, log);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  std::multiset<std::string> lines;
+  for (std::size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.insert(log.substr(at, end - at));
+  }
+  EXPECT_EQ(lines, (std::multiset<std::string>{"open", "write Master Playback Volume",
+                                               "write Master Playback Switch",
+                                               "write PCM Playback Volume", "write Capture Source",
+                                               "write Auto-Mute Mode"}))
+      << log;
+  EXPECT_EQ(card.amixer({"scontents"}).out, before);
+  EXPECT_EQ(read_file(card.dir() / "after.xml"), read_file(card.dir() / "saved.xml"));
+}
+
+// The document saved after a restore shows what the card holds, where the
+// card adjusted what it was given (volumes rounded down to even raw values).
+TEST_F(AlsaRoundTripTest, TheStateSavedAfterARestoreIsReadFromTheCard) {
+  VirtualCard laptop("quorvel_laptop");
+  VirtualCard rounding("quorvel_rounding");
+  ASSERT_EQ(laptop.amixer({"sset", "Master", "61,51"}).exit_code, 0);
+  ASSERT_EQ(laptop.amixer({"sset", "Line", "25"}).exit_code, 0);
+  run_ok(laptop, {"-out", (rounding.dir() / "laptop.xml").string()});
+
+  run_ok(rounding, {"laptop.xml", "-out", "after.xml"});
+  EXPECT_EQ(rounding.control_values("Master Playback Volume"), "60,50");
+  EXPECT_EQ(rounding.control_values("Line Playback Volume"), "24,24");
+  const AlsaVolumeScale master{0, 87};
+  const AlsaVolumeScale line{0, 31};
+  EXPECT_EQ(saved_values(rounding.dir() / "after.xml", "Master Volume"),
+            (std::vector<std::int32_t>{master.to_shown(60), master.to_shown(50)}));
+  EXPECT_EQ(saved_values(rounding.dir() / "after.xml", "Line Volume"),
+            (std::vector<std::int32_t>{line.to_shown(24), line.to_shown(24)}));
 }
 
 // Values of the line_control named `name` in a saved document.

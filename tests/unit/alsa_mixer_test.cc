@@ -13,6 +13,7 @@
 #include "fakes/alsa_card/virtual_card.h"
 #include "platform/alsa/alsa_mixer.h"
 #include "platform/alsa/alsa_names.h"
+#include "platform/alsa/alsa_volume_scale.h"
 #include "platform/mixer/platform_mixer.h"
 #include "support/mixer_layout.h"
 
@@ -423,7 +424,7 @@ TEST_F(AlsaMixerTest, HeadsetListsSwitchesAndJoinedControls) {
   EXPECT_EQ(card_->control_values("PCM Playback Volume"), "-10240,0");
 }
 
-TEST_F(AlsaMixerTest, HandlesSeeWritesMadeThroughOthersAndByOtherPrograms) {
+TEST_F(AlsaMixerTest, HandlesSeeWritesMadeThroughOthersAndRunsSeeOtherPrograms) {
   open_card("quorvel_laptop");
   MixerHandle first;
   MixerHandle second;
@@ -446,12 +447,46 @@ TEST_F(AlsaMixerTest, HandlesSeeWritesMadeThroughOthersAndByOtherPrograms) {
   ASSERT_EQ(read_values(second, mux, 1, 4, values), MMSYSERR_NOERROR);
   EXPECT_EQ(values, (std::vector<std::int32_t>{1, 0, 0, 0}));
 
-  // A change made by another program shows in a handle opened after it.
+  // A change made by another program shows in the next service (the next
+  // run), which opens the card afresh.
   ASSERT_EQ(card_->amixer({"sset", "PCM", "255,0"}).exit_code, 0);
+  std::unique_ptr<MixerService> next;
+  ASSERT_TRUE(testing::succeeded(open_platform_mixer(card_->mixer_setting(), next)));
   MixerHandle later;
-  ASSERT_EQ(mixer_->open(0, later), MMSYSERR_NOERROR);
+  ASSERT_EQ(next->open(0, later), MMSYSERR_NOERROR);
   ASSERT_EQ(read_values(later, volume, 2, 0, values), MMSYSERR_NOERROR);
   EXPECT_EQ(values, (std::vector<std::int32_t>{65535, 0}));
+}
+
+// A card that adjusts what it is given (its volumes keep even raw values
+// only, rounding down) is read as it holds the values right after a write,
+// through every handle: never as they were written.
+TEST_F(AlsaMixerTest, ReadsAfterWritesShowWhatTheCardMadeOfThem) {
+  open_card("quorvel_rounding");
+  const AlsaVolumeScale master{0, 87};
+  const AlsaVolumeScale mic{0, 31};
+  MixerHandle other;
+  ASSERT_EQ(mixer_->open(0, other), MMSYSERR_NOERROR);
+  std::vector<std::int32_t> values;
+
+  // 61 and 51 become 60 and 50, which the card held already.
+  ASSERT_EQ(write("Master Volume", {master.to_shown(61), master.to_shown(51)}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Master Playback Volume"), "60,50");
+  EXPECT_EQ(read("Master Volume", 2),
+            (std::vector<std::int32_t>{master.to_shown(60), master.to_shown(50)}));
+  // 31 becomes 30, in both channels; the switch beside it is written as
+  // given.
+  ASSERT_EQ(write("Front Mic Volume", {mic.to_shown(31)}), MMSYSERR_NOERROR);
+  ASSERT_EQ(write("Front Mic Mute", {0}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Front Mic Playback Volume"), "30,30");
+  const std::uint32_t volume = control("Front Mic Volume").dwControlID;
+  ASSERT_EQ(read_values(other, volume, 2, 0, values), MMSYSERR_NOERROR);
+  EXPECT_EQ(values, (std::vector<std::int32_t>{mic.to_shown(30), mic.to_shown(30)}));
+  EXPECT_EQ(read("Front Mic Mute", 2), (std::vector<std::int32_t>{0, 0}));
+  // The same value again changes nothing, and reads the same.
+  ASSERT_EQ(write("Front Mic Volume", {mic.to_shown(31)}), MMSYSERR_NOERROR);
+  ASSERT_EQ(read_values(handle_, volume, 2, 0, values), MMSYSERR_NOERROR);
+  EXPECT_EQ(values, (std::vector<std::int32_t>{mic.to_shown(30), mic.to_shown(30)}));
 }
 
 TEST(AlsaSourceTypeTest, NamesGiveComponentTypes) {

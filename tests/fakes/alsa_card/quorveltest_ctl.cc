@@ -15,6 +15,13 @@
 //                    channels
 //   state "PATH"     the file that holds the control values; empty keeps the
 //                    values in the process alone
+//   step N           volumes keep only raw values N steps apart from their
+//                    minimum: a write is rounded down to one, as a driver
+//                    whose steps are coarser than it declares (or a sound
+//                    server that rounds what it is given) does (default 1)
+//   log "PATH"       a file to which every opening of the card ("open") and
+//                    every write of a control ("write NAME") is appended, one
+//                    line each; empty logs nothing
 //
 // The state file holds one line per control, "NAME=V0,V1,...". It is read
 // again whenever it has changed (so a value written by another process is
@@ -184,6 +191,8 @@ struct Card {
   snd_ctl_ext_t ext;
   Model model;
   std::string state_path;
+  long step = 1;
+  std::string log_path;
   std::vector<std::vector<long>> values;
   // What the state file looked like when last read or written.
   bool seen = false;
@@ -250,6 +259,15 @@ void sync_from_file(Card& card) {
     }
   }
   remember(card, info);
+}
+
+// Appends one line to the log file, when there is one.
+void log_line(const Card& card, const std::string& line) {
+  if (card.log_path.empty()) return;
+  FILE* out = std::fopen(card.log_path.c_str(), "a");
+  if (out == nullptr) return;
+  std::fprintf(out, "%s\n", line.c_str());
+  std::fclose(out);
 }
 
 // Writes every value to the state file through a temporary file and a
@@ -364,14 +382,16 @@ int read_enumerated(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int* ite
 
 // Takes new values for control `key` when every one is in range. Returns 1
 // when something changed, 0 when nothing did, or a negative error.
-int take_values(Card& card, snd_ctl_ext_key_t key, const std::vector<long>& incoming) {
+int take_values(Card& card, snd_ctl_ext_key_t key, std::vector<long> incoming) {
   sync_from_file(card);
   const ControlSpec& spec = card.model.controls.at(key);
-  for (long value : incoming) {
+  log_line(card, std::string("write ") + spec.name);
+  for (long& value : incoming) {
     if (!in_range(spec, value)) return -EINVAL;
+    if (spec.type == Type::kInteger) value -= (value - spec.min) % card.step;
   }
   if (card.values[key] == incoming) return 0;
-  card.values[key] = incoming;
+  card.values[key] = std::move(incoming);
   int error = save_to_file(card);
   return error < 0 ? error : 1;
 }
@@ -434,6 +454,8 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
   (void)root;
   std::string model = "laptop";
   std::string state;
+  std::string log;
+  long step = 1;
   snd_config_iterator_t i;
   snd_config_iterator_t next;
   snd_config_for_each(i, next, conf) {
@@ -442,12 +464,23 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
     if (snd_config_get_id(entry, &id) < 0) continue;
     if (std::strcmp(id, "comment") == 0 || std::strcmp(id, "type") == 0) continue;
     const char* text = nullptr;
-    if (std::strcmp(id, "model") == 0 || std::strcmp(id, "state") == 0) {
+    if (std::strcmp(id, "model") == 0 || std::strcmp(id, "state") == 0 ||
+        std::strcmp(id, "log") == 0) {
       if (snd_config_get_string(entry, &text) < 0) {
         SNDERR("quorveltest: %s must be a string", id);
         return -EINVAL;
       }
-      (std::strcmp(id, "model") == 0 ? model : state) = text;
+      std::string& field = std::strcmp(id, "model") == 0   ? model
+                           : std::strcmp(id, "state") == 0 ? state
+                                                           : log;
+      field = text;
+      continue;
+    }
+    if (std::strcmp(id, "step") == 0) {
+      if (snd_config_get_integer(entry, &step) < 0 || step < 1) {
+        SNDERR("quorveltest: step must be a positive integer");
+        return -EINVAL;
+      }
       continue;
     }
     SNDERR("quorveltest: unknown field %s", id);
@@ -469,6 +502,9 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
     return -EINVAL;
   }
   card->state_path = state;
+  card->step = step;
+  card->log_path = log;
+  log_line(*card, "open");
   reset_values(*card);
   sync_from_file(*card);
 

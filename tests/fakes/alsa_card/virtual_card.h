@@ -1,8 +1,9 @@
 // The virtual ALSA sound cards of the ALSA back-end's tests (see
 // tests/fakes/alsa_card): "quorvel_laptop", a laptop's HDA codec,
 // "quorvel_headset", a USB headset with another element set,
-// "quorvel_surround", a 5.1 card, and "quorvel_server", a sound server's
-// mixer as its ALSA plugin shows it.
+// "quorvel_surround", a 5.1 card, "quorvel_server", a sound server's
+// mixer as its ALSA plugin shows it, and "quorvel_rounding", the laptop's
+// controls with volumes that keep even raw values only.
 #pragma once
 
 #include <cstdlib>
@@ -47,6 +48,19 @@ class VirtualCard {
   // Runs the program on this card, in the card's folder.
   ProgramResult quorvel(const std::vector<std::string>& args) const {
     return run_quorvel(args, env(), dir_.path());
+  }
+
+  // Runs the program on this card as quorvel() does, with the card's log
+  // (see tests/fakes/alsa_card) in `log`: one line per opening of the card
+  // ("open") and per write of a control ("write NAME").
+  ProgramResult quorvel_logged(const std::vector<std::string>& args, std::string& log) const {
+    const std::filesystem::path file = dir_ / "card.log";
+    std::filesystem::remove(file);
+    std::map<std::string, std::string> logged = env();
+    logged["QUORVEL_TEST_CARD_LOG"] = file.string();
+    ProgramResult result = run_quorvel(args, logged, dir_.path());
+    log = std::filesystem::exists(file) ? read_file(file) : std::string();
+    return result;
   }
 
   // Runs amixer on this card: amixer -D DEVICE ARGS...
