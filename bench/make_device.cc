@@ -36,10 +36,13 @@ void change_control(SimControl& control, std::uint32_t channels) {
     }
     return;
   }
+  // Keeps the control's form: a switch that holds one value for all its
+  // channels keeps one, or the changed document would make it per-channel.
   const std::int32_t first = control.values.empty() ? 0 : control.values[0];
-  control.values.resize(channels);
-  for (std::uint32_t k = 0; k < channels; ++k) {
-    control.values[k] = another_value(control, first, control.id + k);
+  const std::size_t count = control.values.empty() ? channels : control.values.size();
+  control.values.resize(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    control.values[k] = another_value(control, first, control.id + static_cast<std::int64_t>(k));
   }
 }
 
