@@ -43,13 +43,21 @@ set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build/" "/build-[^/]*/")
 
 if(WIN32)
   # The zip unpacks to one folder: the program, the README as text with
-  # Windows line ends, and the example devices.
+  # Windows line ends, the copyright notices, and the example devices.
   install(TARGETS quorvel RUNTIME DESTINATION .)
   file(READ ${PROJECT_SOURCE_DIR}/README.md quorvel_readme)
   string(REPLACE "\n" "\r\n" quorvel_readme "${quorvel_readme}")
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/README.txt "${quorvel_readme}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  # The copyright notices and licenses of the program and of the libraries
+  # linked into the exe, which their licenses ask to travel with it.
+  file(READ ${PROJECT_SOURCE_DIR}/cmake/windows/COPYING.txt quorvel_copying)
+  string(REPLACE "\n" "\r\n" quorvel_copying "${quorvel_copying}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/COPYING.txt "${quorvel_copying}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/cmake/windows/COPYING.txt)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/COPYING.txt DESTINATION .)
   install(FILES ${quorvel_example_devices} DESTINATION examples)
 
   set(CPACK_GENERATOR ZIP)

@@ -190,8 +190,9 @@ PY
 
 # cpack makes quorvel-<version>-win64.zip from the cross build, in the build
 # folder. Unpacked into a fresh folder it holds the program, the README as
-# README.txt with Windows line ends, and the example devices; the unpacked program runs under Wine
-# and saves the example device as the built one does.
+# README.txt and the copyright notices as COPYING.txt, both with Windows line
+# ends, and the example devices; the unpacked program runs under Wine and
+# saves the example device as the built one does.
 zip_package() {
   local dir=$work/zip
   rm -rf "$dir"
@@ -206,7 +207,7 @@ zip_package() {
 import sys, zipfile
 names = sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
 expected = sorted(sys.argv[2] + "/" + n for n in
-                  ["quorvel.exe", "README.txt", "examples/soundcard.xml", "examples/usb_headset.xml"])
+                  ["COPYING.txt", "quorvel.exe", "README.txt", "examples/soundcard.xml", "examples/usb_headset.xml"])
 if names != expected:
     print("    the zip holds:", names)
     sys.exit(1)
@@ -215,6 +216,8 @@ PY
   local top=$dir/unpacked/quorvel-$version-win64
   sed 's/$/\r/' "$root/README.md" | cmp -s - "$top/README.txt" ||
     { echo "README.txt is not README.md with CR LF line ends"; return 1; }
+  sed 's/$/\r/' "$root/cmake/windows/COPYING.txt" | cmp -s - "$top/COPYING.txt" ||
+    { echo "COPYING.txt is not cmake/windows/COPYING.txt with CR LF line ends"; return 1; }
   cmp -s "$root/examples/soundcard.xml" "$top/examples/soundcard.xml" ||
     { echo "examples/soundcard.xml differs"; return 1; }
   local out
