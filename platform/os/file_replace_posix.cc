@@ -131,10 +131,15 @@ int stage_unnamed(int folder, Staged& staged) {
 #endif
 }
 
-int stage_named(int folder, Staged& staged) {
+// `private_mode`: the file is made readable by its owner only, so that the
+// content meant for a target that others may not read never shows under the
+// temporary name with wider rights (the target's own mode follows before
+// any byte is written).
+int stage_named(int folder, Staged& staged, bool private_mode) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = temporary_name();
-    int fd = ::openat(folder, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    int fd = ::openat(folder, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
+                      private_mode ? 0600 : 0666);
     if (fd >= 0) {
       staged.file.reset(fd);
       staged.name = name;
@@ -197,60 +202,72 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
     return system_failure(errno);
   }
 
-  Staged staged;
-  int error = EOPNOTSUPP;
-  if (staging == Staging::kUnnamedWhereSupported) error = stage_unnamed(folder.get(), staged);
-  if (error != 0) error = stage_named(folder.get(), staged);
-  if (error != 0) return system_failure(error);
+  // The folder is flushed once the new entry is in place, to make it last.
+  // File systems that cannot flush a folder say so with EINVAL.
+  auto flush_folder = [&]() {
+    if (folder_flushable && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
+      return system_failure(errno);
+    }
+    return Result();
+  };
 
+  // The content, with the existing target's owner, group and mode given
+  // first (owner and group before the mode: changing them clears set-user-id
+  // bits, which the mode puts back; only a privileged process may give a
+  // file away, so a refusal there is not a failure), then flushed.
+  auto fill = [&](Staged& staged) {
+    if (exists) {
+      if (::fchown(staged.file.get(), status.st_uid, status.st_gid) != 0 && errno != EPERM) {
+        return errno;
+      }
+      if (::fchmod(staged.file.get(), status.st_mode & 07777) != 0) return errno;
+    }
+    if (int error = write_all(staged.file.get(), bytes)) return error;
+    return ::fsync(staged.file.get()) != 0 ? errno : 0;
+  };
+
+  Staged staged;
   auto discard = [&](int code) {
     staged.file.reset();
     if (!staged.name.empty()) ::unlinkat(folder.get(), staged.name.c_str(), 0);
+    staged.name.clear();
     return system_failure(code);
   };
 
-  if ((error = write_all(staged.file.get(), bytes)) != 0) return discard(error);
-  if (exists) {
-    // Owner and group first: changing them clears set-user-id bits, which
-    // the mode then puts back. Only a privileged process may give a file
-    // away, so a refusal there is not a failure.
-    if (::fchown(staged.file.get(), status.st_uid, status.st_gid) != 0 && errno != EPERM) {
-      return discard(errno);
-    }
-    if (::fchmod(staged.file.get(), status.st_mode & 07777) != 0) return discard(errno);
-  }
-  if (::fsync(staged.file.get()) != 0) return discard(errno);
-
-  if (staged.unnamed) {
+  int error = EOPNOTSUPP;
+  if (staging == Staging::kUnnamedWhereSupported) error = stage_unnamed(folder.get(), staged);
+  if (error == 0) {
+    if ((error = fill(staged)) != 0) return discard(error);
     // A new target is linked in under its own name at once; an existing
     // one is replaced through a temporary name (a link cannot replace).
     if (!exists) {
       error = link_unnamed(staged.file.get(), folder.get(), name);
       if (error == 0) {
         staged.file.reset();
-        if (folder_flushable) ::fsync(folder.get());
-        return Result();
+        return flush_folder();
       }
-      if (error != EEXIST) return discard(error);
     }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string temporary = temporary_name();
-      error = link_unnamed(staged.file.get(), folder.get(), temporary);
-      if (error == 0) staged.name = temporary;
-      if (error != EEXIST) break;
+    if (exists || error == EEXIST) {
+      for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporary = temporary_name();
+        error = link_unnamed(staged.file.get(), folder.get(), temporary);
+        if (error == 0) staged.name = temporary;
+        if (error != EEXIST) break;
+      }
     }
-    if (error != 0) return discard(error);
+    // An unnamed file that cannot be given a name (no /proc, and linking by
+    // descriptor not allowed) is given up; the content goes to a named file.
+    if (error != 0) staged.file.reset();
+  }
+  if (staged.name.empty()) {
+    if ((error = stage_named(folder.get(), staged, exists)) != 0) return system_failure(error);
+    if ((error = fill(staged)) != 0) return discard(error);
   }
   if ((error = staged.file.close_checked()) != 0) return discard(error);
   if (::renameat(folder.get(), staged.name.c_str(), folder.get(), name.c_str()) != 0) {
     return discard(errno);
   }
-  // The new entry is in place; flushing the folder makes it last. File
-  // systems that cannot flush a folder say so with EINVAL.
-  if (folder_flushable && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
-    return system_failure(errno);
-  }
-  return Result();
+  return flush_folder();
 }
 
 }  // namespace quorvel
