@@ -239,6 +239,23 @@ void XMLCALL on_skipped_entity(void* data, const XML_Char* name, int) {
 }
 
 
+// The length of the start tag at the head of `text`, up to its closing '>'
+// (a '>' inside a quoted attribute value does not end it).
+std::size_t start_tag_length(std::string_view text) {
+  char quote = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return i;
+    }
+  }
+  return text.size();
+}
+
 // A start tag, in a document with a DTD that is not read: there Expat
 // drops a reference to an undeclared entity in an attribute value without a
 // word (it cannot report it as skipped). The tag's text is still in Expat's
@@ -250,7 +267,7 @@ void XMLCALL on_start_element(void* data, const XML_Char*, const XML_Char**) {
   const char* input = XML_GetInputContext(check.parser, &offset, &size);
   if (input == nullptr || offset < 0 || offset >= size) return;
   const std::string_view rest(input + offset, static_cast<std::size_t>(size - offset));
-  const std::string_view tag = rest.substr(0, rest.find('>'));
+  const std::string_view tag = rest.substr(0, start_tag_length(rest));
   std::size_t ampersand = tag.find('&');
   while (ampersand != std::string_view::npos) {
     const std::size_t end = tag.find(';', ampersand);

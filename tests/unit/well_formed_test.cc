@@ -83,6 +83,9 @@ const Case kCases[] = {
     {"entity in an attribute, outside DTD",
      "<!DOCTYPE a SYSTEM 'a.dtd'><a>\n <b\n  x='\xC3\xA9&foo;'/></a>",
      "The entity \"&foo;\" is not defined.\n", 3, 7},
+    {"entity in an attribute after a '>' in a value, outside DTD",
+     "<!DOCTYPE a SYSTEM 'a.dtd'><a>\n <b y=\"a>'\"\n  x='&foo;'/></a>",
+     "The entity \"&foo;\" is not defined.\n", 3, 6},
 };
 
 class WellFormedTest : public ::testing::TestWithParam<int> {};
