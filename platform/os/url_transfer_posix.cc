@@ -8,6 +8,8 @@
 // loaded, looked up by name.
 #include <curl/curl.h>
 #include <dlfcn.h>
+#include <new>
+#include <string>
 
 #include "platform/os/url_transfer.h"
 
@@ -72,6 +74,7 @@ struct Transfer {
   std::string body;
   std::size_t max_bytes = 0;
   bool too_large = false;
+  bool out_of_memory = false;
 };
 
 std::size_t write_body(char* data, std::size_t size, std::size_t count, void* context) {
@@ -81,7 +84,14 @@ std::size_t write_body(char* data, std::size_t size, std::size_t count, void* co
     transfer->too_large = true;
     return 0;  // makes the transfer stop with a write error
   }
-  transfer->body.append(data, bytes);
+  // No exception may unwind through the network library's C code: memory
+  // that runs out stops the transfer like any other write error.
+  try {
+    transfer->body.append(data, bytes);
+  } catch (const std::bad_alloc&) {
+    transfer->out_of_memory = true;
+    return 0;
+  }
   return bytes;
 }
 
@@ -164,6 +174,11 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
       break;
   }
   result.detail = error_text[0] != '\0' ? error_text : library.easy_strerror(code);
+  if (transfer.out_of_memory) {
+    result.failure = FetchFailure::kOther;
+    result.detail = "not enough memory for the answer after " +
+                    std::to_string(transfer.body.size()) + " bytes";
+  }
   return result;
 }
 

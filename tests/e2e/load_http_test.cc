@@ -1,5 +1,6 @@
 // The real program loading documents over http from a server on 127.0.0.1
 // that the test starts and stops itself.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,6 +20,7 @@ namespace {
 
 using testing::ProgramResult;
 using testing::read_file;
+using testing::quorvel_binary;
 using testing::run_quorvel;
 using testing::source_dir;
 using testing::TempDir;
@@ -199,6 +201,32 @@ TEST_F(LoadHttpTest, BodyOverTheBoundIsRefused) {
   ProgramResult result = run({url});
   EXPECT_EQ(result.err, std::string(kLoaded) + "quorvel: error: nothing in \"" + url +
                             "\" matches this mixer; nothing was restored\n");
+  EXPECT_EQ(result.exit_code, 1);
+}
+
+// The sanitizers reserve far more address space than a limit on it leaves.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSpaceLimitWorks = false;
+#else
+constexpr bool kAddressSpaceLimitWorks = true;
+#endif
+
+TEST_F(LoadHttpTest, AnswerThatOutgrowsMemoryIsAFetchFailure) {
+  if (!kAddressSpaceLimitWorks) GTEST_SKIP() << "an address-space limit stops sanitizer builds";
+  // 60 MB, under the default bound, sent without its length: the program,
+  // limited to 100 MB of address space, runs out while receiving it.
+  const std::string body =
+      "<audio_mixer id=\"0\"><!--" + std::string(60000000, 'x') + "--></audio_mixer>";
+  TestHttpServer server({{"/big.xml", {200, body, false}}});
+  const std::string url = server.url("/big.xml");
+  std::map<std::string, std::string> env = env_;
+  ProgramResult result =
+      testing::run_command({"/bin/sh", "-c", "ulimit -v 100000 && exec \"$0\" \"$1\"",
+                            quorvel_binary().string(), url},
+                           env, dir_.path());
+  EXPECT_THAT(result.err, ::testing::StartsWith("Cannot download \"" + url +
+                                                "\": not enough memory for the answer after "));
+  EXPECT_THAT(result.err, ::testing::EndsWith(" bytes.\n" + std::string(kNotFound)));
   EXPECT_EQ(result.exit_code, 1);
 }
 
