@@ -127,9 +127,13 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
       return Result();
     }
     const DWORD code = GetLastError();
-    // The old file went, but the new one kept its temporary name: finish
-    // with a plain move. Any other failure left the old file in place.
-    if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT) return discard(code);
+    // The old file went out of the target's name (deleted, or moved aside
+    // under a name of the system's choosing), but the new one kept its
+    // temporary name: finish with a plain move, so the target name is never
+    // left empty. Any other failure left the old file in place.
+    if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT && code != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+      return discard(code);
+    }
   }
   if (!MoveFileExW(temporary.c_str(), path.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
