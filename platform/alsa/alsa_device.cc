@@ -204,6 +204,15 @@ class Finder {
     return Found{};
   }
 
+  // How many of the part's control elements exist.
+  std::size_t count_part(const Element& element, Part part) {
+    std::size_t count = 0;
+    for (const std::string& name : part_names(element.name, part)) {
+      if (find(name, element.index).elem != nullptr) ++count;
+    }
+    return count;
+  }
+
   // The names of an enumeration's items.
   std::vector<std::string> item_names(const Found& found) {
     const AlsaLib& a = lib();
@@ -293,6 +302,10 @@ void CardDevice::find_controls() {
         return;
       }
       if (found.type != part_type(part)) return;
+      // A part that alsa-lib builds from several control elements (a
+      // playback switch beside a switch for both directions, read together)
+      // is written through alsa-lib, which writes them all.
+      if (finder.count_part(e, part) > 1) return;
       const auto p = static_cast<std::size_t>(part);
       access.control[p] = found.elem;
       access.values[p] = found.values;

@@ -106,6 +106,23 @@ TEST_F(AlsaRoundTripTest, HeadsetCardComesBackExactlyAfterEveryElementChanged) {
                                 });
 }
 
+// A switch that alsa-lib builds from two controls is on only when both
+// are: a restore that turns it on turns on both.
+TEST_F(AlsaRoundTripTest, SwitchOfTwoControlsComesBackOn) {
+  VirtualCard card("quorvel_headset");
+  ASSERT_EQ(card.amixer({"sset", "Sidetone", "unmute"}).exit_code, 0);
+  run_ok(card, {"-out", "saved.xml"});
+  const std::string before = card.amixer({"sget", "Sidetone"}).out;
+  ASSERT_NE(before.find("[on]"), std::string::npos) << before;
+
+  ASSERT_EQ(card.amixer({"cset", "name=Sidetone Switch", "off"}).exit_code, 0);
+  ASSERT_NE(card.amixer({"sget", "Sidetone"}).out, before);
+  run_ok(card, {"saved.xml"});
+  EXPECT_EQ(card.amixer({"sget", "Sidetone"}).out, before);
+  EXPECT_NE(card.amixer({"cget", "name=Sidetone Switch"}).out.find(": values=on"),
+            std::string::npos);
+}
+
 // Six channels and switches whose channels are apart come back channel for
 // channel.
 TEST_F(AlsaRoundTripTest, SurroundCardComesBackExactlyAfterEveryElementChanged) {

@@ -134,8 +134,10 @@ Model laptop_model() {
 }
 
 // A USB headset: a joined switch over a stereo volume, a volume wider than
-// 65,536 steps, capture switches that are not exclusive, switches without
-// a volume, and enumerations on both sides.
+// 65,536 steps whose switch alsa-lib builds from two controls (a playback
+// switch and a switch for both directions, on only when both are), capture
+// switches that are not exclusive, switches without a volume, and
+// enumerations on both sides.
 Model headset_model() {
   return {"headset",
           "Quorvel Test Headset",
@@ -145,6 +147,7 @@ Model headset_model() {
               toggle("PCM Playback Switch", 1, 1),
               volume("Sidetone Playback Volume", 1, 0, 100000, {25000}),
               toggle("Sidetone Playback Switch", 1, 0),
+              toggle("Sidetone Switch", 1, 1),
               volume("Mic Capture Volume", 1, 0, 127, {100}),
               toggle("Mic Capture Switch", 1, 1),
               volume("Line Capture Volume", 2, 0, 31, {10, 20}),
