@@ -111,7 +111,8 @@ class AlsaMixer final : public ModelMixer {
     if (control.kind == Kind::kCaptureList) return write_capture_list(device, control, values);
     // Values beyond the declared range go to the element itself, through
     // its control element (the simple mixer API passes over them without a
-    // word); once taken, the control's bounds cover them.
+    // word); once taken, the control's bounds cover what the element then
+    // holds (a driver may clamp them to its range without a word).
     const Part part = part_of(control.kind);
     if (beyond_range && !device.writes_directly(control.element, part)) return MIXERR_INVALVALUE;
     std::vector<long> raws;
@@ -120,7 +121,9 @@ class AlsaMixer final : public ModelMixer {
       return write_error(error);
     }
     if (beyond_range) {
-      for (std::int32_t value : values) {
+      std::vector<std::int32_t> held(values.size());
+      if (read_control(device, control, held) != MMSYSERR_NOERROR) return MMSYSERR_ERROR;
+      for (std::int32_t value : held) {
         control.min = std::min(control.min, value);
         control.max = std::max(control.max, value);
       }

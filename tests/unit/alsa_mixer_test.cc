@@ -300,6 +300,16 @@ TEST_F(AlsaMixerTest, SoundServerVolumeAboveItsDeclaredMaximum) {
   EXPECT_EQ(card_->control_values("Master Playback Volume"), "1,2,3,4,5,131072");
 }
 
+// A driver that clamps a value beyond its range and reports success: the
+// bounds cover what the element holds after the write, not what was asked.
+TEST_F(AlsaMixerTest, ValueThatTheDriverClampsLeavesTheBoundsAsTheyWere) {
+  open_card("quorvel_clamping");
+  ASSERT_EQ(write("Master Volume", {70000, 80000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(card_->control_values("Master Playback Volume"), "87,87");
+  EXPECT_EQ(control_now("Master Volume").Bounds.lMaximum, 65535);
+  EXPECT_EQ(read("Master Volume", 2), (std::vector<std::int32_t>{65535, 65535}));
+}
+
 std::string layout_signature(const std::vector<LineView>& lines) {
   std::string text;
   for (const LineView& view : lines) {

@@ -19,6 +19,8 @@
 //                    minimum: a write is rounded down to one, as a driver
 //                    whose steps are coarser than it declares (or a sound
 //                    server that rounds what it is given) does (default 1)
+//   clamp true       values beyond what a control holds are clamped to it
+//                    and taken, as some drivers do, instead of refused
 //   log "PATH"       a file to which every opening of the card ("open") and
 //                    every write of a control ("write NAME") is appended, one
 //                    line each; empty logs nothing
@@ -195,6 +197,7 @@ struct Card {
   Model model;
   std::string state_path;
   long step = 1;
+  bool clamp = false;
   std::string log_path;
   std::vector<std::vector<long>> values;
   // What the state file looked like when last read or written.
@@ -390,7 +393,10 @@ int take_values(Card& card, snd_ctl_ext_key_t key, std::vector<long> incoming) {
   const ControlSpec& spec = card.model.controls.at(key);
   log_line(card, std::string("write ") + spec.name);
   for (long& value : incoming) {
-    if (!in_range(spec, value)) return -EINVAL;
+    if (!in_range(spec, value)) {
+      if (!card.clamp) return -EINVAL;
+      value = std::clamp(value, spec.min, std::max(spec.max, spec.hold_max));
+    }
     if (spec.type == Type::kInteger) value -= (value - spec.min) % card.step;
   }
   if (card.values[key] == incoming) return 0;
@@ -459,6 +465,7 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
   std::string state;
   std::string log;
   long step = 1;
+  bool clamp = false;
   snd_config_iterator_t i;
   snd_config_iterator_t next;
   snd_config_for_each(i, next, conf) {
@@ -486,6 +493,15 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
       }
       continue;
     }
+    if (std::strcmp(id, "clamp") == 0) {
+      const int on = snd_config_get_bool(entry);
+      if (on < 0) {
+        SNDERR("quorveltest: clamp must be true or false");
+        return -EINVAL;
+      }
+      clamp = on != 0;
+      continue;
+    }
     SNDERR("quorveltest: unknown field %s", id);
     return -EINVAL;
   }
@@ -506,6 +522,7 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
   }
   card->state_path = state;
   card->step = step;
+  card->clamp = clamp;
   card->log_path = log;
   log_line(*card, "open");
   reset_values(*card);
