@@ -194,23 +194,18 @@ class Finder {
     return found;
   }
 
-  // The first of the part's control elements that exists; whether it has
-  // the part's type is for the caller to see.
-  Found find_part(const Element& element, Part part) {
+  // The first of the part's control elements that exists, and how many of
+  // them exist; whether the first has the part's type is for the caller to
+  // see.
+  Found find_part(const Element& element, Part part, std::size_t& count) {
+    Found first;
+    count = 0;
     for (const std::string& name : part_names(element.name, part)) {
       Found found = find(name, element.index);
-      if (found.elem != nullptr) return found;
+      if (found.elem == nullptr) continue;
+      if (count++ == 0) first = found;
     }
-    return Found{};
-  }
-
-  // How many of the part's control elements exist.
-  std::size_t count_part(const Element& element, Part part) {
-    std::size_t count = 0;
-    for (const std::string& name : part_names(element.name, part)) {
-      if (find(name, element.index).elem != nullptr) ++count;
-    }
-    return count;
+    return first;
   }
 
   // The names of an enumeration's items.
@@ -292,7 +287,8 @@ void CardDevice::find_controls() {
     Access& access = access_[k];
     auto take = [&](Part part, bool& shown) {
       if (!shown) return;
-      const Found found = finder.find_part(e, part);
+      std::size_t count = 0;
+      const Found found = finder.find_part(e, part, count);
       if (found.elem == nullptr) return;
       // alsa-lib counts an element's channels over all its parts, so a
       // volume without values (a sound server's virtual source) beside a
@@ -305,7 +301,7 @@ void CardDevice::find_controls() {
       // A part that alsa-lib builds from several control elements (a
       // playback switch beside a switch for both directions, read together)
       // is written through alsa-lib, which writes them all.
-      if (finder.count_part(e, part) > 1) return;
+      if (count > 1) return;
       const auto p = static_cast<std::size_t>(part);
       access.control[p] = found.elem;
       access.values[p] = found.values;
