@@ -86,6 +86,39 @@ std::string utf16_to_utf8(std::u16string_view text) {
   return out;
 }
 
+std::u16string utf8_to_utf16(std::string_view text) {
+  std::u16string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < text.size(); ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    i += 1 + extra;
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+std::string utf16_bytes(std::u16string_view units, bool big_endian, bool bom) {
+  std::string out;
+  auto put = [&](char16_t unit) {
+    const char low = static_cast<char>(unit & 0xFF);
+    const char high = static_cast<char>(unit >> 8);
+    out += big_endian ? high : low;
+    out += big_endian ? low : high;
+  };
+  if (bom) put(0xFEFF);
+  for (char16_t unit : units) put(unit);
+  return out;
+}
+
 std::string utf16le_to_utf8(const std::string& bytes) {
   std::size_t i = 0;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&

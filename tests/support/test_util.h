@@ -81,6 +81,13 @@ std::filesystem::path source_dir();
 // UTF-16 text as UTF-8 (surrogate pairs joined).
 std::string utf16_to_utf8(std::u16string_view text);
 
+// Valid UTF-8 text as UTF-16 code units (surrogate pairs beyond U+FFFF).
+std::u16string utf8_to_utf16(std::string_view text);
+
+// UTF-16 code units as bytes, little- or big-endian, after a byte order
+// mark when `bom`.
+std::string utf16_bytes(std::u16string_view units, bool big_endian, bool bom);
+
 // UTF-16 LE bytes (with or without a byte order mark) as UTF-8.
 std::string utf16le_to_utf8(const std::string& bytes);
 

@@ -18,29 +18,16 @@ using testing::CaptureStream;
 using testing::TempDir;
 using testing::write_file;
 
-std::string to_utf16(std::u16string_view text, bool big_endian, bool bom) {
-  std::string out;
-  auto put = [&](char16_t unit) {
-    char low = static_cast<char>(unit & 0xFF);
-    char high = static_cast<char>(unit >> 8);
-    out += big_endian ? high : low;
-    out += big_endian ? low : high;
-  };
-  if (bom) put(0xFEFF);
-  for (char16_t unit : text) put(unit);
-  return out;
-}
-
 enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le, kUtf16LeBom, kUtf16Be, kUtf16BeBom };
 
 std::string encode(std::u16string_view text, Encoding encoding) {
   switch (encoding) {
     case Encoding::kUtf8: return testing::utf16_to_utf8(text);
     case Encoding::kUtf8Bom: return "\xEF\xBB\xBF" + testing::utf16_to_utf8(text);
-    case Encoding::kUtf16Le: return to_utf16(text, false, false);
-    case Encoding::kUtf16LeBom: return to_utf16(text, false, true);
-    case Encoding::kUtf16Be: return to_utf16(text, true, false);
-    case Encoding::kUtf16BeBom: return to_utf16(text, true, true);
+    case Encoding::kUtf16Le: return testing::utf16_bytes(text, false, false);
+    case Encoding::kUtf16LeBom: return testing::utf16_bytes(text, false, true);
+    case Encoding::kUtf16Be: return testing::utf16_bytes(text, true, false);
+    case Encoding::kUtf16BeBom: return testing::utf16_bytes(text, true, true);
   }
   return {};
 }
@@ -198,8 +185,8 @@ INSTANTIATE_TEST_SUITE_P(Encodings, LoadEncodingTest,
 TEST(EncodingDetectionTest, Utf16WithoutByteOrderMarkMayStartWithWhiteSpace) {
   for (bool big_endian : {false, true}) {
     InputDocument document;
-    EXPECT_EQ(load_from_bytes(document, to_utf16(u"\r\n <r>\u00e9</r>", big_endian, false), "d").code(),
-              0)
+    const std::string bytes = testing::utf16_bytes(u"\r\n <r>\u00e9</r>", big_endian, false);
+    EXPECT_EQ(load_from_bytes(document, bytes, "d").code(), 0)
         << document.parse_error.reason;
     EXPECT_EQ(document.dom.child("r").text().get(), std::string("\xC3\xA9"));
   }

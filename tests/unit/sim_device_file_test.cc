@@ -28,29 +28,6 @@ std::filesystem::path example(const char* name) {
   return testing::source_dir() / "examples" / name;
 }
 
-// UTF-8 text as UTF-16 bytes (characters of the basic plane only).
-std::string to_utf16(const std::string& text, bool big_endian, bool bom) {
-  std::u32string units;
-  for (std::size_t i = 0; i < text.size();) {
-    auto c = static_cast<unsigned char>(text[i]);
-    char32_t cp;
-    int extra;
-    if (c < 0x80) { cp = c; extra = 0; }
-    else if (c < 0xE0) { cp = c & 0x1F; extra = 1; }
-    else { cp = c & 0x0F; extra = 2; }
-    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += 1 + extra;
-    units.push_back(cp);
-  }
-  std::string out;
-  if (bom) units.insert(units.begin(), 0xFEFF);
-  for (char32_t u : units) {
-    char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-    out += big_endian ? std::string{hi, lo} : std::string{lo, hi};
-  }
-  return out;
-}
-
 struct Open {
   explicit Open(SimMixer& mixer) { EXPECT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR); }
   MixerHandle handle;
@@ -157,7 +134,8 @@ TEST(SimDeviceFileTest, Utf16FilesInEitherByteOrderLoad) {
   for (bool big_endian : {false, true}) {
     for (bool bom : {false, true}) {
       SCOPED_TRACE(::testing::Message() << "big endian " << big_endian << ", bom " << bom);
-      write_file(dir / "d.xml", to_utf16(xml, big_endian, bom));
+      write_file(dir / "d.xml",
+                 testing::utf16_bytes(testing::utf8_to_utf16(xml), big_endian, bom));
       auto mixer = mixer_from(dir / "d.xml", error);
       ASSERT_NE(mixer, nullptr) << error;
       EXPECT_EQ(mixer->device().name, name);

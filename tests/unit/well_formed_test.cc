@@ -14,34 +14,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// UTF-8 text (characters of the basic plane, or raw bytes that are not
-// UTF-8, kept as they are) as UTF-16 in either byte order.
-std::string to_utf16(const std::string& text, bool big_endian) {
-  std::string out;
-  auto put = [&](char16_t unit) {
-    const char low = static_cast<char>(unit & 0xFF);
-    const char high = static_cast<char>(unit >> 8);
-    out += big_endian ? high : low;
-    out += big_endian ? low : high;
-  };
-  put(0xFEFF);
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      put(c);
-      i += 1;
-    } else if (c < 0xE0) {
-      put(static_cast<char16_t>(((c & 0x1F) << 6) | (text[i + 1] & 0x3F)));
-      i += 2;
-    } else {
-      put(static_cast<char16_t>(((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
-                                (text[i + 2] & 0x3F)));
-      i += 3;
-    }
-  }
-  return out;
-}
-
 struct Case {
   const char* what;
   std::string text;  // UTF-8
@@ -94,7 +66,9 @@ TEST_P(WellFormedTest, RefusedWithReasonAndPositionInEveryEncoding) {
   const int encoding = GetParam();
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    const std::string bytes = encoding == 0 ? c.text : to_utf16(c.text, encoding == 2);
+    const std::string bytes =
+        encoding == 0 ? c.text
+                      : testing::utf16_bytes(testing::utf8_to_utf16(c.text), encoding == 2, true);
     InputDocument document;
     Result loaded = load_from_bytes(document, bytes, "doc.xml");
     EXPECT_EQ(loaded.code(), kLoadErrorSyntax);
