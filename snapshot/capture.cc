@@ -54,21 +54,8 @@ pugi::xml_node append_value(pugi::xml_node node, int channel, std::int32_t value
   return element;
 }
 
-}  // namespace
-
-MixerResult read_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
-                               std::int32_t& value) {
-  std::vector<std::int32_t> slots;
-  MixerResult result = read_control_values(handle, control_id, 1, 0, slots);
-  value = slots[0];
-  return result;
-}
-
-MixerResult read_channel_values(const MixerHandle& handle, std::uint32_t control_id,
-                                std::uint32_t channels, std::vector<std::int32_t>& values) {
-  return read_control_values(handle, control_id, channels, 0, values);
-}
-
+// Writes a `list_name` element holding one item per item of the list
+// control (its own item count); the mixer's result of reading them.
 MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
                                const MixerControl& control, const char* list_name) {
   const std::uint32_t count = control.cMultipleItems;
@@ -90,6 +77,8 @@ MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
   return result;
 }
 
+}  // namespace
+
 Result capture_control_value(pugi::xml_node node, const MixerLine& line,
                              const MixerControl& control, const MixerHandle& handle) {
   MixerResult result = MMSYSERR_NOERROR;
@@ -101,22 +90,21 @@ Result capture_control_value(pugi::xml_node node, const MixerLine& line,
       break;
     case CaptureKind::kSwitch:
       if (!is_uniform(control) && line.cChannels > 1) {
-        result = read_channel_values(handle, control.dwControlID, line.cChannels, values);
+        result = read_control_values(handle, control.dwControlID, line.cChannels, 0, values);
         first_channel = 1;
         break;
       }
       [[fallthrough]];
     case CaptureKind::kSingle:
     case CaptureKind::kSingleCh1: {
-      values.assign(1, 0);
-      result = read_uniform_value(handle, control.dwControlID, values[0]);
+      result = read_control_values(handle, control.dwControlID, 1, 0, values);
       if (kind == CaptureKind::kSingleCh1) first_channel = 1;
       break;
     }
     case CaptureKind::kPerChannel:
       // Every channel of a line of two or more; a mono line's one channel.
-      result = read_channel_values(handle, control.dwControlID,
-                                   std::max<std::uint32_t>(line.cChannels, 1), values);
+      result = read_control_values(handle, control.dwControlID,
+                                   std::max<std::uint32_t>(line.cChannels, 1), 0, values);
       first_channel = 1;
       break;
     case CaptureKind::kMuxList:

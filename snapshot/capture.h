@@ -3,9 +3,6 @@
 
 #include <pugixml.hpp>
 
-#include <cstdint>
-#include <vector>
-
 #include "common/result.h"
 #include "platform/mixer/mixer.h"
 
@@ -21,18 +18,5 @@ namespace quorvel {
 // never holds a value outside its own bounds.
 Result capture_control_value(pugi::xml_node node, const MixerLine& line,
                              const MixerControl& control, const MixerHandle& handle);
-
-// Reads the control as a whole (one channel).
-MixerResult read_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
-                               std::int32_t& value);
-
-// Reads `channels` channels of the control, in channel order.
-MixerResult read_channel_values(const MixerHandle& handle, std::uint32_t control_id,
-                                std::uint32_t channels, std::vector<std::int32_t>& values);
-
-// Writes a `list_name` element holding one item per item of the list
-// control `control` (its own item count, cMultipleItems).
-MixerResult capture_list_items(pugi::xml_node node, const MixerHandle& handle,
-                               const MixerControl& control, const char* list_name);
 
 }  // namespace quorvel
