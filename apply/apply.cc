@@ -1,9 +1,10 @@
 #include "apply/apply.h"
 
-#include <algorithm>
 #include <optional>
 #include <string>
+#include <variant>
 
+#include "apply/plan_steps.h"
 #include "common/document_format.h"
 #include "common/number_text.h"
 #include "platform/mixer/control_kind.h"
@@ -36,32 +37,89 @@ std::string text_content(pugi::xml_node node) {
   return text;
 }
 
-// Names one control in a report line.
-class ControlReporter {
- public:
-  ControlReporter(pugi::xml_node node, ApplyReport& report) : node_(node), report_(report) {}
-
-  void operator()(const std::string& what) const {
-    report_error("control " + quote_name(name_text(node_)) + " (type " +
-                 std::string(node_.attribute(doc::kCtrlType).value()) + ", id " +
-                 std::string(node_.attribute(doc::kCtrlId).value()) + "): " + what);
-    ++report_.reported;
-  }
-
- private:
-  pugi::xml_node node_;
-  ApplyReport& report_;
-};
+// The start of a report line about one control: its name, type and id as
+// the document holds them.
+std::string control_prefix(const std::string& name, const std::string& type,
+                           const std::string& id) {
+  return "control " + quote_name(name) + " (type " + type + ", id " + id + "): ";
+}
 
 // What a failed write says: the values sent, or that none were.
-std::string refused(const char* what, const SentValues& sent, MixerResult result) {
+std::string refused(WriteShape shape, const std::vector<std::int32_t>& sent,
+                    MixerResult result) {
   const std::string code = "(mixer error " + std::to_string(result) + ")";
   if (sent.empty()) return "the mixer refused to let the control be written " + code;
-  std::string text = "the mixer refused ";
-  text += what;
+  std::string text = shape == WriteShape::kItems ? "the mixer refused the selection"
+                                                 : "the mixer refused the value";
   for (std::int32_t value : sent) text += " " + std::to_string(value);
   return text + " " + code;
 }
+
+// The control and the line that own it, as the mixer describes them.
+struct FoundControl {
+  MixerControl control;
+  MixerLine line;
+};
+
+// What a write starts from: the control's values, read as the write reads
+// them, and the shape in which it sends them back.
+struct WriteBase {
+  MixerResult result = MMSYSERR_NOERROR;
+  std::uint32_t channels = 1;
+  std::uint32_t items = 0;
+  std::vector<std::int32_t> values;
+  bool nothing_to_write = false;  // a list write whose positions all lie beyond the items
+};
+
+// Reads what `write` starts from: a whole control, its one value; channels,
+// every channel of its line (a uniform control as a whole); items, the
+// control's own item count, when a position of the document falls within
+// it. `found` is the control when the caller has looked it up already.
+WriteBase read_for_write(const MixerHandle& handle, const PlannedWrite& write,
+                         const FoundControl* found) {
+  WriteBase base;
+  FoundControl looked_up;
+  if (write.shape != WriteShape::kWhole && found == nullptr) {
+    base.result = find_control(handle, write.control_id, looked_up.control, looked_up.line);
+    if (base.result != MMSYSERR_NOERROR) return base;
+    found = &looked_up;
+  }
+  if (write.shape == WriteShape::kChannels) {
+    if (found->line.cChannels == 0) {
+      base.result = MMSYSERR_INVALPARAM;
+      return base;
+    }
+    if (!is_uniform(found->control)) base.channels = found->line.cChannels;
+  } else if (write.shape == WriteShape::kItems) {
+    base.items = found->control.cMultipleItems;
+    bool any_in_range = false;
+    for (const SlotValue& put : write.document) any_in_range = any_in_range || put.slot < base.items;
+    if (!any_in_range) {
+      base.nothing_to_write = true;
+      return base;
+    }
+  }
+  base.result = read_control_values(handle, write.control_id, base.channels, base.items,
+                                    base.values);
+  return base;
+}
+
+// Collects the problems of one control node into the plan.
+class ProblemCollector {
+ public:
+  ProblemCollector(pugi::xml_node node, RestorePlan& plan)
+      : prefix_(control_prefix(name_text(node), node.attribute(doc::kCtrlType).value(),
+                               node.attribute(doc::kCtrlId).value())),
+        plan_(plan) {}
+
+  void operator()(const std::string& what) const {
+    plan_.entries.emplace_back(PlanProblem{prefix_ + what});
+  }
+
+ private:
+  std::string prefix_;
+  RestorePlan& plan_;
+};
 
 // Comments and processing instructions hold no value.
 bool holds_no_value(pugi::xml_node node) {
@@ -81,12 +139,12 @@ std::vector<pugi::xml_node> value_nodes(pugi::xml_node node) {
   return nodes;
 }
 
-// The numbers of the value nodes; nothing (the problem reported) when there
+// The numbers of the value nodes; nothing (the problem noted) when there
 // is none or one is not a number.
 std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml_node>& nodes,
-                                                     const ControlReporter& say) {
+                                                     const ProblemCollector& note) {
   if (nodes.empty()) {
-    say(std::string("no ") + doc::kValue + " to write");
+    note(std::string("no ") + doc::kValue + " to write");
     return std::nullopt;
   }
   std::vector<std::int32_t> values;
@@ -97,7 +155,7 @@ std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml
       const std::string which = k == 0   ? "the first value"
                                 : k == 1 ? "the second value"
                                          : "value " + std::to_string(k + 1);
-      say(which + " " + quote_name(text) + " is not a number");
+      note(which + " " + quote_name(text) + " is not a number");
       return std::nullopt;
     }
     values.push_back(*value);
@@ -105,147 +163,190 @@ std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml
   return values;
 }
 
-void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
-                const MixerHandle& handle, const ControlReporter& say) {
+// The selections of a list control's items, by position; false (the
+// problem noted) when the node has no list of its kind. An item without a
+// number is noted and passed over.
+bool read_list_items(pugi::xml_node node, std::uint32_t type, const ProblemCollector& note,
+                     std::vector<SlotValue>& items) {
   const char* list_name = type == ctrl::kMux ? doc::kMuxList : doc::kMixerList;
   if (!node.child(list_name)) {
-    say(std::string("no ") + list_name + " to write");
-    return;
+    note(std::string("no ") + list_name + " to write");
+    return false;
   }
   // The items of every list element of the control's kind, in document
   // order: what "./mux_list[item]/item" (or mixer_list) selects.
-  std::vector<pugi::xml_node> items;
+  std::vector<pugi::xml_node> item_nodes;
   for (pugi::xml_node list : child_elements(node, list_name)) {
-    append_child_elements(list, doc::kItem, items);
+    append_child_elements(list, doc::kItem, item_nodes);
   }
-  std::vector<ListItemValue> values;
-  for (std::size_t position = 0; position < items.size(); ++position) {
-    pugi::xml_attribute selected = items[position].attribute(doc::kSelected);
+  for (std::size_t position = 0; position < item_nodes.size(); ++position) {
+    pugi::xml_attribute selected = item_nodes[position].attribute(doc::kSelected);
     std::optional<std::int32_t> value =
         selected ? parse_int_strict(selected.value()) : std::nullopt;
     if (!value) {
-      say("item " + std::to_string(position) + " has no number in \"selected\"; item passed over");
+      note("item " + std::to_string(position) + " has no number in \"selected\"; item passed over");
       continue;
     }
-    values.emplace_back(static_cast<std::uint32_t>(position), *value);
+    items.push_back({static_cast<std::uint32_t>(position), *value});
   }
-  if (values.empty()) return;
-  SentValues sent;
-  MixerResult result = set_list_item(handle, id, values, &sent);
-  if (result != MMSYSERR_NOERROR) say(refused("the selection", sent, result));
+  return true;
 }
 
-// Writes the values of a switch or a per-channel control: one value as the
-// type has it (`lone_to_pair`: channels 1 and 2, else the whole control),
-// several one per channel.
-MixerResult write_channels(const MixerHandle& handle, std::uint32_t id,
-                           const std::vector<std::int32_t>& values, bool lone_to_pair,
-                           SentValues& sent) {
-  if (values.size() > 1) return set_channel_values(handle, id, values, &sent);
-  if (lone_to_pair) return set_channel_values(handle, id, {values[0], values[0]}, &sent);
-  return set_uniform_value(handle, id, values[0], &sent);
+// The document's values of a switch or a value control, placed as the
+// write places them: a control written as a whole takes the first; one
+// value for channels 1 and 2 where the type has it so (`lone_to_pair`),
+// else for the whole control; several, one per channel.
+void place_values(const std::vector<std::int32_t>& values, WriteKind kind, PlannedWrite& write) {
+  if (kind == WriteKind::kUniform || (values.size() == 1 && kind != WriteKind::kChannels)) {
+    write.shape = WriteShape::kWhole;
+    write.document = {{0, values.front()}};
+    return;
+  }
+  write.shape = WriteShape::kChannels;
+  if (values.size() == 1) {
+    write.document = {{0, values.front()}, {1, values.front()}};
+    return;
+  }
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    write.document.push_back({static_cast<std::uint32_t>(k), values[k]});
+  }
+}
+
+// Reads the control's bounds and its values now into `write`; the mixer's
+// result.
+MixerResult read_now(const MixerHandle& handle, PlannedWrite& write, bool& nothing_to_write) {
+  FoundControl found;
+  MixerResult result = find_control(handle, write.control_id, found.control, found.line);
+  if (result != MMSYSERR_NOERROR) return result;
+  write.bounds = {found.control.Bounds.lMinimum, found.control.Bounds.lMaximum,
+                  found.control.Metrics.cSteps};
+  WriteBase base = read_for_write(handle, write, &found);
+  nothing_to_write = base.nothing_to_write;
+  write.now = std::move(base.values);
+  write.wanted = put_values(write.now, write.document);
+  return base.result;
 }
 
 }  // namespace
 
-MixerResult set_uniform_value(const MixerHandle& handle, std::uint32_t control_id,
-                              std::int32_t value, SentValues* sent) {
-  std::vector<std::int32_t> slots;
-  MixerResult result = read_control_values(handle, control_id, 1, 0, slots);
-  if (result != MMSYSERR_NOERROR) return result;
-  slots[0] = value;
-  if (sent != nullptr) *sent = slots;
-  return write_control_values(handle, control_id, 1, 0, slots);
-}
-
-MixerResult set_channel_values(const MixerHandle& handle, std::uint32_t control_id,
-                               const std::vector<std::int32_t>& values, SentValues* sent) {
-  if (values.empty()) return MMSYSERR_INVALPARAM;
-  MixerControl control;
-  MixerLine line;
-  MixerResult result = find_control(handle, control_id, control, line);
-  if (result != MMSYSERR_NOERROR) return result;
-  if (line.cChannels == 0) return MMSYSERR_INVALPARAM;
-  if (is_uniform(control)) return set_uniform_value(handle, control_id, values[0], sent);
-  std::vector<std::int32_t> slots;
-  result = read_control_values(handle, control_id, line.cChannels, 0, slots);
-  if (result != MMSYSERR_NOERROR) return result;
-  std::copy_n(values.begin(), std::min(values.size(), slots.size()), slots.begin());
-  if (sent != nullptr) *sent = slots;
-  return write_control_values(handle, control_id, line.cChannels, 0, slots);
-}
-
-MixerResult set_list_item(const MixerHandle& handle, std::uint32_t control_id,
-                          const std::vector<ListItemValue>& items, SentValues* sent) {
-  MixerControl control;
-  MixerLine line;
-  MixerResult result = find_control(handle, control_id, control, line);
-  if (result != MMSYSERR_NOERROR) return result;
-  const std::uint32_t count = control.cMultipleItems;
-  bool any_in_range = false;
-  for (const auto& item : items) any_in_range = any_in_range || item.first < count;
-  if (!any_in_range) return MMSYSERR_NOERROR;
-  std::vector<std::int32_t> slots;
-  result = read_control_values(handle, control_id, 1, count, slots);
-  if (result != MMSYSERR_NOERROR) return result;
-  for (const auto& [position, value] : items) {
-    if (position < count) slots[position] = value;
+const MixerHandle* MixerSession::handle() {
+  if (!tried_) {
+    tried_ = true;
+    const MixerResult opened = mixer_.open(0, handle_);
+    if (opened != MMSYSERR_NOERROR) {
+      open_failure_ = "the mixer refused to open (mixer error " + std::to_string(opened) + ")";
+    }
   }
-  if (sent != nullptr) *sent = slots;
-  return write_control_values(handle, control_id, 1, count, slots);
+  return open_failure_.empty() ? &handle_ : nullptr;
 }
 
-int apply_line_controls(const std::vector<pugi::xml_node>& controls, MixerService& mixer,
-                        ApplyReport& report) {
-  if (controls.empty()) return 0;
-  MixerHandle handle;
-  MixerResult opened = mixer.open(0, handle);
-  int result = 0;
+void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
+                        RestorePlan& plan) {
   for (pugi::xml_node node : controls) {
-    ControlReporter say(node, report);
+    ProblemCollector note(node, plan);
     pugi::xml_attribute type_attribute = node.attribute(doc::kCtrlType);
     if (!type_attribute) {
-      say("no ctrl_type; control passed over");
+      note("no ctrl_type; control passed over");
       continue;
     }
     const auto type = static_cast<std::uint32_t>(parse_int(type_attribute.value()));
     const WriteKind kind = write_kind(type);
-    if (kind == WriteKind::kNothing) continue;
-    if (kind == WriteKind::kUnknown) {
-      ++report.unknown_types;
-      result = 1;
-      continue;
-    }
+    // Custom controls, meters, multiple-select lists and types the program
+    // does not know are passed over without a word.
+    if (kind == WriteKind::kNothing || kind == WriteKind::kUnknown) continue;
     pugi::xml_attribute id_attribute = node.attribute(doc::kCtrlId);
     std::optional<std::int32_t> id =
         id_attribute ? parse_int_strict(id_attribute.value()) : std::nullopt;
     if (!id) {
-      say("no control identifier; control passed over");
+      note("no control identifier; control passed over");
       continue;
     }
-    if (opened != MMSYSERR_NOERROR) {
-      say("the mixer refused to open (mixer error " + std::to_string(opened) + ")");
+    const MixerHandle* handle = session.handle();
+    if (handle == nullptr) {
+      note(session.open_failure());
       continue;
     }
-    const auto control_id = static_cast<std::uint32_t>(*id);
 
+    PlannedWrite write;
+    write.line_name = name_text(node.parent());
+    write.control_name = name_text(node);
+    write.type_text = type_attribute.value();
+    write.id_text = id_attribute.value();
+    write.control_id = static_cast<std::uint32_t>(*id);
+    write.control_type = type;
     if (kind == WriteKind::kList) {
-      apply_list(node, type, control_id, handle, say);
+      write.shape = WriteShape::kItems;
+      if (!read_list_items(node, type, note, write.document) || write.document.empty()) continue;
+    } else {
+      std::vector<pugi::xml_node> nodes = value_nodes(node);
+      // A control written as a whole uses its first value alone.
+      if (kind == WriteKind::kUniform && nodes.size() > 1) nodes.resize(1);
+      std::optional<std::vector<std::int32_t>> values = read_values(nodes, note);
+      if (!values) continue;
+      place_values(*values, kind, write);
+    }
+    bool nothing_to_write = false;
+    const MixerResult read = read_now(*handle, write, nothing_to_write);
+    if (read != MMSYSERR_NOERROR) {
+      note(refused(write.shape, {}, read));
       continue;
     }
-    std::vector<pugi::xml_node> nodes = value_nodes(node);
-    // A control written as a whole uses its first value alone.
-    if (kind == WriteKind::kUniform && nodes.size() > 1) nodes.resize(1);
-    std::optional<std::vector<std::int32_t>> values = read_values(nodes, say);
-    if (!values) continue;
-    SentValues sent;
-    MixerResult written =
-        kind == WriteKind::kUniform
-            ? set_uniform_value(handle, control_id, values->front(), &sent)
-            : write_channels(handle, control_id, *values, kind == WriteKind::kChannels, sent);
-    if (written != MMSYSERR_NOERROR) say(refused("the value", sent, written));
+    if (!nothing_to_write) plan.entries.emplace_back(std::move(write));
   }
-  return result;
+}
+
+int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session) {
+  int reported = 0;
+  for (const PlanEntry& entry : entries) {
+    if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
+      report_error(problem->message);
+      ++reported;
+      continue;
+    }
+    const PlannedWrite& write = std::get<PlannedWrite>(entry);
+    const std::string prefix = control_prefix(write.control_name, write.type_text, write.id_text);
+    const MixerHandle* handle = session.handle();
+    if (handle == nullptr) {
+      report_error(prefix + session.open_failure());
+      ++reported;
+      continue;
+    }
+    // Read again just before writing: an earlier write of the plan may have
+    // changed the control.
+    WriteBase base = read_for_write(*handle, write, nullptr);
+    if (base.nothing_to_write) continue;
+    if (base.result != MMSYSERR_NOERROR) {
+      report_error(prefix + refused(write.shape, {}, base.result));
+      ++reported;
+      continue;
+    }
+    std::vector<std::int32_t> sent = put_values(std::move(base.values), write.document);
+    const MixerResult written =
+        write_control_values(*handle, write.control_id, base.channels, base.items, sent);
+    if (written != MMSYSERR_NOERROR) {
+      report_error(prefix + refused(write.shape, sent, written));
+      ++reported;
+    }
+  }
+  return reported;
+}
+
+ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer) {
+  MixerSession session(mixer);
+  ApplyReport report;
+  report.reported = execute_entries(plan.entries, session);
+  report.paired = plan.paired;
+  return report;
+}
+
+ApplyReport apply_line_controls(const std::vector<pugi::xml_node>& controls,
+                                MixerService& mixer) {
+  MixerSession session(mixer);
+  RestorePlan plan;
+  plan_line_controls(controls, session, plan);
+  ApplyReport report;
+  report.reported = execute_entries(plan.entries, session);
+  return report;
 }
 
 }  // namespace quorvel

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "apply/plan_steps.h"
 #include "common/document_format.h"
 #include "platform/os/console.h"
 #include "platform/xml/dom.h"
@@ -61,16 +62,28 @@ std::vector<pugi::xml_node> destinations(pugi::xml_document& document) {
   return found;
 }
 
-void report_keyless(pugi::xml_node node, ApplyReport& report) {
-  report_error(std::string(node.name()) + " " + quote_name(name_text(node)) + " has no " +
-               key_attribute_name(node) + "; passed over with everything in it");
-  ++report.reported;
+PlanProblem keyless(pugi::xml_node node) {
+  return {std::string(node.name()) + " " + quote_name(name_text(node)) + " has no " +
+          key_attribute_name(node) + "; passed over with everything in it"};
 }
 
-void count_paired(const PrunedList& controls, ApplyReport& report) {
+int count_paired(const PrunedList& controls) {
+  int paired = 0;
   for (pugi::xml_node partner : controls.partners) {
-    if (partner) ++report.paired;
+    if (partner) ++paired;
   }
+  return paired;
+}
+
+// Pairs the documents and plans the writes through `session`.
+RestorePlan make_plan(pugi::xml_document& input, pugi::xml_document& snapshot,
+                      MixerSession& session) {
+  PairedControls paired = pair_documents(input, snapshot);
+  RestorePlan plan;
+  plan.paired = paired.paired;
+  plan.entries.assign(paired.problems.begin(), paired.problems.end());
+  for (const auto& controls : paired.lists) plan_line_controls(controls, session, plan);
+  return plan;
 }
 
 }  // namespace
@@ -116,10 +129,8 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
   return result;
 }
 
-std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& input,
-                                                        pugi::xml_document& snapshot,
-                                                        ApplyReport& report) {
-  std::vector<std::vector<pugi::xml_node>> lists;
+PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& snapshot) {
+  PairedControls result;
   // A snapshot root without a partner in the input leaves the snapshot
   // without destinations, so nothing of the input remains.
   prune_unpaired(roots(snapshot), roots(input));
@@ -131,40 +142,48 @@ std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& inpu
     pugi::xml_node destination = paired.remaining[i];
     pugi::xml_node partner = paired.partners[i];
     if (!partner) {
-      report_keyless(destination, report);
+      result.problems.push_back(keyless(destination));
       continue;
     }
     PrunedList sources = prune_unpaired(child_elements(destination, doc::kSource),
                                         child_elements(partner, doc::kSource));
     for (std::size_t j = 0; j < sources.remaining.size(); ++j) {
       if (!sources.partners[j]) {
-        report_keyless(sources.remaining[j], report);
+        result.problems.push_back(keyless(sources.remaining[j]));
         continue;
       }
       PrunedList controls =
           prune_unpaired(child_elements(sources.remaining[j], doc::kLineControl),
                          child_elements(sources.partners[j], doc::kLineControl));
-      count_paired(controls, report);
-      lists.push_back(std::move(controls.remaining));
+      result.paired += count_paired(controls);
+      result.lists.push_back(std::move(controls.remaining));
     }
     // Destination-level controls pair within their own destination and go
     // last, all destinations in one list.
     PrunedList controls = prune_unpaired(child_elements(destination, doc::kLineControl),
                                          child_elements(partner, doc::kLineControl));
-    count_paired(controls, report);
+    result.paired += count_paired(controls);
     destination_controls.insert(destination_controls.end(), controls.remaining.begin(),
                                 controls.remaining.end());
   }
-  lists.push_back(std::move(destination_controls));
-  return lists;
+  result.lists.push_back(std::move(destination_controls));
+  return result;
+}
+
+RestorePlan plan_restore(pugi::xml_document& input, pugi::xml_document& snapshot,
+                         MixerService& mixer) {
+  MixerSession session(mixer);
+  return make_plan(input, snapshot, session);
 }
 
 ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
                                 MixerService& mixer) {
+  // One handle serves the reads of the plan and its writes.
+  MixerSession session(mixer);
+  const RestorePlan plan = make_plan(input, snapshot, session);
   ApplyReport report;
-  for (const auto& controls : pair_documents(input, snapshot, report)) {
-    apply_line_controls(controls, mixer, report);
-  }
+  report.reported = execute_entries(plan.entries, session);
+  report.paired = plan.paired;
   return report;
 }
 

@@ -1,5 +1,5 @@
 // Reconciling a loaded mixer document with the snapshot of the present
-// mixer, and applying what remains.
+// mixer: the restore planned, and the plan executed.
 #pragma once
 
 #include <pugixml.hpp>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "apply/apply.h"
+#include "apply/restore_plan.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
@@ -30,21 +31,29 @@ struct PrunedList {
 PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
                           const std::vector<pugi::xml_node>& second);
 
-// Reduces `input` to the destinations, sources and line controls that the
-// mixer described by `snapshot` has, and gives every remaining control the
-// identifier of its counterpart. Returns the lists of controls to apply, in
-// order: the controls of each source, source by source, then the
-// destination-level controls of all destinations.
-std::vector<std::vector<pugi::xml_node>> pair_documents(pugi::xml_document& input,
-                                                        pugi::xml_document& snapshot,
-                                                        ApplyReport& report);
+// The controls of a paired input document, in the order they are applied:
+// the controls of each source, source by source, then the destination-level
+// controls of all destinations in one list.
+struct PairedControls {
+  std::vector<std::vector<pugi::xml_node>> lists;
+  std::vector<PlanProblem> problems;  // destinations and sources without their key
+  int paired = 0;                     // line controls that found a partner
+};
 
 // Reduces `input` to the destinations, sources and line controls that the
-// mixer described by `snapshot` has, gives every remaining control the
-// identifier of its counterpart, and applies the values: the controls of
-// each source, source by source, then the destination-level controls of all
-// destinations in one list. Returns what the walk found: the controls
-// reported (each on a line of its own) and those of unknown types.
+// mixer described by `snapshot` has, and gives every remaining control the
+// identifier of its counterpart.
+PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& snapshot);
+
+// Pairs `input` with `snapshot` as above and plans the writes that restoring
+// it would make to `mixer`, reading the mixer but writing nothing: the
+// problems of pairing first, then each list of controls in order.
+RestorePlan plan_restore(pugi::xml_document& input, pugi::xml_document& snapshot,
+                         MixerService& mixer);
+
+// Plans the restore of `input` and executes the plan, through one open
+// handle. Returns what it ran into: the controls reported (each on a line of
+// its own) and those paired.
 ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
                                 MixerService& mixer);
 

@@ -46,12 +46,11 @@ void BM_Reconcile(benchmark::State& state) {
     input->reset(fixture.saved);
     auto snapshot = std::make_unique<pugi::xml_document>();
     snapshot->reset(fixture.saved);
-    ApplyReport report;
     state.ResumeTiming();
-    auto lists = pair_documents(*input, *snapshot, report);
-    benchmark::DoNotOptimize(lists);
+    PairedControls paired = pair_documents(*input, *snapshot);
+    benchmark::DoNotOptimize(paired);
     state.PauseTiming();
-    lists.clear();
+    paired = PairedControls();
     input.reset();
     snapshot.reset();
     state.ResumeTiming();
@@ -65,10 +64,11 @@ void BM_Apply(benchmark::State& state) {
   input.reset(fixture.saved);
   pugi::xml_document snapshot;
   snapshot.reset(fixture.saved);
-  ApplyReport report;
-  auto lists = pair_documents(input, snapshot, report);
+  const PairedControls paired = pair_documents(input, snapshot);
   for (auto _ : state) {
-    for (const auto& controls : lists) apply_line_controls(controls, fixture.mixer, report);
+    for (const auto& controls : paired.lists) {
+      benchmark::DoNotOptimize(apply_line_controls(controls, fixture.mixer));
+    }
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "app/mixer_select.h"
-#include "apply/apply.h"
+#include "platform/mixer/control_values.h"
 #include "support/sim_device_fixture.h"
 #include "support/test_util.h"
 
@@ -319,7 +319,8 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
     {
       MixerHandle handle;
       ASSERT_EQ(selected.service->open(0, handle), MMSYSERR_NOERROR);
-      ASSERT_EQ(set_uniform_value(handle, 2, 1), MMSYSERR_NOERROR);  // master mute on
+      std::vector<std::int32_t> on = {1};
+      ASSERT_EQ(write_control_values(handle, 2, 1, 0, on), MMSYSERR_NOERROR);  // master mute on
     }
     ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
     EXPECT_NE(read_file(device_), original);

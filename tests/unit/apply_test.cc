@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "apply/apply.h"
+#include "apply/plan_steps.h"
 #include "apply/reconcile.h"
+#include "apply/restore_plan.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -145,7 +147,6 @@ TEST_F(ApplyTest, SavedStateComesBackExactly) {
   ApplyReport report = restore(saved, recorder);
   EXPECT_EQ(report.reported, 0) << errors_;
   EXPECT_EQ(errors_, "");
-  EXPECT_EQ(report.unknown_types, 1);
   EXPECT_EQ(recorder.open_handles(), 0u);
 
   // Everything settable is back; the unknown control keeps its changed value.
@@ -271,24 +272,22 @@ TEST_F(ApplyTest, ControlTypeWrittenInHexadecimalDoesNotPair) {
 TEST_F(ApplyTest, EmptyListMakesNoMixerCall) {
   SimMixer mixer(rich_device());
   RecordingMixer recorder(mixer);
-  ApplyReport report;
-  EXPECT_EQ(apply_line_controls({}, recorder, report), 0);
+  EXPECT_EQ(apply_line_controls({}, recorder).reported, 0);
   EXPECT_EQ(recorder.total_calls(), 0u);
 }
 
 class ApplyNodesTest : public ApplyTest {
  protected:
   // Applies the line_control elements of `text` (a <controls> element).
-  int apply(const std::string& text, MixerService& mixer) {
+  void apply(const std::string& text, MixerService& mixer) {
     EXPECT_TRUE(document_.load_string(text.c_str(), kParseOptions));
     std::vector<pugi::xml_node> nodes;
     for (pugi::xml_node node : document_.document_element().children("line_control")) {
       nodes.push_back(node);
     }
     CaptureStream err(std::cerr);
-    int result = apply_line_controls(nodes, mixer, report_);
+    report_.reported += apply_line_controls(nodes, mixer).reported;
     errors_ = err.text();
-    return result;
   }
 
   pugi::xml_document document_;
@@ -298,14 +297,13 @@ class ApplyNodesTest : public ApplyTest {
 TEST_F(ApplyNodesTest, UnknownTypeIsPassedOverAndTheWalkGoesOn) {
   SimMixer mixer(rich_device());
   RecordingMixer recorder(mixer);
-  int result = apply(
+  apply(
       "<c><line_control ctrl_id=\"2\" ctrl_type=\"536936450\">A<value>1</value></line_control>"
       "<line_control ctrl_id=\"5\" ctrl_type=\"-1\">B<value>1</value></line_control>"
       "<line_control ctrl_id=\"7\" ctrl_type=\"268566529\">Meter<value>99</value></line_control>"
       "<line_control ctrl_id=\"8\" ctrl_type=\"0\">Custom</line_control>"
       "<line_control ctrl_id=\"11\" ctrl_type=\"536936450\">C<value>1</value></line_control></c>",
       recorder);
-  EXPECT_EQ(result, 1);
   EXPECT_EQ(errors_, "");
   EXPECT_EQ(report_.reported, 0);
   EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{1, 1}));
@@ -313,33 +311,6 @@ TEST_F(ApplyNodesTest, UnknownTypeIsPassedOverAndTheWalkGoesOn) {
   EXPECT_EQ(mixer.values(7), (std::vector<std::int32_t>{5, 5}));
   EXPECT_EQ(recorder.calls(MixerOp::kOpen), 1u);
   EXPECT_EQ(recorder.open_handles(), 0u);
-}
-
-TEST_F(ApplyNodesTest, ChannelValues) {
-  SimDevice device = rich_device();
-  device.destinations[0].sources[0].channels = 4;
-  device.destinations[0].sources[0].controls[0].values = {1, 2, 3, 4};
-  SimMixer mixer(std::move(device));
-  apply(
-      // One value on a stereo line: both channels.
-      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>500</value></line_control>"
-      // Two values on a four-channel line: channels 2 and 3 keep theirs.
-      "<line_control ctrl_id=\"10\" ctrl_type=\"1342373889\">W<value>40000</value><value>50000</value></line_control>"
-      // Pan with two values per channel; bass with one for the whole control.
-      "<line_control ctrl_id=\"6\" ctrl_type=\"1073872897\">P<value ch=\"2\">-7</value><value>7</value></line_control>"
-      "<line_control ctrl_id=\"3\" ctrl_type=\"1342373890\">B<value>9</value></line_control>"
-      // A mono line with one value.
-      "<line_control ctrl_id=\"23\" ctrl_type=\"1342373889\">M<value>77</value></line_control>"
-      // No name text: the values start at the first child.
-      "<line_control ctrl_id=\"4\" ctrl_type=\"1342373891\"><value>1</value><value>2</value></line_control></c>",
-      mixer);
-  EXPECT_EQ(errors_, "");
-  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{500, 500}));
-  EXPECT_EQ(mixer.values(10), (std::vector<std::int32_t>{40000, 50000, 3, 4}));
-  EXPECT_EQ(mixer.values(6), (std::vector<std::int32_t>{-7, 7}));
-  EXPECT_EQ(mixer.values(3), (std::vector<std::int32_t>{9, 9}));
-  EXPECT_EQ(mixer.values(23), (std::vector<std::int32_t>{77}));
-  EXPECT_EQ(mixer.values(4), (std::vector<std::int32_t>{1, 2}));
 }
 
 TEST_F(ApplyNodesTest, ListItems) {
@@ -432,37 +403,6 @@ TEST_F(ApplyTest, SixChannelStateComesBackExactly) {
   EXPECT_EQ(snapshot_of(mixer), saved);
 }
 
-TEST_F(ApplyNodesTest, FewerValuesThanChannels) {
-  SimMixer mixer(surround_device());
-  apply(
-      // Two values: channels 1 and 2; the rest keep theirs.
-      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>7</value><value>8</value></line_control>"
-      // Three values on the pan: channels 1 to 3.
-      "<line_control ctrl_id=\"2\" ctrl_type=\"1073872897\">P<value>9</value><value>9</value><value>9</value></line_control>"
-      // A switch with two values: channels 1 and 2.
-      "<line_control ctrl_id=\"3\" ctrl_type=\"536936450\">M<value>0</value><value>1</value></line_control></c>",
-      mixer);
-  EXPECT_EQ(errors_, "");
-  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{7, 8, 30, 40, 50, 60}));
-  EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{9, 9, 9, 1, 2, 3}));
-  EXPECT_EQ(mixer.values(3), (std::vector<std::int32_t>{0, 1, 1, 0, 1, 0}));
-
-  apply(
-      // One volume value: channels 1 and 2, as ever.
-      "<c><line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>5</value></line_control>"
-      // One pan or switch value: the whole control.
-      "<line_control ctrl_id=\"2\" ctrl_type=\"1073872897\">P<value>-9</value></line_control>"
-      "<line_control ctrl_id=\"3\" ctrl_type=\"536936450\">M<value>1</value></line_control>"
-      // More values than channels: the first six.
-      "<line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>1</value><value>2</value><value>3</value>"
-      "<value>4</value><value>5</value><value>6</value><value>7</value></line_control></c>",
-      mixer);
-  EXPECT_EQ(errors_, "");
-  EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>(6, -9)));
-  EXPECT_EQ(mixer.values(3), (std::vector<std::int32_t>(6, 1)));
-  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6}));
-}
-
 TEST_F(ApplyNodesTest, UniformSwitchTakesTheFirstOfSeveralValues) {
   SimMixer mixer(surround_device());
   RecordingMixer recorder(mixer);
@@ -542,6 +482,153 @@ TEST_F(ApplyNodesTest, ListItemCountIsTheControlsOwn) {
         mixer);
   EXPECT_EQ(errors_, "");
   EXPECT_EQ(mixer.values(5), (std::vector<std::int32_t>{0, 0, 0, 1}));
+}
+
+// What a plan holds for each kind of control and number of values, and
+// that executing it leaves the mixer as planned.
+TEST(RestorePlanTest, WantedValuesPerKind) {
+  struct Case {
+    const char* control;  // a line_control of the surround device
+    WriteShape shape;
+    std::vector<std::int32_t> now, wanted, after;
+  };
+  const std::vector<std::int32_t> volume = {10, 20, 30, 40, 50, 60};
+  const Case cases[] = {
+      // One volume value: channels 1 and 2; the rest keep theirs.
+      {"ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>5</value>", WriteShape::kChannels, volume,
+       {5, 5, 30, 40, 50, 60}, {5, 5, 30, 40, 50, 60}},
+      // Fewer values than channels, and more: the first six.
+      {"ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>7</value><value>8</value>",
+       WriteShape::kChannels, volume, {7, 8, 30, 40, 50, 60}, {7, 8, 30, 40, 50, 60}},
+      {"ctrl_id=\"1\" ctrl_type=\"1342373889\">V<value>1</value><value>2</value><value>3</value>"
+       "<value>4</value><value>5</value><value>6</value><value>7</value>",
+       WriteShape::kChannels, volume, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
+      // One pan value: the control as a whole; three, channels 1 to 3.
+      {"ctrl_id=\"2\" ctrl_type=\"1073872897\">P<value>-9</value>", WriteShape::kWhole, {-3},
+       {-9}, std::vector<std::int32_t>(6, -9)},
+      {"ctrl_id=\"2\" ctrl_type=\"1073872897\">P<value>9</value><value>9</value><value>9</value>",
+       WriteShape::kChannels, {-3, -2, -1, 1, 2, 3}, {9, 9, 9, 1, 2, 3}, {9, 9, 9, 1, 2, 3}},
+      // A switch with channels apart; a uniform one takes the first value.
+      {"ctrl_id=\"3\" ctrl_type=\"536936450\">M<value>0</value><value>1</value>",
+       WriteShape::kChannels, {1, 0, 1, 0, 1, 0}, {0, 1, 1, 0, 1, 0}, {0, 1, 1, 0, 1, 0}},
+      {"ctrl_id=\"4\" ctrl_type=\"536936450\">M<value>1</value><value>0</value>",
+       WriteShape::kChannels, {0}, {1}, std::vector<std::int32_t>(6, 1)},
+      // List items merged into the control's own items.
+      {"ctrl_id=\"5\" ctrl_type=\"1879113729\">S<mux_list><item selected=\"1\"/>"
+       "<item selected=\"x\"/><item selected=\"0\"/></mux_list>",
+       WriteShape::kItems, {0, 0, 1, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.control);
+    SimMixer mixer(surround_device());
+    RecordingMixer recorder(mixer);
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(
+        (std::string("<d>Speakers<line_control ") + c.control + "</line_control></d>").c_str(),
+        kParseOptions));
+    MixerSession session(recorder);
+    RestorePlan plan;
+    plan_line_controls({document.document_element().first_child().next_sibling()}, session,
+                       plan);
+    EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
+    const PlannedWrite& write = std::get<PlannedWrite>(plan.entries.back());
+    EXPECT_EQ(write.line_name, "Speakers");
+    EXPECT_EQ(write.shape, c.shape);
+    EXPECT_EQ(write.now, c.now);
+    EXPECT_EQ(write.wanted, c.wanted);
+    EXPECT_TRUE(write_would_change(write));
+
+    CaptureStream err(std::cerr);
+    EXPECT_EQ(execute_entries(plan.entries, session), static_cast<int>(plan.entries.size()) - 1);
+    EXPECT_EQ(mixer.values(write.control_id), c.after);
+    EXPECT_EQ(recorder.calls(MixerOp::kOpen), 1u);
+  }
+}
+
+// A restore of the mixer's own snapshot plans writes that change nothing;
+// one changed control plans the one write that would.
+TEST_F(ApplyTest, PlanOfTheMixersOwnStateChangesNothing) {
+  SimMixer mixer(rich_device());
+  const std::string saved = snapshot_of(mixer);
+  for (bool changed : {false, true}) {
+    if (changed) mixer.control(13)->values = {1, 2001};
+    pugi::xml_document input;
+    ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+    pugi::xml_document snapshot;
+    std::optional<std::string> name;
+    ASSERT_TRUE(build_snapshot(snapshot, mixer, name));
+    RecordingMixer recorder(mixer);
+    const RestorePlan plan = plan_restore(input, snapshot, recorder);
+    EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
+    EXPECT_EQ(plan.paired, 22);
+    std::vector<std::uint32_t> would_change;
+    for (const PlanEntry& entry : plan.entries) {
+      const PlannedWrite& write = std::get<PlannedWrite>(entry);
+      EXPECT_EQ(foresee_refusal(write), ForeseenRefusal::kNone) << write.control_name;
+      if (write_would_change(write)) would_change.push_back(write.control_id);
+    }
+    EXPECT_EQ(would_change, changed ? std::vector<std::uint32_t>{13} : std::vector<std::uint32_t>{});
+    EXPECT_EQ(execute_plan(plan, recorder).reported, 0);
+    EXPECT_EQ(snapshot_of(mixer), saved);
+  }
+}
+
+// Whether a value would change, on the control's own step grid.
+TEST(RestorePlanTest, ValueWouldChangeOnTheStepGrid) {
+  struct Case {
+    std::int32_t now, wanted;
+    ControlBounds bounds;
+    bool changes;
+  };
+  const ControlBounds volume_32_levels = {0, 65535, 31};
+  const ControlBounds unsigned_halves = {10, -1, 1};  // 10 to 2^32 - 1, two steps
+  const Case cases[] = {
+      {5, 5, {0, 65535, 0}, false},
+      {5, 6, {0, 65535, 0}, true},        // no steps named: exact
+      {5, 6, {0, 65535, 65535}, true},    // a step per value
+      {-1, 0, {-100, 100, 200}, true},
+      {0, 1057, volume_32_levels, false},  // 1057 * 31 / 65535 rounds to step 0
+      {0, 1058, volume_32_levels, true},   // and 1058 to step 1
+      {65535, 64478, volume_32_levels, false},  // the last step from 64478 up
+      {65535, 64477, volume_32_levels, true},
+      {65535, 70000, volume_32_levels, true},  // beyond the bounds: exact
+      {70000, 70000, volume_32_levels, false},
+      {-2, -1, unsigned_halves, false},
+      {10, -1, unsigned_halves, true},
+      {-2, -1, {10, -1, 4294967284u}, true},  // the widest grid does not wrap
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(value_would_change(c.now, c.wanted, c.bounds), c.changes)
+        << c.now << " -> " << c.wanted << " over " << c.bounds.min << ".." << c.bounds.max
+        << " in " << c.bounds.steps;
+  }
+}
+
+TEST(RestorePlanTest, RefusalsForeseen) {
+  struct Case {
+    std::uint32_t type;
+    WriteShape shape;
+    std::vector<std::int32_t> wanted;
+    ForeseenRefusal refusal;
+  };
+  const Case cases[] = {
+      {ctrl::kVolume, WriteShape::kChannels, {0, 65535}, ForeseenRefusal::kNone},
+      {ctrl::kVolume, WriteShape::kChannels, {0, 65536}, ForeseenRefusal::kOutOfBounds},
+      {ctrl::kPeakMeter, WriteShape::kWhole, {0}, ForeseenRefusal::kMeter},
+      {ctrl::kMux, WriteShape::kItems, {0, 1, 0}, ForeseenRefusal::kNone},
+      {ctrl::kMux, WriteShape::kItems, {1, 1, 0}, ForeseenRefusal::kMuxNotOneItem},
+      {ctrl::kMux, WriteShape::kItems, {0, 0, 0}, ForeseenRefusal::kMuxNotOneItem},
+      {ctrl::kMixer, WriteShape::kItems, {1, 1, 0}, ForeseenRefusal::kNone},
+      {ctrl::kMixer, WriteShape::kItems, {1, 2, 0}, ForeseenRefusal::kNotZeroOrOne},
+  };
+  for (const Case& c : cases) {
+    PlannedWrite write;
+    write.control_type = c.type;
+    write.shape = c.shape;
+    write.bounds = {0, 65535, 65535};
+    write.wanted = c.wanted;
+    EXPECT_EQ(foresee_refusal(write), c.refusal) << c.type;
+  }
 }
 
 TEST(PruneUnpairedTest, PairsByOccurrenceAndCopiesIdentifiers) {

@@ -1,0 +1,85 @@
+#include "apply/restore_plan.h"
+
+#include <algorithm>
+
+#include "platform/mixer/records.h"
+
+namespace quorvel {
+namespace {
+
+// The bounds as numbers that order as the control orders them.
+struct Range {
+  std::int64_t low;
+  std::int64_t high;
+  bool is_signed;
+
+  explicit Range(const ControlBounds& bounds) : is_signed(bounds.min <= bounds.max) {
+    low = widen(bounds.min);
+    high = widen(bounds.max);
+  }
+  std::int64_t widen(std::int32_t value) const {
+    return is_signed ? value : static_cast<std::int64_t>(static_cast<std::uint32_t>(value));
+  }
+  bool holds(std::int32_t value) const {
+    const std::int64_t wide = widen(value);
+    return low <= wide && wide <= high;
+  }
+};
+
+}  // namespace
+
+std::vector<std::int32_t> put_values(std::vector<std::int32_t> values,
+                                     const std::vector<SlotValue>& document) {
+  for (const SlotValue& put : document) {
+    if (put.slot < values.size()) values[put.slot] = put.value;
+  }
+  return values;
+}
+
+bool value_in_bounds(std::int32_t value, const ControlBounds& bounds) {
+  return Range(bounds).holds(value);
+}
+
+bool value_would_change(std::int32_t now, std::int32_t wanted, const ControlBounds& bounds) {
+  if (now == wanted) return false;
+  const Range range(bounds);
+  if (bounds.steps == 0 || !range.holds(now) || !range.holds(wanted)) return true;
+  // Both within the bounds, so the span is at least 1 and below 2^32.
+  const auto span = static_cast<std::uint64_t>(range.high - range.low);
+  if (bounds.steps >= span) return true;
+  // steps < span < 2^32: the product stays below 2^64 - 2^33, the half span
+  // added too.
+  const auto step = [&](std::int32_t value) {
+    const auto offset = static_cast<std::uint64_t>(range.widen(value) - range.low);
+    return (offset * bounds.steps + span / 2) / span;
+  };
+  return step(now) != step(wanted);
+}
+
+bool write_would_change(const PlannedWrite& write) {
+  for (std::size_t k = 0; k < write.wanted.size() && k < write.now.size(); ++k) {
+    if (value_would_change(write.now[k], write.wanted[k], write.bounds)) return true;
+  }
+  return false;
+}
+
+ForeseenRefusal foresee_refusal(const PlannedWrite& write) {
+  if ((write.control_type & ctrl::kClassMask) == ctrl::kClassMeter) return ForeseenRefusal::kMeter;
+  if (write.shape == WriteShape::kItems) {
+    const auto is_flag = [](std::int32_t value) { return value == 0 || value == 1; };
+    if (!std::all_of(write.wanted.begin(), write.wanted.end(), is_flag)) {
+      return ForeseenRefusal::kNotZeroOrOne;
+    }
+    if (write.control_type == ctrl::kMux &&
+        std::count(write.wanted.begin(), write.wanted.end(), 1) != 1) {
+      return ForeseenRefusal::kMuxNotOneItem;
+    }
+    return ForeseenRefusal::kNone;
+  }
+  for (std::int32_t value : write.wanted) {
+    if (!value_in_bounds(value, write.bounds)) return ForeseenRefusal::kOutOfBounds;
+  }
+  return ForeseenRefusal::kNone;
+}
+
+}  // namespace quorvel
