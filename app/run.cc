@@ -5,7 +5,9 @@
 #include <optional>
 
 #include "app/load_step.h"
+#include "app/options.h"
 #include "app/mixer_select.h"
+#include "apply/preview.h"
 #include "apply/reconcile.h"
 #include "docio/dump.h"
 #include "docio/input_document.h"
@@ -18,81 +20,109 @@
 namespace quorvel {
 namespace {
 
-struct Options {
-  std::optional<std::string> file_name;  // as given, in the system code page
-  std::optional<std::string> output_name;
-  bool local = false;
-  bool url = false;
-  bool tree = false;
-};
-
-// Only the second character of an option counts. The output option takes
-// the next argument as its name unless there is none or it is an option;
-// then the default output name (if any) is used.
-Options parse_options(const std::vector<std::string>& args,
-                      const std::optional<std::string>& default_output_name) {
-  Options options;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.empty() || arg[0] != '-') {
-      options.file_name = arg;
-      continue;
-    }
-    const char option = arg.size() > 1 ? arg[1] : '\0';
-    switch (option) {
-      case 'l': options.local = true; break;
-      case 'u': options.url = true; break;
-      case 't': options.tree = true; break;
-      case 'o':
-        if (i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != '-')) {
-          options.output_name = to_wide_string(args[++i]);
-        } else {
-          options.output_name = default_output_name;
-        }
-        break;
-      default: break;
-    }
-  }
-  return options;
+void write_usage(std::ostream& stream, const std::string& program_name) {
+  const std::string shown = utf8_to_console(printable(system_to_utf8(program_name)));
+  stream << "\nUsage: " << shown << " <options> [filename]\n"
+         << "Command Line Quorvel Utility Version 1.0\n"
+         << "Options are:\n\n"
+         << "  -url    <url>       Loads audio mixer XML document from specified URL\n"
+         << "  -local  <infile>    Loads audio mixer XML document from local file\n"
+         << "  -out    [outfile]   Saves audio mixer XML document to specified file.\n"
+         << "                      When no filename is specified, sound card name is used. \n"
+         << "\n";
 }
 
-// What the command line asks for before any mixer is looked for.
-enum class InfoRequest { kNone, kHelp, kVersion };
+// What a request for help adds to the usage text.
+constexpr const char* kHelpMore =
+    "More options:\n\n"
+    "  -t      [filename]  Prints the loaded document's attribute values, one line per node\n"
+    "  -n, -d  [filename]  Shows what a restore of the document would change, and changes nothing\n"
+    "  -h                  Prints this text\n"
+    "\n"
+    "Only the second letter of an option counts (-o is -out). Long forms, as whole words:\n"
+    "--out, --local, --url, --tree, --dry-run (also --diff), --help, --version;\n"
+    "any other word beginning with -- is refused. After a lone --, every argument is a file name.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure. With -n: 0 the mixer matches the document,\n"
+    "1 a restore would change it, 2 something failed.\n"
+    "QUORVEL_MIXER chooses the mixer. See quorvel(1) for everything.\n";
 
-// `-h` and `-?` go by the second-character rule like every other option
-// (`-help` is `-h`). An option whose second character is '-' counts only as
-// one of the whole words `--help` and `--version`; any other is ignored, as
-// it always was. The first request on the command line wins. The argument
-// that `-out` takes as its name never begins with '-', so it is never
-// mistaken for a request.
-InfoRequest find_info_request(const std::vector<std::string>& args) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.size() < 2 || arg[0] != '-') continue;
-    if (arg[1] == 'h' || arg[1] == '?' || arg == "--help") return InfoRequest::kHelp;
-    if (arg == "--version") return InfoRequest::kVersion;
+}  // namespace
+
+void print_usage(const std::string& program_name) { write_usage(std::cerr, program_name); }
+
+void print_help(const std::string& program_name) {
+  write_usage(std::cout, program_name);
+  std::cout << kHelpMore;
+}
+
+namespace {
+
+// The document's name as messages show it.
+std::string shown_name(const std::string& file_name) {
+  return quote_name(system_to_utf8(file_name));
+}
+
+// The name to save under: the one given (in the system code page), or the
+// device's for -out without one; none without -out.
+std::optional<std::string> chosen_output_name(const Options& options,
+                                              const std::optional<std::string>& default_name) {
+  if (options.output_default) return default_name;
+  if (options.output_name) return system_to_utf8(*options.output_name);
+  return std::nullopt;
+}
+
+// A preview: the restore planned and printed, nothing written to the mixer.
+// 0 when a restore would change nothing, 1 when it would change something,
+// 2 when anything failed.
+int run_preview(const Options& options, InputDocument& input, pugi::xml_document& snapshot,
+                MixerService& mixer, const std::optional<std::string>& default_output_name,
+                bool failed) {
+  if (!options.file_name) {
+    report_error("no document to preview; name one (quorvel -n FILE)");
+    return 2;
   }
-  return InfoRequest::kNone;
+  bool stop_run = false;
+  const Result loaded =
+      run_load_step(input, *options.file_name, options.local, options.url, stop_run);
+  if (stop_run) return 2;
+  if (!loaded) failed = true;
+  if (options.tree) dump_tree(input.dom);
+
+  bool changes = false;
+  if (loaded) {
+    const RestorePlan plan = plan_restore(input.dom, snapshot, mixer);
+    const PreviewCounts counts = print_preview(plan, std::cout);
+    if (counts.problems > 0 || counts.refusals > 0) failed = true;
+    changes = counts.changes > 0;
+    if (plan.paired == 0) {
+      report_error("nothing in " + shown_name(*options.file_name) +
+                   " matches this mixer; a restore would restore nothing");
+      failed = true;
+    }
+  }
+  // Nothing was written: the snapshot already shows the mixer as it is.
+  const std::optional<std::string> output_name = chosen_output_name(options, default_output_name);
+  if (output_name) {
+    const Result saved = save_document(snapshot, *output_name);
+    if (!saved) {
+      report_error(saved.message());
+      std::cerr << kFileNotFound;
+      failed = true;
+    }
+  }
+  if (failed) return 2;
+  return changes ? 1 : 0;
 }
 
 }  // namespace
 
-void print_usage(const std::string& program_name) {
-  const std::string shown = utf8_to_console(printable(system_to_utf8(program_name)));
-  std::cerr << "\nUsage: " << shown << " <options> [filename]\n"
-            << "Command Line Quorvel Utility Version 1.0\n"
-            << "Options are:\n\n"
-            << "  -url    <url>       Loads audio mixer XML document from specified URL\n"
-            << "  -local  <infile>    Loads audio mixer XML document from local file\n"
-            << "  -out    [outfile]   Saves audio mixer XML document to specified file.\n"
-            << "                      When no filename is specified, sound card name is used. \n"
-            << "\n";
-}
-
 int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
+  const Options options = parse_options(args);
+  const int failure = options.preview ? 2 : 1;
   if (mixer == nullptr || mixer->device_count() == 0) {
     show_message(kNoMixerText, kNoMixerTitle);
-    return 1;
+    return failure;
   }
 
   InputDocument input;
@@ -108,8 +138,9 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     print_usage(args.empty() ? std::string("quorvel") : args[0]);
     return failed ? 1 : 0;
   }
-
-  const Options options = parse_options(args, default_output_name);
+  if (options.preview) {
+    return run_preview(options, input, snapshot, *mixer, default_output_name, failed);
+  }
 
   bool load_attempted = false;
   bool load_succeeded = false;
@@ -132,7 +163,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     // end the run quietly with nothing restored. After a failed load the
     // load has said what went wrong already.
     if (load_succeeded && report.paired == 0) {
-      report_error("nothing in " + quote_name(to_wide_string(*options.file_name)) +
+      report_error("nothing in " + shown_name(*options.file_name) +
                    " matches this mixer; nothing was restored");
       failed = true;
     }
@@ -145,8 +176,9 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     if (!built) failed = true;
   }
 
-  if (options.output_name && built) {
-    Result saved = save_document(snapshot, *options.output_name);
+  const std::optional<std::string> output_name = chosen_output_name(options, default_output_name);
+  if (output_name && built) {
+    Result saved = save_document(snapshot, *output_name);
     if (!saved) {
       report_error(saved.message());
       std::cerr << kFileNotFound;
@@ -157,15 +189,22 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
 }
 
 int run_program(const std::vector<std::string>& args) {
-  switch (find_info_request(args)) {
-    case InfoRequest::kHelp:
-      print_usage(args.empty() ? std::string("quorvel") : args[0]);
-      return 0;
-    case InfoRequest::kVersion:
-      std::cout << "quorvel " << QUORVEL_VERSION << "\n";
-      return 0;
-    case InfoRequest::kNone:
-      break;
+  const Options options = parse_options(args);
+  const int failure = options.preview ? 2 : 1;
+  // A mistyped long option must never turn into a restore: refused before
+  // anything runs.
+  if (options.unknown) {
+    report_error("unknown option " + quote_name(system_to_utf8(*options.unknown)) +
+                 " (quorvel --help lists the options); nothing was done");
+    return failure;
+  }
+  if (options.help) {
+    print_help(args.empty() ? std::string("quorvel") : args[0]);
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "quorvel " << QUORVEL_VERSION << "\n";
+    return 0;
   }
 
   const char* variable = std::getenv(kMixerVariable);
@@ -176,14 +215,14 @@ int run_program(const std::vector<std::string>& args) {
   Result chosen = select_mixer(value, selected);
   if (!chosen) {
     report_error(chosen.message());
-    return 1;
+    return failure;
   }
   int status = run_sequence(args, selected.service.get());
   Result kept = save_sim_device(selected);
   if (!kept) {
     report_error("cannot keep the simulated device's state in " + selected.sim_path.string() +
                  ": " + kept.message());
-    status = 1;
+    status = failure;
   }
   return status;
 }

@@ -16,14 +16,21 @@ inline constexpr const char* kFileNotFound = "File not found error.";
 // Writes the usage text to standard error.
 void print_usage(const std::string& program_name);
 
+// Writes the usage text to standard output, then the options it does not
+// name, the long forms, the exit statuses and a pointer to the manual.
+void print_help(const std::string& program_name);
+
 // One run on `mixer` (null: the machine has no mixer). `args` holds the
-// program name first, then the arguments. Returns the exit status, 0 or 1.
+// program name first, then the arguments. Returns the exit status: 0 or 1;
+// for a preview (-n) 0 when a restore would change nothing, 1 when it would
+// change something, 2 when anything failed.
 int run_sequence(const std::vector<std::string>& args, MixerService* mixer);
 
 // The whole program: chooses the mixer by QUORVEL_MIXER, runs, and keeps a
-// simulated device's state in its file. Returns the exit status. A request
-// for help (`-h`, `-?`, `--help`: the usage text) or for the version
-// (`--version`: "quorvel <version>" on standard output) is answered first,
+// simulated device's state in its file. Returns the exit status. A "--"
+// word that is no option is refused first (exit 1, 2 for a preview); a
+// request for help (`-h`, `-?`, `--help`: print_help) or for the version
+// (`--version`: "quorvel <version>" on standard output) is answered next,
 // without a mixer, and exits with 0.
 int run_program(const std::vector<std::string>& args);
 

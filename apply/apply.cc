@@ -1,5 +1,6 @@
 #include "apply/apply.h"
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <variant>
@@ -167,7 +168,7 @@ std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml
 // problem noted) when the node has no list of its kind. An item without a
 // number is noted and passed over.
 bool read_list_items(pugi::xml_node node, std::uint32_t type, const ProblemCollector& note,
-                     std::vector<SlotValue>& items) {
+                     std::vector<SlotValue>& items, std::vector<std::string>& names) {
   const char* list_name = type == ctrl::kMux ? doc::kMuxList : doc::kMixerList;
   if (!node.child(list_name)) {
     note(std::string("no ") + list_name + " to write");
@@ -179,6 +180,8 @@ bool read_list_items(pugi::xml_node node, std::uint32_t type, const ProblemColle
   for (pugi::xml_node list : child_elements(node, list_name)) {
     append_child_elements(list, doc::kItem, item_nodes);
   }
+  names.reserve(item_nodes.size());
+  for (pugi::xml_node item : item_nodes) names.push_back(name_text(item));
   for (std::size_t position = 0; position < item_nodes.size(); ++position) {
     pugi::xml_attribute selected = item_nodes[position].attribute(doc::kSelected);
     std::optional<std::int32_t> value =
@@ -269,6 +272,9 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
 
     PlannedWrite write;
     write.line_name = name_text(node.parent());
+    if (std::strcmp(node.parent().name(), doc::kSource) == 0) {
+      write.destination_name = name_text(node.parent().parent());
+    }
     write.control_name = name_text(node);
     write.type_text = type_attribute.value();
     write.id_text = id_attribute.value();
@@ -276,7 +282,7 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
     write.control_type = type;
     if (kind == WriteKind::kList) {
       write.shape = WriteShape::kItems;
-      if (!read_list_items(node, type, note, write.document) || write.document.empty()) continue;
+      if (!read_list_items(node, type, note, write.document, write.item_names) || write.document.empty()) continue;
     } else {
       std::vector<pugi::xml_node> nodes = value_nodes(node);
       // A control written as a whole uses its first value alone.

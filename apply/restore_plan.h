@@ -36,6 +36,7 @@ struct SlotValue {
 // One intended write.
 struct PlannedWrite {
   std::string line_name;     // the document line that holds the control
+  std::string destination_name;  // for a source's control, the source's destination
   std::string control_name;  // the control's name in the document
   std::string type_text;     // its ctrl_type and ctrl_id, as the document spells them
   std::string id_text;
@@ -46,6 +47,8 @@ struct PlannedWrite {
   // reads: a lone volume value stands for channels 1 and 2 here, and
   // positions the control lacks are kept (the write passes them over).
   std::vector<SlotValue> document;
+  // A list control's item names in the document, by position.
+  std::vector<std::string> item_names;
   ControlBounds bounds;
   // The control's values when the plan was made, shaped as the write sends
   // them (one for a uniform control, else one per channel or item), and what

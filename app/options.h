@@ -1,0 +1,35 @@
+// The command line: what each argument asks for.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+// What the command line asks the run to do.
+struct Options {
+  std::optional<std::string> file_name;    // the last argument that is not an option
+  std::optional<std::string> output_name;  // -out NAME, as given
+  bool output_default = false;             // -out without a name: the device's name
+  bool local = false;                      // -local: read the file as a stream
+  bool url = false;                        // -url: fetch the file
+  bool tree = false;                       // -t: print the loaded document
+  bool preview = false;                    // -n, -d, --dry-run, --diff: write nothing
+  bool help = false;                       // -h, -?, --help (the first request wins)
+  bool version = false;                    // --version (the first request wins)
+  std::optional<std::string> unknown;      // the first "--" word that is no option
+};
+
+// Reads the arguments after the program name (`args[0]`). An argument that
+// begins with "-" is an option of which only the second character counts
+// (`-l`, `-u`, `-t`, `-o`, `-n`, `-d`, `-h`, `-?`; other letters are
+// ignored), except that one beginning with "--" is a whole word: `--out`,
+// `--local`, `--url`, `--tree`, `--dry-run`, `--diff`, `--help`,
+// `--version`, or a lone `--`, after which every argument is a file name.
+// Any other "--" word is recorded in `unknown` so that the run can refuse
+// it before it does anything. The output option takes the next argument as
+// its name unless there is none or it begins with "-".
+Options parse_options(const std::vector<std::string>& args);
+
+}  // namespace quorvel

@@ -1,0 +1,113 @@
+#include "apply/preview.h"
+
+#include <algorithm>
+#include <string>
+#include <variant>
+
+#include "platform/mixer/records.h"
+#include "platform/os/console.h"
+#include "platform/os/text_encoding.h"
+
+namespace quorvel {
+namespace {
+
+// "LINE" / "CONTROL", with the destination first for a source's control.
+std::string control_path(const PlannedWrite& write) {
+  std::string path;
+  if (!write.destination_name.empty()) path = quote_name(write.destination_name) + " / ";
+  return path + quote_name(write.line_name) + " / " + quote_name(write.control_name);
+}
+
+// Where a value goes: nothing for a whole control, " ch N" (from 1) for a
+// channel, " item N "NAME"" (from 0) for a list item.
+std::string slot_text(const PlannedWrite& write, std::uint32_t slot) {
+  switch (write.shape) {
+    case WriteShape::kWhole: return "";
+    case WriteShape::kChannels: return " ch " + std::to_string(slot + 1);
+    case WriteShape::kItems: {
+      std::string text = " item " + std::to_string(slot);
+      if (slot < write.item_names.size()) text += " " + quote_name(write.item_names[slot]);
+      return text;
+    }
+  }
+  return "";
+}
+
+// The bounds as the control reads them: signed, or unsigned when min > max.
+std::string bounds_text(const ControlBounds& bounds) {
+  if (bounds.min <= bounds.max) {
+    return std::to_string(bounds.min) + " to " + std::to_string(bounds.max);
+  }
+  return std::to_string(static_cast<std::uint32_t>(bounds.min)) + " to " +
+         std::to_string(static_cast<std::uint32_t>(bounds.max));
+}
+
+// Writes one line, made safe to print, in the console's encoding.
+void print_line(std::ostream& out, const std::string& line) {
+  out << utf8_to_console(printable(line) + "\n");
+}
+
+void preview_write(const PlannedWrite& write, std::ostream& out, PreviewCounts& counts) {
+  const std::string path = control_path(write);
+  if (write.shape == WriteShape::kItems && write.control_type == ctrl::kMux) {
+    const auto selected = std::count(write.wanted.begin(), write.wanted.end(), 1);
+    const bool flags_only = std::all_of(write.wanted.begin(), write.wanted.end(),
+                                        [](std::int32_t v) { return v == 0 || v == 1; });
+    if (flags_only && selected != 1) {
+      print_line(out, "refuse: " + path + ": a MUX selection of " + std::to_string(selected) +
+                          " items (it takes exactly one)");
+      ++counts.refusals;
+      return;
+    }
+  }
+  for (const SlotValue& value : write.document) {
+    const std::uint32_t slot = value.slot;
+    // Positions the control lacks are passed over by the write too.
+    if (slot >= write.wanted.size() || slot >= write.now.size()) continue;
+    const std::int32_t now = write.now[slot];
+    const std::int32_t wanted = write.wanted[slot];
+    const bool refused = write.shape == WriteShape::kItems
+                             ? wanted != 0 && wanted != 1
+                             : !value_in_bounds(wanted, write.bounds);
+    if (refused) {
+      const std::string why = write.shape == WriteShape::kItems
+                                  ? "(an item is selected, 1, or not, 0)"
+                                  : "(bounds " + bounds_text(write.bounds) + ")";
+      print_line(out, "refuse: " + path + slot_text(write, slot) + ": " +
+                          std::to_string(wanted) + " " + why);
+      ++counts.refusals;
+    } else if (value_would_change(now, wanted, write.bounds)) {
+      print_line(out, "change: " + path + slot_text(write, slot) + ": " + std::to_string(now) +
+                          " -> " + std::to_string(wanted));
+      ++counts.changes;
+    } else {
+      ++counts.matches;
+    }
+  }
+}
+
+std::string count_text(int count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out) {
+  PreviewCounts counts;
+  for (const PlanEntry& entry : plan.entries) {
+    if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
+      report_error(problem->message);
+      ++counts.problems;
+      continue;
+    }
+    preview_write(std::get<PlannedWrite>(entry), out, counts);
+  }
+  print_line(out, count_text(counts.changes, "value", "values") + " would change, " +
+                      std::to_string(counts.refusals) + " would be refused, " +
+                      std::to_string(counts.matches) +
+                      (counts.matches == 1 ? " already matches" : " already match"));
+  out.flush();
+  return counts;
+}
+
+}  // namespace quorvel
