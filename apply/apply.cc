@@ -222,7 +222,8 @@ MixerResult read_now(const MixerHandle& handle, PlannedWrite& write, bool& nothi
   MixerResult result = find_control(handle, write.control_id, found.control, found.line);
   if (result != MMSYSERR_NOERROR) return result;
   write.bounds = {found.control.Bounds.lMinimum, found.control.Bounds.lMaximum,
-                  found.control.Metrics.cSteps};
+                  found.control.Metrics.cSteps,
+                  (found.control.fdwControl & ctrl::kFlagBeyondBounds) != 0};
   WriteBase base = read_for_write(handle, write, &found);
   nothing_to_write = base.nothing_to_write;
   write.now = std::move(base.values);

@@ -68,7 +68,7 @@ void preview_write(const PlannedWrite& write, std::ostream& out, PreviewCounts& 
     const std::int32_t wanted = write.wanted[slot];
     const bool refused = write.shape == WriteShape::kItems
                              ? wanted != 0 && wanted != 1
-                             : !value_in_bounds(wanted, write.bounds);
+                             : !write.bounds.beyond_taken && !value_in_bounds(wanted, write.bounds);
     if (refused) {
       const std::string why = write.shape == WriteShape::kItems
                                   ? "(an item is selected, 1, or not, 0)"

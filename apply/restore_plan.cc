@@ -77,7 +77,9 @@ ForeseenRefusal foresee_refusal(const PlannedWrite& write) {
     return ForeseenRefusal::kNone;
   }
   for (std::int32_t value : write.wanted) {
-    if (!value_in_bounds(value, write.bounds)) return ForeseenRefusal::kOutOfBounds;
+    if (!write.bounds.beyond_taken && !value_in_bounds(value, write.bounds)) {
+      return ForeseenRefusal::kOutOfBounds;
+    }
   }
   return ForeseenRefusal::kNone;
 }

@@ -24,6 +24,7 @@ struct ControlBounds {
   std::int32_t min = 0;
   std::int32_t max = 0;
   std::uint32_t steps = 0;  // 0: the mixer names no steps
+  bool beyond_taken = false;  // values beyond the bounds go to the device to decide
 };
 
 // One value of a write: its position (the channel from 0, the list item, or

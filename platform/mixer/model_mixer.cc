@@ -88,6 +88,7 @@ void fill_control(const Control& control, MixerControl& out) {
   out.dwControlID = control.id;
   out.dwControlType = control.type;
   if (control.uniform) out.fdwControl |= ctrl::kFlagUniform;
+  if (control.device_bounds) out.fdwControl |= ctrl::kFlagBeyondBounds;
   if (control.list) {
     out.fdwControl |= ctrl::kFlagMultiple;
     out.cMultipleItems = control.items;

@@ -78,6 +78,10 @@ inline constexpr std::uint32_t kClassMeter = 0x10000000;
 inline constexpr std::uint32_t kFlagUniform = 0x00000001;
 inline constexpr std::uint32_t kFlagMultiple = 0x00000002;
 inline constexpr std::uint32_t kFlagDisabled = 0x80000000;
+// Not a Windows flag: the control takes values beyond its declared bounds
+// and keeps what the device itself holds (a sound server's volume above
+// 100 %), so a value out of bounds is for the device to refuse or take.
+inline constexpr std::uint32_t kFlagBeyondBounds = 0x40000000;
 }  // namespace ctrl
 
 inline constexpr std::size_t kPnameChars = 32;

@@ -68,11 +68,21 @@ class AlsaRoundTripTest : public ::testing::Test {
       EXPECT_NE(changed_blocks.at(element), block) << element << " was not changed";
     }
 
+    // A preview finds the changes and writes nothing.
+    const std::string changed = card.amixer({"scontents"}).out;
+    ProgramResult preview = card.quorvel({"-n", "saved.xml"});
+    EXPECT_EQ(preview.exit_code, 1) << preview.err;
+    EXPECT_EQ(preview.out.rfind("change: ", 0), 0u) << preview.out;
+    EXPECT_EQ(card.amixer({"scontents"}).out, changed);
+
     // Restore, and save the state after it: the same document again.
     ProgramResult restored = card.quorvel({"-local", "saved.xml", "-out", "after.xml"});
     EXPECT_EQ(restored.exit_code, 0) << restored.err;
     EXPECT_EQ(card.amixer({"scontents"}).out, before);
     EXPECT_EQ(read_file(card.dir() / "after.xml"), read_file(card.dir() / "saved.xml"));
+    // The card's own steps: after the restore the preview finds nothing.
+    preview = card.quorvel({"-n", "saved.xml"});
+    EXPECT_EQ(preview.exit_code, 0) << preview.out << preview.err;
   }
 };
 

@@ -151,7 +151,12 @@ TEST_F(PipeWireTest, SinksComeBackExactly) {
     server().pactl({"set-sink-volume", c.sink, "1000"});
     server().pactl({"set-sink-mute", c.sink, "toggle"});
     ASSERT_NE(sink_volume(c.sink), c.volumes);
+    // A preview sees the change and leaves the server alone.
+    const std::vector<long> changed = sink_volume(c.sink);
+    EXPECT_EQ(quorvel({"-n", "saved.xml"}).exit_code, 1);
+    EXPECT_EQ(sink_volume(c.sink), changed);
     quorvel_ok({"saved.xml", "-out", "after.xml"}, std::string(kLoaded) + "audio XML file saved OK.");
+    EXPECT_EQ(quorvel({"-n", "saved.xml"}).exit_code, 0);
     EXPECT_EQ(sink_volume(c.sink), c.volumes);
     EXPECT_EQ(sink_mute(c.sink), "Mute: " + c.mute + "\n");
     EXPECT_EQ(read_file(dir_ / "after.xml"), read_file(dir_ / "saved.xml"));
