@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "contract/mixer_contract.h"
+#include "platform/mixer/control_bounds.h"
 
 namespace quorvel::testing {
 namespace {
@@ -22,16 +23,6 @@ TEST_P(MixerContractTest, LinesWithoutChannelsShowNoControls) {
   }
 }
 
-// Whether `value` lies within the control's bounds: signed when they are in
-// order as signed numbers, else unsigned.
-bool within_bounds(const MixerControl& control, std::int32_t value) {
-  const std::int32_t min = control.Bounds.lMinimum;
-  const std::int32_t max = control.Bounds.lMaximum;
-  if (min <= max) return min <= value && value <= max;
-  const auto u = static_cast<std::uint32_t>(value);
-  return static_cast<std::uint32_t>(min) <= u && u <= static_cast<std::uint32_t>(max);
-}
-
 TEST_P(MixerContractTest, ValuesReadLieWithinTheirBounds) {
   // (A back-end that answers reads of its sources' controls without
   // keeping them fills in nothing there.)
@@ -41,7 +32,8 @@ TEST_P(MixerContractTest, ValuesReadLieWithinTheirBounds) {
     SCOPED_TRACE(name_of(view.control.szName));
     for (std::uint32_t channels : channel_counts(view)) {
       for (std::int32_t value : values_of(view, channels)) {
-        EXPECT_TRUE(within_bounds(view.control, value))
+        EXPECT_TRUE(
+            within_bounds(view.control.Bounds.lMinimum, view.control.Bounds.lMaximum, value))
             << value << " outside " << view.control.Bounds.lMinimum << ".."
             << view.control.Bounds.lMaximum;
       }
