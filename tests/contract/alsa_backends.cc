@@ -4,7 +4,7 @@
 
 #include "contract/mixer_backend.h"
 #include "fakes/alsa_card/virtual_card.h"
-#include "platform/mixer/platform_mixer.h"
+#include "platform/alsa/alsa_mixer.h"
 
 namespace quorvel::testing {
 namespace {
@@ -19,7 +19,7 @@ class AlsaInstance : public BackendInstance {
  private:
   std::unique_ptr<MixerService> open_service() {
     std::unique_ptr<MixerService> service;
-    EXPECT_TRUE(succeeded(open_platform_mixer(card_.mixer_setting(), service)));
+    EXPECT_TRUE(succeeded(open_alsa_mixer(card_.device(), service)));
     if (!service) throw std::runtime_error("no service on " + card_.device());
     return service;
   }
