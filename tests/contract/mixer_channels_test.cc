@@ -1,7 +1,6 @@
 // The mixer service contract (platform/mixer/mixer.h), the clauses about
 // channels and bounds: what every line, every channel and every value read
-// shows. Run against every back-end with the rest of the suite
-// (mixer_contract_test.cc instantiates it).
+// shows. Run against every back-end with the rest of the suite.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,12 +14,15 @@ namespace quorvel::testing {
 namespace {
 
 TEST_P(MixerContractTest, LinesWithoutChannelsShowNoControls) {
+  REQUIRE_FEATURE(Feature::kLineWithoutChannels);
+  std::size_t silent = 0;
   for (const LineView& view : layout_) {
+    if (view.line.cChannels != 0) continue;
     SCOPED_TRACE(name_of(view.line.szName));
-    if (view.line.cChannels == 0) {
-      EXPECT_EQ(view.line.cControls, 0u);
-    }
+    ++silent;
+    EXPECT_EQ(view.line.cControls, 0u);
   }
+  EXPECT_GT(silent, 0u) << "the back-end said it has a line without channels";
 }
 
 TEST_P(MixerContractTest, ValuesReadLieWithinTheirBounds) {

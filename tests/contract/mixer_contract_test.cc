@@ -1,5 +1,6 @@
 // The mixer service contract (platform/mixer/mixer.h), one test per clause,
-// run against every back-end of the platform being built.
+// run against every back-end of the platform being built (each back-end's
+// file instantiates the suite).
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -568,17 +569,6 @@ TEST_P(MixerContractTest, WriteThroughOneHandleIsSeenThroughAnother) {
   ASSERT_EQ(read(control, 1, seen, &later), MMSYSERR_NOERROR);
   EXPECT_EQ(seen.front(), value);
 }
-
-std::vector<MixerBackend> backends() {
-  std::vector<MixerBackend> all{sim_backend()};
-  for (MixerBackend& backend : platform_backends()) all.push_back(std::move(backend));
-  return all;
-}
-
-INSTANTIATE_TEST_SUITE_P(Backends, MixerContractTest, ::testing::ValuesIn(backends()),
-                         [](const ::testing::TestParamInfo<MixerBackend>& info) {
-                           return info.param.name;
-                         });
 
 }  // namespace
 }  // namespace quorvel::testing
