@@ -1,8 +1,8 @@
 # Writes the layer graph, as the program's own targets link, to
 # ${PROJECT_BINARY_DIR}/layers.txt for scripts/check-layers: one line per
-# target, "FOLDER: FOLDER ...", the folder of the target and the folders of
-# the program's targets it links. The links in each folder's CMakeLists.txt
-# are the only record of the layering.
+# target, "FOLDER: LINKED ... | SOURCE ...", the folder of the target, the
+# folders of the program's targets it links, and the files it compiles. The
+# links in each folder's CMakeLists.txt are the only record of the layering.
 
 # Every target defined in `dir` and the folders below it.
 function(quorvel_targets_below dir out)
@@ -37,7 +37,9 @@ foreach(target IN LISTS quorvel_all_targets)
       list(APPEND linked "${linked_folder}")
     endif()
   endforeach()
+  get_target_property(sources ${target} SOURCES)
   list(JOIN linked " " linked)
-  string(APPEND quorvel_graph "${folder}: ${linked}\n")
+  list(JOIN sources " " sources)
+  string(APPEND quorvel_graph "${folder}: ${linked} | ${sources}\n")
 endforeach()
 file(WRITE "${PROJECT_BINARY_DIR}/layers.txt" "${quorvel_graph}")
