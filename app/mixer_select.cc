@@ -1,70 +1,77 @@
 #include "app/mixer_select.h"
 
-#include <new>
-#include <system_error>
+#include <vector>
 
-#include "platform/mixer/platform_mixer.h"
-#include "platform/os/text_encoding.h"
-#include "platform/sim/sim_device_file.h"
+#include "platform/os/console.h"
 
 namespace quorvel {
+namespace {
 
-std::filesystem::path sim_lock_path(const std::filesystem::path& device_file) {
-  std::error_code error;
-  std::filesystem::path file = std::filesystem::canonical(device_file, error);
-  if (error) file = std::filesystem::absolute(device_file, error);
-  if (error) file = device_file;
-  file += ".lock";
-  return file;
+// The kinds that can be named, for messages: "sim:PATH, a simulated device
+// file; alsa:NAME, an ALSA control device".
+std::string known_kinds(std::span<const MixerRegistration> backends) {
+  std::string known;
+  for (const MixerRegistration& backend : backends) {
+    if (backend.open_named == nullptr) continue;
+    if (!known.empty()) known += "; ";
+    known += std::string(backend.kind) + ":" + backend.name_form;
+  }
+  return known;
 }
 
-Result select_mixer(const std::optional<std::string>& value, SelectedMixer& selected) {
-  selected = SelectedMixer{};
-  auto fail = [&](const std::string& reason) {
-    return Result::failure(std::string(kMixerVariable) + "=" + value.value_or("") + ": " + reason);
-  };
-  if (!value) {
-    Result opened = open_platform_mixer("", selected.service);
-    return opened ? opened : fail(opened.message());
+// The machine's mixer: the first default back-end that finds one.
+void open_default(std::span<const MixerRegistration> backends,
+                  std::unique_ptr<OpenedMixer>& out) {
+  std::vector<std::string> reasons;
+  for (const MixerRegistration& backend : backends) {
+    if (backend.open_default == nullptr) continue;
+    Result opened = backend.open_default(out);
+    if (out) return;
+    if (!opened) reasons.push_back(opened.message());
   }
-  const std::string& text = *value;
-  if (text.rfind("sim:", 0) == 0) {
-    std::filesystem::path path = path_from_utf8(system_to_utf8(text.substr(4)));
-    if (path.empty()) return fail("no device file named after \"sim:\"");
-    // Without the lock (a folder that cannot be written, say) the device can
-    // still be read; only a change cannot be kept.
-    Result locked = selected.sim_lock.acquire(sim_lock_path(path));
-    if (!locked) selected.sim_lock_error = locked.message();
-    SimDevice device;
-    Result loaded = load_sim_device(path, device);
-    if (!loaded) return fail(loaded.message());
-    std::unique_ptr<SimMixer> sim;
-    try {
-      sim = std::make_unique<SimMixer>(std::move(device));
-    } catch (const std::bad_alloc&) {
-      return fail("not enough memory for the simulated device");
-    }
-    selected.sim = sim.get();
-    selected.sim_path = path;
-    selected.service = std::move(sim);
+  for (const std::string& reason : reasons) report_error(reason);
+}
+
+}  // namespace
+
+Result open_mixer(const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out) {
+  return open_mixer(mixer_backends(), value, out);
+}
+
+Result open_mixer(std::span<const MixerRegistration> backends,
+                  const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out) {
+  out.reset();
+  if (!value || value->empty()) {
+    open_default(backends, out);
     return Result();
   }
-  if (text.find(':') == std::string::npos || text.find(':') == 0) {
-    return fail("not a mixer (use sim:PATH, or KIND:NAME for a device of this platform)");
+  const std::string& text = *value;
+  auto fail = [&](const std::string& reason) {
+    return Result::failure(std::string(kMixerVariable) + "=" + text + ": " + reason);
+  };
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) {
+    return fail("not a mixer (use KIND:NAME: " + known_kinds(backends) + ")");
   }
-  Result opened = open_platform_mixer(text, selected.service);
-  if (!opened) return fail(opened.message());
-  if (!selected.service) return fail("no such mixer");
-  return Result();
-}
-
-Result save_sim_device(SelectedMixer& selected) {
-  if (selected.sim == nullptr || !selected.sim->changed()) return Result();
-  if (!selected.sim_lock.held()) {
-    return Result::failure("cannot lock it (" + sim_lock_path(selected.sim_path).string() +
-                           ": " + selected.sim_lock_error + ")");
+  const std::string kind = text.substr(0, colon);
+  const std::string name = text.substr(colon + 1);
+  for (const MixerRegistration& backend : backends) {
+    if (kind != backend.kind) continue;
+    if (backend.open_named == nullptr) {
+      return fail("a " + kind + " mixer cannot be named (leave " + kMixerVariable +
+                  " unset for the machine's mixer)");
+    }
+    if (name.empty()) {
+      return fail("nothing named after \"" + kind + ":\" (use " + kind + ":" +
+                  backend.name_form + ")");
+    }
+    Result opened = backend.open_named(name, out);
+    if (!opened) return fail(opened.message());
+    if (!out) return fail("no such mixer");
+    return Result();
   }
-  return save_sim_device_file(selected.sim->device(), selected.sim_path);
+  return fail("unknown mixer kind \"" + kind + "\" (this build knows " + known_kinds(backends) +
+              ")");
 }
 
 }  // namespace quorvel

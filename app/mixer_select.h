@@ -1,47 +1,33 @@
 // Choosing the mixer back-end from the QUORVEL_MIXER environment variable.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "common/result.h"
-#include "platform/mixer/mixer.h"
-#include "platform/os/file_lock.h"
-#include "platform/sim/sim_mixer.h"
+#include "platform/mixer/mixer_registration.h"
 
 namespace quorvel {
 
 inline constexpr const char* kMixerVariable = "QUORVEL_MIXER";
 
-struct SelectedMixer {
-  std::unique_ptr<MixerService> service;  // null: this machine has no mixer
-  SimMixer* sim = nullptr;                // set for a simulated device file
-  std::filesystem::path sim_path;
-  // A simulated device is one run's at a time: the lock of its lock file is
-  // held from before the device file is read until the object goes, after
-  // the file has been rewritten. Runs that find it held wait.
-  FileLock sim_lock;
-  std::string sim_lock_error;  // why the lock could not be taken, if it was not
-};
+// The mixer back-ends of this build, in order of preference
+// (mixer_backends.cc).
+std::span<const MixerRegistration> mixer_backends();
 
-// The lock file of a simulated device's file: beside the file the path
-// leads to, named after it with ".lock" added.
-std::filesystem::path sim_lock_path(const std::filesystem::path& device_file);
-
-// `value` is the variable's value, or nothing when it is unset:
-//   unset       the platform's own mixer
-//   sim:PATH    the simulated device described by the mixer document PATH
-//   KIND:NAME   a named device of a platform back-end (alsa:NAME on Linux)
+// Opens the mixer `value`, the variable's value, names:
+//   unset or empty  the machine's mixer: the first back-end, in order, that
+//                   finds one of its own (`out` stays null when none does,
+//                   and what kept a back-end from looking is reported)
+//   KIND:NAME       the mixer NAME of the back-end KIND (sim:PATH: the
+//                   simulated device described by the mixer document PATH)
 // Fails, naming the variable, the value and the reason, when the value is
 // not usable.
-Result select_mixer(const std::optional<std::string>& value, SelectedMixer& selected);
-
-// Writes a changed simulated device back to its file, whole (every channel,
-// value and list item it has), replacing the file in one step. Refused when
-// the run does not hold the device's lock, since another run's change
-// could then be lost.
-Result save_sim_device(SelectedMixer& selected);
+Result open_mixer(const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out);
+// The same among `backends`.
+Result open_mixer(std::span<const MixerRegistration> backends,
+                  const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out);
 
 }  // namespace quorvel

@@ -211,18 +211,18 @@ int run_program(const std::vector<std::string>& args) {
   std::optional<std::string> value;
   if (variable != nullptr) value = variable;
 
-  SelectedMixer selected;
-  Result chosen = select_mixer(value, selected);
+  std::unique_ptr<OpenedMixer> mixer;
+  Result chosen = open_mixer(value, mixer);
   if (!chosen) {
     report_error(chosen.message());
     return failure;
   }
-  int status = run_sequence(args, selected.service.get());
-  Result kept = save_sim_device(selected);
-  if (!kept) {
-    report_error("cannot keep the simulated device's state in " + selected.sim_path.string() +
-                 ": " + kept.message());
-    status = failure;
+  int status = run_sequence(args, mixer ? &mixer->service() : nullptr);
+  if (mixer) {
+    if (Result kept = mixer->keep_changes(); !kept) {
+      report_error(kept.message());
+      status = failure;
+    }
   }
   return status;
 }

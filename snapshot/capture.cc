@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/document_format.h"
+#include "platform/mixer/control_bounds.h"
 #include "platform/mixer/control_kind.h"
 #include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
@@ -26,23 +27,12 @@ std::string report_control_read(const MixerControl& control, MixerResult result)
 }
 
 // Widens the element's `min` and `max` to cover `values`, should a mixer
-// report a value outside the control's bounds. Bounds in order as signed
-// numbers are signed, else the same 32 bits unsigned.
+// report a value outside the control's bounds.
 void cover_values(pugi::xml_node node, const MixerControl& control,
                   const std::vector<std::int32_t>& values) {
   std::int32_t min = control.Bounds.lMinimum;
   std::int32_t max = control.Bounds.lMaximum;
-  const bool is_signed = min <= max;
-  for (std::int32_t value : values) {
-    if (is_signed) {
-      min = std::min(min, value);
-      max = std::max(max, value);
-    } else {
-      const auto u = static_cast<std::uint32_t>(value);
-      if (u < static_cast<std::uint32_t>(min)) min = value;
-      if (u > static_cast<std::uint32_t>(max)) max = value;
-    }
-  }
+  quorvel::cover_values(min, max, values);
   if (min != control.Bounds.lMinimum) set_int_attribute(node, doc::kMin, min);
   if (max != control.Bounds.lMaximum) set_int_attribute(node, doc::kMax, max);
 }

@@ -1,6 +1,7 @@
 #include "platform/alsa/alsa_card.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <utility>
 
@@ -13,9 +14,9 @@ namespace {
 // header for the layout).
 class CardBuilder {
  public:
-  explicit CardBuilder(Card& card) : card_(card) {}
+  explicit CardBuilder(Card& card) : card_(card) { layout_.name = card.product; }
 
-  void build() {
+  ModelLayout build() {
     const std::vector<Element>& elements = card_.elements;
     std::size_t master = kNone;
     for (const char* name : {"Master", "Headphone", "Speaker", "PCM"}) {
@@ -61,7 +62,7 @@ class CardBuilder {
       if (capture == kNone) {
         unsigned channels = 1;
         for (std::size_t k : capture_sources) channels = std::max(channels, elements[k].cchannels);
-        card_.lines[d].channels = channels;
+        layout_.lines[d].channels = channels;
       } else {
         const Element& e = elements[capture];
         if (e.cvolume) add_volume(d, capture, false, e.label + " Volume");
@@ -74,6 +75,8 @@ class CardBuilder {
         if (elements[k].cvolume) add_volume(s, k, false, elements[k].label + " Capture Volume");
       }
     }
+    name_capture_items();
+    return std::move(layout_);
   }
 
  private:
@@ -87,18 +90,12 @@ class CardBuilder {
     return kNone;
   }
 
-  std::size_t add_line(Line line) {
-    card_.line_by_id.emplace(line.id, card_.lines.size());
-    card_.lines.push_back(std::move(line));
-    return card_.lines.size() - 1;
-  }
-
   std::size_t add_destination(std::size_t element, std::uint32_t component,
                               const char* fallback_name, bool playback) {
-    Line line;
-    line.destination = static_cast<std::uint32_t>(card_.destinations.size());
-    line.id = kDestinationLineBase + line.destination;
-    line.component = component;
+    ModelLine line;
+    line.id = kDestinationLineBase + static_cast<std::uint32_t>(layout_.destinations.size());
+    line.component_type = component;
+    line.key = element;
     if (element != kNone) {
       const Element& e = card_.elements[element];
       line.name = e.label;
@@ -106,87 +103,82 @@ class CardBuilder {
     } else {
       line.name = fallback_name;
     }
-    std::size_t index = add_line(std::move(line));
-    card_.destinations.push_back(index);
-    return index;
+    return layout_.add_destination(std::move(line));
   }
 
   std::size_t add_source(std::size_t destination, std::size_t element, unsigned channels) {
-    Line line;
-    line.is_destination = false;
-    line.destination = card_.lines[destination].destination;
-    line.source = static_cast<std::uint32_t>(card_.lines[destination].sources.size());
-    line.id = line.source * 65536u + line.destination;
+    ModelLine line;
+    const ModelLine& owner = layout_.lines[destination];
+    line.id = static_cast<std::uint32_t>(owner.sources.size()) * 65536u + owner.destination;
     line.name = card_.elements[element].label;
-    line.component = alsa_source_component_type(card_.elements[element].name);
+    line.component_type = alsa_source_component_type(card_.elements[element].name);
     line.channels = channels;
-    line.element = element;
-    std::size_t index = add_line(std::move(line));
-    card_.lines[destination].sources.push_back(index);
-    return index;
+    line.key = element;
+    return layout_.add_source(destination, std::move(line));
   }
 
-  Control& add_control(std::size_t line, std::uint32_t type, std::string name, Kind kind,
-                       std::size_t element) {
-    Control control;
-    control.id = next_id_++;
-    control.type = type;
-    control.name = std::move(name);
-    control.kind = kind;
-    control.element = element;
-    control.line = line;
-    card_.control_by_id.emplace(control.id, card_.controls.size());
-    card_.lines[line].controls.push_back(card_.controls.size());
+  // Adds a control to `line`; `control` is what it stands for on the card.
+  ModelControl& add_control(std::size_t line, std::uint32_t type, std::string name,
+                            Control control) {
+    ModelControl model;
+    model.id = next_id_++;
+    model.type = type;
+    model.name = std::move(name);
+    model.key = card_.controls.size();
     card_.controls.push_back(std::move(control));
-    return card_.controls.back();
+    return layout_.controls[layout_.add_control(line, std::move(model))];
   }
 
   void add_volume(std::size_t line, std::size_t element, bool playback, std::string name) {
     const Element& e = card_.elements[element];
-    Control& c = add_control(line, ctrl::kVolume, std::move(name),
-                             playback ? Kind::kPlaybackVolume : Kind::kCaptureVolume, element);
-    c.scale = playback ? AlsaVolumeScale{e.pmin, e.pmax} : AlsaVolumeScale{e.cmin, e.cmax};
+    Control control{playback ? Kind::kPlaybackVolume : Kind::kCaptureVolume, element,
+                    playback ? AlsaVolumeScale{e.pmin, e.pmax} : AlsaVolumeScale{e.cmin, e.cmax},
+                    playback ? e.pchannels : e.cchannels};
+    const AlsaVolumeScale scale = control.scale;
+    ModelControl& c = add_control(line, ctrl::kVolume, std::move(name), control);
     // The bounds cover what the element held beyond its declared range.
-    c.min = std::min(c.scale.shown_min(), c.scale.to_shown(playback ? e.pheld_min : e.cheld_min));
-    c.max = std::max(c.scale.shown_max(), c.scale.to_shown(playback ? e.pheld_max : e.cheld_max));
+    c.min = std::min(scale.shown_min(), scale.to_shown(playback ? e.pheld_min : e.cheld_min));
+    c.max = std::max(scale.shown_max(), scale.to_shown(playback ? e.pheld_max : e.cheld_max));
     c.device_bounds = true;
-    const long long span = c.scale.max - c.scale.min;
+    const long long span = scale.max - scale.min;
     c.steps = static_cast<std::uint32_t>(
         std::clamp<long long>(span, 0, std::numeric_limits<std::uint32_t>::max()));
-    c.channels = playback ? e.pchannels : e.cchannels;
-    c.uniform = c.channels == 1 || (playback ? e.pvolume_joined : e.cvolume_joined);
+    c.uniform = control.channels == 1 || (playback ? e.pvolume_joined : e.cvolume_joined);
   }
 
   void add_mute(std::size_t line, std::size_t element, bool playback, std::string name) {
     const Element& e = card_.elements[element];
-    Control& c = add_control(line, ctrl::kMute, std::move(name),
-                             playback ? Kind::kPlaybackMute : Kind::kCaptureMute, element);
+    const unsigned channels = playback ? e.pchannels : e.cchannels;
+    ModelControl& c =
+        add_control(line, ctrl::kMute, std::move(name),
+                    Control{playback ? Kind::kPlaybackMute : Kind::kCaptureMute, element, {},
+                            channels});
     c.max = 1;
-    c.channels = playback ? e.pchannels : e.cchannels;
-    c.uniform = c.channels == 1 || (playback ? e.pswitch_joined : e.cswitch_joined);
+    c.uniform = channels == 1 || (playback ? e.pswitch_joined : e.cswitch_joined);
   }
 
   void add_extras(std::size_t line, const std::vector<std::size_t>& elements) {
     for (std::size_t k : elements) {
       const Element& e = card_.elements[k];
       if (e.is_enum) {
-        Control& c = add_control(line, ctrl::kSingleSelect, e.label, Kind::kEnum, k);
+        ModelControl& c = add_control(line, ctrl::kSingleSelect, e.label,
+                                      Control{Kind::kEnum, k, {}, e.enum_channels});
         c.max = e.enum_items > 0 ? static_cast<std::int32_t>(e.enum_items - 1) : 0;
         c.steps = static_cast<std::uint32_t>(c.max);
-        c.channels = e.enum_channels;
         c.uniform = true;
       } else {
         // A switch whose channels are not joined keeps them apart.
-        Control& c = add_control(line, ctrl::kOnOff, e.label, Kind::kSwitch, k);
+        ModelControl& c =
+            add_control(line, ctrl::kOnOff, e.label, Control{Kind::kSwitch, k, {}, e.pchannels});
         c.max = 1;
-        c.channels = e.pchannels;
-        c.uniform = c.channels == 1 || e.pswitch_joined;
+        c.uniform = e.pchannels == 1 || e.pswitch_joined;
       }
     }
   }
 
   // A list over the destination's sources when any of them has a capture
-  // switch: MUX when those switches are exclusive within one group.
+  // switch: MUX when those switches are exclusive within one group. Its
+  // items are the sources, added after it.
   void add_capture_list(std::size_t line, const std::vector<std::size_t>& sources) {
     bool any = false;
     bool exclusive = true;
@@ -203,18 +195,32 @@ class CardBuilder {
     }
     if (!any) return;
     const bool mux = exclusive && groups.size() == 1;
-    Control& c = add_control(line, mux ? ctrl::kMux : ctrl::kMixer, "Capture Source",
-                             Kind::kCaptureList, kNone);
+    ModelControl& c = add_control(line, mux ? ctrl::kMux : ctrl::kMixer, "Capture Source",
+                                  Control{Kind::kCaptureList, kNone, {}, 1});
     c.max = sources.empty() ? 0 : static_cast<std::int32_t>(sources.size() - 1);
     c.uniform = true;
+    c.list = true;
+    capture_list_ = layout_.controls.size() - 1;
+  }
+
+  // Item k of the capture list is source k of its destination.
+  void name_capture_items() {
+    if (capture_list_ == kNone) return;
+    ModelControl& list = layout_.controls[capture_list_];
+    for (std::size_t s : layout_.lines[list.line].sources) {
+      const ModelLine& source = layout_.lines[s];
+      list.items.push_back(ModelItem{source.name, source.id, source.component_type});
+    }
   }
 
   Card& card_;
+  ModelLayout layout_;
+  std::size_t capture_list_ = kNone;  // in layout_.controls
   std::uint32_t next_id_ = 1;
 };
 
 }  // namespace
 
-void build_card_layout(Card& card) { CardBuilder(card).build(); }
+ModelLayout build_card_layout(Card& card) { return CardBuilder(card).build(); }
 
 }  // namespace quorvel::alsa

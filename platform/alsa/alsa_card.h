@@ -1,18 +1,18 @@
 // The ALSA back-end's model of one card: the simple mixer elements as
-// alsa-lib describes them, and the lines and controls they are presented as
-// (the mapping of alsa_mixer.h). The mapping policy (build_card_layout) works
-// on the element descriptions alone, so it is the same for every source of
-// elements; reading them from alsa-lib is alsa_device.h's job.
+// alsa-lib describes them, and the layout of lines and controls they are
+// presented as (the mapping of alsa_mixer.h). The mapping (build_card_layout)
+// works on the element descriptions alone; reading them from alsa-lib is
+// alsa_device.h's job.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/alsa/alsa_volume_scale.h"
+#include "platform/mixer/model_layout.h"
 #include "platform/mixer/records.h"
 
 namespace quorvel::alsa {
@@ -65,50 +65,24 @@ enum class Kind {
   kCaptureList,  // MUX or MIXER over the recording destination's sources
 };
 
+// What a control of the layout stands for on the card (ModelControl::key
+// is its index in Card::controls).
 struct Control {
-  std::uint32_t id = 0;
-  std::uint32_t type = 0;
-  std::string name;
   Kind kind = Kind::kPlaybackVolume;
   std::size_t element = kNone;  // none for the capture list
-  std::size_t line = 0;
-  AlsaVolumeScale scale;  // volumes
-  std::int32_t min = 0;
-  std::int32_t max = 0;
-  std::uint32_t steps = 0;
-  unsigned channels = 1;  // the element's channels for this control
-  bool uniform = false;   // one value for every channel
-  // A volume: the element itself decides on values beyond its declared
-  // range (a sound server's holds volumes above 100 %); min and max cover
-  // the values it held when read and those written to it since.
-  bool device_bounds = false;
-};
-
-struct Line {
-  std::uint32_t id = 0;
-  std::uint32_t destination = 0;
-  std::uint32_t source = 0;
-  bool is_destination = true;
-  std::uint32_t component = 0;
-  std::uint32_t channels = 1;
-  std::string name;
-  std::vector<std::size_t> controls;
-  std::vector<std::size_t> sources;  // lines of a destination's sources
-  std::size_t element = kNone;       // a source's element
+  AlsaVolumeScale scale;        // volumes
+  unsigned channels = 1;        // the element's channels for this control
 };
 
 struct Card {
   std::string product;
   std::vector<Element> elements;
-  std::vector<Line> lines;
-  std::vector<std::size_t> destinations;
   std::vector<Control> controls;
-  std::unordered_map<std::uint32_t, std::size_t> line_by_id;
-  std::unordered_map<std::uint32_t, std::size_t> control_by_id;
 };
 
 // Lays out the card's lines and controls from its elements (`elements` and
-// `product` set; everything else empty).
-void build_card_layout(Card& card);
+// `product` set, `controls` empty), filling `controls` beside the layout. A
+// line's ModelLine::key is its element (kNone for a destination without one).
+ModelLayout build_card_layout(Card& card);
 
 }  // namespace quorvel::alsa

@@ -274,7 +274,6 @@ int CardDevice::load(const std::string& name) {
     access_.back().simple = elem;
   }
   find_controls();
-  build_card_layout(*card_);
   return 0;
 }
 

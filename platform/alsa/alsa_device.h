@@ -1,6 +1,6 @@
 // One ALSA control device as the back-end uses it: its simple mixer, opened
 // and loaded once, whose copy of every element's values alsa-lib keeps; the
-// card model built from it (alsa_card.h); and, for every part of an element
+// card's elements (alsa_card.h); and, for every part of an element
 // (a volume, a switch, an enumeration, one direction), the control element
 // behind it, through which that part is written in one call.
 //
@@ -34,8 +34,8 @@ class CardDevice {
   CardDevice(const CardDevice&) = delete;
   CardDevice& operator=(const CardDevice&) = delete;
 
-  // Opens the control device `name`, loads its simple mixer and builds the
-  // card; a negative alsa-lib error code when it cannot.
+  // Opens the control device `name`, loads its simple mixer and describes
+  // the card's elements; a negative alsa-lib error code when it cannot.
   static int open(const std::string& name, std::unique_ptr<CardDevice>& out);
 
   Card& card() { return *card_; }

@@ -1,8 +1,6 @@
-// alsa-lib, loaded when the ALSA back-end is first used: libasound.so.2 is
-// opened by its soname with dlopen and every function the back-end calls is
-// looked up once, into one table. The program is not linked with alsa-lib,
-// so runs that never use ALSA (a simulated device, the usage text) never
-// map it. Its header gives the types and constants only.
+// alsa-lib, loaded when the ALSA back-end is first used (runtime_library.h):
+// runs that never use ALSA (a simulated device, the usage text) never map
+// it. Its header gives the types and constants only.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "common/result.h"
+#include "platform/os/runtime_library.h"
 
 // Every alsa-lib function the back-end calls.
 #define QUORVEL_ALSA_FUNCTIONS(X)                                                      \
@@ -90,9 +89,7 @@ namespace quorvel::alsa {
 
 // The table: one pointer per function, named as the function.
 struct AlsaLib {
-#define QUORVEL_ALSA_POINTER(name) decltype(&::name) name = nullptr;
-  QUORVEL_ALSA_FUNCTIONS(QUORVEL_ALSA_POINTER)
-#undef QUORVEL_ALSA_POINTER
+  QUORVEL_LIBRARY_TABLE(QUORVEL_ALSA_FUNCTIONS)
 };
 
 // The soname the back-end loads.

@@ -8,6 +8,7 @@
 #include "platform/alsa/alsa_card.h"
 #include "platform/alsa/alsa_device.h"
 #include "platform/alsa/alsa_lib.h"
+#include "platform/mixer/control_bounds.h"
 #include "platform/mixer/model_mixer.h"
 
 namespace quorvel {
@@ -26,107 +27,50 @@ class AlsaMixer final : public ModelMixer {
   // The one device `name`, opened already.
   AlsaMixer(std::string name, std::unique_ptr<CardDevice> card) : devices_{std::move(name)} {
     cards_.push_back(std::move(card));
+    set_layout(0, build_card_layout(cards_[0]->card()));
   }
 
  private:
   unsigned do_device_count() override { return static_cast<unsigned>(devices_.size()); }
 
-  MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) override {
-    if (!cards_[device] &&
-        (alsa_lib() == nullptr || CardDevice::open(devices_[device], cards_[device]) < 0)) {
+  MixerResult load_device(unsigned device) override {
+    if (alsa_lib() == nullptr || CardDevice::open(devices_[device], cards_[device]) < 0) {
       return MMSYSERR_NODRIVER;
     }
-    out = std::make_unique<OpenDevice>();
+    set_layout(device, build_card_layout(cards_[device]->card()));
     return MMSYSERR_NOERROR;
   }
 
-  ModelDevice describe_device(OpenDevice& open) override {
-    const Card& card = card_of(open);
-    return ModelDevice{card.product, static_cast<std::uint32_t>(card.destinations.size())};
-  }
-
-  bool find_destination(OpenDevice& open, std::uint32_t destination, ModelLine& out) override {
-    const Card& card = card_of(open);
-    if (destination >= card.destinations.size()) return false;
-    describe_line(card, card.destinations[destination], out);
-    return true;
-  }
-
-  bool find_source(OpenDevice& open, std::uint32_t destination, std::uint32_t source,
-                   ModelLine& out) override {
-    const Card& card = card_of(open);
-    if (destination >= card.destinations.size()) return false;
-    const Line& line = card.lines[card.destinations[destination]];
-    if (source >= line.sources.size()) return false;
-    describe_line(card, line.sources[source], out);
-    return true;
-  }
-
-  bool find_line(OpenDevice& open, std::uint32_t line_id, ModelLine& out) override {
-    const Card& card = card_of(open);
-    auto found = card.line_by_id.find(line_id);
-    if (found == card.line_by_id.end()) return false;
-    describe_line(card, found->second, out);
-    return true;
-  }
-
-  void line_control(OpenDevice& open, const ModelLine& line, std::uint32_t index,
-                    ModelControl& out) override {
-    const Card& card = card_of(open);
-    describe_control(card, card.lines[line.key].controls[index], out);
-  }
-
-  bool find_control(OpenDevice& open, std::uint32_t control_id, ModelControl& out) override {
-    const Card& card = card_of(open);
-    auto found = card.control_by_id.find(control_id);
-    if (found == card.control_by_id.end()) return false;
-    describe_control(card, found->second, out);
-    return true;
-  }
-
-  // Item k of the capture list is source k of its destination.
-  ModelItem list_item(OpenDevice& open, const ModelControl& control,
-                      std::uint32_t item) override {
-    const Card& card = card_of(open);
-    const Line& source = card.lines[card.lines[control.line_key].sources[item]];
-    return ModelItem{source.name, source.id, source.component};
-  }
-
-  MixerResult read_values(OpenDevice& open, const ModelControl& model,
+  MixerResult read_values(unsigned device, const ModelControl& control,
                           std::span<std::int32_t> values) override {
-    CardDevice& device = device_of(open);
-    return read_control(device, device.card().controls[model.key], values);
+    return read_control(device, control, values);
   }
 
-  MixerResult write_values(OpenDevice& open, const ModelControl& model,
+  MixerResult write_values(unsigned device, ModelControl& model,
                            std::span<const std::int32_t> values) override {
-    CardDevice& device = device_of(open);
-    const Card& card = device.card();
-    Control& control = device.card().controls[model.key];
-    if (!capture_list_takes(card, control, values)) return MIXERR_INVALVALUE;
+    CardDevice& card = *cards_[device];
+    const Control& control = card.card().controls[model.key];
+    if (!capture_list_takes(device, model, values)) return MIXERR_INVALVALUE;
     bool beyond_range = false;
-    if (control.device_bounds && !volume_takes(control, values, beyond_range)) {
+    if (model.device_bounds && !volume_takes(model, control, values, beyond_range)) {
       return MIXERR_INVALVALUE;
     }
-    if (control.kind == Kind::kCaptureList) return write_capture_list(device, control, values);
+    if (control.kind == Kind::kCaptureList) return write_capture_list(device, model, values);
     // Values beyond the declared range go to the element itself, through
     // its control element (the simple mixer API passes over them without a
     // word); once taken, the control's bounds cover what the element then
     // holds (a driver may clamp them to its range without a word).
     const Part part = part_of(control.kind);
-    if (beyond_range && !device.writes_directly(control.element, part)) return MIXERR_INVALVALUE;
+    if (beyond_range && !card.writes_directly(control.element, part)) return MIXERR_INVALVALUE;
     std::vector<long> raws;
     for (std::int32_t value : values) raws.push_back(raw_of(control, value));
-    if (int error = device.write(control.element, part, raws); error < 0) {
+    if (int error = card.write(control.element, part, raws); error < 0) {
       return write_error(error);
     }
     if (beyond_range) {
       std::vector<std::int32_t> held(values.size());
-      if (read_control(device, control, held) != MMSYSERR_NOERROR) return MMSYSERR_ERROR;
-      for (std::int32_t value : held) {
-        control.min = std::min(control.min, value);
-        control.max = std::max(control.max, value);
-      }
+      if (read_control(device, model, held) != MMSYSERR_NOERROR) return MMSYSERR_ERROR;
+      cover_values(model.min, model.max, held);
     }
     return MMSYSERR_NOERROR;
   }
@@ -136,53 +80,15 @@ class AlsaMixer final : public ModelMixer {
   // which the element itself then keeps or refuses (`beyond_range` set). A
   // value beyond the bounds whose raw value lies within the range (65536 on
   // a range mapped onto 0..65535) is simply out of bounds.
-  static bool volume_takes(const Control& control, std::span<const std::int32_t> values,
-                           bool& beyond_range) {
+  static bool volume_takes(const ModelControl& model, const Control& control,
+                           std::span<const std::int32_t> values, bool& beyond_range) {
     for (std::int32_t value : values) {
-      const bool in_bounds = control.min <= value && value <= control.max;
+      const bool in_bounds = within_bounds(model.min, model.max, value);
       const bool held = control.scale.holds(control.scale.raw_of(value));
       if (!in_bounds && held) return false;
       if (!held) beyond_range = true;
     }
     return true;
-  }
-
-  CardDevice& device_of(const OpenDevice& open) { return *cards_[open.device]; }
-  Card& card_of(const OpenDevice& open) { return device_of(open).card(); }
-
-  static void describe_line(const Card& card, std::size_t index, ModelLine& out) {
-    const Line& line = card.lines[index];
-    out = ModelLine{};
-    out.key = index;
-    out.id = line.id;
-    out.destination = line.destination;
-    out.is_source = !line.is_destination;
-    out.source = line.source;
-    out.component_type = line.component;
-    out.channels = line.channels;
-    out.connections = static_cast<std::uint32_t>(line.sources.size());
-    out.controls = static_cast<std::uint32_t>(line.controls.size());
-    out.name = line.name;
-  }
-
-  static void describe_control(const Card& card, std::size_t index, ModelControl& out) {
-    const Control& control = card.controls[index];
-    const Line& line = card.lines[control.line];
-    out = ModelControl{};
-    out.key = index;
-    out.line_key = control.line;
-    out.id = control.id;
-    out.type = control.type;
-    out.name = control.name;
-    out.min = control.min;
-    out.max = control.max;
-    out.steps = control.steps;
-    out.uniform = control.uniform;
-    out.device_bounds = control.device_bounds;
-    out.list = control.kind == Kind::kCaptureList;
-    out.items = out.list ? static_cast<std::uint32_t>(line.sources.size()) : 0;
-    out.line_id = line.id;
-    out.line_channels = line.channels;
   }
 
   // The part of an element a control stands for.
@@ -229,16 +135,18 @@ class AlsaMixer final : public ModelMixer {
 
   // Reads one value per slot (slot k is ALSA channel k; one slot, or a
   // uniform control: the first channel), or the capture list's item states.
-  static MixerResult read_control(CardDevice& device, const Control& control,
-                                  std::span<std::int32_t> values) {
-    const Card& card = device.card();
+  MixerResult read_control(unsigned device, const ModelControl& model,
+                           std::span<std::int32_t> values) {
+    CardDevice& card = *cards_[device];
+    const Control& control = card.card().controls[model.key];
     if (control.kind == Kind::kCaptureList) {
-      const Line& destination = card.lines[control.line];
+      const std::vector<ModelLine>& lines = layout(device)->lines;
+      const ModelLine& destination = lines[model.line];
       for (std::size_t k = 0; k < values.size(); ++k) {
-        const std::size_t element = card.lines[destination.sources[k]].element;
+        const std::size_t element = lines[destination.sources[k]].key;
         long on = 0;
-        if (card.elements[element].cswitch &&
-            device.read(element, Part::kCaptureSwitch, 0, on) < 0) {
+        if (card.card().elements[element].cswitch &&
+            card.read(element, Part::kCaptureSwitch, 0, on) < 0) {
           return MMSYSERR_ERROR;
         }
         values[k] = on != 0 ? 1 : 0;
@@ -247,9 +155,9 @@ class AlsaMixer final : public ModelMixer {
     }
     const Part part = part_of(control.kind);
     for (std::size_t k = 0; k < values.size(); ++k) {
-      const bool first = values.size() == 1 || control.uniform || k >= control.channels;
+      const bool first = values.size() == 1 || model.uniform || k >= control.channels;
       long raw = 0;
-      if (device.read(control.element, part, first ? 0 : static_cast<unsigned>(k), raw) < 0) {
+      if (card.read(control.element, part, first ? 0 : static_cast<unsigned>(k), raw) < 0) {
         return MMSYSERR_ERROR;
       }
       values[k] = shown_of(control, raw);
@@ -262,13 +170,14 @@ class AlsaMixer final : public ModelMixer {
   // capture switch cannot be selected, and an exclusive group (one
   // enumeration underneath) always has exactly one source selected. Other
   // controls take any value within their bounds.
-  static bool capture_list_takes(const Card& card, const Control& control,
-                                 std::span<const std::int32_t> values) {
-    if (control.kind != Kind::kCaptureList) return true;
-    const Line& destination = card.lines[control.line];
+  bool capture_list_takes(unsigned device, const ModelControl& model,
+                          std::span<const std::int32_t> values) {
+    if (!model.list) return true;
+    const std::vector<ModelLine>& lines = layout(device)->lines;
+    const ModelLine& destination = lines[model.line];
     std::map<int, std::size_t> selected_in_group;
     for (std::size_t k = 0; k < values.size(); ++k) {
-      const Element& e = card.elements[card.lines[destination.sources[k]].element];
+      const Element& e = cards_[device]->card().elements[lines[destination.sources[k]].key];
       if (!e.cswitch && values[k] != 0) return false;
       if (e.cswitch && e.cswitch_exclusive) selected_in_group[e.cgroup] += values[k];
     }
@@ -280,15 +189,16 @@ class AlsaMixer final : public ModelMixer {
 
   // Selects the capture list's sources: an exclusive one is turned on to
   // select it (the others of its group go off with it).
-  static MixerResult write_capture_list(CardDevice& device, const Control& control,
-                                        std::span<const std::int32_t> values) {
-    const Card& card = device.card();
-    const Line& destination = card.lines[control.line];
+  MixerResult write_capture_list(unsigned device, const ModelControl& model,
+                                 std::span<const std::int32_t> values) {
+    const std::vector<ModelLine>& lines = layout(device)->lines;
+    const ModelLine& destination = lines[model.line];
+    CardDevice& card = *cards_[device];
     for (std::size_t k = 0; k < values.size(); ++k) {
-      const std::size_t element = card.lines[destination.sources[k]].element;
-      const Element& e = card.elements[element];
+      const std::size_t element = lines[destination.sources[k]].key;
+      const Element& e = card.card().elements[element];
       if (!e.cswitch || (e.cswitch_exclusive && values[k] == 0)) continue;
-      if (int error = device.select_capture(element, values[k] != 0); error < 0) {
+      if (int error = card.select_capture(element, values[k] != 0); error < 0) {
         return write_error(error);
       }
     }

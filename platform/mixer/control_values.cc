@@ -18,12 +18,6 @@ MixerResult find_control(const MixerHandle& handle, std::uint32_t control_id,
   return handle.service()->get_line_info(handle, line, LineQuery::kLineId);
 }
 
-MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_id,
-                              MixerLine& line) {
-  MixerControl control;
-  return find_control(handle, control_id, control, line);
-}
-
 MixerResult read_control_values(const MixerHandle& handle, std::uint32_t control_id,
                                 std::uint32_t channels, std::uint32_t items,
                                 std::vector<std::int32_t>& values) {

@@ -14,10 +14,6 @@ namespace quorvel {
 MixerResult find_control(const MixerHandle& handle, std::uint32_t control_id,
                          MixerControl& control, MixerLine& line);
 
-// The line that owns a control, found by the control's identifier.
-MixerResult find_control_line(const MixerHandle& handle, std::uint32_t control_id,
-                              MixerLine& line);
-
 // Whether a read or write of the control takes one value for every channel
 // (the control is flagged uniform).
 inline bool is_uniform(const MixerControl& control) {

@@ -1,95 +1,64 @@
 // The base of a back-end that serves a model of its own (the simulated
-// device, an ALSA card): it makes the checks of the contract that need the
-// model (unknown lines and controls, control counts, record shapes, bounds,
-// read-only meters, list selections), fills the records, and asks the
-// back-end only what its model holds, through the narrow hooks below.
+// device, an ALSA card). The back-end describes each device once, as a
+// ModelLayout; ModelMixer answers every description from it and makes the
+// checks of the contract that need it (unknown lines and controls, control
+// counts, record shapes, bounds, read-only meters, list selections). The
+// back-end itself only reads and writes values.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
-#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/mixer/checked_mixer.h"
+#include "platform/mixer/model_layout.h"
 
 namespace quorvel {
 
 class ModelMixer : public CheckedMixer {
  protected:
-  struct ModelDevice {
-    std::string_view name;
-    std::uint32_t destinations = 0;
-  };
+  // Gives device `device` its layout, once (before or at its first open).
+  // Where ids repeat, the first line or control with an id is found by it.
+  void set_layout(unsigned device, ModelLayout layout);
+  // A device's layout; null before set_layout.
+  const ModelLayout* layout(unsigned device) const;
+  // A device's control by id (a control of a line without channels is
+  // none); null when there is no such control.
+  const ModelControl* control_by_id(unsigned device, std::uint32_t control_id) const;
 
-  struct ModelLine {
-    std::size_t key = 0;  // the back-end's own reference to the line
-    std::uint32_t id = 0;
-    std::uint32_t destination = 0;
-    bool is_source = false;
-    std::uint32_t source = 0;  // a source's index among its destination's sources
-    std::uint32_t component_type = 0;
-    std::uint32_t channels = 1;
-    std::uint32_t connections = 0;  // a destination's sources
-    std::uint32_t controls = 0;
-    std::string_view name;
-  };
-
-  struct ModelControl {
-    std::size_t key = 0;       // the back-end's own reference to the control
-    std::size_t line_key = 0;  // and to its line
-    std::uint32_t id = 0;
-    std::uint32_t type = 0;
-    std::string_view name;
-    std::int32_t min = 0;  // bounds: signed when min <= max, else the same bits unsigned
-    std::int32_t max = 0;
-    std::uint32_t steps = 0;
-    bool uniform = false;  // one value for every channel
-    // Values beyond the bounds are not refused here but passed to
-    // write_values, which takes those the device itself holds (the bounds
-    // then cover them from the next description on) and refuses the others.
-    bool device_bounds = false;
-    bool list = false;     // a list control: one value per item
-    std::uint32_t items = 0;
-    std::uint32_t line_id = 0;
-    std::uint32_t line_channels = 1;
-  };
-
-  // One item of a list control: its name and the source line it stands for
-  // (line id and component type; 0 when it stands for none).
-  struct ModelItem {
-    std::string_view name;
-    std::uint32_t line_id = 0;
-    std::uint32_t component_type = 0;
-  };
-
-  // The hooks. A find_ hook answers false when the model has no such line
-  // or control; the others are asked only about what a find_ hook gave.
-  virtual ModelDevice describe_device(OpenDevice& open) = 0;
-  virtual bool find_destination(OpenDevice& open, std::uint32_t destination, ModelLine& out) = 0;
-  virtual bool find_source(OpenDevice& open, std::uint32_t destination, std::uint32_t source,
-                           ModelLine& out) = 0;
-  virtual bool find_line(OpenDevice& open, std::uint32_t line_id, ModelLine& out) = 0;
-  // The line's control number `index` (below line.controls), in order.
-  virtual void line_control(OpenDevice& open, const ModelLine& line, std::uint32_t index,
-                            ModelControl& out) = 0;
-  virtual bool find_control(OpenDevice& open, std::uint32_t control_id, ModelControl& out) = 0;
-  // Item `item` (below control.items) of a list control.
-  virtual ModelItem list_item(OpenDevice& open, const ModelControl& control,
-                              std::uint32_t item) = 0;
+  // The hooks.
+  // Called at an open of a device without a layout: opens the device and
+  // gives its layout with set_layout, or fails saying so (MMSYSERR_NODRIVER).
+  // A back-end that gives every layout up front needs none.
+  virtual MixerResult load_device(unsigned device);
   // Reads a control into `values`: one value per channel of a control
   // without items (one value: the control as a whole; a uniform control is
   // only ever read so), or one state per item of a list control.
-  virtual MixerResult read_values(OpenDevice& open, const ModelControl& control,
+  virtual MixerResult read_values(unsigned device, const ModelControl& control,
                                   std::span<std::int32_t> values) = 0;
   // Writes `values`, shaped as read_values reads them (one value: every
   // channel alike; a uniform control is only ever written so), which are
   // within the bounds (unless the control has device_bounds) and keep a
   // list's rules. A back-end with rules of its own refuses with
-  // MIXERR_INVALVALUE before it changes anything.
-  virtual MixerResult write_values(OpenDevice& open, const ModelControl& control,
+  // MIXERR_INVALVALUE before it changes anything. A device_bounds control's
+  // bounds are widened here to cover what the device took.
+  virtual MixerResult write_values(unsigned device, ModelControl& control,
                                    std::span<const std::int32_t> values) = 0;
 
  private:
+  struct Device {
+    ModelLayout layout;
+    std::unordered_map<std::uint32_t, std::size_t> line_index;
+    std::unordered_map<std::uint32_t, std::size_t> control_index;
+  };
+
+  Device& device_of(const OpenDevice& open) { return *devices_[open.device]; }
+  ModelControl* control_of(const OpenDevice& open, std::uint32_t control_id);
+
+  MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) final;
   MixerResult do_get_dev_caps(OpenDevice& open, MixerCaps& caps) final;
   MixerResult do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) final;
   MixerResult do_get_line_controls(OpenDevice& open, MixerLineControls& controls,
@@ -97,6 +66,8 @@ class ModelMixer : public CheckedMixer {
   MixerResult do_get_control_details(OpenDevice& open, MixerControlDetails& details,
                                      DetailsQuery query) final;
   MixerResult do_set_control_details(OpenDevice& open, const MixerControlDetails& details) final;
+
+  std::vector<std::unique_ptr<Device>> devices_;  // by device number; null: no layout yet
 };
 
 }  // namespace quorvel

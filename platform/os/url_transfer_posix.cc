@@ -1,16 +1,15 @@
 // Fetching over http and https with libcurl. Every libcurl call of the
 // program is in this file.
 //
-// libcurl is loaded at the first fetch (dlopen of its soname), not linked:
-// it brings some thirty shared libraries, and mapping them at every start
-// would cost a run that reads only files more than the whole of its work.
-// The header gives the declarations; the functions come from the library
-// loaded, looked up by name.
+// libcurl is loaded at the first fetch (runtime_library.h), not linked: it
+// brings some thirty shared libraries, and mapping them at every start would
+// cost a run that reads only files more than the whole of its work.
 #include <curl/curl.h>
-#include <dlfcn.h>
+
 #include <new>
 #include <string>
 
+#include "platform/os/runtime_library.h"
 #include "platform/os/url_transfer.h"
 
 namespace quorvel {
@@ -20,54 +19,48 @@ namespace {
 // The soname of the libcurl whose interface curl/curl.h declares.
 constexpr const char* kCurlLibrary = "libcurl.so.4";
 
-// The libcurl functions the transfer calls, from the library loaded.
+// The libcurl functions the transfer calls.
+#define QUORVEL_CURL_FUNCTIONS(X) \
+  X(curl_global_init)             \
+  X(curl_easy_init)               \
+  X(curl_easy_cleanup)            \
+  X(curl_easy_setopt)             \
+  X(curl_easy_perform)            \
+  X(curl_easy_getinfo)            \
+  X(curl_easy_strerror)
+
 struct Curl {
-  decltype(&curl_global_init) global_init = nullptr;
-  decltype(&curl_easy_init) easy_init = nullptr;
-  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
-  decltype(&curl_easy_setopt) easy_setopt = nullptr;
-  decltype(&curl_easy_perform) easy_perform = nullptr;
-  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
-  decltype(&curl_easy_strerror) easy_strerror = nullptr;
-  std::string error;  // why the library cannot be used; empty when it can
+  QUORVEL_LIBRARY_TABLE(QUORVEL_CURL_FUNCTIONS)
 };
 
-template <typename Function>
-bool look_up(void* library, const char* name, Function& function, std::string& error) {
-  function = reinterpret_cast<Function>(::dlsym(library, name));
-  if (function == nullptr && error.empty()) {
-    error = std::string("the network library ") + kCurlLibrary + " lacks " + name;
-  }
-  return function != nullptr;
-}
+struct LoadedCurl {
+  Curl functions;
+  std::string error;  // why libcurl cannot be used; empty when it can
+};
 
-// Loads libcurl and initialises it, once per process; the library stays
-// loaded until the process ends.
-const Curl& curl_library() {
-  static const Curl curl = [] {
-    Curl loaded;
-    void* library = ::dlopen(kCurlLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      const char* why = ::dlerror();
-      loaded.error = std::string("the network library ") + kCurlLibrary +
-                     " could not be loaded (install libcurl4): " +
-                     (why != nullptr ? why : "not found");
-      return loaded;
+// libcurl, loaded and initialised at the first call, once per process; the
+// library stays loaded until the process ends.
+const LoadedCurl& curl_library() {
+  static const LoadedCurl once = [] {
+    LoadedCurl curl;
+    LibraryLoad load = load_runtime_library(kCurlLibrary, curl.functions);
+    switch (load.failure) {
+      case LibraryLoad::Failure::kNone:
+        if (curl.functions.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+          curl.error = "the network library could not be initialised";
+        }
+        break;
+      case LibraryLoad::Failure::kNotLoaded:
+        curl.error = std::string("the network library ") + kCurlLibrary +
+                     " could not be loaded (install libcurl4): " + load.detail;
+        break;
+      case LibraryLoad::Failure::kMissingFunction:
+        curl.error = std::string("the network library ") + kCurlLibrary + " lacks " + load.detail;
+        break;
     }
-    std::string& error = loaded.error;
-    look_up(library, "curl_global_init", loaded.global_init, error);
-    look_up(library, "curl_easy_init", loaded.easy_init, error);
-    look_up(library, "curl_easy_cleanup", loaded.easy_cleanup, error);
-    look_up(library, "curl_easy_setopt", loaded.easy_setopt, error);
-    look_up(library, "curl_easy_perform", loaded.easy_perform, error);
-    look_up(library, "curl_easy_getinfo", loaded.easy_getinfo, error);
-    look_up(library, "curl_easy_strerror", loaded.easy_strerror, error);
-    if (error.empty() && loaded.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      error = "the network library could not be initialised";
-    }
-    return loaded;
+    return curl;
   }();
-  return curl;
+  return once;
 }
 
 struct Transfer {
@@ -98,9 +91,9 @@ std::size_t write_body(char* data, std::size_t size, std::size_t count, void* co
 // Closes the easy handle on every way out of fetch_url.
 struct EasyHandle {
   const Curl& library;
-  CURL* curl = library.easy_init();
+  CURL* curl = library.curl_easy_init();
   ~EasyHandle() {
-    if (curl != nullptr) library.easy_cleanup(curl);
+    if (curl != nullptr) library.curl_easy_cleanup(curl);
   }
 };
 
@@ -108,12 +101,13 @@ struct EasyHandle {
 
 TransferOutcome transfer_url(const std::string& url, const FetchOptions& options) {
   TransferOutcome result;
-  const Curl& library = curl_library();
-  if (!library.error.empty()) {
+  const LoadedCurl& loaded = curl_library();
+  if (!loaded.error.empty()) {
     result.failure = FetchFailure::kOther;
-    result.detail = library.error;
+    result.detail = loaded.error;
     return result;
   }
+  const Curl& library = loaded.functions;
   EasyHandle easy{library};
   if (easy.curl == nullptr) {
     result.failure = FetchFailure::kOther;
@@ -125,30 +119,30 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
   transfer.max_bytes = options.max_bytes;
   char error_text[CURL_ERROR_SIZE] = {};
 
-  library.easy_setopt(curl, CURLOPT_URL, url.c_str());
-  library.easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text);
-  library.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  library.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  library.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  library.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  library.easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  library.easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  library.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  library.curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text);
+  library.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  library.curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  library.curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  library.curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  library.curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  library.curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
   // The timeout bounds the whole transfer, from the connection to the last
   // byte, however the server sends (a byte at a time, say); a connection
   // that does not come, or a server that stops sending, is given up on by
   // then as well.
-  library.easy_setopt(curl, CURLOPT_TIMEOUT, options.timeout_seconds);
-  library.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.timeout_seconds);
-  library.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  library.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.timeout_seconds);
+  library.curl_easy_setopt(curl, CURLOPT_TIMEOUT, options.timeout_seconds);
+  library.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, options.timeout_seconds);
+  library.curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  library.curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.timeout_seconds);
   // Refused before the body comes when the server announces its length.
-  library.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
-  library.easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
-  library.easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  library.curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
+  library.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
+  library.curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
 
-  CURLcode code = library.easy_perform(curl);
+  CURLcode code = library.curl_easy_perform(curl);
   long status = 0;
-  library.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  library.curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   result.http_status = status;
 
   if (code == CURLE_OK && status >= 400) code = CURLE_HTTP_RETURNED_ERROR;
@@ -173,7 +167,7 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
       result.failure = transfer.too_large ? FetchFailure::kTooLarge : FetchFailure::kOther;
       break;
   }
-  result.detail = error_text[0] != '\0' ? error_text : library.easy_strerror(code);
+  result.detail = error_text[0] != '\0' ? error_text : library.curl_easy_strerror(code);
   if (transfer.out_of_memory) {
     result.failure = FetchFailure::kOther;
     result.detail = "not enough memory for the answer after " +

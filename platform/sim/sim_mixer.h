@@ -12,9 +12,10 @@
 //   - A line without channels has cControls 0; its controls are not found.
 //   - Control: dwControlID = ctrl_id, dwControlType = ctrl_type, cSteps =
 //     steps, bounds = min and max (widened to cover the values held), and
-//     ctrl::kFlagUniform for a switch given one value (sim_device.h). List controls (MUX, MIXER, MULTIPLESELECT,
-//     and SINGLESELECT when it has a list) carry ctrl::kFlagMultiple and
-//     cMultipleItems = their item count; other controls have no items.
+//     ctrl::kFlagUniform for a switch given one value (sim_device.h). List
+//     controls (MUX, MIXER, MULTIPLESELECT, and SINGLESELECT when it has a
+//     list) carry ctrl::kFlagMultiple and cMultipleItems = their item count;
+//     other controls have no items.
 //   - Item k of a destination's list stands for the destination's source k
 //     (its line id and line type in the item's dwParam1 and dwParam2).
 // Values are checked as mixer.h says (model_mixer.h checks them); a list
@@ -23,7 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <span>
 #include <vector>
 
 #include "platform/mixer/model_mixer.h"
@@ -44,7 +45,9 @@ class SimMixer final : public ModelMixer {
   // The device with its present state (channel values filled to the line's
   // channel count).
   const SimDevice& device() const { return device_; }
-  // A control by id, or null. Changing values through it bypasses changed().
+  // A control by id, or null. Values changed through it are served (and
+  // bypass changed()); everything else the service reports of it was taken
+  // once, when the service was made.
   const SimControl* control(std::uint32_t id) const;
   SimControl* control(std::uint32_t id);
   // The present values of a control: per channel, or per item for a list
@@ -52,46 +55,21 @@ class SimMixer final : public ModelMixer {
   std::vector<std::int32_t> values(std::uint32_t control_id) const;
 
  private:
-  struct LineRef {
-    std::uint32_t destination = 0;
-    std::int64_t source = -1;  // -1: the destination itself
-  };
-  struct ControlRef {
-    std::size_t line = 0;     // index into lines_
-    std::size_t control = 0;  // index into the line's controls
-  };
-
   unsigned do_device_count() override { return 1; }
-  MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) override;
-  ModelDevice describe_device(OpenDevice& open) override;
-  bool find_destination(OpenDevice& open, std::uint32_t destination, ModelLine& out) override;
-  bool find_source(OpenDevice& open, std::uint32_t destination, std::uint32_t source,
-                   ModelLine& out) override;
-  bool find_line(OpenDevice& open, std::uint32_t line_id, ModelLine& out) override;
-  void line_control(OpenDevice& open, const ModelLine& line, std::uint32_t index,
-                    ModelControl& out) override;
-  bool find_control(OpenDevice& open, std::uint32_t control_id, ModelControl& out) override;
-  ModelItem list_item(OpenDevice& open, const ModelControl& control, std::uint32_t item) override;
-  MixerResult read_values(OpenDevice& open, const ModelControl& control,
+  MixerResult read_values(unsigned device, const ModelControl& control,
                           std::span<std::int32_t> values) override;
-  MixerResult write_values(OpenDevice& open, const ModelControl& control,
+  MixerResult write_values(unsigned device, ModelControl& control,
                            std::span<const std::int32_t> values) override;
 
-  std::uint32_t line_id(const LineRef& ref) const;
-  std::uint32_t line_channels(const LineRef& ref) const;
-  const std::vector<SimControl>& line_controls(const LineRef& ref) const;
-  std::vector<SimControl>& line_controls(const LineRef& ref);
-  void describe_line(std::size_t index, ModelLine& out) const;
-  void describe_control(const ControlRef& ref, ModelControl& out) const;
-  SimControl& control_at(const ModelControl& control);
-  // Widens the control's bounds to cover the values it holds.
-  static void cover_values(SimControl& control);
+  // Adds a line's controls to `layout`, ready to serve: values filled to the
+  // line's channels, bounds widened to cover them. `sources` are those the
+  // items of a destination's lists stand for (none for a source's lists).
+  void add_controls(ModelLayout& layout, std::size_t line, std::vector<SimControl>& controls,
+                    std::uint32_t channels, const std::vector<SimSource>* sources,
+                    std::uint32_t destination);
 
   SimDevice device_;
-  std::vector<LineRef> lines_;                 // destination, its sources, next ...
-  std::vector<std::size_t> destination_line_;  // index in lines_ of each destination
-  std::unordered_map<std::uint32_t, std::size_t> line_index_;
-  std::unordered_map<std::uint32_t, ControlRef> control_index_;
+  std::vector<SimControl*> controls_;  // by ModelControl::key, into device_
   bool changed_ = false;
 };
 

@@ -1,10 +1,9 @@
-// Linux: the ALSA back-end on the virtual cards, as back-ends of the contract
-// suite.
+// Linux: the contract suite on the ALSA back-end, one virtual card each.
 #include <stdexcept>
 
-#include "contract/mixer_backend.h"
+#include "contract/mixer_contract.h"
 #include "fakes/alsa_card/virtual_card.h"
-#include "platform/mixer/platform_mixer.h"
+#include "platform/alsa/alsa_mixer.h"
 
 namespace quorvel::testing {
 namespace {
@@ -19,7 +18,7 @@ class AlsaInstance : public BackendInstance {
  private:
   std::unique_ptr<MixerService> open_service() {
     std::unique_ptr<MixerService> service;
-    EXPECT_TRUE(succeeded(open_platform_mixer(card_.mixer_setting(), service)));
+    EXPECT_TRUE(succeeded(open_alsa_mixer(card_.device(), service)));
     if (!service) throw std::runtime_error("no service on " + card_.device());
     return service;
   }
@@ -30,40 +29,46 @@ class AlsaInstance : public BackendInstance {
 
 const char* const kNoMeters = "ALSA's simple mixer elements show no meters";
 const char* const kNoCaptureSources = "no capture sources, so no capture list";
+const char* const kAllLinesHaveChannels = "every line has the channels of its element";
 
-}  // namespace
-
-std::vector<MixerBackend> platform_backends() {
+std::vector<MixerBackend> alsa_backends() {
   return {
-      MixerBackend{"AlsaLaptop",
-                   [] { return std::make_unique<AlsaInstance>("quorvel_laptop"); },
-                   {{Feature::kMeters, kNoMeters},
-                    {Feature::kMixerList,
-                     "the laptop's capture switches are exclusive: its list is a MUX"}}},
-      MixerBackend{"AlsaHeadset",
-                   [] { return std::make_unique<AlsaInstance>("quorvel_headset"); },
-                   {{Feature::kMeters, kNoMeters},
-                    {Feature::kMux,
-                     "the headset's capture switches are not exclusive: its list is a MIXER"},
-                    {Feature::kLineWithoutControls, "every line of the headset has a control"}}},
-      MixerBackend{"AlsaSurround",
-                   [] { return std::make_unique<AlsaInstance>("quorvel_surround"); },
-                   {{Feature::kMeters, kNoMeters},
-                    {Feature::kListControls, kNoCaptureSources},
-                    {Feature::kMux, kNoCaptureSources},
-                    {Feature::kMixerList, kNoCaptureSources},
-                    {Feature::kLineWithoutControls, "every line of the 5.1 card has a control"}}},
-      MixerBackend{"AlsaServer",
-                   [] { return std::make_unique<AlsaInstance>("quorvel_server"); },
-                   {{Feature::kMeters, kNoMeters},
-                    {Feature::kBoundChecks,
-                     "a sound server's volume holds values above its declared maximum "
-                     "(alsa_mixer_test checks what it takes and refuses)"},
-                    {Feature::kListControls, kNoCaptureSources},
-                    {Feature::kMux, kNoCaptureSources},
-                    {Feature::kMixerList, kNoCaptureSources},
-                    {Feature::kLineWithoutControls, "every line of the server has a control"}}},
+    MixerBackend{"Laptop",
+                 [] { return std::make_unique<AlsaInstance>("quorvel_laptop"); },
+                 {{Feature::kMeters, kNoMeters},
+                  {Feature::kMixerList,
+                   "the laptop's capture switches are exclusive: its list is a MUX"},
+                  {Feature::kLineWithoutChannels, kAllLinesHaveChannels}}},
+    MixerBackend{"Headset",
+                 [] { return std::make_unique<AlsaInstance>("quorvel_headset"); },
+                 {{Feature::kMeters, kNoMeters},
+                  {Feature::kMux,
+                   "the headset's capture switches are not exclusive: its list is a MIXER"},
+                  {Feature::kLineWithoutControls, "every line of the headset has a control"},
+                  {Feature::kLineWithoutChannels, kAllLinesHaveChannels}}},
+    MixerBackend{"Surround",
+                 [] { return std::make_unique<AlsaInstance>("quorvel_surround"); },
+                 {{Feature::kMeters, kNoMeters},
+                  {Feature::kListControls, kNoCaptureSources},
+                  {Feature::kMux, kNoCaptureSources},
+                  {Feature::kMixerList, kNoCaptureSources},
+                  {Feature::kLineWithoutControls, "every line of the 5.1 card has a control"},
+                  {Feature::kLineWithoutChannels, kAllLinesHaveChannels}}},
+    MixerBackend{"Server",
+                 [] { return std::make_unique<AlsaInstance>("quorvel_server"); },
+                 {{Feature::kMeters, kNoMeters},
+                  {Feature::kBoundChecks,
+                   "a sound server's volume holds values above its declared maximum "
+                   "(alsa_mixer_test checks what it takes and refuses)"},
+                  {Feature::kListControls, kNoCaptureSources},
+                  {Feature::kMux, kNoCaptureSources},
+                  {Feature::kMixerList, kNoCaptureSources},
+                  {Feature::kLineWithoutControls, "every line of the server has a control"},
+                  {Feature::kLineWithoutChannels, kAllLinesHaveChannels}}},
   };
 }
 
+INSTANTIATE_MIXER_CONTRACT(Alsa, alsa_backends());
+
+}  // namespace
 }  // namespace quorvel::testing

@@ -1,6 +1,7 @@
-// The back-ends the mixer contract suite runs against: how to make each one,
-// and what each can show. A clause that needs a feature a back-end lacks is
-// skipped there with the reason the back-end gives.
+// A back-end the mixer contract suite runs against: how to make it, and what
+// it can show. A clause that needs a feature a back-end lacks is skipped
+// there with the reason the back-end gives. Each back-end's own file
+// (sim_backend.cc, alsa_backends.cc, ...) instantiates the suite for it.
 #pragma once
 
 #include <functional>
@@ -24,6 +25,7 @@ enum class Feature {
   kMixerList,           // has a MIXER list
   kMeters,              // has a meter
   kLineWithoutControls, // has a line without controls
+  kLineWithoutChannels, // has a line without channels
 };
 
 // One back-end as the suite uses it: a service, and a way to make another
@@ -45,10 +47,5 @@ struct MixerBackend {
 };
 
 inline void PrintTo(const MixerBackend& backend, std::ostream* out) { *out << backend.name; }
-
-// The simulated device, on every platform.
-MixerBackend sim_backend();
-// The back-ends of the platform being built (ALSA's virtual cards, winmm).
-std::vector<MixerBackend> platform_backends();
 
 }  // namespace quorvel::testing

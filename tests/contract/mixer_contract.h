@@ -24,6 +24,15 @@ namespace quorvel::testing {
     }                                                             \
   } while (false)
 
+// Runs the suite on `backends` (MixerBackend values), each test named
+// PREFIX/MixerContractTest.CLAUSE/BACKEND: PREFIX names the back-end, BACKEND
+// the device it runs on.
+#define INSTANTIATE_MIXER_CONTRACT(prefix, backends)                                   \
+  INSTANTIATE_TEST_SUITE_P(prefix, MixerContractTest, ::testing::ValuesIn(backends), \
+                           [](const ::testing::TestParamInfo<MixerBackend>& info) {  \
+                             return info.param.name;                                 \
+                           })
+
 // One control with the line that owns it.
 struct ControlView {
   const LineView* line = nullptr;

@@ -1,6 +1,6 @@
-// The simulated device as a back-end of the contract suite: a device made in
-// code with something of every kind the contract speaks of.
-#include "contract/mixer_backend.h"
+// The contract suite on the simulated device: a device made in code with
+// something of every kind the contract speaks of.
+#include "contract/mixer_contract.h"
 #include "platform/sim/sim_mixer.h"
 
 namespace quorvel::testing {
@@ -78,10 +78,12 @@ class SimInstance : public BackendInstance {
   SimMixer mixer_{contract_device()};
 };
 
-}  // namespace
-
-MixerBackend sim_backend() {
-  return MixerBackend{"Sim", [] { return std::make_unique<SimInstance>(); }, {}};
+std::vector<MixerBackend> sim_backends() {
+  return {MixerBackend{"ContractCard", [] { return std::make_unique<SimInstance>(); }, {}}};
 }
+
+INSTANTIATE_MIXER_CONTRACT(Sim, sim_backends());
+
+}  // namespace
 
 }  // namespace quorvel::testing

@@ -2,7 +2,7 @@
 // mixer of the null ALSA device), as a back-end of the contract suite.
 // Wine's mixer shows one destination and one source, each with a volume and
 // a mute; what it does not do is listed with the reason.
-#include "contract/mixer_backend.h"
+#include "contract/mixer_contract.h"
 #include "platform/winmm/winmm_mixer.h"
 
 namespace quorvel::testing {
@@ -21,25 +21,27 @@ class WinmmInstance : public BackendInstance {
 
 const char* const kNoLists = "Wine's mixer has no list controls";
 
-}  // namespace
-
-std::vector<MixerBackend> platform_backends() {
+std::vector<MixerBackend> winmm_backends() {
   return {MixerBackend{
-      "Winmm",
-      [] { return std::make_unique<WinmmInstance>(); },
-      {{Feature::kShapeChecks,
-        "Wine's mixer reads and writes one value whatever cChannels and cMultipleItems say"},
-       {Feature::kBoundChecks,
-        "Wine's mixer refuses an out-of-range volume with MMSYSERR_INVALPARAM and takes any "
-        "mute value"},
-       {Feature::kPerChannelValues, "Wine's mixer keeps one value per control"},
-       {Feature::kSourceWrites,
-        "Wine's mixer answers reads and writes of its source's controls without keeping them"},
-       {Feature::kListControls, kNoLists},
-       {Feature::kMux, kNoLists},
-       {Feature::kMixerList, kNoLists},
-       {Feature::kMeters, "Wine's mixer has no meters"},
-       {Feature::kLineWithoutControls, "every line of Wine's mixer has a volume and a mute"}}}};
+    "Machine",
+    [] { return std::make_unique<WinmmInstance>(); },
+    {{Feature::kShapeChecks,
+      "Wine's mixer reads and writes one value whatever cChannels and cMultipleItems say"},
+     {Feature::kBoundChecks,
+      "Wine's mixer refuses an out-of-range volume with MMSYSERR_INVALPARAM and takes any "
+      "mute value"},
+     {Feature::kPerChannelValues, "Wine's mixer keeps one value per control"},
+     {Feature::kSourceWrites,
+      "Wine's mixer answers reads and writes of its source's controls without keeping them"},
+     {Feature::kListControls, kNoLists},
+     {Feature::kMux, kNoLists},
+     {Feature::kMixerList, kNoLists},
+     {Feature::kMeters, "Wine's mixer has no meters"},
+     {Feature::kLineWithoutControls, "every line of Wine's mixer has a volume and a mute"},
+     {Feature::kLineWithoutChannels, "every line of Wine's mixer has channels"}}}};
 }
 
+INSTANTIATE_MIXER_CONTRACT(Winmm, winmm_backends());
+
+}  // namespace
 }  // namespace quorvel::testing

@@ -5,8 +5,8 @@
 
 #include <set>
 
-#include "app/mixer_select.h"
 #include "platform/mixer/control_values.h"
+#include "platform/sim/sim_backend.h"
 #include "support/sim_device_fixture.h"
 #include "support/test_util.h"
 
@@ -319,30 +319,29 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
   const std::string original = read_file(device_);
   std::vector<std::int32_t> volume;
   {
-    SelectedMixer selected;
-    ASSERT_TRUE(testing::succeeded(select_mixer("sim:" + device_.string(), selected)));
-    ASSERT_NE(selected.sim, nullptr);
-    EXPECT_TRUE(selected.sim_lock.held());
+    std::unique_ptr<SimDeviceRun> run;
+    ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, run)));
+    EXPECT_TRUE(run->locked());
 
     // Unchanged: the file is not rewritten.
-    ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
+    ASSERT_TRUE(testing::succeeded(run->save()));
     EXPECT_EQ(read_file(device_), original);
 
     {
       MixerHandle handle;
-      ASSERT_EQ(selected.service->open(0, handle), MMSYSERR_NOERROR);
+      ASSERT_EQ(run->service().open(0, handle), MMSYSERR_NOERROR);
       std::vector<std::int32_t> on = {1};
       ASSERT_EQ(write_control_values(handle, 2, 1, 0, on), MMSYSERR_NOERROR);  // master mute on
     }
-    ASSERT_TRUE(testing::succeeded(save_sim_device(selected)));
+    ASSERT_TRUE(testing::succeeded(run->save()));
     EXPECT_NE(read_file(device_), original);
-    volume = selected.sim->values(1);
-  }  // the device's lock goes with the selection
+    volume = run->mixer().values(1);
+  }  // the device's lock goes with the run
 
-  SelectedMixer reloaded;
-  ASSERT_TRUE(testing::succeeded(select_mixer("sim:" + device_.string(), reloaded)));
-  EXPECT_EQ(reloaded.sim->values(2), (std::vector<std::int32_t>{1, 1}));
-  EXPECT_EQ(reloaded.sim->values(1), volume);
+  std::unique_ptr<SimDeviceRun> reloaded;
+  ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, reloaded)));
+  EXPECT_EQ(reloaded->mixer().values(2), (std::vector<std::int32_t>{1, 1}));
+  EXPECT_EQ(reloaded->mixer().values(1), volume);
   // No temporary file is left beside it; the lock file stays.
   std::set<std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {

@@ -90,8 +90,9 @@ TEST(RecordingMixerTest, InjectedFailuresForEveryCallForACountOrForOneId) {
 
   // A control by id is about its line.
   recorder.fail_on(MixerOp::kLineControls, 0xFFFF0000u, MMSYSERR_ERROR, 1);
+  MixerControl control;
   MixerLine owner;
-  EXPECT_EQ(find_control_line(h, 2, owner), MMSYSERR_ERROR);
+  EXPECT_EQ(find_control(h, 2, control, owner), MMSYSERR_ERROR);
 
   // A write about the control is not made at all.
   recorder.fail_on(MixerOp::kSetDetails, 1, MMSYSERR_ERROR);

@@ -14,7 +14,7 @@
 #include "platform/alsa/alsa_mixer.h"
 #include "platform/alsa/alsa_names.h"
 #include "platform/alsa/alsa_volume_scale.h"
-#include "platform/mixer/platform_mixer.h"
+#include "app/mixer_select.h"
 #include "support/mixer_layout.h"
 
 namespace quorvel {
@@ -59,7 +59,7 @@ class AlsaMixerTest : public ::testing::Test {
     card_.reset();
     card_ = std::make_unique<VirtualCard>(device);
     std::string error;
-    ASSERT_TRUE(testing::succeeded(open_platform_mixer(card_->mixer_setting(), mixer_)));
+    ASSERT_TRUE(testing::succeeded(open_alsa_mixer(card_->device(), mixer_)));
     ASSERT_NE(mixer_, nullptr);
     ASSERT_EQ(mixer_->device_count(), 1u);
     ASSERT_EQ(mixer_->open(0, handle_), MMSYSERR_NOERROR);
@@ -341,7 +341,7 @@ TEST_F(AlsaMixerTest, IdentifiersAreUniqueAndTheSameForTheSameCard) {
   ASSERT_EQ(card_->amixer({"sset", "Master", "0%", "mute"}).exit_code, 0);
   std::unique_ptr<MixerService> other;
   std::string error;
-  ASSERT_TRUE(testing::succeeded(open_platform_mixer(card_->mixer_setting(), other)));
+  ASSERT_TRUE(testing::succeeded(open_alsa_mixer(card_->device(), other)));
   MixerHandle handle;
   ASSERT_EQ(other->open(0, handle), MMSYSERR_NOERROR);
   EXPECT_EQ(layout_signature(read_layout(handle)), layout_signature(layout_));
@@ -461,7 +461,7 @@ TEST_F(AlsaMixerTest, HandlesSeeWritesMadeThroughOthersAndRunsSeeOtherPrograms) 
   // run), which opens the card afresh.
   ASSERT_EQ(card_->amixer({"sset", "PCM", "255,0"}).exit_code, 0);
   std::unique_ptr<MixerService> next;
-  ASSERT_TRUE(testing::succeeded(open_platform_mixer(card_->mixer_setting(), next)));
+  ASSERT_TRUE(testing::succeeded(open_alsa_mixer(card_->device(), next)));
   MixerHandle later;
   ASSERT_EQ(next->open(0, later), MMSYSERR_NOERROR);
   ASSERT_EQ(read_values(later, volume, 2, 0, values), MMSYSERR_NOERROR);
@@ -520,14 +520,14 @@ TEST(AlsaSourceTypeTest, NamesGiveComponentTypes) {
 
 TEST(AlsaPlatformMixerTest, NamedDevicesThatCannotBeUsedAreErrors) {
   VirtualCard card("quorvel_laptop");
-  std::unique_ptr<MixerService> mixer;
+  std::unique_ptr<OpenedMixer> mixer;
   std::string error;
-  error = open_platform_mixer("alsa:quorvel_nosuchcard", mixer).message();
+  error = open_mixer("alsa:quorvel_nosuchcard", mixer).message();
   EXPECT_NE(error, "");
   EXPECT_NE(error.find("\"quorvel_nosuchcard\""), std::string::npos) << error;
-  error = open_platform_mixer("alsa:", mixer).message();
+  error = open_mixer("alsa:", mixer).message();
   EXPECT_NE(error, "");
-  error = open_platform_mixer("oss:/dev/mixer", mixer).message();
+  error = open_mixer("oss:/dev/mixer", mixer).message();
   EXPECT_NE(error, "");
   EXPECT_NE(error.find("\"oss\""), std::string::npos) << error;
   EXPECT_EQ(mixer, nullptr);

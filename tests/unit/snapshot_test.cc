@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <string>
 
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
@@ -217,13 +218,17 @@ TEST_F(SnapshotTest, LineWithoutChannelsShowsNoControl) {
 }
 
 TEST_F(SnapshotTest, BoundsCoverEveryValueWritten) {
-  load(kCanonicalDevice);
+  // The unsigned control's bounds start at 8 (its value, -2, lies within).
+  std::string device = kCanonicalDevice;
+  const std::string from = R"(ctrl_id="41" ctrl_type="805502976" steps="0" min="0")";
+  device.replace(device.find(from), from.size(),
+                 R"(ctrl_id="41" ctrl_type="805502976" steps="0" min="8")");
+  load(device.c_str());
   // Values the device holds beyond the bounds it declares (a sound server's
   // volume above 100 %, an unsigned control below its minimum).
   mixer_->control(1)->values = {98304, -5};
   mixer_->control(41)->values = {7, 7};
   mixer_->control(50)->values = {600, 610, 620, 630, 640, 650};
-  mixer_->control(41)->min = 8;
   ASSERT_TRUE(build()) << errors_;
   pugi::xml_node volume = snapshot_.select_node("//line_control[@ctrl_id='1']").node();
   EXPECT_STREQ(volume.attribute("min").value(), "-5");

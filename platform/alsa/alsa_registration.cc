@@ -1,0 +1,43 @@
+// QUORVEL_MIXER=alsa:NAME, and the machine's mixer on Linux.
+#include "platform/alsa/alsa_mixer.h"
+#include "platform/mixer/mixer_registration.h"
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kDefaultDevice = "default";
+
+Result open_named(const std::string& name, std::unique_ptr<OpenedMixer>& out) {
+  std::unique_ptr<MixerService> service;
+  Result opened = open_alsa_mixer(name, service);
+  if (opened) out = opened_service(std::move(service));
+  return opened;
+}
+
+// The machine's sound cards; without one, ALSA's default control device
+// when it opens: on a desktop with PipeWire or PulseAudio and no sound
+// card, the sound server's mixer. Neither means no ALSA mixer, and so does a
+// machine without alsa-lib, which is said.
+Result open_default(std::unique_ptr<OpenedMixer>& out) {
+  if (Result loaded = load_alsa(); !loaded) {
+    return Result::failure("no ALSA mixer: " + loaded.message());
+  }
+  std::vector<std::string> cards = alsa_card_devices();
+  std::unique_ptr<MixerService> service;
+  if (!cards.empty()) {
+    service = make_alsa_mixer(std::move(cards));
+  } else if (!open_alsa_mixer(kDefaultDevice, service)) {
+    service.reset();
+  }
+  out = opened_service(std::move(service));
+  return Result();
+}
+
+}  // namespace
+
+// alsa:NAME, and the machine's mixer on Linux.
+MixerRegistration alsa_mixer_registration() {
+  return MixerRegistration{"alsa", "NAME, an ALSA control device", open_named, open_default};
+}
+
+}  // namespace quorvel

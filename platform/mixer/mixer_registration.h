@@ -1,0 +1,43 @@
+// How a mixer back-end is reached: each back-end folder gives one
+// registration, and the program's list of them (app/mixer_backends.cc)
+// chooses among them by the QUORVEL_MIXER environment variable.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/result.h"
+#include "platform/mixer/mixer.h"
+
+namespace quorvel {
+
+// A mixer opened for one run.
+class OpenedMixer {
+ public:
+  virtual ~OpenedMixer() = default;
+  virtual MixerService& service() = 0;
+  // Called once the run is over: keeps what it changed where the back-end
+  // must do so itself (a simulated device rewrites its file). A failure
+  // says what was not kept, and why.
+  virtual Result keep_changes() { return Result(); }
+};
+
+// A mixer that keeps its own state (a sound card): the service alone.
+std::unique_ptr<OpenedMixer> opened_service(std::unique_ptr<MixerService> service);
+
+struct MixerRegistration {
+  // QUORVEL_MIXER=KIND:NAME names the mixer NAME of this back-end.
+  const char* kind = nullptr;
+  // What NAME is, for messages ("PATH, a simulated device file"); null
+  // when the back-end's mixers cannot be named.
+  const char* name_form = nullptr;
+  // Opens the mixer `name` (never empty) names; fails saying why.
+  Result (*open_named)(const std::string& name, std::unique_ptr<OpenedMixer>& out) = nullptr;
+  // Opens the machine's own mixer of this kind, for QUORVEL_MIXER unset:
+  // sets `out`, or leaves it null when the machine has none of this kind,
+  // or fails saying why it could not look. Null for a back-end that is
+  // never the machine's mixer.
+  Result (*open_default)(std::unique_ptr<OpenedMixer>& out) = nullptr;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,52 @@
+// QUORVEL_MIXER=sim:PATH: the simulated device of the device file PATH,
+// served for one run and written back to its file after it.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "common/result.h"
+#include "platform/mixer/mixer_registration.h"
+#include "platform/os/file_lock.h"
+#include "platform/sim/sim_mixer.h"
+
+namespace quorvel {
+
+// The lock file of a simulated device's file: beside the file the path
+// leads to, named after it with ".lock" added.
+std::filesystem::path sim_lock_path(const std::filesystem::path& device_file);
+
+// A simulated device is one run's at a time: the lock of its lock file is
+// held from before the device file is read until the object goes, after
+// the file has been rewritten. Runs that find it held wait.
+class SimDeviceRun final : public OpenedMixer {
+ public:
+  // Takes the device's lock and reads its file. Without the lock (a folder
+  // that cannot be written, say) the device can still be read; only a
+  // change cannot be kept. Fails, saying why, when the file cannot be read
+  // or is not a valid device.
+  static Result open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out);
+
+  MixerService& service() override { return *mixer_; }
+  SimMixer& mixer() { return *mixer_; }
+  bool locked() const { return lock_.held(); }
+
+  // Writes a changed device back to its file, whole (every channel, value
+  // and list item it has), replacing the file in one step; does nothing
+  // when nothing changed. Refused when the run does not hold the device's
+  // lock, since another run's change could then be lost.
+  Result save();
+  // save(), with a failure naming the file.
+  Result keep_changes() override;
+
+ private:
+  SimDeviceRun() = default;
+
+  std::filesystem::path path_;
+  FileLock lock_;
+  std::string lock_error_;  // why the lock could not be taken, if it was not
+  std::unique_ptr<SimMixer> mixer_;
+};
+
+}  // namespace quorvel

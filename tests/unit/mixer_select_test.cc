@@ -1,0 +1,118 @@
+// Choosing the mixer by QUORVEL_MIXER among registered back-ends: the order
+// in which the machine's mixer is looked for, and what each setting opens or
+// says.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/mixer_select.h"
+#include "platform/sim/sim_mixer.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::CaptureStream;
+
+// What the fake back-ends were asked, in order.
+std::vector<std::string> asked;
+
+std::unique_ptr<OpenedMixer> some_mixer() {
+  return opened_service(std::make_unique<SimMixer>(SimDevice{}));
+}
+
+Result finds_one(std::unique_ptr<OpenedMixer>& out) {
+  asked.push_back("finds");
+  out = some_mixer();
+  return Result();
+}
+Result finds_none(std::unique_ptr<OpenedMixer>&) {
+  asked.push_back("none");
+  return Result();
+}
+Result cannot_look(std::unique_ptr<OpenedMixer>&) {
+  asked.push_back("cannot");
+  return Result::failure("no server here");
+}
+Result opens(const std::string& name, std::unique_ptr<OpenedMixer>& out) {
+  asked.push_back("opens " + name);
+  out = some_mixer();
+  return Result();
+}
+Result refuses(const std::string& name, std::unique_ptr<OpenedMixer>&) {
+  asked.push_back("refuses " + name);
+  return Result::failure("cannot open \"" + name + "\"");
+}
+
+const MixerRegistration kServer{"server", nullptr, nullptr, cannot_look};
+const MixerRegistration kEmpty{"empty", nullptr, nullptr, finds_none};
+const MixerRegistration kCard{"card", "NAME, a card", opens, finds_one};
+const MixerRegistration kFile{"file", "PATH, a file", refuses, nullptr};
+
+TEST(MixerSelectTest, TheMachinesMixerIsTheFirstDefaultBackEndThatFindsOne) {
+  struct Case {
+    std::vector<MixerRegistration> backends;
+    std::vector<std::string> asked;
+    bool found;
+    std::string errors;  // reported only when no back-end finds a mixer
+  } cases[] = {
+      {{kFile, kServer, kEmpty, kCard}, {"cannot", "none", "finds"}, true, ""},
+      {{kCard, kServer}, {"finds"}, true, ""},
+      {{kServer, kEmpty, kFile}, {"cannot", "none"}, false, "quorvel: error: no server here\n"},
+      {{kFile}, {}, false, ""},
+  };
+  for (const Case& c : cases) {
+    for (const std::optional<std::string>& value :
+         {std::optional<std::string>(), std::optional<std::string>("")}) {
+      SCOPED_TRACE(::testing::Message() << c.asked.size() << " asked, set: " << value.has_value());
+      asked.clear();
+      std::unique_ptr<OpenedMixer> mixer;
+      CaptureStream err(std::cerr);
+      ASSERT_TRUE(testing::succeeded(open_mixer(c.backends, value, mixer)));
+      EXPECT_EQ(asked, c.asked);
+      EXPECT_EQ(mixer != nullptr, c.found);
+      EXPECT_EQ(err.text(), c.errors);
+    }
+  }
+}
+
+TEST(MixerSelectTest, NamedMixersAndBadSettings) {
+  const std::vector<MixerRegistration> backends{kServer, kCard, kFile};
+  struct Case {
+    std::string value;
+    std::string error;  // empty: the mixer opens
+    std::vector<std::string> asked;
+  } cases[] = {
+      {"card:hw:1", "", {"opens hw:1"}},
+      {"file:x.xml", "QUORVEL_MIXER=file:x.xml: cannot open \"x.xml\"", {"refuses x.xml"}},
+      {"card:", "QUORVEL_MIXER=card:: nothing named after \"card:\" (use card:NAME, a card)", {}},
+      {"server:x",
+       "QUORVEL_MIXER=server:x: a server mixer cannot be named (leave QUORVEL_MIXER unset for "
+       "the machine's mixer)",
+       {}},
+      {"oss:/dev/mixer",
+       "QUORVEL_MIXER=oss:/dev/mixer: unknown mixer kind \"oss\" (this build knows card:NAME, a "
+       "card; file:PATH, a file)",
+       {}},
+      {"card",
+       "QUORVEL_MIXER=card: not a mixer (use KIND:NAME: card:NAME, a card; file:PATH, a file)",
+       {}},
+      {":x", "QUORVEL_MIXER=:x: not a mixer (use KIND:NAME: card:NAME, a card; file:PATH, a file)",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    asked.clear();
+    std::unique_ptr<OpenedMixer> mixer;
+    Result opened = open_mixer(backends, c.value, mixer);
+    EXPECT_EQ(opened.message(), c.error);
+    EXPECT_EQ(mixer != nullptr, c.error.empty());
+    EXPECT_EQ(asked, c.asked);
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
