@@ -59,7 +59,10 @@ std::string refused(const char* what, const SentValues& sent, MixerResult result
   if (sent.empty()) return "the mixer refused to let the control be written " + code;
   std::string text = "the mixer refused ";
   text += what;
-  for (std::int32_t value : sent) text += " " + std::to_string(value);
+  for (std::int32_t value : sent) {
+    text += ' ';
+    text += std::to_string(value);
+  }
   return text + " " + code;
 }
 
