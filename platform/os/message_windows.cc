@@ -7,10 +7,11 @@
 namespace quorvel {
 
 void show_message(const char* text, const char* title) {
-  // MessageBoxA returns 0 when no box can be shown: a process without a
-  // desktop (an SSH session, a service, Server Core). The text then goes to
-  // standard error, as elsewhere, rather than being lost.
-  if (MessageBoxA(nullptr, text, title, MB_OK) == 0) {
+  // No box can be shown without a desktop (an SSH session, a service,
+  // Server Core): MessageBoxA then fails with 0, or -1 where the dialog
+  // itself could not be made (Wine without a display). The text then goes
+  // to standard error, as elsewhere, rather than being lost.
+  if (MessageBoxA(nullptr, text, title, MB_OK) <= 0) {
     std::cerr << title << ": " << text << "\n";
   }
 }
