@@ -207,9 +207,11 @@ int run_program(const std::vector<std::string>& args) {
     return 0;
   }
 
+  // Set but empty counts as unset, as for the shell's own variables: the
+  // machine's mixer.
   const char* variable = std::getenv(kMixerVariable);
   std::optional<std::string> value;
-  if (variable != nullptr) value = variable;
+  if (variable != nullptr && *variable != '\0') value = variable;
 
   std::unique_ptr<OpenedMixer> mixer;
   Result chosen = open_mixer(value, mixer);

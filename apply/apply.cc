@@ -52,7 +52,10 @@ std::string refused(WriteShape shape, const std::vector<std::int32_t>& sent,
   if (sent.empty()) return "the mixer refused to let the control be written " + code;
   std::string text = shape == WriteShape::kItems ? "the mixer refused the selection"
                                                  : "the mixer refused the value";
-  for (std::int32_t value : sent) text += " " + std::to_string(value);
+  for (std::int32_t value : sent) {
+    text += ' ';
+    text += std::to_string(value);
+  }
   return text + " " + code;
 }
 

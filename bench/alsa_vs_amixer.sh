@@ -31,7 +31,7 @@ if [ ! -x "$quorvel" ] || [ ! -f "$config" ]; then
   exit 1
 fi
 for tool in amixer python3 "${CC:-cc}" "${CXX:-c++}"; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps --tests)" >&2; exit 1; }
 done
 
 work=$(mktemp -d /tmp/quorvel-bench.XXXXXX)

@@ -179,8 +179,14 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
   if (int error = follow_links(path)) return system_failure(error);
 
   std::size_t slash = path.rfind('/');
-  std::string folder_path = slash == std::string::npos ? "." : path.substr(0, slash);
-  if (slash == 0) folder_path = "/";
+  std::string folder_path;
+  if (slash == std::string::npos) {
+    folder_path = ".";
+  } else if (slash == 0) {
+    folder_path = "/";
+  } else {
+    folder_path = path.substr(0, slash);
+  }
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return system_failure(EISDIR);
 

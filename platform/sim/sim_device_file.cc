@@ -376,7 +376,9 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
 }
 
 Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
-  const std::string shown = "\"" + path.string() + "\"";
+  std::string shown = "\"";
+  shown += path.string();
+  shown += '"';
   std::string bytes;
   try {
     Result read = read_file_whole(path, bytes);

@@ -8,6 +8,8 @@
 root=${root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 build=${QUORVEL_WINDOWS_BUILD:-$root/build-windows}
 deps=$build/deps
+# The Linux program the Windows checks compare with.
+linux_build=$build/linux
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 
 wine=/usr/lib/wine/wine64

@@ -56,7 +56,7 @@ class PipeWireTest : public ::testing::Test {
 
   void SetUp() override {
     if (!missing_.empty()) {
-      GTEST_SKIP() << "PipeWire is not installed (scripts/install-deps installs it); missing: "
+      GTEST_SKIP() << "PipeWire is not installed (scripts/install-deps --tests installs it); missing: "
                    << missing_;
     }
     ASSERT_TRUE(server_->started()) << server_->failure();

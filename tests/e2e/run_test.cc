@@ -170,6 +170,13 @@ TEST(RunWithoutMixerTest, NoMixerShowsTheMessageAndFails) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.exit_code, 1);
   }
+  // QUORVEL_MIXER set but empty is the machine's mixer too, as when unset
+  // (env(1) sets it; the harness unsets a variable given empty).
+  std::vector<std::string> argv{"/usr/bin/env", "QUORVEL_MIXER=",
+                                testing::quorvel_binary().string(), "-out"};
+  ProgramResult empty = run_command(argv, env, dir.path());
+  EXPECT_EQ(empty.err, "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n");
+  EXPECT_EQ(empty.exit_code, 1);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 

@@ -13,7 +13,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # No mixer: Wine's audio drivers off. The run calls the message box with
-# the text and title, MB_OK, and exits 1 without saving anything.
+# the text and title, MB_OK, and exits 1 without saving anything. Without a
+# display the box cannot be shown, so the text is on standard error too.
 no_mixer() {
   local status=0
   (cd "$work" && WINEDLLOVERRIDES="$no_audio" WINEDEBUG=+relay \
@@ -21,6 +22,13 @@ no_mixer() {
   [ "$status" -eq 1 ] || { echo "exit status $status"; return 1; }
   grep -aq 'Call user32.MessageBoxA(00000000,[0-9a-f]* "Tavorin Could not find any mixer drivers on this System!",[0-9a-f]* "Brevalt, Inc.",00000000)' \
     "$work/trace" || { echo "no MessageBoxA call with the text, title and MB_OK"; return 1; }
+  grep -aq 'Ret  user32.MessageBoxA() retval=\(00000000\|ffffffff\) ' "$work/trace" ||
+    { echo "the message box was shown (no display was expected)"; return 1; }
+  local err
+  err=$(cd "$work" && WINEDLLOVERRIDES="$no_audio" "$wine" "$exe" -out 2>&1 >/dev/null | tr -d '\r') ||
+    true
+  [ "$err" = "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!" ] ||
+    { echo "standard error: $err"; return 1; }
   [ -z "$(find "$work" -name '*.xml')" ] || { echo "a document was saved"; return 1; }
 }
 
