@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "apply/plan_steps.h"
-#include "common/document_format.h"
+#include "platform/document/document_format.h"
 #include "platform/os/console.h"
 #include "platform/xml/dom.h"
 

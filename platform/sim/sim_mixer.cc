@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/mixer/control_kind.h"
+#include "platform/document/control_kind.h"
 
 namespace quorvel {
 

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "common/document_format.h"
+#include "platform/document/document_format.h"
 #include "platform/os/url_fetch.h"
 #include "platform/xml/xml_dom.h"
 #include "support/test_util.h"

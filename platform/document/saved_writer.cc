@@ -1,7 +1,8 @@
-#include "platform/xml/saved_writer.h"
+#include "platform/document/saved_writer.h"
 
 #include <algorithm>
 #include <charconv>
+#include <sstream>
 
 namespace quorvel {
 
@@ -127,6 +128,15 @@ void SavedDocumentWriter::top_level(std::string_view markup) {
   line_break_and_indent(0);
   put_utf8(markup);
   newline_ = indent_ = true;
+}
+
+void SavedDocumentWriter::prolog(const pugi::xml_document& prototype) {
+  const pugi::xml_node root = prototype.last_child();
+  for (pugi::xml_node node = prototype.first_child(); node != root; node = node.next_sibling()) {
+    std::ostringstream markup;
+    node.print(markup, "", pugi::format_raw, pugi::encoding_utf8);
+    top_level(markup.str());
+  }
 }
 
 void SavedDocumentWriter::start(const char* name) {
