@@ -16,8 +16,8 @@ Result run_load_step(InputDocument& input, const std::string& file_name, bool lo
     DocumentStream stream;
     Result opened = open_document_stream(file_name, stream);
     if (!opened) {
-      // The reason (its own line) before the fixed text.
-      std::cerr << utf8_to_console(opened.message()) << kFileNotFound;
+      // The reason, on a line of its own, before the fixed text.
+      std::cerr << utf8_to_console(opened.message()) << "\n" << kFileNotFound;
       stop_run = true;
       return opened;
     }
