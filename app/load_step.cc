@@ -23,8 +23,8 @@ Result run_load_step(InputDocument& input, const std::string& file_name, bool lo
     }
     return load_from_stream(input, stream);
   }
-  const std::string wide_name = to_wide_string(file_name);
-  Result loaded = url_flag ? load_from_url(input, wide_name) : load_from_file(input, wide_name);
+  const std::string utf8_name = system_to_utf8(file_name);
+  Result loaded = url_flag ? load_from_url(input, utf8_name) : load_from_file(input, utf8_name);
   if (!loaded) std::cerr << kFileNotFound;
   return loaded;
 }

@@ -45,7 +45,7 @@ Options parse_options(const std::vector<std::string>& args,
       case 't': options.tree = true; break;
       case 'o':
         if (i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != '-')) {
-          options.output_name = to_wide_string(args[++i]);
+          options.output_name = system_to_utf8(args[++i]);
         } else {
           options.output_name = default_output_name;
         }
@@ -132,7 +132,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     // end the run quietly with nothing restored. After a failed load the
     // load has said what went wrong already.
     if (load_succeeded && report.paired == 0) {
-      report_error("nothing in " + quote_name(to_wide_string(*options.file_name)) +
+      report_error("nothing in " + quote_name(system_to_utf8(*options.file_name)) +
                    " matches this mixer; nothing was restored");
       failed = true;
     }

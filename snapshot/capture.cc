@@ -64,7 +64,7 @@ MixerResult capture_list_items(const MixerHandle& handle, const MixerControl& co
     if (result != MMSYSERR_NOERROR) items.selected.assign(count, 0);
   }
   items.names.reserve(count);
-  for (const ListText& text : texts) items.names.push_back(to_wide_string(name_of(text.szName)));
+  for (const ListText& text : texts) items.names.push_back(system_to_utf8(name_of(text.szName)));
   return result;
 }
 
@@ -82,7 +82,7 @@ Result capture_control_value(DocumentSink& sink, const MixerLine& line,
     result = capture_list_items(handle, control, items);
   }
 
-  const std::string name = to_wide_string(name_of(control.szName));
+  const std::string name = system_to_utf8(name_of(control.szName));
   ControlPart part{.name = name,
                    .id = control.dwControlID,
                    .type = control.dwControlType,

@@ -56,7 +56,7 @@ Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
   MixerResult result = handle.service()->get_line_controls(handle, query, ControlsQuery::kAll);
   if (result != MMSYSERR_NOERROR) {
     return reported("cannot read the controls of line " +
-                    quote_name(to_wide_string(name_of(line.szName))) + " (id " +
+                    quote_name(system_to_utf8(name_of(line.szName))) + " (id " +
                     std::to_string(line.dwLineID) + "): " + mixer_error(result));
   }
   Problems problems;
@@ -86,7 +86,7 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
   }
 
   TreeSink sink(document);
-  const std::string product = to_wide_string(name_of(caps.szPname));
+  const std::string product = system_to_utf8(name_of(caps.szPname));
   start_mixer_document(sink, product, caps.cDestinations);
   default_output_name = default_file_name(product);
 
@@ -100,7 +100,7 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
           reported("cannot read destination " + std::to_string(i) + ": " + mixer_error(result)));
       continue;
     }
-    const std::string destination_name = to_wide_string(name_of(destination.szName));
+    const std::string destination_name = system_to_utf8(name_of(destination.szName));
     start_destination(sink, {.name = destination_name,
                              .line_id = destination.dwLineID,
                              .channels = destination.cChannels,
@@ -120,7 +120,7 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
                               std::to_string(i) + ": " + mixer_error(result)));
         continue;
       }
-      const std::string source_name = to_wide_string(name_of(source.szName));
+      const std::string source_name = system_to_utf8(name_of(source.szName));
       start_source(sink, {.name = source_name,
                           .src_id = j,
                           .channels = source.cChannels,
