@@ -5,11 +5,11 @@
 
 #include <sstream>
 
-#include "bench/synthetic_device.h"
 #include "docio/load.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/xml/well_formed.h"
 #include "platform/xml/xml_dom.h"
+#include "support/synthetic_device.h"
 
 namespace quorvel {
 namespace {

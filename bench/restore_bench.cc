@@ -7,11 +7,11 @@
 
 #include "apply/apply.h"
 #include "apply/reconcile.h"
-#include "bench/synthetic_device.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
+#include "support/synthetic_device.h"
 
 namespace quorvel {
 namespace {
