@@ -114,22 +114,42 @@ TEST_F(LoadRunTest, FailedLoadStillDumpsRebuildsAndSavesButExitsOne) {
 
 TEST_F(LoadRunTest, NothingOfABrokenDocumentReachesTheMixer) {
   // The example with its master volume changed: applying it changes the
-  // device. The same text with a second root element must change nothing.
+  // device. The same text with a second root element, or with an entity
+  // that is not defined (which only the conforming check refuses), must
+  // change nothing; the unit tests hold every other way a document breaks.
   std::string document = read_file(source_dir() / "examples" / "soundcard.xml");
   const std::string volume = "<value ch=\"1\">45875</value>";
   std::size_t at = document.find(volume);
   ASSERT_NE(at, std::string::npos);
   document.replace(at, volume.size(), "<value ch=\"1\">1000</value>");
-  write_file(dir_ / "broken.xml", document + "<audio_mixer id=\"0\"/>\n");
+  const std::string root_tag = "<audio_mixer id=\"0\" destinations=\"2\">";
+  const std::size_t root = document.find(root_tag);
+  ASSERT_NE(root, std::string::npos);
+  auto line_of = [&](std::size_t offset) {
+    return std::to_string(std::count(document.begin(), document.begin() + offset, '\n') + 1);
+  };
+  std::string undefined_entity = document;
+  undefined_entity.insert(root + root_tag.size(), "&foo;");
+  const struct {
+    std::string text;
+    std::string report;
+  } broken[] = {
+      {document + "<audio_mixer id=\"0\"/>\n",
+       "Only one root element is allowed.\nError on line " + line_of(document.size()) +
+           ", position 1"},
+      {undefined_entity, "The entity \"&foo;\" is not defined.\nError on line " + line_of(root) +
+                             ", position 38"},
+  };
   write_file(dir_ / "good.xml", document);
   const std::string device_before = read_file(device_);
-
-  ProgramResult broken = run({"-local", "broken.xml"});
-  EXPECT_EQ(broken.err, "Only one root element is allowed.\nError on line " +
-                            std::to_string(std::count(document.begin(), document.end(), '\n') + 1) +
-                            ", position 1 in \"" + full_path("broken.xml") + "\".\n");
-  EXPECT_EQ(broken.exit_code, 1);
-  EXPECT_EQ(read_file(device_), device_before);
+  for (const auto& c : broken) {
+    SCOPED_TRACE(c.report);
+    write_file(dir_ / "broken.xml", c.text);
+    ProgramResult result = run({"-local", "broken.xml"});
+    EXPECT_EQ(result.err, c.report + " in \"" + full_path("broken.xml") + "\".\n");
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(read_file(device_), device_before);
+  }
 
   ProgramResult good = run({"-local", "good.xml"});
   EXPECT_EQ(good.err, kLoaded);
@@ -162,14 +182,9 @@ TEST_F(LoadRunTest, DumpOfASavedSnapshotShowsOneLinePerNode) {
       "\n"
       "2'\n"
       "\n";
-  for (const char* path : {"", "-local", "-url"}) {
-    SCOPED_TRACE(path);
-    std::vector<std::string> args{"-t", "saved.xml"};
-    if (*path != '\0') args.insert(args.begin(), path);
-    ProgramResult dump = run(args);
-    EXPECT_EQ(dump.exit_code, 0) << dump.err;
-    EXPECT_EQ(dump.out.substr(0, expected_start.size()), expected_start);
-  }
+  ProgramResult dump = run({"-t", "saved.xml"});
+  EXPECT_EQ(dump.exit_code, 0) << dump.err;
+  EXPECT_EQ(dump.out.substr(0, expected_start.size()), expected_start);
 }
 
 TEST_F(LoadRunTest, NothingATerminalWouldObeyIsPrinted) {
@@ -188,55 +203,6 @@ TEST_F(LoadRunTest, NothingATerminalWouldObeyIsPrinted) {
   ProgramResult broken = run({name});
   EXPECT_EQ(broken.err.find('\x1b'), std::string::npos) << broken.err;
   EXPECT_NE(broken.err.find("in \"bad\\x1b[2J.xml\""), std::string::npos) << broken.err;
-}
-
-TEST_F(LoadRunTest, MalformedDocumentsAreParseErrorsAndChangeNothing) {
-  // Each would restore the example's master volume to 1000 if it loaded.
-  std::string document = read_file(source_dir() / "examples" / "soundcard.xml");
-  const std::string volume = "<value ch=\"1\">45875</value>";
-  const std::size_t at = document.find(volume);
-  ASSERT_NE(at, std::string::npos);
-  document.replace(at, volume.size(), "<value ch=\"1\">1000</value>");
-  const std::size_t root = document.find("<audio_mixer ");
-  const int root_line = static_cast<int>(std::count(document.begin(), document.begin() + root, '\n')) + 1;
-  const std::string root_tag = "<audio_mixer id=\"0\" destinations=\"2\">";
-  struct Case {
-    const char* what;
-    std::string replacement;  // of the root's start tag
-    std::string reason;
-    int column;
-  } cases[] = {
-      {"duplicate attribute", "<audio_mixer id=\"0\" id=\"1\">",
-       "An attribute appears twice in the same tag.\n", 21},
-      {"undefined entity", root_tag + "&foo;", "The entity \"&foo;\" is not defined.\n", 38},
-      {"bare ampersand", root_tag + "a & b", "An \"&\" must begin a reference ending with \";\" "
-       "(the character itself is written \"&amp;\").\n", 40},
-      {"< in an attribute value", "<audio_mixer id=\"<0\">",
-       "A \"<\" cannot stand here (in text and attribute values it is written \"&lt;\").\n", 18},
-      {"control character", root_tag + "\x01", "The character U+0001 is not allowed in XML.\n", 38},
-      {"invalid UTF-8", root_tag + "\xFF", "The text is not valid UTF-8 here.\n", 38},
-      {"undeclared prefix", "<audio_mixer p:id=\"0\">",
-       "A namespace prefix is used without being declared.\n", 1},
-  };
-  const std::string device_before = read_file(device_);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::string text = document;
-    text.replace(root, root_tag.size(), c.replacement);
-    write_file(dir_ / "bad.xml", text);
-    ProgramResult result = run({"-t", "bad.xml"});
-    EXPECT_EQ(result.err, c.reason + "Error on line " + std::to_string(root_line) + ", position " +
-                              std::to_string(c.column) + " in \"bad.xml\".\n" + kNotFound);
-    EXPECT_EQ(result.out, "\n") << "the document stays empty";
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(read_file(device_), device_before);
-  }
-  // A declaration that is not at the very start.
-  write_file(dir_ / "late.xml", " " + document);
-  ProgramResult late = run({"late.xml"});
-  EXPECT_EQ(late.err, "The XML declaration must come first in the document.\n"
-                      "Error on line 1, position 2 in \"late.xml\".\n" + std::string(kNotFound));
-  EXPECT_EQ(read_file(device_), device_before);
 }
 
 }  // namespace

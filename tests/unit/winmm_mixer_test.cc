@@ -24,16 +24,6 @@ void fill_name(char (&field)[N], char first) {
   field[N - 1] = '\0';
 }
 
-TEST(WinmmRecordsTest, WindowsRecordSizesAreThePlatformsOwn) {
-  // The packed 64-bit layouts; ours differ, which is why every call converts.
-  EXPECT_EQ(sizeof(MIXERLINEA), 172u);
-  EXPECT_EQ(sizeof(MIXERLINECONTROLSA), 28u);
-  EXPECT_EQ(sizeof(MIXERCONTROLDETAILS), 32u);
-  EXPECT_EQ(sizeof(MIXERCONTROLA), 148u);
-  EXPECT_EQ(sizeof(MIXERCAPSA), 48u);
-  EXPECT_EQ(sizeof(MIXERCONTROLDETAILS_LISTTEXTA), 72u);
-}
-
 TEST(WinmmRecordsTest, LineConvertsEveryFieldBothWays) {
   MixerLine ours;
   ours.dwDestination = 3;
