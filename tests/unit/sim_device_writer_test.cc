@@ -95,8 +95,8 @@ TEST(SimDeviceWriterTest, ChangedValuesAreWrittenAndNothingElseMoves) {
 // The device file and the snapshot are written by the same code: the file
 // of a device whose whole state a snapshot shows is, byte for byte, the
 // saved snapshot of it, whatever the names hold (references, control
-// characters, blanks, "]]>", a NUL, characters of every length, bytes that
-// are not UTF-8).
+// characters, blanks, "]]>", characters of every length, bytes that are not
+// UTF-8).
 TEST(SimDeviceWriterTest, DeviceFileOfWhatASnapshotShowsIsTheSavedSnapshot) {
   auto same = [](const SimDevice& device) {
     SimMixer mixer(device);
@@ -111,47 +111,46 @@ TEST(SimDeviceWriterTest, DeviceFileOfWhatASnapshotShowsIsTheSavedSnapshot) {
   EXPECT_TRUE(same(SimDevice{}));
 
   const std::vector<std::string> names = {
-      "", " ", "\t\n ", "a&b<c>d\"e'f", "\x01\x1F\x7F\x0B", "x]]>y", "]]>",
-      std::string("nul\0after", 9), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xFF\x80\xC3",
-      "\xED\xA0\x80\xF7\xBF\xBF\xBF", "\xC0\x80\xF0\x80\x80\x80", std::string(31, 'n')};
-  // Types with values (volume, mute, peak and boolean meters, single-select)
-  // and without (custom, unknown, lists).
-  const std::uint32_t valued[] = {0x50030001, 0x20010002, 0x10020001, 0x10010000, 0x70010000};
-  const std::uint32_t unvalued[] = {0, 123456, 0x70010001, 0x71010001, 0x71010000};
+      "", " ", "\t\n ", "a&b<c>d\"e'f", "\x01\x1F\x7F\x0B", "x]]>y", "]]>", "nul\0after",
+      "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xFF\x80\xC3", "\xED\xA0\x80\xF7\xBF\xBF\xBF",
+      "\xC0\x80\xF0\x80\x80\x80", std::string(27, 'n') + "\xE2\x82\xAC&"};
   std::uint32_t seed = 12345;
   auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
-  auto name = [&] { return names[next() % names.size()]; };
   for (int round = 0; round < 20; ++round) {
     SimDevice device;
-    device.name = name();
+    device.name = names[next() % names.size()];
     std::uint32_t id = 1;
-    auto controls = [&](std::vector<SimControl>& list, std::uint32_t channels) {
-      for (std::uint32_t c = 0; channels > 0 && c < next() % 5; ++c) {
-        SimControl& control = list.emplace_back();
-        control.id = id++;
-        const bool has_values = next() % 2 == 0;
-        control.type = has_values ? valued[next() % 5] : unvalued[next() % 5];
-        control.name = name();
-        control.min = static_cast<std::int32_t>(next());
-        control.max = static_cast<std::int32_t>(next());
-        control.steps = next();
-        for (std::uint32_t v = 0; has_values && v < next() % 4; ++v) {
-          control.values.push_back(static_cast<std::int32_t>(next() % 3) - 1);
-        }
-        for (std::uint32_t k = 0; k < next() % 3; ++k) {
-          control.items.push_back(SimItem{name(), static_cast<std::int32_t>(next() % 2)});
-        }
-      }
-    };
     for (std::uint32_t d = 0; d < 1 + next() % 3; ++d) {
       SimDestination& destination = device.destinations.emplace_back();
-      destination.name = name();
+      destination.name = names[next() % names.size()];
       destination.line_id = next();
       destination.channels = next() % 4;
+      auto controls = [&](std::vector<SimControl>& list, std::uint32_t channels) {
+        // The first four types show values, the others none.
+        static const std::uint32_t types[] = {0x50030001, 0x20010002, 0x10020001, 0x70010000, 0,
+                                              123456, 0x70010001, 0x71010001, 0x71010000};
+        for (std::uint32_t c = 0; channels > 0 && c < next() % 5; ++c) {
+          SimControl& control = list.emplace_back();
+          control.id = id++;
+          const std::size_t type = next() % (sizeof types / sizeof types[0]);
+          control.type = types[type];
+          control.name = names[next() % names.size()];
+          control.min = static_cast<std::int32_t>(next());
+          control.max = static_cast<std::int32_t>(next());
+          control.steps = next();
+          for (std::uint32_t v = 0; type < 4 && v < next() % 4; ++v) {
+            control.values.push_back(static_cast<std::int32_t>(next() % 3) - 1);
+          }
+          for (std::uint32_t k = 0; k < next() % 3; ++k) {
+            control.items.push_back(SimItem{names[next() % names.size()],
+                                            static_cast<std::int32_t>(next() % 2)});
+          }
+        }
+      };
       controls(destination.controls, destination.channels);
       for (std::uint32_t j = 0; j < next() % 3; ++j) {
         SimSource& source = destination.sources.emplace_back();
-        source.name = name();
+        source.name = names[next() % names.size()];
         source.channels = next() % 3;
         source.line_type = next();
         controls(source.controls, source.channels);
