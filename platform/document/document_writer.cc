@@ -26,6 +26,8 @@ std::int32_t as_number(std::uint32_t value) { return static_cast<std::int32_t>(v
 }  // namespace
 
 const pugi::xml_document& document_template() {
+  // Parsed once; a constant the parser always takes (the snapshot builder
+  // loads it before anything else, and reports it should it fail).
   static const pugi::xml_document parsed = [] {
     pugi::xml_document document;
     (void)load_xml(document, doc::kTemplate);
