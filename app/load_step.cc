@@ -16,15 +16,15 @@ Result run_load_step(InputDocument& input, const std::string& file_name, bool lo
     DocumentStream stream;
     Result opened = open_document_stream(file_name, stream);
     if (!opened) {
-      // The reason (its own line) before the fixed text.
-      std::cerr << utf8_to_console(opened.message()) << kFileNotFound;
+      // The reason, on a line of its own, before the fixed text.
+      std::cerr << utf8_to_console(opened.message()) << "\n" << kFileNotFound;
       stop_run = true;
       return opened;
     }
     return load_from_stream(input, stream);
   }
-  const std::string wide_name = to_wide_string(file_name);
-  Result loaded = url_flag ? load_from_url(input, wide_name) : load_from_file(input, wide_name);
+  const std::string utf8_name = system_to_utf8(file_name);
+  Result loaded = url_flag ? load_from_url(input, utf8_name) : load_from_file(input, utf8_name);
   if (!loaded) std::cerr << kFileNotFound;
   return loaded;
 }

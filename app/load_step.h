@@ -11,10 +11,11 @@ namespace quorvel {
 
 // local_flag wins over url_flag. `file_name` is the argument as given (8-bit
 // text in the system code page): the stream path opens it as it is, the
-// other paths convert it with to_wide_string. Writes the load's messages and,
-// after a failure, "File not found error." (no line end). `stop_run` is set
-// when the source could not be opened on the stream path: the run then
-// cleans up and ends, after the reason and "File not found error.".
+// other paths convert it to UTF-8 (system_to_utf8). Writes the load's
+// messages and, after a failure, "File not found error." (no line end).
+// `stop_run` is set when the source could not be opened on the stream path:
+// the run then cleans up and ends, after the reason and "File not found
+// error.".
 Result run_load_step(InputDocument& input, const std::string& file_name, bool local_flag,
                      bool url_flag, bool& stop_run);
 

@@ -6,12 +6,12 @@
 #include <variant>
 
 #include "apply/plan_steps.h"
-#include "common/document_format.h"
 #include "common/number_text.h"
-#include "platform/mixer/control_kind.h"
+#include "platform/document/control_kind.h"
+#include "platform/document/document_format.h"
 #include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
-#include "platform/xml/dom.h"
+#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {

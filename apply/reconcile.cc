@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "apply/plan_steps.h"
-#include "common/document_format.h"
+#include "platform/document/document_format.h"
 #include "platform/os/console.h"
-#include "platform/xml/dom.h"
+#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {

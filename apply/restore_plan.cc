@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/mixer/control_bounds.h"
 #include "platform/mixer/records.h"
 
 namespace quorvel {
@@ -20,10 +21,6 @@ struct Range {
   std::int64_t widen(std::int32_t value) const {
     return is_signed ? value : static_cast<std::int64_t>(static_cast<std::uint32_t>(value));
   }
-  bool holds(std::int32_t value) const {
-    const std::int64_t wide = widen(value);
-    return low <= wide && wide <= high;
-  }
 };
 
 }  // namespace
@@ -37,13 +34,15 @@ std::vector<std::int32_t> put_values(std::vector<std::int32_t> values,
 }
 
 bool value_in_bounds(std::int32_t value, const ControlBounds& bounds) {
-  return Range(bounds).holds(value);
+  return within_bounds(bounds.min, bounds.max, value);
 }
 
 bool value_would_change(std::int32_t now, std::int32_t wanted, const ControlBounds& bounds) {
   if (now == wanted) return false;
+  if (bounds.steps == 0 || !value_in_bounds(now, bounds) || !value_in_bounds(wanted, bounds)) {
+    return true;
+  }
   const Range range(bounds);
-  if (bounds.steps == 0 || !range.holds(now) || !range.holds(wanted)) return true;
   // Both within the bounds, so the span is at least 1 and below 2^32.
   const auto span = static_cast<std::uint64_t>(range.high - range.low);
   if (bounds.steps >= span) return true;

@@ -5,21 +5,23 @@
 
 #include <sstream>
 
-#include "bench/synthetic_device.h"
 #include "docio/load.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/xml/well_formed.h"
 #include "platform/xml/xml_dom.h"
+#include "support/synthetic_device.h"
 
 namespace quorvel {
 namespace {
 
 // The saved document of a synthetic device, UTF-16 (as saved) or UTF-8.
 std::string saved_document(std::size_t controls, bool utf16) {
-  pugi::xml_document document;
   const auto sources = static_cast<std::uint32_t>(controls / 400 + 2);
-  build_sim_device_document(make_sim_device(controls, 4, sources), document);
-  if (utf16) return serialize_document(document);
+  const SimDevice device = make_sim_device(controls, 4, sources);
+  if (utf16) return serialize_sim_device(device);
+  pugi::xml_document document;
+  TreeSink tree(document);
+  write_sim_device(device, tree);
   std::ostringstream out;
   document.save(out, "\t", pugi::format_indent, pugi::encoding_utf8);
   return out.str();

@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "bench/synthetic_device.h"
 #include "docio/save.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_mixer.h"
 #include "snapshot/snapshot.h"
+#include "support/synthetic_device.h"
 
 namespace quorvel {
 namespace {

@@ -7,11 +7,11 @@
 
 #include "apply/apply.h"
 #include "apply/reconcile.h"
-#include "bench/synthetic_device.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
+#include "support/synthetic_device.h"
 
 namespace quorvel {
 namespace {
@@ -91,7 +91,7 @@ void BM_Serialize(benchmark::State& state) {
 }
 
 // Writing the device file's bytes straight from the device (argument 1),
-// and through a tree of it, serialised (0).
+// and the same writer's tree of it, serialised (0).
 void BM_DeviceFile(benchmark::State& state) {
   Fixture fixture(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
@@ -99,7 +99,8 @@ void BM_DeviceFile(benchmark::State& state) {
       benchmark::DoNotOptimize(serialize_sim_device(fixture.mixer.device()));
     } else {
       pugi::xml_document document;
-      build_sim_device_document(fixture.mixer.device(), document);
+      TreeSink tree(document);
+      write_sim_device(fixture.mixer.device(), tree);
       benchmark::DoNotOptimize(serialize_document(document));
     }
   }

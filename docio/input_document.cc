@@ -5,20 +5,24 @@
 namespace quorvel {
 
 void begin_load(InputDocument& document, const std::string& url) {
-  document.ready_state = kReadyStateLoading;
   document.dom.reset();
   document.parse_error = ParseError{};
   document.parse_error.url = url;
 }
 
-void fail_load(InputDocument& document, std::int32_t code, std::string reason,
-               std::int32_t line, std::int32_t column) {
+void fail_load(InputDocument& document, std::string reason, std::int32_t line,
+               std::int32_t column) {
   document.dom.reset();
-  document.parse_error.errorCode = code;
+  document.parse_error.failed = true;
   document.parse_error.reason = std::move(reason);
   document.parse_error.line = line;
   document.parse_error.linepos = column;
-  document.ready_state = kReadyStateComplete;
+}
+
+Result load_failure(const ParseError& error) {
+  std::string message = error.reason;
+  if (!message.empty() && message.back() == '\n') message.pop_back();
+  return Result::failure(std::move(message));
 }
 
 }  // namespace quorvel

@@ -8,6 +8,7 @@
 #include "docio/source.h"
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
+#include "platform/os/url_fetch.h"
 
 namespace quorvel {
 namespace {
@@ -19,7 +20,7 @@ void load_named(InputDocument& document, const std::string& name) {
   std::string bytes;
   Result read = read_named_source(name, bytes);
   if (!read) {
-    fail_load(document, read.code(), read.message());
+    fail_load(document, read.message() + "\n");
     return;
   }
   (void)load_from_bytes(document, bytes, shown);
@@ -40,9 +41,8 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
     if (name.empty()) error = std::make_error_code(std::errc::no_such_file_or_directory);
     if (error) {
       stream.url = system_to_utf8(name);
-      return Result::failure(
-          "Cannot read \"" + printable(stream.url) + "\": " + error.message() + ".\n",
-          kLoadErrorUnreadable);
+      return Result::failure("Cannot read \"" + printable(stream.url) + "\": " +
+                             error.message() + ".");
     }
     const std::u8string full_text = full.u8string();
     stream.url.assign(full_text.begin(), full_text.end());
@@ -53,14 +53,12 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
 
 Result load_from_stream(InputDocument& document, const DocumentStream& stream) {
   (void)load_from_bytes(document, stream.bytes, stream.url);
-  wait_until_loaded(document);
   return check_load_result(document);
 }
 
 Result load_from_url(InputDocument& document, const std::string& name) {
   std::cerr << "Downloading XML document URL\n";
   load_named(document, name);
-  wait_until_loaded(document);
   return check_load_result(document);
 }
 
@@ -69,20 +67,11 @@ Result load_from_file(InputDocument& document, const std::string& name) {
   return check_load_result(document);
 }
 
-void wait_until_loaded(const InputDocument&) {
-  // Every load completes before its load function returns, so the document
-  // is at ready state 4 here already; there is nothing to wait for and no
-  // queue to drain.
-}
-
 Result check_load_result(const InputDocument& document) {
-  if (document.ready_state != kReadyStateComplete) {
-    return Result::failure("the document has not finished loading");
-  }
   const ParseError& error = document.parse_error;
-  if (error.errorCode != 0) {
+  if (error.failed) {
     report_parse_error(error);
-    return Result::failure(error.reason, error.errorCode);
+    return load_failure(error);
   }
   std::cerr << "XML document loaded successfully\n";
   return Result();

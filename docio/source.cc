@@ -10,17 +10,15 @@ namespace quorvel {
 Result fetch_source(const std::string& url, std::string& bytes) {
   Result fetched = fetch_url(url, fetch_options_from_environment(), bytes);
   if (fetched) return fetched;
-  return Result::failure(
-      "Cannot download \"" + printable(url_for_display(url)) + "\": " + fetched.message() + ".\n",
-                         fetched.code());
+  return Result::failure("Cannot download \"" + printable(url_for_display(url)) + "\": " +
+                         fetched.message() + ".");
 }
 
 Result read_file_source(const std::filesystem::path& path, const std::string& shown,
                         std::string& bytes) {
   Result read = read_file_whole(path, bytes);
   if (read) return read;
-  return Result::failure("Cannot read \"" + printable(shown) + "\": " + read.message() + ".\n",
-                         read.code());
+  return Result::failure("Cannot read \"" + printable(shown) + "\": " + read.message() + ".");
 }
 
 // The URL and plain paths: a web URL is fetched, anything else is a file

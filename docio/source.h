@@ -9,8 +9,8 @@
 namespace quorvel {
 
 // Reads the file at `path` into `bytes`; `shown` is how a failure names it
-// (UTF-8). A failure says why in one line ending with ".\n", the way the
-// loader reports it, and carries the load error code.
+// (UTF-8). A failure says why in one sentence, the way the loader reports
+// it.
 Result read_file_source(const std::filesystem::path& path, const std::string& shown,
                         std::string& bytes);
 

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "common/document_format.h"
+#include "platform/document/document_format.h"
+#include "platform/document/document_writer.h"
 #include "platform/os/console.h"
 #include "platform/os/file_name.h"
 #include "platform/os/text_encoding.h"
-#include "platform/xml/dom.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/capture.h"
 
@@ -43,7 +43,7 @@ class Problems {
 
 }  // namespace
 
-Result capture_line_controls(pugi::xml_node parent, const MixerHandle& handle,
+Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
                              const MixerLine& line) {
   // A line without channels shows no control, whatever the mixer lists: a
   // control that reports no channels has nothing a document could restore.
@@ -56,28 +56,21 @@ Result capture_line_controls(pugi::xml_node parent, const MixerHandle& handle,
   MixerResult result = handle.service()->get_line_controls(handle, query, ControlsQuery::kAll);
   if (result != MMSYSERR_NOERROR) {
     return reported("cannot read the controls of line " +
-                    quote_name(to_wide_string(name_of(line.szName))) + " (id " +
+                    quote_name(system_to_utf8(name_of(line.szName))) + " (id " +
                     std::to_string(line.dwLineID) + "): " + mixer_error(result));
   }
-  // Every element is new, so its attributes are appended in the document's
-  // order without looking for them first.
   Problems problems;
   for (const MixerControl& control : controls) {
-    pugi::xml_node node = create_element(parent, doc::kLineControl);
-    if (!node) return Result::failure("cannot add a control to the document");
-    set_text(node, to_wide_string(name_of(control.szName)));
-    append_int_attribute(node, doc::kCtrlId, static_cast<std::int32_t>(control.dwControlID));
-    append_int_attribute(node, doc::kCtrlType, static_cast<std::int32_t>(control.dwControlType));
-    append_int_attribute(node, doc::kSteps, static_cast<std::int32_t>(control.Metrics.cSteps));
-    append_int_attribute(node, doc::kMin, control.Bounds.lMinimum);
-    append_int_attribute(node, doc::kMax, control.Bounds.lMaximum);
-    problems.add(capture_control_value(node, line, control, handle));
+    problems.add(capture_control_value(sink, line, control, handle));
+    if (sink.failed()) return Result::failure("cannot add a control to the document");
   }
   return problems.result();
 }
 
 Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
                       std::optional<std::string>& default_output_name) {
+  // The bare template is what the document holds when the mixer cannot be
+  // described.
   if (!load_xml(document, doc::kTemplate)) {
     return reported("cannot load the mixer document template");
   }
@@ -92,11 +85,10 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
     return reported("cannot read the description of mixer device 0: " + mixer_error(result));
   }
 
-  pugi::xml_node root = document.last_child();
-  const std::string product = to_wide_string(name_of(caps.szPname));
-  set_text(root, product);
+  TreeSink sink(document);
+  const std::string product = system_to_utf8(name_of(caps.szPname));
+  start_mixer_document(sink, product, caps.cDestinations);
   default_output_name = default_file_name(product);
-  set_int_attribute(root, doc::kDestinations, static_cast<std::int32_t>(caps.cDestinations));
 
   Problems problems;
   for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
@@ -108,18 +100,14 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
           reported("cannot read destination " + std::to_string(i) + ": " + mixer_error(result)));
       continue;
     }
-    pugi::xml_node destination_node = create_element(root, doc::kDestination);
-    if (!destination_node) return Result::failure("cannot add a destination to the document");
-    set_text(destination_node, to_wide_string(name_of(destination.szName)));
-    append_int_attribute(destination_node, doc::kLineId,
-                         static_cast<std::int32_t>(destination.dwLineID));
-    append_int_attribute(destination_node, doc::kChannels,
-                         static_cast<std::int32_t>(destination.cChannels));
-    append_int_attribute(destination_node, doc::kConnections,
-                         static_cast<std::int32_t>(destination.cConnections));
-    append_int_attribute(destination_node, doc::kComponentType,
-                         static_cast<std::int32_t>(destination.dwComponentType));
-    problems.add(capture_line_controls(destination_node, handle, destination));
+    const std::string destination_name = system_to_utf8(name_of(destination.szName));
+    start_destination(sink, {.name = destination_name,
+                             .line_id = destination.dwLineID,
+                             .channels = destination.cChannels,
+                             .connections = destination.cConnections,
+                             .component_type = destination.dwComponentType});
+    if (sink.failed()) return Result::failure("cannot add a destination to the document");
+    problems.add(capture_line_controls(sink, handle, destination));
 
     const std::uint32_t connections = destination.cConnections;
     for (std::uint32_t j = 0; j < connections; ++j) {
@@ -132,17 +120,18 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
                               std::to_string(i) + ": " + mixer_error(result)));
         continue;
       }
-      pugi::xml_node source_node = create_element(destination_node, doc::kSource);
-      if (!source_node) return Result::failure("cannot add a source to the document");
-      set_text(source_node, to_wide_string(name_of(source.szName)));
-      append_int_attribute(source_node, doc::kSrcId, static_cast<std::int32_t>(j));
-      append_int_attribute(source_node, doc::kChannels,
-                           static_cast<std::int32_t>(source.cChannels));
-      append_int_attribute(source_node, doc::kLineType,
-                           static_cast<std::int32_t>(source.dwComponentType));
-      problems.add(capture_line_controls(source_node, handle, source));
+      const std::string source_name = system_to_utf8(name_of(source.szName));
+      start_source(sink, {.name = source_name,
+                          .src_id = j,
+                          .channels = source.cChannels,
+                          .line_type = source.dwComponentType});
+      if (sink.failed()) return Result::failure("cannot add a source to the document");
+      problems.add(capture_line_controls(sink, handle, source));
+      sink.end();
     }
+    sink.end();
   }
+  end_mixer_document(sink);
   return problems.result();
 }
 

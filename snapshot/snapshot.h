@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/result.h"
+#include "platform/document/document_sink.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
@@ -23,10 +24,10 @@ namespace quorvel {
 Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
                       std::optional<std::string>& default_output_name);
 
-// Writes one line_control element per control of `line` under `parent`
-// (none for a line without channels), reporting and failing as
-// build_snapshot does.
-Result capture_line_controls(pugi::xml_node parent, const MixerHandle& handle,
+// Writes one line_control element per control of `line` into the line's
+// element open in `sink` (none for a line without channels), reporting and
+// failing as build_snapshot does.
+Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
                              const MixerLine& line);
 
 }  // namespace quorvel

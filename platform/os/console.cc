@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "common/utf8.h"
+#include "common/utf.h"
 #include "platform/os/text_encoding.h"
 
 namespace quorvel {
@@ -33,19 +33,19 @@ std::string printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
-    char32_t code = 0;
-    const std::size_t length = utf8_sequence(text, at, code);
-    if (length == 0) {
+    const Utf8Char decoded = decode_utf8(text, at);
+    if (!decoded.valid()) {
       append_escape(out, static_cast<unsigned char>(text[at]));
       ++at;
       continue;
     }
+    const char32_t code = decoded.code;
     if (code < 0x20 || (code >= 0x7F && code < 0xA0)) {
       append_escape(out, static_cast<unsigned>(code));
     } else {
-      out.append(text.substr(at, length));
+      out.append(text.substr(at, decoded.length));
     }
-    at += length;
+    at += decoded.length;
   }
   return out;
 }

@@ -14,19 +14,19 @@ std::uint64_t file_read_bound(bool regular) {
 
 Result read_file_whole(const std::filesystem::path& path, std::string& bytes) {
   bytes.clear();
-  auto fail = [&](std::int32_t code, const std::string& why) {
+  auto fail = [&](const std::string& why) {
     bytes.clear();
     bytes.shrink_to_fit();
-    return Result::failure(why, code);
+    return Result::failure(why);
   };
   auto too_large = [&](std::uint64_t bound) {
-    return fail(kReadErrorTooLarge, "the file is larger than " + std::to_string(bound) + " bytes");
+    return fail("the file is larger than " + std::to_string(bound) + " bytes");
   };
   std::error_code error;
   std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (error) return fail(kReadErrorUnreadable, error.message());
+  if (error) return fail(error.message());
   if (std::filesystem::is_directory(status)) {
-    return fail(kReadErrorUnreadable, std::make_error_code(std::errc::is_a_directory).message());
+    return fail(std::make_error_code(std::errc::is_a_directory).message());
   }
   const bool regular = std::filesystem::is_regular_file(status);
   const std::uint64_t bound = file_read_bound(regular);
@@ -39,11 +39,11 @@ Result read_file_whole(const std::filesystem::path& path, std::string& bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     int code = errno != 0 ? errno : EIO;
-    return fail(kReadErrorUnreadable, std::error_code(code, std::generic_category()).message());
+    return fail(std::error_code(code, std::generic_category()).message());
   }
   try {
     if (size > 0) {
-      if (size > bytes.max_size()) return fail(kReadErrorTooLarge, "not enough memory to read the file");
+      if (size > bytes.max_size()) return fail("not enough memory to read the file");
       // One read of the whole size: a request larger than the stream's
       // buffer goes straight to the system into the string.
       bytes.resize(static_cast<std::size_t>(size));
@@ -60,9 +60,9 @@ Result read_file_whole(const std::filesystem::path& path, std::string& bytes) {
       bytes.append(buffer, static_cast<std::size_t>(got));
     }
   } catch (const std::bad_alloc&) {
-    return fail(kReadErrorTooLarge, "not enough memory to read the file");
+    return fail("not enough memory to read the file");
   } catch (const std::ios_base::failure&) {
-    return fail(kReadErrorUnreadable, std::make_error_code(std::errc::io_error).message());
+    return fail(std::make_error_code(std::errc::io_error).message());
   }
   return Result();
 }

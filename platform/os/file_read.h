@@ -21,16 +21,12 @@ inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} * 1024 * 1024;
 // to kMaxDocumentBytes. Every bound on reading a file comes from here.
 std::uint64_t file_read_bound(bool regular);
 
-// What a failed read leaves in Result::code().
-inline constexpr std::int32_t kReadErrorUnreadable = static_cast<std::int32_t>(0x800C0005u);
-inline constexpr std::int32_t kReadErrorTooLarge = static_cast<std::int32_t>(0x8007000Eu);
-
 // Reads the file at `path` whole into `bytes`: a regular file with one read
 // of the size it has (and on to its end, should it have grown), anything
 // else in pieces up to its bound (file_read_bound); a folder is refused. A
 // failure's message is the reason in a few words without a line end ("No
-// such file or directory", "the file is larger than 67108864 bytes"), its
-// code one of the above; `bytes` is then empty.
+// such file or directory", "the file is larger than 67108864 bytes");
+// `bytes` is then empty.
 Result read_file_whole(const std::filesystem::path& path, std::string& bytes);
 
 }  // namespace quorvel

@@ -9,13 +9,9 @@
 
 namespace quorvel {
 
-// Text in the system code page to UTF-8. Linux already speaks UTF-8.
+// Text in the system code page (mixer names, arguments) to UTF-8, the text
+// the DOM holds; any length. Linux already speaks UTF-8.
 std::string system_to_utf8(std::string_view text);
-
-// The platform's 8-bit text (system code page) as the document's UTF-8 text,
-// as the program converts every name and argument it hands to the DOM. Any
-// length is accepted.
-inline std::string to_wide_string(std::string_view text) { return system_to_utf8(text); }
 
 // UTF-8 to the system code page; a character the code page lacks becomes
 // the code page's default character. Linux: unchanged.

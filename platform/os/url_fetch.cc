@@ -83,7 +83,7 @@ Result fetch_url(const std::string& url, const FetchOptions& options, std::strin
       body = std::move(fetched.body);
       return Result();
     case FetchFailure::kConnect:
-      return Result::failure("could not connect to the server", kFetchErrorUnreadable);
+      return Result::failure("could not connect to the server");
     case FetchFailure::kTimeout: {
       // What the deadline found: no answer, an answer of which so many
       // bytes had come, or an answer of which none had come through (or the
@@ -92,28 +92,24 @@ Result fetch_url(const std::string& url, const FetchOptions& options, std::strin
       if (fetched.received > 0) {
         return Result::failure("cut off after " + std::to_string(fetched.received) +
                                    (fetched.received == 1 ? " byte" : " bytes") +
-                                   ": the document did not arrive whole" + within,
-                               kFetchErrorTimeout);
+                                   ": the document did not arrive whole" + within);
       }
       if (fetched.http_status != 0) {
         return Result::failure(
-            "the server answered, but the document did not arrive whole" + within,
-            kFetchErrorTimeout);
+            "the server answered, but the document did not arrive whole" + within);
       }
-      return Result::failure("no answer from the server" + within, kFetchErrorTimeout);
+      return Result::failure("no answer from the server" + within);
     }
     case FetchFailure::kTooLarge:
       return Result::failure(
-          "the document is larger than " + std::to_string(options.max_bytes) + " bytes",
-          kFetchErrorTooLarge);
+          "the document is larger than " + std::to_string(options.max_bytes) + " bytes");
     case FetchFailure::kHttpStatus:
       return Result::failure(
-          "the server answered with HTTP status " + std::to_string(fetched.http_status),
-          kFetchErrorUnreadable);
+          "the server answered with HTTP status " + std::to_string(fetched.http_status));
     case FetchFailure::kOther:
       break;
   }
-  return Result::failure(fetched.detail, kFetchErrorUnreadable);
+  return Result::failure(fetched.detail);
 }
 
 }  // namespace quorvel

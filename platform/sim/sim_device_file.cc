@@ -1,20 +1,17 @@
 #include "platform/sim/sim_device_file.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
-#include <sstream>
 #include <new>
 #include <utility>
 
-#include "common/document_format.h"
 #include "common/number_text.h"
-#include "platform/mixer/control_kind.h"
+#include "platform/document/control_kind.h"
+#include "platform/document/document_format.h"
+#include "platform/document/document_writer.h"
+#include "platform/document/saved_writer.h"
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
-#include "platform/xml/dom.h"
-#include "platform/xml/saved_writer.h"
-#include "platform/xml/xml_dom.h"
 #include "platform/xml/xml_parse.h"
 
 namespace quorvel {
@@ -167,36 +164,6 @@ class DeviceReader {
 
 // --- Writing ----------------------------------------------------------------
 
-// A name as its element's text. Text of white space only would not be read
-// back (parsers drop it between elements), so it goes in a CDATA section.
-void write_name(pugi::xml_node element, const std::string& name) {
-  const bool blank = !name.empty() && name.find_first_not_of(" \t\n\r") == std::string::npos;
-  if (!blank) {
-    set_text(element, name);
-    return;
-  }
-  element.prepend_child(pugi::node_cdata).set_value(name.c_str());
-}
-
-// How a snapshot shows a control's values: how many, and whether each
-// carries its channel number.
-struct ValueForm {
-  std::size_t count = 0;
-  bool numbered = false;
-};
-
-ValueForm snapshot_form(const SimControl& control, std::uint32_t channels) {
-  switch (capture_kind(control.type)) {
-    case CaptureKind::kSingle: return {1, false};
-    case CaptureKind::kSingleCh1: return {1, true};
-    case CaptureKind::kSwitch:
-      if (!control.uniform && channels > 1) return {channels, true};
-      return {1, false};
-    case CaptureKind::kPerChannel: return {std::max<std::size_t>(channels, 1), true};
-    default: return {0, false};
-  }
-}
-
 // The value of channel k, as the service fills the channels a file does
 // not give: entry k, else entry 0, else 0.
 std::int32_t channel_value(const std::vector<std::int32_t>& values, std::size_t k) {
@@ -214,99 +181,43 @@ std::size_t values_needed(const std::vector<std::int32_t>& values) {
   return values.empty() || values.front() == 0 ? 0 : 1;
 }
 
-void write_values(pugi::xml_node node, const SimControl& control, std::uint32_t channels) {
-  const ValueForm form = snapshot_form(control, channels);
+// The values in the form a snapshot shows them, and beyond it as many as
+// the device needs to read back the same; numbered when there are more
+// than the snapshot shows.
+void write_values(DocumentSink& sink, const SimControl& control, const ValueForm& form) {
   const std::size_t needed = values_needed(control.values);
   const bool numbered = needed > form.count || form.numbered;
-  const std::size_t count = std::max(needed, form.count);
+  const std::size_t count = std::max<std::size_t>(needed, form.count);
   for (std::size_t k = 0; k < count; ++k) {
-    pugi::xml_node value = create_element(node, doc::kValue);
-    if (numbered) set_int_attribute(value, doc::kCh, static_cast<std::int32_t>(k + 1));
-    set_int_text(value, channel_value(control.values, k));
+    write_value(sink, numbered ? static_cast<std::uint32_t>(k + 1) : 0,
+                channel_value(control.values, k));
   }
 }
 
-const char* list_name(std::uint32_t type) {
-  switch (capture_kind(type)) {
-    case CaptureKind::kMuxList: return doc::kMuxList;
-    case CaptureKind::kMixerList: return doc::kMixerList;
-    default: return type == ctrl::kSingleSelect ? doc::kMuxList : doc::kMixerList;
-  }
+// The list element of a control with items: a type that a snapshot shows
+// none of gets a mux_list when it is a single-select, else a mixer_list.
+const char* list_name(const SimControl& control, const ValueForm& form) {
+  if (form.list != nullptr) return form.list;
+  return control.type == ctrl::kSingleSelect ? doc::kMuxList : doc::kMixerList;
 }
 
-void write_controls(pugi::xml_node line, const std::vector<SimControl>& controls,
+void write_controls(DocumentSink& sink, const std::vector<SimControl>& controls,
                     std::uint32_t channels) {
   for (const SimControl& control : controls) {
-    pugi::xml_node node = create_element(line, doc::kLineControl);
-    write_name(node, control.name);
-    set_int_attribute(node, doc::kCtrlId, static_cast<std::int32_t>(control.id));
-    set_int_attribute(node, doc::kCtrlType, static_cast<std::int32_t>(control.type));
-    set_int_attribute(node, doc::kSteps, static_cast<std::int32_t>(control.steps));
-    set_int_attribute(node, doc::kMin, control.min);
-    set_int_attribute(node, doc::kMax, control.max);
-    write_values(node, control, channels);
-    if (!control.list && !sim_has_items(control)) continue;
-    pugi::xml_node list = create_element(node, list_name(control.type));
-    for (const SimItem& item : control.items) {
-      pugi::xml_node element = create_element(list, doc::kItem);
-      write_name(element, item.name);
-      set_int_attribute(element, doc::kSelected, item.selected);
-    }
-  }
-}
-
-// --- Writing without a tree -------------------------------------------------
-//
-// The same document as build_sim_device_document builds, written straight
-// from the device in the saved-file format.
-
-void put_name(SavedDocumentWriter& out, const std::string& name) {
-  const bool blank = !name.empty() && name.find_first_not_of(" \t\n\r") == std::string::npos;
-  if (blank) {
-    out.cdata(name);
-  } else {
-    out.text(name);
-  }
-}
-
-void put_values(SavedDocumentWriter& out, const SimControl& control, std::uint32_t channels) {
-  const ValueForm form = snapshot_form(control, channels);
-  const std::size_t needed = values_needed(control.values);
-  const bool numbered = needed > form.count || form.numbered;
-  const std::size_t count = std::max(needed, form.count);
-  char digits[16];
-  for (std::size_t k = 0; k < count; ++k) {
-    out.start(doc::kValue);
-    if (numbered) out.attribute(doc::kCh, static_cast<std::int32_t>(k + 1));
-    const auto written = std::to_chars(digits, digits + sizeof digits,
-                                       channel_value(control.values, k));
-    out.text(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
-    out.end();
-  }
-}
-
-void put_controls(SavedDocumentWriter& out, const std::vector<SimControl>& controls,
-                  std::uint32_t channels) {
-  for (const SimControl& control : controls) {
-    out.start(doc::kLineControl);
-    out.attribute(doc::kCtrlId, static_cast<std::int32_t>(control.id));
-    out.attribute(doc::kCtrlType, static_cast<std::int32_t>(control.type));
-    out.attribute(doc::kSteps, static_cast<std::int32_t>(control.steps));
-    out.attribute(doc::kMin, control.min);
-    out.attribute(doc::kMax, control.max);
-    put_name(out, control.name);
-    put_values(out, control, channels);
+    start_line_control(sink, {.name = control.name,
+                              .id = control.id,
+                              .type = control.type,
+                              .steps = control.steps,
+                              .min = control.min,
+                              .max = control.max});
+    const ValueForm form = value_form(control.type, channels, control.uniform);
+    write_values(sink, control, form);
     if (control.list || sim_has_items(control)) {
-      out.start(list_name(control.type));
-      for (const SimItem& item : control.items) {
-        out.start(doc::kItem);
-        out.attribute(doc::kSelected, item.selected);
-        put_name(out, item.name);
-        out.end();
-      }
-      out.end();
+      start_list(sink, list_name(control, form));
+      for (const SimItem& item : control.items) write_item(sink, item.name, item.selected);
+      sink.end();
     }
-    out.end();
+    sink.end();
   }
 }
 
@@ -391,79 +302,34 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
   return load_sim_device_bytes(bytes, shown, device);
 }
 
-Result build_sim_device_document(const SimDevice& device, pugi::xml_document& document) {
-  Result started = load_xml(document, doc::kTemplate);
-  if (!started) return started;
-  pugi::xml_node root = document.last_child();
-  write_name(root, device.name);
-  set_int_attribute(root, doc::kDestinations,
-                    static_cast<std::int32_t>(device.destinations.size()));
+void write_sim_device(const SimDevice& device, DocumentSink& sink) {
+  start_mixer_document(sink, device.name, static_cast<std::uint32_t>(device.destinations.size()));
   for (const SimDestination& destination : device.destinations) {
-    pugi::xml_node line = create_element(root, doc::kDestination);
-    write_name(line, destination.name);
-    set_int_attribute(line, doc::kLineId, static_cast<std::int32_t>(destination.line_id));
-    set_int_attribute(line, doc::kChannels, static_cast<std::int32_t>(destination.channels));
-    set_int_attribute(line, doc::kConnections,
-                      static_cast<std::int32_t>(destination.sources.size()));
-    set_int_attribute(line, doc::kComponentType,
-                      static_cast<std::int32_t>(destination.component_type));
-    write_controls(line, destination.controls, destination.channels);
+    start_destination(sink, {.name = destination.name,
+                             .line_id = destination.line_id,
+                             .channels = destination.channels,
+                             .connections = static_cast<std::uint32_t>(destination.sources.size()),
+                             .component_type = destination.component_type});
+    write_controls(sink, destination.controls, destination.channels);
     for (std::size_t j = 0; j < destination.sources.size(); ++j) {
       const SimSource& source = destination.sources[j];
-      pugi::xml_node source_line = create_element(line, doc::kSource);
-      write_name(source_line, source.name);
-      set_int_attribute(source_line, doc::kSrcId, static_cast<std::int32_t>(j));
-      set_int_attribute(source_line, doc::kChannels, static_cast<std::int32_t>(source.channels));
-      set_int_attribute(source_line, doc::kLineType, static_cast<std::int32_t>(source.line_type));
-      write_controls(source_line, source.controls, source.channels);
+      start_source(sink, {.name = source.name,
+                          .src_id = static_cast<std::uint32_t>(j),
+                          .channels = source.channels,
+                          .line_type = source.line_type});
+      write_controls(sink, source.controls, source.channels);
+      sink.end();
     }
+    sink.end();
   }
-  return Result();
+  end_mixer_document(sink);
 }
 
 std::string serialize_sim_device(const SimDevice& device) {
-  // The prolog and the root's attributes come from the template.
-  pugi::xml_document prolog;
-  if (!load_xml(prolog, doc::kTemplate)) return {};
   std::string bytes;
   bytes.reserve(saved_size_bound(device));
   SavedDocumentWriter out(bytes);
-  pugi::xml_node root = prolog.last_child();
-  for (pugi::xml_node node = prolog.first_child(); node != root; node = node.next_sibling()) {
-    std::ostringstream markup;
-    node.print(markup, "", pugi::format_raw, pugi::encoding_utf8);
-    out.top_level(markup.str());
-  }
-  out.start(doc::kAudioMixer);
-  for (pugi::xml_attribute attribute : root.attributes()) {
-    const bool count = std::strcmp(attribute.name(), doc::kDestinations) == 0;
-    out.attribute(count ? doc::kDestinations : doc::kId,
-                  count ? static_cast<std::int32_t>(device.destinations.size())
-                        : attribute.as_int());
-  }
-  put_name(out, device.name);
-  for (const SimDestination& destination : device.destinations) {
-    out.start(doc::kDestination);
-    out.attribute(doc::kLineId, static_cast<std::int32_t>(destination.line_id));
-    out.attribute(doc::kChannels, static_cast<std::int32_t>(destination.channels));
-    out.attribute(doc::kConnections, static_cast<std::int32_t>(destination.sources.size()));
-    out.attribute(doc::kComponentType, static_cast<std::int32_t>(destination.component_type));
-    put_name(out, destination.name);
-    put_controls(out, destination.controls, destination.channels);
-    for (std::size_t j = 0; j < destination.sources.size(); ++j) {
-      const SimSource& source = destination.sources[j];
-      out.start(doc::kSource);
-      out.attribute(doc::kSrcId, static_cast<std::int32_t>(j));
-      out.attribute(doc::kChannels, static_cast<std::int32_t>(source.channels));
-      out.attribute(doc::kLineType, static_cast<std::int32_t>(source.line_type));
-      put_name(out, source.name);
-      put_controls(out, source.controls, source.channels);
-      out.end();
-    }
-    out.end();
-  }
-  out.end();
-  out.finish();
+  write_sim_device(device, out);
   return bytes;
 }
 

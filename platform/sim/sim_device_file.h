@@ -40,6 +40,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "platform/document/document_sink.h"
 #include "platform/sim/sim_device.h"
 
 namespace quorvel {
@@ -61,12 +62,11 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
 // The same, from a document already parsed.
 Result load_sim_device(const pugi::xml_document& document, SimDevice& device);
 
-// Replaces the document's content by the mixer document of `device`.
-Result build_sim_device_document(const SimDevice& device, pugi::xml_document& document);
+// Writes the mixer document of `device` into `sink`.
+void write_sim_device(const SimDevice& device, DocumentSink& sink);
 
 // The device file of `device` in the saved-file format (UTF-16 with a byte
-// order mark): the bytes that serializing build_sim_device_document's
-// document gives, written without building it.
+// order mark), written without building a tree.
 std::string serialize_sim_device(const SimDevice& device);
 
 // Writes the device file of `device` to `path` in the saved-file format

@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "platform/document/control_kind.h"
 #include "platform/mixer/control_bounds.h"
-#include "platform/mixer/control_kind.h"
 
 namespace quorvel {
 

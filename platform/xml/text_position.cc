@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "common/utf.h"
+
 namespace quorvel {
 namespace {
 
@@ -49,25 +51,14 @@ class SourceDecoder {
   // UTF-8 is parsed as it is stored: a character is a lead byte with the
   // continuation bytes that follow it.
   bool next_utf8(char32_t& ch, std::size_t& converted) {
-    if (at_ >= bytes_.size()) return false;
-    std::size_t start = at_;
-    char32_t lead = byte(at_++);
-    converted = 1;
-    if (lead < 0x80) {
-      ch = lead;
-      return true;
-    }
+    const Utf8Char decoded = decode_utf8(bytes_, at_);
+    if (decoded.length == 0) return false;
+    at_ += decoded.length;
+    converted = decoded.length;
     // Anything that is not a complete, shortest-form sequence stands for no
     // character the parser would act on.
-    ch = 0xFFFD;
-    if (lead < 0xC0 || lead >= 0xF8) return true;
-    std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-    char32_t value = lead & (0x3F >> extra);
-    for (; extra > 0 && at_ < bytes_.size() && (byte(at_) & 0xC0) == 0x80; --extra) {
-      value = (value << 6) | (byte(at_++) & 0x3F);
-    }
-    converted = at_ - start;
-    if (extra == 0 && value >= 0x80) ch = value;
+    const bool shortest = decoded.length == 1 || decoded.code >= 0x80;
+    ch = decoded.complete && shortest ? decoded.code : 0xFFFD;
     return true;
   }
 
@@ -78,24 +69,16 @@ class SourceDecoder {
 
   bool next_utf16(char32_t& ch, std::size_t& converted) {
     if (at_ + 2 > bytes_.size()) return false;
-    char32_t lead = unit16(at_);
-    at_ += 2;
-    if (lead < 0xD800 || lead >= 0xE000) {
-      ch = lead;
-      converted = utf8_length(ch);
+    const char32_t trail = at_ + 4 <= bytes_.size() ? unit16(at_ + 2) : 0;
+    const Utf16Char decoded = decode_utf16(unit16(at_), trail);
+    at_ += 2 * decoded.units;
+    if (is_surrogate(decoded.code)) {
+      ch = 0xFFFD;  // an unpaired surrogate, which the parser drops
+      converted = 0;
       return true;
     }
-    if (lead < 0xDC00 && at_ + 2 <= bytes_.size()) {
-      char32_t trail = unit16(at_);
-      if (trail >= 0xDC00 && trail < 0xE000) {
-        at_ += 2;
-        ch = 0x10000 + ((lead & 0x3FF) << 10) + (trail & 0x3FF);
-        converted = 4;
-        return true;
-      }
-    }
-    ch = 0xFFFD;  // an unpaired surrogate, which the parser drops
-    converted = 0;
+    ch = decoded.code;
+    converted = utf8_length(ch);
     return true;
   }
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "common/utf8.h"
+#include "common/utf.h"
 
 namespace quorvel {
 namespace {
@@ -41,7 +41,10 @@ std::size_t decode_at(std::string_view text, Text encoding, std::size_t at, char
     code = byte(at);
     return 1;
   }
-  return utf8_sequence(text, at, code);
+  const Utf8Char decoded = decode_utf8(text, at);
+  if (!decoded.valid()) return 0;
+  code = decoded.code;
+  return decoded.length;
 }
 
 // Writes `code` as UTF-8 at `out`; returns the end of what it wrote.
@@ -105,14 +108,12 @@ class Utf8Converter {
       }
       if (!wide_ && code >= 0xD800 && code < 0xDC00 && at_ + 2 * unit_ <= size_) {
         if (at_ + 2 * unit_ > end) break;  // the pair goes into the next piece
-        const char32_t trail = read(at_ + unit_);
-        if (trail >= 0xDC00 && trail < 0xE000) {
-          code = 0x10000 + ((code & 0x3FF) << 10) + (trail & 0x3FF);
-          at_ += unit_;
-        }
+        const Utf16Char decoded = decode_utf16(code, read(at_ + unit_));
+        code = decoded.code;
+        at_ += (decoded.units - 1) * unit_;
       }
       at_ += unit_;
-      if (code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+      if (code > 0x10FFFF || is_surrogate(code)) {
         *out++ = '\xFF';
       } else {
         out = put_utf8(out, code);

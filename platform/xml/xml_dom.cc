@@ -1,6 +1,5 @@
 #include "platform/xml/xml_dom.h"
 
-#include <array>
 #include <cstring>
 
 namespace quorvel {
@@ -16,51 +15,24 @@ Result load_xml(pugi::xml_document& document, std::string_view text) {
   return Result();
 }
 
-namespace {
-
-// XPath forms of the patterns. `self::node()[x]/x` stands where a pattern
-// starts at the context node with a predicate, which XPath's abbreviated
-// step "." does not allow.
-const char* xpath_of(Pattern pattern) {
-  switch (pattern) {
-    case Pattern::kRoot: return "/audio_mixer";
-    case Pattern::kDestinations: return "/audio_mixer[destination]/destination";
-    case Pattern::kSources: return "self::node()[source]/source";
-    case Pattern::kLineControls: return "self::node()[line_control]/line_control";
-    case Pattern::kDestinationLineControls:
-      return "/audio_mixer/destination[line_control]/line_control";
-    case Pattern::kMuxItems: return "./mux_list[item]/item";
-    case Pattern::kMixerItems: return "./mixer_list[item]/item";
-    case Pattern::kDestinationChildren: return "destination";
-    case Pattern::kSourceChildren: return "source";
-    case Pattern::kLineControlChildren: return "line_control";
-  }
-  return "";
+std::string name_text(pugi::xml_node node) {
+  pugi::xml_node first = node.first_child();
+  return first.type() == pugi::node_pcdata ? first.value() : "";
 }
 
-constexpr std::size_t kPatternCount = 10;
-
-const pugi::xpath_query& query_for(Pattern pattern) {
-  static const std::array<pugi::xpath_query, kPatternCount> queries = [] {
-    std::array<pugi::xpath_query, kPatternCount> compiled;
-    for (std::size_t i = 0; i < kPatternCount; ++i) {
-      compiled[i] = pugi::xpath_query(xpath_of(static_cast<Pattern>(i)));
+void append_child_elements(pugi::xml_node parent, const char* name,
+                           std::vector<pugi::xml_node>& found) {
+  for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && std::strcmp(child.name(), name) == 0) {
+      found.push_back(child);
     }
-    return compiled;
-  }();
-  return queries[static_cast<std::size_t>(pattern)];
+  }
 }
 
-}  // namespace
-
-std::vector<pugi::xml_node> select_nodes(pugi::xml_node context, Pattern pattern) {
-  std::vector<pugi::xml_node> nodes;
-  if (!context) return nodes;
-  pugi::xpath_node_set set = query_for(pattern).evaluate_node_set(context);
-  set.sort();
-  nodes.reserve(set.size());
-  for (const pugi::xpath_node& selected : set) nodes.push_back(selected.node());
-  return nodes;
+std::vector<pugi::xml_node> child_elements(pugi::xml_node parent, const char* name) {
+  std::vector<pugi::xml_node> found;
+  append_child_elements(parent, name, found);
+  return found;
 }
 
 namespace {

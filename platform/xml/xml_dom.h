@@ -1,6 +1,6 @@
 // The XML DOM as the program uses it, on pugixml: parsing with the options
-// that keep a mixer document's prolog, the selection patterns compiled once,
-// and serialisation in the saved-file format (UTF-16 LE with a byte order
+// that keep a mixer document's prolog, walking an element's children, and
+// serialisation in the saved-file format (UTF-16 LE with a byte order
 // mark).
 //
 // pugixml facts the rest of the program relies on:
@@ -31,22 +31,18 @@ inline constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_decl
 // that fails to parse is left empty and the failure says why.
 Result load_xml(pugi::xml_document& document, std::string_view text);
 
-// The selection patterns of a mixer document.
-enum class Pattern {
-  kRoot,                     // "/audio_mixer", on the document
-  kDestinations,             // every destination of the root, on the document
-  kSources,                  // the source children, on a destination
-  kLineControls,             // the line_control children, on a source
-  kDestinationLineControls,  // every destination-level control, on the document
-  kMuxItems,                 // the items of a control's mux_list
-  kMixerItems,               // the items of a control's mixer_list
-  kDestinationChildren,      // bare name "destination", on an element
-  kSourceChildren,           // bare name "source", on an element
-  kLineControlChildren,      // bare name "line_control", on an element
-};
+// The element's name text: its first child when that is text, else "".
+std::string name_text(pugi::xml_node node);
 
-// Nodes selected by `pattern` on `context`, in document order.
-std::vector<pugi::xml_node> select_nodes(pugi::xml_node context, Pattern pattern);
+// Appends to `found` the element children of `parent` named `name`, in
+// document order (what the pattern "name", or "self::node()[name]/name",
+// selects on `parent`). Children of other kinds are passed over, even a
+// processing instruction whose target is `name`.
+void append_child_elements(pugi::xml_node parent, const char* name,
+                           std::vector<pugi::xml_node>& found);
+
+// The element children of `parent` named `name`, as above.
+std::vector<pugi::xml_node> child_elements(pugi::xml_node parent, const char* name);
 
 // The document serialised as a saved mixer document: UTF-16 LE with a byte
 // order mark, indented with tabs.

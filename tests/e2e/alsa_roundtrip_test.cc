@@ -1,6 +1,7 @@
 // The program on the virtual ALSA cards, checked through a real ALSA
 // client: save with quorvel, change every element with amixer, restore with
 // quorvel, and amixer shows exactly what it showed before.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
@@ -16,6 +17,7 @@
 namespace quorvel {
 namespace {
 
+using ::testing::HasSubstr;
 using testing::ProgramResult;
 using testing::VirtualCard;
 using testing::read_file;
@@ -123,14 +125,13 @@ TEST_F(AlsaRoundTripTest, SwitchOfTwoControlsComesBackOn) {
   ASSERT_EQ(card.amixer({"sset", "Sidetone", "unmute"}).exit_code, 0);
   run_ok(card, {"-out", "saved.xml"});
   const std::string before = card.amixer({"sget", "Sidetone"}).out;
-  ASSERT_NE(before.find("[on]"), std::string::npos) << before;
+  ASSERT_THAT(before, HasSubstr("[on]"));
 
   ASSERT_EQ(card.amixer({"cset", "name=Sidetone Switch", "off"}).exit_code, 0);
   ASSERT_NE(card.amixer({"sget", "Sidetone"}).out, before);
   run_ok(card, {"saved.xml"});
   EXPECT_EQ(card.amixer({"sget", "Sidetone"}).out, before);
-  EXPECT_NE(card.amixer({"cget", "name=Sidetone Switch"}).out.find(": values=on"),
-            std::string::npos);
+  EXPECT_THAT(card.amixer({"cget", "name=Sidetone Switch"}).out, HasSubstr(": values=on"));
 }
 
 // Six channels and switches whose channels are apart come back channel for

@@ -18,6 +18,8 @@
 namespace quorvel {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::ProgramResult;
 using testing::read_file;
 using testing::quorvel_binary;
@@ -63,7 +65,7 @@ TEST_F(LoadHttpTest, DocumentLoadsOnEveryPath) {
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.exit_code, 0);
     // The root and the first destination of the served document.
-    EXPECT_NE(result.out.find("\n0'2'\n\n-65536'2'6'4'\n"), std::string::npos) << result.out;
+    EXPECT_THAT(result.out, HasSubstr("\n0'2'\n\n-65536'2'6'4'\n"));
   }
 }
 
@@ -175,8 +177,8 @@ TEST_F(LoadHttpTest, MessagesShowAUrlWithoutItsPassword) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{url}, {"-url", url}, {"-local", url}}) {
       ProgramResult result = run(args);
-      EXPECT_EQ(result.err.find("s3cret"), std::string::npos) << result.err;
-      EXPECT_NE(result.err.find("\"" + shown + "\""), std::string::npos) << result.err;
+      EXPECT_THAT(result.err, Not(HasSubstr("s3cret")));
+      EXPECT_THAT(result.err, HasSubstr("\"" + shown + "\""));
       EXPECT_EQ(result.exit_code, 1);
     }
   }

@@ -162,14 +162,9 @@ TEST_F(LoadRunTest, DumpOfASavedSnapshotShowsOneLinePerNode) {
       "\n"
       "2'\n"
       "\n";
-  for (const char* path : {"", "-local", "-url"}) {
-    SCOPED_TRACE(path);
-    std::vector<std::string> args{"-t", "saved.xml"};
-    if (*path != '\0') args.insert(args.begin(), path);
-    ProgramResult dump = run(args);
-    EXPECT_EQ(dump.exit_code, 0) << dump.err;
-    EXPECT_EQ(dump.out.substr(0, expected_start.size()), expected_start);
-  }
+  ProgramResult dump = run({"-t", "saved.xml"});
+  EXPECT_EQ(dump.exit_code, 0) << dump.err;
+  EXPECT_EQ(dump.out.substr(0, expected_start.size()), expected_start);
 }
 
 TEST_F(LoadRunTest, NothingATerminalWouldObeyIsPrinted) {
@@ -190,8 +185,10 @@ TEST_F(LoadRunTest, NothingATerminalWouldObeyIsPrinted) {
   EXPECT_NE(broken.err.find("in \"bad\\x1b[2J.xml\""), std::string::npos) << broken.err;
 }
 
-TEST_F(LoadRunTest, MalformedDocumentsAreParseErrorsAndChangeNothing) {
-  // Each would restore the example's master volume to 1000 if it loaded.
+// The unit tests hold every way a document can be malformed; here one that
+// only the conforming check refuses.
+TEST_F(LoadRunTest, MalformedDocumentIsAParseErrorAndChangesNothing) {
+  // It would restore the example's master volume to 1000 if it loaded.
   std::string document = read_file(source_dir() / "examples" / "soundcard.xml");
   const std::string volume = "<value ch=\"1\">45875</value>";
   const std::size_t at = document.find(volume);
@@ -200,42 +197,14 @@ TEST_F(LoadRunTest, MalformedDocumentsAreParseErrorsAndChangeNothing) {
   const std::size_t root = document.find("<audio_mixer ");
   const int root_line = static_cast<int>(std::count(document.begin(), document.begin() + root, '\n')) + 1;
   const std::string root_tag = "<audio_mixer id=\"0\" destinations=\"2\">";
-  struct Case {
-    const char* what;
-    std::string replacement;  // of the root's start tag
-    std::string reason;
-    int column;
-  } cases[] = {
-      {"duplicate attribute", "<audio_mixer id=\"0\" id=\"1\">",
-       "An attribute appears twice in the same tag.\n", 21},
-      {"undefined entity", root_tag + "&foo;", "The entity \"&foo;\" is not defined.\n", 38},
-      {"bare ampersand", root_tag + "a & b", "An \"&\" must begin a reference ending with \";\" "
-       "(the character itself is written \"&amp;\").\n", 40},
-      {"< in an attribute value", "<audio_mixer id=\"<0\">",
-       "A \"<\" cannot stand here (in text and attribute values it is written \"&lt;\").\n", 18},
-      {"control character", root_tag + "\x01", "The character U+0001 is not allowed in XML.\n", 38},
-      {"invalid UTF-8", root_tag + "\xFF", "The text is not valid UTF-8 here.\n", 38},
-      {"undeclared prefix", "<audio_mixer p:id=\"0\">",
-       "A namespace prefix is used without being declared.\n", 1},
-  };
   const std::string device_before = read_file(device_);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::string text = document;
-    text.replace(root, root_tag.size(), c.replacement);
-    write_file(dir_ / "bad.xml", text);
-    ProgramResult result = run({"-t", "bad.xml"});
-    EXPECT_EQ(result.err, c.reason + "Error on line " + std::to_string(root_line) + ", position " +
-                              std::to_string(c.column) + " in \"bad.xml\".\n" + kNotFound);
-    EXPECT_EQ(result.out, "\n") << "the document stays empty";
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(read_file(device_), device_before);
-  }
-  // A declaration that is not at the very start.
-  write_file(dir_ / "late.xml", " " + document);
-  ProgramResult late = run({"late.xml"});
-  EXPECT_EQ(late.err, "The XML declaration must come first in the document.\n"
-                      "Error on line 1, position 2 in \"late.xml\".\n" + std::string(kNotFound));
+  document.insert(root + root_tag.size(), "&foo;");
+  write_file(dir_ / "bad.xml", document);
+  ProgramResult result = run({"-t", "bad.xml"});
+  EXPECT_EQ(result.err, "The entity \"&foo;\" is not defined.\nError on line " +
+                            std::to_string(root_line) + ", position 38 in \"bad.xml\".\n" + kNotFound);
+  EXPECT_EQ(result.out, "\n") << "the document stays empty";
+  EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(read_file(device_), device_before);
 }
 

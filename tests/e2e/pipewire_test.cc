@@ -2,6 +2,7 @@
 // and its Pulse server (tests/fakes/pipewire_server.h), reached as a user's
 // program reaches it, through ALSA's default device. Sinks and sources are
 // null ones loaded with pactl; every check reads pactl's own numbers.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,8 @@
 namespace quorvel {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::PipeWireServer;
 using testing::ProgramResult;
 using testing::TempDir;
@@ -203,7 +206,7 @@ TEST_F(PipeWireTest, VirtualSourceDocumentLeavesARealMicrophoneAlone) {
   ASSERT_TRUE(wait_until([&] { return alsa_values("Capture Volume") != "40000,41000"; }));
   quorvel_ok({"-out", "virtual.xml"});
   const std::string virtual_document = testing::utf16le_to_utf8(read_file(dir_ / "virtual.xml"));
-  EXPECT_EQ(virtual_document.find("Capture Volume"), std::string::npos) << virtual_document;
+  EXPECT_THAT(virtual_document, Not(HasSubstr("Capture Volume")));
 
   server().pactl({"set-default-source", "quorvel_mic"});
   server().pactl({"set-source-volume", "quorvel_mic", "12345", "23456"});
@@ -223,7 +226,7 @@ TEST_F(PipeWireTest, WithoutASoundCardTheServerIsTheMixer) {
   ProgramResult result = quorvel({"-out", "server.xml"}, false);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   const std::string document = testing::utf16le_to_utf8(read_file(dir_ / "server.xml"));
-  EXPECT_NE(document.find("<value ch=\"6\">"), std::string::npos) << document;
+  EXPECT_THAT(document, HasSubstr("<value ch=\"6\">"));
 }
 
 }  // namespace

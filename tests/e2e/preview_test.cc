@@ -1,6 +1,5 @@
 // The preview (-n): what a restore would change, printed, with nothing
 // written; its exit status tells "matches" (0), "differs" (1) and "broken" (2).
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,24 +11,23 @@
 namespace quorvel {
 namespace {
 
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
 using testing::ProgramResult;
 using testing::read_file;
 using testing::source_dir;
 using testing::write_file;
 
 // The example sound card's document with `from` replaced by `to`.
-std::string edited_example(const std::string& from, const std::string& to) {
+std::string edited_example(const std::string &from, const std::string &to) {
   std::string text = read_file(source_dir() / "examples" / "soundcard.xml");
   const std::size_t at = text.find(from);
   EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
+  if (at != std::string::npos)
+    text.replace(at, from.size(), to);
   return text;
 }
 
 class PreviewTest : public testing::SimDeviceFixture {
- protected:
+protected:
   void SetUp() override {
     SimDeviceFixture::SetUp();
     ASSERT_EQ(run({"-out", "profile.xml"}).exit_code, 0);
@@ -46,19 +44,18 @@ class PreviewTest : public testing::SimDeviceFixture {
 TEST_F(PreviewTest, ListsExactlyWhatTheRestoreChangesAndWritesNothing) {
   ProgramResult same = run({"-n", "profile.xml"});
   EXPECT_EQ(same.exit_code, 0) << same.err;
-  EXPECT_THAT(same.out, ::testing::MatchesRegex("0 values would change, 0 would be refused, "
-                                                "[0-9]+ already match\n"));
+  EXPECT_EQ(same.out,
+            "0 values would change, 0 would be refused, 41 already match\n");
 
   ASSERT_EQ(run({"drift.xml"}).exit_code, 0);
   const std::string drifted = read_file(device_);
   ProgramResult preview = run({"--dry-run", "profile.xml"});
   EXPECT_EQ(preview.exit_code, 1) << preview.err;
   EXPECT_EQ(preview.err, "XML document loaded successfully\n");
-  EXPECT_THAT(preview.out, ::testing::StartsWith(
-                               "change: \"Speakers\" / \"Wave\" / \"Wave Mute\": 1 -> 0\n"
-                               "change: \"Speakers\" / \"Master Volume\" ch 1: 1000 -> 45875\n"
-                               "2 values would change, 0 would be refused, "))
-      << preview.out;
+  EXPECT_EQ(preview.out,
+            "change: \"Speakers\" / \"Wave\" / \"Wave Mute\": 1 -> 0\n"
+            "change: \"Speakers\" / \"Master Volume\" ch 1: 1000 -> 45875\n"
+            "2 values would change, 0 would be refused, 39 already match\n");
   EXPECT_EQ(read_file(device_), drifted);
 
   // The restore does what the preview said; after it, the fleet converges.
@@ -75,7 +72,7 @@ TEST_F(PreviewTest, DumpAndSaveCombineWithAPreview) {
   ProgramResult result = run({"-t", "-d", "profile.xml", "-out", "after.xml"});
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out.rfind("\n1.0'UTF-16'\n", 0), 0u) << result.out;
-  EXPECT_THAT(result.out, HasSubstr("\nchange: \"Speakers\" / \"Wave\""));
+  EXPECT_TRUE(testing::holds(result.out, "\nchange: \"Speakers\" / \"Wave\""));
   EXPECT_EQ(read_file(dir_ / "after.xml"), read_file(dir_ / "before.xml"));
 }
 
@@ -88,8 +85,8 @@ TEST_F(PreviewTest, AnythingBrokenExitsTwo) {
   write_file(dir_ / "other.xml", "<audio_mixer id=\"7\" destinations=\"0\"/>");
   struct Case {
     std::vector<std::string> args;
-    std::string err;  // a part of what standard error says
-    std::string out;  // a part of what standard output says
+    std::string err; // a part of what standard error says
+    std::string out; // a part of what standard output says
   };
   const std::vector<Case> cases = {
       {{"-n"}, "no document to preview", ""},
@@ -97,24 +94,28 @@ TEST_F(PreviewTest, AnythingBrokenExitsTwo) {
       {{"-n", "-local", "missing.xml"}, "File not found error.", ""},
       {{"-n", "bad.xml"}, "An end tag does not match the start tag", ""},
       {{"-n", "nan.xml"}, "\"loud\" is not a number", ""},
-      {{"-n", "beyond.xml"}, "",
-       "refuse: \"Speakers\" / \"Master Volume\" ch 1: 70000 (bounds 0 to 65535)\n"},
+      {{"-n", "beyond.xml"},
+       "",
+       "refuse: \"Speakers\" / \"Master Volume\" ch 1: 70000 (bounds 0 to "
+       "65535)\n"},
       {{"-n", "other.xml"}, "matches this mixer", ""},
-      {{"-n", "profile.xml", "-out", "no/such/folder.xml"}, "File not found error.", ""},
+      {{"-n", "profile.xml", "-out", "no/such/folder.xml"},
+       "File not found error.",
+       ""},
   };
   const std::string device = read_file(device_);
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     ProgramResult result = run(c.args);
     EXPECT_EQ(result.exit_code, 2) << c.args.back() << "\n" << result.err;
-    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args.back();
-    EXPECT_THAT(result.out, HasSubstr(c.out)) << c.args.back();
+    EXPECT_TRUE(testing::holds(result.err, c.err)) << c.args.back();
+    EXPECT_TRUE(testing::holds(result.out, c.out)) << c.args.back();
   }
   env_["QUORVEL_MIXER"] = "nosuchkind:x";
   ProgramResult result = run({"-n", "profile.xml"});
   EXPECT_EQ(result.exit_code, 2);
-  EXPECT_THAT(result.err, HasSubstr("QUORVEL_MIXER=nosuchkind:x"));
+  EXPECT_TRUE(testing::holds(result.err, "QUORVEL_MIXER=nosuchkind:x"));
   EXPECT_EQ(read_file(device_), device);
 }
 
-}  // namespace
-}  // namespace quorvel
+} // namespace
+} // namespace quorvel

@@ -1,6 +1,5 @@
 // The program as a user runs it: arguments, messages, exit status, saved
 // files, and the simulated device's file kept across runs.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -13,8 +12,6 @@
 namespace quorvel {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using testing::ProgramResult;
 using testing::TempDir;
 using testing::read_file;
@@ -209,8 +206,8 @@ TEST(RunWithoutMixerTest, HelpAndVersionNeedNoMixer) {
   for (const auto* env : {&no_mixer, &bad_mixer}) {
     for (const std::string option : {"-h", "-?", "--help", "-help"}) {
       ProgramResult result = run_quorvel({option}, *env, dir.path());
-      EXPECT_THAT(result.out, StartsWith(usage_text())) << option;
-      EXPECT_THAT(result.out, HasSubstr("--dry-run")) << option;
+      EXPECT_TRUE(testing::begins_with(result.out, usage_text())) << option;
+      EXPECT_TRUE(testing::holds(result.out, "--dry-run")) << option;
       EXPECT_EQ(result.err, "") << option;
       EXPECT_EQ(result.exit_code, 0) << option;
     }
@@ -235,7 +232,7 @@ TEST_F(RunTest, HelpAmongOtherOptionsDoesNothingElse) {
         std::vector<std::string>{"-local", "saved.xml", "--help", "-out"},
         std::vector<std::string>{"-t", "-?"}, std::vector<std::string>{"-out", "-h"}}) {
     ProgramResult result = run(args);
-    EXPECT_THAT(result.out, StartsWith(usage_text())) << args.back();
+    EXPECT_TRUE(testing::begins_with(result.out, usage_text())) << args.back();
     EXPECT_EQ(result.err, "") << args.back();
     EXPECT_EQ(result.exit_code, 0) << args.back();
   }
@@ -249,7 +246,7 @@ TEST_F(RunTest, HelpAmongOtherOptionsDoesNothingElse) {
   EXPECT_EQ(result.out, "quorvel 1.0\n");
   EXPECT_EQ(result.exit_code, 0);
   result = run({"-?", "--version"});
-  EXPECT_THAT(result.out, StartsWith(usage_text()));
+  EXPECT_TRUE(testing::begins_with(result.out, usage_text()));
   EXPECT_EQ(result.exit_code, 0);
 }
 
@@ -270,7 +267,7 @@ TEST_F(RunTest, LongOptionsSaveAndMistypedOnesDoNothing) {
         std::vector<std::string>{"--Help"}}) {
     write_file(dir_ / "x.xml", read_file(dir_ / "backup.xml"));
     ProgramResult result = run(args);
-    EXPECT_THAT(result.err, HasSubstr("unknown option \"" + args[args.size() > 2 ? 1 : 0] + "\""))
+    EXPECT_TRUE(testing::holds(result.err, "unknown option \"" + args[args.size() > 2 ? 1 : 0] + "\""))
         << args[0];
     EXPECT_EQ(result.exit_code, args[0] == "-n" ? 2 : 1) << args[0];
     EXPECT_EQ(result.out, "") << args[0];

@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "bench/synthetic_device.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
+#include "support/example_device.h"
 #include "support/process_posix.h"
 #include "support/sim_device_fixture.h"
-#include "support/example_device.h"
+#include "support/synthetic_device.h"
 #include "support/test_util.h"
 #include "support/tmpfs_posix.h"
 

@@ -1,7 +1,7 @@
 // Fuzz target: any bytes as a simulated device's file. A file that loads
 // must be written back to a document that loads again as the same device,
-// as a run that changes the device rewrites its file, and written without a
-// tree as the tree of it serialises.
+// as a run that changes the device rewrites its file, and the writer's bytes
+// must be those of the tree it builds of the same device, serialised.
 #include <iostream>
 #include <sstream>
 #include <string_view>
@@ -20,10 +20,12 @@ int fuzz_device_file(const std::uint8_t* data, std::size_t size) {
   // The device as a run holds it, channel values filled.
   const SimMixer served(std::move(device));
 
+  const std::string written = serialize_sim_device(served.device());
   pugi::xml_document document;
-  if (!build_sim_device_document(served.device(), document)) __builtin_trap();
-  const std::string written = serialize_document(document);
-  if (serialize_sim_device(served.device()) != written) {
+  TreeSink tree(document);
+  write_sim_device(served.device(), tree);
+  if (tree.failed()) __builtin_trap();
+  if (serialize_document(document) != written) {
     std::cerr << "the device file written without a tree differs from the tree's\n";
     __builtin_trap();
   }

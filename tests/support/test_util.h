@@ -23,6 +23,18 @@ inline ::testing::AssertionResult succeeded(const Result& result) {
   return ::testing::AssertionFailure() << result.message();
 }
 
+// Whether `text` holds `part` (or begins with it), showing the text when
+// not: gmock's matchers for the tests that also run where gmock is not built.
+inline ::testing::AssertionResult holds(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << text << "\" does not hold \"" << part << "\"";
+}
+inline ::testing::AssertionResult begins_with(const std::string& text, const std::string& start) {
+  if (text.rfind(start, 0) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << text << "\" does not begin with \"" << start
+                                       << "\"";
+}
+
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
  public:

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/synthetic_device.h"
 #include "platform/mixer/control_values.h"
 #include "platform/os/text_encoding.h"
 #include "support/example_device.h"
+#include "support/synthetic_device.h"
 #include "support/test_util.h"
 
 namespace quorvel {

@@ -1,7 +1,10 @@
-#include "platform/xml/saved_writer.h"
+#include "platform/document/saved_writer.h"
 
 #include <algorithm>
 #include <charconv>
+#include <sstream>
+
+#include "common/utf.h"
 
 namespace quorvel {
 
@@ -43,44 +46,35 @@ void SavedDocumentWriter::put_ascii(std::string_view ascii) {
 
 // UTF-8 as UTF-16, decoded as the DOM's serialiser decodes it: a byte that
 // begins no complete sequence is dropped, and a four-byte sequence becomes
-// a surrogate pair.
+// a surrogate pair (whatever code it gives, cut to 16 bits a unit).
 void SavedDocumentWriter::put_utf8(std::string_view utf8) {
-  const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
-  std::size_t size = utf8.size();
   // Every byte gives at most one unit of two bytes.
-  char* const start = room(2 * size);
+  char* const start = room(2 * utf8.size());
   char* to = start;
   auto unit = [&to](std::uint32_t value) {
     *to++ = static_cast<char>(value & 0xFF);
     *to++ = static_cast<char>((value >> 8) & 0xFF);
   };
-  auto follows = [&](std::size_t i) { return (data[i] & 0xC0) == 0x80; };
-  while (size > 0) {
-    const unsigned lead = data[0];
-    if (lead < 0x80) {
-      *to++ = static_cast<char>(lead);
+  for (std::size_t at = 0; at < utf8.size();) {
+    const char c = utf8[at];
+    if (static_cast<unsigned char>(c) < 0x80) {
+      *to++ = c;
       *to++ = '\0';
-      data += 1;
-      size -= 1;
-    } else if (lead - 0xC0 < 0x20 && size >= 2 && follows(1)) {
-      unit(((lead & 0x1F) << 6) | (data[1] & 0x3F));
-      data += 2;
-      size -= 2;
-    } else if (lead - 0xE0 < 0x10 && size >= 3 && follows(1) && follows(2)) {
-      unit(((lead & 0x0F) << 12) | ((data[1] & 0x3Fu) << 6) | (data[2] & 0x3F));
-      data += 3;
-      size -= 3;
-    } else if (lead - 0xF0 < 0x08 && size >= 4 && follows(1) && follows(2) && follows(3)) {
-      const std::uint32_t code = ((lead & 0x07u) << 18) | ((data[1] & 0x3Fu) << 12) |
-                                 ((data[2] & 0x3Fu) << 6) | (data[3] & 0x3Fu);
-      unit(0xD800 + ((code - 0x10000) >> 10));
-      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-      data += 4;
-      size -= 4;
-    } else {
-      data += 1;
-      size -= 1;
+      ++at;
+      continue;
     }
+    const Utf8Char decoded = decode_utf8(utf8, at);
+    if (!decoded.complete) {
+      ++at;
+      continue;
+    }
+    if (decoded.length == 4) {
+      unit(0xD800 + ((decoded.code - 0x10000) >> 10));
+      unit(0xDC00 + ((decoded.code - 0x10000) & 0x3FF));
+    } else {
+      unit(decoded.code);
+    }
+    at += decoded.length;
   }
   used_ += static_cast<std::size_t>(to - start);
 }
@@ -127,6 +121,15 @@ void SavedDocumentWriter::top_level(std::string_view markup) {
   line_break_and_indent(0);
   put_utf8(markup);
   newline_ = indent_ = true;
+}
+
+void SavedDocumentWriter::prolog(const pugi::xml_document& prototype) {
+  const pugi::xml_node root = prototype.last_child();
+  for (pugi::xml_node node = prototype.first_child(); node != root; node = node.next_sibling()) {
+    std::ostringstream markup;
+    node.print(markup, "", pugi::format_raw, pugi::encoding_utf8);
+    top_level(markup.str());
+  }
 }
 
 void SavedDocumentWriter::start(const char* name) {

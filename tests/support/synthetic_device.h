@@ -1,4 +1,4 @@
-// Synthetic simulated devices of any size, for benchmarks.
+// Synthetic simulated devices of any size, for tests and benchmarks.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "bench/synthetic_device.h"
+#include "support/synthetic_device.h"
 
 #include <string>
 #include <utility>

@@ -1,9 +1,23 @@
-#include "platform/mixer/control_kind.h"
+#include "platform/document/control_kind.h"
 
+#include <algorithm>
+
+#include "platform/document/document_format.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
 namespace {
+
+// How a control's values are captured into a document.
+enum class CaptureKind {
+  kNothing,     // nothing after the name
+  kSingle,      // one value without a channel number
+  kSingleCh1,   // one value with ch="1"
+  kSwitch,      // one value, or one per channel when the channels are apart
+  kPerChannel,  // one value per channel, at least one
+  kMuxList,     // a mux_list of items
+  kMixerList,   // a mixer_list of items
+};
 
 struct ControlKinds {
   std::uint32_t type;
@@ -51,11 +65,26 @@ const ControlKinds* find_type(std::uint32_t control_type) {
   return nullptr;
 }
 
-}  // namespace
-
 CaptureKind capture_kind(std::uint32_t control_type) {
   const ControlKinds* known = find_type(control_type);
   return known != nullptr ? known->capture : CaptureKind::kNothing;
+}
+
+}  // namespace
+
+ValueForm value_form(std::uint32_t control_type, std::uint32_t channels, bool uniform) {
+  switch (capture_kind(control_type)) {
+    case CaptureKind::kNothing: return {};
+    case CaptureKind::kSingle: return {1, false};
+    case CaptureKind::kSingleCh1: return {1, true};
+    case CaptureKind::kSwitch:
+      if (!uniform && channels > 1) return {channels, true};
+      return {1, false};
+    case CaptureKind::kPerChannel: return {std::max<std::uint32_t>(channels, 1), true};
+    case CaptureKind::kMuxList: return {0, false, doc::kMuxList};
+    case CaptureKind::kMixerList: return {0, false, doc::kMixerList};
+  }
+  return {};
 }
 
 WriteKind write_kind(std::uint32_t control_type) {

@@ -1,0 +1,59 @@
+// The one writer of a mixer document, part by part, into any sink: the
+// snapshot builds its tree with it, the simulated device writes its file's
+// bytes with it. Each start_* writes the part's element with all its
+// attributes, in the document's order, and its name; the caller writes what
+// the part holds, then ends it with DocumentSink::end.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/document/document_sink.h"
+
+namespace quorvel {
+
+struct DestinationPart {
+  std::string_view name;
+  std::uint32_t line_id = 0;
+  std::uint32_t channels = 0;
+  std::uint32_t connections = 0;
+  std::uint32_t component_type = 0;
+};
+
+struct SourcePart {
+  std::string_view name;
+  std::uint32_t src_id = 0;  // the source's index under its destination
+  std::uint32_t channels = 0;
+  std::uint32_t line_type = 0;
+};
+
+struct ControlPart {
+  std::string_view name;
+  std::uint32_t id = 0;
+  std::uint32_t type = 0;
+  std::uint32_t steps = 0;
+  std::int32_t min = 0;
+  std::int32_t max = 0;
+};
+
+// The template, parsed: the prolog and the root every document starts from.
+const pugi::xml_document& document_template();
+
+// The prolog and the audio_mixer root of the template, with the device's
+// name and its count of destinations. end_mixer_document ends it.
+void start_mixer_document(DocumentSink& sink, std::string_view device_name,
+                          std::uint32_t destinations);
+void end_mixer_document(DocumentSink& sink);
+
+void start_destination(DocumentSink& sink, const DestinationPart& destination);
+void start_source(DocumentSink& sink, const SourcePart& source);
+void start_line_control(DocumentSink& sink, const ControlPart& control);
+
+// A value element of a line_control; `channel` 0 writes it without `ch`.
+void write_value(DocumentSink& sink, std::uint32_t channel, std::int32_t value);
+
+// A list element (ValueForm::list) of a line_control, to hold its items.
+void start_list(DocumentSink& sink, const char* list_name);
+void write_item(DocumentSink& sink, std::string_view name, std::int32_t selected);
+
+}  // namespace quorvel

@@ -1,0 +1,55 @@
+// Writing a document in the saved-file format node by node, without a
+// DOM: the very bytes serialize_document (xml_dom.h) gives for the tree a
+// TreeSink builds from the same calls (UTF-16 LE with a byte order mark,
+// indented with tabs, the DOM's escaping of text), so that a writer holding
+// its data in another form (the simulated device) need not build a tree to
+// save it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/document/document_sink.h"
+
+namespace quorvel {
+
+class SavedDocumentWriter final : public DocumentSink {
+ public:
+  // Appends to `out`, starting with the byte order mark. Reserve room in
+  // `out` beforehand to keep it from being copied as it grows.
+  explicit SavedDocumentWriter(std::string& out);
+
+  void prolog(const pugi::xml_document& prototype) override;
+  void start(const char* name) override;
+  void attribute(const char* name, std::int32_t value) override;
+  void text(std::string_view utf8) override;
+  void cdata(std::string_view utf8) override;
+  void end() override;
+  // `out` then holds exactly what was written.
+  void finish() override;
+
+ private:
+  // A node outside the root element, given as its markup.
+  void top_level(std::string_view markup);
+  // Room for `bytes` more at out_[used_]: the string grows a little ahead
+  // of what is written, so that room reserved but never written is never
+  // touched.
+  char* room(std::size_t bytes);
+  void put_ascii(std::string_view ascii);
+  void put_ascii(char c);
+  void put_utf8(std::string_view utf8);
+  void put_escaped(std::string_view utf8);
+  void open_parent();
+  void line_break_and_indent(std::size_t depth);
+
+  std::string& out_;
+  std::size_t used_ = 0;           // bytes of out_ written
+  std::vector<const char*> open_;  // the names of the elements open
+  bool tag_open_ = false;          // the last start tag awaits its ">"
+  bool newline_ = false;           // what comes next begins a line
+  bool indent_ = true;             // ... and is indented
+};
+
+}  // namespace quorvel
