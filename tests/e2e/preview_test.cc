@@ -21,20 +21,18 @@ std::string edited_example(const std::string &from, const std::string &to) {
   std::string text = read_file(source_dir() / "examples" / "soundcard.xml");
   const std::size_t at = text.find(from);
   EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos)
-    text.replace(at, from.size(), to);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
   return text;
 }
 
 class PreviewTest : public testing::SimDeviceFixture {
-protected:
+ protected:
   void SetUp() override {
     SimDeviceFixture::SetUp();
     ASSERT_EQ(run({"-out", "profile.xml"}).exit_code, 0);
     // A drift: the master volume's left channel down, the wave source muted.
-    write_file(dir_ / "drift.xml",
-               edited_example("Master Volume<value ch=\"1\">45875<",
-                              "Master Volume<value ch=\"1\">1000<"));
+    write_file(dir_ / "drift.xml", edited_example("Master Volume<value ch=\"1\">45875<",
+                                                  "Master Volume<value ch=\"1\">1000<"));
     std::string drift = read_file(dir_ / "drift.xml");
     drift.replace(drift.find("Wave Mute<value>0<"), 18, "Wave Mute<value>1<");
     write_file(dir_ / "drift.xml", drift);
@@ -44,8 +42,7 @@ protected:
 TEST_F(PreviewTest, ListsExactlyWhatTheRestoreChangesAndWritesNothing) {
   ProgramResult same = run({"-n", "profile.xml"});
   EXPECT_EQ(same.exit_code, 0) << same.err;
-  EXPECT_EQ(same.out,
-            "0 values would change, 0 would be refused, 41 already match\n");
+  EXPECT_EQ(same.out, "0 values would change, 0 would be refused, 41 already match\n");
 
   ASSERT_EQ(run({"drift.xml"}).exit_code, 0);
   const std::string drifted = read_file(device_);
@@ -85,8 +82,8 @@ TEST_F(PreviewTest, AnythingBrokenExitsTwo) {
   write_file(dir_ / "other.xml", "<audio_mixer id=\"7\" destinations=\"0\"/>");
   struct Case {
     std::vector<std::string> args;
-    std::string err; // a part of what standard error says
-    std::string out; // a part of what standard output says
+    std::string err;  // a part of what standard error says
+    std::string out;  // a part of what standard output says
   };
   const std::vector<Case> cases = {
       {{"-n"}, "no document to preview", ""},
@@ -99,9 +96,7 @@ TEST_F(PreviewTest, AnythingBrokenExitsTwo) {
        "refuse: \"Speakers\" / \"Master Volume\" ch 1: 70000 (bounds 0 to "
        "65535)\n"},
       {{"-n", "other.xml"}, "matches this mixer", ""},
-      {{"-n", "profile.xml", "-out", "no/such/folder.xml"},
-       "File not found error.",
-       ""},
+      {{"-n", "profile.xml", "-out", "no/such/folder.xml"}, "File not found error.", ""},
   };
   const std::string device = read_file(device_);
   for (const Case &c : cases) {
@@ -117,5 +112,5 @@ TEST_F(PreviewTest, AnythingBrokenExitsTwo) {
   EXPECT_EQ(read_file(device_), device);
 }
 
-} // namespace
-} // namespace quorvel
+}  // namespace
+}  // namespace quorvel
