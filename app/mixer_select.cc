@@ -1,22 +1,13 @@
 #include "app/mixer_select.h"
 
 #include <new>
-#include <system_error>
 
 #include "platform/mixer/platform_mixer.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_device_file.h"
+#include "platform/sim/sim_device_lock.h"
 
 namespace quorvel {
-
-std::filesystem::path sim_lock_path(const std::filesystem::path& device_file) {
-  std::error_code error;
-  std::filesystem::path file = std::filesystem::canonical(device_file, error);
-  if (error) file = std::filesystem::absolute(device_file, error);
-  if (error) file = device_file;
-  file += ".lock";
-  return file;
-}
 
 Result select_mixer(const std::optional<std::string>& value, SelectedMixer& selected) {
   selected = SelectedMixer{};
@@ -31,9 +22,11 @@ Result select_mixer(const std::optional<std::string>& value, SelectedMixer& sele
   if (text.rfind("sim:", 0) == 0) {
     std::filesystem::path path = path_from_utf8(system_to_utf8(text.substr(4)));
     if (path.empty()) return fail("no device file named after \"sim:\"");
-    // Without the lock (a folder that cannot be written, say) the device can
-    // still be read; only a change cannot be kept.
-    Result locked = selected.sim_lock.acquire(sim_lock_path(path));
+    // The device file is locked before it is read. A run that waited in
+    // vain stops; without a lock for any other reason (a file that is not a
+    // regular one, say) the device can still be read, but a change not kept.
+    Result locked = lock_sim_device(path, selected.sim_lock);
+    if (!locked && locked.code() == kLockErrorTimedOut) return fail(locked.message());
     if (!locked) selected.sim_lock_error = locked.message();
     SimDevice device;
     Result loaded = load_sim_device(path, device);
@@ -61,8 +54,7 @@ Result select_mixer(const std::optional<std::string>& value, SelectedMixer& sele
 Result save_sim_device(SelectedMixer& selected) {
   if (selected.sim == nullptr || !selected.sim->changed()) return Result();
   if (!selected.sim_lock.held()) {
-    return Result::failure("cannot lock it (" + sim_lock_path(selected.sim_path).string() +
-                           ": " + selected.sim_lock_error + ")");
+    return Result::failure("cannot lock it (" + selected.sim_lock_error + ")");
   }
   return save_sim_device_file(selected.sim->device(), selected.sim_path);
 }

@@ -19,16 +19,12 @@ struct SelectedMixer {
   std::unique_ptr<MixerService> service;  // null: this machine has no mixer
   SimMixer* sim = nullptr;                // set for a simulated device file
   std::filesystem::path sim_path;
-  // A simulated device is one run's at a time: the lock of its lock file is
-  // held from before the device file is read until the object goes, after
-  // the file has been rewritten. Runs that find it held wait.
+  // A simulated device is one run's at a time: the lock of its device file
+  // is held from before the file is read until it has been rewritten (or
+  // the object goes). Runs that find it held wait.
   FileLock sim_lock;
   std::string sim_lock_error;  // why the lock could not be taken, if it was not
 };
-
-// The lock file of a simulated device's file: beside the file the path
-// leads to, named after it with ".lock" added.
-std::filesystem::path sim_lock_path(const std::filesystem::path& device_file);
 
 // `value` is the variable's value, or nothing when it is unset:
 //   unset       the platform's own mixer

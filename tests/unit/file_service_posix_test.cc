@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,6 +21,7 @@
 #include "platform/os/file_name.h"
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
+#include "platform/sim/sim_device_lock.h"
 #include "support/test_util.h"
 #include "support/tmpfs_posix.h"
 
@@ -180,38 +183,160 @@ TEST(FileReplace, FullFileSystemKeepsTheOldFile) {
 
 // --- The lock -----------------------------------------------------------------
 
-TEST(FileLockTest, AnotherProcessWaitsUntilTheLockIsFreed) {
-  TempDir dir;
-  const std::filesystem::path lock_file = dir / "device.xml.lock";
-  FileLock lock;
-  ASSERT_TRUE(testing::succeeded(lock.acquire(lock_file)));
-  EXPECT_TRUE(lock.held());
-  EXPECT_TRUE(std::filesystem::exists(lock_file));
-
+// Runs `body` in a child process standing for another run (it drops the
+// descriptors it inherited, one of which may share this process's lock);
+// its exit status is the body's result.
+pid_t in_other_process(const std::function<int()>& body) {
   pid_t child = ::fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
-    // The child stands for another process: it drops the descriptors it
-    // inherited (one of them shares the parent's lock).
     for (int fd = 3; fd < 1024; ++fd) ::close(fd);
-    FileLock theirs;
-    _exit(theirs.acquire(lock_file) ? 0 : 1);
+    _exit(body());
   }
+  return child;
+}
+
+int exit_status(pid_t child) {
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+FileLock::Wait waiting(std::chrono::milliseconds timeout, bool* told = nullptr) {
+  FileLock::Wait wait;
+  wait.timeout = timeout;
+  if (told != nullptr) wait.on_held = [told] { *told = true; };
+  return wait;
+}
+
+TEST(FileLockTest, AnotherProcessSaysItWaitsAndGetsTheLockOnceFreed) {
+  TempDir dir;
+  const std::filesystem::path device = dir / "device.xml";
+  write_file(device, "device");
+  FileLock lock;
+  ASSERT_TRUE(testing::succeeded(lock.acquire(device, waiting(std::chrono::seconds(0)))));
+  EXPECT_TRUE(lock.held());
+
+  pid_t child = in_other_process([&] {
+    bool told = false;
+    FileLock theirs;
+    Result got = theirs.acquire(device, waiting(std::chrono::seconds(30), &told));
+    return got && told ? 0 : 1;
+  });
+  ASSERT_GE(child, 0);
   // While the lock is held the child waits for it...
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int status = 0;
   EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the child got a lock that was held";
-  // ... and gets it once it is freed.
+  // ... and gets it once it is freed, having been told it waits.
   lock.release();
   EXPECT_FALSE(lock.held());
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(exit_status(child), 0);
+  // Nothing but the file itself, ever.
+  EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"device.xml"});
+}
 
-  // A lock file in a folder that does not exist: the system's reason.
-  FileLock missing;
-  EXPECT_EQ(missing.acquire(dir / "none" / "x.lock").message(),
-            std::generic_category().message(ENOENT));
-  EXPECT_FALSE(missing.held());
+TEST(FileLockTest, ALinkAndItsTargetShareOneLockAndAWaitEndsAtItsTimeout) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  write_file(dir / "real" / "device.xml", "device");
+  std::filesystem::create_symlink("real/device.xml", dir / "link.xml");
+  FileLock lock;
+  ASSERT_TRUE(testing::succeeded(lock.acquire(dir / "link.xml", waiting(std::chrono::seconds(0)))));
+  for (const auto& [path, timeout] :
+       {std::pair{dir / "real" / "device.xml", std::chrono::milliseconds(0)},
+        std::pair{dir / "link.xml", std::chrono::milliseconds(400)}}) {
+    SCOPED_TRACE(path.string());
+    const auto started = std::chrono::steady_clock::now();
+    pid_t child = in_other_process([&] {
+      FileLock theirs;
+      return theirs.acquire(path, waiting(timeout)).code() == kLockErrorTimedOut ? 0 : 1;
+    });
+    EXPECT_EQ(exit_status(child), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, timeout);
+  }
+  EXPECT_EQ(names_in(dir / "real"), std::set<std::string>{"device.xml"});
+}
+
+// The holder replaces the file (a save renames a new one over its name):
+// the run that waited must end up with the lock of the new file, not of the
+// one that has no name any more.
+TEST(FileLockTest, AWaitingProcessFollowsAFileReplacedWhileItWaited) {
+  TempDir dir;
+  const std::filesystem::path device = dir / "device.xml";
+  write_file(device, "old");
+  FileLock lock;
+  ASSERT_TRUE(testing::succeeded(lock.acquire(device, waiting(std::chrono::seconds(0)))));
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (int fd = 3; fd < 1024; ++fd) {
+      if (fd != ready[1]) ::close(fd);
+    }
+    FileLock theirs;
+    const bool got = theirs.acquire(device, waiting(std::chrono::seconds(30))).ok();
+    // Holds it until the parent has tried for it.
+    const char byte = got ? 'y' : 'n';
+    (void)::write(ready[1], &byte, 1);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    _exit(got ? 0 : 1);
+  }
+  ::close(ready[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(testing::succeeded(write_file_atomically(device, "new")));
+  lock.release();
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  EXPECT_EQ(byte, 'y');
+  // The child holds the lock of the file the name leads to now.
+  FileLock mine;
+  EXPECT_EQ(mine.acquire(device, waiting(std::chrono::seconds(0))).code(), kLockErrorTimedOut);
+  EXPECT_EQ(exit_status(child), 0);
+}
+
+TEST(FileLockTest, WhatCannotBeLockedIsRefusedAtOnceAndNothingIsMade) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.xml").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder.xml");
+  std::filesystem::create_symlink("nowhere.xml", dir / "dangling.xml");
+  const struct {
+    std::filesystem::path path;
+    std::int32_t code;
+    std::string message;
+  } cases[] = {
+      {dir / "none.xml", kLockErrorUnopened, std::generic_category().message(ENOENT)},
+      {dir / "none" / "x.xml", kLockErrorUnopened, std::generic_category().message(ENOENT)},
+      {dir / "dangling.xml", kLockErrorUnopened, std::generic_category().message(ENOENT)},
+      {dir / "fifo.xml", kLockErrorNotRegular, "not a regular file"},  // no writer: no wait
+      {dir / "folder.xml", kLockErrorNotRegular, "not a regular file"},
+      {"/dev/zero", kLockErrorNotRegular, "not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    FileLock lock;
+    Result got = lock.acquire(c.path, waiting(std::chrono::seconds(30)));
+    EXPECT_EQ(got.code(), c.code);
+    EXPECT_EQ(got.message(), c.message);
+    EXPECT_FALSE(lock.held());
+  }
+  EXPECT_EQ(names_in(dir.path()),
+            (std::set<std::string>{"dangling.xml", "fifo.xml", "folder.xml"}));
+}
+
+TEST(FileLockTest, TheWaitComesFromTheEnvironmentsWholeSeconds) {
+  const struct {
+    std::optional<std::string> value;
+    long seconds;
+  } cases[] = {
+      {std::nullopt, 30}, {"", 30},      {"0", 0},     {"5", 5},         {"86400", 86400},
+      {"86401", 86400},   {"99999999999999999999", 86400},               {"-1", 30},
+      {"1.5", 30},        {"abc", 30},   {" 5", 30},   {"5s", 30},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(lock_timeout_seconds(c.value), c.seconds) << c.value.value_or("(unset)");
+  }
 }
 
 // --- Bounded reads --------------------------------------------------------------
