@@ -100,10 +100,20 @@ int write_all(int fd, std::string_view bytes) {
   return 0;
 }
 
-// A target that cannot be replaced (a device, a FIFO) is written into.
-Result write_in_place(const std::filesystem::path& target, std::string_view bytes) {
-  Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
-  if (file.get() < 0) return system_failure(errno);
+// A target that cannot be replaced (a device, a FIFO) is written into. It
+// is opened without blocking, so that a FIFO nobody reads from is reported
+// (ENXIO) instead of waited on for ever; then it is written as before, in
+// blocking mode, however slowly its reader reads.
+Result write_in_place(const std::filesystem::path& target, std::string_view bytes, bool fifo) {
+  Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.get() < 0) {
+    if (errno == ENXIO && fifo) return Result::failure("nothing is reading from the FIFO");
+    return system_failure(errno);
+  }
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return system_failure(errno);
+  }
   if (int error = write_all(file.get(), bytes)) return system_failure(error);
   if (int error = file.close_checked()) return system_failure(error);
   return Result();
@@ -174,7 +184,7 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
   struct stat status;
   if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
       !S_ISDIR(status.st_mode)) {
-    return write_in_place(target, bytes);
+    return write_in_place(target, bytes, S_ISFIFO(status.st_mode));
   }
   if (int error = follow_links(path)) return system_failure(error);
 
