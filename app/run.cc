@@ -89,7 +89,8 @@ void print_usage(const std::string& program_name) {
             << "\n";
 }
 
-int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
+int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
+                 const KeepChange& keep) {
   if (mixer == nullptr || mixer->device_count() == 0) {
     show_message(kNoMixerText, kNoMixerTitle);
     return 1;
@@ -145,7 +146,20 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     if (!built) failed = true;
   }
 
-  if (options.output_name && built) {
+  // The mixer keeps its change before the document that shows it is
+  // written, so that a saved document never describes a state the mixer did
+  // not keep.
+  Result kept = keep ? keep() : Result();
+  if (!kept) {
+    report_error(kept.message());
+    failed = true;
+  }
+
+  if (options.output_name && built && !kept) {
+    report_error(quote_name(*options.output_name) +
+                 " not saved: the mixer did not keep the change it would show");
+    std::cerr << kFileNotFound;
+  } else if (options.output_name && built) {
     Result saved = save_document(snapshot, *options.output_name);
     if (!saved) {
       report_error(saved.message());
@@ -178,12 +192,26 @@ int run_program(const std::vector<std::string>& args) {
     report_error(chosen.message());
     return 1;
   }
-  int status = run_sequence(args, selected.service.get());
-  Result kept = save_sim_device(selected);
+  // A simulated device's change goes into its file, and its lock is given
+  // up, as soon as the run no longer needs the device; runs that end early
+  // (they changed nothing) do it on their way out.
+  bool kept = false;
+  auto keep = [&]() -> Result {
+    if (kept) return Result();
+    kept = true;
+    Result saved = save_sim_device(selected);
+    selected.sim_lock.release();
+    if (saved) return saved;
+    return Result::failure("cannot keep the simulated device's state in " +
+                           selected.sim_path.string() + ": " + saved.message());
+  };
+  int status = run_sequence(args, selected.service.get(), keep);
   if (!kept) {
-    report_error("cannot keep the simulated device's state in " + selected.sim_path.string() +
-                 ": " + kept.message());
-    status = 1;
+    Result saved = keep();
+    if (!saved) {
+      report_error(saved.message());
+      status = 1;
+    }
   }
   return status;
 }

@@ -2,9 +2,11 @@
 // load, dump, apply, rebuild and save.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
@@ -16,9 +18,19 @@ inline constexpr const char* kFileNotFound = "File not found error.";
 // Writes the usage text to standard error.
 void print_usage(const std::string& program_name);
 
+// Makes the mixer keep the change a run made where it needs keeping (a
+// simulated device's file), and lets go of the mixer. A failure says why:
+// the change was not kept.
+using KeepChange = std::function<Result()>;
+
 // One run on `mixer` (null: the machine has no mixer). `args` holds the
 // program name first, then the arguments. Returns the exit status, 0 or 1.
-int run_sequence(const std::vector<std::string>& args, MixerService* mixer);
+// `keep`, when given, is called once the mixer is no longer needed (after
+// the restore and the rebuild), before the output document is written: a
+// change the mixer did not keep is reported, and no document that shows it
+// is written.
+int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
+                 const KeepChange& keep = {});
 
 // The whole program: chooses the mixer by QUORVEL_MIXER, runs, and keeps a
 // simulated device's state in its file. Returns the exit status. A request
