@@ -1,6 +1,8 @@
 // The file services of platform/os on POSIX: careful saves, the lock
 // between processes, bounded reads and safe file names.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,6 +49,12 @@ mode_t mode_of(const std::filesystem::path& path) {
   struct stat status {};
   EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
   return status.st_mode & 07777;
+}
+
+int exit_status(pid_t child) {
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 // --- Saving -------------------------------------------------------------------
@@ -163,6 +171,57 @@ TEST(FileReplace, FailuresGiveTheSystemsReasonAndLeaveNothingBehind) {
   EXPECT_TRUE(S_ISCHR(status.st_mode));
 }
 
+// Every save first removes what saves killed part-way left in its folder,
+// and nothing else: only exact temporary names of processes that are gone,
+// regular files that no process holds the lock of.
+TEST(FileReplace, ASaveSweepsTheTemporaryFilesOfDeadProcessesOnly) {
+  pid_t dead = ::fork();
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(exit_status(dead), 0);
+  pid_t alive = ::fork();
+  if (alive == 0) {
+    ::pause();
+    _exit(0);
+  }
+  const std::string d = std::to_string(dead);
+  const std::string a = std::to_string(alive);
+  TempDir dir;
+  const struct {
+    std::string name;
+    bool swept;
+  } files[] = {
+      {".saved.xml.quorvel-" + d + ".tmp", true},
+      {".other name.quorvel-" + d + "-2.tmp", true},
+      {".saved.xml.quorvel-" + a + ".tmp", false},              // its process lives
+      {".held.xml.quorvel-" + d + ".tmp", false},               // locked (below)
+      {"saved.xml.quorvel-" + d + ".tmp", false},               // no leading dot
+      {".quorvel-" + d + ".tmp", false},                        // no name
+      {".saved.xml.quorvel-" + d + ".tmpx", false},
+      {".saved.xml.quorvel-0" + d + ".tmp", false},
+      {".saved.xml.quorvel-" + d + "x.tmp", false},
+      {".saved.xml.quorvel-" + d + "-.tmp", false},
+      {".saved.xml.quorvel-.tmp", false},
+      {"saved.xml", false},
+  };
+  for (const auto& file : files) write_file(dir / file.name, "left");
+  std::filesystem::create_symlink("saved.xml", dir / (".link.quorvel-" + d + ".tmp"));
+  std::filesystem::create_directory(dir / (".folder.quorvel-" + d + ".tmp"));
+  int held = ::open((dir / (".held.xml.quorvel-" + d + ".tmp")).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+  ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "saved.xml", "new")));
+  ::close(held);
+  ::kill(alive, SIGKILL);
+  exit_status(alive);
+  std::set<std::string> expected{".link.quorvel-" + d + ".tmp", ".folder.quorvel-" + d + ".tmp"};
+  for (const auto& file : files) {
+    if (!file.swept) expected.insert(file.name);
+  }
+  EXPECT_EQ(names_in(dir.path()), expected);
+  EXPECT_EQ(read_file(dir / "saved.xml"), "new");
+}
+
 // A FIFO cannot be replaced and is written into: without a reader that is
 // a failure at once, with one the reader gets it all, however slowly it
 // reads (the write blocks as any write into a pipe does).
@@ -226,12 +285,6 @@ pid_t in_other_process(const std::function<int()>& body) {
     _exit(body());
   }
   return child;
-}
-
-int exit_status(pid_t child) {
-  int status = 0;
-  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 FileLock::Wait waiting(std::chrono::milliseconds timeout, bool* told = nullptr) {
