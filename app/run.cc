@@ -78,7 +78,8 @@ InfoRequest find_info_request(const std::vector<std::string>& args) {
 }  // namespace
 
 void print_usage(const std::string& program_name) {
-  const std::string shown = utf8_to_console(printable(system_to_utf8(program_name)));
+  const std::string shown =
+      utf8_to_console(printable(mask_passwords(system_to_utf8(program_name))));
   std::cerr << "\nUsage: " << shown << " <options> [filename]\n"
             << "Command Line Quorvel Utility Version 1.0\n"
             << "Options are:\n\n"

@@ -41,10 +41,10 @@ Result lock_sim_device(const std::filesystem::path& path, FileLock& lock) {
   wait.timeout = std::chrono::seconds(seconds);
   if (seconds > 0) {
     wait.on_held = [&] {
-      std::cerr << utf8_to_console(printable(
+      std::cerr << utf8_to_console(printable(mask_passwords(
                        "quorvel: waiting for the simulated device " + shown_path(path) +
                        ", which another run is using (for at most " + seconds_text(seconds) +
-                       ", " + kLockTimeoutVariable + ")"))
+                       ", " + kLockTimeoutVariable + ")")))
                 << "\n"
                 << std::flush;
     };
