@@ -124,7 +124,10 @@ void apply_list(pugi::xml_node node, std::uint32_t type, std::uint32_t id,
     std::optional<std::int32_t> value =
         selected ? parse_int_strict(selected.value()) : std::nullopt;
     if (!value) {
-      say("item " + std::to_string(position) + " has no number in \"selected\"; item passed over");
+      say("item " + std::to_string(position) +
+          (selected ? ": \"selected\" " + quote_name(selected.value()) + " is not a number"
+                    : " has no number in \"selected\"") +
+          "; item passed over");
       continue;
     }
     values.emplace_back(static_cast<std::uint32_t>(position), *value);

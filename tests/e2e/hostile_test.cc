@@ -53,6 +53,7 @@ struct HostileCase {
   std::vector<std::string> absent;   // paths under the folder that must not exist
   bool device_unchanged = true;
   std::vector<std::string> err_lacks = {};  // anywhere
+  std::function<void(const Scene&)> then = {};  // further checks of what the run left
 };
 
 std::string expand(std::string text, const std::filesystem::path& dir) {
@@ -141,6 +142,37 @@ const HostileCase kCases[] = {
       "quorvel: error: \"after.xml\" not saved: the mixer did not keep the change it would "
       "show\nFile not found error."},
      {"after.xml"}},
+    // Values that are not whole numbers of 32 bits are reported, each on its
+    // line, and the rest of the document is still applied.
+    {"NumbersCutShort",
+     [](Scene& s) {
+       write_file(s.dir / "numbers.xml",
+                  "<audio_mixer id=\"0\"><destination component_type=\"4\">"
+                  "<line_control ctrl_type=\"1342373889\"><value>0x10</value></line_control>"
+                  "<line_control ctrl_type=\"536936450\"><value>1.5</value></line_control>"
+                  "<line_control ctrl_type=\"1342373890\"><value>1e400</value></line_control>"
+                  "<line_control ctrl_type=\"1342373891\"><value> 5abc </value></line_control>"
+                  "<line_control ctrl_type=\"536936452\"><value>4294967296</value></line_control>"
+                  "<source line_type=\"4104\"><line_control ctrl_type=\"1342373889\">"
+                  "<value> 1000\n</value><value>2000</value></line_control></source>"
+                  "</destination></audio_mixer>");
+     },
+     {"numbers.xml", "-out", "after.xml"},
+     1,
+     {"(type 1342373889, id 1): the first value \"0x10\" is not a number\n",
+      "(type 536936450, id 2): the first value \"1.5\" is not a number\n",
+      "(type 1342373890, id 3): the first value \"1e400\" is not a number\n",
+      "(type 1342373891, id 4): the first value \" 5abc \" is not a number\n",
+      "(type 536936452, id 5): the first value \"4294967296\" is not a number\n",
+      "audio XML file saved OK."},
+     {},
+     false,
+     {},
+     [](const Scene& s) {
+       const std::string after = testing::utf16le_to_utf8(read_file(s.dir / "after.xml"));
+       EXPECT_NE(after.find("Wave Volume<value ch=\"1\">1000</value>"), std::string::npos);
+       EXPECT_NE(after.find("<value ch=\"2\">2000</value>"), std::string::npos);
+     }},
     // Passwords in names, whatever the option and the letter case: never
     // shown, also when the password holds a "/".
     {"PasswordInALocalSourceThatIsAUrl",
@@ -223,6 +255,7 @@ TEST_P(HostileTest, IsRefusedOrSurvivedAsTheRowSays) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(scene.dir / path)))
         << path << " exists";
   }
+  if (c.then) c.then(scene);
   if (c.device_unchanged) {
     EXPECT_EQ(read_file(scene.dir / "device.xml"), device_before);
   }
