@@ -20,6 +20,10 @@ std::string saved_document(std::size_t controls, bool utf16) {
   const auto sources = static_cast<std::uint32_t>(controls / 400 + 2);
   build_sim_device_document(make_sim_device(controls, 4, sources), document);
   if (utf16) return serialize_document(document);
+  // In UTF-8 the declaration says so: one that says UTF-16 would be refused.
+  for (pugi::xml_node node : document.children()) {
+    if (node.type() == pugi::node_declaration) node.attribute("encoding").set_value("UTF-8");
+  }
   std::ostringstream out;
   document.save(out, "\t", pugi::format_indent, pugi::encoding_utf8);
   return out.str();

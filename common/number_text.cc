@@ -61,4 +61,12 @@ std::int32_t parse_int(std::string_view text) {
   return static_cast<std::int32_t>(number);
 }
 
+std::uint32_t parse_uint32(std::string_view text) {
+  std::size_t end = 0;
+  const std::int64_t number = leading_number(text, end).value_or(0);
+  if (number > std::numeric_limits<std::uint32_t>::max()) return std::numeric_limits<std::uint32_t>::max();
+  if (number < std::numeric_limits<std::int32_t>::min()) return 0x80000000u;
+  return static_cast<std::uint32_t>(number);
+}
+
 }  // namespace quorvel

@@ -26,4 +26,9 @@ std::optional<std::int32_t> parse_int_strict(std::string_view text);
 // saturate, and text without leading digits reads as 0.
 std::int32_t parse_int(std::string_view text);
 
+// As parse_int, for a quantity a document may write signed or unsigned: the
+// leading number as 32 bits, from -2147483648 up to 4294967295 ("-1" and
+// "4294967295" are both 0xFFFFFFFF), saturating beyond either end.
+std::uint32_t parse_uint32(std::string_view text);
+
 }  // namespace quorvel

@@ -27,7 +27,8 @@ namespace quorvel {
 // code); every one is negative.
 inline constexpr std::int32_t kLoadErrorUnreadable = kFetchErrorUnreadable;  // no such source
 inline constexpr std::int32_t kLoadErrorTimeout = kFetchErrorTimeout;        // no answer in time
-inline constexpr std::int32_t kLoadErrorTooLarge = kFetchErrorTooLarge;      // over the size bound
+inline constexpr std::int32_t kLoadErrorTooLarge = kFetchErrorTooLarge;      // over the size bound,
+                                                                              // or no memory to parse
 inline constexpr std::int32_t kLoadErrorSyntax = static_cast<std::int32_t>(0xC00CE500u);  // not well-formed
 inline constexpr std::int32_t kLoadErrorStructure = static_cast<std::int32_t>(0xC00CE501u);  // not one root
 

@@ -173,6 +173,39 @@ const HostileCase kCases[] = {
        EXPECT_NE(after.find("Wave Volume<value ch=\"1\">1000</value>"), std::string::npos);
        EXPECT_NE(after.find("<value ch=\"2\">2000</value>"), std::string::npos);
      }},
+    // Documents that are not what they declare, or not text at all: refused
+    // with the line and position where a conforming parser finds it.
+    {"DocumentDeclaringAnEncodingItIsNotIn",
+     [](Scene& s) {
+       write_file(s.dir / "declared.xml", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" +
+                                              read_file(s.dir / "change.xml"));
+     },
+     {"declared.xml"},
+     1,
+     {"The document declares the encoding \"UTF-16\", but it is written in UTF-8, by its byte "
+      "order mark.\nError on line 1, position 31 in \"declared.xml\".\nFile not found error."},
+     {}},
+    {"CompressedDocument",
+     [](Scene& s) {
+       write_file(s.dir / "change.xml.gz", std::string("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\x03", 10));
+     },
+     {"-local", "change.xml.gz"},
+     1,
+     {"The document is compressed (gzip); only uncompressed XML is read.\nError on line 1, "
+      "position 1 in \"{dir}/change.xml.gz\".\n"},
+     {}},
+    {"DeviceFileInAnEncodingItDoesNotDeclare",
+     [](Scene& s) {
+       write_file(s.dir / "ebcdic.xml",
+                  "<?xml version=\"1.0\" encoding=\"IBM037\"?><audio_mixer id=\"0\">D</audio_mixer>");
+       s.env["QUORVEL_MIXER"] = "sim:ebcdic.xml";
+     },
+     {"-out", "saved.xml"},
+     1,
+     {"QUORVEL_MIXER=sim:ebcdic.xml: \"ebcdic.xml\" is not an XML document: The document declares "
+      "the encoding \"IBM037\", which is not read here (UTF-8, UTF-16, UTF-32, ISO-8859-1 and "
+      "US-ASCII are) (line 1, position 31)\n"},
+     {"saved.xml"}},
     // Passwords in names, whatever the option and the letter case: never
     // shown, also when the password holds a "/".
     {"PasswordInALocalSourceThatIsAUrl",

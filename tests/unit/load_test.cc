@@ -314,7 +314,7 @@ TEST(LoadLimitsTest, FileOverTheNetworkBoundIsReadWhole) {
   // for its size.
   std::int32_t status = load_from_file(document, path.string()).code();
   EXPECT_EQ(status, kLoadErrorSyntax);
-  EXPECT_EQ(err.text(), "A comment is malformed.\nError on line 1, position 8 in \"" +
+  EXPECT_EQ(err.text(), "The character U+0000 is not allowed in XML.\nError on line 1, position 8 in \"" +
                             path.string() + "\".\n");
 }
 

@@ -68,6 +68,20 @@ TEST(NumberTextTest, ValuesAreWholeNumbersOrNothingWhileKeysAreReadLeniently) {
   }
 }
 
+// Counts and identifiers of a device file, written signed or unsigned.
+TEST(NumberTextTest, UnsignedQuantitiesReadAsTheir32Bits) {
+  const struct {
+    const char* text;
+    std::uint32_t bits;
+  } cases[] = {
+      {"0", 0},           {"-1", 0xFFFFFFFFu},           {"4294967295", 0xFFFFFFFFu},
+      {"-65536", 0xFFFF0000u}, {"4294901760", 0xFFFF0000u}, {"2147483648", 0x80000000u},
+      {"99999999999", 0xFFFFFFFFu}, {"-99999999999", 0x80000000u}, {" 12abc", 12},
+      {"abc", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse_uint32(c.text), c.bits) << c.text;
+}
+
 TEST(NumberTextTest, EveryWrittenValueReadsBack) {
   for (std::int64_t v = kMin; v <= kMax; v += 65537 * 13) {
     auto value = static_cast<std::int32_t>(v);
