@@ -294,33 +294,6 @@ FileLock::Wait waiting(std::chrono::milliseconds timeout, bool* told = nullptr) 
   return wait;
 }
 
-TEST(FileLockTest, AnotherProcessSaysItWaitsAndGetsTheLockOnceFreed) {
-  TempDir dir;
-  const std::filesystem::path device = dir / "device.xml";
-  write_file(device, "device");
-  FileLock lock;
-  ASSERT_TRUE(testing::succeeded(lock.acquire(device, waiting(std::chrono::seconds(0)))));
-  EXPECT_TRUE(lock.held());
-
-  pid_t child = in_other_process([&] {
-    bool told = false;
-    FileLock theirs;
-    Result got = theirs.acquire(device, waiting(std::chrono::seconds(30), &told));
-    return got && told ? 0 : 1;
-  });
-  ASSERT_GE(child, 0);
-  // While the lock is held the child waits for it...
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the child got a lock that was held";
-  // ... and gets it once it is freed, having been told it waits.
-  lock.release();
-  EXPECT_FALSE(lock.held());
-  EXPECT_EQ(exit_status(child), 0);
-  // Nothing but the file itself, ever.
-  EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"device.xml"});
-}
-
 TEST(FileLockTest, ALinkAndItsTargetShareOneLockAndAWaitEndsAtItsTimeout) {
   TempDir dir;
   std::filesystem::create_directory(dir / "real");
@@ -341,45 +314,6 @@ TEST(FileLockTest, ALinkAndItsTargetShareOneLockAndAWaitEndsAtItsTimeout) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, timeout);
   }
   EXPECT_EQ(names_in(dir / "real"), std::set<std::string>{"device.xml"});
-}
-
-// The holder replaces the file (a save renames a new one over its name):
-// the run that waited must end up with the lock of the new file, not of the
-// one that has no name any more.
-TEST(FileLockTest, AWaitingProcessFollowsAFileReplacedWhileItWaited) {
-  TempDir dir;
-  const std::filesystem::path device = dir / "device.xml";
-  write_file(device, "old");
-  FileLock lock;
-  ASSERT_TRUE(testing::succeeded(lock.acquire(device, waiting(std::chrono::seconds(0)))));
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    for (int fd = 3; fd < 1024; ++fd) {
-      if (fd != ready[1]) ::close(fd);
-    }
-    FileLock theirs;
-    const bool got = theirs.acquire(device, waiting(std::chrono::seconds(30))).ok();
-    // Holds it until the parent has tried for it.
-    const char byte = got ? 'y' : 'n';
-    (void)::write(ready[1], &byte, 1);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    _exit(got ? 0 : 1);
-  }
-  ::close(ready[1]);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_TRUE(testing::succeeded(write_file_atomically(device, "new")));
-  lock.release();
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-  ::close(ready[0]);
-  EXPECT_EQ(byte, 'y');
-  // The child holds the lock of the file the name leads to now.
-  FileLock mine;
-  EXPECT_EQ(mine.acquire(device, waiting(std::chrono::seconds(0))).code(), kLockErrorTimedOut);
-  EXPECT_EQ(exit_status(child), 0);
 }
 
 TEST(FileLockTest, WhatCannotBeLockedIsRefusedAtOnceAndNothingIsMade) {
