@@ -222,39 +222,6 @@ TEST(FileReplace, ASaveSweepsTheTemporaryFilesOfDeadProcessesOnly) {
   EXPECT_EQ(read_file(dir / "saved.xml"), "new");
 }
 
-// A FIFO cannot be replaced and is written into: without a reader that is
-// a failure at once, with one the reader gets it all, however slowly it
-// reads (the write blocks as any write into a pipe does).
-TEST(FileReplace, AFifoWithoutAReaderFailsAtOnceAndWithOneIsWrittenWhole) {
-  TempDir dir;
-  const std::filesystem::path fifo = dir / "fifo.xml";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(write_file_atomically(fifo, "lost").message(), "nothing is reading from the FIFO");
-
-  const std::string bytes(1 << 20, 'x');  // more than a pipe holds
-  std::string received;
-  std::thread reader([&] {
-    int fd = ::open(fifo.c_str(), O_RDONLY);
-    char buffer[4096];
-    ssize_t n;
-    while (fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-      received.append(buffer, static_cast<std::size_t>(n));
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
-    }
-    if (fd >= 0) ::close(fd);
-  });
-  // The reader opens in its own time: until then the FIFO has none.
-  Result written;
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  do {
-    written = write_file_atomically(fifo, bytes);
-  } while (!written && std::chrono::steady_clock::now() < give_up);
-  reader.join();
-  EXPECT_TRUE(testing::succeeded(written));
-  EXPECT_EQ(received.size(), bytes.size());
-  EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"fifo.xml"});
-}
-
 TEST(FileReplace, FullFileSystemKeepsTheOldFile) {
   SmallTmpfs tmpfs(64 * 1024);
   if (!tmpfs.mounted()) GTEST_SKIP() << tmpfs.why_not();
