@@ -4,6 +4,7 @@
 
 #include "app/run.h"
 #include "docio/load.h"
+#include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
 namespace quorvel {
@@ -17,7 +18,7 @@ Result run_load_step(InputDocument& input, const std::string& file_name, bool lo
     Result opened = open_document_stream(file_name, stream);
     if (!opened) {
       // The reason, on a line of its own, before the fixed text.
-      std::cerr << utf8_to_console(opened.message()) << "\n" << kFileNotFound;
+      std::cerr << utf8_to_console(mask_passwords(opened.message())) << "\n" << kFileNotFound;
       stop_run = true;
       return opened;
     }

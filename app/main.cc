@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "platform/os/console.h"
 
 int main(int argc, char** argv) {
   try {
@@ -15,7 +16,8 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::cerr << "quorvel: error: not enough memory\n";
   } catch (const std::exception& e) {
-    std::cerr << "quorvel: error: " << e.what() << "\n";
+    // What an exception says may hold a name the user gave (a path).
+    quorvel::report_error(e.what());
   } catch (...) {
     std::cerr << "quorvel: error: unexpected failure\n";
   }

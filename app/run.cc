@@ -21,7 +21,8 @@ namespace quorvel {
 namespace {
 
 void write_usage(std::ostream& stream, const std::string& program_name) {
-  const std::string shown = utf8_to_console(printable(system_to_utf8(program_name)));
+  const std::string shown =
+      utf8_to_console(printable(mask_passwords(system_to_utf8(program_name))));
   stream << "\nUsage: " << shown << " <options> [filename]\n"
          << "Command Line Quorvel Utility Version 1.0\n"
          << "Options are:\n\n"
@@ -117,7 +118,8 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
 
 }  // namespace
 
-int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
+int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
+                 const KeepChange& keep) {
   const Options options = parse_options(args);
   const int failure = options.preview ? 2 : 1;
   if (mixer == nullptr || mixer->device_count() == 0) {
@@ -176,8 +178,21 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer) {
     if (!built) failed = true;
   }
 
+  // The mixer keeps its change before the document that shows it is
+  // written, so that a saved document never describes a state the mixer did
+  // not keep.
+  const Result kept = keep ? keep() : Result();
+  if (!kept) {
+    report_error(kept.message());
+    failed = true;
+  }
+
   const std::optional<std::string> output_name = chosen_output_name(options, default_output_name);
-  if (output_name && built) {
+  if (output_name && built && !kept) {
+    report_error(quote_name(*output_name) +
+                 " not saved: the mixer did not keep the change it would show");
+    std::cerr << kFileNotFound;
+  } else if (output_name && built) {
     Result saved = save_document(snapshot, *output_name);
     if (!saved) {
       report_error(saved.message());
@@ -219,12 +234,19 @@ int run_program(const std::vector<std::string>& args) {
     report_error(chosen.message());
     return failure;
   }
-  int status = run_sequence(args, mixer ? &mixer->service() : nullptr);
-  if (mixer) {
-    if (Result kept = mixer->keep_changes(); !kept) {
-      report_error(kept.message());
-      status = failure;
-    }
+  // A simulated device's change goes into its file, and its lock is given
+  // up, as soon as the run no longer needs the device; runs that end early
+  // (they changed nothing) do it on their way out.
+  bool kept = false;
+  auto keep = [&]() -> Result {
+    if (kept || !mixer) return Result();
+    kept = true;
+    return mixer->keep_changes();
+  };
+  int status = run_sequence(args, mixer ? &mixer->service() : nullptr, keep);
+  if (Result saved = keep(); !saved) {
+    report_error(saved.message());
+    status = failure;
   }
   return status;
 }

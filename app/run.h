@@ -2,9 +2,11 @@
 // load, dump, apply, rebuild and save.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
@@ -20,11 +22,20 @@ void print_usage(const std::string& program_name);
 // name, the long forms, the exit statuses and a pointer to the manual.
 void print_help(const std::string& program_name);
 
+// Makes the mixer keep the change a run made where it needs keeping (a
+// simulated device's file), and lets go of the mixer. A failure says why:
+// the change was not kept.
+using KeepChange = std::function<Result()>;
+
 // One run on `mixer` (null: the machine has no mixer). `args` holds the
 // program name first, then the arguments. Returns the exit status: 0 or 1;
 // for a preview (-n) 0 when a restore would change nothing, 1 when it would
-// change something, 2 when anything failed.
-int run_sequence(const std::vector<std::string>& args, MixerService* mixer);
+// change something, 2 when anything failed. `keep`, when given, is called
+// once the mixer is no longer needed (after the restore and the rebuild),
+// before the output document is written: a change the mixer did not keep
+// is reported, and no document that shows it is written.
+int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
+                 const KeepChange& keep = {});
 
 // The whole program: chooses the mixer by QUORVEL_MIXER, runs, and keeps a
 // simulated device's state in its file. Returns the exit status. A "--"

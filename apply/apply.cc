@@ -190,7 +190,10 @@ bool read_list_items(pugi::xml_node node, std::uint32_t type, const ProblemColle
     std::optional<std::int32_t> value =
         selected ? parse_int_strict(selected.value()) : std::nullopt;
     if (!value) {
-      note("item " + std::to_string(position) + " has no number in \"selected\"; item passed over");
+      note("item " + std::to_string(position) +
+          (selected ? ": \"selected\" " + quote_name(selected.value()) + " is not a number"
+                    : " has no number in \"selected\"") +
+          "; item passed over");
       continue;
     }
     items.push_back({static_cast<std::uint32_t>(position), *value});

@@ -78,10 +78,10 @@ Result check_load_result(const InputDocument& document) {
 }
 
 void report_parse_error(const ParseError& error) {
-  std::cerr << utf8_to_console(error.reason);
+  std::cerr << utf8_to_console(mask_passwords(error.reason));
   if (error.line > 0) {
     std::cerr << "Error on line " << error.line << ", position " << error.linepos << " in \""
-              << utf8_to_console(printable(error.url)) << "\".\n";
+              << utf8_to_console(printable(mask_passwords(error.url))) << "\".\n";
   }
 }
 

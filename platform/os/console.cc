@@ -1,5 +1,6 @@
 #include "platform/os/console.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "common/utf.h"
@@ -8,7 +9,38 @@
 namespace quorvel {
 
 void report_error(std::string_view message) {
-  std::cerr << "quorvel: error: " << utf8_to_console(printable(message)) << "\n";
+  std::cerr << "quorvel: error: " << utf8_to_console(printable(mask_passwords(message))) << "\n";
+}
+
+namespace {
+
+bool scheme_character(char c, bool first) {
+  const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  if (first) return letter;
+  return letter || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
+}  // namespace
+
+std::string mask_passwords(std::string_view text) {
+  std::string out(text);
+  for (std::size_t marker = out.find("://"); marker != std::string::npos;
+       marker = out.find("://", marker + 3)) {
+    // A scheme before it: at least a letter, then scheme characters.
+    std::size_t start = marker;
+    while (start > 0 && scheme_character(out[start - 1], false)) --start;
+    while (start < marker && !scheme_character(out[start], true)) ++start;
+    if (start == marker) continue;
+    const std::size_t authority = marker + 3;
+    const std::size_t end = std::min(out.find_first_of("?#", authority), out.size());
+    const std::size_t at = out.rfind('@', end == authority ? authority : end - 1);
+    if (at == std::string::npos || at < authority) continue;
+    const std::size_t colon = out.find(':', authority);
+    if (colon == std::string::npos || colon + 1 >= at) continue;  // none, or empty
+    out.replace(colon + 1, at - colon - 1, "***");
+    marker = colon;
+  }
+  return out;
 }
 
 std::string quote_name(std::string_view name) {

@@ -8,8 +8,17 @@
 namespace quorvel {
 
 // Writes "quorvel: error: <message>\n" to standard error, the message made
-// printable.
+// printable and its passwords masked.
 void report_error(std::string_view message);
+
+// `text` with the password of everything in it shaped like a URL with user
+// information replaced by "***": in anything that starts "scheme://" (a
+// letter, then letters, digits, "+", "-" or "."; any letter case), from the
+// first ":" after the "//" up to the last "@" before the first "?" or "#"
+// after it (or the end of the text). A password may hold any character but
+// those two, "/" included. Every message that can show a name the user gave
+// goes through it.
+std::string mask_passwords(std::string_view text);
 
 // A name as it appears in a report: between double quotes.
 std::string quote_name(std::string_view name);

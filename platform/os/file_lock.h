@@ -1,19 +1,42 @@
-// An exclusive lock between processes, on a lock file of its own.
+// An exclusive lock between processes on a file that is read whole and
+// replaced whole (renamed over), taken on the file itself: no lock file is
+// ever made.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 
 #include "common/result.h"
 
 namespace quorvel {
 
-// Holds the exclusive lock of one lock file until release() or the end of
-// the object. A process that asks for a lock another holds waits until it
-// is free; a process that ends, however it ends, frees its locks. POSIX:
-// flock; Windows: LockFileEx.
+// Why FileLock::acquire failed, as FileLock::failure() tells it.
+inline constexpr std::int32_t kLockErrorUnopened = 1;     // the file does not open: the system's reason
+inline constexpr std::int32_t kLockErrorNotRegular = 2;   // not a regular file; nothing to lock
+inline constexpr std::int32_t kLockErrorTimedOut = 3;     // another process held it all the time
+inline constexpr std::int32_t kLockErrorFailed = 4;       // the system refused the lock: its reason
+
+// Holds the exclusive lock of one file until release() or the end of the
+// object. A process that ends, however it ends, frees its locks.
+//
+// The lock belongs to the file, not to the name: every path that leads to
+// the file (a link, its target) shares it. Since whoever holds it may
+// replace the file by renaming a new one over its name, a process that
+// waited checks, once it has the lock, that the name still leads to the
+// file it locked, and else starts over on the file the name leads to now.
+// POSIX: flock on a read-only descriptor; Windows: LockFileEx on a range
+// past any content, so that the lock never stands in the way of a reader.
 class FileLock {
  public:
+  struct Wait {
+    // How long to wait for a lock another process holds; 0: not at all.
+    std::chrono::milliseconds timeout{0};
+    // Called once, when the lock is found held, before any waiting.
+    std::function<void()> on_held;
+  };
+
   FileLock() = default;
   ~FileLock() { release(); }
   FileLock(FileLock&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
@@ -28,16 +51,26 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Opens the lock file `path` (made, empty, when missing; it stays after
-  // the lock is freed) and waits for its exclusive lock. A failure gives the
-  // system's reason, and holds nothing.
-  Result acquire(const std::filesystem::path& path);
+  // Takes the lock of the regular file `path` leads to (links followed),
+  // trying at once and then, while another process holds it, again until
+  // `wait.timeout` has passed. Nothing is created, and the file is opened
+  // for reading only. A failure holds nothing and leaves one of the codes
+  // above in failure(); its message is the system's reason where there is one.
+  Result acquire(const std::filesystem::path& path, const Wait& wait);
   bool held() const { return handle_ != kNone; }
+  // Why the last acquire failed: one of the codes above; 0 after a success.
+  std::int32_t failure() const { return failure_; }
   void release();
 
  private:
+  Result fail(Result reason, std::int32_t code) {
+    failure_ = code;
+    return reason;
+  }
+
   static constexpr std::intptr_t kNone = -1;
-  std::intptr_t handle_ = kNone;  // the open lock file: a descriptor or a HANDLE
+  std::int32_t failure_ = 0;
+  std::intptr_t handle_ = kNone;  // the open file: a descriptor or a HANDLE
 };
 
 }  // namespace quorvel

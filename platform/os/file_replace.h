@@ -27,7 +27,9 @@ enum class Staging {
 //   - the data reaches the disk before the new file takes the old one's
 //     place in one step, and the folder's entry after it;
 //   - a target that exists and is not a regular file or a folder (a device,
-//     a FIFO) is written into directly, since it cannot be replaced.
+//     a FIFO) is written into directly, since it cannot be replaced; a
+//     FIFO that no process reads from is a failure at once ("nothing is
+//     reading from the FIFO"), not a wait for a reader.
 // Names of any length the system accepts work: the temporary file is named
 // relative to the target's folder, with a short name.
 // On failure the target keeps its old content, nothing is left behind, and

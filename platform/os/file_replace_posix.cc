@@ -2,15 +2,21 @@
 // relative to the folder (so the full path's length never matters), flushed
 // with fsync, and put in the target's place with renameat; the folder is
 // flushed after. On Linux the file has no name until it is complete
-// (O_TMPFILE, then linkat), so a process killed while writing leaves
-// nothing behind.
+// (O_TMPFILE, then linkat), so a process killed while writing it leaves
+// nothing behind. Replacing an existing file needs a name for a moment (no
+// system call puts an unnamed file over a name): `.NAME.quorvel-PID.tmp`,
+// which says whose it is, so that a later save into the folder can remove
+// it once that process is gone (a process killed between the link and the
+// rename leaves it).
 #include <fcntl.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
-#include <random>
 #include <string>
 #include <system_error>
 
@@ -73,15 +79,81 @@ int follow_links(std::string& path) {
   return ELOOP;
 }
 
-// A short name for a temporary file, fresh on every call.
-std::string temporary_name() {
-  static std::atomic<unsigned> counter{0};
-  static const unsigned seed = std::random_device{}();
-  std::minstd_rand generator(seed ^ (static_cast<unsigned>(::getpid()) << 16) ^ counter++);
-  const char* letters = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string name = ".quorvel-";
-  for (int i = 0; i < 8; ++i) name += letters[generator() % 36];
-  return name + ".tmp";
+// The temporary name of the new content of `target`, in the same folder:
+// ".NAME.quorvel-PID.tmp", with "-N" after the PID for the N-th name a
+// process wants at once (another thread's save of the same target). NAME is
+// cut short, at a character's start, so that the whole fits in a name.
+constexpr std::string_view kTemporaryTag = ".quorvel-";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+
+std::string temporary_name(const std::string& target, unsigned attempt) {
+  std::size_t keep = std::min<std::size_t>(target.size(), 200);
+  while (keep > 0 && keep < target.size() &&
+         (static_cast<unsigned char>(target[keep]) & 0xC0) == 0x80) {
+    --keep;
+  }
+  std::string name = "." + target.substr(0, keep);
+  name += kTemporaryTag;
+  name += std::to_string(::getpid());
+  if (attempt > 0) name += "-" + std::to_string(attempt);
+  name += kTemporaryEnd;
+  return name;
+}
+
+// The process a temporary name says it belongs to, or 0 when `name` is not
+// one: a dot, at least one byte of name, the tag, the PID (and perhaps
+// "-N"), ".tmp", exactly.
+pid_t temporary_owner(std::string_view name) {
+  if (name.size() < 2 || name[0] != '.' || !name.ends_with(kTemporaryEnd)) return 0;
+  name.remove_suffix(kTemporaryEnd.size());
+  const std::size_t tag = name.rfind(kTemporaryTag);
+  if (tag == std::string_view::npos || tag < 2) return 0;
+  std::string_view number = name.substr(tag + kTemporaryTag.size());
+  const std::size_t dash = number.find('-');
+  std::string_view extra = dash == std::string_view::npos ? "" : number.substr(dash + 1);
+  if (dash != std::string_view::npos) {
+    number = number.substr(0, dash);
+    if (extra.empty() || extra.size() > 9 ||
+        extra.find_first_not_of("0123456789") != std::string_view::npos) {
+      return 0;
+    }
+  }
+  if (number.empty() || number.size() > 9 || number[0] == '0' ||
+      number.find_first_not_of("0123456789") != std::string_view::npos) {
+    return 0;
+  }
+  return static_cast<pid_t>(std::stol(std::string(number)));
+}
+
+// Removes the temporary files that saves of processes now gone left in the
+// folder. A file goes only when its name is exactly a temporary name, its
+// process no longer exists (kill says ESRCH; a PID another process now has
+// keeps the file until that one ends too), it is a regular file, and no
+// process holds its lock: every save holds the lock of its temporary file
+// for as long as it has one, which keeps a save of another machine or PID
+// namespace sharing the folder (whose PID means nothing here) safe.
+// Anything that goes wrong leaves the file where it is.
+void sweep_temporary_files(int folder) {
+  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* entries = ::fdopendir(listing);
+  if (entries == nullptr) {
+    ::close(listing);
+    return;
+  }
+  const pid_t self = ::getpid();
+  while (const dirent* entry = ::readdir(entries)) {
+    const pid_t owner = temporary_owner(entry->d_name);
+    if (owner == 0 || owner == self) continue;
+    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    Descriptor file(::openat(folder, entry->d_name,
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat status;
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    ::unlinkat(folder, entry->d_name, 0);
+  }
+  ::closedir(entries);
 }
 
 int write_all(int fd, std::string_view bytes) {
@@ -100,10 +172,20 @@ int write_all(int fd, std::string_view bytes) {
   return 0;
 }
 
-// A target that cannot be replaced (a device, a FIFO) is written into.
-Result write_in_place(const std::filesystem::path& target, std::string_view bytes) {
-  Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
-  if (file.get() < 0) return system_failure(errno);
+// A target that cannot be replaced (a device, a FIFO) is written into. It
+// is opened without blocking, so that a FIFO nobody reads from is reported
+// (ENXIO) instead of waited on for ever; then it is written as before, in
+// blocking mode, however slowly its reader reads.
+Result write_in_place(const std::filesystem::path& target, std::string_view bytes, bool fifo) {
+  Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.get() < 0) {
+    if (errno == ENXIO && fifo) return Result::failure("nothing is reading from the FIFO");
+    return system_failure(errno);
+  }
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return system_failure(errno);
+  }
   if (int error = write_all(file.get(), bytes)) return system_failure(error);
   if (int error = file.close_checked()) return system_failure(error);
   return Result();
@@ -112,15 +194,31 @@ Result write_in_place(const std::filesystem::path& target, std::string_view byte
 // The new file: where it stands and how it gets its name.
 struct Staged {
   Descriptor file;
+  // A second descriptor of the same open file, holding its lock until the
+  // file has taken the target's place, after `file` has been closed (which
+  // is checked: a late write error shows there).
+  Descriptor lock;
   std::string name;      // the temporary name; empty while the file has none
   bool unnamed = false;  // made with O_TMPFILE
 };
+
+// Takes the lock of the new file (see sweep_temporary_files) before it has
+// a temporary name, or at once after. Only a guard against sweeps by
+// processes whose PIDs mean nothing here: a file system without locks
+// saves all the same.
+void lock_staged(Staged& staged) {
+  staged.lock.reset(::fcntl(staged.file.get(), F_DUPFD_CLOEXEC, 0));
+  if (staged.lock.get() < 0) return;
+  while (::flock(staged.lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
+  }
+}
 
 int stage_unnamed(int folder, Staged& staged) {
 #ifdef O_TMPFILE
   staged.file.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
   if (staged.file.get() >= 0) {
     staged.unnamed = true;
+    lock_staged(staged);
     return 0;
   }
   return errno;
@@ -135,14 +233,15 @@ int stage_unnamed(int folder, Staged& staged) {
 // content meant for a target that others may not read never shows under the
 // temporary name with wider rights (the target's own mode follows before
 // any byte is written).
-int stage_named(int folder, Staged& staged, bool private_mode) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = temporary_name();
+int stage_named(int folder, const std::string& target, Staged& staged, bool private_mode) {
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string name = temporary_name(target, attempt);
     int fd = ::openat(folder, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
                       private_mode ? 0600 : 0666);
     if (fd >= 0) {
       staged.file.reset(fd);
       staged.name = name;
+      lock_staged(staged);
       return 0;
     }
     if (errno != EEXIST) return errno;
@@ -174,7 +273,7 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
   struct stat status;
   if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
       !S_ISDIR(status.st_mode)) {
-    return write_in_place(target, bytes);
+    return write_in_place(target, bytes, S_ISFIFO(status.st_mode));
   }
   if (int error = follow_links(path)) return system_failure(error);
 
@@ -199,6 +298,8 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
     folder_flushable = false;
   }
   if (folder.get() < 0) return system_failure(errno);
+  // What saves killed part-way left here goes first.
+  if (folder_flushable) sweep_temporary_files(folder.get());
 
   bool exists = false;
   if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -237,6 +338,7 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
     staged.file.reset();
     if (!staged.name.empty()) ::unlinkat(folder.get(), staged.name.c_str(), 0);
     staged.name.clear();
+    staged.lock.reset();
     return system_failure(code);
   };
 
@@ -254,8 +356,8 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
       }
     }
     if (exists || error == EEXIST) {
-      for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temporary = temporary_name();
+      for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::string temporary = temporary_name(name, attempt);
         error = link_unnamed(staged.file.get(), folder.get(), temporary);
         if (error == 0) staged.name = temporary;
         if (error != EEXIST) break;
@@ -263,10 +365,15 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
     }
     // An unnamed file that cannot be given a name (no /proc, and linking by
     // descriptor not allowed) is given up; the content goes to a named file.
-    if (error != 0) staged.file.reset();
+    if (error != 0) {
+      staged.file.reset();
+      staged.lock.reset();
+    }
   }
   if (staged.name.empty()) {
-    if ((error = stage_named(folder.get(), staged, exists)) != 0) return system_failure(error);
+    if ((error = stage_named(folder.get(), name, staged, exists)) != 0) {
+      return discard(error);
+    }
     if ((error = fill(staged)) != 0) return discard(error);
   }
   if ((error = staged.file.close_checked()) != 0) return discard(error);

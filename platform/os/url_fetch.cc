@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "platform/os/console.h"
 #include "platform/os/url_transfer.h"
 
 namespace quorvel {
@@ -61,19 +62,7 @@ bool is_web_url(std::string_view name) {
   return starts_with_ignoring_case(name, "http:") || starts_with_ignoring_case(name, "https:");
 }
 
-std::string url_for_display(std::string_view name) {
-  std::string shown(name);
-  if (!is_web_url(name)) return shown;
-  const std::size_t authority = shown.find("//");
-  if (authority == std::string::npos) return shown;
-  const std::size_t start = authority + 2;
-  const std::size_t end = std::min(shown.find_first_of("/?#", start), shown.size());
-  const std::size_t at = shown.rfind('@', end == 0 ? 0 : end - 1);
-  if (at == std::string::npos || at < start) return shown;
-  const std::size_t colon = shown.find(':', start);
-  if (colon == std::string::npos || colon > at || colon + 1 == at) return shown;
-  return shown.replace(colon + 1, at - colon - 1, "***");
-}
+std::string url_for_display(std::string_view name) { return mask_passwords(name); }
 
 Result fetch_url(const std::string& url, const FetchOptions& options, std::string& body) {
   body.clear();

@@ -127,6 +127,9 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
   library.curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   library.curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   library.curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  // Credentials for a URL without any come from ~/.netrc when it has them,
+  // so that a password need not be on the command line (seen in ps).
+  library.curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
   // The timeout bounds the whole transfer, from the connection to the last
   // byte, however the server sends (a byte at a time, say); a connection
   // that does not come, or a server that stops sending, is given up on by

@@ -6,22 +6,18 @@
 
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_device_file.h"
+#include "platform/sim/sim_device_lock.h"
 
 namespace quorvel {
-
-std::filesystem::path sim_lock_path(const std::filesystem::path& device_file) {
-  std::error_code error;
-  std::filesystem::path file = std::filesystem::canonical(device_file, error);
-  if (error) file = std::filesystem::absolute(device_file, error);
-  if (error) file = device_file;
-  file += ".lock";
-  return file;
-}
 
 Result SimDeviceRun::open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out) {
   std::unique_ptr<SimDeviceRun> run(new SimDeviceRun());
   run->path_ = path;
-  if (Result locked = run->lock_.acquire(sim_lock_path(path)); !locked) {
+  // The device file is locked before it is read. A run that waited in
+  // vain stops; without a lock for any other reason (a file that is not a
+  // regular one, say) the device can still be read, but a change not kept.
+  if (Result locked = lock_sim_device(path, run->lock_); !locked) {
+    if (run->lock_.failure() == kLockErrorTimedOut) return locked;
     run->lock_error_ = locked.message();
   }
   SimDevice device;
@@ -38,14 +34,15 @@ Result SimDeviceRun::open(const std::filesystem::path& path, std::unique_ptr<Sim
 Result SimDeviceRun::save() {
   if (!mixer_->changed()) return Result();
   if (!lock_.held()) {
-    return Result::failure("cannot lock it (" + sim_lock_path(path_).string() + ": " +
-                           lock_error_ + ")");
+    return Result::failure("cannot lock it (" + lock_error_ + ")");
   }
   return save_sim_device_file(mixer_->device(), path_);
 }
 
 Result SimDeviceRun::keep_changes() {
   Result saved = save();
+  // The device is no longer needed: other runs may have it.
+  lock_.release();
   if (saved) return saved;
   return Result::failure("cannot keep the simulated device's state in " + path_.string() + ": " +
                          saved.message());

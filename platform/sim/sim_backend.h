@@ -13,19 +13,15 @@
 
 namespace quorvel {
 
-// The lock file of a simulated device's file: beside the file the path
-// leads to, named after it with ".lock" added.
-std::filesystem::path sim_lock_path(const std::filesystem::path& device_file);
-
-// A simulated device is one run's at a time: the lock of its lock file is
-// held from before the device file is read until the object goes, after
-// the file has been rewritten. Runs that find it held wait.
+// A simulated device is one run's at a time: the lock of its device file is
+// held from before the file is read until its change is kept (or the
+// object goes). Runs that find it held wait (sim_device_lock.h).
 class SimDeviceRun final : public OpenedMixer {
  public:
-  // Takes the device's lock and reads its file. Without the lock (a folder
-  // that cannot be written, say) the device can still be read; only a
-  // change cannot be kept. Fails, saying why, when the file cannot be read
-  // or is not a valid device.
+  // Takes the device's lock and reads its file. Without the lock (a file
+  // that is not a regular one, say) the device can still be read; only a
+  // change cannot be kept. Fails, saying why, when the wait for the lock
+  // ends without it, or the file cannot be read or is not a valid device.
   static Result open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out);
 
   MixerService& service() override { return *mixer_; }
@@ -37,7 +33,7 @@ class SimDeviceRun final : public OpenedMixer {
   // when nothing changed. Refused when the run does not hold the device's
   // lock, since another run's change could then be lost.
   Result save();
-  // save(), with a failure naming the file.
+  // save(), with a failure naming the file; then lets go of the lock.
   Result keep_changes() override;
 
  private:

@@ -44,7 +44,7 @@ std::int32_t int_attribute(pugi::xml_node element, const char* name) {
 }
 
 std::uint32_t uint_attribute(pugi::xml_node element, const char* name) {
-  return static_cast<std::uint32_t>(int_attribute(element, name));
+  return parse_uint32(element.attribute(name).value());
 }
 
 bool always_has_items(std::uint32_t type) {
@@ -268,6 +268,7 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
     // Read as documents are: what is not well-formed is not a device.
     pugi::xml_document document;
     XmlParseOutcome parsed = parse_xml_document(document, bytes);
+    if (parsed.problem == XmlProblem::kNoMemory) throw std::bad_alloc();
     if (parsed.problem != XmlProblem::kNone) {
       std::string reason = parsed.reason;
       while (!reason.empty() && (reason.back() == '\n' || reason.back() == '.')) reason.pop_back();

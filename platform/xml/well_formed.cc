@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/utf.h"
 
@@ -407,11 +411,253 @@ bool well_formed_in_pieces(std::string_view bytes, pugi::xml_encoding encoding, 
   return true;
 }
 
+// --- The source before its markup ------------------------------------------
+
+// How the source is written: as its byte order mark says, else as its
+// first bytes show it the way the DOM's parser looks at them, else in the
+// encoding the DOM's parser reads it in.
+struct SourceForm {
+  std::size_t unit = 1;     // bytes per code unit: 1 (8-bit), 2 (UTF-16), 4 (UTF-32)
+  bool big_endian = false;
+  std::size_t bom = 0;      // bytes of the byte order mark
+  pugi::xml_encoding encoding = pugi::encoding_utf8;  // for positions
+};
+
+// Whether text that starts with "<" and a zero byte (or the other way
+// round) is UTF-16: another zero byte on the same side of a unit soon
+// after. A lone zero byte before or after a "<" is a NUL in 8-bit text.
+bool utf16_shaped(std::string_view bytes, std::size_t side) {
+  int zeros = 0;
+  for (std::size_t at = side; at < std::min<std::size_t>(bytes.size(), 64); at += 2) {
+    if (bytes[at] == '\0') ++zeros;
+  }
+  return zeros >= 2;
+}
+
+SourceForm source_form(std::string_view bytes, pugi::xml_encoding encoding) {
+  auto starts = [&](std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; };
+  using namespace std::string_view_literals;
+  if (starts("\x00\x00\xFE\xFF"sv)) return {4, true, 4, pugi::encoding_utf32_be};
+  if (starts("\xFF\xFE\x00\x00"sv)) return {4, false, 4, pugi::encoding_utf32_le};
+  if (starts("\xFE\xFF"sv)) return {2, true, 2, pugi::encoding_utf16_be};
+  if (starts("\xFF\xFE"sv)) return {2, false, 2, pugi::encoding_utf16_le};
+  if (starts("\xEF\xBB\xBF"sv)) return {1, false, 3, pugi::encoding_utf8};
+  if (bytes.size() >= 4) {
+    if (starts("\x00\x00\x00<"sv)) return {4, true, 0, pugi::encoding_utf32_be};
+    if (starts("<\x00\x00\x00"sv)) return {4, false, 0, pugi::encoding_utf32_le};
+    if (starts("\x00<"sv)) {
+      return utf16_shaped(bytes, 0) ? SourceForm{2, true, 0, pugi::encoding_utf16_be} : SourceForm{};
+    }
+    if (starts("<\x00"sv)) {
+      return utf16_shaped(bytes, 1) ? SourceForm{2, false, 0, pugi::encoding_utf16_le} : SourceForm{};
+    }
+  }
+  switch (encoding) {
+    case pugi::encoding_utf16_be: return {2, true, 0, encoding};
+    case pugi::encoding_utf16_le: return {2, false, 0, encoding};
+    case pugi::encoding_utf32_be: return {4, true, 0, encoding};
+    case pugi::encoding_utf32_le: return {4, false, 0, encoding};
+    case pugi::encoding_latin1: return {1, false, 0, encoding};
+    default: return {1, false, 0, pugi::encoding_utf8};
+  }
+}
+
+char32_t code_unit(std::string_view bytes, const SourceForm& form, std::size_t at) {
+  char32_t value = 0;
+  for (std::size_t i = 0; i < form.unit; ++i) {
+    const char32_t b = static_cast<unsigned char>(bytes[at + i]);
+    value |= form.big_endian ? b << (8 * (form.unit - 1 - i)) : b << (8 * i);
+  }
+  return value;
+}
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The encoding the XML declaration names, and the byte where the name
+// starts; nothing when there is no declaration naming one (or it is too
+// malformed to tell: the parsers say what is wrong with it).
+struct Declared {
+  std::string name;
+  std::size_t at = 0;
+};
+
+std::optional<Declared> declared_encoding(std::string_view bytes, const SourceForm& form) {
+  // The first characters, as ASCII (anything else as \x01), with the byte
+  // each starts at.
+  std::string head;
+  std::vector<std::size_t> where;
+  for (std::size_t at = form.bom; at + form.unit <= bytes.size() && head.size() < 512;
+       at += form.unit) {
+    const char32_t code = code_unit(bytes, form, at);
+    head += code < 0x80 ? static_cast<char>(code) : '\x01';
+    where.push_back(at);
+    if (head.size() >= 2 && head.compare(head.size() - 2, 2, "?>") == 0) break;
+  }
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  if (head.size() < 6 || head.compare(0, 5, "<?xml") != 0 || !space(head[5])) return std::nullopt;
+  const std::size_t end = head.find("?>");
+  if (end == std::string::npos) return std::nullopt;
+  std::size_t key = head.find("encoding", 5);
+  if (key == std::string::npos || key >= end || !space(head[key - 1])) return std::nullopt;
+  std::size_t i = key + 8;
+  while (i < end && space(head[i])) ++i;
+  if (i >= end || head[i] != '=') return std::nullopt;
+  ++i;
+  while (i < end && space(head[i])) ++i;
+  if (i >= end || (head[i] != '"' && head[i] != '\'')) return std::nullopt;
+  const std::size_t close = head.find(head[i], i + 1);
+  if (close == std::string::npos || close > end || close == i + 1) return std::nullopt;
+  // A name as XML writes one (a letter, then letters, digits, ".", "_",
+  // "-"); anything else makes the declaration itself malformed.
+  const std::string name = head.substr(i + 1, close - i - 1);
+  if (!std::isalpha(static_cast<unsigned char>(name[0])) ||
+      name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+          std::string::npos) {
+    return std::nullopt;
+  }
+  return Declared{name, where[i + 1]};
+}
+
+// The encodings the program reads, as a declaration names them (in any
+// letter case; "latin1" is the DOM's parser's other name for ISO-8859-1),
+// with the forms of source each may be declared in: those Expat accepts it
+// over (an 8-bit one over a UTF-8 byte order mark too), and the same rules
+// for UTF-32, which Expat does not read.
+bool declaration_fits(const std::string& name, const SourceForm& form) {
+  const bool eight_bit =
+      name == "UTF-8" || name == "US-ASCII" || name == "ISO-8859-1" || name == "LATIN1";
+  if (form.unit == 1) return eight_bit;
+  const std::string order = form.big_endian ? "BE" : "LE";
+  if (form.unit == 2) return name == "UTF-16" || name == "UTF-16" + order;
+  return name == "UTF-32" || name == "UTF-32" + order;
+}
+
+bool encoding_known(const std::string& name) {
+  for (const char* known : {"UTF-8", "US-ASCII", "ISO-8859-1", "LATIN1", "UTF-16", "UTF-16LE",
+                            "UTF-16BE", "UTF-32", "UTF-32LE", "UTF-32BE"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+std::string form_name(const SourceForm& form) {
+  if (form.unit == 1) return form.bom > 0 ? "UTF-8, by its byte order mark" : "8-bit text";
+  std::string name = form.unit == 2 ? "UTF-16" : "UTF-32";
+  name += form.big_endian ? ", big-endian" : ", little-endian";
+  if (form.bom > 0) name += ", by its byte order mark";
+  return name;
+}
+
+// Where the first code unit 0 of `text` (units of `Unit` bytes, 2 or 4)
+// starts; the end of its last whole unit when there is none. A unit is 0
+// when all its bytes are, whatever their order. Eight bytes at a time: a
+// word has a zero lane when subtracting 1 from every lane borrows into a
+// lane's top bit that was clear.
+template <std::size_t Unit>
+std::size_t first_zero_unit(std::string_view text) {
+  constexpr std::uint64_t kOnes = Unit == 2 ? 0x0001000100010001u : 0x0000000100000001u;
+  constexpr std::uint64_t kTops = kOnes << (8 * Unit - 1);
+  const std::size_t whole = text.size() - text.size() % Unit;
+  std::size_t at = 0;
+  for (; at + 8 <= whole; at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    if (((word - kOnes) & ~word & kTops) != 0) break;
+  }
+  for (; at < whole; at += Unit) {
+    bool zero = true;
+    for (std::size_t i = 0; i < Unit; ++i) zero = zero && text[at + i] == '\0';
+    if (zero) return at;
+  }
+  return whole;
+}
+
+std::size_t nul_unit(std::string_view text, const SourceForm& form) {
+  if (form.unit == 1) return std::min(text.find('\0'), text.size());
+  return form.unit == 2 ? first_zero_unit<2>(text) : first_zero_unit<4>(text);
+}
+
+// Compressed formats, by the bytes they start with.
+const char* compression(std::string_view bytes) {
+  using namespace std::string_view_literals;
+  const struct {
+    std::string_view magic;
+    const char* name;
+  } formats[] = {
+      {"\x1F\x8B"sv, "gzip"},
+      {"\xFD" "7zXZ\x00"sv, "xz"},
+      {"\x28\xB5\x2F\xFD"sv, "zstd"},
+      {"BZh"sv, "bzip2"},
+      {"PK\x03\x04"sv, "zip"},
+  };
+  for (const auto& format : formats) {
+    if (bytes.substr(0, format.magic.size()) == format.magic) return format.name;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+WellFormedness check_source(std::string_view bytes, pugi::xml_encoding encoding) {
+  WellFormedness result;
+  const SourceForm form = source_form(bytes, encoding);
+  auto refuse = [&](std::string reason, std::size_t at) {
+    result.well_formed = false;
+    result.reason = std::move(reason);
+    result.position = locate_source(bytes, form.encoding, at);
+    return result;
+  };
+  if (const char* format = compression(bytes)) {
+    return refuse(std::string("The document is compressed (") + format +
+                      "); only uncompressed XML is read.\n",
+                  0);
+  }
+  if (bytes.size() == form.bom && form.bom > 0) {
+    return refuse("The document has no root element.\n", 0);
+  }
+  const std::optional<Declared> declared = declared_encoding(bytes, form);
+  const std::string name = declared ? upper(declared->name) : std::string();
+  if (declared && !encoding_known(name)) {
+    return refuse("The document declares the encoding \"" + declared->name +
+                      "\", which is not read here (UTF-8, UTF-16, UTF-32, ISO-8859-1 and "
+                      "US-ASCII are).\n",
+                  declared->at);
+  }
+  if (declared && !declaration_fits(name, form)) {
+    return refuse("The document declares the encoding \"" + declared->name +
+                      "\", but it is written in " + form_name(form) + ".\n",
+                  declared->at);
+  }
+  const std::size_t partial = (bytes.size() - form.bom) % form.unit;
+  if (partial != 0) {
+    return refuse(std::string("The document ends in the middle of a character (") +
+                      (form.unit == 2 ? "UTF-16" : "UTF-32") + " text is a whole number of " +
+                      std::to_string(form.unit) + "-byte units).\n",
+                  bytes.size() - partial);
+  }
+  // A NUL, which XML never allows (and the DOM's parser would take for the
+  // end of the text); for US-ASCII, a byte beyond it.
+  const std::size_t nul = form.bom + nul_unit(bytes.substr(form.bom), form);
+  if (name == "US-ASCII") {
+    const auto beyond = std::find_if(bytes.begin() + static_cast<std::ptrdiff_t>(form.bom),
+                                     bytes.end(), [](char c) { return (c & 0x80) != 0; });
+    const std::size_t high = static_cast<std::size_t>(beyond - bytes.begin());
+    if (high < nul) return refuse("The text is not valid US-ASCII here.\n", high);
+  }
+  if (nul + form.unit <= bytes.size()) {
+    return refuse("The character U+0000 is not allowed in XML.\n", nul);
+  }
+  return result;
+}
 
 WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding encoding) {
   const Text text_encoding = encoding == pugi::encoding_latin1 ? Text::kLatin1 : Text::kUtf8;
-  WellFormedness result;
+  WellFormedness result = check_source(bytes, encoding);
+  if (!result.well_formed) return result;
   if (well_formed_in_pieces(bytes, encoding, text_encoding)) return result;
 
   // Refused (or no memory to tell): read again whole, the way that finds
@@ -426,6 +672,7 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
   ParserHolder holder{make_parser(text_encoding, check)};
   if (holder.parser == nullptr) {
     result.well_formed = false;
+    result.out_of_memory = true;
     result.reason = "Not enough memory to check the document.\n";
     return result;
   }
@@ -454,6 +701,10 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
           last_before(text, text_encoding, offset, '<', [](char32_t code) { return code != '>'; });
       if (start != std::string_view::npos) offset = start;
     }
+  } else if (XML_GetErrorCode(holder.parser) == XML_ERROR_NO_MEMORY) {
+    result.out_of_memory = true;
+    result.reason = "Not enough memory to check the document.\n";
+    return result;
   } else {
     const XML_Index index = XML_GetCurrentByteIndex(holder.parser);
     offset = index < 0 ? text.size() : static_cast<std::size_t>(index);

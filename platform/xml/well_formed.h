@@ -21,13 +21,31 @@ namespace quorvel {
 
 struct WellFormedness {
   bool well_formed = true;
+  bool out_of_memory = false;  // not refused: there was no memory to tell
   std::string reason;     // a sentence ending with ".\n"; empty when well-formed
   TextPosition position;  // of the offending character, in characters of the source
 };
 
 // Checks `bytes` as a whole XML document in `encoding` (the encoding the
 // DOM's parser read it in; a declaration in the document does not override
-// it), with namespaces.
+// it), with namespaces. The source checks below come first.
 WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding encoding);
+
+// What is wrong with the source before any markup is read, as a conforming
+// parser finds it (Expat for what it reads; UTF-32, which it does not, by
+// the same rules):
+//   - a compressed body (gzip and other common formats, by their magic);
+//   - an encoding declared in the XML declaration that the bytes contradict
+//     (a UTF-8 byte order mark or 8-bit text that declares UTF-16 or UTF-32,
+//     UTF-16 or UTF-32 that declares an 8-bit encoding or the other byte
+//     order), or one the program does not read (EBCDIC, a Windows code
+//     page): at the declared name;
+//   - US-ASCII declared over a byte beyond it;
+//   - UTF-16 or UTF-32 that ends in the middle of a character: at the end;
+//   - a NUL character, which XML never allows: where it stands;
+//   - a byte order mark with nothing after it: no root element.
+// `encoding` is the one the DOM's parser reads the source in (a byte order
+// mark decides over it).
+WellFormedness check_source(std::string_view bytes, pugi::xml_encoding encoding);
 
 }  // namespace quorvel

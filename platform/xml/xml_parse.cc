@@ -169,6 +169,10 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
     return outcome;
   };
   pugi::xml_encoding encoding = choose_encoding(bytes);
+  // What the source is written in, against what it declares, before any
+  // markup is read.
+  WellFormedness source = check_source(bytes, expected_encoding(bytes, encoding));
+  if (!source.well_formed) return fail(XmlProblem::kSyntax, source.reason, source.position);
   // A large source is checked while the DOM's parser reads it: both only
   // read it, and the check's result is looked at only once the parse has
   // passed, so problems are reported in the same order either way.
@@ -189,7 +193,9 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
       position =
           locate(bytes, result.encoding, static_cast<std::size_t>(result.offset), Anchor::kAt);
     }
-    return fail(XmlProblem::kSyntax, syntax_reason(result.status), position);
+    return fail(result.status == pugi::status_out_of_memory ? XmlProblem::kNoMemory
+                                                            : XmlProblem::kSyntax,
+                syntax_reason(result.status), position);
   }
   StructureProblem problem = check_top_level(document);
   if (problem.reason != nullptr) {
@@ -203,7 +209,10 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
   std::optional<WellFormedness> checked;
   if (alongside) checked = alongside->result_for(result.encoding);
   if (!checked) checked = check_well_formed(bytes, result.encoding);
-  if (!checked->well_formed) return fail(XmlProblem::kSyntax, checked->reason, checked->position);
+  if (!checked->well_formed) {
+    return fail(checked->out_of_memory ? XmlProblem::kNoMemory : XmlProblem::kSyntax,
+                checked->reason, checked->position);
+  }
   return outcome;
 }
 

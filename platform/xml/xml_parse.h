@@ -17,6 +17,7 @@ enum class XmlProblem {
   kNone,
   kSyntax,     // not well-formed
   kStructure,  // well-formed markup, but not one root element
+  kNoMemory,   // not enough memory to parse or check it: nothing is known against it
 };
 
 struct XmlParseOutcome {

@@ -82,12 +82,20 @@ TEST(DeviceFileRun, HostileDeviceFilesAreRefusedInOneLine) {
   write_file(dir / "negative.xml",
              "<audio_mixer>C<destination channels=\"-1\">D<line_control ctrl_id=\"1\" "
              "ctrl_type=\"1342373889\">V</line_control></destination></audio_mixer>");
+  // The same count written unsigned: reported as written, not cut to the
+  // signed range.
+  std::string unsigned_count = read_file(dir / "negative.xml");
+  unsigned_count.replace(unsigned_count.find("\"-1\""), 4, "\"4294967295\"");
+  write_file(dir / "unsigned.xml", unsigned_count);
   struct Case {
     std::string device;
     std::string reason;
   } cases[] = {
       {"negative.xml",
        "\"negative.xml\" is not a valid device: destination 0: 4294967295 channels (a line has "
+       "at most 64)"},
+      {"unsigned.xml",
+       "\"unsigned.xml\" is not a valid device: destination 0: 4294967295 channels (a line has "
        "at most 64)"},
 #ifndef _WIN32
       {"/dev/zero",
@@ -115,7 +123,7 @@ TEST(DeviceFileRun, DefaultOutputNamesAreFilesInTheWorkingFolder) {
       {"", "mixer.xml"},
       {"Demo PCI Sound Card", "Demo PCI Sound Card.xml"},
   };
-  std::set<std::string> expected{"device.xml", "device.xml.lock"};
+  std::set<std::string> expected{"device.xml"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.device_name);
     SimDevice device;

@@ -184,6 +184,26 @@ TEST_F(LoadHttpTest, MessagesShowAUrlWithoutItsPassword) {
   }
 }
 
+// Credentials need not be on the command line: those of ~/.netrc are used
+// for a URL that has none.
+TEST_F(LoadHttpTest, CredentialsComeFromTheNetrcFile) {
+  TestHttpServer server({{"/mixer.xml", {200, read_file(source_dir() / "examples" / "soundcard.xml")}}},
+                        "Basic YWxpY2U6czNjcmV0");  // alice:s3cret
+  const std::string url = server.url("/mixer.xml");
+  env_["HOME"] = dir_.path().string();
+  ProgramResult result = run({url});
+  EXPECT_EQ(result.err, "Cannot download \"" + url +
+                            "\": the server answered with HTTP status 401.\n" + kNotFound);
+  EXPECT_EQ(result.exit_code, 1);
+
+  testing::write_file(dir_ / ".netrc", "machine 127.0.0.1 login alice password s3cret\n");
+  std::filesystem::permissions(dir_ / ".netrc", std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::owner_write);
+  result = run({url});
+  EXPECT_EQ(result.err, kLoaded);
+  EXPECT_EQ(result.exit_code, 0);
+}
+
 TEST_F(LoadHttpTest, BodyOverTheBoundIsRefused) {
   std::string body = "<audio_mixer id=\"0\"><!--" + std::string(5000, 'x') + "--></audio_mixer>";
   TestHttpServer server({{"/declared.xml", {200, body, true}}, {"/streamed.xml", {200, body, false}}});

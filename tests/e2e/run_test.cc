@@ -346,12 +346,13 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
   ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, reloaded)));
   EXPECT_EQ(reloaded->mixer().values(2), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(reloaded->mixer().values(1), volume);
-  // No temporary file is left beside it; the lock file stays.
+  // Nothing is left beside it: no temporary file, and no lock file (the
+  // lock is the device file's own).
   std::set<std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
     files.insert(entry.path().filename().string());
   }
-  EXPECT_EQ(files, (std::set<std::string>{"device.xml", "device.xml.lock"}));
+  EXPECT_EQ(files, (std::set<std::string>{"device.xml"}));
 }
 
 }  // namespace

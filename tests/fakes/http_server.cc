@@ -12,8 +12,8 @@
 namespace quorvel::testing {
 namespace {
 
-// The request's path, or "" when no whole request head came in time.
-std::string read_request_path(int connection) {
+// The request's head, or "" when no whole head came in time.
+std::string read_request_head(int connection) {
   std::string head;
   char buffer[4096];
   while (head.find("\r\n\r\n") == std::string::npos) {
@@ -23,6 +23,11 @@ std::string read_request_path(int connection) {
     if (got <= 0) return "";
     head.append(buffer, static_cast<std::size_t>(got));
   }
+  return head;
+}
+
+// The path a request head asks for.
+std::string request_path(const std::string& head) {
   std::size_t start = head.find(' ');
   std::size_t end = head.find(' ', start + 1);
   if (start == std::string::npos || end == std::string::npos) return "";
@@ -49,7 +54,8 @@ LocalSocket::LocalSocket() {
 
 LocalSocket::~LocalSocket() { close(fd_); }
 
-TestHttpServer::TestHttpServer(std::map<std::string, Route> routes) : routes_(std::move(routes)) {
+TestHttpServer::TestHttpServer(std::map<std::string, Route> routes, std::string authorization)
+    : routes_(std::move(routes)), authorization_(std::move(authorization)) {
   if (listen(socket_.fd(), 8) != 0 || pipe(wake_) != 0) {
     throw std::runtime_error("cannot start the test server");
   }
@@ -79,14 +85,19 @@ void TestHttpServer::serve() {
 }
 
 void TestHttpServer::answer(int connection) {
-  auto route = routes_.find(read_request_path(connection));
+  const std::string head = read_request_head(connection);
+  auto route = routes_.find(request_path(head));
   if (route != routes_.end() && route->second.never_answer) {
     held_.push_back(connection);
     return;
   }
   Route reply = route != routes_.end() ? route->second : Route{404, "no such document", true};
-  std::string text = "HTTP/1.1 " + std::to_string(reply.status) +
-                     (reply.status == 200 ? " OK" : " Not Found") +
+  if (!authorization_.empty() &&
+      head.find("\r\nAuthorization: " + authorization_ + "\r\n") == std::string::npos) {
+    reply = Route{401, "who are you?", true};
+  }
+  const char* reason = reply.status == 200 ? " OK" : reply.status == 401 ? " Unauthorized" : " Not Found";
+  std::string text = "HTTP/1.1 " + std::to_string(reply.status) + reason +
                      "\r\nContent-Type: text/xml\r\nConnection: close\r\n";
   if (reply.declare_length) text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   text += "\r\n";

@@ -39,9 +39,11 @@ class LocalSocket {
 
 // Serves `routes` (by request path; others get 404) until destroyed.
 // Connections that never get an answer stay open until the server stops.
+// With an `authorization`, a request without that Authorization header is
+// answered 401.
 class TestHttpServer {
  public:
-  explicit TestHttpServer(std::map<std::string, Route> routes);
+  explicit TestHttpServer(std::map<std::string, Route> routes, std::string authorization = "");
   ~TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
@@ -57,6 +59,7 @@ class TestHttpServer {
   void send_text(int connection, const std::string& text, int drip_ms);
 
   std::map<std::string, Route> routes_;
+  std::string authorization_;
   LocalSocket socket_;
   int wake_[2] = {-1, -1};
   std::thread thread_;

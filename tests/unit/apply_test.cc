@@ -330,7 +330,9 @@ TEST_F(ApplyNodesTest, ListItems) {
   // Mic unselected by the kept item would leave no selection: only the
   // passed-over item is reported, and the mixer refuses the rest.
   EXPECT_EQ(report_.reported, 2) << errors_;
-  EXPECT_NE(errors_.find("item 0 has no number"), std::string::npos) << errors_;
+  EXPECT_NE(errors_.find("item 0: \"selected\" \"x\" is not a number; item passed over"),
+            std::string::npos)
+      << errors_;
   EXPECT_NE(errors_.find("the mixer refused the selection 1 1 (mixer error 1026)"),
             std::string::npos)
       << errors_;
@@ -345,9 +347,14 @@ TEST_F(ApplyNodesTest, BadInputAndRefusedWritesAreReportedNotWritten) {
       "<line_control ctrl_id=\"2\">No Type<value>1</value></line_control>"
       "<line_control ctrl_id=\"11\" ctrl_type=\"536936450\">No Value</line_control>"
       "<line_control ctrl_id=\"10\" ctrl_type=\"1342373889\">Too Loud<value>70000</value><value>1</value></line_control>"
-      "<line_control ctrl_id=\"14\" ctrl_type=\"536936450\">Fine<value> +0xyz</value></line_control></c>",
+      // Digits that something other than white space follows.
+      "<line_control ctrl_id=\"14\" ctrl_type=\"536936450\">Hex<value> +0x1</value></line_control></c>",
       mixer);
-  EXPECT_EQ(report_.reported, 5) << errors_;
+  EXPECT_EQ(report_.reported, 6) << errors_;
+  EXPECT_NE(errors_.find("control \"Hex\" (type 536936450, id 14): the first value \" +0x1\" is "
+                         "not a number\n"),
+            std::string::npos)
+      << errors_;
   EXPECT_NE(errors_.find("quorvel: error: control \"Master Volume\" (type 1342373889, id 1): "
                          "the first value \"abc\" is not a number\n"),
             std::string::npos)
@@ -362,7 +369,7 @@ TEST_F(ApplyNodesTest, BadInputAndRefusedWritesAreReportedNotWritten) {
   EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{40000, 41000}));
   EXPECT_EQ(mixer.values(10), (std::vector<std::int32_t>{30000, 31000}));
   EXPECT_EQ(mixer.values(11), (std::vector<std::int32_t>{0, 0}));
-  EXPECT_EQ(mixer.values(14), (std::vector<std::int32_t>{0, 0}));
+  EXPECT_EQ(mixer.values(14), (std::vector<std::int32_t>{1, 1}));  // as it was
 }
 
 // A 5.1 destination (six channels) with a volume, a pan, a switch whose

@@ -1,6 +1,8 @@
 // The file services of platform/os on POSIX: careful saves, the lock
 // between processes, bounded reads and safe file names.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,6 +23,7 @@
 #include "platform/os/file_name.h"
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
+#include "platform/sim/sim_device_lock.h"
 #include "support/test_util.h"
 #include "support/tmpfs_posix.h"
 
@@ -44,6 +49,12 @@ mode_t mode_of(const std::filesystem::path& path) {
   struct stat status {};
   EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
   return status.st_mode & 07777;
+}
+
+int exit_status(pid_t child) {
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 // --- Saving -------------------------------------------------------------------
@@ -160,6 +171,57 @@ TEST(FileReplace, FailuresGiveTheSystemsReasonAndLeaveNothingBehind) {
   EXPECT_TRUE(S_ISCHR(status.st_mode));
 }
 
+// Every save first removes what saves killed part-way left in its folder,
+// and nothing else: only exact temporary names of processes that are gone,
+// regular files that no process holds the lock of.
+TEST(FileReplace, ASaveSweepsTheTemporaryFilesOfDeadProcessesOnly) {
+  pid_t dead = ::fork();
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(exit_status(dead), 0);
+  pid_t alive = ::fork();
+  if (alive == 0) {
+    ::pause();
+    _exit(0);
+  }
+  const std::string d = std::to_string(dead);
+  const std::string a = std::to_string(alive);
+  TempDir dir;
+  const struct {
+    std::string name;
+    bool swept;
+  } files[] = {
+      {".saved.xml.quorvel-" + d + ".tmp", true},
+      {".other name.quorvel-" + d + "-2.tmp", true},
+      {".saved.xml.quorvel-" + a + ".tmp", false},              // its process lives
+      {".held.xml.quorvel-" + d + ".tmp", false},               // locked (below)
+      {"saved.xml.quorvel-" + d + ".tmp", false},               // no leading dot
+      {".quorvel-" + d + ".tmp", false},                        // no name
+      {".saved.xml.quorvel-" + d + ".tmpx", false},
+      {".saved.xml.quorvel-0" + d + ".tmp", false},
+      {".saved.xml.quorvel-" + d + "x.tmp", false},
+      {".saved.xml.quorvel-" + d + "-.tmp", false},
+      {".saved.xml.quorvel-.tmp", false},
+      {"saved.xml", false},
+  };
+  for (const auto& file : files) write_file(dir / file.name, "left");
+  std::filesystem::create_symlink("saved.xml", dir / (".link.quorvel-" + d + ".tmp"));
+  std::filesystem::create_directory(dir / (".folder.quorvel-" + d + ".tmp"));
+  int held = ::open((dir / (".held.xml.quorvel-" + d + ".tmp")).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+  ASSERT_TRUE(testing::succeeded(write_file_atomically(dir / "saved.xml", "new")));
+  ::close(held);
+  ::kill(alive, SIGKILL);
+  exit_status(alive);
+  std::set<std::string> expected{".link.quorvel-" + d + ".tmp", ".folder.quorvel-" + d + ".tmp"};
+  for (const auto& file : files) {
+    if (!file.swept) expected.insert(file.name);
+  }
+  EXPECT_EQ(names_in(dir.path()), expected);
+  EXPECT_EQ(read_file(dir / "saved.xml"), "new");
+}
+
 TEST(FileReplace, FullFileSystemKeepsTheOldFile) {
   SmallTmpfs tmpfs(64 * 1024);
   if (!tmpfs.mounted()) GTEST_SKIP() << tmpfs.why_not();
@@ -180,38 +242,90 @@ TEST(FileReplace, FullFileSystemKeepsTheOldFile) {
 
 // --- The lock -----------------------------------------------------------------
 
-TEST(FileLockTest, AnotherProcessWaitsUntilTheLockIsFreed) {
-  TempDir dir;
-  const std::filesystem::path lock_file = dir / "device.xml.lock";
-  FileLock lock;
-  ASSERT_TRUE(testing::succeeded(lock.acquire(lock_file)));
-  EXPECT_TRUE(lock.held());
-  EXPECT_TRUE(std::filesystem::exists(lock_file));
-
+// Runs `body` in a child process standing for another run (it drops the
+// descriptors it inherited, one of which may share this process's lock);
+// its exit status is the body's result.
+pid_t in_other_process(const std::function<int()>& body) {
   pid_t child = ::fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
-    // The child stands for another process: it drops the descriptors it
-    // inherited (one of them shares the parent's lock).
     for (int fd = 3; fd < 1024; ++fd) ::close(fd);
-    FileLock theirs;
-    _exit(theirs.acquire(lock_file) ? 0 : 1);
+    _exit(body());
   }
-  // While the lock is held the child waits for it...
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the child got a lock that was held";
-  // ... and gets it once it is freed.
-  lock.release();
-  EXPECT_FALSE(lock.held());
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return child;
+}
 
-  // A lock file in a folder that does not exist: the system's reason.
-  FileLock missing;
-  EXPECT_EQ(missing.acquire(dir / "none" / "x.lock").message(),
-            std::generic_category().message(ENOENT));
-  EXPECT_FALSE(missing.held());
+FileLock::Wait waiting(std::chrono::milliseconds timeout, bool* told = nullptr) {
+  FileLock::Wait wait;
+  wait.timeout = timeout;
+  if (told != nullptr) wait.on_held = [told] { *told = true; };
+  return wait;
+}
+
+TEST(FileLockTest, ALinkAndItsTargetShareOneLockAndAWaitEndsAtItsTimeout) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  write_file(dir / "real" / "device.xml", "device");
+  std::filesystem::create_symlink("real/device.xml", dir / "link.xml");
+  FileLock lock;
+  ASSERT_TRUE(testing::succeeded(lock.acquire(dir / "link.xml", waiting(std::chrono::seconds(0)))));
+  for (const auto& [path, timeout] :
+       {std::pair{dir / "real" / "device.xml", std::chrono::milliseconds(0)},
+        std::pair{dir / "link.xml", std::chrono::milliseconds(400)}}) {
+    SCOPED_TRACE(path.string());
+    const auto started = std::chrono::steady_clock::now();
+    pid_t child = in_other_process([&] {
+      FileLock theirs;
+      return !theirs.acquire(path, waiting(timeout)) && theirs.failure() == kLockErrorTimedOut ? 0
+                                                                                          : 1;
+    });
+    EXPECT_EQ(exit_status(child), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, timeout);
+  }
+  EXPECT_EQ(names_in(dir / "real"), std::set<std::string>{"device.xml"});
+}
+
+TEST(FileLockTest, WhatCannotBeLockedIsRefusedAtOnceAndNothingIsMade) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.xml").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder.xml");
+  std::filesystem::create_symlink("nowhere.xml", dir / "dangling.xml");
+  const struct {
+    std::filesystem::path path;
+    std::int32_t code;
+    std::string message;
+  } cases[] = {
+      {dir / "none.xml", kLockErrorUnopened, std::generic_category().message(ENOENT)},
+      {dir / "none" / "x.xml", kLockErrorUnopened, std::generic_category().message(ENOENT)},
+      {dir / "dangling.xml", kLockErrorUnopened, std::generic_category().message(ENOENT)},
+      {dir / "fifo.xml", kLockErrorNotRegular, "not a regular file"},  // no writer: no wait
+      {dir / "folder.xml", kLockErrorNotRegular, "not a regular file"},
+      {"/dev/zero", kLockErrorNotRegular, "not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    FileLock lock;
+    Result got = lock.acquire(c.path, waiting(std::chrono::seconds(30)));
+    EXPECT_FALSE(got);
+    EXPECT_EQ(lock.failure(), c.code);
+    EXPECT_EQ(got.message(), c.message);
+    EXPECT_FALSE(lock.held());
+  }
+  EXPECT_EQ(names_in(dir.path()),
+            (std::set<std::string>{"dangling.xml", "fifo.xml", "folder.xml"}));
+}
+
+TEST(FileLockTest, TheWaitComesFromTheEnvironmentsWholeSeconds) {
+  const struct {
+    std::optional<std::string> value;
+    long seconds;
+  } cases[] = {
+      {std::nullopt, 30}, {"", 30},      {"0", 0},     {"5", 5},         {"86400", 86400},
+      {"86401", 86400},   {"99999999999999999999", 86400},               {"-1", 30},
+      {"1.5", 30},        {"abc", 30},   {" 5", 30},   {"5s", 30},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(lock_timeout_seconds(c.value), c.seconds) << c.value.value_or("(unset)");
+  }
 }
 
 // --- Bounded reads --------------------------------------------------------------

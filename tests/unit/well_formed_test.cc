@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "docio/load.h"
+#include "platform/sim/sim_device_file.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -105,14 +107,137 @@ TEST(WellFormed, TextThatIsNotInItsEncodingIsRefused) {
   EXPECT_EQ(document.parse_error.linepos, 2);
 }
 
+// UTF-8 text as UTF-32 units, with a byte order mark when `bom`.
+std::string utf32_bytes(const std::string& text, bool big_endian, bool bom) {
+  std::string bytes;
+  auto put = [&](char32_t code) {
+    for (int i = 0; i < 4; ++i) {
+      const int shift = big_endian ? 8 * (3 - i) : 8 * i;
+      bytes += static_cast<char>((code >> shift) & 0xFF);
+    }
+  };
+  if (bom) put(0xFEFF);
+  for (char16_t unit : testing::utf8_to_utf16(text)) put(unit);  // no pairs in these texts
+  return bytes;
+}
+
+std::string decl(const char* encoding) {
+  return std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>\n<a/>";
+}
+
+std::string utf16(const std::string& text, bool big_endian, bool bom) {
+  return testing::utf16_bytes(testing::utf8_to_utf16(text), big_endian, bom);
+}
+
+// What the source is written in against what it declares, and what no
+// document is, refused before any markup is read, where Expat (or, for
+// UTF-32, which it does not read, the same rules) finds it: at the declared
+// name, at the end, at the character.
+TEST(WellFormed, SourcesThatAreNotWhatTheyDeclareAreRefusedWhereExpatSays) {
+  const std::string kDeclared = "\", but it is written in ";
+  const std::string kUnknown =
+      "\", which is not read here (UTF-8, UTF-16, UTF-32, ISO-8859-1 and US-ASCII are).\n";
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::string reason;
+    int line;
+    int position;
+  } cases[] = {
+      {"UTF-8 mark, UTF-16 declared", "\xEF\xBB\xBF" + decl("UTF-16"),
+       "The document declares the encoding \"UTF-16" + kDeclared + "UTF-8, by its byte order mark.\n", 1, 31},
+      {"UTF-16 mark, UTF-8 declared", utf16(decl("UTF-8"), false, true),
+       "The document declares the encoding \"UTF-8" + kDeclared +
+           "UTF-16, little-endian, by its byte order mark.\n", 1, 31},
+      {"big-endian mark, little-endian declared", utf16(decl("utf-16le"), true, true),
+       "The document declares the encoding \"utf-16le" + kDeclared +
+           "UTF-16, big-endian, by its byte order mark.\n", 1, 31},
+      {"UTF-16 without a mark, UTF-8 declared", utf16(decl("UTF-8"), false, false),
+       "The document declares the encoding \"UTF-8" + kDeclared + "UTF-16, little-endian.\n", 1, 31},
+      {"8-bit text, UTF-16 declared", decl("UTF-16"),
+       "The document declares the encoding \"UTF-16" + kDeclared + "8-bit text.\n", 1, 31},
+      {"8-bit text, UTF-32 declared", decl("UTF-32"),
+       "The document declares the encoding \"UTF-32" + kDeclared + "8-bit text.\n", 1, 31},
+      {"UTF-32, UTF-8 declared", utf32_bytes(decl("UTF-8"), false, true),
+       "The document declares the encoding \"UTF-8" + kDeclared +
+           "UTF-32, little-endian, by its byte order mark.\n", 1, 31},
+      {"EBCDIC declared", decl("IBM037"), "The document declares the encoding \"IBM037" + kUnknown, 1, 31},
+      {"code page declared in UTF-16", utf16(decl("windows-1252"), true, true),
+       "The document declares the encoding \"windows-1252" + kUnknown, 1, 31},
+      {"US-ASCII over a byte beyond it", "<?xml version='1.0' encoding='US-ASCII'?>\n<a>\xC3\xA9</a>",
+       "The text is not valid US-ASCII here.\n", 2, 4},
+      {"odd-length UTF-16", utf16("<a/>\n", false, true) + "<",
+       "The document ends in the middle of a character (UTF-16 text is a whole number of 2-byte units).\n", 2, 1},
+      {"UTF-32 cut short", utf32_bytes("<a/>", true, false) + std::string("\0\0", 2),
+       "The document ends in the middle of a character (UTF-32 text is a whole number of 4-byte units).\n", 1, 5},
+      {"gzip", std::string("\x1F\x8B\x08\x00\x00\x00\x00\x00", 8),
+       "The document is compressed (gzip); only uncompressed XML is read.\n", 1, 1},
+      {"a NUL first", std::string("\0<?xml version='1.0'?>\n<a/>", 26),
+       "The character U+0000 is not allowed in XML.\n", 1, 1},
+      {"a NUL in the text", std::string("<a>\n\xC3\xA9\0</a>", 10),
+       "The character U+0000 is not allowed in XML.\n", 2, 2},
+      {"a NUL in UTF-16 text", utf16(std::string("<a>\n\xC3\xA9\0</a>", 10), true, false),
+       "The character U+0000 is not allowed in XML.\n", 2, 2},
+      {"a UTF-8 byte order mark alone", "\xEF\xBB\xBF", "The document has no root element.\n", 1, 1},
+      {"a UTF-16 byte order mark alone", "\xFF\xFE", "The document has no root element.\n", 1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    InputDocument document;
+    Result loaded = load_from_bytes(document, c.bytes, "doc.xml");
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(document.parse_error.reason, c.reason);
+    EXPECT_EQ(document.parse_error.line, c.line);
+    EXPECT_EQ(document.parse_error.linepos, c.position);
+    EXPECT_FALSE(document.dom.first_child());
+  }
+}
+
+// Running out of memory is not a fault of the document: said as such, with
+// no position, for a document and for a device file alike.
+TEST(WellFormed, NoMemoryToParseIsToldApartFromAMalformedDocument) {
+  struct Refusing {
+    pugi::allocation_function allocate = pugi::get_memory_allocation_function();
+    pugi::deallocation_function deallocate = pugi::get_memory_deallocation_function();
+    Refusing() {
+      pugi::set_memory_management_functions([](std::size_t) -> void* { return nullptr; },
+                                            deallocate);
+    }
+    ~Refusing() { pugi::set_memory_management_functions(allocate, deallocate); }
+  };
+  const std::string text = "<audio_mixer id=\"0\">" + std::string(100000, ' ') + "</audio_mixer>";
+  InputDocument document;
+  SimDevice device;
+  Result loaded;
+  Result device_loaded;
+  {
+    Refusing refusing;
+    loaded = load_from_bytes(document, text, "doc.xml");
+    device_loaded = load_sim_device_bytes(text, "\"device.xml\"", device);
+  }
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(document.parse_error.reason, "Not enough memory to load the document.\n");
+  EXPECT_EQ(document.parse_error.line, 0);
+  EXPECT_EQ(device_loaded.message(), "not enough memory to load the device file \"device.xml\"");
+}
+
 TEST(WellFormed, DocumentsThatAreWellFormedStillLoad) {
-  for (const char* text : {
-           "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a x='&amp;&lt;&#x41;&#65;'>&gt;&quot;&apos;</a>",
+  int number = 0;
+  for (const std::string& text : std::vector<std::string>{
+           // Declarations that fit what the bytes are, as Expat takes them
+           // (an 8-bit name over a UTF-8 byte order mark too).
+           decl("UTF-8"), decl("us-ascii"), decl("ISO-8859-1"), "\xEF\xBB\xBF" + decl("ISO-8859-1"),
+           utf16(decl("UTF-16"), true, true), utf16(decl("UTF-16LE"), false, true),
+           utf16(decl("UTF-16"), false, false), utf32_bytes(decl("UTF-32"), true, true),
+           utf32_bytes(decl("utf-32le"), false, false),
+           // A name that starts "<" and a zero byte (UTF-16 without a mark).
+           utf16("<\xE4\xB8\xAD/>", true, false),
+           std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><a x='&amp;&lt;&#x41;&#65;'>&gt;&quot;&apos;</a>"),
            "<!DOCTYPE a SYSTEM 'a.dtd'><a x='&amp;'>&lt;</a>",
            "<a xmlns:p='urn:x'><p:b p:y='1'/></a>",
-           "<!--c--><?pi x?><a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xA7\t\r\n</a><!--after-->",
+           std::string("<!--c--><?pi x?><a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xA7\t\r\n</a><!--after-->"),
        }) {
-    SCOPED_TRACE(text);
+    SCOPED_TRACE("document " + std::to_string(number++));
     InputDocument document;
     EXPECT_TRUE(testing::succeeded(load_from_bytes(document, text, "doc.xml")));
     EXPECT_TRUE(document.dom.document_element());
