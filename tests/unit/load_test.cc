@@ -297,8 +297,7 @@ TEST(LoadLimitsTest, FileOverTheNetworkBoundIsReadWhole) {
   // Read whole, and refused for what it holds (a NUL in the comment), not
   // for its size.
   EXPECT_FALSE(load_from_file(document, path.string()));
-  EXPECT_EQ(err.text(), "The character U+0000 is not allowed in XML.
-Error on line 1, position 8 in \"" +
+  EXPECT_EQ(err.text(), "The character U+0000 is not allowed in XML.\nError on line 1, position 8 in \"" +
                             path.string() + "\".\n");
 }
 
