@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <stdexcept>
 #include <sstream>
 
 #include "apply/apply.h"
@@ -20,7 +21,9 @@ struct Fixture {
   explicit Fixture(std::size_t controls)
       : mixer(make_sim_device(controls, 4, static_cast<std::uint32_t>(controls / 400 + 2))) {
     std::optional<std::string> name;
-    build_snapshot(saved, mixer, name);
+    if (Result built = build_snapshot(saved, mixer, name); !built) {
+      throw std::runtime_error("the benchmark device's snapshot failed: " + built.message());
+    }
   }
   SimMixer mixer;
   pugi::xml_document saved;

@@ -8,7 +8,7 @@
 
 namespace quorvel {
 
-class Result {
+class [[nodiscard]] Result {
  public:
   // Success.
   Result() = default;
