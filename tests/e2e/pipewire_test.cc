@@ -10,6 +10,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/pipewire_server.h"
@@ -154,10 +155,21 @@ TEST_F(PipeWireTest, SinksComeBackExactly) {
     server().pactl({"set-sink-volume", c.sink, "1000"});
     server().pactl({"set-sink-mute", c.sink, "toggle"});
     ASSERT_NE(sink_volume(c.sink), c.volumes);
-    // A preview sees the change and leaves the server alone.
+    // A preview sees the change and leaves the server alone: its numbers,
+    // and no change event on a sink, source, card or the server while it
+    // runs (its own client's events aside).
     const std::vector<long> changed = sink_volume(c.sink);
+    ProgramResult events;
+    std::thread listener([&] {
+      events = testing::run_command({"timeout", "3", "pactl", "subscribe"}, server().env());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(quorvel({"-n", "saved.xml"}).exit_code, 1);
+    listener.join();
     EXPECT_EQ(sink_volume(c.sink), changed);
+    EXPECT_THAT(events.out, ::testing::Not(::testing::ContainsRegex(
+                                "'change' on (sink|source|card|server)")))
+        << events.out;
     quorvel_ok({"saved.xml", "-out", "after.xml"}, std::string(kLoaded) + "audio XML file saved OK.");
     EXPECT_EQ(quorvel({"-n", "saved.xml"}).exit_code, 0);
     EXPECT_EQ(sink_volume(c.sink), c.volumes);
