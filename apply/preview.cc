@@ -23,10 +23,20 @@ std::string control_path(const PlannedWrite& write) {
 std::string slot_text(const PlannedWrite& write, std::uint32_t slot) {
   switch (write.shape) {
     case WriteShape::kWhole: return "";
-    case WriteShape::kChannels: return " ch " + std::to_string(slot + 1);
+    // Appended piece by piece: GCC 12 at -O3 warns (falsely) about a
+    // literal added to a string in one expression.
+    case WriteShape::kChannels: {
+      std::string text(" ch ");
+      text += std::to_string(slot + 1);
+      return text;
+    }
     case WriteShape::kItems: {
-      std::string text = " item " + std::to_string(slot);
-      if (slot < write.item_names.size()) text += " " + quote_name(write.item_names[slot]);
+      std::string text(" item ");
+      text += std::to_string(slot);
+      if (slot < write.item_names.size()) {
+        text += ' ';
+        text += quote_name(write.item_names[slot]);
+      }
       return text;
     }
   }

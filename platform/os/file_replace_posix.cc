@@ -92,10 +92,16 @@ std::string temporary_name(const std::string& target, unsigned attempt) {
          (static_cast<unsigned char>(target[keep]) & 0xC0) == 0x80) {
     --keep;
   }
-  std::string name = "." + target.substr(0, keep);
+  // Built piece by piece: GCC 12 at -O3 warns (falsely) about a literal
+  // added to a string in one expression.
+  std::string name(1, '.');
+  name.append(target, 0, keep);
   name += kTemporaryTag;
   name += std::to_string(::getpid());
-  if (attempt > 0) name += "-" + std::to_string(attempt);
+  if (attempt > 0) {
+    name += '-';
+    name += std::to_string(attempt);
+  }
   name += kTemporaryEnd;
   return name;
 }
