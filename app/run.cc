@@ -73,6 +73,16 @@ std::optional<std::string> chosen_output_name(const Options& options,
   return std::nullopt;
 }
 
+// Saves the snapshot; a failure is reported with its reason, then
+// "File not found error.". Whether it was saved.
+bool save_step(const pugi::xml_document& snapshot, const std::string& output_name) {
+  const Result saved = save_document(snapshot, output_name);
+  if (saved) return true;
+  report_error(saved.message());
+  std::cerr << kFileNotFound;
+  return false;
+}
+
 // A preview: the restore planned and printed, nothing written to the mixer.
 // 0 when a restore would change nothing, 1 when it would change something,
 // 2 when anything failed.
@@ -104,14 +114,7 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
   }
   // Nothing was written: the snapshot already shows the mixer as it is.
   const std::optional<std::string> output_name = chosen_output_name(options, default_output_name);
-  if (output_name) {
-    const Result saved = save_document(snapshot, *output_name);
-    if (!saved) {
-      report_error(saved.message());
-      std::cerr << kFileNotFound;
-      failed = true;
-    }
-  }
+  if (output_name && !save_step(snapshot, *output_name)) failed = true;
   if (failed) return 2;
   return changes ? 1 : 0;
 }
@@ -192,13 +195,8 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     report_error(quote_name(*output_name) +
                  " not saved: the mixer did not keep the change it would show");
     std::cerr << kFileNotFound;
-  } else if (output_name && built) {
-    Result saved = save_document(snapshot, *output_name);
-    if (!saved) {
-      report_error(saved.message());
-      std::cerr << kFileNotFound;
-      failed = true;
-    }
+  } else if (output_name && built && !save_step(snapshot, *output_name)) {
+    failed = true;
   }
   return failed ? 1 : 0;
 }

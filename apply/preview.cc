@@ -4,7 +4,6 @@
 #include <string>
 #include <variant>
 
-#include "platform/mixer/records.h"
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
@@ -59,16 +58,12 @@ void print_line(std::ostream& out, const std::string& line) {
 
 void preview_write(const PlannedWrite& write, std::ostream& out, PreviewCounts& counts) {
   const std::string path = control_path(write);
-  if (write.shape == WriteShape::kItems && write.control_type == ctrl::kMux) {
+  if (foresee_refusal(write) == ForeseenRefusal::kMuxNotOneItem) {
     const auto selected = std::count(write.wanted.begin(), write.wanted.end(), 1);
-    const bool flags_only = std::all_of(write.wanted.begin(), write.wanted.end(),
-                                        [](std::int32_t v) { return v == 0 || v == 1; });
-    if (flags_only && selected != 1) {
-      print_line(out, "refuse: " + path + ": a MUX selection of " + std::to_string(selected) +
-                          " items (it takes exactly one)");
-      ++counts.refusals;
-      return;
-    }
+    print_line(out, "refuse: " + path + ": a MUX selection of " + std::to_string(selected) +
+                        " items (it takes exactly one)");
+    ++counts.refusals;
+    return;
   }
   for (const SlotValue& value : write.document) {
     const std::uint32_t slot = value.slot;
@@ -76,10 +71,7 @@ void preview_write(const PlannedWrite& write, std::ostream& out, PreviewCounts& 
     if (slot >= write.wanted.size() || slot >= write.now.size()) continue;
     const std::int32_t now = write.now[slot];
     const std::int32_t wanted = write.wanted[slot];
-    const bool refused = write.shape == WriteShape::kItems
-                             ? wanted != 0 && wanted != 1
-                             : !write.bounds.beyond_taken && !value_in_bounds(wanted, write.bounds);
-    if (refused) {
+    if (value_refused(write, wanted)) {
       const std::string why = write.shape == WriteShape::kItems
                                   ? "(an item is selected, 1, or not, 0)"
                                   : "(bounds " + bounds_text(write.bounds) + ")";

@@ -62,23 +62,21 @@ bool write_would_change(const PlannedWrite& write) {
   return false;
 }
 
+bool value_refused(const PlannedWrite& write, std::int32_t value) {
+  if (write.shape == WriteShape::kItems) return value != 0 && value != 1;
+  return !write.bounds.beyond_taken && !value_in_bounds(value, write.bounds);
+}
+
 ForeseenRefusal foresee_refusal(const PlannedWrite& write) {
   if ((write.control_type & ctrl::kClassMask) == ctrl::kClassMeter) return ForeseenRefusal::kMeter;
-  if (write.shape == WriteShape::kItems) {
-    const auto is_flag = [](std::int32_t value) { return value == 0 || value == 1; };
-    if (!std::all_of(write.wanted.begin(), write.wanted.end(), is_flag)) {
-      return ForeseenRefusal::kNotZeroOrOne;
-    }
-    if (write.control_type == ctrl::kMux &&
-        std::count(write.wanted.begin(), write.wanted.end(), 1) != 1) {
-      return ForeseenRefusal::kMuxNotOneItem;
-    }
-    return ForeseenRefusal::kNone;
+  const auto refused = [&](std::int32_t value) { return value_refused(write, value); };
+  if (std::any_of(write.wanted.begin(), write.wanted.end(), refused)) {
+    return write.shape == WriteShape::kItems ? ForeseenRefusal::kNotZeroOrOne
+                                             : ForeseenRefusal::kOutOfBounds;
   }
-  for (std::int32_t value : write.wanted) {
-    if (!write.bounds.beyond_taken && !value_in_bounds(value, write.bounds)) {
-      return ForeseenRefusal::kOutOfBounds;
-    }
+  if (write.shape == WriteShape::kItems && write.control_type == ctrl::kMux &&
+      std::count(write.wanted.begin(), write.wanted.end(), 1) != 1) {
+    return ForeseenRefusal::kMuxNotOneItem;
   }
   return ForeseenRefusal::kNone;
 }

@@ -104,6 +104,11 @@ enum class ForeseenRefusal {
 // Whether `value` lies within the bounds.
 bool value_in_bounds(std::int32_t value, const ControlBounds& bounds);
 
+// Whether the mixer can be expected to refuse `value` in this write on its
+// own: a list item neither selected (1) nor not (0), or a value beyond the
+// bounds of a control that does not take such values.
+bool value_refused(const PlannedWrite& write, std::int32_t value);
+
 ForeseenRefusal foresee_refusal(const PlannedWrite& write);
 
 }  // namespace quorvel
