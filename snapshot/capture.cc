@@ -61,7 +61,8 @@ MixerResult capture_list_items(const MixerHandle& handle, const MixerControl& co
 }  // namespace
 
 Result capture_control_value(DocumentSink& sink, const MixerLine& line,
-                             const MixerControl& control, const MixerHandle& handle) {
+                             const MixerControl& control, const MixerHandle& handle,
+                             std::span<const std::string> positions) {
   const ValueForm form = value_form(control.dwControlType, line.cChannels, is_uniform(control));
   MixerResult result = MMSYSERR_NOERROR;
   std::vector<std::int32_t> values;
@@ -81,8 +82,10 @@ Result capture_control_value(DocumentSink& sink, const MixerLine& line,
                    .max = control.Bounds.lMaximum};
   cover_values(part, values);
   start_line_control(sink, part);
+  const bool positioned = form.numbered && positions.size() == values.size();
   for (std::size_t k = 0; k < values.size(); ++k) {
-    write_value(sink, form.numbered ? static_cast<std::uint32_t>(k + 1) : 0, values[k]);
+    write_value(sink, form.numbered ? static_cast<std::uint32_t>(k + 1) : 0, values[k],
+                positioned ? std::string_view(positions[k]) : std::string_view());
   }
   if (form.list != nullptr) {
     start_list(sink, form.list);

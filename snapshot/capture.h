@@ -1,6 +1,9 @@
 // Capturing one control with its values into the snapshot.
 #pragma once
 
+#include <span>
+#include <string>
+
 #include "common/result.h"
 #include "platform/document/document_sink.h"
 #include "platform/mixer/mixer.h"
@@ -13,8 +16,10 @@ namespace quorvel {
 // A read that the mixer refuses is reported on a line of its own (the
 // values are then written as 0) and fails the capture. The element's `min`
 // and `max` are widened to cover every value written, so that the document
-// never holds a value outside its own bounds.
+// never holds a value outside its own bounds. Values kept per channel carry
+// the channel's speaker position when `positions` has one per channel.
 Result capture_control_value(DocumentSink& sink, const MixerLine& line,
-                             const MixerControl& control, const MixerHandle& handle);
+                             const MixerControl& control, const MixerHandle& handle,
+                             std::span<const std::string> positions = {});
 
 }  // namespace quorvel

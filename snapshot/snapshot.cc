@@ -41,10 +41,18 @@ class Problems {
   std::string first_;
 };
 
+// What the mixer knows of a line beyond its description; nothing when it
+// cannot say (the line is then written as its description has it).
+LineIdentity identity_of(MixerService& mixer, const MixerHandle& handle, const MixerLine& line) {
+  LineIdentity identity;
+  if (mixer.get_line_identity(handle, line.dwLineID, identity) != MMSYSERR_NOERROR) return {};
+  return identity;
+}
+
 }  // namespace
 
 Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
-                             const MixerLine& line) {
+                             const MixerLine& line, const LineIdentity& identity) {
   // A line without channels shows no control, whatever the mixer lists: a
   // control that reports no channels has nothing a document could restore.
   if (line.cControls == 0 || line.cChannels == 0) return Result();
@@ -61,7 +69,7 @@ Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
   }
   Problems problems;
   for (const MixerControl& control : controls) {
-    problems.add(capture_control_value(sink, line, control, handle));
+    problems.add(capture_control_value(sink, line, control, handle, identity.positions));
     if (sink.failed()) return Result::failure("cannot add a control to the document");
   }
   return problems.result();
@@ -101,13 +109,15 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
       continue;
     }
     const std::string destination_name = system_to_utf8(name_of(destination.szName));
+    const LineIdentity destination_identity = identity_of(mixer, handle, destination);
     start_destination(sink, {.name = destination_name,
                              .line_id = destination.dwLineID,
                              .channels = destination.cChannels,
                              .connections = destination.cConnections,
-                             .component_type = destination.dwComponentType});
+                             .component_type = destination.dwComponentType,
+                             .server_name = destination_identity.device_name});
     if (sink.failed()) return Result::failure("cannot add a destination to the document");
-    problems.add(capture_line_controls(sink, handle, destination));
+    problems.add(capture_line_controls(sink, handle, destination, destination_identity));
 
     const std::uint32_t connections = destination.cConnections;
     for (std::uint32_t j = 0; j < connections; ++j) {
@@ -121,12 +131,14 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
         continue;
       }
       const std::string source_name = system_to_utf8(name_of(source.szName));
+      const LineIdentity source_identity = identity_of(mixer, handle, source);
       start_source(sink, {.name = source_name,
                           .src_id = j,
                           .channels = source.cChannels,
-                          .line_type = source.dwComponentType});
+                          .line_type = source.dwComponentType,
+                          .server_name = source_identity.device_name});
       if (sink.failed()) return Result::failure("cannot add a source to the document");
-      problems.add(capture_line_controls(sink, handle, source));
+      problems.add(capture_line_controls(sink, handle, source, source_identity));
       sink.end();
     }
     sink.end();

@@ -26,8 +26,9 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
 
 // Writes one line_control element per control of `line` into the line's
 // element open in `sink` (none for a line without channels), reporting and
-// failing as build_snapshot does.
+// failing as build_snapshot does. `identity` is what the mixer knows of the
+// line beyond its description (its channels' speaker positions).
 Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
-                             const MixerLine& line);
+                             const MixerLine& line, const LineIdentity& identity = {});
 
 }  // namespace quorvel

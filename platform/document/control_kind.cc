@@ -56,6 +56,8 @@ constexpr ControlKinds kKnownTypes[] = {
     {ctrl::kMux, CaptureKind::kMuxList, WriteKind::kList},
     {ctrl::kMultipleSelect, CaptureKind::kMixerList, WriteKind::kNothing},
     {ctrl::kMixer, CaptureKind::kMixerList, WriteKind::kList},
+    {ctrl::kPortSelect, CaptureKind::kMuxList, WriteKind::kList},
+    {ctrl::kDefaultSwitch, CaptureKind::kSingle, WriteKind::kUniform},
 };
 
 const ControlKinds* find_type(std::uint32_t control_type) {

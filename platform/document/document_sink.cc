@@ -30,6 +30,13 @@ void TreeSink::attribute(const char* name, std::int32_t value) {
   if (!added || !added.set_value(value)) failed_ = true;
 }
 
+void TreeSink::attribute(const char* name, std::string_view utf8) {
+  if (failed_) return;
+  utf8 = utf8.substr(0, utf8.find('\0'));
+  pugi::xml_attribute added = open_.append_attribute(name);
+  if (!added || !added.set_value(utf8.data(), utf8.size())) failed_ = true;
+}
+
 void TreeSink::append_text(pugi::xml_node_type type, std::string_view utf8) {
   if (failed_) return;
   // The text up to its first NUL, as a C string of it would hold.

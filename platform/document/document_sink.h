@@ -23,6 +23,7 @@ class DocumentSink {
   virtual void start(const char* name) = 0;
   // An attribute of the element just started, before its first child.
   virtual void attribute(const char* name, std::int32_t value) = 0;
+  virtual void attribute(const char* name, std::string_view utf8) = 0;
   // A text child, up to its first NUL.
   virtual void text(std::string_view utf8) = 0;
   // A CDATA section child, up to its first NUL.
@@ -45,6 +46,7 @@ class TreeSink final : public DocumentSink {
   void prolog(const pugi::xml_document& prototype) override;
   void start(const char* name) override;
   void attribute(const char* name, std::int32_t value) override;
+  void attribute(const char* name, std::string_view utf8) override;
   void text(std::string_view utf8) override;
   void cdata(std::string_view utf8) override;
   void end() override;

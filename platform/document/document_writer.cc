@@ -63,6 +63,7 @@ void start_destination(DocumentSink& sink, const DestinationPart& destination) {
   sink.attribute(doc::kChannels, as_number(destination.channels));
   sink.attribute(doc::kConnections, as_number(destination.connections));
   sink.attribute(doc::kComponentType, as_number(destination.component_type));
+  if (!destination.server_name.empty()) sink.attribute(doc::kServerName, destination.server_name);
   write_name(sink, destination.name);
 }
 
@@ -71,6 +72,7 @@ void start_source(DocumentSink& sink, const SourcePart& source) {
   sink.attribute(doc::kSrcId, as_number(source.src_id));
   sink.attribute(doc::kChannels, as_number(source.channels));
   sink.attribute(doc::kLineType, as_number(source.line_type));
+  if (!source.server_name.empty()) sink.attribute(doc::kServerName, source.server_name);
   write_name(sink, source.name);
 }
 
@@ -84,9 +86,11 @@ void start_line_control(DocumentSink& sink, const ControlPart& control) {
   write_name(sink, control.name);
 }
 
-void write_value(DocumentSink& sink, std::uint32_t channel, std::int32_t value) {
+void write_value(DocumentSink& sink, std::uint32_t channel, std::int32_t value,
+                 std::string_view position) {
   sink.start(doc::kValue);
   if (channel > 0) sink.attribute(doc::kCh, as_number(channel));
+  if (!position.empty()) sink.attribute(doc::kPosition, position);
   char digits[16];
   const auto written = std::to_chars(digits, digits + sizeof digits, value);
   sink.text(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));

@@ -18,6 +18,7 @@ struct DestinationPart {
   std::uint32_t channels = 0;
   std::uint32_t connections = 0;
   std::uint32_t component_type = 0;
+  std::string_view server_name;  // written only when not empty
 };
 
 struct SourcePart {
@@ -25,6 +26,7 @@ struct SourcePart {
   std::uint32_t src_id = 0;  // the source's index under its destination
   std::uint32_t channels = 0;
   std::uint32_t line_type = 0;
+  std::string_view server_name;  // written only when not empty
 };
 
 struct ControlPart {
@@ -49,8 +51,10 @@ void start_destination(DocumentSink& sink, const DestinationPart& destination);
 void start_source(DocumentSink& sink, const SourcePart& source);
 void start_line_control(DocumentSink& sink, const ControlPart& control);
 
-// A value element of a line_control; `channel` 0 writes it without `ch`.
-void write_value(DocumentSink& sink, std::uint32_t channel, std::int32_t value);
+// A value element of a line_control; `channel` 0 writes it without `ch`, an
+// empty `position` without `position`.
+void write_value(DocumentSink& sink, std::uint32_t channel, std::int32_t value,
+                 std::string_view position = {});
 
 // A list element (ValueForm::list) of a line_control, to hold its items.
 void start_list(DocumentSink& sink, const char* list_name);

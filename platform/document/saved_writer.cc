@@ -80,13 +80,17 @@ void SavedDocumentWriter::put_utf8(std::string_view utf8) {
 }
 
 // Text as the DOM's serialiser escapes it: "&", "<" and ">" as references,
-// control characters other than tab and line ends as "&#NN;".
-void SavedDocumentWriter::put_escaped(std::string_view utf8) {
+// control characters other than tab and line ends as "&#NN;". In an
+// attribute value: "&", "<" and '"' as references, every control character
+// as "&#NN;", ">" as it is.
+void SavedDocumentWriter::put_escaped(std::string_view utf8, bool in_attribute) {
   std::size_t run = 0;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto c = static_cast<unsigned char>(utf8[i]);
-    const bool special = c == '&' || c == '<' || c == '>' ||
-                         (c < 0x20 && c != '\t' && c != '\n' && c != '\r');
+    const bool special =
+        in_attribute
+            ? (c == '&' || c == '<' || c == '"' || c < 0x20)
+            : (c == '&' || c == '<' || c == '>' || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'));
     if (!special) continue;
     put_utf8(utf8.substr(run, i - run));
     run = i + 1;
@@ -94,6 +98,7 @@ void SavedDocumentWriter::put_escaped(std::string_view utf8) {
       case '&': put_ascii("&amp;"); break;
       case '<': put_ascii("&lt;"); break;
       case '>': put_ascii("&gt;"); break;
+      case '"': put_ascii("&quot;"); break;
       default: {
         const char reference[] = {'&', '#', static_cast<char>('0' + c / 10),
                                   static_cast<char>('0' + c % 10), ';'};
@@ -149,6 +154,14 @@ void SavedDocumentWriter::attribute(const char* name, std::int32_t value) {
   put_ascii(name);
   put_ascii("=\"");
   put_ascii(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
+  put_ascii('"');
+}
+
+void SavedDocumentWriter::attribute(const char* name, std::string_view utf8) {
+  put_ascii(' ');
+  put_ascii(name);
+  put_ascii("=\"");
+  put_escaped(utf8.substr(0, utf8.find('\0')), true);
   put_ascii('"');
 }
 

@@ -24,6 +24,7 @@ class SavedDocumentWriter final : public DocumentSink {
   void prolog(const pugi::xml_document& prototype) override;
   void start(const char* name) override;
   void attribute(const char* name, std::int32_t value) override;
+  void attribute(const char* name, std::string_view utf8) override;
   void text(std::string_view utf8) override;
   void cdata(std::string_view utf8) override;
   void end() override;
@@ -40,7 +41,7 @@ class SavedDocumentWriter final : public DocumentSink {
   void put_ascii(std::string_view ascii);
   void put_ascii(char c);
   void put_utf8(std::string_view utf8);
-  void put_escaped(std::string_view utf8);
+  void put_escaped(std::string_view utf8, bool in_attribute = false);
   void open_parent();
   void line_break_and_indent(std::size_t depth);
 

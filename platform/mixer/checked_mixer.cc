@@ -127,4 +127,21 @@ MixerResult CheckedMixer::set_control_details(const MixerHandle& handle,
   return do_set_control_details(*open, details);
 }
 
+MixerResult CheckedMixer::get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
+                                            LineIdentity& identity) {
+  OpenDevice* open = find(handle);
+  if (open == nullptr) return MMSYSERR_INVALHANDLE;
+  return do_get_line_identity(*open, line_id, identity);
+}
+
+MixerResult CheckedMixer::do_get_line_identity(OpenDevice& open, std::uint32_t line_id,
+                                               LineIdentity& identity) {
+  MixerLine line;
+  line.dwLineID = line_id;
+  const MixerResult result = do_get_line_info(open, line, LineQuery::kLineId);
+  if (result != MMSYSERR_NOERROR) return result;
+  identity = LineIdentity();
+  return MMSYSERR_NOERROR;
+}
+
 }  // namespace quorvel

@@ -49,6 +49,8 @@ class CheckedMixer : public MixerService {
                                   DetailsQuery query) final;
   MixerResult set_control_details(const MixerHandle& handle,
                                   const MixerControlDetails& details) final;
+  MixerResult get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
+                                LineIdentity& identity) final;
 
  protected:
   // The operations, called once the checks above have passed; `open` is the
@@ -66,6 +68,10 @@ class CheckedMixer : public MixerService {
                                              DetailsQuery query) = 0;
   virtual MixerResult do_set_control_details(OpenDevice& open,
                                              const MixerControlDetails& details) = 0;
+  // By default a line has no identity beyond its description: an empty one
+  // for a line get_line_info finds by id.
+  virtual MixerResult do_get_line_identity(OpenDevice& open, std::uint32_t line_id,
+                                           LineIdentity& identity);
 
   MixerResult close(std::uintptr_t handle) final;
 

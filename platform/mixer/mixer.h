@@ -103,6 +103,11 @@ class MixerService {
   // cover it in every later description.
   virtual MixerResult set_control_details(const MixerHandle& handle,
                                           const MixerControlDetails& details) = 0;
+  // Not a Windows operation: fills what the back-end knows of the line
+  // `line_id` beyond its description (an empty identity when it knows
+  // nothing more); MIXERR_INVALLINE for an unknown line.
+  virtual MixerResult get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
+                                        LineIdentity& identity) = 0;
 
  protected:
   friend class MixerHandle;

@@ -41,6 +41,10 @@ struct ModelLine {
   std::uint32_t component_type = 0;
   std::uint32_t channels = 1;  // a line without channels shows no controls
   std::string name;
+  // What get_line_identity reports: the device's own name of the line and
+  // each channel's speaker position (none, or one per channel).
+  std::string device_name;
+  std::vector<std::string> positions;
   std::size_t key = 0;  // the back-end's own reference to the line
   // Set by ModelLayout's add_ functions:
   bool is_source = false;

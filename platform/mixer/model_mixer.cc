@@ -130,6 +130,17 @@ MixerResult ModelMixer::do_get_dev_caps(OpenDevice& open, MixerCaps& caps) {
   return MMSYSERR_NOERROR;
 }
 
+MixerResult ModelMixer::do_get_line_identity(OpenDevice& open, std::uint32_t line_id,
+                                             LineIdentity& identity) {
+  const Device& model = device_of(open);
+  auto found = model.line_index.find(line_id);
+  if (found == model.line_index.end()) return MIXERR_INVALLINE;
+  const ModelLine& line = model.layout.lines[found->second];
+  identity.device_name = line.device_name;
+  identity.positions = line.positions;
+  return MMSYSERR_NOERROR;
+}
+
 MixerResult ModelMixer::do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) {
   const Device& model = device_of(open);
   const ModelLayout& layout = model.layout;

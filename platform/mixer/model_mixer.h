@@ -66,6 +66,8 @@ class ModelMixer : public CheckedMixer {
   MixerResult do_get_control_details(OpenDevice& open, MixerControlDetails& details,
                                      DetailsQuery query) final;
   MixerResult do_set_control_details(OpenDevice& open, const MixerControlDetails& details) final;
+  MixerResult do_get_line_identity(OpenDevice& open, std::uint32_t line_id,
+                                   LineIdentity& identity) final;
 
   std::vector<std::unique_ptr<Device>> devices_;  // by device number; null: no layout yet
 };

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/os/text_encoding.h"
 
@@ -35,6 +36,7 @@ namespace quorvel {
 using MixerResult = std::uint32_t;
 
 // Line component types used by the back-ends and tests.
+inline constexpr std::uint32_t kComponentDstMonitor = 0x00000003;
 inline constexpr std::uint32_t kComponentDstSpeakers = 0x00000004;
 inline constexpr std::uint32_t kComponentDstWaveIn = 0x00000007;
 inline constexpr std::uint32_t kComponentSrcUndefined = 0x00001000;
@@ -71,6 +73,14 @@ inline constexpr std::uint32_t kSingleSelect = 0x70010000;
 inline constexpr std::uint32_t kMux = 0x70010001;
 inline constexpr std::uint32_t kMultipleSelect = 0x71010000;
 inline constexpr std::uint32_t kMixer = 0x71010001;
+// Not Windows types; no card back-end writes them, so they pair only with
+// their own kind. A sound server's sink or source has them:
+// the device's active port: a single-select list of its ports by name;
+inline constexpr std::uint32_t kPortSelect = 0x70010002;
+// whether the line is the server's default of its kind: a 1 makes it so,
+// a 0 is never written (a line stops being the default only when another
+// becomes it).
+inline constexpr std::uint32_t kDefaultSwitch = 0x20010006;
 
 // Control type classes (the top nibble) and the flags of MixerControl.
 inline constexpr std::uint32_t kClassMask = 0xF0000000;
@@ -182,6 +192,17 @@ inline MixerControlDetails value_details(std::uint32_t control_id, std::uint32_t
   details.paDetails = slots;
   return details;
 }
+
+// Not a Windows record: what a back-end knows of a line beyond MixerLine.
+struct LineIdentity {
+  // The device's own name of what the line stands for (a sound server's
+  // sink or source name), stable across runs; empty when it has none.
+  std::string device_name;
+  // The speaker position of each channel, in channel order, spelled as the
+  // document writes it ("front-left", "lfe", "mono", ...); empty when the
+  // back-end does not know them.
+  std::vector<std::string> positions;
+};
 
 // Name of one item of a list control (MIXERCONTROLDETAILS_LISTTEXTA).
 struct ListText {

@@ -19,6 +19,10 @@
 //     `min`..`max` in a device file widens them.
 //   - A line without channels has no controls: those a device file gives it
 //     are not served.
+//   - A line may carry the name a sound server would give it
+//     (`server_name`) and its channels' speaker positions (`positions`, one
+//     per channel): a device file gives them as a line's server_name and as
+//     the position of each value of a control kept per channel.
 //   - Two lines or two controls with the same identifier make the device
 //     invalid (check_sim_device).
 #pragma once
@@ -64,6 +68,8 @@ struct SimSource {
   std::string name;
   std::uint32_t channels = 2;
   std::uint32_t line_type = kComponentSrcUndefined;
+  std::string server_name;
+  std::vector<std::string> positions;
   std::vector<SimControl> controls;
   bool operator==(const SimSource&) const = default;
 };
@@ -73,6 +79,8 @@ struct SimDestination {
   std::uint32_t line_id = 0;
   std::uint32_t channels = 2;
   std::uint32_t component_type = kComponentDstSpeakers;
+  std::string server_name;
+  std::vector<std::string> positions;
   std::vector<SimControl> controls;
   std::vector<SimSource> sources;
   bool operator==(const SimDestination&) const = default;

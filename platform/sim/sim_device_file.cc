@@ -69,8 +69,10 @@ class DeviceReader {
       destination.name = read_name(element);
       destination.line_id = uint_attribute(element, doc::kLineId);
       destination.component_type = uint_attribute(element, doc::kComponentType);
+      destination.server_name = element.attribute(doc::kServerName).value();
       if (!read_channels(element, where, destination.channels) ||
-          !read_controls(element, where, destination.channels, destination.controls)) {
+          !read_controls(element, where, destination.channels, destination.controls,
+                         destination.positions)) {
         return false;
       }
       for (pugi::xml_node source_element : element.children(doc::kSource)) {
@@ -83,8 +85,10 @@ class DeviceReader {
         SimSource& source = destination.sources.emplace_back();
         source.name = read_name(source_element);
         source.line_type = uint_attribute(source_element, doc::kLineType);
+        source.server_name = source_element.attribute(doc::kServerName).value();
         if (!read_channels(source_element, source_where, source.channels) ||
-            !read_controls(source_element, source_where, source.channels, source.controls)) {
+            !read_controls(source_element, source_where, source.channels, source.controls,
+                           source.positions)) {
           return false;
         }
       }
@@ -116,8 +120,10 @@ class DeviceReader {
     return true;
   }
 
+  // Reads the line's controls; `positions` takes the positions of the
+  // first control whose values give one for every channel.
   bool read_controls(pugi::xml_node line, const std::string& where, std::uint32_t channels,
-                     std::vector<SimControl>& controls) {
+                     std::vector<SimControl>& controls, std::vector<std::string>& positions) {
     // The service keeps one value per channel, at least one.
     const std::size_t slots = std::max<std::uint32_t>(channels, 1);
     for (pugi::xml_node element : line.children(doc::kLineControl)) {
@@ -132,9 +138,17 @@ class DeviceReader {
       control.steps = uint_attribute(element, doc::kSteps);
       control.min = int_attribute(element, doc::kMin);
       control.max = int_attribute(element, doc::kMax);
+      std::vector<std::string> value_positions;
       for (pugi::xml_node value : element.children(doc::kValue)) {
         if (control.values.size() == slots) break;
         control.values.push_back(parse_int(value.child_value()));
+        if (const char* position = value.attribute(doc::kPosition).value(); *position != '\0') {
+          value_positions.emplace_back(position);
+        }
+      }
+      if (positions.empty() && channels > 0 && value_positions.size() == channels &&
+          control.values.size() == channels) {
+        positions = std::move(value_positions);
       }
       pugi::xml_node list;
       for (pugi::xml_node child : element.children()) {
@@ -184,13 +198,19 @@ std::size_t values_needed(const std::vector<std::int32_t>& values) {
 // The values in the form a snapshot shows them, and beyond it as many as
 // the device needs to read back the same; numbered when there are more
 // than the snapshot shows.
-void write_values(DocumentSink& sink, const SimControl& control, const ValueForm& form) {
+// With the line's positions, a control kept per channel writes one value per
+// channel, each with its position, as a snapshot of it does.
+void write_values(DocumentSink& sink, const SimControl& control, const ValueForm& form,
+                  const std::vector<std::string>& positions) {
   const std::size_t needed = values_needed(control.values);
   const bool numbered = needed > form.count || form.numbered;
-  const std::size_t count = std::max<std::size_t>(needed, form.count);
+  std::size_t count = std::max<std::size_t>(needed, form.count);
+  const bool positioned = numbered && !positions.empty() && count <= positions.size();
+  if (positioned) count = positions.size();
   for (std::size_t k = 0; k < count; ++k) {
     write_value(sink, numbered ? static_cast<std::uint32_t>(k + 1) : 0,
-                channel_value(control.values, k));
+                channel_value(control.values, k),
+                positioned ? std::string_view(positions[k]) : std::string_view());
   }
 }
 
@@ -202,7 +222,7 @@ const char* list_name(const SimControl& control, const ValueForm& form) {
 }
 
 void write_controls(DocumentSink& sink, const std::vector<SimControl>& controls,
-                    std::uint32_t channels) {
+                    std::uint32_t channels, const std::vector<std::string>& positions) {
   for (const SimControl& control : controls) {
     start_line_control(sink, {.name = control.name,
                               .id = control.id,
@@ -211,7 +231,7 @@ void write_controls(DocumentSink& sink, const std::vector<SimControl>& controls,
                               .min = control.min,
                               .max = control.max});
     const ValueForm form = value_form(control.type, channels, control.uniform);
-    write_values(sink, control, form);
+    write_values(sink, control, form, positions);
     if (control.list || sim_has_items(control)) {
       start_list(sink, list_name(control, form));
       for (const SimItem& item : control.items) write_item(sink, item.name, item.selected);
@@ -229,19 +249,25 @@ std::size_t saved_size_bound(const SimDevice& device) {
   constexpr std::size_t kControl = 256;  // a control's markup and attributes
   constexpr std::size_t kValue = 64;     // a value or an item, without its name
   auto name = [](const std::string& text) { return 6 * text.size(); };
-  auto controls = [&](const std::vector<SimControl>& list) {
+  // Each control of a line with positions may write a value per position.
+  auto controls = [&](const std::vector<SimControl>& list,
+                      const std::vector<std::string>& positions) {
+    std::size_t per_control = 0;
+    for (const std::string& position : positions) per_control += kValue + name(position);
     std::size_t size = 0;
     for (const SimControl& control : list) {
-      size += kControl + name(control.name) + kValue * (control.values.size() + 2);
+      size += kControl + name(control.name) + kValue * (control.values.size() + 2) + per_control;
       for (const SimItem& item : control.items) size += kValue + name(item.name);
     }
     return size;
   };
   std::size_t characters = 512 + name(device.name);
   for (const SimDestination& destination : device.destinations) {
-    characters += kLine + name(destination.name) + controls(destination.controls);
+    characters += kLine + name(destination.name) + name(destination.server_name) +
+                  controls(destination.controls, destination.positions);
     for (const SimSource& source : destination.sources) {
-      characters += kLine + name(source.name) + controls(source.controls);
+      characters += kLine + name(source.name) + name(source.server_name) +
+                    controls(source.controls, source.positions);
     }
   }
   return 2 * characters;
@@ -310,15 +336,17 @@ void write_sim_device(const SimDevice& device, DocumentSink& sink) {
                              .line_id = destination.line_id,
                              .channels = destination.channels,
                              .connections = static_cast<std::uint32_t>(destination.sources.size()),
-                             .component_type = destination.component_type});
-    write_controls(sink, destination.controls, destination.channels);
+                             .component_type = destination.component_type,
+                             .server_name = destination.server_name});
+    write_controls(sink, destination.controls, destination.channels, destination.positions);
     for (std::size_t j = 0; j < destination.sources.size(); ++j) {
       const SimSource& source = destination.sources[j];
       start_source(sink, {.name = source.name,
                           .src_id = static_cast<std::uint32_t>(j),
                           .channels = source.channels,
-                          .line_type = source.line_type});
-      write_controls(sink, source.controls, source.channels);
+                          .line_type = source.line_type,
+                          .server_name = source.server_name});
+      write_controls(sink, source.controls, source.channels, source.positions);
       sink.end();
     }
     sink.end();

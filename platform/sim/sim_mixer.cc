@@ -17,6 +17,8 @@ SimMixer::SimMixer(SimDevice device) : device_(std::move(device)) {
     line.component_type = destination.component_type;
     line.channels = destination.channels;
     line.name = destination.name;
+    line.device_name = destination.server_name;
+    line.positions = destination.positions;
     const std::size_t d = layout.add_destination(std::move(line));
     add_controls(layout, d, destination.controls, destination.channels, &destination.sources, i);
     for (std::uint32_t j = 0; j < destination.sources.size(); ++j) {
@@ -26,6 +28,8 @@ SimMixer::SimMixer(SimDevice device) : device_(std::move(device)) {
       source_line.component_type = source.line_type;
       source_line.channels = source.channels;
       source_line.name = source.name;
+      source_line.device_name = source.server_name;
+      source_line.positions = source.positions;
       const std::size_t s = layout.add_source(d, std::move(source_line));
       add_controls(layout, s, source.controls, source.channels, nullptr, i);
     }

@@ -123,4 +123,12 @@ MixerResult RecordingMixer::set_control_details(const MixerHandle& handle,
   return inner_.set_control_details(inner_handle(handle), details);
 }
 
+MixerResult RecordingMixer::get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
+                                              LineIdentity& identity) {
+  MixerResult code = MMSYSERR_NOERROR;
+  if (begin(MixerOp::kLineIdentity, code)) return code;
+  if (failure_for(MixerOp::kLineIdentity, line_id, code)) return code;
+  return inner_.get_line_identity(inner_handle(handle), line_id, identity);
+}
+
 }  // namespace quorvel::testing

@@ -22,8 +22,9 @@ enum class MixerOp {
   kLineControls,
   kGetDetails,
   kSetDetails,
+  kLineIdentity,
 };
-inline constexpr std::size_t kMixerOpCount = 8;
+inline constexpr std::size_t kMixerOpCount = 9;
 
 class RecordingMixer final : public MixerService {
  public:
@@ -44,6 +45,8 @@ class RecordingMixer final : public MixerService {
                                   DetailsQuery query) override;
   MixerResult set_control_details(const MixerHandle& handle,
                                   const MixerControlDetails& details) override;
+  MixerResult get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
+                                LineIdentity& identity) override;
 
   // Calls made of each operation (failed ones included), and handles open.
   std::size_t calls(MixerOp op) const { return calls_[static_cast<std::size_t>(op)]; }
