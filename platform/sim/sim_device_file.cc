@@ -198,15 +198,14 @@ std::size_t values_needed(const std::vector<std::int32_t>& values) {
 // The values in the form a snapshot shows them, and beyond it as many as
 // the device needs to read back the same; numbered when there are more
 // than the snapshot shows.
-// With the line's positions, a control kept per channel writes one value per
-// channel, each with its position, as a snapshot of it does.
+// Values numbered one per channel carry the line's positions, as a snapshot
+// writes them.
 void write_values(DocumentSink& sink, const SimControl& control, const ValueForm& form,
                   const std::vector<std::string>& positions) {
   const std::size_t needed = values_needed(control.values);
   const bool numbered = needed > form.count || form.numbered;
-  std::size_t count = std::max<std::size_t>(needed, form.count);
-  const bool positioned = numbered && !positions.empty() && count <= positions.size();
-  if (positioned) count = positions.size();
+  const std::size_t count = std::max<std::size_t>(needed, form.count);
+  const bool positioned = numbered && count == positions.size();
   for (std::size_t k = 0; k < count; ++k) {
     write_value(sink, numbered ? static_cast<std::uint32_t>(k + 1) : 0,
                 channel_value(control.values, k),

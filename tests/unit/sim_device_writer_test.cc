@@ -127,6 +127,16 @@ TEST(SimDeviceWriterTest, DeviceFileOfWhatASnapshotShowsIsTheSavedSnapshot) {
       destination.name = names[next() % names.size()];
       destination.line_id = next();
       destination.channels = next() % 4;
+      // Some lines carry a server's name and their channels' positions.
+      auto identity = [&](std::string& server_name, std::vector<std::string>& positions,
+                          std::uint32_t channels) {
+        if (next() % 2 == 0) return;
+        server_name = names[next() % names.size()];
+        for (std::uint32_t k = 0; k < channels; ++k) {
+          positions.push_back(k % 2 == 0 ? names[next() % names.size()] : "front-right");
+        }
+      };
+      identity(destination.server_name, destination.positions, destination.channels);
       auto controls = [&](std::vector<SimControl>& list, std::uint32_t channels) {
         // The first four types show values, the others none.
         static const std::uint32_t types[] = {0x50030001, 0x20010002, 0x10020001, 0x70010000, 0,
@@ -155,6 +165,7 @@ TEST(SimDeviceWriterTest, DeviceFileOfWhatASnapshotShowsIsTheSavedSnapshot) {
         source.name = names[next() % names.size()];
         source.channels = next() % 3;
         source.line_type = next();
+        identity(source.server_name, source.positions, source.channels);
         controls(source.controls, source.channels);
       }
     }
