@@ -1,5 +1,6 @@
 #include "apply/apply.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "platform/document/document_format.h"
 #include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
+#include "platform/os/text_encoding.h"
 #include "platform/xml/xml_dom.h"
 
 namespace quorvel {
@@ -119,6 +121,10 @@ class ProblemCollector {
   void operator()(const std::string& what) const {
     plan_.entries.emplace_back(PlanProblem{prefix_ + what});
   }
+  // Something left out that is no fault of the document or the mixer.
+  void note(const std::string& what) const {
+    plan_.entries.emplace_back(PlanProblem{prefix_ + what, false});
+  }
 
  private:
   std::string prefix_;
@@ -167,12 +173,24 @@ std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml
   return values;
 }
 
+// The speaker position of each value node, when every one is an element
+// that names one; else none (the values then pair by number).
+std::vector<std::string> value_positions(const std::vector<pugi::xml_node>& nodes) {
+  std::vector<std::string> positions;
+  for (pugi::xml_node node : nodes) {
+    const char* position = node.attribute(doc::kPosition).value();
+    if (node.type() != pugi::node_element || *position == '\0') return {};
+    positions.emplace_back(position);
+  }
+  return positions;
+}
+
 // The selections of a list control's items, by position; false (the
 // problem noted) when the node has no list of its kind. An item without a
 // number is noted and passed over.
 bool read_list_items(pugi::xml_node node, std::uint32_t type, const ProblemCollector& note,
                      std::vector<SlotValue>& items, std::vector<std::string>& names) {
-  const char* list_name = type == ctrl::kMux ? doc::kMuxList : doc::kMixerList;
+  const char* list_name = value_form(type, 1, true).list;
   if (!node.child(list_name)) {
     note(std::string("no ") + list_name + " to write");
     return false;
@@ -221,20 +239,97 @@ void place_values(const std::vector<std::int32_t>& values, WriteKind kind, Plann
   }
 }
 
+// The speaker position of each channel of `line`, as the mixer knows them;
+// none when it does not know one for every channel.
+std::vector<std::string> channel_positions(const MixerHandle& handle, const MixerLine& line) {
+  LineIdentity identity;
+  if (handle.service()->get_line_identity(handle, line.dwLineID, identity) != MMSYSERR_NOERROR ||
+      identity.positions.size() != line.cChannels) {
+    return {};
+  }
+  return std::move(identity.positions);
+}
+
+// What the document holds for a control beyond `write.document`: its
+// values as read, each with its speaker position, for placing them by
+// position on a control whose channels have positions.
+struct DocumentValues {
+  std::vector<std::int32_t> values;
+  std::vector<std::string> positions;  // one per value, or none
+};
+
 // Reads the control's bounds and its values now into `write`; the mixer's
-// result.
-MixerResult read_now(const MixerHandle& handle, PlannedWrite& write, bool& nothing_to_write) {
+// result. Values kept per channel go to the channels of their speaker
+// positions when both the document and the control's line know them.
+MixerResult read_now(const MixerHandle& handle, PlannedWrite& write,
+                     const DocumentValues& values, bool& nothing_to_write) {
   FoundControl found;
   MixerResult result = find_control(handle, write.control_id, found.control, found.line);
   if (result != MMSYSERR_NOERROR) return result;
   write.bounds = {found.control.Bounds.lMinimum, found.control.Bounds.lMaximum,
                   found.control.Metrics.cSteps,
                   (found.control.fdwControl & ctrl::kFlagBeyondBounds) != 0};
+  if (!values.positions.empty() && write.shape == WriteShape::kChannels &&
+      !is_uniform(found.control)) {
+    const std::vector<std::string> channels = channel_positions(handle, found.line);
+    if (auto placed = place_by_position(values.values, values.positions, channels)) {
+      write.document = std::move(*placed);
+    }
+  }
   WriteBase base = read_for_write(handle, write, &found);
   nothing_to_write = base.nothing_to_write;
   write.now = std::move(base.values);
   write.wanted = put_values(write.now, write.document);
   return base.result;
+}
+
+// The name of the item the document selects in a port list (the first
+// item whose `selected` is 1); none when it selects none.
+std::optional<std::string> selected_port(const std::vector<SlotValue>& items,
+                                         const std::vector<std::string>& names) {
+  for (const SlotValue& item : items) {
+    if (item.value == 1 && item.slot < names.size()) return names[item.slot];
+  }
+  return std::nullopt;
+}
+
+// Turns the document's port selection into a selection of the control's
+// own items, paired by name: the item of the selected port's name selected,
+// every other not. False (noted) when the document selects no port or the
+// device has none of that name.
+bool select_port_by_name(const MixerHandle& handle, PlannedWrite& write,
+                         const ProblemCollector& note) {
+  const std::optional<std::string> port = selected_port(write.document, write.item_names);
+  if (!port) {
+    note("no port selected; control passed over");
+    return false;
+  }
+  MixerControl control;
+  MixerLine line;
+  std::vector<ListText> texts;
+  MixerResult result = find_control(handle, write.control_id, control, line);
+  if (result == MMSYSERR_NOERROR) {
+    result = read_list_texts(handle, write.control_id, control.cMultipleItems, texts);
+  }
+  if (result != MMSYSERR_NOERROR) {
+    note(refused(write.shape, {}, result));
+    return false;
+  }
+  write.item_names.clear();
+  for (const ListText& text : texts) {
+    write.item_names.push_back(system_to_utf8(name_of(text.szName)));
+  }
+  const auto match = std::find(write.item_names.begin(), write.item_names.end(), *port);
+  if (match == write.item_names.end()) {
+    note.note("port " + quote_name(*port) + " is not on this device; left out");
+    return false;
+  }
+  const auto selected = static_cast<std::uint32_t>(match - write.item_names.begin());
+  write.document.clear();
+  for (std::uint32_t k = 0; k < write.item_names.size(); ++k) {
+    write.document.push_back({k, k == selected ? 1 : 0});
+  }
+  return true;
 }
 
 }  // namespace
@@ -287,19 +382,28 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
     write.id_text = id_attribute.value();
     write.control_id = static_cast<std::uint32_t>(*id);
     write.control_type = type;
+    DocumentValues values;
     if (kind == WriteKind::kList) {
       write.shape = WriteShape::kItems;
       if (!read_list_items(node, type, note, write.document, write.item_names) || write.document.empty()) continue;
+      // Ports pair by name: the same port need not stand at the same place
+      // on another device, or after the device changed.
+      if (type == ctrl::kPortSelect && !select_port_by_name(*handle, write, note)) continue;
     } else {
       std::vector<pugi::xml_node> nodes = value_nodes(node);
       // A control written as a whole uses its first value alone.
       if (kind == WriteKind::kUniform && nodes.size() > 1) nodes.resize(1);
-      std::optional<std::vector<std::int32_t>> values = read_values(nodes, note);
-      if (!values) continue;
-      place_values(*values, kind, write);
+      std::optional<std::vector<std::int32_t>> read = read_values(nodes, note);
+      if (!read) continue;
+      // A default switch is only ever turned on: turning one line's off
+      // would have to choose another line to be the default.
+      if (type == ctrl::kDefaultSwitch && read->front() == 0) continue;
+      place_values(*read, kind, write);
+      values.positions = value_positions(nodes);
+      values.values = std::move(*read);
     }
     bool nothing_to_write = false;
-    const MixerResult read = read_now(*handle, write, nothing_to_write);
+    const MixerResult read = read_now(*handle, write, values, nothing_to_write);
     if (read != MMSYSERR_NOERROR) {
       note(refused(write.shape, {}, read));
       continue;
@@ -312,8 +416,8 @@ int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session
   int reported = 0;
   for (const PlanEntry& entry : entries) {
     if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
-      report_error(problem->message);
-      ++reported;
+      report_problem(*problem);
+      if (problem->failure) ++reported;
       continue;
     }
     const PlannedWrite& write = std::get<PlannedWrite>(entry);
@@ -333,7 +437,9 @@ int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session
       ++reported;
       continue;
     }
-    std::vector<std::int32_t> sent = put_values(std::move(base.values), write.document);
+    std::vector<std::int32_t> sent = put_values(base.values, write.document);
+    // The line that is the default already stays so, without a write.
+    if (write.control_type == ctrl::kDefaultSwitch && sent == base.values) continue;
     const MixerResult written =
         write_control_values(*handle, write.control_id, base.channels, base.items, sent);
     if (written != MMSYSERR_NOERROR) {

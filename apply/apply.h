@@ -30,7 +30,12 @@ ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer);
 // list order, through one open handle. A node's values are the nodes after
 // its name text (comments and processing instructions aside), taken by
 // position, each read as the whole text it holds; a list control's are the
-// items of its mux_list or mixer_list. Unknown types, custom controls,
+// items of its mux_list or mixer_list. Values whose `position` attributes
+// name a speaker each go to the channels of those speakers when the mixer
+// knows its line's (place_by_position); a port list selects the control's
+// item of the selected port's name (a port the device lacks is a note,
+// not a failure); a default switch's 0 is not written, nor a 1 to the
+// line that is the default already. Unknown types, custom controls,
 // meters and multiple-select lists write nothing. A control the mixer
 // refuses, or whose node lacks what its type needs, is reported (a refusal
 // with exactly the values sent) and passed over. An empty list makes no

@@ -98,8 +98,8 @@ PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out) {
   PreviewCounts counts;
   for (const PlanEntry& entry : plan.entries) {
     if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
-      report_error(problem->message);
-      ++counts.problems;
+      report_problem(*problem);
+      if (problem->failure) ++counts.problems;
       continue;
     }
     preview_write(std::get<PlannedWrite>(entry), out, counts);

@@ -1,13 +1,19 @@
 #include "apply/reconcile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "apply/plan_steps.h"
+#include "common/number_text.h"
 #include "platform/document/document_format.h"
+#include "platform/mixer/records.h"
 #include "platform/os/console.h"
 #include "platform/xml/xml_dom.h"
 
@@ -75,6 +81,52 @@ int count_paired(const PrunedList& controls) {
   return paired;
 }
 
+// The device's own name of a line; empty when it has none.
+std::string_view server_name(pugi::xml_node line) {
+  return line.attribute(doc::kServerName).value();
+}
+
+bool any_named(const std::vector<pugi::xml_node>& lines) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [](pugi::xml_node line) { return !server_name(line).empty(); });
+}
+
+// Whether the line's default switch is on: its first value is 1.
+bool is_default_line(pugi::xml_node line) {
+  for (pugi::xml_node control : line.children(doc::kLineControl)) {
+    if (parse_uint32(control.attribute(doc::kCtrlType).value()) != ctrl::kDefaultSwitch) continue;
+    const std::optional<std::int32_t> value =
+        parse_int_strict(control.child(doc::kValue).child_value());
+    return value == 1;
+  }
+  return false;
+}
+
+// The lines of one list that have their key attribute, by key text, each
+// kind in the order in which its lines pair by occurrence: the default
+// first, then the named lines by name, then the others in list order.
+// `skip[i]` passes over line i (already paired by name).
+std::map<std::string_view, std::vector<std::size_t>> lines_by_kind(
+    const std::vector<pugi::xml_node>& lines, const std::vector<bool>& skip) {
+  std::map<std::string_view, std::vector<std::size_t>> kinds;
+  // 0: the default; 1: a named line; 2: neither.
+  std::vector<int> rank(lines.size(), 2);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (skip[i]) continue;
+    pugi::xml_attribute key = key_attribute(lines[i]);
+    if (!key) continue;
+    kinds[key.value()].push_back(i);
+    rank[i] = is_default_line(lines[i]) ? 0 : server_name(lines[i]).empty() ? 2 : 1;
+  }
+  for (auto& [key, indexes] : kinds) {
+    std::stable_sort(indexes.begin(), indexes.end(), [&](std::size_t a, std::size_t b) {
+      if (rank[a] != rank[b]) return rank[a] < rank[b];
+      return rank[a] == 1 && server_name(lines[a]) < server_name(lines[b]);
+    });
+  }
+  return kinds;
+}
+
 // Pairs the documents and plans the writes through `session`.
 RestorePlan make_plan(pugi::xml_document& input, pugi::xml_document& snapshot,
                       MixerSession& session) {
@@ -129,13 +181,69 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
   return result;
 }
 
+PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
+                      const std::vector<pugi::xml_node>& second) {
+  if (!any_named(first) && !any_named(second)) return prune_unpaired(first, second);
+
+  std::vector<pugi::xml_node> partners(first.size());
+  std::vector<bool> first_paired(first.size(), false);
+  std::vector<bool> second_taken(second.size(), false);
+
+  // By name: the second list's named lines by key text and name, in list
+  // order; the texts stay valid, since that list is never changed.
+  std::map<std::pair<std::string_view, std::string_view>, std::vector<std::size_t>> by_name;
+  for (std::size_t j = 0; j < second.size(); ++j) {
+    pugi::xml_attribute key = key_attribute(second[j]);
+    if (key && !server_name(second[j]).empty()) {
+      by_name[{key.value(), server_name(second[j])}].push_back(j);
+    }
+  }
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    pugi::xml_attribute key = key_attribute(first[i]);
+    if (!key || server_name(first[i]).empty()) continue;
+    auto found = by_name.find({key.value(), server_name(first[i])});
+    if (found == by_name.end()) continue;
+    for (std::size_t j : found->second) {
+      if (second_taken[j]) continue;
+      second_taken[j] = true;
+      first_paired[i] = true;
+      partners[i] = second[j];
+      break;
+    }
+  }
+
+  // By kind and occurrence, among the lines left.
+  const auto first_kinds = lines_by_kind(first, first_paired);
+  const auto second_kinds = lines_by_kind(second, second_taken);
+  for (const auto& [key, indexes] : first_kinds) {
+    auto found = second_kinds.find(key);
+    if (found == second_kinds.end()) continue;
+    for (std::size_t n = 0; n < indexes.size() && n < found->second.size(); ++n) {
+      first_paired[indexes[n]] = true;
+      partners[indexes[n]] = second[found->second[n]];
+    }
+  }
+
+  PrunedList result;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (!first_paired[i] && key_attribute(first[i])) {
+      // Frees the line and everything below it at once.
+      first[i].parent().remove_child(first[i]);
+      continue;
+    }
+    result.remaining.push_back(first[i]);
+    result.partners.push_back(partners[i]);
+  }
+  return result;
+}
+
 PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& snapshot) {
   PairedControls result;
   // A snapshot root without a partner in the input leaves the snapshot
   // without destinations, so nothing of the input remains.
   prune_unpaired(roots(snapshot), roots(input));
 
-  PrunedList paired = prune_unpaired(destinations(input), destinations(snapshot));
+  PrunedList paired = pair_lines(destinations(input), destinations(snapshot));
 
   std::vector<pugi::xml_node> destination_controls;
   for (std::size_t i = 0; i < paired.remaining.size(); ++i) {
@@ -145,8 +253,8 @@ PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& sna
       result.problems.push_back(keyless(destination));
       continue;
     }
-    PrunedList sources = prune_unpaired(child_elements(destination, doc::kSource),
-                                        child_elements(partner, doc::kSource));
+    PrunedList sources = pair_lines(child_elements(destination, doc::kSource),
+                                    child_elements(partner, doc::kSource));
     for (std::size_t j = 0; j < sources.remaining.size(); ++j) {
       if (!sources.partners[j]) {
         result.problems.push_back(keyless(sources.remaining[j]));

@@ -31,6 +31,20 @@ struct PrunedList {
 PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
                           const std::vector<pugi::xml_node>& second);
 
+// Pairs lines (destinations, or the sources of one destination) as
+// prune_unpaired does, with the same result, but by the device's own names
+// of the lines (`server_name`) where either list has one:
+//   1. a first-list line pairs with the second-list line of its key text
+//      and its name, wherever that stands;
+//   2. the lines left on each side then pair by key text and occurrence,
+//      counted within one key text in this order: the line whose default
+//      switch is on (a line_control of type ctrl::kDefaultSwitch whose first
+//      value is 1) first, then the lines with a name in the order of their
+//      names (byte by byte), then those without one in list order.
+// Without a name in either list this is prune_unpaired itself.
+PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
+                      const std::vector<pugi::xml_node>& second);
+
 // The controls of a paired input document, in the order they are applied:
 // the controls of each source, source by source, then the destination-level
 // controls of all destinations in one list.
@@ -41,8 +55,9 @@ struct PairedControls {
 };
 
 // Reduces `input` to the destinations, sources and line controls that the
-// mixer described by `snapshot` has, and gives every remaining control the
-// identifier of its counterpart.
+// mixer described by `snapshot` has (lines paired by pair_lines, controls
+// by prune_unpaired), and gives every remaining control the identifier of
+// its counterpart.
 PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& snapshot);
 
 // Pairs `input` with `snapshot` as above and plans the writes that restoring

@@ -1,9 +1,11 @@
 #include "apply/restore_plan.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "platform/mixer/control_bounds.h"
 #include "platform/mixer/records.h"
+#include "platform/os/console.h"
 
 namespace quorvel {
 namespace {
@@ -31,6 +33,42 @@ std::vector<std::int32_t> put_values(std::vector<std::int32_t> values,
     if (put.slot < values.size()) values[put.slot] = put.value;
   }
   return values;
+}
+
+void report_problem(const PlanProblem& problem) {
+  if (problem.failure) {
+    report_error(problem.message);
+  } else {
+    report_note(problem.message);
+  }
+}
+
+std::optional<std::vector<SlotValue>> place_by_position(
+    const std::vector<std::int32_t>& values, const std::vector<std::string>& value_positions,
+    const std::vector<std::string>& channel_positions) {
+  if (values.empty() || value_positions.size() != values.size() || channel_positions.empty()) {
+    return std::nullopt;
+  }
+  // The first value of a position, when the document has one.
+  const auto value_at = [&](std::string_view position) -> std::optional<std::int32_t> {
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      if (value_positions[k] == position) return values[k];
+    }
+    return std::nullopt;
+  };
+  const bool mono_channel = std::find(channel_positions.begin(), channel_positions.end(),
+                                      "mono") != channel_positions.end();
+  const std::optional<std::int32_t> mono = value_at("mono");
+  std::vector<SlotValue> placed;
+  for (std::size_t channel = 0; channel < channel_positions.size(); ++channel) {
+    const std::string& position = channel_positions[channel];
+    std::optional<std::int32_t> value = value_at(position);
+    if (!value && position == "mono") value = value_at("front-left");
+    if (!value && !mono_channel) value = mono;
+    if (value) placed.push_back({static_cast<std::uint32_t>(channel), *value});
+  }
+  if (placed.empty()) return std::nullopt;
+  return placed;
 }
 
 bool value_in_bounds(std::int32_t value, const ControlBounds& bounds) {

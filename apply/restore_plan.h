@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -59,10 +60,15 @@ struct PlannedWrite {
 };
 
 // Something found while planning that the restore reports on a line of its
-// own (the message as it is printed) and counts as a failure.
+// own (the message as it is printed) and, unless it is only a note of
+// something left out that the device cannot take, counts as a failure.
 struct PlanProblem {
   std::string message;
+  bool failure = true;
 };
+
+// Prints the problem on standard error: an error, or a note.
+void report_problem(const PlanProblem& problem);
 
 using PlanEntry = std::variant<PlannedWrite, PlanProblem>;
 
@@ -76,6 +82,19 @@ struct RestorePlan {
 // range takes its number, the others are passed over.
 std::vector<std::int32_t> put_values(std::vector<std::int32_t> values,
                                      const std::vector<SlotValue>& document);
+
+// The document's `values`, each with its speaker position
+// (`value_positions`, one per value), placed on the channels of a control
+// whose line gives each channel a position (`channel_positions`): a channel
+// takes the value of its own position; a "mono" channel, when the document
+// has no "mono" value, takes the "front-left" one; when the control has no
+// "mono" channel, a document's "mono" value goes to every channel without
+// a value of its own. A value whose position the control lacks is left out
+// and a channel that gets no value keeps its own. Nothing when the values
+// pair by number instead: a side without positions, or none in common.
+std::optional<std::vector<SlotValue>> place_by_position(
+    const std::vector<std::int32_t>& values, const std::vector<std::string>& value_positions,
+    const std::vector<std::string>& channel_positions);
 
 // Whether writing `wanted` to a control that holds `now` would give it
 // another value in the mixer's own steps.

@@ -221,6 +221,16 @@ class CardBuilder {
 
 }  // namespace
 
-ModelLayout build_card_layout(Card& card) { return CardBuilder(card).build(); }
+ModelLayout build_card_layout(Card& card) {
+  // A volume without values takes the switch of its direction with it: a
+  // sound server's plugin shows a virtual source as such a volume beside a
+  // mute that always reads "on", which a restore elsewhere would copy onto
+  // a real microphone.
+  for (Element& e : card.elements) {
+    if (e.pvolume_empty) e.pvolume = e.pswitch = false;
+    if (e.cvolume_empty) e.cvolume = e.cswitch = false;
+  }
+  return CardBuilder(card).build();
+}
 
 }  // namespace quorvel::alsa

@@ -49,6 +49,11 @@ struct Element {
   long cmax = 0;
   // The lowest and highest raw volume the element held in any channel when
   // it was read (the declared range when it held nothing outside it).
+  // A volume whose control holds no values (a sound server's virtual
+  // source, through its ALSA plugin): not shown, and neither is the switch
+  // of its direction (build_card_layout), whose value means nothing then.
+  bool pvolume_empty = false;
+  bool cvolume_empty = false;
   long pheld_min = 0;
   long pheld_max = 0;
   long cheld_min = 0;

@@ -284,16 +284,18 @@ void CardDevice::find_controls() {
   for (std::size_t k = 0; k < access_.size(); ++k) {
     Element& e = card_->elements[k];
     Access& access = access_[k];
-    auto take = [&](Part part, bool& shown) {
+    auto take = [&](Part part, bool& shown, bool* empty = nullptr) {
       if (!shown) return;
       std::size_t count = 0;
       const Found found = finder.find_part(e, part, count);
       if (found.elem == nullptr) return;
       // alsa-lib counts an element's channels over all its parts, so a
       // volume without values (a sound server's virtual source) beside a
-      // switch with one still shows a channel, which reads 0: not shown.
+      // switch with one still shows a channel, which reads 0: not shown,
+      // nor is that switch (build_card_layout).
       if (found.values == 0) {
         shown = false;
+        if (empty != nullptr) *empty = true;
         return;
       }
       if (found.type != part_type(part)) return;
@@ -310,9 +312,9 @@ void CardDevice::find_controls() {
       take(Part::kEnum, shown);
       continue;
     }
-    take(Part::kPlaybackVolume, e.pvolume);
+    take(Part::kPlaybackVolume, e.pvolume, &e.pvolume_empty);
     take(Part::kPlaybackSwitch, e.pswitch);
-    take(Part::kCaptureVolume, e.cvolume);
+    take(Part::kCaptureVolume, e.cvolume, &e.cvolume_empty);
     take(Part::kCaptureSwitch, e.cswitch);
     if (!e.cswitch_exclusive) continue;
     // An exclusive capture switch is an item of the "Capture Source"

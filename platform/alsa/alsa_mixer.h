@@ -47,7 +47,9 @@
 //
 // Not represented: controls outside the mixer interface, controls that are
 // not boolean, integer or enumerated, dB data, a volume or switch whose
-// control element has no values, the channel differences of an enumeration
+// control element has no values (with such a volume goes the switch of its
+// direction: a sound server's virtual source, whose mute always reads
+// "on"), the channel differences of an enumeration
 // or a capture list item. Read-only controls appear but refuse writes.
 //
 // A card is opened and read once, at its first handle, which every later

@@ -11,6 +11,10 @@ namespace quorvel {
 // printable and its passwords masked.
 void report_error(std::string_view message);
 
+// The same as "quorvel: note: <message>\n", for something the run left out
+// on purpose and that does not make it fail.
+void report_note(std::string_view message);
+
 // `text` with the password of everything in it shaped like a URL with user
 // information replaced by "***": in anything that starts "scheme://" (a
 // letter, then letters, digits, "+", "-" or "."; any letter case), from the

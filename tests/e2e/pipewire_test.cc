@@ -202,9 +202,9 @@ TEST_F(PipeWireTest, StereoDocumentOntoASurroundSink) {
             (std::vector<long>{11111, 22222, 30000, 40000, 50000, 60000}));
 }
 
-// A real source comes back exactly; a virtual one's volume has no channels,
-// so its document holds none, and restoring that document leaves a real
-// microphone as it is.
+// A real source comes back exactly; a virtual one's volume has no channels
+// and its mute always reads "on", so its document holds neither, and
+// restoring that document leaves a real microphone as it is, muted too.
 TEST_F(PipeWireTest, VirtualSourceDocumentLeavesARealMicrophoneAlone) {
   load_null("quorvel_mic", {"media.class=Audio/Source", "channel_map=front-left,front-right"});
   load_null("quorvel_virtual", {"media.class=Audio/Source/Virtual"});
@@ -219,12 +219,16 @@ TEST_F(PipeWireTest, VirtualSourceDocumentLeavesARealMicrophoneAlone) {
   quorvel_ok({"-out", "virtual.xml"});
   const std::string virtual_document = testing::utf16le_to_utf8(read_file(dir_ / "virtual.xml"));
   EXPECT_THAT(virtual_document, Not(HasSubstr("Capture Volume")));
+  EXPECT_THAT(virtual_document, Not(HasSubstr("Capture Mute")));
 
   server().pactl({"set-default-source", "quorvel_mic"});
   server().pactl({"set-source-volume", "quorvel_mic", "12345", "23456"});
+  server().pactl({"set-source-mute", "quorvel_mic", "1"});
   ASSERT_TRUE(wait_until([&] { return alsa_values("Capture Volume") == "12345,23456"; }));
   quorvel_ok({"virtual.xml"});
   EXPECT_EQ(source_volume("quorvel_mic"), (std::vector<long>{12345, 23456}));
+  EXPECT_EQ(server().pactl({"get-source-mute", "quorvel_mic"}), "Mute: yes\n");
+  server().pactl({"set-source-mute", "quorvel_mic", "0"});
 
   quorvel_ok({"real.xml"});
   EXPECT_EQ(source_volume("quorvel_mic"), (std::vector<long>{40000, 41000}));

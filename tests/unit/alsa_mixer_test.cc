@@ -274,9 +274,11 @@ TEST_F(AlsaMixerTest, SurroundCardShowsEveryChannelAndSwitchesApart) {
 
 TEST_F(AlsaMixerTest, SoundServerVolumeAboveItsDeclaredMaximum) {
   open_card("quorvel_server");
-  // The virtual source's volume has no channels: not shown; its switch is.
-  const LineView& recording = line(kDst1);
-  EXPECT_EQ(names(recording), (std::vector<std::string>{"Capture Mute"}));
+  // The virtual source's volume has no channels: not shown, and its switch,
+  // which always reads "on", goes with it, so there is no recording line.
+  ASSERT_EQ(layout_.size(), 1u);
+  EXPECT_EQ(layout_[0].line.dwLineID, kDst0);
+  EXPECT_EQ(names(layout_[0]), (std::vector<std::string>{"Master Volume", "Master Mute"}));
   // 0..65536 is shown raw; the bounds cover the 150 % held in channel 6.
   const MixerControl master = control("Master Volume");
   EXPECT_EQ(master.Bounds.lMinimum, 0);

@@ -1,0 +1,335 @@
+// Restoring onto a mixer whose lines carry the device's own names and
+// speaker positions: lines paired by name, then by kind with the default
+// first; values by speaker position; ports by name; the default switch.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <span>
+#include <sstream>
+
+#include "apply/preview.h"
+#include "apply/reconcile.h"
+#include "apply/restore_plan.h"
+#include "platform/mixer/model_mixer.h"
+#include "platform/sim/sim_mixer.h"
+#include "platform/xml/xml_dom.h"
+#include "snapshot/snapshot.h"
+#include "support/recording_mixer.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using testing::CaptureStream;
+using testing::MixerOp;
+using testing::RecordingMixer;
+
+const std::vector<std::string> kStereo = {"front-left", "front-right"};
+const std::vector<std::string> kQuad = {"front-left", "front-right", "rear-left", "rear-right"};
+// In the order of a WAVE file's channels, in which a document's values
+// by number would give a 4.0 line's rear speakers the centre and LFE ones.
+const std::vector<std::string> kFiveOne = {"front-left", "front-right", "front-center",
+                                           "lfe",        "rear-left",   "rear-right"};
+const std::vector<std::string> kFiveOneSide = {"front-left", "front-right", "front-center",
+                                               "lfe",        "side-left",   "side-right"};
+const std::vector<std::string> kSevenOne = {"front-left", "front-right", "front-center",
+                                            "lfe",        "rear-left",   "rear-right",
+                                            "side-left",  "side-right"};
+
+// A sound server's sink or source as a destination: its volume (control
+// id `id`), mute (id + 1) and default switch (id + 2).
+SimDestination line(std::uint32_t kind, std::string server_name, std::uint32_t id,
+                    std::vector<std::int32_t> volume, bool is_default,
+                    std::vector<std::string> positions = kStereo) {
+  SimDestination destination;
+  destination.name = server_name + " description";
+  destination.server_name = std::move(server_name);
+  destination.line_id = 0xFFFF0000u + id;
+  destination.component_type = kind;
+  destination.channels = static_cast<std::uint32_t>(positions.size());
+  destination.positions = std::move(positions);
+  destination.controls = {
+      sim_control(id, ctrl::kVolume, "Volume", 0, 65535, 65535, std::move(volume)),
+      sim_control(id + 1, ctrl::kMute, "Mute", 0, 1, 0, {0}),
+      sim_control(id + 2, ctrl::kDefaultSwitch, "Default", 0, 1, 0, {is_default ? 1 : 0}),
+  };
+  return destination;
+}
+
+constexpr std::uint32_t kSink = kComponentDstSpeakers;
+constexpr std::uint32_t kSource = kComponentDstWaveIn;
+constexpr std::uint32_t kMonitor = kComponentDstMonitor;
+
+SimDevice server(std::vector<SimDestination> lines) {
+  SimDevice device;
+  device.name = "Sound Server";
+  device.destinations = std::move(lines);
+  return device;
+}
+
+std::string snapshot_of(MixerService& mixer) {
+  pugi::xml_document document;
+  std::optional<std::string> name;
+  EXPECT_TRUE(build_snapshot(document, mixer, name));
+  return serialize_document(document);
+}
+
+// Restores `saved` onto `mixer`; what the restore reported on stderr goes
+// to `errors`.
+ApplyReport restore(const std::string& saved, MixerService& mixer, std::string& errors) {
+  pugi::xml_document input;
+  EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+  pugi::xml_document snapshot;
+  std::optional<std::string> name;
+  EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
+  CaptureStream err(std::cerr);
+  ApplyReport report = reconcile_documents(input, snapshot, mixer);
+  errors = err.text();
+  return report;
+}
+
+// Lines from one mixer's document restored onto another: which of the
+// second mixer's controls end with which values.
+TEST(LinePairingTest, LinesPairByNameThenByKindWithTheDefaultFirst) {
+  struct Case {
+    const char* name;
+    std::vector<SimDestination> saved;
+    std::vector<SimDestination> present;
+    std::map<std::uint32_t, std::vector<std::int32_t>> after;  // by control id
+  };
+  const Case cases[] = {
+      {"the default changed: each sink's values go back to it, the saved default is again",
+       {line(kSink, "alsa_output.speakers", 10, {100, 200}, true),
+        line(kSink, "alsa_output.headset", 20, {300, 400}, false)},
+       {line(kSink, "alsa_output.headset", 20, {1, 1}, true),
+        line(kSink, "alsa_output.speakers", 10, {2, 2}, false)},
+       // The headset stays default too: a restore never turns one off.
+       {{10, {100, 200}}, {12, {1, 1}}, {20, {300, 400}}, {22, {1, 1}}}},
+      {"another machine: the defaults pair, then the rest by name; a monitor never pairs "
+       "with a microphone",
+       {line(kSink, "b.hdmi", 10, {1000, 1001}, false),
+        line(kSink, "a.speakers", 20, {2000, 2001}, true),
+        line(kMonitor, "a.speakers.monitor", 30, {3000, 3001}, false),
+        line(kSource, "c.mic", 40, {4000, 4001}, true)},
+       {line(kSink, "x.usb", 110, {0, 0}, false), line(kSink, "y.analog", 120, {0, 0}, true),
+        line(kSink, "z.bluetooth", 130, {0, 0}, false),
+        line(kSource, "y.mic", 140, {0, 0}, false)},
+       {{110, {1000, 1001}}, {120, {2000, 2001}}, {130, {0, 0}}, {140, {4000, 4001}},
+        {142, {1, 1}}}},
+      {"a name pairs within its kind only; the rest pair by kind",
+       {line(kSource, "same", 10, {10, 11}, false), line(kSink, "other", 20, {20, 21}, false)},
+       {line(kSink, "same", 110, {0, 0}, false), line(kSource, "mic", 120, {0, 0}, false)},
+       {{110, {20, 21}}, {120, {10, 11}}}},
+      {"a card's document (no names) goes to the server's default sink",
+       {line(kSink, "", 10, {500, 600}, false)},
+       {line(kSink, "a.hdmi", 110, {0, 0}, false), line(kSink, "b.analog", 120, {0, 0}, true)},
+       {{110, {0, 0}}, {120, {500, 600}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMixer source(server(c.saved));
+    SimMixer target(server(c.present));
+    std::string errors;
+    const ApplyReport report = restore(snapshot_of(source), target, errors);
+    EXPECT_EQ(report.reported, 0) << errors;
+    for (const auto& [id, values] : c.after) {
+      EXPECT_EQ(target.values(id), values) << "control " << id;
+    }
+  }
+}
+
+TEST(LinePairingTest, SourcesUnderADestinationPairByNameToo) {
+  auto device = [](std::vector<std::string> names, std::uint32_t first_id) {
+    SimDestination playback = line(kSink, "", 1, {0, 0}, false);
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      SimSource stream;
+      stream.name = names[k];
+      stream.server_name = names[k];
+      stream.line_type = 0x1008;
+      const auto id = static_cast<std::uint32_t>(first_id + k);
+      const auto value = static_cast<std::int32_t>(id);
+      stream.controls = {sim_control(id, ctrl::kVolume, "V", 0, 65535, 65535, {value, value})};
+      playback.sources.push_back(stream);
+    }
+    return server({playback});
+  };
+  SimMixer source(device({"music", "chat"}, 10));
+  SimMixer target(device({"chat", "alerts", "music"}, 20));
+  std::string errors;
+  restore(snapshot_of(source), target, errors);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(target.values(20), (std::vector<std::int32_t>{11, 11}));  // chat
+  EXPECT_EQ(target.values(21), (std::vector<std::int32_t>{21, 21}));  // alerts, not saved
+  EXPECT_EQ(target.values(22), (std::vector<std::int32_t>{10, 10}));  // music
+}
+
+// Values placed by speaker position, channel by channel (kept: -1).
+TEST(PositionPairingTest, ValuesGoToTheChannelsOfTheirPositions) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> document;  // the values' positions; the values are 1, 2, ...
+    std::vector<std::string> control;
+    std::optional<std::vector<std::int32_t>> placed;  // none: by number
+  };
+  const Case cases[] = {
+      {"5.1 onto 4.0: the rear values to the rear, centre and LFE left out", kFiveOne, kQuad,
+       std::vector<std::int32_t>{1, 2, 5, 6}},
+      {"4.0 onto 5.1: centre and LFE keep theirs", kQuad, kFiveOne,
+       std::vector<std::int32_t>{1, 2, -1, -1, 3, 4}},
+      {"7.1 onto 5.1 (side): the side values to the sides", kSevenOne, kFiveOneSide,
+       std::vector<std::int32_t>{1, 2, 3, 4, 7, 8}},
+      {"mono onto stereo: both", {"mono"}, kStereo, std::vector<std::int32_t>{1, 1}},
+      {"mono onto 5.1: every channel", {"mono"}, kFiveOne, std::vector<std::int32_t>(6, 1)},
+      {"stereo onto mono: the front left", {"front-right", "front-left"}, {"mono"},
+       std::vector<std::int32_t>{2}},
+      {"mono onto mono", {"mono"}, {"mono"}, std::vector<std::int32_t>{1}},
+      {"the same layout in another order", {"front-right", "front-left"}, kStereo,
+       std::vector<std::int32_t>{2, 1}},
+      {"no position in common: by number", {"aux0", "aux1"}, kStereo, std::nullopt},
+      {"rear only onto mono: by number", {"rear-left", "rear-right"}, {"mono"}, std::nullopt},
+      {"a document without positions: by number", {}, kStereo, std::nullopt},
+      {"a control without positions: by number", kStereo, {}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::int32_t> values = {1, 2};
+    if (!c.document.empty()) values.resize(c.document.size());
+    for (std::size_t k = 0; k < values.size(); ++k) values[k] = static_cast<std::int32_t>(k + 1);
+    const auto placed = place_by_position(values, c.document, c.control);
+    ASSERT_EQ(placed.has_value(), c.placed.has_value());
+    if (!placed) continue;
+    const std::vector<std::int32_t> now(c.control.size(), -1);
+    EXPECT_EQ(put_values(now, *placed), *c.placed);
+  }
+}
+
+// Through a whole restore: a 5.1 sink's document onto a 4.0 sink, whose
+// rear speakers get the rear values; the preview shows the same.
+TEST(PositionPairingTest, SurroundDocumentOntoQuadMovesValuesBySpeaker) {
+  SimMixer source(server({line(kSink, "surround", 10, {1, 2, 3, 4, 5, 6}, true, kFiveOne)}));
+  SimMixer target(server({line(kSink, "quad", 10, {0, 0, 0, 0}, true, kQuad)}));
+  const std::string saved = snapshot_of(source);
+
+  pugi::xml_document input;
+  ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+  pugi::xml_document snapshot;
+  std::optional<std::string> name;
+  ASSERT_TRUE(build_snapshot(snapshot, target, name));
+  std::ostringstream out;
+  print_preview(plan_restore(input, snapshot, target), out);
+  EXPECT_NE(out.str().find("\"Volume\" ch 3: 0 -> 5\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("\"Volume\" ch 4: 0 -> 6\n"), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("-> 3"), std::string::npos) << out.str();
+
+  std::string errors;
+  EXPECT_EQ(restore(saved, target, errors).reported, 0) << errors;
+  EXPECT_EQ(target.values(10), (std::vector<std::int32_t>{1, 2, 5, 6}));
+}
+
+TEST(DefaultSwitchTest, OnlyAOneIsWrittenAndOnlyWhenItChangesSomething) {
+  auto device = [](bool first_default) {
+    return server({line(kSink, "a", 10, {5, 5}, first_default),
+                   line(kSink, "b", 20, {6, 6}, !first_default)});
+  };
+  SimMixer source(device(true));
+  const std::string saved = snapshot_of(source);
+  SimMixer target(device(false));
+  RecordingMixer recorder(target);
+  // A write of b's default switch (the document's 0) would fail, and be reported.
+  recorder.fail_on(MixerOp::kSetDetails, 22, MMSYSERR_ERROR);
+  std::string errors;
+  EXPECT_EQ(restore(saved, recorder, errors).reported, 0) << errors;
+  EXPECT_EQ(target.values(12), (std::vector<std::int32_t>{1, 1}));
+  EXPECT_EQ(target.values(22), (std::vector<std::int32_t>{1, 1}));
+
+  // a is the default now: restoring again writes no default switch at all.
+  recorder.fail_on(MixerOp::kSetDetails, 12, MMSYSERR_ERROR);
+  EXPECT_EQ(restore(saved, recorder, errors).reported, 0) << errors;
+}
+
+// A mixer with one output whose port list and volume live in memory: what
+// a sound server's sink looks like to the restore.
+class PortMixer final : public ModelMixer {
+ public:
+  PortMixer(std::vector<std::string> ports, std::size_t selected) {
+    ModelLayout layout;
+    layout.name = "Ports";
+    ModelLine out;
+    out.id = 0xFFFF0000u;
+    out.component_type = kSink;
+    out.channels = 2;
+    out.name = "Output";
+    out.device_name = "sink";
+    const std::size_t d = layout.add_destination(std::move(out));
+    ModelControl volume;
+    volume.id = 1;
+    volume.type = ctrl::kVolume;
+    volume.name = "Volume";
+    volume.max = 65535;
+    volume.key = 0;
+    layout.add_control(d, volume);
+    ModelControl port;
+    port.id = 2;
+    port.type = ctrl::kPortSelect;
+    port.name = "Port";
+    port.list = true;
+    port.uniform = true;
+    port.max = static_cast<std::int32_t>(ports.size()) - 1;
+    port.key = 1;
+    for (std::string& name : ports) port.items.push_back(ModelItem{std::move(name), 0, 0});
+    selected_.assign(port.items.size(), 0);
+    selected_[selected] = 1;
+    layout.add_control(d, port);
+    set_layout(0, std::move(layout));
+  }
+  std::vector<std::int32_t> selected_;
+  std::vector<std::int32_t> volume_ = {7, 7};
+
+ private:
+  unsigned do_device_count() override { return 1; }
+  MixerResult read_values(unsigned, const ModelControl& control,
+                          std::span<std::int32_t> values) override {
+    const std::vector<std::int32_t>& held = control.key == 0 ? volume_ : selected_;
+    for (std::size_t k = 0; k < values.size(); ++k) values[k] = held[k % held.size()];
+    return MMSYSERR_NOERROR;
+  }
+  MixerResult write_values(unsigned, ModelControl& control,
+                           std::span<const std::int32_t> values) override {
+    std::vector<std::int32_t>& held = control.key == 0 ? volume_ : selected_;
+    for (std::size_t k = 0; k < held.size(); ++k) held[k] = values[k % values.size()];
+    return MMSYSERR_NOERROR;
+  }
+};
+
+TEST(PortPairingTest, PortsPairByNameAndAMissingPortIsANoteNotAFailure) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> saved_ports;
+    std::size_t saved_selected;
+    std::vector<std::int32_t> after;  // the present mixer's selection
+    const char* note;                 // on stderr, or nothing
+  };
+  const Case cases[] = {
+      {"the same port at another place", {"headphones", "speaker"}, 0, {0, 0, 1}, nullptr},
+      {"a port this device lacks is left out", {"hdmi", "speaker"}, 0, {0, 1, 0},
+       "quorvel: note: control \"Port\" (type 1879113730, id 2): port \"hdmi\" is not on this "
+       "device; left out\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PortMixer source(c.saved_ports, c.saved_selected);
+    source.volume_ = {100, 200};
+    PortMixer target({"line-out", "speaker", "headphones"}, 1);
+    std::string errors;
+    const ApplyReport report = restore(snapshot_of(source), target, errors);
+    EXPECT_EQ(report.reported, 0) << errors;
+    EXPECT_EQ(target.selected_, c.after);
+    EXPECT_EQ(target.volume_, (std::vector<std::int32_t>{100, 200}));
+    EXPECT_EQ(errors, c.note != nullptr ? c.note : "");
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
