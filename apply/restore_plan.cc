@@ -112,7 +112,8 @@ ForeseenRefusal foresee_refusal(const PlannedWrite& write) {
     return write.shape == WriteShape::kItems ? ForeseenRefusal::kNotZeroOrOne
                                              : ForeseenRefusal::kOutOfBounds;
   }
-  if (write.shape == WriteShape::kItems && write.control_type == ctrl::kMux &&
+  if (write.shape == WriteShape::kItems &&
+      (write.control_type == ctrl::kMux || write.control_type == ctrl::kPortSelect) &&
       std::count(write.wanted.begin(), write.wanted.end(), 1) != 1) {
     return ForeseenRefusal::kMuxNotOneItem;
   }

@@ -15,7 +15,7 @@ bool is_meter(std::uint32_t type) { return (type & ctrl::kClassMask) == ctrl::kC
 
 // List controls of which exactly one item is selected at any time.
 bool is_single_select(std::uint32_t type) {
-  return type == ctrl::kMux || type == ctrl::kSingleSelect;
+  return type == ctrl::kMux || type == ctrl::kSingleSelect || type == ctrl::kPortSelect;
 }
 
 std::uint32_t item_count(const ModelControl& control) {

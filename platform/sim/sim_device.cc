@@ -12,6 +12,7 @@ bool sim_has_items(const SimControl& control) {
     case ctrl::kMux:
     case ctrl::kMixer:
     case ctrl::kMultipleSelect:
+    case ctrl::kPortSelect:
       return true;
     case ctrl::kSingleSelect:
       return control.list;
