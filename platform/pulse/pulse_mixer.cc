@@ -1,6 +1,8 @@
 #include "platform/pulse/pulse_mixer.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -35,14 +37,10 @@ ModelControl make_control(std::uint32_t id, std::uint32_t type, const char* name
   return control;
 }
 
-// Sinks, sources and monitors, each default first and then by name.
-void order(std::vector<PulseNode>& nodes, const std::string& default_name) {
-  std::stable_sort(nodes.begin(), nodes.end(), [&](const PulseNode& a, const PulseNode& b) {
-    const bool a_default = a.name == default_name;
-    const bool b_default = b.name == default_name;
-    if (a_default != b_default) return a_default;
-    return a.name < b.name;
-  });
+// Sinks, sources and monitors are each in order of their names.
+void order(std::vector<PulseNode>& nodes) {
+  std::sort(nodes.begin(), nodes.end(),
+            [](const PulseNode& a, const PulseNode& b) { return a.name < b.name; });
 }
 
 class PulseMixer final : public ModelMixer {
@@ -62,9 +60,9 @@ class PulseMixer final : public ModelMixer {
     for (PulseNode& source : sources) {
       (source.is_monitor() ? monitors : inputs).push_back(std::move(source));
     }
-    order(sinks, server.default_sink);
-    order(inputs, server.default_source);
-    order(monitors, server.default_source);
+    order(sinks);
+    order(inputs);
+    order(monitors);
 
     ModelLayout layout;
     layout.name = server.name;
@@ -200,6 +198,21 @@ class PulseMixer final : public ModelMixer {
     }
   }
 
+  // Waits until the server shows a change it acknowledged: PipeWire's Pulse
+  // server acknowledges a new default or port at once and makes it a moment
+  // later (its session manager does), and the next write must find it made.
+  template <typename Made>
+  MixerResult settled(Made made) {
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerBound;
+    while (!made()) {
+      if (!client_->alive() || std::chrono::steady_clock::now() >= deadline) {
+        return MMSYSERR_ERROR;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return MMSYSERR_NOERROR;
+  }
+
   // A write the server refused, or one it never answered.
   MixerResult not_made() const { return client_->alive() ? MIXERR_INVALVALUE : MMSYSERR_ERROR; }
 
@@ -223,15 +236,19 @@ class PulseMixer final : public ModelMixer {
         if (!client_->node(target.sink, target.name, node)) return MMSYSERR_ERROR;
         const std::string& port = control.items[chosen].name;
         if (node.active_port == port) return MMSYSERR_NOERROR;
-        return client_->set_port(target.sink, target.name, port) ? MMSYSERR_NOERROR
-                                                                  : not_made();
+        if (!client_->set_port(target.sink, target.name, port)) return not_made();
+        return settled([&] {
+          PulseNode now;
+          return client_->node(target.sink, target.name, now) && now.active_port == port;
+        });
       }
       case kDefault: {
         bool is_default = false;
         if (!read_default(target, is_default)) return MMSYSERR_ERROR;
         if (values[0] == 0) return is_default ? MIXERR_INVALVALUE : MMSYSERR_NOERROR;
         if (is_default) return MMSYSERR_NOERROR;
-        return client_->set_default(target.sink, target.name) ? MMSYSERR_NOERROR : not_made();
+        if (!client_->set_default(target.sink, target.name)) return not_made();
+        return settled([&] { return read_default(target, is_default) && is_default; });
       }
       default:
         return MMSYSERR_ERROR;

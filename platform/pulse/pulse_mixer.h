@@ -17,10 +17,12 @@
 //                                  the active one selected), where it has any
 //   whether it is the default      "Default" (the default switch)
 // Destinations come sinks first, then sources, then monitors; within each,
-// the server's default first, then by name. That order is the order in which
-// a restore pairs lines whose names another machine lacks (the default
-// output with the default output), and it does not depend on the order in
-// which the server happened to create its devices. Line ids: 0xFFFF0000 + i
+// in order of the server's names of them (byte order). That order depends
+// neither on the order in which the server happened to create its devices
+// (their indexes change whenever a module is loaded again) nor on which is
+// the default, so the same server gives the same order before and after its
+// default changed, and a document pairs with it line for line even where
+// lines pair by occurrence. Line ids: 0xFFFF0000 + i
 // for destination i; control ids count up from 1 in document order. No line
 // has sources. Per-application streams, cards and their profiles, and
 // routing are not represented.
