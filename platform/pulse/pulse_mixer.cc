@@ -101,7 +101,6 @@ class PulseMixer final : public ModelMixer {
       if (!node.ports.empty()) {
         ModelControl port = make_control(next_control++, ctrl::kPortSelect, "Port", kPort);
         port.max = static_cast<std::int32_t>(node.ports.size()) - 1;
-        port.steps = static_cast<std::uint32_t>(node.ports.size());
         port.uniform = true;
         port.list = true;
         for (const std::string& name : node.ports) {

@@ -54,14 +54,6 @@ std::vector<long> volumes_in(const std::string& text) {
   return values;
 }
 
-// The name a test is shown with: the server it runs on.
-struct ServerNames {
-  template <typename Server>
-  static std::string GetName(int) {
-    return std::is_same_v<Server, PulseAudioServer> ? "PulseAudio" : "PipeWire";
-  }
-};
-
 template <typename Server>
 class SoundServerTest : public ::testing::Test {
  protected:
@@ -177,7 +169,7 @@ template <typename Server>
 std::unique_ptr<Server> SoundServerTest<Server>::server_;
 
 using Servers = ::testing::Types<PulseAudioServer, PipeWireServer>;
-TYPED_TEST_SUITE(SoundServerTest, Servers, ServerNames);
+TYPED_TEST_SUITE(SoundServerTest, Servers);
 
 // Every sink and source, the monitors and a virtual source among them,
 // saved, changed with pactl and restored: pactl's raw numbers come back
