@@ -395,6 +395,29 @@ TEST_F(PulseAudioMixerTest, VolumesAboveTheBoundsAreTakenUpToTheServersTop) {
   EXPECT_EQ(described(volume).Bounds.lMaximum, 199996);
 }
 
+// A write sends only the channels whose value differs from what the server
+// holds: a channel at k * 65536 + 1 raw, which reads as the value written,
+// keeps its raw value, and a write of what is held sends nothing.
+TEST_F(PulseAudioMixerTest, OnlyChannelsThatDifferAreSent) {
+  const MixerControl volume = control("qa_front", "Volume");
+  server_->pactl({"set-sink-volume", "qa_front", "65537", "1000"});
+  ASSERT_EQ(read(volume, 2), (std::vector<std::int32_t>{65535, 999}));
+  EXPECT_EQ(write(volume, {65535, 5000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(volumes_in(server_->pactl({"get-sink-volume", "qa_front"})),
+            (std::vector<long>{65537, 5001}));
+  ProgramResult events;
+  std::thread listener([&] {
+    events = testing::run_command({"timeout", "2", "pactl", "subscribe"}, server_->env());
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(write(volume, {65535, 5000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(control("qa_front", "Mute"), {0}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(control("qa_front", "Default"), {1}), MMSYSERR_NOERROR);
+  listener.join();
+  EXPECT_THAT(events.out, Not(HasSubstr("'change' on sink"))) << events.out;
+  EXPECT_THAT(events.out, Not(HasSubstr("'change' on server"))) << events.out;
+}
+
 // What the server's names and channel maps become.
 TEST_F(PulseAudioMixerTest, LinesCarryTheServersNamesAndPositions) {
   std::vector<std::string> names;
