@@ -1,16 +1,11 @@
 #include "fakes/pulseaudio_server.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <regex>
 #include <set>
-#include <thread>
 
 #include "fakes/pipewire_server.h"
 
@@ -21,7 +16,6 @@ namespace {
 const std::filesystem::path kUnpacked = QUORVEL_PULSEAUDIO_DIR;
 
 constexpr auto kStartLimit = std::chrono::seconds(20);
-constexpr auto kStopLimit = std::chrono::seconds(5);
 
 std::filesystem::path root() { return kUnpacked / "root"; }
 
@@ -62,23 +56,6 @@ std::string missing_libraries() {
   return text;
 }
 
-// Ends the process group `group` whose leader is `group`: asks first, then
-// insists.
-void end_group(pid_t group) {
-  kill(-group, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-  int status = 0;
-  while (waitpid(group, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(-group, SIGKILL);
-      waitpid(group, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(-group, SIGKILL);
-}
-
 }  // namespace
 
 std::string PulseAudioServer::missing_parts() {
@@ -110,40 +87,18 @@ PulseAudioServer::PulseAudioServer() {
   std::filesystem::create_directories(run);
   std::filesystem::create_directories(home);
   chmod(run.c_str(), 0700);
-  const std::string log_path = (dir_ / "daemon.log").string();
-  const std::string daemon = (root() / "usr" / "bin" / "pulseaudio").string();
-  const std::string search = "--dl-search-path=" + module_dir().string();
-  const std::string libraries = library_path();
-
-  group_ = fork();
-  if (group_ < 0) {
+  std::map<std::string, std::string> daemon_env = env();
+  daemon_env["LD_LIBRARY_PATH"] = library_path();
+  daemon_env["DBUS_SESSION_BUS_ADDRESS"] = "";
+  daemon_env["DISPLAY"] = "";
+  // -n: no startup script; only what is loaded here and by the tests.
+  if (!group_.start({(root() / "usr" / "bin" / "pulseaudio").string(), "-n",
+                     "--dl-search-path=" + module_dir().string(), "--daemonize=no",
+                     "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr", "-L",
+                     "module-native-protocol-unix"},
+                    daemon_env, (dir_ / "daemon.log").string())) {
     failure_ = "fork failed";
     return;
-  }
-  if (group_ == 0) {
-    setsid();
-    int null_in = open("/dev/null", O_RDONLY);
-    int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (null_in < 0 || log < 0) _exit(126);
-    dup2(null_in, 0);
-    dup2(log, 1);
-    dup2(log, 2);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
-    for (const auto& [name, value] : env()) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
-    setenv("LD_LIBRARY_PATH", libraries.c_str(), 1);
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    unsetenv("DISPLAY");
-    // -n: no startup script; only what is loaded here and by the tests.
-    execl(daemon.c_str(), daemon.c_str(), "-n", search.c_str(), "--daemonize=no",
-          "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr", "-L",
-          "module-native-protocol-unix", static_cast<char*>(nullptr));
-    _exit(127);
   }
 
   const bool answered =
@@ -154,9 +109,7 @@ PulseAudioServer::PulseAudioServer() {
   }
 }
 
-PulseAudioServer::~PulseAudioServer() {
-  if (group_ > 0) end_group(group_);
-}
+PulseAudioServer::~PulseAudioServer() = default;
 
 std::string PulseAudioServer::server() const {
   return "unix:" + (dir_ / "run" / "pulse" / "native").string();

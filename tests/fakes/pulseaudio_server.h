@@ -7,13 +7,12 @@
 // to a file in its folder.
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "fakes/server_group.h"
 #include "support/test_util.h"
 
 namespace quorvel::testing {
@@ -50,7 +49,7 @@ class PulseAudioServer {
 
  private:
   TempDir dir_;
-  pid_t group_ = -1;
+  ServerGroup group_;  // ended before its folder goes
   std::string failure_;
 };
 
