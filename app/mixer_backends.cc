@@ -7,6 +7,7 @@
 namespace quorvel {
 
 MixerRegistration sim_mixer_registration();
+MixerRegistration pulse_mixer_registration();
 MixerRegistration alsa_mixer_registration();
 MixerRegistration winmm_mixer_registration();
 
@@ -16,6 +17,9 @@ std::span<const MixerRegistration> mixer_backends() {
 #ifdef _WIN32
       winmm_mixer_registration(),
 #else
+      // A sound server that answers owns the machine's cards and its mixer
+      // is the one its users see; without one, the cards.
+      pulse_mixer_registration(),
       alsa_mixer_registration(),
 #endif
   };

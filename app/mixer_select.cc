@@ -50,6 +50,16 @@ Result open_mixer(std::span<const MixerRegistration> backends,
     return Result::failure(std::string(kMixerVariable) + "=" + text + ": " + reason);
   };
   const std::size_t colon = text.find(':');
+  if (colon == std::string::npos) {
+    // A kind alone: that back-end's own default mixer, where it has one.
+    for (const MixerRegistration& backend : backends) {
+      if (text != backend.kind || backend.open_bare == nullptr) continue;
+      Result opened = backend.open_bare(out);
+      if (!opened) return fail(opened.message());
+      if (!out) return fail("no such mixer");
+      return Result();
+    }
+  }
   if (colon == std::string::npos || colon == 0) {
     return fail("not a mixer (use KIND:NAME: " + known_kinds(backends) + ")");
   }

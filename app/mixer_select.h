@@ -23,6 +23,8 @@ std::span<const MixerRegistration> mixer_backends();
 //                   and what kept a back-end from looking is reported)
 //   KIND:NAME       the mixer NAME of the back-end KIND (sim:PATH: the
 //                   simulated device described by the mixer document PATH)
+//   KIND            the back-end KIND's own default mixer, for those that
+//                   have one (pulse: the user's sound server)
 // Fails, naming the variable, the value and the reason, when the value is
 // not usable.
 Result open_mixer(const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out);

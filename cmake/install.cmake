@@ -168,17 +168,21 @@ quorvel saves the whole state of a computer's audio mixer (device,
 destination lines, source lines, every control and its values) to an XML
 document, and restores a mixer from such a document, read from a file or
 an http or https URL, also on another machine whose mixer differs.
-It works on ALSA sound cards, on a sound server's mixer through ALSA,
-and on simulated devices described by a document.]=])
+It works on a sound server's mixer (PulseAudio, or PipeWire's Pulse
+server: every output and input), on ALSA sound cards, and on simulated
+devices described by a document.]=])
   # Depends: the shared libraries the program is linked with, as
   # dpkg-shlibdeps finds them, and by hand libasound.so.2, which it loads
   # at run time with dlopen to use ALSA, the machine's mixer (1.0.16 has
   # every function platform/alsa/alsa_lib.h looks up, by Debian's symbols
   # file). Recommends: libcurl.so.4, loaded only for http and https
-  # sources; without it the program works on files and says so for a URL.
+  # sources; without it the program works on files and says so for a URL;
+  # and libpulse.so.0, loaded only to reach a sound server's mixer
+  # (PulseAudio, or PipeWire's Pulse server); without it the machine's
+  # mixer is its sound card, through ALSA.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libasound2 (>= 1.0.16)")
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, libpulse0")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 

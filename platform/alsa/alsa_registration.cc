@@ -33,11 +33,17 @@ Result open_default(std::unique_ptr<OpenedMixer>& out) {
   return Result();
 }
 
+// QUORVEL_MIXER=alsa: ALSA's default control device.
+Result open_bare(std::unique_ptr<OpenedMixer>& out) { return open_named(kDefaultDevice, out); }
+
 }  // namespace
 
 // alsa:NAME, and the machine's mixer on Linux.
 MixerRegistration alsa_mixer_registration() {
-  return MixerRegistration{"alsa", "NAME, an ALSA control device", open_named, open_default};
+  MixerRegistration registration{"alsa", "NAME, an ALSA control device", open_named,
+                                 open_default};
+  registration.open_bare = open_bare;
+  return registration;
 }
 
 }  // namespace quorvel

@@ -38,6 +38,10 @@ struct MixerRegistration {
   // or fails saying why it could not look. Null for a back-end that is
   // never the machine's mixer.
   Result (*open_default)(std::unique_ptr<OpenedMixer>& out) = nullptr;
+  // Opens what QUORVEL_MIXER=KIND alone names: the back-end's own default
+  // mixer of its kind (a user's sound server, ALSA's "default"); fails
+  // saying why. Null when KIND alone names nothing.
+  Result (*open_bare)(std::unique_ptr<OpenedMixer>& out) = nullptr;
 };
 
 }  // namespace quorvel

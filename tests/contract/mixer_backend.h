@@ -42,6 +42,9 @@ struct MixerBackend {
   std::function<std::unique_ptr<BackendInstance>()> make;
   // Features the back-end lacks, each with the reason.
   std::map<Feature, std::string> lacks;
+  // Why the back-end cannot run on this machine (a package missing), or ""
+  // when it can; none: it always can. The suite is skipped with the reason.
+  std::function<std::string()> missing = nullptr;
 
   bool has(Feature feature) const { return lacks.count(feature) == 0; }
 };

@@ -63,7 +63,8 @@ class MixerContractTest : public ::testing::TestWithParam<MixerBackend> {
   // The first control `keep` keeps; a test failure when there is none.
   ControlView first_control(const std::function<bool(const ControlView&)>& keep) const;
   // Controls whose values a test may write and read back: not lists, not
-  // meters, and on a destination where the back-end keeps only those.
+  // meters, not default switches, and on a destination where the back-end
+  // keeps only those.
   bool settable(const ControlView& view) const;
 
   // Reads `channels` channels of a control (its items too) through `handle`

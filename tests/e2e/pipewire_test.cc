@@ -234,7 +234,8 @@ TEST_F(PipeWireTest, VirtualSourceDocumentLeavesARealMicrophoneAlone) {
   EXPECT_EQ(source_volume("quorvel_mic"), (std::vector<long>{40000, 41000}));
 }
 
-// With QUORVEL_MIXER unset and no sound card, the sound server is the mixer.
+// With QUORVEL_MIXER unset the sound server is the mixer, through its own
+// back-end: every channel of its sinks, each with its position.
 TEST_F(PipeWireTest, WithoutASoundCardTheServerIsTheMixer) {
   if (!alsa_card_devices().empty()) GTEST_SKIP() << "this machine has a sound card";
   load_null("quorvel_only", {kSurroundMap});
@@ -242,7 +243,8 @@ TEST_F(PipeWireTest, WithoutASoundCardTheServerIsTheMixer) {
   ProgramResult result = quorvel({"-out", "server.xml"}, false);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   const std::string document = testing::utf16le_to_utf8(read_file(dir_ / "server.xml"));
-  EXPECT_THAT(document, HasSubstr("<value ch=\"6\">"));
+  EXPECT_THAT(document, HasSubstr("server_name=\"quorvel_only\""));
+  EXPECT_THAT(document, HasSubstr("<value ch=\"6\" position=\"lfe\">"));
 }
 
 }  // namespace

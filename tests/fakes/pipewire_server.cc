@@ -1,14 +1,7 @@
 #include "fakes/pipewire_server.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <thread>
 
 namespace quorvel::testing {
 namespace {
@@ -30,25 +23,6 @@ constexpr Part kParts[] = {
 };
 
 constexpr auto kStartLimit = std::chrono::seconds(30);
-constexpr auto kStopLimit = std::chrono::seconds(5);
-
-// Ends the process group `group` whose leader is `group`: asks first, then
-// insists.
-void end_group(pid_t group) {
-  kill(-group, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-  int status = 0;
-  while (waitpid(group, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(-group, SIGKILL);
-      waitpid(group, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  // The leader is gone; whatever of the group is left goes too.
-  kill(-group, SIGKILL);
-}
 
 }  // namespace
 
@@ -69,37 +43,15 @@ PipeWireServer::PipeWireServer() {
   std::filesystem::create_directories(home);
   // PipeWire wants its runtime folder to be the user's alone.
   chmod(run.c_str(), 0700);
-  const std::string log_path = (dir_ / "daemons.log").string();
-
-  group_ = fork();
-  if (group_ < 0) {
+  std::map<std::string, std::string> daemon_env = env();
+  for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    daemon_env[name] = "";
+  }
+  if (!group_.start({"dbus-run-session", "--", "sh", "-c",
+                     "pipewire & sleep 1; wireplumber & pipewire-pulse & wait"},
+                    daemon_env, (dir_ / "daemons.log").string())) {
     failure_ = "fork failed";
     return;
-  }
-  if (group_ == 0) {
-    // A session and process group of its own, ended as a whole; output to
-    // the log file, nothing inherited from the test runner.
-    setsid();
-    int null_in = open("/dev/null", O_RDONLY);
-    int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (null_in < 0 || log < 0) _exit(126);
-    dup2(null_in, 0);
-    dup2(log, 1);
-    dup2(log, 2);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
-    for (const auto& [name, value] : env()) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c",
-           "pipewire & sleep 1; wireplumber & pipewire-pulse & wait", static_cast<char*>(nullptr));
-    _exit(127);
   }
 
   const bool answered =
@@ -110,9 +62,7 @@ PipeWireServer::PipeWireServer() {
   }
 }
 
-PipeWireServer::~PipeWireServer() {
-  if (group_ > 0) end_group(group_);
-}
+PipeWireServer::~PipeWireServer() = default;
 
 std::map<std::string, std::string> PipeWireServer::env() const {
   return {{"XDG_RUNTIME_DIR", (dir_ / "run").string()},

@@ -10,8 +10,6 @@
 // folder, so that none of them holds the test runner's output open.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -19,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/server_group.h"
 #include "support/test_util.h"
 
 namespace quorvel::testing {
@@ -52,7 +51,7 @@ class PipeWireServer {
 
  private:
   TempDir dir_;
-  pid_t group_ = -1;
+  ServerGroup group_;  // ended before its folder goes
   std::string failure_;
 };
 

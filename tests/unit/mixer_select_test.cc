@@ -47,10 +47,21 @@ Result refuses(const std::string& name, std::unique_ptr<OpenedMixer>&) {
   return Result::failure("cannot open \"" + name + "\"");
 }
 
-const MixerRegistration kServer{"server", nullptr, nullptr, cannot_look};
-const MixerRegistration kEmpty{"empty", nullptr, nullptr, finds_none};
-const MixerRegistration kCard{"card", "NAME, a card", opens, finds_one};
-const MixerRegistration kFile{"file", "PATH, a file", refuses, nullptr};
+Result opens_own(std::unique_ptr<OpenedMixer>& out) {
+  asked.push_back("opens its own");
+  out = some_mixer();
+  return Result();
+}
+Result own_absent(std::unique_ptr<OpenedMixer>&) {
+  asked.push_back("own absent");
+  return Result::failure("nothing answers");
+}
+
+const MixerRegistration kServer{"server", nullptr, nullptr, cannot_look, nullptr};
+const MixerRegistration kEmpty{"empty", nullptr, nullptr, finds_none, nullptr};
+const MixerRegistration kCard{"card", "NAME, a card", opens, finds_one, opens_own};
+const MixerRegistration kFile{"file", "PATH, a file", refuses, nullptr, nullptr};
+const MixerRegistration kGone{"gone", "NAME, a gone server", refuses, finds_none, own_absent};
 
 TEST(MixerSelectTest, TheMachinesMixerIsTheFirstDefaultBackEndThatFindsOne) {
   struct Case {
@@ -80,7 +91,7 @@ TEST(MixerSelectTest, TheMachinesMixerIsTheFirstDefaultBackEndThatFindsOne) {
 }
 
 TEST(MixerSelectTest, NamedMixersAndBadSettings) {
-  const std::vector<MixerRegistration> backends{kServer, kCard, kFile};
+  const std::vector<MixerRegistration> backends{kServer, kCard, kFile, kGone};
   struct Case {
     std::string value;
     std::string error;  // empty: the mixer opens
@@ -95,12 +106,18 @@ TEST(MixerSelectTest, NamedMixersAndBadSettings) {
        {}},
       {"oss:/dev/mixer",
        "QUORVEL_MIXER=oss:/dev/mixer: unknown mixer kind \"oss\" (this build knows card:NAME, a "
-       "card; file:PATH, a file)",
+       "card; file:PATH, a file; gone:NAME, a gone server)",
        {}},
-      {"card",
-       "QUORVEL_MIXER=card: not a mixer (use KIND:NAME: card:NAME, a card; file:PATH, a file)",
+      // A kind alone is that back-end's own default mixer, where it has one.
+      {"card", "", {"opens its own"}},
+      {"gone", "QUORVEL_MIXER=gone: nothing answers", {"own absent"}},
+      {"file",
+       "QUORVEL_MIXER=file: not a mixer (use KIND:NAME: card:NAME, a card; file:PATH, a file; "
+       "gone:NAME, a gone server)",
        {}},
-      {":x", "QUORVEL_MIXER=:x: not a mixer (use KIND:NAME: card:NAME, a card; file:PATH, a file)",
+      {":x",
+       "QUORVEL_MIXER=:x: not a mixer (use KIND:NAME: card:NAME, a card; file:PATH, a file; "
+       "gone:NAME, a gone server)",
        {}},
   };
   for (const Case& c : cases) {

@@ -1,0 +1,253 @@
+#include "platform/pulse/pulse_client.h"
+
+#include <algorithm>
+
+namespace quorvel::pulse {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// libpulse's error codes for nothing listening where the server would be
+// (PA_ERR_CONNECTIONREFUSED) and no server known at all (PA_ERR_NOENTITY).
+constexpr int kErrorConnectionRefused = 6;
+constexpr int kErrorNoEntity = 5;
+
+PulseNode node_of(const pa_sink_info& info) {
+  PulseNode node;
+  node.sink = true;
+  node.name = info.name != nullptr ? info.name : "";
+  node.description = info.description != nullptr ? info.description : "";
+  node.channel_map = info.channel_map;
+  node.volume = info.volume;
+  node.mute = info.mute != 0;
+  for (std::uint32_t k = 0; k < info.n_ports && info.ports != nullptr; ++k) {
+    if (info.ports[k] != nullptr && info.ports[k]->name != nullptr) {
+      node.ports.emplace_back(info.ports[k]->name);
+    }
+  }
+  if (info.active_port != nullptr && info.active_port->name != nullptr) {
+    node.active_port = info.active_port->name;
+  }
+  return node;
+}
+
+PulseNode node_of(const pa_source_info& info) {
+  PulseNode node;
+  node.sink = false;
+  node.name = info.name != nullptr ? info.name : "";
+  node.description = info.description != nullptr ? info.description : "";
+  node.monitor_of_sink = info.monitor_of_sink;
+  node.channel_map = info.channel_map;
+  node.volume = info.volume;
+  node.mute = info.mute != 0;
+  for (std::uint32_t k = 0; k < info.n_ports && info.ports != nullptr; ++k) {
+    if (info.ports[k] != nullptr && info.ports[k]->name != nullptr) {
+      node.ports.emplace_back(info.ports[k]->name);
+    }
+  }
+  if (info.active_port != nullptr && info.active_port->name != nullptr) {
+    node.active_port = info.active_port->name;
+  }
+  return node;
+}
+
+// What a list request gathers: the nodes, until the end of the list.
+struct Gathered {
+  std::vector<PulseNode> nodes;
+};
+
+template <typename Info>
+void gather(pa_context*, const Info* info, int eol, void* userdata) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<Gathered*>(userdata)->nodes.push_back(node_of(*info));
+}
+
+void take_server(pa_context*, const pa_server_info* info, void* userdata) {
+  auto* out = static_cast<PulseServer*>(userdata);
+  if (info == nullptr) return;
+  out->name = info->server_name != nullptr ? info->server_name : "";
+  out->default_sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
+  out->default_source = info->default_source_name != nullptr ? info->default_source_name : "";
+}
+
+void take_success(pa_context*, int success, void* userdata) {
+  *static_cast<bool*>(userdata) = success != 0;
+}
+
+}  // namespace
+
+Result PulseClient::connect(const std::string& server, std::unique_ptr<PulseClient>& out,
+                            bool* absent) {
+  bool ignored = false;
+  bool& nothing_there = absent != nullptr ? *absent : ignored;
+  nothing_there = false;
+  std::string why;
+  if (pulse_lib(&why) == nullptr) {
+    nothing_there = true;
+    return Result::failure(why);
+  }
+  const PulseLib& pa = lib();
+  std::unique_ptr<PulseClient> client(new PulseClient());
+  client->loop_ = pa.pa_mainloop_new();
+  if (client->loop_ == nullptr) return Result::failure("libpulse cannot make its main loop");
+  client->context_ = pa.pa_context_new(pa.pa_mainloop_get_api(client->loop_), "quorvel");
+  if (client->context_ == nullptr) return Result::failure("libpulse cannot make a context");
+  const std::string shown = server.empty() ? "the sound server" : "the sound server " + server;
+  // A server is never started for the run: one that is not running is absent.
+  if (pa.pa_context_connect(client->context_, server.empty() ? nullptr : server.c_str(),
+                            PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    const int error = pa.pa_context_errno(client->context_);
+    nothing_there = error == kErrorConnectionRefused || error == kErrorNoEntity;
+    return Result::failure("cannot reach " + shown + ": " +
+                           pa.pa_strerror(pa.pa_context_errno(client->context_)));
+  }
+  const auto deadline = Clock::now() + kAnswerBound;
+  for (;;) {
+    const pa_context_state_t state = pa.pa_context_get_state(client->context_);
+    if (state == PA_CONTEXT_READY) break;
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+      const int error = pa.pa_context_errno(client->context_);
+      nothing_there = error == kErrorConnectionRefused || error == kErrorNoEntity;
+      return Result::failure("cannot reach " + shown + ": " +
+                             pa.pa_strerror(pa.pa_context_errno(client->context_)));
+    }
+    if (Clock::now() >= deadline || !client->turn(deadline)) {
+      return Result::failure(shown + " did not answer within " +
+                             std::to_string(kAnswerBound.count() / 1000) + " s");
+    }
+  }
+  out = std::move(client);
+  return Result();
+}
+
+PulseClient::~PulseClient() {
+  const PulseLib& pa = lib();
+  if (context_ != nullptr) {
+    pa.pa_context_disconnect(context_);
+    pa.pa_context_unref(context_);
+  }
+  if (loop_ != nullptr) pa.pa_mainloop_free(loop_);
+}
+
+bool PulseClient::turn(Clock::time_point deadline) {
+  const PulseLib& pa = lib();
+  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+  const int timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+  if (pa.pa_mainloop_prepare(loop_, timeout) < 0) return false;
+  if (pa.pa_mainloop_poll(loop_) < 0) return false;
+  return pa.pa_mainloop_dispatch(loop_) >= 0;
+}
+
+bool PulseClient::finish(pa_operation* operation) {
+  const PulseLib& pa = lib();
+  if (operation == nullptr) {
+    if (pa.pa_context_get_state(context_) != PA_CONTEXT_READY) dead_ = true;
+    return false;
+  }
+  const auto deadline = Clock::now() + kAnswerBound;
+  bool done = false;
+  while (!dead_) {
+    const pa_operation_state_t state = pa.pa_operation_get_state(operation);
+    if (state != PA_OPERATION_RUNNING) {
+      done = state == PA_OPERATION_DONE;
+      break;
+    }
+    if (pa.pa_context_get_state(context_) != PA_CONTEXT_READY || Clock::now() >= deadline ||
+        !turn(deadline)) {
+      dead_ = true;
+      pa.pa_operation_cancel(operation);
+    }
+  }
+  pa.pa_operation_unref(operation);
+  return done;
+}
+
+bool PulseClient::acknowledged(pa_operation* operation) {
+  return finish(operation) && succeeded_;
+}
+
+bool PulseClient::server_info(PulseServer& out) {
+  if (dead_) return false;
+  out = PulseServer{};
+  return finish(lib().pa_context_get_server_info(context_, take_server, &out));
+}
+
+bool PulseClient::sinks(std::vector<PulseNode>& out) {
+  if (dead_) return false;
+  Gathered gathered;
+  if (!finish(lib().pa_context_get_sink_info_list(context_, gather<pa_sink_info>, &gathered))) {
+    return false;
+  }
+  out = std::move(gathered.nodes);
+  return true;
+}
+
+bool PulseClient::sources(std::vector<PulseNode>& out) {
+  if (dead_) return false;
+  Gathered gathered;
+  if (!finish(
+          lib().pa_context_get_source_info_list(context_, gather<pa_source_info>, &gathered))) {
+    return false;
+  }
+  out = std::move(gathered.nodes);
+  return true;
+}
+
+bool PulseClient::node(bool sink, const std::string& name, PulseNode& out) {
+  if (dead_) return false;
+  Gathered gathered;
+  const PulseLib& pa = lib();
+  pa_operation* operation =
+      sink ? pa.pa_context_get_sink_info_by_name(context_, name.c_str(), gather<pa_sink_info>,
+                                                 &gathered)
+           : pa.pa_context_get_source_info_by_name(context_, name.c_str(),
+                                                   gather<pa_source_info>, &gathered);
+  if (!finish(operation) || gathered.nodes.size() != 1) return false;
+  out = std::move(gathered.nodes.front());
+  return true;
+}
+
+bool PulseClient::set_volume(bool sink, const std::string& name, const pa_cvolume& volume) {
+  if (dead_) return false;
+  const PulseLib& pa = lib();
+  succeeded_ = false;
+  return acknowledged(
+      sink ? pa.pa_context_set_sink_volume_by_name(context_, name.c_str(), &volume, take_success,
+                                                   &succeeded_)
+           : pa.pa_context_set_source_volume_by_name(context_, name.c_str(), &volume,
+                                                     take_success, &succeeded_));
+}
+
+bool PulseClient::set_mute(bool sink, const std::string& name, bool mute) {
+  if (dead_) return false;
+  const PulseLib& pa = lib();
+  succeeded_ = false;
+  return acknowledged(
+      sink ? pa.pa_context_set_sink_mute_by_name(context_, name.c_str(), mute ? 1 : 0,
+                                                 take_success, &succeeded_)
+           : pa.pa_context_set_source_mute_by_name(context_, name.c_str(), mute ? 1 : 0,
+                                                   take_success, &succeeded_));
+}
+
+bool PulseClient::set_port(bool sink, const std::string& name, const std::string& port) {
+  if (dead_) return false;
+  const PulseLib& pa = lib();
+  succeeded_ = false;
+  return acknowledged(
+      sink ? pa.pa_context_set_sink_port_by_name(context_, name.c_str(), port.c_str(),
+                                                 take_success, &succeeded_)
+           : pa.pa_context_set_source_port_by_name(context_, name.c_str(), port.c_str(),
+                                                   take_success, &succeeded_));
+}
+
+bool PulseClient::set_default(bool sink, const std::string& name) {
+  if (dead_) return false;
+  const PulseLib& pa = lib();
+  succeeded_ = false;
+  return acknowledged(
+      sink ? pa.pa_context_set_default_sink(context_, name.c_str(), take_success, &succeeded_)
+           : pa.pa_context_set_default_source(context_, name.c_str(), take_success,
+                                              &succeeded_));
+}
+
+}  // namespace quorvel::pulse

@@ -1,0 +1,491 @@
+// The sound server back-end (QUORVEL_MIXER=pulse) on real servers: a private
+// PulseAudio 16 daemon (tests/fakes/pulseaudio_server.h) and a private
+// PipeWire with its Pulse server (tests/fakes/pipewire_server.h), each
+// reached as a user's program reaches it. Sinks and sources are null ones
+// loaded with pactl, and a source remapped from one; every check reads
+// pactl's own numbers.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "fakes/pipewire_server.h"
+#include "fakes/pulseaudio_server.h"
+#include "platform/alsa/alsa_mixer.h"
+#include "platform/pulse/pulse_mixer.h"
+#include "support/mixer_layout.h"
+#include "support/test_util.h"
+
+namespace quorvel {
+namespace {
+
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing::PipeWireServer;
+using testing::ProgramResult;
+using testing::PulseAudioServer;
+using testing::TempDir;
+using testing::read_file;
+using testing::wait_until;
+
+constexpr const char* kLoaded = "XML document loaded successfully\n";
+constexpr const char* kSaved = "audio XML file saved OK.";
+constexpr const char* kSurround = "front-left,front-right,front-center,lfe,rear-left,rear-right";
+
+// The raw volumes of `pactl get-sink-volume` or `get-source-volume`, in
+// channel order ("front-left: 10000 /  15% / ...").
+std::vector<long> volumes_in(const std::string& text) {
+  static const std::regex channel(R"(([a-z][a-z0-9-]*): (\d+) /)");
+  std::vector<long> values;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), channel);
+       it != std::sregex_iterator(); ++it) {
+    values.push_back(std::stol((*it)[2].str()));
+  }
+  return values;
+}
+
+template <typename Server>
+class SoundServerTest : public ::testing::Test {
+ protected:
+  static constexpr bool kPipeWire = std::is_same_v<Server, PipeWireServer>;
+
+  static void SetUpTestSuite() {
+    missing_ = Server::missing_parts();
+    if (missing_.empty()) server_ = std::make_unique<Server>();
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+
+  void SetUp() override {
+    if (!missing_.empty()) GTEST_SKIP() << "the sound server cannot run here: " << missing_;
+    ASSERT_TRUE(server_->started()) << server_->failure();
+  }
+
+  static Server& server() { return *server_; }
+
+  // Runs the program on the server's mixer (`mixer` empty: QUORVEL_MIXER
+  // unset).
+  ProgramResult quorvel(const std::vector<std::string>& args, const std::string& mixer = "pulse",
+                        std::map<std::string, std::string> extra = {}) {
+    std::map<std::string, std::string> env = server().env();
+    env["QUORVEL_MIXER"] = mixer;
+    for (const auto& [name, value] : extra) env[name] = value;
+    return testing::run_quorvel(args, env, dir_.path());
+  }
+
+  // A null sink or source of `channels` named `name`, described as
+  // `description`; it exists once pactl shows its volume.
+  void load_sink(const std::string& name, const std::string& description, const std::string& map,
+                 int channels) {
+    server().pactl({"load-module", "module-null-sink", "sink_name=" + name,
+                    "sink_properties=device.description=" + description,
+                    "channels=" + std::to_string(channels), "channel_map=" + map});
+    wait_for("sink", name);
+  }
+  void load_source(const std::string& name, const std::string& description, const std::string& map,
+                   int channels) {
+    if constexpr (kPipeWire) {
+      server().pactl({"load-module", "module-null-sink", "sink_name=" + name,
+                      "media.class=Audio/Source", "sink_properties=device.description=" + description,
+                      "channels=" + std::to_string(channels), "channel_map=" + map});
+    } else {
+      server().pactl({"load-module", "module-null-source", "source_name=" + name,
+                      "description=" + description, "channels=" + std::to_string(channels),
+                      "channel_map=" + map});
+    }
+    wait_for("source", name);
+  }
+  // A virtual source: `master` remapped.
+  void load_remap(const std::string& name, const std::string& description,
+                  const std::string& master) {
+    server().pactl({"load-module", "module-remap-source", "source_name=" + name,
+                    "master=" + master, "source_properties=device.description=" + description});
+    wait_for("source", name);
+  }
+  void wait_for(const std::string& kind, const std::string& name) {
+    ASSERT_TRUE(wait_until([&] {
+      return server().try_pactl({"get-" + kind + "-volume", name}).exit_code == 0;
+    })) << kind << " " << name << " does not appear\n" << server().log();
+  }
+
+  std::vector<long> volume(const std::string& kind, const std::string& name) {
+    return volumes_in(server().pactl({"get-" + kind + "-volume", name}));
+  }
+  void set_volume(const std::string& kind, const std::string& name,
+                  const std::vector<long>& values) {
+    std::vector<std::string> args{"set-" + kind + "-volume", name};
+    for (long value : values) args.push_back(std::to_string(value));
+    server().pactl(args);
+  }
+  std::string mute(const std::string& kind, const std::string& name) {
+    return server().pactl({"get-" + kind + "-mute", name});
+  }
+  std::string default_of(const std::string& kind) {
+    std::string name = server().pactl({"get-default-" + kind});
+    while (!name.empty() && name.back() == '\n') name.pop_back();
+    return name;
+  }
+
+  // The server's change events while `run` runs (its own client's aside).
+  template <typename Run>
+  std::string change_events(Run run) {
+    ProgramResult events;
+    std::thread listener([&] {
+      events = testing::run_command({"timeout", "3", "pactl", "subscribe"}, server().env());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    run();
+    listener.join();
+    std::string changes;
+    static const std::regex change(R"(Event 'change' on (sink|source|card|server)[^\n]*)");
+    for (auto it = std::sregex_iterator(events.out.begin(), events.out.end(), change);
+         it != std::sregex_iterator(); ++it) {
+      changes += it->str() + "\n";
+    }
+    return changes;
+  }
+
+  std::string document(const std::string& name) {
+    return testing::utf16le_to_utf8(read_file(dir_ / name));
+  }
+
+  static std::string missing_;
+  static std::unique_ptr<Server> server_;
+  TempDir dir_;
+};
+
+template <typename Server>
+std::string SoundServerTest<Server>::missing_;
+template <typename Server>
+std::unique_ptr<Server> SoundServerTest<Server>::server_;
+
+using Servers = ::testing::Types<PulseAudioServer, PipeWireServer>;
+TYPED_TEST_SUITE(SoundServerTest, Servers);
+
+// Every sink and source, the monitors and a virtual source among them,
+// saved, changed with pactl and restored: pactl's raw numbers come back
+// per channel, from 0 to 150 %, with the mutes and the default sink; the
+// default source, a monitor, stays it. Restoring the unchanged snapshot
+// then causes no change event at all. libpulse's own log stays silent even
+// when asked for everything (PULSE_LOG=4).
+TYPED_TEST(SoundServerTest, EveryDeviceComesBackExactly) {
+  this->load_sink("qa_stereo", "QuorvelStereo", "front-left,front-right", 2);
+  this->load_sink("qb_surround", "QuorvelSurround", kSurround, 6);
+  this->load_sink("qc_mono", "QuorvelMono", "mono", 1);
+  this->load_source("qd_mic", "QuorvelMic", "front-left,front-right", 2);
+  this->load_remap("qe_remap", "QuorvelRemap", "qd_mic");
+  struct Device {
+    std::string kind;
+    std::string name;
+    std::vector<long> volume;
+    bool muted;
+  } devices[] = {
+      {"sink", "qa_stereo", {98304, 65536}, false},
+      {"sink", "qb_surround", {0, 2, 32768, 65536, 85197, 98304}, true},
+      {"sink", "qc_mono", {45000}, false},
+      {"source", "qd_mic", {98304, 72090}, true},
+      {"source", "qe_remap", {30000, 40000}, false},
+      {"source", "qa_stereo.monitor", {50000, 60000}, false},
+  };
+  for (const Device& d : devices) {
+    this->set_volume(d.kind, d.name, d.volume);
+    this->server().pactl({"set-" + d.kind + "-mute", d.name, d.muted ? "1" : "0"});
+  }
+  this->server().pactl({"set-default-sink", "qa_stereo"});
+  this->server().pactl({"set-default-source", "qa_stereo.monitor"});
+
+  ProgramResult saved = this->quorvel({"-out", "saved.xml"}, "pulse", {{"PULSE_LOG", "4"}});
+  ASSERT_EQ(saved.exit_code, 0) << saved.err;
+  EXPECT_EQ(saved.err, kSaved);
+  const std::string text = this->document("saved.xml");
+  EXPECT_THAT(text, ContainsRegex("component_type=\"4\" server_name=\"qb_surround\">QuorvelSurround"));
+  EXPECT_THAT(text, ContainsRegex("component_type=\"7\" server_name=\"qe_remap\">QuorvelRemap"));
+  EXPECT_THAT(text, ContainsRegex("component_type=\"3\" server_name=\"qa_stereo.monitor\">"));
+  EXPECT_THAT(text, HasSubstr("<value ch=\"4\" position=\"lfe\">65535</value>"));
+  EXPECT_THAT(text, HasSubstr("<value ch=\"1\" position=\"mono\">44999</value>"));
+  EXPECT_THAT(text, HasSubstr("max=\"98302\">Volume<value ch=\"1\" position=\"front-left\">98302"));
+
+  for (const Device& d : devices) {
+    this->set_volume(d.kind, d.name, {1000});
+    this->server().pactl({"set-" + d.kind + "-mute", d.name, "toggle"});
+  }
+  this->server().pactl({"set-default-sink", "qb_surround"});
+
+  ProgramResult restored = this->quorvel({"saved.xml"});
+  EXPECT_EQ(restored.exit_code, 0) << restored.err;
+  EXPECT_EQ(restored.err, kLoaded);
+  for (const Device& d : devices) {
+    SCOPED_TRACE(d.name);
+    EXPECT_EQ(this->volume(d.kind, d.name), d.volume);
+    EXPECT_EQ(this->mute(d.kind, d.name), std::string("Mute: ") + (d.muted ? "yes" : "no") + "\n");
+  }
+  EXPECT_EQ(this->default_of("sink"), "qa_stereo");
+  EXPECT_EQ(this->default_of("source"), "qa_stereo.monitor");
+
+  // The unchanged snapshot: nothing is sent, so the server says nothing.
+  const std::string events = this->change_events([&] {
+    ProgramResult again = this->quorvel({"saved.xml"});
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+  });
+  EXPECT_EQ(events, "");
+  EXPECT_EQ(this->quorvel({"-n", "saved.xml"}).exit_code, 0);
+}
+
+// A document of the simulated example device onto the server, and a server
+// document onto that device: full volume carries both ways (the device's
+// 65535 is the server's 65536), and so does every other value, by the
+// document scale.
+TYPED_TEST(SoundServerTest, FullVolumeCarriesToAndFromTheSimulatedDevice) {
+  // Named to come first among the sinks, whatever else the server has.
+  this->load_sink("q0_speakers", "QuorvelSpeakers", "front-left,front-right", 2);
+  this->set_volume("sink", "q0_speakers", {1000, 1000});
+  // The example device with its speakers at full volume on the left.
+  std::string example = read_file(testing::source_dir() / "examples" / "soundcard.xml");
+  const std::string master = "Master Volume<value ch=\"1\">45875</value>";
+  ASSERT_NE(example.find(master), std::string::npos);
+  example.replace(example.find(master), master.size(), "Master Volume<value ch=\"1\">65535</value>");
+  const std::filesystem::path device = this->dir_ / "device.xml";
+  testing::write_file(device, example);
+  const std::string sim = "sim:" + device.string();
+  ProgramResult full = this->quorvel({"-out", "full.xml"}, sim);
+  ASSERT_EQ(full.exit_code, 0) << full.err;
+
+  ProgramResult onto_server = this->quorvel({"full.xml"});
+  EXPECT_EQ(onto_server.exit_code, 0) << onto_server.err;
+  EXPECT_EQ(this->volume("sink", "q0_speakers"), (std::vector<long>{65536, 45876}));
+
+  // Back: the server at 100 % saves as 65535, and the device takes it.
+  this->set_volume("sink", "q0_speakers", {65536, 32768});
+  ProgramResult server_saved = this->quorvel({"-out", "server.xml"});
+  ASSERT_EQ(server_saved.exit_code, 0) << server_saved.err;
+  ProgramResult onto_device = this->quorvel({"server.xml", "-out", "after.xml"}, sim);
+  EXPECT_EQ(onto_device.exit_code, 0) << onto_device.err;
+  EXPECT_THAT(this->document("after.xml"),
+              ContainsRegex("Master Volume<value ch=\"1\">65535</value>\\s*"
+                            "<value ch=\"2\">32767</value>"));
+}
+
+// With QUORVEL_MIXER unset the server is the mixer when one answers (the
+// file is named after it); `pulse` alone is the same server.
+TYPED_TEST(SoundServerTest, UnsetPicksTheServer) {
+  this->load_sink("qa_only", "QuorvelOnly", "front-left,front-right", 2);
+  const std::string name = this->kPipeWire ? "PulseAudio (on PipeWire " : "pulseaudio";
+  ProgramResult unset = this->quorvel({"-out"}, "");
+  ASSERT_EQ(unset.exit_code, 0) << unset.err;
+  bool found = false;
+  for (const auto& entry : std::filesystem::directory_iterator(this->dir_.path())) {
+    const std::string file = entry.path().filename().string();
+    if (file.rfind(name, 0) == 0) found = true;
+  }
+  EXPECT_TRUE(found) << "no file named after " << name;
+  ProgramResult bare = this->quorvel({"-out", "bare.xml"});
+  ASSERT_EQ(bare.exit_code, 0) << bare.err;
+  EXPECT_THAT(this->document("bare.xml"), HasSubstr("server_name=\"qa_only\""));
+}
+
+// ---- The service itself, on PulseAudio ---------------------------------------
+
+class PulseAudioMixerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string missing = PulseAudioServer::missing_parts();
+    if (!missing.empty()) GTEST_SKIP() << "PulseAudio cannot run here: " << missing;
+    server_ = std::make_unique<PulseAudioServer>();
+    ASSERT_TRUE(server_->started()) << server_->failure();
+    server_->pactl({"load-module", "module-null-sink", "sink_name=qa_front",
+                    "sink_properties=device.description=Front"});
+    server_->pactl({"load-module", "module-null-sink", "sink_name=qb_rear",
+                    "sink_properties=device.description=Rear"});
+    server_->pactl({"set-default-sink", "qa_front"});
+    ASSERT_TRUE(testing::succeeded(open_pulse_mixer(server_->server(), service_)));
+    ASSERT_EQ(service_->open(0, handle_), MMSYSERR_NOERROR);
+    layout_ = testing::read_layout(handle_);
+  }
+
+  // The control `name` of the line for the server's `device`.
+  MixerControl control(const std::string& device, const std::string& name) {
+    for (const testing::LineView& line : layout_) {
+      LineIdentity identity;
+      if (service_->get_line_identity(handle_, line.line.dwLineID, identity) != 0 ||
+          identity.device_name != device) {
+        continue;
+      }
+      for (const MixerControl& c : line.controls) {
+        if (name_of(c.szName) == name) return c;
+      }
+    }
+    ADD_FAILURE() << "no control " << name << " on " << device;
+    return MixerControl{};
+  }
+  MixerResult write(const MixerControl& c, std::vector<std::int32_t> values) {
+    MixerControlDetails details = value_details(
+        c.dwControlID, static_cast<std::uint32_t>(values.size()), 0, values.data());
+    return service_->set_control_details(handle_, details);
+  }
+  std::vector<std::int32_t> read(const MixerControl& c, std::uint32_t channels) {
+    std::vector<std::int32_t> values(channels, -7);
+    MixerControlDetails details = value_details(c.dwControlID, channels, 0, values.data());
+    EXPECT_EQ(service_->get_control_details(handle_, details, DetailsQuery::kValue),
+              MMSYSERR_NOERROR);
+    return values;
+  }
+  MixerControl described(const MixerControl& c) {
+    MixerControl out;
+    MixerLineControls query;
+    query.dwControlID = c.dwControlID;
+    query.cControls = 1;
+    query.pamxctrl = &out;
+    EXPECT_EQ(service_->get_line_controls(handle_, query, ControlsQuery::kOneById),
+              MMSYSERR_NOERROR);
+    return out;
+  }
+  std::string default_sink() {
+    std::string name = server_->pactl({"get-default-sink"});
+    return name.substr(0, name.find('\n'));
+  }
+
+  std::unique_ptr<PulseAudioServer> server_;
+  std::unique_ptr<MixerService> service_;
+  MixerHandle handle_;
+  std::vector<testing::LineView> layout_;
+};
+
+// A 1 makes a line the default; a 0 changes nothing on a line that is not
+// it, and is refused on the one that is.
+TEST_F(PulseAudioMixerTest, TheDefaultSwitchOnlyMovesTheDefaultOnto) {
+  const MixerControl front = control("qa_front", "Default");
+  const MixerControl rear = control("qb_rear", "Default");
+  EXPECT_EQ(read(front, 1), std::vector<std::int32_t>{1});
+  EXPECT_EQ(read(rear, 1), std::vector<std::int32_t>{0});
+  EXPECT_EQ(write(rear, {0}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(front, {0}), MIXERR_INVALVALUE);
+  EXPECT_EQ(default_sink(), "qa_front");
+  EXPECT_EQ(write(rear, {1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(default_sink(), "qb_rear");
+  EXPECT_EQ(read(front, 1), std::vector<std::int32_t>{0});
+  EXPECT_EQ(write(front, {0}), MMSYSERR_NOERROR);
+}
+
+// A volume above the bounds goes to the server, and the bounds then cover
+// it; what the server cannot hold is refused, changing nothing. A read
+// sees what another client set since.
+TEST_F(PulseAudioMixerTest, VolumesAboveTheBoundsAreTakenUpToTheServersTop) {
+  const MixerControl volume = control("qa_front", "Volume");
+  EXPECT_EQ(described(volume).Bounds.lMaximum, 65535);
+  EXPECT_NE(described(volume).fdwControl & ctrl::kFlagBeyondBounds, 0u);
+  EXPECT_EQ(write(volume, {131070, 98302}), MMSYSERR_NOERROR);
+  EXPECT_EQ(volumes_in(server_->pactl({"get-sink-volume", "qa_front"})),
+            (std::vector<long>{131072, 98304}));
+  EXPECT_EQ(described(volume).Bounds.lMaximum, 131070);
+  for (std::int32_t bad : {-1, 2147450880}) {
+    EXPECT_EQ(write(volume, {bad, 10}), MIXERR_INVALVALUE) << bad;
+  }
+  EXPECT_EQ(read(volume, 2), (std::vector<std::int32_t>{131070, 98302}));
+  server_->pactl({"set-sink-volume", "qa_front", "200000", "3"});
+  EXPECT_EQ(read(volume, 2), (std::vector<std::int32_t>{199996, 2}));
+  EXPECT_EQ(described(volume).Bounds.lMaximum, 199996);
+}
+
+// A write sends only the channels whose value differs from what the server
+// holds: a channel at k * 65536 + 1 raw, which reads as the value written,
+// keeps its raw value, and a write of what is held sends nothing.
+TEST_F(PulseAudioMixerTest, OnlyChannelsThatDifferAreSent) {
+  const MixerControl volume = control("qa_front", "Volume");
+  server_->pactl({"set-sink-volume", "qa_front", "65537", "1000"});
+  ASSERT_EQ(read(volume, 2), (std::vector<std::int32_t>{65535, 999}));
+  EXPECT_EQ(write(volume, {65535, 5000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(volumes_in(server_->pactl({"get-sink-volume", "qa_front"})),
+            (std::vector<long>{65537, 5001}));
+  ProgramResult events;
+  std::thread listener([&] {
+    events = testing::run_command({"timeout", "2", "pactl", "subscribe"}, server_->env());
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(write(volume, {65535, 5000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(control("qa_front", "Mute"), {0}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(control("qa_front", "Default"), {1}), MMSYSERR_NOERROR);
+  listener.join();
+  EXPECT_THAT(events.out, Not(HasSubstr("'change' on sink"))) << events.out;
+  EXPECT_THAT(events.out, Not(HasSubstr("'change' on server"))) << events.out;
+}
+
+// What the server's names and channel maps become.
+TEST_F(PulseAudioMixerTest, LinesCarryTheServersNamesAndPositions) {
+  std::vector<std::string> names;
+  for (const testing::LineView& line : layout_) {
+    LineIdentity identity;
+    ASSERT_EQ(service_->get_line_identity(handle_, line.line.dwLineID, identity), 0u);
+    names.push_back(name_of(line.line.szName) + "|" + identity.device_name + "|" +
+                    std::to_string(line.line.dwComponentType) + "|" +
+                    (identity.positions.empty() ? "" : identity.positions.front()));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "Front|qa_front|4|front-left", "Rear|qb_rear|4|front-left",
+                       "Monitor of Front|qa_front.monitor|3|front-left",
+                       "Monitor of Rear|qb_rear.monitor|3|front-left"}));
+}
+
+// ---- Without a server ---------------------------------------------------------
+
+// A listening socket that never answers: the server counts as absent after
+// the bound, unset and named alike, and the run ends with its status.
+TEST(PulseWithoutServerTest, ADeadServerSocketCostsTheBoundOnly) {
+  TempDir dir;
+  const std::string path = (dir / "native").string();
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof(address.sun_path));
+  path.copy(address.sun_path, path.size());
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  testing::write_file(dir / "empty.conf", "");
+
+  const std::string binary = testing::quorvel_binary().string();
+  const std::map<std::string, std::string> env{
+      {"PULSE_SERVER", "unix:" + path}, {"ALSA_CONFIG_PATH", (dir / "empty.conf").string()}};
+  // `timeout` ends a run that hangs with status 124.
+  ProgramResult unset = testing::run_command({"timeout", "20", binary, "-out"}, env, dir.path());
+  EXPECT_EQ(unset.exit_code, 1);
+  EXPECT_EQ(unset.err,
+            "quorvel: error: no sound server mixer: the sound server did not answer within 2 s\n"
+            "Brevalt, Inc.: Tavorin Could not find any mixer drivers on this System!\n");
+  std::map<std::string, std::string> named = env;
+  named["QUORVEL_MIXER"] = "pulse";
+  ProgramResult bare = testing::run_command({"timeout", "20", binary, "-out"}, named, dir.path());
+  EXPECT_EQ(bare.exit_code, 1);
+  EXPECT_EQ(bare.err,
+            "quorvel: error: QUORVEL_MIXER=pulse: the sound server did not answer within 2 s\n");
+  close(listener);
+}
+
+// Without a server the card is the mixer (here ALSA's default control
+// device, the virtual server card), and no word is said of the server.
+TEST(PulseWithoutServerTest, WithoutAServerTheCardIsTheMixer) {
+  if (!alsa_card_devices().empty()) GTEST_SKIP() << "this machine has a sound card";
+  TempDir dir;
+  testing::write_file(dir / "server.conf", std::string("<") + QUORVEL_ALSA_TEST_CONFIG +
+                                               ">\nctl.!default { type quorveltest model server }\n");
+  testing::write_file(dir / "nothing", "");
+  ProgramResult result = testing::run_quorvel(
+      {"-out"},
+      {{"ALSA_CONFIG_PATH", (dir / "server.conf").string()},
+       {"PULSE_SERVER", "unix:" + (dir / "nothing").string()}},
+      dir.path());
+  EXPECT_EQ(result.err, kSaved);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "Quorvel Test Server.xml"));
+}
+
+}  // namespace
+}  // namespace quorvel
