@@ -157,9 +157,87 @@ StructureProblem check_top_level(const pugi::xml_document& dom) {
   return {};
 }
 
+// The DOM's tree, built from the nodes of one pass of the conforming parser.
+class TreeBuilder : public XmlNodeHandler {
+ public:
+  explicit TreeBuilder(pugi::xml_document& document) : current_(document) {}
+
+  bool declaration(const char* version, const char* encoding, int standalone) override {
+    pugi::xml_node node = current_.append_child(pugi::node_declaration);
+    if (!node || !node.append_attribute("version").set_value(version)) return false;
+    if (encoding != nullptr && !node.append_attribute("encoding").set_value(encoding)) {
+      return false;
+    }
+    if (standalone >= 0 &&
+        !node.append_attribute("standalone").set_value(standalone > 0 ? "yes" : "no")) {
+      return false;
+    }
+    return true;
+  }
+  bool start_element(const char* name, const char** attributes) override {
+    pugi::xml_node node = current_.append_child(pugi::node_element);
+    if (!node || !node.set_name(name)) return false;
+    for (const char** a = attributes; *a != nullptr; a += 2) {
+      if (!node.append_attribute(a[0]).set_value(a[1])) return false;
+    }
+    current_ = node;
+    return true;
+  }
+  bool end_element() override {
+    current_ = current_.parent();
+    return true;
+  }
+  bool text(std::string_view value, bool cdata) override {
+    pugi::xml_node node = current_.append_child(cdata ? pugi::node_cdata : pugi::node_pcdata);
+    return node && node.set_value(value.data(), value.size());
+  }
+  bool comment(const char* value) override {
+    pugi::xml_node node = current_.append_child(pugi::node_comment);
+    return node && node.set_value(value);
+  }
+  bool processing_instruction(const char* target, const char* value) override {
+    pugi::xml_node node = current_.append_child(pugi::node_pi);
+    return node && node.set_name(target) && node.set_value(value);
+  }
+
+ private:
+  pugi::xml_node current_;
+};
+
+XmlParseOutcome parse_and_check(pugi::xml_document& document, std::string_view bytes);
+
 }  // namespace
 
+std::optional<pugi::xml_encoding> certain_xml_encoding(std::string_view bytes) {
+  const pugi::xml_encoding chosen = choose_encoding(bytes);
+  const pugi::xml_encoding expected = expected_encoding(bytes, chosen);
+  if (chosen != pugi::encoding_auto || bytes.size() < 4 || expected != pugi::encoding_utf8) {
+    return expected;
+  }
+  // With no byte order mark, a zero byte among the first four may be UTF-16
+  // or UTF-32 the DOM's parser recognises by its "<".
+  if (bytes.substr(0, 4).find('\0') != std::string_view::npos) return std::nullopt;
+  return expected;
+}
+
 XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_view bytes) {
+  // One pass of the conforming parser builds the tree of a document it
+  // takes; anything else (not well-formed, no memory, what the pass does
+  // not build) is parsed again the way that says why and where, or builds
+  // what the pass does not.
+  document.reset();
+  if (const std::optional<pugi::xml_encoding> encoding = certain_xml_encoding(bytes)) {
+    TreeBuilder builder(document);
+    if (read_xml_nodes(bytes, *encoding, builder)) return {};
+    document.reset();
+  }
+  return parse_and_check(document, bytes);
+}
+
+namespace {
+
+// Both parsers: the DOM's, then the check, beside it for a large source.
+XmlParseOutcome parse_and_check(pugi::xml_document& document, std::string_view bytes) {
   XmlParseOutcome outcome;
   auto fail = [&](XmlProblem problem, std::string reason, TextPosition position) {
     document.reset();
@@ -215,5 +293,7 @@ XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_vie
   }
   return outcome;
 }
+
+}  // namespace
 
 }  // namespace quorvel

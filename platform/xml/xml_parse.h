@@ -6,6 +6,7 @@
 
 #include <pugixml.hpp>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,17 @@ struct XmlParseOutcome {
 // failure the document is left empty and the outcome says why and where,
 // in characters of the source. Problems the DOM's parser finds are reported
 // as it finds them; the well-formedness check runs on what it lets pass.
+// The source goes through the conforming parser once when it can
+// (read_xml_nodes, well_formed.h): the tree is built from what that pass
+// reads. Only a document that pass does not take is read by both parsers,
+// which gives the same tree or the same problem at the same place.
 XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_view bytes);
+
+// The encoding the DOM's parser reads `bytes` in, where it is certain
+// before parsing: a byte order mark, UTF-16 recognised by its zero bytes,
+// or 8-bit text whose first bytes are not zero (UTF-8: a declared
+// ISO-8859-1 is one of the things read_xml_nodes does not take). Nothing
+// where only the DOM's parser can tell.
+std::optional<pugi::xml_encoding> certain_xml_encoding(std::string_view bytes);
 
 }  // namespace quorvel
