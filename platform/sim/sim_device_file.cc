@@ -67,6 +67,7 @@ class DeviceBuilder : public XmlNodeHandler {
   bool root_is_mixer() const { return root_is_mixer_; }
 
   bool declaration(const char*, const char*, int) override { return true; }
+  bool doctype(std::string_view) override { return true; }
   bool comment(const char*) override {
     first_child_seen();
     return true;

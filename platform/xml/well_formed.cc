@@ -421,10 +421,11 @@ bool well_formed_in_pieces(std::string_view bytes, pugi::xml_encoding encoding, 
 
 // Expat's events turned into the nodes the DOM would hold (xml_events.h).
 // A document with what this pass does not turn into nodes exactly as the
-// DOM's parser would (a document type declaration, namespace declarations
-// or names in a namespace, a processing instruction with a CR in it, a
-// declared ISO-8859-1 read as UTF-8) stops it, as does a handler that
-// stops.
+// DOM's parser would (a document type declaration with an internal subset,
+// namespace declarations or names in a namespace, a processing
+// instruction with a CR in it, a declared ISO-8859-1 read as UTF-8) stops
+// it, as does a handler that stops, and whatever the check refuses (a
+// reference to an entity that does not exist).
 struct NodeReader {
   XML_Parser parser = nullptr;
   XmlNodeHandler* handler = nullptr;
@@ -433,6 +434,7 @@ struct NodeReader {
   bool in_cdata = false;
   bool stopped = false;
   bool latin1 = false;
+  bool external_subset = false;  // the document names a DTD that is not read
 };
 
 void halt(NodeReader& reader) {
@@ -492,7 +494,23 @@ void XMLCALL node_start(void* data, const XML_Char* name, const XML_Char** attri
   if (!flush_text(reader)) return;
   bool plain = plain_name(name);
   for (const XML_Char** a = attributes; plain && *a != nullptr; a += 2) plain = plain_name(*a);
-  if (!plain || !reader.handler->start_element(name, attributes)) halt(reader);
+  if (!plain) {
+    halt(reader);
+    return;
+  }
+  if (reader.external_subset) {
+    // A reference to an entity that does not exist, which Expat drops
+    // from an attribute value without a word there: as the check does.
+    Check check;
+    check.parser = reader.parser;
+    check.latin1 = reader.latin1;
+    on_start_element(&check, name, attributes);
+    if (!check.reason.empty()) {
+      reader.stopped = true;
+      return;
+    }
+  }
+  if (!reader.handler->start_element(name, attributes)) halt(reader);
 }
 
 void XMLCALL node_end(void* data, const XML_Char*) {
@@ -559,7 +577,38 @@ void XMLCALL node_declaration(void* data, const XML_Char* version, const XML_Cha
   }
 }
 
-void XMLCALL node_doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+// The document type declaration, as the DOM keeps it: its text as
+// written, found in Expat's input from its "<!DOCTYPE" to its ">". One
+// with an internal subset, whose declarations Expat would apply (default
+// attribute values, their normalisation) and the DOM would not, stops the
+// pass.
+void XMLCALL node_doctype(void* data, const XML_Char*, const XML_Char* system_id,
+                          const XML_Char*, int internal_subset) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (reader.stopped) return;
+  reader.external_subset = system_id != nullptr;
+  int offset = 0;
+  int size = 0;
+  const char* input = XML_GetInputContext(reader.parser, &offset, &size);
+  if (internal_subset != 0 || input == nullptr || offset < 0 || offset > size) {
+    halt(reader);
+    return;
+  }
+  const std::string_view context(input, static_cast<std::size_t>(size));
+  const std::size_t start = context.rfind("<!DOCTYPE", static_cast<std::size_t>(offset));
+  if (start == std::string_view::npos) {
+    halt(reader);
+    return;
+  }
+  std::size_t at = start + 9;
+  while (at < context.size() && xml_space(context[at])) ++at;
+  const std::size_t end = at + start_tag_length(context.substr(at));
+  if (end >= context.size() || !reader.handler->doctype(context.substr(at, end - at))) {
+    halt(reader);
+  }
+}
+
+void XMLCALL node_skipped_entity(void* data, const XML_Char*, int) {
   halt(*static_cast<NodeReader*>(data));
 }
 
@@ -903,6 +952,7 @@ bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
   XML_SetProcessingInstructionHandler(parser, node_instruction);
   XML_SetXmlDeclHandler(parser, node_declaration);
   XML_SetStartDoctypeDeclHandler(parser, node_doctype);
+  XML_SetSkippedEntityHandler(parser, node_skipped_entity);
   XML_SetStartNamespaceDeclHandler(parser, node_namespace);
   return parse_in_pieces(parser, bytes, encoding) && !reader.stopped;
 }

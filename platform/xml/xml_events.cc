@@ -28,7 +28,8 @@ bool walk_node(pugi::xml_node node, XmlNodeHandler& handler, std::vector<const c
       attributes.push_back(nullptr);
       return handler.start_element(node.name(), attributes.data());
     }
-    default: return true;  // a document type declaration: not a node of the stream
+    case pugi::node_doctype: return handler.doctype(node.value());
+    default: return true;
   }
 }
 

@@ -19,6 +19,9 @@ class XmlNodeHandler {
   // memory): the document is then not read.
   // `standalone`: -1 not given, 0 "no", 1 "yes"; `encoding` null when not given.
   virtual bool declaration(const char* version, const char* encoding, int standalone) = 0;
+  // A document type declaration without an internal subset: its text
+  // after "<!DOCTYPE" and white space, up to its ">", as written.
+  virtual bool doctype(std::string_view value) = 0;
   // `attributes`: name, value, name, value, ..., null.
   virtual bool start_element(const char* name, const char** attributes) = 0;
   virtual bool end_element() = 0;
@@ -27,9 +30,8 @@ class XmlNodeHandler {
   virtual bool processing_instruction(const char* target, const char* value) = 0;
 };
 
-// Hands every node of `document` to `handler`, in document order (a
-// document type declaration, which the stream does not carry, is passed
-// over). False when the handler stopped it.
+// Hands every node of `document` to `handler`, in document order. False
+// when the handler stopped it.
 bool walk_xml_nodes(const pugi::xml_document& document, XmlNodeHandler& handler);
 
 }  // namespace quorvel

@@ -174,6 +174,10 @@ class TreeBuilder : public XmlNodeHandler {
     }
     return true;
   }
+  bool doctype(std::string_view value) override {
+    pugi::xml_node node = current_.append_child(pugi::node_doctype);
+    return node && node.set_value(value.data(), value.size());
+  }
   bool start_element(const char* name, const char** attributes) override {
     pugi::xml_node node = current_.append_child(pugi::node_element);
     if (!node || !node.set_name(name)) return false;

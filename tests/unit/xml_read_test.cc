@@ -24,6 +24,10 @@ class Describer : public XmlNodeHandler {
            std::to_string(standalone) + "\n";
     return true;
   }
+  bool doctype(std::string_view value) override {
+    out += "doctype [" + std::string(value) + "]\n";
+    return true;
+  }
   bool start_element(const char* name, const char** attributes) override {
     out += "<" + std::string(name);
     for (const char** a = attributes; *a != nullptr; a += 2) {
@@ -82,7 +86,10 @@ const Document kDocuments[] = {
     {"CR LF and CR in text and comments", "<r>a\r\nb\rc<!--x\r\ny--></r>", true},
     {"white space from a reference next to a line end", "<r>\r\n&#9;</r>", true},
     {"names beyond ASCII", "<r\xC3\xA9 \xC3\xA9='\xE2\x82\xAC'>\xF0\x9F\x8E\xB5</r\xC3\xA9>", true},
-    {"a document type declaration", "<!DOCTYPE r [<!ATTLIST r a CDATA 'd'>]><r/>", false},
+    {"a document type declaration naming a DTD, as saved documents have",
+     "<?xml version=\"1.0\"?>\n<!DOCTYPE r SYSTEM \"r.dtd\">\n<r a='&amp;'>&lt;</r>", true},
+    {"one with a public identifier", "<!DOCTYPE  r\tPUBLIC 'p' \"s>\" ><r/>", true},
+    {"one with an internal subset", "<!DOCTYPE r [<!ATTLIST r a CDATA 'd'>]><r/>", false},
     {"namespace declarations", "<r xmlns='u' xmlns:p='v'><p:a p:b='1'/></r>", false},
     {"the xml prefix", "<r xml:lang='en'/>", false},
     {"a CR in an instruction", "<r><?p a\rb?></r>", false},
