@@ -157,59 +157,6 @@ StructureProblem check_top_level(const pugi::xml_document& dom) {
   return {};
 }
 
-// The DOM's tree, built from the nodes of one pass of the conforming parser.
-class TreeBuilder : public XmlNodeHandler {
- public:
-  explicit TreeBuilder(pugi::xml_document& document) : current_(document) {}
-
-  bool declaration(const char* version, const char* encoding, int standalone) override {
-    pugi::xml_node node = current_.append_child(pugi::node_declaration);
-    if (!node || !node.append_attribute("version").set_value(version)) return false;
-    if (encoding != nullptr && !node.append_attribute("encoding").set_value(encoding)) {
-      return false;
-    }
-    if (standalone >= 0 &&
-        !node.append_attribute("standalone").set_value(standalone > 0 ? "yes" : "no")) {
-      return false;
-    }
-    return true;
-  }
-  bool doctype(std::string_view value) override {
-    pugi::xml_node node = current_.append_child(pugi::node_doctype);
-    return node && node.set_value(value.data(), value.size());
-  }
-  bool start_element(const char* name, const char** attributes) override {
-    pugi::xml_node node = current_.append_child(pugi::node_element);
-    if (!node || !node.set_name(name)) return false;
-    for (const char** a = attributes; *a != nullptr; a += 2) {
-      if (!node.append_attribute(a[0]).set_value(a[1])) return false;
-    }
-    current_ = node;
-    return true;
-  }
-  bool end_element() override {
-    current_ = current_.parent();
-    return true;
-  }
-  bool text(std::string_view value, bool cdata) override {
-    pugi::xml_node node = current_.append_child(cdata ? pugi::node_cdata : pugi::node_pcdata);
-    return node && node.set_value(value.data(), value.size());
-  }
-  bool comment(const char* value) override {
-    pugi::xml_node node = current_.append_child(pugi::node_comment);
-    return node && node.set_value(value);
-  }
-  bool processing_instruction(const char* target, const char* value) override {
-    pugi::xml_node node = current_.append_child(pugi::node_pi);
-    return node && node.set_name(target) && node.set_value(value);
-  }
-
- private:
-  pugi::xml_node current_;
-};
-
-XmlParseOutcome parse_and_check(pugi::xml_document& document, std::string_view bytes);
-
 }  // namespace
 
 std::optional<pugi::xml_encoding> certain_xml_encoding(std::string_view bytes) {
@@ -225,23 +172,6 @@ std::optional<pugi::xml_encoding> certain_xml_encoding(std::string_view bytes) {
 }
 
 XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_view bytes) {
-  // One pass of the conforming parser builds the tree of a document it
-  // takes; anything else (not well-formed, no memory, what the pass does
-  // not build) is parsed again the way that says why and where, or builds
-  // what the pass does not.
-  document.reset();
-  if (const std::optional<pugi::xml_encoding> encoding = certain_xml_encoding(bytes)) {
-    TreeBuilder builder(document);
-    if (read_xml_nodes(bytes, *encoding, builder)) return {};
-    document.reset();
-  }
-  return parse_and_check(document, bytes);
-}
-
-namespace {
-
-// Both parsers: the DOM's, then the check, beside it for a large source.
-XmlParseOutcome parse_and_check(pugi::xml_document& document, std::string_view bytes) {
   XmlParseOutcome outcome;
   auto fail = [&](XmlProblem problem, std::string reason, TextPosition position) {
     document.reset();
@@ -297,7 +227,5 @@ XmlParseOutcome parse_and_check(pugi::xml_document& document, std::string_view b
   }
   return outcome;
 }
-
-}  // namespace
 
 }  // namespace quorvel

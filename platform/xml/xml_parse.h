@@ -32,10 +32,6 @@ struct XmlParseOutcome {
 // failure the document is left empty and the outcome says why and where,
 // in characters of the source. Problems the DOM's parser finds are reported
 // as it finds them; the well-formedness check runs on what it lets pass.
-// The source goes through the conforming parser once when it can
-// (read_xml_nodes, well_formed.h): the tree is built from what that pass
-// reads. Only a document that pass does not take is read by both parsers,
-// which gives the same tree or the same problem at the same place.
 XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_view bytes);
 
 // The encoding the DOM's parser reads `bytes` in, where it is certain
