@@ -105,6 +105,21 @@ class Utf8Converter {
   char* convert(std::size_t units, char* out) {
     const std::size_t end = std::min(size_, at_ + units * unit_);
     while (at_ + unit_ <= end) {
+      // Little-endian UTF-16 (the saved form) below U+0080, four units at
+      // a time.
+      if (little_ && !wide_) {
+        std::uint64_t four;
+        while (at_ + 8 <= end &&
+               (std::memcpy(&four, in_ + at_, 8), (four & 0xFF80FF80FF80FF80u) == 0)) {
+          out[0] = static_cast<char>(four);
+          out[1] = static_cast<char>(four >> 16);
+          out[2] = static_cast<char>(four >> 32);
+          out[3] = static_cast<char>(four >> 48);
+          out += 4;
+          at_ += 8;
+        }
+        if (at_ + unit_ > end) break;
+      }
       char32_t code = read(at_);
       if (code < 0x80) {
         *out++ = static_cast<char>(code);
@@ -272,7 +287,11 @@ void XMLCALL on_start_element(void* data, const XML_Char*, const XML_Char**) {
   int size = 0;
   const char* input = XML_GetInputContext(check.parser, &offset, &size);
   if (input == nullptr || offset < 0 || offset >= size) return;
-  const std::string_view rest(input + offset, static_cast<std::size_t>(size - offset));
+  std::string_view rest(input + offset, static_cast<std::size_t>(size - offset));
+  // A tag holds no "<" after its first: most have no "&" before the next
+  // one, which two scans of the bytes tell.
+  rest = rest.substr(0, rest.find('<', 1));
+  if (rest.find('&') == std::string_view::npos) return;
   const std::string_view tag = rest.substr(0, start_tag_length(rest));
   std::size_t ampersand = tag.find('&');
   while (ampersand != std::string_view::npos) {
