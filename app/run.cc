@@ -136,11 +136,13 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
   InputDocument input;
   pugi::xml_document snapshot;
   std::optional<std::string> default_output_name;
-  // A run with no document to restore or preview needs no tree of the
-  // snapshot, only its saved form (written, or not even that when the run
-  // only prints the usage text): it is built straight in that form.
+  // A run that only saves needs no tree of the snapshot, only its saved
+  // form: it is built straight in that form. (The run that prints the usage
+  // text builds the tree, which is cheaper than the saved form it would
+  // not write.)
   std::optional<std::string> saved_form;
-  if (!options.preview && !options.file_name) saved_form.emplace();
+  const bool saves = options.output_default || options.output_name.has_value();
+  if (saves && !options.preview && !options.file_name) saved_form.emplace();
 
   // Each of these makes the exit status 1 whatever follows.
   bool failed = false;

@@ -26,8 +26,8 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
 
 // The same snapshot written straight in the saved-file format into `bytes`
 // (the bytes serialize_document gives for the tree build_snapshot builds),
-// for a run that needs no tree of it: one that only saves, or only prints
-// the usage text. Without a tree it costs a third of the memory.
+// for a run that needs no tree of it: one that only saves. Without a tree
+// it costs about a third of the memory.
 Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
                             std::optional<std::string>& default_output_name);
 
