@@ -73,10 +73,13 @@ std::optional<std::string> chosen_output_name(const Options& options,
   return std::nullopt;
 }
 
-// Saves the snapshot; a failure is reported with its reason, then
-// "File not found error.". Whether it was saved.
-bool save_step(const pugi::xml_document& snapshot, const std::string& output_name) {
-  const Result saved = save_document(snapshot, output_name);
+// Saves the snapshot: its saved form when the run built only that, else
+// its tree. A failure is reported with its reason, then "File not found
+// error.". Whether it was saved.
+bool save_step(const pugi::xml_document& snapshot, const std::optional<std::string>& saved_form,
+               const std::string& output_name) {
+  const Result saved = saved_form ? save_saved_document(*saved_form, output_name)
+                                  : save_document(snapshot, output_name);
   if (saved) return true;
   report_error(saved.message());
   std::cerr << kFileNotFound;
@@ -114,7 +117,7 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
   }
   // Nothing was written: the snapshot already shows the mixer as it is.
   const std::optional<std::string> output_name = chosen_output_name(options, default_output_name);
-  if (output_name && !save_step(snapshot, *output_name)) failed = true;
+  if (output_name && !save_step(snapshot, std::nullopt, *output_name)) failed = true;
   if (failed) return 2;
   return changes ? 1 : 0;
 }
@@ -133,10 +136,18 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
   InputDocument input;
   pugi::xml_document snapshot;
   std::optional<std::string> default_output_name;
+  // A run that only saves needs no tree of the snapshot, only its saved
+  // form: it is built straight in that form. (The run that prints the usage
+  // text builds the tree, which is cheaper than the saved form it would
+  // not write.)
+  std::optional<std::string> saved_form;
+  const bool saves = options.output_default || options.output_name.has_value();
+  if (saves && !options.preview && !options.file_name) saved_form.emplace();
 
   // Each of these makes the exit status 1 whatever follows.
   bool failed = false;
-  Result built = build_snapshot(snapshot, *mixer, default_output_name);
+  Result built = saved_form ? build_saved_snapshot(*saved_form, *mixer, default_output_name)
+                            : build_snapshot(snapshot, *mixer, default_output_name);
   if (!built) failed = true;
 
   if (args.size() <= 1) {
@@ -195,7 +206,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     report_error(quote_name(*output_name) +
                  " not saved: the mixer did not keep the change it would show");
     std::cerr << kFileNotFound;
-  } else if (output_name && built && !save_step(snapshot, *output_name)) {
+  } else if (output_name && built && !save_step(snapshot, saved_form, *output_name)) {
     failed = true;
   }
   return failed ? 1 : 0;

@@ -1,6 +1,7 @@
 // Loading a saved document of 1,000 to 100,000 controls: the DOM's parse
-// alone, the well-formedness check alone, and the whole load (both, with
-// the one-root check), in the saved form (UTF-16) and in UTF-8.
+// alone, the well-formedness check alone, the whole load (one pass of the
+// conforming parser building the tree), and the simulated device read from
+// such a file, in the saved form (UTF-16) and in UTF-8.
 #include <benchmark/benchmark.h>
 
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "platform/sim/sim_device_file.h"
 #include "platform/xml/well_formed.h"
 #include "platform/xml/xml_dom.h"
+#include "platform/xml/xml_parse.h"
 #include "support/synthetic_device.h"
 
 namespace quorvel {
@@ -60,6 +62,34 @@ void BM_Load(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
 
+// The simulated device read from its file: straight into the model, as
+// the program does, and through a DOM tree, as it did before.
+void BM_DeviceRead(benchmark::State& state) {
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+  for (auto _ : state) {
+    SimDevice device;
+    Result loaded = load_sim_device_bytes(bytes, "bench.xml", device);
+    if (!loaded) state.SkipWithError(loaded.message().c_str());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+
+void BM_DeviceReadViaTree(benchmark::State& state) {
+  const std::string bytes =
+      saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+  for (auto _ : state) {
+    pugi::xml_document document;
+    SimDevice device;
+    if (parse_xml_document(document, bytes).problem != XmlProblem::kNone) {
+      state.SkipWithError("not parsed");
+    }
+    Result loaded = load_sim_device(document, device);
+    if (!loaded) state.SkipWithError(loaded.message().c_str());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+
 // Arguments: controls, and 1 for UTF-16 (0: UTF-8).
 #define QUORVEL_LOAD_ARGS \
   ArgsProduct({{1000, 10000, 100000}, {1, 0}})->ArgNames({"controls", "utf16"}) \
@@ -67,6 +97,8 @@ void BM_Load(benchmark::State& state) {
 BENCHMARK(BM_DomParse)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_WellFormedCheck)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_Load)->QUORVEL_LOAD_ARGS;
+BENCHMARK(BM_DeviceRead)->QUORVEL_LOAD_ARGS;
+BENCHMARK(BM_DeviceReadViaTree)->QUORVEL_LOAD_ARGS;
 
 }  // namespace
 }  // namespace quorvel

@@ -13,13 +13,26 @@ Result write_document(const pugi::xml_document& document, const std::filesystem:
   return write_file_atomically(path, serialize_document(document));
 }
 
-Result save_document(const pugi::xml_document& document, const std::string& file_name) {
+namespace {
+
+Result save_bytes(const std::string& bytes, const std::string& file_name) {
   Result written = file_name.empty() ? Result::failure("no file name to save to")
-                                     : write_document(document, path_from_utf8(file_name));
+                                     : write_file_atomically(path_from_utf8(file_name), bytes);
   if (!written) return Result::failure("cannot save " + quote_name(file_name) + ": " +
                                        written.message());
   std::cerr << "audio XML file saved OK.";
   return written;
+}
+
+}  // namespace
+
+Result save_document(const pugi::xml_document& document, const std::string& file_name) {
+  if (file_name.empty()) return save_bytes({}, file_name);
+  return save_bytes(serialize_document(document), file_name);
+}
+
+Result save_saved_document(const std::string& bytes, const std::string& file_name) {
+  return save_bytes(bytes, file_name);
 }
 
 }  // namespace quorvel

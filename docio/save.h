@@ -22,4 +22,7 @@ Result write_document(const pugi::xml_document& document, const std::filesystem:
 // message names the file and gives the reason: cannot save "x": reason.
 Result save_document(const pugi::xml_document& document, const std::string& file_name);
 
+// The same, for a document already in the saved-file format.
+Result save_saved_document(const std::string& bytes, const std::string& file_name);
+
 }  // namespace quorvel

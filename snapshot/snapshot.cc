@@ -5,6 +5,7 @@
 
 #include "platform/document/document_format.h"
 #include "platform/document/document_writer.h"
+#include "platform/document/saved_writer.h"
 #include "platform/os/console.h"
 #include "platform/os/file_name.h"
 #include "platform/os/text_encoding.h"
@@ -75,13 +76,12 @@ Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
   return problems.result();
 }
 
-Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
+namespace {
+
+// Describes mixer device 0 into `sink`, from the document's start to its
+// end.
+Result describe_mixer(DocumentSink& sink, MixerService& mixer,
                       std::optional<std::string>& default_output_name) {
-  // The bare template is what the document holds when the mixer cannot be
-  // described.
-  if (!load_xml(document, doc::kTemplate)) {
-    return reported("cannot load the mixer document template");
-  }
   MixerHandle handle;
   MixerResult result = mixer.open(0, handle);
   if (result != MMSYSERR_NOERROR) {
@@ -93,7 +93,6 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
     return reported("cannot read the description of mixer device 0: " + mixer_error(result));
   }
 
-  TreeSink sink(document);
   const std::string product = system_to_utf8(name_of(caps.szPname));
   start_mixer_document(sink, product, caps.cDestinations);
   default_output_name = default_file_name(product);
@@ -145,6 +144,26 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
   }
   end_mixer_document(sink);
   return problems.result();
+}
+
+}  // namespace
+
+Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
+                      std::optional<std::string>& default_output_name) {
+  // The bare template is what the document holds when the mixer cannot be
+  // described.
+  if (!load_xml(document, doc::kTemplate)) {
+    return reported("cannot load the mixer document template");
+  }
+  TreeSink sink(document);
+  return describe_mixer(sink, mixer, default_output_name);
+}
+
+Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
+                            std::optional<std::string>& default_output_name) {
+  bytes.clear();
+  SavedDocumentWriter sink(bytes);
+  return describe_mixer(sink, mixer, default_output_name);
 }
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "common/number_text.h"
@@ -12,6 +13,8 @@
 #include "platform/document/saved_writer.h"
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
+#include "platform/xml/well_formed.h"
+#include "platform/xml/xml_events.h"
 #include "platform/xml/xml_parse.h"
 
 namespace quorvel {
@@ -19,84 +22,138 @@ namespace {
 
 // --- Reading ----------------------------------------------------------------
 
-// The element's name: its first child when that is text. Line ends read as
-// XML reads them in text (CR LF and CR become LF), so that a name written
-// back and read again is the same name.
-std::string read_name(pugi::xml_node element) {
-  pugi::xml_node first = element.first_child();
-  if (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata) return {};
-  std::string name = first.value();
-  if (name.find('\r') == std::string::npos) return name;
+// A name as the device keeps it: line ends read as XML reads them in text
+// (CR LF and CR become LF), so that a name written back and read again is
+// the same name.
+std::string device_name(std::string_view text) {
+  if (text.find('\r') == std::string_view::npos) return std::string(text);
   std::string normalised;
-  normalised.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (name[i] != '\r') {
-      normalised += name[i];
-    } else if (i + 1 >= name.size() || name[i + 1] != '\n') {
+  normalised.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      normalised += text[i];
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
       normalised += '\n';
     }
   }
   return normalised;
 }
 
-std::int32_t int_attribute(pugi::xml_node element, const char* name) {
-  return parse_int(element.attribute(name).value());
-}
-
-std::uint32_t uint_attribute(pugi::xml_node element, const char* name) {
-  return parse_uint32(element.attribute(name).value());
+// The value of the attribute `name` among `attributes` (name, value, ...,
+// null); "" when it is not there.
+const char* attribute(const char** attributes, const char* name) {
+  for (const char** a = attributes; *a != nullptr; a += 2) {
+    if (std::strcmp(a[0], name) == 0) return a[1];
+  }
+  return "";
 }
 
 bool always_has_items(std::uint32_t type) {
   return type == ctrl::kMux || type == ctrl::kMixer || type == ctrl::kMultipleSelect;
 }
 
-// Reads the device while counting it against the bounds. Every method
-// returns false, with `error` set, once a bound is passed.
-class DeviceReader {
+// Builds the device from the document's nodes as they come, counting it
+// against the bounds; stops, with `error` set, once a bound is passed. An
+// element's name is its first child node when that is text; a value's
+// number the first text among its children. Only the elements below have a
+// meaning, each under its own parent; everything else, with all it holds,
+// is passed over.
+class DeviceBuilder : public XmlNodeHandler {
  public:
-  std::string error;
+  explicit DeviceBuilder(SimDevice& device) : device_(device) {}
 
-  bool read(pugi::xml_node root, SimDevice& device) {
-    device.name = read_name(root);
-    std::size_t index = 0;
-    for (pugi::xml_node element : root.children(doc::kDestination)) {
-      if (index++ == kMaxSimDestinations) {
-        return fail("more than " + std::to_string(kMaxSimDestinations) + " destinations");
-      }
-      const std::string where = "destination " + std::to_string(device.destinations.size());
-      SimDestination& destination = device.destinations.emplace_back();
-      destination.name = read_name(element);
-      destination.line_id = uint_attribute(element, doc::kLineId);
-      destination.component_type = uint_attribute(element, doc::kComponentType);
-      destination.server_name = element.attribute(doc::kServerName).value();
-      if (!read_channels(element, where, destination.channels) ||
-          !read_controls(element, where, destination.channels, destination.controls,
-                         destination.positions)) {
-        return false;
-      }
-      for (pugi::xml_node source_element : element.children(doc::kSource)) {
-        if (destination.sources.size() == kMaxSimSourcesPerDestination) {
-          return fail(where + ": more than " + std::to_string(kMaxSimSourcesPerDestination) +
-                      " sources");
-        }
-        const std::string source_where =
-            where + " source " + std::to_string(destination.sources.size());
-        SimSource& source = destination.sources.emplace_back();
-        source.name = read_name(source_element);
-        source.line_type = uint_attribute(source_element, doc::kLineType);
-        source.server_name = source_element.attribute(doc::kServerName).value();
-        if (!read_channels(source_element, source_where, source.channels) ||
-            !read_controls(source_element, source_where, source.channels, source.controls,
-                           source.positions)) {
-          return false;
-        }
-      }
+  std::string error;
+  bool has_root() const { return seen_root_; }
+  bool root_is_mixer() const { return root_is_mixer_; }
+
+  bool declaration(const char*, const char*, int) override { return true; }
+  bool doctype(std::string_view) override { return true; }
+  bool comment(const char*) override {
+    first_child_seen();
+    return true;
+  }
+  bool processing_instruction(const char*, const char*) override {
+    first_child_seen();
+    return true;
+  }
+
+  bool text(std::string_view value, bool) override {
+    if (open_.empty()) return true;
+    Open& top = open_.back();
+    if (top.wants_name) {
+      top.wants_name = false;
+      *top.name = device_name(value);
+    }
+    if (top.role == Role::kValue && !top.has_text) {
+      top.has_text = true;
+      control().values.back() = parse_int(value);
     }
     return true;
   }
 
+  bool start_element(const char* name, const char** attributes) override {
+    first_child_seen();
+    if (open_.empty()) {
+      if (seen_root_) return push(Role::kIgnored);
+      seen_root_ = true;
+      root_is_mixer_ = std::strcmp(name, doc::kAudioMixer) == 0;
+      if (!root_is_mixer_) return false;
+      return push(Role::kRoot, &device_.name);
+    }
+    switch (open_.back().role) {
+      case Role::kRoot:
+        if (std::strcmp(name, doc::kDestination) == 0) return start_destination(attributes);
+        break;
+      case Role::kDestination:
+        if (std::strcmp(name, doc::kLineControl) == 0) return start_control(attributes);
+        if (std::strcmp(name, doc::kSource) == 0) return start_source(attributes);
+        break;
+      case Role::kSource:
+        if (std::strcmp(name, doc::kLineControl) == 0) return start_control(attributes);
+        break;
+      case Role::kControl:
+        if (std::strcmp(name, doc::kValue) == 0) return start_value(attributes);
+        if (!list_seen_ && (std::strcmp(name, doc::kMuxList) == 0 ||
+                            std::strcmp(name, doc::kMixerList) == 0)) {
+          list_seen_ = true;
+          return push(Role::kList);
+        }
+        break;
+      case Role::kList:
+        if (std::strcmp(name, doc::kItem) == 0) return start_item(attributes);
+        break;
+      default:
+        break;
+    }
+    return push(Role::kIgnored);
+  }
+
+  bool end_element() override {
+    if (open_.back().role == Role::kControl) end_control();
+    open_.pop_back();
+    return true;
+  }
+
  private:
+  enum class Role { kRoot, kDestination, kSource, kControl, kValue, kList, kItem, kIgnored };
+  struct Open {
+    Role role;
+    std::string* name;  // takes the element's name; null: it has none
+    bool wants_name;    // its first child node is still to come
+    bool has_text;      // a value: its number is read
+  };
+
+  bool push(Role role, std::string* name = nullptr) {
+    open_.push_back({role, name, name != nullptr, false});
+    return true;
+  }
+
+  // Any node: it is the first child of the element that is open, if it is
+  // not text, that element has no name.
+  void first_child_seen() {
+    if (!open_.empty()) open_.back().wants_name = false;
+  }
+
   bool fail(std::string message) {
     error = std::move(message);
     return false;
@@ -111,70 +168,142 @@ class DeviceReader {
     return true;
   }
 
-  bool read_channels(pugi::xml_node line, const std::string& where, std::uint32_t& channels) {
-    channels = uint_attribute(line, doc::kChannels);
+  bool read_channels(const char** attributes, std::uint32_t& channels) {
+    channels = parse_uint32(attribute(attributes, doc::kChannels));
     if (channels > kMaxSimChannels) {
-      return fail(where + ": " + std::to_string(channels) + " channels (a line has at most " +
+      return fail(where() + ": " + std::to_string(channels) + " channels (a line has at most " +
                   std::to_string(kMaxSimChannels) + ")");
     }
     return true;
   }
 
-  // Reads the line's controls; `positions` takes the positions of the
-  // first control whose values give one for every channel.
-  bool read_controls(pugi::xml_node line, const std::string& where, std::uint32_t channels,
-                     std::vector<SimControl>& controls, std::vector<std::string>& positions) {
-    // The service keeps one value per channel, at least one.
-    const std::size_t slots = std::max<std::uint32_t>(channels, 1);
-    for (pugi::xml_node element : line.children(doc::kLineControl)) {
-      if (controls_++ == kMaxSimControls) {
-        return fail("more than " + std::to_string(kMaxSimControls) + " controls");
-      }
-      if (!count_values(slots)) return false;
-      SimControl& control = controls.emplace_back();
-      control.id = uint_attribute(element, doc::kCtrlId);
-      control.type = uint_attribute(element, doc::kCtrlType);
-      control.name = read_name(element);
-      control.steps = uint_attribute(element, doc::kSteps);
-      control.min = int_attribute(element, doc::kMin);
-      control.max = int_attribute(element, doc::kMax);
-      std::vector<std::string> value_positions;
-      for (pugi::xml_node value : element.children(doc::kValue)) {
-        if (control.values.size() == slots) break;
-        control.values.push_back(parse_int(value.child_value()));
-        if (const char* position = value.attribute(doc::kPosition).value(); *position != '\0') {
-          value_positions.emplace_back(position);
-        }
-      }
-      if (positions.empty() && channels > 0 && value_positions.size() == channels &&
-          control.values.size() == channels) {
-        positions = std::move(value_positions);
-      }
-      pugi::xml_node list;
-      for (pugi::xml_node child : element.children()) {
-        if (child.type() == pugi::node_element &&
-            (std::strcmp(child.name(), doc::kMuxList) == 0 ||
-             std::strcmp(child.name(), doc::kMixerList) == 0)) {
-          list = child;
-          break;
-        }
-      }
-      control.list = list || always_has_items(control.type);
-      for (pugi::xml_node item : list.children(doc::kItem)) {
-        if (control.items.size() == kMaxSimItemsPerList) {
-          return fail(where + ", control " + std::to_string(control.id) + ": more than " +
-                      std::to_string(kMaxSimItemsPerList) + " list items");
-        }
-        if (!count_values(1)) return false;
-        control.items.push_back(SimItem{read_name(item), int_attribute(item, doc::kSelected)});
-      }
+  bool start_destination(const char** attributes) {
+    if (device_.destinations.size() == kMaxSimDestinations) {
+      return fail("more than " + std::to_string(kMaxSimDestinations) + " destinations");
     }
-    return true;
+    SimDestination& destination = device_.destinations.emplace_back();
+    destination.line_id = parse_uint32(attribute(attributes, doc::kLineId));
+    destination.component_type = parse_uint32(attribute(attributes, doc::kComponentType));
+    destination.server_name = attribute(attributes, doc::kServerName);
+    line_ = {&destination.controls, &destination.positions, 0, false};
+    if (!read_channels(attributes, destination.channels)) return false;
+    line_.channels = destination.channels;
+    return push(Role::kDestination, &destination.name);
   }
 
+  bool start_source(const char** attributes) {
+    SimDestination& destination = device_.destinations.back();
+    if (destination.sources.size() == kMaxSimSourcesPerDestination) {
+      return fail(destination_where() + ": more than " +
+                  std::to_string(kMaxSimSourcesPerDestination) + " sources");
+    }
+    SimSource& source = destination.sources.emplace_back();
+    source.line_type = parse_uint32(attribute(attributes, doc::kLineType));
+    source.server_name = attribute(attributes, doc::kServerName);
+    line_ = {&source.controls, &source.positions, 0, true};
+    if (!read_channels(attributes, source.channels)) return false;
+    line_.channels = source.channels;
+    return push(Role::kSource, &source.name);
+  }
+
+  // The line a control belongs to: its destination's, or its source's once
+  // the source's element is open.
+  void restore_line() {
+    SimDestination& destination = device_.destinations.back();
+    if (open_.back().role == Role::kSource) {
+      SimSource& source = destination.sources.back();
+      line_ = {&source.controls, &source.positions, source.channels, true};
+    } else {
+      line_ = {&destination.controls, &destination.positions, destination.channels, false};
+    }
+  }
+
+  bool start_control(const char** attributes) {
+    restore_line();
+    if (controls_++ == kMaxSimControls) {
+      return fail("more than " + std::to_string(kMaxSimControls) + " controls");
+    }
+    // The service keeps one value per channel, at least one.
+    slots_ = std::max<std::uint32_t>(line_.channels, 1);
+    if (!count_values(slots_)) return false;
+    SimControl& control = line_.controls->emplace_back();
+    control.id = parse_uint32(attribute(attributes, doc::kCtrlId));
+    control.type = parse_uint32(attribute(attributes, doc::kCtrlType));
+    control.steps = parse_uint32(attribute(attributes, doc::kSteps));
+    control.min = parse_int(attribute(attributes, doc::kMin));
+    control.max = parse_int(attribute(attributes, doc::kMax));
+    value_positions_.clear();
+    list_seen_ = false;
+    return push(Role::kControl, &control.name);
+  }
+
+  bool start_value(const char** attributes) {
+    SimControl& control = this->control();
+    if (control.values.size() == slots_) return push(Role::kIgnored);
+    control.values.push_back(0);
+    if (const char* position = attribute(attributes, doc::kPosition); *position != '\0') {
+      value_positions_.emplace_back(position);
+    }
+    return push(Role::kValue);
+  }
+
+  bool start_item(const char** attributes) {
+    SimControl& control = this->control();
+    if (control.items.size() == kMaxSimItemsPerList) {
+      return fail(where() + ", control " + std::to_string(control.id) + ": more than " +
+                  std::to_string(kMaxSimItemsPerList) + " list items");
+    }
+    if (!count_values(1)) return false;
+    SimItem& item = control.items.emplace_back();
+    item.selected = parse_int(attribute(attributes, doc::kSelected));
+    return push(Role::kItem, &item.name);
+  }
+
+  // The line's positions are those of its first control whose values give
+  // one for every channel.
+  void end_control() {
+    SimControl& control = this->control();
+    const std::uint32_t channels = line_.channels;
+    if (line_.positions->empty() && channels > 0 && value_positions_.size() == channels &&
+        control.values.size() == channels) {
+      *line_.positions = std::move(value_positions_);
+    }
+    value_positions_.clear();
+    control.list = list_seen_ || always_has_items(control.type);
+  }
+
+  SimControl& control() { return line_.controls->back(); }
+
+  struct Line {
+    std::vector<SimControl>* controls;
+    std::vector<std::string>* positions;
+    std::uint32_t channels;
+    bool in_source;
+  };
+
+  // The line being read, as messages name it.
+  std::string destination_where() const {
+    return "destination " + std::to_string(device_.destinations.size() - 1);
+  }
+  std::string where() const {
+    if (!line_.in_source) return destination_where();
+    return destination_where() + " source " +
+           std::to_string(device_.destinations.back().sources.size() - 1);
+  }
+
+  SimDevice& device_;
+  std::vector<Open> open_;
+  bool seen_root_ = false;
+  bool root_is_mixer_ = false;
+  Line line_{};
+  std::size_t slots_ = 1;
+  std::vector<std::string> value_positions_;
+  bool list_seen_ = false;
   std::size_t controls_ = 0;
   std::size_t values_ = 0;
 };
+
+constexpr const char* kNotMixer = "not a mixer document: the root element is not <audio_mixer>";
 
 // --- Writing ----------------------------------------------------------------
 
@@ -275,13 +404,11 @@ std::size_t saved_size_bound(const SimDevice& device) {
 }  // namespace
 
 Result load_sim_device(const pugi::xml_document& document, SimDevice& device) {
-  pugi::xml_node root = document.document_element();
-  if (!root || std::strcmp(root.name(), doc::kAudioMixer) != 0) {
-    return Result::failure("not a mixer document: the root element is not <audio_mixer>");
-  }
   SimDevice loaded;
-  DeviceReader reader;
-  if (!reader.read(root, loaded)) return Result::failure(reader.error);
+  DeviceBuilder builder(loaded);
+  const bool walked = walk_xml_nodes(document, builder);
+  if (!builder.has_root() || !builder.root_is_mixer()) return Result::failure(kNotMixer);
+  if (!walked) return Result::failure(builder.error);
   Result checked = check_sim_device(loaded);
   if (!checked) return checked;
   device = std::move(loaded);
@@ -290,7 +417,22 @@ Result load_sim_device(const pugi::xml_document& document, SimDevice& device) {
 
 Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, SimDevice& device) {
   try {
-    // Read as documents are: what is not well-formed is not a device.
+    // One pass of the conforming parser builds the device as it reads. A
+    // file it does not take is read as documents are, which says why it is
+    // not well-formed (what is not well-formed is not a device) before
+    // anything about its content, as a tree.
+    if (const std::optional<pugi::xml_encoding> encoding = certain_xml_encoding(bytes)) {
+      SimDevice loaded;
+      DeviceBuilder builder(loaded);
+      if (read_xml_nodes(bytes, *encoding, builder)) {
+        Result checked = check_sim_device(loaded);
+        if (!checked) {
+          return Result::failure(shown + " is not a valid device: " + checked.message());
+        }
+        device = std::move(loaded);
+        return Result();
+      }
+    }
     pugi::xml_document document;
     XmlParseOutcome parsed = parse_xml_document(document, bytes);
     if (parsed.problem == XmlProblem::kNoMemory) throw std::bad_alloc();
@@ -304,8 +446,10 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
       }
       return Result::failure(shown + " is not an XML document: " + reason + where);
     }
-    Result loaded = load_sim_device(document, device);
-    if (!loaded) return Result::failure(shown + " is not a valid device: " + loaded.message());
+    Result loaded_tree = load_sim_device(document, device);
+    if (!loaded_tree) {
+      return Result::failure(shown + " is not a valid device: " + loaded_tree.message());
+    }
     return Result();
   } catch (const std::bad_alloc&) {
     return Result::failure("not enough memory to load the device file " + shown);

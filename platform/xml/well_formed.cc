@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/utf.h"
+#include "platform/xml/xml_events.h"
 
 namespace quorvel {
 namespace {
@@ -104,6 +105,21 @@ class Utf8Converter {
   char* convert(std::size_t units, char* out) {
     const std::size_t end = std::min(size_, at_ + units * unit_);
     while (at_ + unit_ <= end) {
+      // Little-endian UTF-16 (the saved form) below U+0080, four units at
+      // a time.
+      if (little_ && !wide_) {
+        std::uint64_t four;
+        while (at_ + 8 <= end &&
+               (std::memcpy(&four, in_ + at_, 8), (four & 0xFF80FF80FF80FF80u) == 0)) {
+          out[0] = static_cast<char>(four);
+          out[1] = static_cast<char>(four >> 16);
+          out[2] = static_cast<char>(four >> 32);
+          out[3] = static_cast<char>(four >> 48);
+          out += 4;
+          at_ += 8;
+        }
+        if (at_ + unit_ > end) break;
+      }
       char32_t code = read(at_);
       if (code < 0x80) {
         *out++ = static_cast<char>(code);
@@ -271,7 +287,11 @@ void XMLCALL on_start_element(void* data, const XML_Char*, const XML_Char**) {
   int size = 0;
   const char* input = XML_GetInputContext(check.parser, &offset, &size);
   if (input == nullptr || offset < 0 || offset >= size) return;
-  const std::string_view rest(input + offset, static_cast<std::size_t>(size - offset));
+  std::string_view rest(input + offset, static_cast<std::size_t>(size - offset));
+  // A tag holds no "<" after its first: most have no "&" before the next
+  // one, which two scans of the bytes tell.
+  rest = rest.substr(0, rest.find('<', 1));
+  if (rest.find('&') == std::string_view::npos) return;
   const std::string_view tag = rest.substr(0, start_tag_length(rest));
   std::size_t ampersand = tag.find('&');
   while (ampersand != std::string_view::npos) {
@@ -369,46 +389,250 @@ bool converted_to_utf8(pugi::xml_encoding encoding) {
          encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
 }
 
-// Whether Expat takes the source as well-formed, read a piece at a time
-// into Expat's own buffer (converted to UTF-8 on the way where it must
-// be): no copy of the whole text is made, in Expat or here. The pieces are
-// at least a sixteenth of the source, so that Expat, which reads a token
-// that spans pieces again with each, reads no token more than sixteen
-// times.
-bool well_formed_in_pieces(std::string_view bytes, pugi::xml_encoding encoding, Text text) {
-  Check check;
-  ParserHolder holder{make_parser(text, check)};
-  if (holder.parser == nullptr) return false;
+// Feeds the source to `parser` a piece at a time into Expat's own buffer
+// (converted to UTF-8 on the way where it must be): no copy of the whole
+// text is made, in Expat or here. The pieces are at least a sixteenth of
+// the source, so that Expat, which reads a token that spans pieces again
+// with each, reads no token more than sixteen times; a small source goes
+// in one piece of its own size. Whether Expat took it all.
+bool parse_in_pieces(XML_Parser parser, std::string_view bytes, pugi::xml_encoding encoding) {
   constexpr std::size_t kSmallestPiece = std::size_t{1} << 20;
-  const std::size_t piece = std::max(kSmallestPiece, bytes.size() / 16 + 1);
+  const std::size_t piece =
+      std::min(std::max(kSmallestPiece, bytes.size() / 16 + 1), std::max<std::size_t>(bytes.size(), 1));
   if (!converted_to_utf8(encoding)) {
     std::size_t at = 0;
     do {
       const std::size_t size = std::min(piece, bytes.size() - at);
-      void* buffer = XML_GetBuffer(holder.parser, static_cast<int>(size));
+      void* buffer = XML_GetBuffer(parser, static_cast<int>(size));
       if (buffer == nullptr) return false;
-      std::memcpy(buffer, bytes.data() + at, size);
+      if (size > 0) std::memcpy(buffer, bytes.data() + at, size);
       at += size;
-      if (XML_ParseBuffer(holder.parser, static_cast<int>(size), at == bytes.size()) !=
-          XML_STATUS_OK) {
+      if (XML_ParseBuffer(parser, static_cast<int>(size), at == bytes.size()) != XML_STATUS_OK) {
         return false;
       }
     } while (at < bytes.size());
     return true;
   }
   Utf8Converter converter(bytes, encoding);
-  const std::size_t units = piece / 4 + 1;
+  const std::size_t units =
+      bytes.size() <= kSmallestPiece ? converter.units_left() + 1 : piece / 4 + 1;
   do {
     const std::size_t room = converter.room_for(units);
-    auto* buffer = static_cast<char*>(XML_GetBuffer(holder.parser, static_cast<int>(room)));
+    auto* buffer = static_cast<char*>(XML_GetBuffer(parser, static_cast<int>(room)));
     if (buffer == nullptr) return false;
     const std::size_t size = static_cast<std::size_t>(converter.convert(units, buffer) - buffer);
-    if (XML_ParseBuffer(holder.parser, static_cast<int>(size), converter.done()) !=
-        XML_STATUS_OK) {
+    if (XML_ParseBuffer(parser, static_cast<int>(size), converter.done()) != XML_STATUS_OK) {
       return false;
     }
   } while (!converter.done());
   return true;
+}
+
+// Whether Expat takes the source as well-formed.
+bool well_formed_in_pieces(std::string_view bytes, pugi::xml_encoding encoding, Text text) {
+  Check check;
+  ParserHolder holder{make_parser(text, check)};
+  if (holder.parser == nullptr) return false;
+  return parse_in_pieces(holder.parser, bytes, encoding);
+}
+
+// --- One pass for the nodes ---------------------------------------------------
+
+// Expat's events turned into the nodes the DOM would hold (xml_events.h).
+// A document with what this pass does not turn into nodes exactly as the
+// DOM's parser would (a document type declaration with an internal subset,
+// namespace declarations or names in a namespace, a processing
+// instruction with a CR in it, a declared ISO-8859-1 read as UTF-8) stops
+// it, as does a handler that stops, and whatever the check refuses (a
+// reference to an entity that does not exist).
+struct NodeReader {
+  XML_Parser parser = nullptr;
+  XmlNodeHandler* handler = nullptr;
+  std::string text;          // the run of text being gathered
+  bool text_counts = false;  // the run is more than white space in the source
+  bool in_cdata = false;
+  bool stopped = false;
+  bool latin1 = false;
+  bool external_subset = false;  // the document names a DTD that is not read
+};
+
+void halt(NodeReader& reader) {
+  if (reader.stopped) return;
+  reader.stopped = true;
+  XML_StopParser(reader.parser, XML_FALSE);
+}
+
+bool xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The run of text gathered so far becomes a node, unless the source had
+// only white space there (the DOM's parser keeps no such node).
+bool flush_text(NodeReader& reader) {
+  if (reader.stopped) return false;
+  if (!reader.text.empty()) {
+    const bool counts = reader.text_counts;
+    reader.text_counts = false;
+    if (counts && !reader.handler->text(reader.text, false)) {
+      reader.text.clear();
+      halt(reader);
+      return false;
+    }
+    reader.text.clear();
+  }
+  return true;
+}
+
+void XMLCALL node_characters(void* data, const XML_Char* s, int length) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (reader.stopped) return;
+  const std::size_t size = static_cast<std::size_t>(length);
+  reader.text.append(s, size);
+  if (reader.text_counts || reader.in_cdata) return;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!xml_space(s[i])) {
+      reader.text_counts = true;
+      return;
+    }
+  }
+  // White space: as the source has it, or from a reference (which counts
+  // as text), or a CR LF made LF. Only the source tells.
+  if (XML_GetCurrentByteCount(reader.parser) == length) return;
+  int offset = 0;
+  int available = 0;
+  const char* input = XML_GetInputContext(reader.parser, &offset, &available);
+  if (input == nullptr || offset < 0 || offset >= available || input[offset] == '&') {
+    reader.text_counts = true;
+  }
+}
+
+// Names with the namespace separator are in a namespace: the DOM keeps
+// them as written, which this pass does not see.
+bool plain_name(const XML_Char* name) { return std::strchr(name, '\n') == nullptr; }
+
+void XMLCALL node_start(void* data, const XML_Char* name, const XML_Char** attributes) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (!flush_text(reader)) return;
+  bool plain = plain_name(name);
+  for (const XML_Char** a = attributes; plain && *a != nullptr; a += 2) plain = plain_name(*a);
+  if (!plain) {
+    halt(reader);
+    return;
+  }
+  if (reader.external_subset) {
+    // A reference to an entity that does not exist, which Expat drops
+    // from an attribute value without a word there: as the check does.
+    Check check;
+    check.parser = reader.parser;
+    check.latin1 = reader.latin1;
+    on_start_element(&check, name, attributes);
+    if (!check.reason.empty()) {
+      reader.stopped = true;
+      return;
+    }
+  }
+  if (!reader.handler->start_element(name, attributes)) halt(reader);
+}
+
+void XMLCALL node_end(void* data, const XML_Char*) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (!flush_text(reader)) return;
+  if (!reader.handler->end_element()) halt(reader);
+}
+
+void XMLCALL node_start_cdata(void* data) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (!flush_text(reader)) return;
+  reader.in_cdata = true;
+}
+
+void XMLCALL node_end_cdata(void* data) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (reader.stopped) return;
+  reader.in_cdata = false;
+  const bool taken = reader.handler->text(reader.text, true);
+  reader.text.clear();
+  if (!taken) halt(reader);
+}
+
+void XMLCALL node_comment(void* data, const XML_Char* value) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (!flush_text(reader)) return;
+  if (!reader.handler->comment(value)) halt(reader);
+}
+
+void XMLCALL node_instruction(void* data, const XML_Char* target, const XML_Char* value) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (!flush_text(reader)) return;
+  // The DOM's parser keeps a CR in an instruction, which Expat makes LF.
+  int offset = 0;
+  int available = 0;
+  const char* input = XML_GetInputContext(reader.parser, &offset, &available);
+  const int count = XML_GetCurrentByteCount(reader.parser);
+  if (input == nullptr || offset < 0 || count < 0 || offset + count > available ||
+      std::memchr(input + offset, '\r', static_cast<std::size_t>(count)) != nullptr) {
+    halt(reader);
+    return;
+  }
+  if (!reader.handler->processing_instruction(target, value)) halt(reader);
+}
+
+bool names_latin1(const XML_Char* encoding) {
+  if (encoding == nullptr) return false;
+  const std::string name = [&] {
+    std::string out(encoding);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+  }();
+  return name == "ISO-8859-1" || name == "LATIN1";
+}
+
+void XMLCALL node_declaration(void* data, const XML_Char* version, const XML_Char* encoding,
+                              int standalone) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (reader.stopped) return;
+  // Read as UTF-8 while the DOM's parser would read it as ISO-8859-1.
+  if (version == nullptr || (!reader.latin1 && names_latin1(encoding)) ||
+      !reader.handler->declaration(version, encoding, standalone)) {
+    halt(reader);
+  }
+}
+
+// The document type declaration, as the DOM keeps it: its text as
+// written, found in Expat's input from its "<!DOCTYPE" to its ">". One
+// with an internal subset, whose declarations Expat would apply (default
+// attribute values, their normalisation) and the DOM would not, stops the
+// pass.
+void XMLCALL node_doctype(void* data, const XML_Char*, const XML_Char* system_id,
+                          const XML_Char*, int internal_subset) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  if (reader.stopped) return;
+  reader.external_subset = system_id != nullptr;
+  int offset = 0;
+  int size = 0;
+  const char* input = XML_GetInputContext(reader.parser, &offset, &size);
+  if (internal_subset != 0 || input == nullptr || offset < 0 || offset > size) {
+    halt(reader);
+    return;
+  }
+  const std::string_view context(input, static_cast<std::size_t>(size));
+  const std::size_t start = context.rfind("<!DOCTYPE", static_cast<std::size_t>(offset));
+  if (start == std::string_view::npos) {
+    halt(reader);
+    return;
+  }
+  std::size_t at = start + 9;
+  while (at < context.size() && xml_space(context[at])) ++at;
+  const std::size_t end = at + start_tag_length(context.substr(at));
+  if (end >= context.size() || !reader.handler->doctype(context.substr(at, end - at))) {
+    halt(reader);
+  }
+}
+
+void XMLCALL node_skipped_entity(void* data, const XML_Char*, int) {
+  halt(*static_cast<NodeReader*>(data));
+}
+
+void XMLCALL node_namespace(void* data, const XML_Char*, const XML_Char*) {
+  halt(*static_cast<NodeReader*>(data));
 }
 
 // --- The source before its markup ------------------------------------------
@@ -725,6 +949,31 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
     result.position = locate(bytes, encoding, offset, Anchor::kAt);
   }
   return result;
+}
+
+bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
+                    XmlNodeHandler& handler) {
+  if (!check_source(bytes, encoding).well_formed) return false;
+  const bool latin1 = encoding == pugi::encoding_latin1;
+  XML_Parser parser = XML_ParserCreateNS(latin1 ? "ISO-8859-1" : "UTF-8", '\n');
+  if (parser == nullptr) return false;
+  ParserHolder holder{parser};
+  NodeReader reader;
+  reader.parser = parser;
+  reader.handler = &handler;
+  reader.latin1 = latin1;
+  XML_SetUserData(parser, &reader);
+  XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+  XML_SetElementHandler(parser, node_start, node_end);
+  XML_SetCharacterDataHandler(parser, node_characters);
+  XML_SetCdataSectionHandler(parser, node_start_cdata, node_end_cdata);
+  XML_SetCommentHandler(parser, node_comment);
+  XML_SetProcessingInstructionHandler(parser, node_instruction);
+  XML_SetXmlDeclHandler(parser, node_declaration);
+  XML_SetStartDoctypeDeclHandler(parser, node_doctype);
+  XML_SetSkippedEntityHandler(parser, node_skipped_entity);
+  XML_SetStartNamespaceDeclHandler(parser, node_namespace);
+  return parse_in_pieces(parser, bytes, encoding) && !reader.stopped;
 }
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/xml/text_position.h"
+#include "platform/xml/xml_events.h"
 
 namespace quorvel {
 
@@ -47,5 +48,16 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
 // `encoding` is the one the DOM's parser reads the source in (a byte order
 // mark decides over it).
 WellFormedness check_source(std::string_view bytes, pugi::xml_encoding encoding);
+
+// One pass of the same parser over `bytes` (read in `encoding`, as by
+// check_well_formed, after the source checks) that hands `handler` the
+// document's nodes as the DOM's parser would make them. True when the
+// document is well-formed and every node was handed over; false when it is
+// not well-formed, there was no memory, the handler stopped, or the
+// document holds what the pass does not turn into nodes (a document type
+// declaration, namespaces, a declared ISO-8859-1 read in another
+// encoding): the caller then learns why from parse_xml_document.
+bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
+                    XmlNodeHandler& handler);
 
 }  // namespace quorvel

@@ -159,6 +159,18 @@ StructureProblem check_top_level(const pugi::xml_document& dom) {
 
 }  // namespace
 
+std::optional<pugi::xml_encoding> certain_xml_encoding(std::string_view bytes) {
+  const pugi::xml_encoding chosen = choose_encoding(bytes);
+  const pugi::xml_encoding expected = expected_encoding(bytes, chosen);
+  if (chosen != pugi::encoding_auto || bytes.size() < 4 || expected != pugi::encoding_utf8) {
+    return expected;
+  }
+  // With no byte order mark, a zero byte among the first four may be UTF-16
+  // or UTF-32 the DOM's parser recognises by its "<".
+  if (bytes.substr(0, 4).find('\0') != std::string_view::npos) return std::nullopt;
+  return expected;
+}
+
 XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_view bytes) {
   XmlParseOutcome outcome;
   auto fail = [&](XmlProblem problem, std::string reason, TextPosition position) {

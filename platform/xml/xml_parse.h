@@ -6,6 +6,7 @@
 
 #include <pugixml.hpp>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,5 +33,12 @@ struct XmlParseOutcome {
 // in characters of the source. Problems the DOM's parser finds are reported
 // as it finds them; the well-formedness check runs on what it lets pass.
 XmlParseOutcome parse_xml_document(pugi::xml_document& document, std::string_view bytes);
+
+// The encoding the DOM's parser reads `bytes` in, where it is certain
+// before parsing: a byte order mark, UTF-16 recognised by its zero bytes,
+// or 8-bit text whose first bytes are not zero (UTF-8: a declared
+// ISO-8859-1 is one of the things read_xml_nodes does not take). Nothing
+// where only the DOM's parser can tell.
+std::optional<pugi::xml_encoding> certain_xml_encoding(std::string_view bytes);
 
 }  // namespace quorvel

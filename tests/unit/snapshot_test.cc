@@ -10,6 +10,7 @@
 #include "snapshot/snapshot.h"
 #include "support/example_device.h"
 #include "support/recording_mixer.h"
+#include "support/synthetic_device.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -139,6 +140,32 @@ TEST_F(SnapshotTest, DeviceFileOfAnUnchangedDeviceIsWhatASaveWrites) {
     std::optional<std::string> name;
     ASSERT_TRUE(build_snapshot(snapshot, *mixer, name));
     EXPECT_EQ(serialize_sim_device(mixer->device()), serialize_document(snapshot));
+  }
+}
+
+// Built straight in the saved form, a snapshot is the bytes of its tree,
+// awkward names included.
+TEST_F(SnapshotTest, SavedFormIsTheSerialisedTree) {
+  SimDevice awkward = make_sim_device(40, 2, 3);
+  awkward.name = "A & B <\"card\">\t\xC3\xA9";
+  awkward.destinations[0].name = "  Out\r\nput ";
+  awkward.destinations[0].controls[0].name = "]]> & '\x01";
+  awkward.destinations[1].sources[0].name = "\xF0\x9F\x8E\xB5 Mic";
+  std::vector<std::unique_ptr<SimMixer>> mixers;
+  mixers.push_back(std::make_unique<SimMixer>(std::move(awkward)));
+  for (const char* file : {"soundcard.xml", "usb_headset.xml"}) {
+    mixers.push_back(testing::example_mixer(file));
+  }
+  for (const auto& mixer : mixers) {
+    ASSERT_TRUE(mixer);
+    pugi::xml_document tree;
+    std::optional<std::string> tree_name;
+    ASSERT_TRUE(build_snapshot(tree, *mixer, tree_name));
+    std::string saved;
+    std::optional<std::string> saved_name;
+    ASSERT_TRUE(build_saved_snapshot(saved, *mixer, saved_name));
+    EXPECT_EQ(saved, serialize_document(tree));
+    EXPECT_EQ(saved_name, tree_name);
   }
 }
 
