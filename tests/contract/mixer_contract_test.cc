@@ -240,6 +240,26 @@ TEST_P(MixerContractTest, UnknownLinesAreRefused) {
   EXPECT_EQ(service_->get_line_controls(handle_, query, ControlsQuery::kAll), MIXERR_INVALLINE);
 }
 
+// A line's identity: for every line, a name or none and one position per
+// channel or none; an unknown line or a handle not open is refused.
+TEST_P(MixerContractTest, LineIdentitiesAreGivenPerLine) {
+  for (const LineView& view : layout_) {
+    SCOPED_TRACE(name_of(view.line.szName));
+    LineIdentity identity;
+    identity.positions = {"left over"};
+    ASSERT_EQ(service_->get_line_identity(handle_, view.line.dwLineID, identity),
+              MMSYSERR_NOERROR);
+    EXPECT_TRUE(identity.positions.empty() || identity.positions.size() == view.line.cChannels)
+        << identity.positions.size() << " positions for " << view.line.cChannels << " channels";
+    for (const std::string& position : identity.positions) EXPECT_FALSE(position.empty());
+  }
+  LineIdentity identity;
+  EXPECT_EQ(service_->get_line_identity(handle_, unknown_line_id(), identity), MIXERR_INVALLINE);
+  const MixerHandle never_opened;
+  EXPECT_EQ(service_->get_line_identity(never_opened, layout_.front().line.dwLineID, identity),
+            MMSYSERR_INVALHANDLE);
+}
+
 TEST_P(MixerContractTest, LineControlsAreListedAndFoundById) {
   std::set<std::uint32_t> ids;
   for (const LineView& view : layout_) {
