@@ -102,6 +102,21 @@ bool is_default_line(pugi::xml_node line) {
   return false;
 }
 
+// A sink's monitor: a destination of the monitor kind.
+bool is_monitor_line(pugi::xml_node line) {
+  return std::strcmp(line.name(), doc::kDestination) == 0 &&
+         parse_uint32(line.attribute(doc::kComponentType).value()) == kComponentDstMonitor;
+}
+
+// Removes the line's default switch, so that a restore never writes it.
+void drop_default_switch(pugi::xml_node line) {
+  for (pugi::xml_node control : child_elements(line, doc::kLineControl)) {
+    if (parse_uint32(control.attribute(doc::kCtrlType).value()) == ctrl::kDefaultSwitch) {
+      line.remove_child(control);
+    }
+  }
+}
+
 // The lines of one list that have their key attribute, by key text, each
 // kind in the order in which its lines pair by occurrence: the default
 // first, then the named lines by name, then the others in list order.
@@ -221,6 +236,10 @@ PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
     for (std::size_t n = 0; n < indexes.size() && n < found->second.size(); ++n) {
       first_paired[indexes[n]] = true;
       partners[indexes[n]] = second[found->second[n]];
+      // A monitor is the default source where a machine has no microphone;
+      // on another machine it must not take the default from one, so a
+      // monitor paired by kind alone keeps its values but not its default.
+      if (is_monitor_line(first[indexes[n]])) drop_default_switch(first[indexes[n]]);
     }
   }
 

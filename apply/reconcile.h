@@ -40,7 +40,10 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
 //      counted within one key text in this order: the line whose default
 //      switch is on (a line_control of type ctrl::kDefaultSwitch whose first
 //      value is 1) first, then the lines with a name in the order of their
-//      names (byte by byte), then those without one in list order.
+//      names (byte by byte), then those without one in list order. A
+//      monitor (a destination of kComponentDstMonitor) paired this way loses
+//      its default switch: only the same monitor, paired by name, is made
+//      the default source again.
 // Without a name in either list this is prune_unpaired itself.
 PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
                       const std::vector<pugi::xml_node>& second);

@@ -1,15 +1,16 @@
 // The sound server back-end (QUORVEL_MIXER=pulse) on real servers: a private
 // PulseAudio 16 daemon (tests/fakes/pulseaudio_server.h) and a private
 // PipeWire with its Pulse server (tests/fakes/pipewire_server.h), each
-// reached as a user's program reaches it. Sinks and sources are null ones
-// loaded with pactl, and a source remapped from one; every check reads
-// pactl's own numbers.
+// reached as a user's program reaches it. Sinks are null ones loaded with
+// pactl, sources null ones (PulseAudio) or pipe ones (PipeWire), and a
+// source remapped from one; every check reads pactl's own numbers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <regex>
@@ -40,6 +41,10 @@ using testing::wait_until;
 
 constexpr const char* kLoaded = "XML document loaded successfully\n";
 constexpr const char* kSaved = "audio XML file saved OK.";
+constexpr const char* kStereo = "front-left,front-right";
+// In a WAVE file's channel order: the rear speakers come fifth and sixth,
+// after the centre and LFE, so values paired by number would go astray on
+// a 4.0 sink.
 constexpr const char* kSurround = "front-left,front-right,front-center,lfe,rear-left,rear-right";
 
 // The raw volumes of `pactl get-sink-volume` or `get-source-volume`, in
@@ -82,27 +87,44 @@ class SoundServerTest : public ::testing::Test {
     return testing::run_quorvel(args, env, dir_.path());
   }
 
-  // A null sink or source of `channels` named `name`, described as
-  // `description`; it exists once pactl shows its volume.
-  void load_sink(const std::string& name, const std::string& description, const std::string& map,
-                 int channels) {
-    server().pactl({"load-module", "module-null-sink", "sink_name=" + name,
-                    "sink_properties=device.description=" + description,
-                    "channels=" + std::to_string(channels), "channel_map=" + map});
-    wait_for("sink", name);
+  // A sink or source of `channels` named `name`, described as
+  // `description`; it exists once pactl shows its volume. Returns the
+  // module's index, for unload().
+  std::string load_sink(const std::string& name, const std::string& description,
+                        const std::string& map, int channels) {
+    const std::string module = server().pactl(
+        {"load-module", "module-null-sink", "sink_name=" + name,
+         "sink_properties=device.description=" + description,
+         "channels=" + std::to_string(channels), "channel_map=" + map});
+    wait_for("sink", name, channels);
+    return module.substr(0, module.find('\n'));
   }
-  void load_source(const std::string& name, const std::string& description, const std::string& map,
-                   int channels) {
+  std::string load_source(const std::string& name, const std::string& description,
+                          const std::string& map, int channels) {
+    std::string module;
     if constexpr (kPipeWire) {
-      server().pactl({"load-module", "module-null-sink", "sink_name=" + name,
-                      "media.class=Audio/Source", "sink_properties=device.description=" + description,
-                      "channels=" + std::to_string(channels), "channel_map=" + map});
+      // A pipe source: WirePlumber never makes a null sink loaded as a
+      // source the default source, but it does a pipe source, as a
+      // microphone. Its pipe lives in the server's runtime folder.
+      module = server().pactl({"load-module", "module-pipe-source", "source_name=" + name,
+                               "file=" + server().env().at("XDG_RUNTIME_DIR") + "/" + name,
+                               "source_properties=device.description=" + description,
+                               "channels=" + std::to_string(channels), "channel_map=" + map});
     } else {
-      server().pactl({"load-module", "module-null-source", "source_name=" + name,
-                      "description=" + description, "channels=" + std::to_string(channels),
-                      "channel_map=" + map});
+      module = server().pactl({"load-module", "module-null-source", "source_name=" + name,
+                               "description=" + description,
+                               "channels=" + std::to_string(channels), "channel_map=" + map});
     }
-    wait_for("source", name);
+    wait_for("source", name, channels);
+    return module.substr(0, module.find('\n'));
+  }
+  // Unloads the module that made the sink or source `name`, and waits
+  // until it is gone.
+  void unload(const std::string& module, const std::string& kind, const std::string& name) {
+    server().pactl({"unload-module", module});
+    ASSERT_TRUE(wait_until([&] {
+      return server().try_pactl({"get-" + kind + "-volume", name}).exit_code != 0;
+    })) << kind << " " << name << " stays\n" << server().log();
   }
   // A virtual source: `master` remapped.
   void load_remap(const std::string& name, const std::string& description,
@@ -111,20 +133,30 @@ class SoundServerTest : public ::testing::Test {
                     "master=" + master, "source_properties=device.description=" + description});
     wait_for("source", name);
   }
-  void wait_for(const std::string& kind, const std::string& name) {
+  // Waits until pactl shows the volume of `name`, of `channels` channels
+  // when that is given (PipeWire may show a new node before its format).
+  void wait_for(const std::string& kind, const std::string& name, int channels = 0) {
     ASSERT_TRUE(wait_until([&] {
-      return server().try_pactl({"get-" + kind + "-volume", name}).exit_code == 0;
+      const ProgramResult shown = server().try_pactl({"get-" + kind + "-volume", name});
+      return shown.exit_code == 0 &&
+             (channels == 0 || volumes_in(shown.out).size() == static_cast<std::size_t>(channels));
     })) << kind << " " << name << " does not appear\n" << server().log();
   }
 
   std::vector<long> volume(const std::string& kind, const std::string& name) {
     return volumes_in(server().pactl({"get-" + kind + "-volume", name}));
   }
+  // Sets the volume (one value: every channel's) and waits until pactl
+  // shows it: PipeWire applies a volume a moment after it acknowledged it.
   void set_volume(const std::string& kind, const std::string& name,
                   const std::vector<long>& values) {
     std::vector<std::string> args{"set-" + kind + "-volume", name};
     for (long value : values) args.push_back(std::to_string(value));
     server().pactl(args);
+    std::vector<long> wanted = values;
+    if (values.size() == 1) wanted.assign(volume(kind, name).size(), values.front());
+    EXPECT_TRUE(wait_until([&] { return volume(kind, name) == wanted; }))
+        << kind << " " << name << " does not take its volume";
   }
   std::string mute(const std::string& kind, const std::string& name) {
     return server().pactl({"get-" + kind + "-mute", name});
@@ -133,6 +165,13 @@ class SoundServerTest : public ::testing::Test {
     std::string name = server().pactl({"get-default-" + kind});
     while (!name.empty() && name.back() == '\n') name.pop_back();
     return name;
+  }
+  // Makes `name` the default sink or source, and waits until pactl shows
+  // it (WirePlumber settles PipeWire's default a moment later).
+  void set_default(const std::string& kind, const std::string& name) {
+    server().pactl({"set-default-" + kind, name});
+    ASSERT_TRUE(wait_until([&] { return default_of(kind) == name; }))
+        << "the default " << kind << " stays " << default_of(kind);
   }
 
   // The server's change events while `run` runs (its own client's aside).
@@ -240,14 +279,155 @@ TYPED_TEST(SoundServerTest, EveryDeviceComesBackExactly) {
   EXPECT_EQ(this->quorvel({"-n", "saved.xml"}).exit_code, 0);
 }
 
+// A 5.1 sink's document restored after the sink became a 4.0 one, and a
+// 7.1 sink's after it became a 5.1 (side) one (a profile change: the new
+// sink has a name of its own and is the default): each speaker takes its
+// own speaker's value. By number, the 4.0 sink's rear speakers would take
+// the centre and LFE values, and the 5.1 sink's sides the rear ones.
+TYPED_TEST(SoundServerTest, AnotherLayoutTakesTheValuesBySpeaker) {
+  struct Case {
+    const char* name;
+    std::string saved_map;
+    std::string present_map;
+    std::vector<long> after;  // the present sink's raw volumes
+  };
+  const Case cases[] = {
+      {"5.1 onto 4.0", kSurround, "front-left,front-right,rear-left,rear-right",
+       {10000, 20000, 50000, 60000}},
+      {"7.1 onto 5.1 (side)",
+       "front-left,front-right,front-center,lfe,rear-left,rear-right,side-left,side-right",
+       "front-left,front-right,front-center,lfe,side-left,side-right",
+       {10000, 20000, 30000, 40000, 70000, 80000}},
+  };
+  const auto channels = [](const std::string& map) {
+    return static_cast<int>(std::count(map.begin(), map.end(), ',')) + 1;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string saved_module =
+        this->load_sink("q1_saved", "QuorvelSaved", c.saved_map, channels(c.saved_map));
+    std::vector<long> values;
+    for (int k = 1; k <= channels(c.saved_map); ++k) values.push_back(k * 10000L);
+    this->set_volume("sink", "q1_saved", values);
+    this->set_default("sink", "q1_saved");
+    ProgramResult saved = this->quorvel({"-out", "layout.xml"});
+    ASSERT_EQ(saved.exit_code, 0) << saved.err;
+
+    this->unload(saved_module, "sink", "q1_saved");
+    const std::string present_module =
+        this->load_sink("q1_present", "QuorvelPresent", c.present_map, channels(c.present_map));
+    this->set_volume("sink", "q1_present", {1000});
+    this->set_default("sink", "q1_present");
+    ProgramResult restored = this->quorvel({"layout.xml"});
+    EXPECT_EQ(restored.exit_code, 0) << restored.err << this->server().log();
+    EXPECT_EQ(restored.err, kLoaded);
+    EXPECT_EQ(this->volume("sink", "q1_present"), c.after) << this->document("layout.xml");
+    this->unload(present_module, "sink", "q1_present");
+  }
+}
+
+// A headset plugged in after the save takes the default sink and source
+// (from a monitor to its microphone), and its name comes first: a restore
+// still gives each sink its own values and makes the saved defaults the
+// defaults again; the headset keeps its own. Pairing by name order alone,
+// or by the default first, would give the speakers' values to the headset.
+// And back: a document saved with the microphone as the default source
+// takes the default from a monitor again.
+TYPED_TEST(SoundServerTest, AfterTheDefaultsChangedEachDeviceGetsItsOwnBack) {
+  this->load_sink("q2_speakers", "QuorvelSpeakers2", kStereo, 2);
+  this->load_sink("q2_headphones", "QuorvelHeadphones2", kStereo, 2);
+  this->set_volume("sink", "q2_speakers", {70000, 60000});
+  this->set_volume("sink", "q2_headphones", {20000, 25000});
+  this->set_volume("source", "q2_speakers.monitor", {30000, 31000});
+  this->set_default("sink", "q2_speakers");
+  this->set_default("source", "q2_speakers.monitor");
+  ProgramResult saved = this->quorvel({"-out", "before.xml"});
+  ASSERT_EQ(saved.exit_code, 0) << saved.err;
+
+  this->load_sink("q2_a_headset", "QuorvelHeadset2", kStereo, 2);
+  this->load_source("q2_a_headset_mic", "QuorvelHeadsetMic2", "mono", 1);
+  this->set_volume("sink", "q2_a_headset", {40000, 41000});
+  this->set_volume("source", "q2_a_headset_mic", {50000});
+  this->set_default("sink", "q2_a_headset");
+  this->set_default("source", "q2_a_headset_mic");
+  for (const char* sink : {"q2_speakers", "q2_headphones"}) this->set_volume("sink", sink, {1000});
+  this->set_volume("source", "q2_speakers.monitor", {1000});
+
+  ProgramResult restored = this->quorvel({"before.xml"});
+  EXPECT_EQ(restored.exit_code, 0) << restored.err << this->server().log();
+  EXPECT_EQ(restored.err, kLoaded);
+  EXPECT_EQ(this->volume("sink", "q2_speakers"), (std::vector<long>{70000, 60000}));
+  EXPECT_EQ(this->volume("sink", "q2_headphones"), (std::vector<long>{20000, 25000}));
+  EXPECT_EQ(this->volume("source", "q2_speakers.monitor"), (std::vector<long>{30000, 31000}));
+  EXPECT_EQ(this->volume("sink", "q2_a_headset"), (std::vector<long>{40000, 41000}));
+  EXPECT_EQ(this->volume("source", "q2_a_headset_mic"), (std::vector<long>{50000}));
+  EXPECT_EQ(this->default_of("sink"), "q2_speakers");
+  EXPECT_EQ(this->default_of("source"), "q2_speakers.monitor");
+
+  this->set_default("source", "q2_a_headset_mic");
+  ProgramResult with_mic = this->quorvel({"-out", "mic.xml"});
+  ASSERT_EQ(with_mic.exit_code, 0) << with_mic.err;
+  this->set_default("source", "q2_headphones.monitor");
+  ProgramResult back = this->quorvel({"mic.xml"});
+  EXPECT_EQ(back.exit_code, 0) << back.err << this->server().log();
+  EXPECT_EQ(this->default_of("source"), "q2_a_headset_mic");
+  EXPECT_EQ(this->default_of("sink"), "q2_speakers");
+}
+
+// A document from another machine, whose outputs' names this one has none
+// of (here: the first machine's devices unloaded, the second's loaded): the
+// saved default output's values go to this machine's default output, the
+// other output to the first of the rest by name; the first machine had no
+// microphone, so its default source was a monitor, whose values never reach
+// this machine's microphone, nor does it take the default from it.
+TYPED_TEST(SoundServerTest, AnotherMachinesDocumentPairsTheDefaultsAndKeepsMonitorsApart) {
+  const std::string hdmi = this->load_sink("q3_a_hdmi", "QuorvelHdmi3", kStereo, 2);
+  const std::string speakers = this->load_sink("q3_b_speakers", "QuorvelSpeakers3", kStereo, 2);
+  this->set_volume("sink", "q3_a_hdmi", {11000, 12000});
+  this->set_volume("sink", "q3_b_speakers", {80000, 70000});
+  this->set_volume("source", "q3_a_hdmi.monitor", {21000, 22000});
+  this->set_volume("source", "q3_b_speakers.monitor", {23000, 24000});
+  this->server().pactl({"set-source-mute", "q3_b_speakers.monitor", "0"});
+  this->set_default("sink", "q3_b_speakers");
+  this->set_default("source", "q3_b_speakers.monitor");
+  ProgramResult saved = this->quorvel({"-out", "first.xml"});
+  ASSERT_EQ(saved.exit_code, 0) << saved.err;
+  this->unload(hdmi, "sink", "q3_a_hdmi");
+  this->unload(speakers, "sink", "q3_b_speakers");
+
+  // The second machine: its default output last by name, a muted microphone
+  // as its default source.
+  for (const char* sink : {"q3_x_analog", "q3_y_bluetooth", "q3_z_usb"}) {
+    this->load_sink(sink, std::string("Quorvel_") + sink, kStereo, 2);
+    this->set_volume("sink", sink, {1000});
+  }
+  this->load_source("q3_z_usb_mic", "QuorvelUsbMic3", kStereo, 2);
+  this->set_volume("source", "q3_z_usb_mic", {5000, 6000});
+  this->server().pactl({"set-source-mute", "q3_z_usb_mic", "1"});
+  this->set_default("sink", "q3_z_usb");
+  this->set_default("source", "q3_z_usb_mic");
+
+  ProgramResult restored = this->quorvel({"first.xml"});
+  EXPECT_EQ(restored.exit_code, 0) << restored.err << this->server().log();
+  EXPECT_EQ(this->volume("sink", "q3_z_usb"), (std::vector<long>{80000, 70000}));
+  EXPECT_EQ(this->volume("sink", "q3_x_analog"), (std::vector<long>{11000, 12000}));
+  EXPECT_EQ(this->volume("sink", "q3_y_bluetooth"), (std::vector<long>{1000, 1000}));
+  EXPECT_EQ(this->volume("source", "q3_z_usb_mic"), (std::vector<long>{5000, 6000}));
+  EXPECT_EQ(this->mute("source", "q3_z_usb_mic"), "Mute: yes\n");
+  EXPECT_EQ(this->default_of("sink"), "q3_z_usb");
+  EXPECT_EQ(this->default_of("source"), "q3_z_usb_mic");
+}
+
 // A document of the simulated example device onto the server, and a server
 // document onto that device: full volume carries both ways (the device's
 // 65535 is the server's 65536), and so does every other value, by the
 // document scale.
 TYPED_TEST(SoundServerTest, FullVolumeCarriesToAndFromTheSimulatedDevice) {
-  // Named to come first among the sinks, whatever else the server has.
+  // The default sink: a card's document (its lines have no server names)
+  // goes to the default, whatever other sinks the server has.
   this->load_sink("q0_speakers", "QuorvelSpeakers", "front-left,front-right", 2);
   this->set_volume("sink", "q0_speakers", {1000, 1000});
+  this->set_default("sink", "q0_speakers");
   // The example device with its speakers at full volume on the left.
   std::string example = read_file(testing::source_dir() / "examples" / "soundcard.xml");
   const std::string master = "Master Volume<value ch=\"1\">45875</value>";

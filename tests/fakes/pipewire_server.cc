@@ -17,6 +17,7 @@ constexpr Part kParts[] = {
     {"/usr/bin/pipewire", "pipewire"},
     {"/usr/bin/wireplumber", "wireplumber"},
     {"/usr/bin/pipewire-pulse", "pipewire-pulse"},
+    {"/usr/bin/pw-metadata", "pipewire-bin"},
     {"/usr/bin/pactl", "pulseaudio-utils"},
     {"/usr/bin/dbus-run-session", "dbus"},
     {"/etc/alsa/conf.d/99-pipewire-default.conf", "pipewire-alsa"},
@@ -59,6 +60,19 @@ PipeWireServer::PipeWireServer() {
   if (!answered) {
     failure_ = "the PipeWire server did not answer pactl within " +
                std::to_string(kStartLimit.count()) + " s; its output:\n" + log();
+    return;
+  }
+  // The Pulse server answers before WirePlumber has made the "default"
+  // metadata, and until then a new default is "Not supported".
+  const bool managed = wait_until(
+      [this] {
+        return run_command({"pw-metadata", "-n", "default", "0"}, env()).out.find(
+                   "Found \"default\" metadata") != std::string::npos;
+      },
+      kStartLimit);
+  if (!managed) {
+    failure_ = "WirePlumber did not make the default metadata within " +
+               std::to_string(kStartLimit.count()) + " s; the daemons' output:\n" + log();
   }
 }
 

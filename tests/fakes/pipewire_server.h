@@ -28,8 +28,8 @@ class PipeWireServer {
   // when it can.
   static std::string missing_parts();
 
-  // Starts the daemons and waits until `pactl info` answers; started()
-  // says whether it did, and failure() why not.
+  // Starts the daemons and waits until `pactl info` answers and WirePlumber
+  // keeps the defaults; started() says whether it did, and failure() why not.
   PipeWireServer();
   ~PipeWireServer();
   PipeWireServer(const PipeWireServer&) = delete;
