@@ -12,9 +12,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kErrorConnectionRefused = 6;
 constexpr int kErrorNoEntity = 5;
 
-PulseNode node_of(const pa_sink_info& info) {
+// What sinks and sources have alike (the two records share these fields).
+template <typename Info>
+PulseNode common_node_of(const Info& info) {
   PulseNode node;
-  node.sink = true;
   node.name = info.name != nullptr ? info.name : "";
   node.description = info.description != nullptr ? info.description : "";
   node.channel_map = info.channel_map;
@@ -31,23 +32,16 @@ PulseNode node_of(const pa_sink_info& info) {
   return node;
 }
 
+PulseNode node_of(const pa_sink_info& info) {
+  PulseNode node = common_node_of(info);
+  node.sink = true;
+  return node;
+}
+
 PulseNode node_of(const pa_source_info& info) {
-  PulseNode node;
+  PulseNode node = common_node_of(info);
   node.sink = false;
-  node.name = info.name != nullptr ? info.name : "";
-  node.description = info.description != nullptr ? info.description : "";
   node.monitor_of_sink = info.monitor_of_sink;
-  node.channel_map = info.channel_map;
-  node.volume = info.volume;
-  node.mute = info.mute != 0;
-  for (std::uint32_t k = 0; k < info.n_ports && info.ports != nullptr; ++k) {
-    if (info.ports[k] != nullptr && info.ports[k]->name != nullptr) {
-      node.ports.emplace_back(info.ports[k]->name);
-    }
-  }
-  if (info.active_port != nullptr && info.active_port->name != nullptr) {
-    node.active_port = info.active_port->name;
-  }
   return node;
 }
 

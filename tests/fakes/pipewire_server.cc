@@ -79,35 +79,17 @@ PipeWireServer::PipeWireServer() {
 PipeWireServer::~PipeWireServer() = default;
 
 std::map<std::string, std::string> PipeWireServer::env() const {
-  return {{"XDG_RUNTIME_DIR", (dir_ / "run").string()},
-          {"HOME", (dir_ / "home").string()},
-          {"XDG_CONFIG_HOME", (dir_ / "home" / ".config").string()},
-          {"XDG_STATE_HOME", (dir_ / "home" / ".local" / "state").string()},
-          {"PIPEWIRE_RUNTIME_DIR", ""},
-          {"PULSE_SERVER", ""},
-          {"ALSA_CONFIG_PATH", ""}};
+  return private_server_env(dir_.path(), {{"ALSA_CONFIG_PATH", ""}});
 }
 
 ProgramResult PipeWireServer::try_pactl(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv{"pactl"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_command(argv, env());
+  return run_pactl(env(), args);
 }
 
 std::string PipeWireServer::pactl(const std::vector<std::string>& args) const {
-  ProgramResult result = try_pactl(args);
-  std::string command = "pactl";
-  for (const std::string& arg : args) command += " " + arg;
-  EXPECT_EQ(result.exit_code, 0) << command << ": " << result.err;
-  return result.out;
+  return pactl_output(env(), args);
 }
 
-std::string PipeWireServer::log() const {
-  try {
-    return read_file(dir_ / "daemons.log");
-  } catch (const std::exception&) {
-    return "";
-  }
-}
+std::string PipeWireServer::log() const { return read_log(dir_ / "daemons.log"); }
 
 }  // namespace quorvel::testing

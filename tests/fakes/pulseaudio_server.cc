@@ -115,35 +115,16 @@ std::string PulseAudioServer::server() const {
   return "unix:" + (dir_ / "run" / "pulse" / "native").string();
 }
 
-std::map<std::string, std::string> PulseAudioServer::env() const {
-  return {{"XDG_RUNTIME_DIR", (dir_ / "run").string()},
-          {"HOME", (dir_ / "home").string()},
-          {"XDG_CONFIG_HOME", (dir_ / "home" / ".config").string()},
-          {"XDG_STATE_HOME", (dir_ / "home" / ".local" / "state").string()},
-          {"PULSE_SERVER", ""},
-          {"PIPEWIRE_RUNTIME_DIR", ""}};
-}
+std::map<std::string, std::string> PulseAudioServer::env() const { return private_server_env(dir_.path()); }
 
 ProgramResult PulseAudioServer::try_pactl(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv{"pactl"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_command(argv, env());
+  return run_pactl(env(), args);
 }
 
 std::string PulseAudioServer::pactl(const std::vector<std::string>& args) const {
-  ProgramResult result = try_pactl(args);
-  std::string command = "pactl";
-  for (const std::string& arg : args) command += " " + arg;
-  EXPECT_EQ(result.exit_code, 0) << command << ": " << result.err;
-  return result.out;
+  return pactl_output(env(), args);
 }
 
-std::string PulseAudioServer::log() const {
-  try {
-    return read_file(dir_ / "daemon.log");
-  } catch (const std::exception&) {
-    return "";
-  }
-}
+std::string PulseAudioServer::log() const { return read_log(dir_ / "daemon.log"); }
 
 }  // namespace quorvel::testing

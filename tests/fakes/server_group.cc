@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -70,6 +72,43 @@ ServerGroup::~ServerGroup() {
   }
   // The leader is gone; whatever of the group is left goes too.
   kill(-group_, SIGKILL);
+}
+
+std::map<std::string, std::string> private_server_env(const std::filesystem::path& dir,
+                                                      std::map<std::string, std::string> more) {
+  std::map<std::string, std::string> env{
+      {"XDG_RUNTIME_DIR", (dir / "run").string()},
+      {"HOME", (dir / "home").string()},
+      {"XDG_CONFIG_HOME", (dir / "home" / ".config").string()},
+      {"XDG_STATE_HOME", (dir / "home" / ".local" / "state").string()},
+      {"PIPEWIRE_RUNTIME_DIR", ""},
+      {"PULSE_SERVER", ""}};
+  env.merge(more);
+  return env;
+}
+
+ProgramResult run_pactl(const std::map<std::string, std::string>& env,
+                        const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"pactl"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_command(argv, env);
+}
+
+std::string pactl_output(const std::map<std::string, std::string>& env,
+                         const std::vector<std::string>& args) {
+  ProgramResult result = run_pactl(env, args);
+  std::string command = "pactl";
+  for (const std::string& arg : args) command += " " + arg;
+  EXPECT_EQ(result.exit_code, 0) << command << ": " << result.err;
+  return result.out;
+}
+
+std::string read_log(const std::filesystem::path& file) {
+  try {
+    return read_file(file);
+  } catch (const std::exception&) {
+    return "";
+  }
 }
 
 }  // namespace quorvel::testing

@@ -6,9 +6,12 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/test_util.h"
 
 namespace quorvel::testing {
 
@@ -29,5 +32,20 @@ class ServerGroup {
  private:
   pid_t group_ = -1;
 };
+
+// The environment a client of a private server gets: its runtime folder and
+// home under `dir`, nothing of the machine's own server, and `more`.
+std::map<std::string, std::string> private_server_env(const std::filesystem::path& dir,
+                                                      std::map<std::string, std::string> more = {});
+
+// Runs pactl with `args` in the environment `env` changes.
+ProgramResult run_pactl(const std::map<std::string, std::string>& env,
+                        const std::vector<std::string>& args);
+// The same; a test failure when pactl fails. Returns its output.
+std::string pactl_output(const std::map<std::string, std::string>& env,
+                         const std::vector<std::string>& args);
+
+// The text of a daemon's log file; "" when it cannot be read.
+std::string read_log(const std::filesystem::path& file);
 
 }  // namespace quorvel::testing
