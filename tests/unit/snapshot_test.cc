@@ -169,6 +169,60 @@ TEST_F(SnapshotTest, SavedFormIsTheSerialisedTree) {
   }
 }
 
+// What a model mixer says it holds is what its lines and controls describe.
+TEST_F(SnapshotTest, ModelMixerExtentCountsWhatItDescribes) {
+  SimDevice device = make_sim_device(6, 3, 4);
+  device.destinations[0].server_name = "alsa_output.pci";
+  device.destinations[0].positions = {"front-left", "front-right"};
+  SimMixer mixer(std::move(device));
+  MixerHandle handle;
+  ASSERT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
+  MixerExtent extent;
+  ASSERT_EQ(mixer.get_extent(handle, extent), MMSYSERR_NOERROR);
+
+  MixerExtent counted;
+  MixerCaps caps;
+  ASSERT_EQ(mixer.get_dev_caps(handle, caps), MMSYSERR_NOERROR);
+  const auto count = [&](const MixerLine& line) {
+    ++counted.lines;
+    LineIdentity identity;
+    ASSERT_EQ(mixer.get_line_identity(handle, line.dwLineID, identity), MMSYSERR_NOERROR);
+    std::size_t positions = 0;
+    for (const std::string& position : identity.positions) positions += position.size();
+    counted.text_bytes += identity.device_name.size() + positions * line.cControls;
+    if (line.cControls == 0) return;
+    std::vector<MixerControl> controls(line.cControls);
+    MixerLineControls query;
+    query.dwLineID = line.dwLineID;
+    query.cControls = line.cControls;
+    query.pamxctrl = controls.data();
+    ASSERT_EQ(mixer.get_line_controls(handle, query, ControlsQuery::kAll), MMSYSERR_NOERROR);
+    counted.controls += controls.size();
+    counted.channel_values += std::size_t{line.cChannels} * controls.size();
+    for (const MixerControl& control : controls) counted.items += control.cMultipleItems;
+  };
+  for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
+    MixerLine destination;
+    destination.dwDestination = i;
+    ASSERT_EQ(mixer.get_line_info(handle, destination, LineQuery::kDestination), MMSYSERR_NOERROR);
+    count(destination);
+    for (std::uint32_t j = 0; j < destination.cConnections; ++j) {
+      MixerLine source;
+      source.dwDestination = i;
+      source.dwSource = j;
+      ASSERT_EQ(mixer.get_line_info(handle, source, LineQuery::kSource), MMSYSERR_NOERROR);
+      count(source);
+    }
+  }
+  EXPECT_EQ(extent.lines, counted.lines);
+  EXPECT_EQ(extent.controls, counted.controls);
+  EXPECT_EQ(extent.channel_values, counted.channel_values);
+  EXPECT_EQ(extent.items, counted.items);
+  EXPECT_EQ(extent.text_bytes, counted.text_bytes);
+  EXPECT_GT(extent.items, 0u);
+  EXPECT_GT(extent.text_bytes, 0u);
+}
+
 TEST_F(SnapshotTest, BuildingTwiceKeepsOnlyTheSecondBuild) {
   load(kCanonicalDevice);
   ASSERT_TRUE(build());
