@@ -97,6 +97,18 @@ std::size_t saved_size_bound(MixerService& mixer, const MixerHandle& handle) {
   return 2 * characters;
 }
 
+// A sink that keeps nothing of what is written to it.
+class DiscardingSink final : public DocumentSink {
+ public:
+  void prolog(const pugi::xml_document&) override {}
+  void start(const char*) override {}
+  void attribute(const char*, std::int32_t) override {}
+  void attribute(const char*, std::string_view) override {}
+  void text(std::string_view) override {}
+  void cdata(std::string_view) override {}
+  void end() override {}
+};
+
 // Describes mixer device 0 into `sink`, from the document's start to its
 // end. With `room` (the string a saved form is written into), room for the
 // whole document is reserved in it first, so that it is never copied as it
@@ -194,6 +206,11 @@ Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
   bytes.clear();
   SavedDocumentWriter sink(bytes);
   return describe_mixer(sink, mixer, default_output_name, &bytes);
+}
+
+Result check_snapshot(MixerService& mixer, std::optional<std::string>& default_output_name) {
+  DiscardingSink sink;
+  return describe_mixer(sink, mixer, default_output_name);
 }
 
 }  // namespace quorvel

@@ -169,6 +169,41 @@ TEST_F(SnapshotTest, SavedFormIsTheSerialisedTree) {
   }
 }
 
+// Reading the mixer for its verdict alone reports, fails and names the
+// default file exactly as a build does, whatever the mixer refuses.
+TEST_F(SnapshotTest, ACheckReportsAsABuildDoes) {
+  struct Failure {
+    MixerOp op;
+    std::uint32_t id;  // 0: the next call of the kind
+  };
+  const std::vector<std::optional<Failure>> failures = {
+      std::nullopt,
+      Failure{MixerOp::kOpen, 0},
+      Failure{MixerOp::kDevCaps, 0},
+      Failure{MixerOp::kLineInfo, sim_source_line_id(0, 1)},
+      Failure{MixerOp::kGetDetails, 7},
+      Failure{MixerOp::kLineControls, 0xFFFF0001u},
+  };
+  for (const std::optional<Failure>& failure : failures) {
+    SCOPED_TRACE(failure ? static_cast<int>(failure->op) : -1);
+    std::string outcomes[2];
+    std::optional<std::string> names[2];
+    for (int checked = 0; checked < 2; ++checked) {
+      load(kCanonicalDevice);
+      if (failure && failure->id == 0) recorder_->fail_next(failure->op, MMSYSERR_ERROR);
+      if (failure && failure->id != 0) recorder_->fail_on(failure->op, failure->id, MMSYSERR_ERROR);
+      CaptureStream err(std::cerr);
+      const Result result = checked ? check_snapshot(*recorder_, names[checked])
+                                    : build_snapshot(snapshot_, *recorder_, names[checked]);
+      outcomes[checked] = (result ? "ok " : "failed: " + result.message() + " ") + err.text();
+      EXPECT_EQ(recorder_->open_handles(), 0u);
+    }
+    EXPECT_EQ(outcomes[1], outcomes[0]);
+    EXPECT_EQ(names[1], names[0]);
+    EXPECT_EQ(outcomes[0].starts_with("ok "), !failure) << outcomes[0];
+  }
+}
+
 // What a model mixer says it holds is what its lines and controls describe.
 TEST_F(SnapshotTest, ModelMixerExtentCountsWhatItDescribes) {
   SimDevice device = make_sim_device(6, 3, 4);
