@@ -139,7 +139,8 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
   // A run that only saves needs no tree of the snapshot, only its saved
   // form: it is built straight in that form. (The run that prints the usage
   // text builds the tree, which is cheaper than the saved form it would
-  // not write.)
+  // not write.) A restore that saves builds the saved form after its
+  // writes.
   std::optional<std::string> saved_form;
   const bool saves = options.output_default || options.output_name.has_value();
   if (saves && !options.preview && !options.file_name) saved_form.emplace();
@@ -183,12 +184,21 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
                    " matches this mixer; nothing was restored");
       failed = true;
     }
-    // Its values are applied: free the input document before the rebuild,
-    // so that it and the new snapshot are never in memory together.
+    // Its values are applied: free the input document and the first
+    // snapshot before the rebuild, so that neither is in memory with the
+    // new one.
     input.dom.reset();
+    snapshot.reset();
     // The snapshot is built again, so that it shows the mixer after the
-    // change (and a mixer that can no longer be read fails the run).
-    built = build_snapshot(snapshot, *mixer, default_output_name);
+    // change (and a mixer that can no longer be read fails the run). Only
+    // a run that saves keeps it, in the saved form; else the mixer is read
+    // for its verdict alone.
+    if (saves) {
+      if (!saved_form) saved_form.emplace();
+      built = build_saved_snapshot(*saved_form, *mixer, default_output_name);
+    } else {
+      built = check_snapshot(*mixer, default_output_name);
+    }
     if (!built) failed = true;
   }
 

@@ -113,22 +113,25 @@ WriteBase read_for_write(const MixerHandle& handle, const PlannedWrite& write,
 // Collects the problems of one control node into the plan.
 class ProblemCollector {
  public:
-  ProblemCollector(pugi::xml_node node, RestorePlan& plan)
-      : prefix_(control_prefix(name_text(node), node.attribute(doc::kCtrlType).value(),
-                               node.attribute(doc::kCtrlId).value())),
-        plan_(plan) {}
+  ProblemCollector(pugi::xml_node node, EntrySink& sink) : node_(node), sink_(sink) {}
 
   void operator()(const std::string& what) const {
-    plan_.entries.emplace_back(PlanProblem{prefix_ + what});
+    sink_.add(PlanProblem{prefix() + what});
   }
   // Something left out that is no fault of the document or the mixer.
   void note(const std::string& what) const {
-    plan_.entries.emplace_back(PlanProblem{prefix_ + what, false});
+    sink_.add(PlanProblem{prefix() + what, false});
   }
 
  private:
-  std::string prefix_;
-  RestorePlan& plan_;
+  // Made only for a problem: most controls have none.
+  std::string prefix() const {
+    return control_prefix(name_text(node_), node_.attribute(doc::kCtrlType).value(),
+                          node_.attribute(doc::kCtrlId).value());
+  }
+
+  pugi::xml_node node_;
+  EntrySink& sink_;
 };
 
 // Comments and processing instructions hold no value.
@@ -347,8 +350,22 @@ const MixerHandle* MixerSession::handle() {
 
 void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
                         RestorePlan& plan) {
+  // Keeps every entry, in order.
+  class Keeping final : public EntrySink {
+   public:
+    explicit Keeping(RestorePlan& plan) : plan_(plan) {}
+    void add(PlanEntry&& entry) override { plan_.entries.push_back(std::move(entry)); }
+
+   private:
+    RestorePlan& plan_;
+  } keeping(plan);
+  plan_line_controls(controls, session, keeping);
+}
+
+void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
+                        EntrySink& sink) {
   for (pugi::xml_node node : controls) {
-    ProblemCollector note(node, plan);
+    ProblemCollector note(node, sink);
     pugi::xml_attribute type_attribute = node.attribute(doc::kCtrlType);
     if (!type_attribute) {
       note("no ctrl_type; control passed over");
@@ -408,44 +425,46 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       note(refused(write.shape, {}, read));
       continue;
     }
-    if (!nothing_to_write) plan.entries.emplace_back(std::move(write));
+    if (!nothing_to_write) sink.add(std::move(write));
   }
+}
+
+bool execute_entry(const PlanEntry& entry, MixerSession& session) {
+  if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
+    report_problem(*problem);
+    return problem->failure;
+  }
+  const PlannedWrite& write = std::get<PlannedWrite>(entry);
+  const MixerHandle* handle = session.handle();
+  if (handle == nullptr) {
+    report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
+                 session.open_failure());
+    return true;
+  }
+  // Read again just before writing: an earlier write of the plan may have
+  // changed the control.
+  WriteBase base = read_for_write(*handle, write, nullptr);
+  if (base.nothing_to_write) return false;
+  if (base.result != MMSYSERR_NOERROR) {
+    report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
+                 refused(write.shape, {}, base.result));
+    return true;
+  }
+  std::vector<std::int32_t> sent = put_values(base.values, write.document);
+  // The line that is the default already stays so, without a write.
+  if (write.control_type == ctrl::kDefaultSwitch && sent == base.values) return false;
+  const MixerResult written =
+      write_control_values(*handle, write.control_id, base.channels, base.items, sent);
+  if (written == MMSYSERR_NOERROR) return false;
+  report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
+               refused(write.shape, sent, written));
+  return true;
 }
 
 int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session) {
   int reported = 0;
   for (const PlanEntry& entry : entries) {
-    if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
-      report_problem(*problem);
-      if (problem->failure) ++reported;
-      continue;
-    }
-    const PlannedWrite& write = std::get<PlannedWrite>(entry);
-    const std::string prefix = control_prefix(write.control_name, write.type_text, write.id_text);
-    const MixerHandle* handle = session.handle();
-    if (handle == nullptr) {
-      report_error(prefix + session.open_failure());
-      ++reported;
-      continue;
-    }
-    // Read again just before writing: an earlier write of the plan may have
-    // changed the control.
-    WriteBase base = read_for_write(*handle, write, nullptr);
-    if (base.nothing_to_write) continue;
-    if (base.result != MMSYSERR_NOERROR) {
-      report_error(prefix + refused(write.shape, {}, base.result));
-      ++reported;
-      continue;
-    }
-    std::vector<std::int32_t> sent = put_values(base.values, write.document);
-    // The line that is the default already stays so, without a write.
-    if (write.control_type == ctrl::kDefaultSwitch && sent == base.values) continue;
-    const MixerResult written =
-        write_control_values(*handle, write.control_id, base.channels, base.items, sent);
-    if (written != MMSYSERR_NOERROR) {
-      report_error(prefix + refused(write.shape, sent, written));
-      ++reported;
-    }
+    if (execute_entry(entry, session)) ++reported;
   }
   return reported;
 }

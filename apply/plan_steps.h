@@ -29,11 +29,42 @@ class MixerSession {
   std::string open_failure_;
 };
 
-// Appends to `plan` the writes and problems of the line_control nodes of
+// Where the entries of a plan go as they are made, in order.
+class EntrySink {
+ public:
+  virtual ~EntrySink() = default;
+  virtual void add(PlanEntry&& entry) = 0;
+};
+
+// Hands `sink` the writes and problems of the line_control nodes of
 // `controls` (their ctrl_id naming controls of the session's mixer), in
 // list order, reading each control's values now.
 void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
+                        EntrySink& sink);
+// The same, appended to `plan`.
+void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
                         RestorePlan& plan);
+
+// Reports the problem or makes the write of `entry`; whether it was
+// reported (a failure, or a refused write).
+bool execute_entry(const PlanEntry& entry, MixerSession& session);
+
+// Executes each entry as soon as it is planned, keeping none: a restore
+// whose plan nobody needs whole. Entries planned later read the mixer after
+// the writes of those before them, as every write does anyway.
+class ExecutingSink final : public EntrySink {
+ public:
+  explicit ExecutingSink(MixerSession& session) : session_(session) {}
+  void add(PlanEntry&& entry) override {
+    if (execute_entry(entry, session_)) ++reported_;
+  }
+  // Problems reported and writes refused so far.
+  int reported() const { return reported_; }
+
+ private:
+  MixerSession& session_;
+  int reported_ = 0;
+};
 
 // Reports the problems and makes the writes of `entries` in order; returns
 // how many were reported (problems and refused writes).

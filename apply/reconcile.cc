@@ -305,12 +305,21 @@ RestorePlan plan_restore(pugi::xml_document& input, pugi::xml_document& snapshot
 
 ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
                                 MixerService& mixer) {
-  // One handle serves the reads of the plan and its writes.
+  // One handle serves the reads of the plan and its writes. Each entry is
+  // executed as soon as it is planned, in the plan's order: nothing here
+  // needs the plan whole, which at a million controls would be hundreds of
+  // megabytes.
   MixerSession session(mixer);
-  const RestorePlan plan = make_plan(input, snapshot, session);
+  PairedControls paired = pair_documents(input, snapshot);
+  ExecutingSink executing(session);
+  for (PlanProblem& problem : paired.problems) executing.add(std::move(problem));
+  for (std::vector<pugi::xml_node>& controls : paired.lists) {
+    plan_line_controls(controls, session, executing);
+    std::vector<pugi::xml_node>().swap(controls);
+  }
   ApplyReport report;
-  report.reported = execute_entries(plan.entries, session);
-  report.paired = plan.paired;
+  report.reported = executing.reported();
+  report.paired = paired.paired;
   return report;
 }
 

@@ -1,5 +1,6 @@
 #include "snapshot/snapshot.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -78,10 +79,43 @@ Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
 
 namespace {
 
+// Room, in bytes of the saved form, for the document of a device of this
+// extent: a bound for every name (each character escaped as a reference of
+// six), the markup and attributes of every line and control, and every
+// value and item. 0, and no room reserved, when the mixer cannot say.
+std::size_t saved_size_bound(MixerService& mixer, const MixerHandle& handle) {
+  MixerExtent extent;
+  if (mixer.get_extent(handle, extent) != MMSYSERR_NOERROR) return 0;
+  constexpr std::size_t kName = 6 * kNameChars;
+  constexpr std::size_t kLine = 256 + kName;     // markup, attributes, name
+  constexpr std::size_t kControl = 256 + kName;  // markup, attributes, name
+  constexpr std::size_t kValue = 64;             // a value with its channel, position aside
+  constexpr std::size_t kItem = 64 + kName;      // an item with its name
+  const std::size_t characters = 1024 + kName + extent.lines * kLine +
+                                 extent.controls * kControl + extent.channel_values * kValue +
+                                 extent.items * kItem + 6 * extent.text_bytes;
+  return 2 * characters;
+}
+
+// A sink that keeps nothing of what is written to it.
+class DiscardingSink final : public DocumentSink {
+ public:
+  void prolog(const pugi::xml_document&) override {}
+  void start(const char*) override {}
+  void attribute(const char*, std::int32_t) override {}
+  void attribute(const char*, std::string_view) override {}
+  void text(std::string_view) override {}
+  void cdata(std::string_view) override {}
+  void end() override {}
+};
+
 // Describes mixer device 0 into `sink`, from the document's start to its
-// end.
+// end. With `room` (the string a saved form is written into), room for the
+// whole document is reserved in it first, so that it is never copied as it
+// grows: reserved room that is not written costs no memory.
 Result describe_mixer(DocumentSink& sink, MixerService& mixer,
-                      std::optional<std::string>& default_output_name) {
+                      std::optional<std::string>& default_output_name,
+                      std::string* room = nullptr) {
   MixerHandle handle;
   MixerResult result = mixer.open(0, handle);
   if (result != MMSYSERR_NOERROR) {
@@ -91,6 +125,14 @@ Result describe_mixer(DocumentSink& sink, MixerService& mixer,
   result = mixer.get_dev_caps(handle, caps);
   if (result != MMSYSERR_NOERROR) {
     return reported("cannot read the description of mixer device 0: " + mixer_error(result));
+  }
+
+  if (room != nullptr) {
+    // Room is only a help: without it the string grows as it fills.
+    try {
+      room->reserve(room->size() + saved_size_bound(mixer, handle));
+    } catch (const std::bad_alloc&) {
+    }
   }
 
   const std::string product = system_to_utf8(name_of(caps.szPname));
@@ -163,6 +205,11 @@ Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
                             std::optional<std::string>& default_output_name) {
   bytes.clear();
   SavedDocumentWriter sink(bytes);
+  return describe_mixer(sink, mixer, default_output_name, &bytes);
+}
+
+Result check_snapshot(MixerService& mixer, std::optional<std::string>& default_output_name) {
+  DiscardingSink sink;
   return describe_mixer(sink, mixer, default_output_name);
 }
 

@@ -31,6 +31,12 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
 Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
                             std::optional<std::string>& default_output_name);
 
+// Reads device 0 of `mixer` as build_snapshot does, reporting and failing as
+// it does and setting `default_output_name`, but keeps nothing of the
+// document: for a run that needs to know that the mixer can still be read,
+// not what it holds.
+Result check_snapshot(MixerService& mixer, std::optional<std::string>& default_output_name);
+
 // Writes one line_control element per control of `line` into the line's
 // element open in `sink` (none for a line without channels), reporting and
 // failing as build_snapshot does. `identity` is what the mixer knows of the

@@ -144,4 +144,14 @@ MixerResult CheckedMixer::do_get_line_identity(OpenDevice& open, std::uint32_t l
   return MMSYSERR_NOERROR;
 }
 
+MixerResult CheckedMixer::get_extent(const MixerHandle& handle, MixerExtent& extent) {
+  OpenDevice* open = find(handle);
+  if (open == nullptr) return MMSYSERR_INVALHANDLE;
+  return do_get_extent(*open, extent);
+}
+
+MixerResult CheckedMixer::do_get_extent(OpenDevice& /*open*/, MixerExtent& /*extent*/) {
+  return MMSYSERR_NOTSUPPORTED;
+}
+
 }  // namespace quorvel

@@ -51,6 +51,7 @@ class CheckedMixer : public MixerService {
                                   const MixerControlDetails& details) final;
   MixerResult get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
                                 LineIdentity& identity) final;
+  MixerResult get_extent(const MixerHandle& handle, MixerExtent& extent) final;
 
  protected:
   // The operations, called once the checks above have passed; `open` is the
@@ -72,6 +73,8 @@ class CheckedMixer : public MixerService {
   // for a line get_line_info finds by id.
   virtual MixerResult do_get_line_identity(OpenDevice& open, std::uint32_t line_id,
                                            LineIdentity& identity);
+  // By default the back-end cannot say (MMSYSERR_NOTSUPPORTED).
+  virtual MixerResult do_get_extent(OpenDevice& open, MixerExtent& extent);
 
   MixerResult close(std::uintptr_t handle) final;
 

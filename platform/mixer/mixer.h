@@ -14,6 +14,7 @@
 // MMSYSERR_NOERROR the caller's records and arrays may hold partial data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/mixer/records.h"
@@ -72,6 +73,18 @@ class MixerHandle {
 // MMSYSERR_INVALPARAM for a record whose cbStruct is not its size, a record
 // shape the line or control does not have, or a null array where the call
 // has an entry to read or fill (records.h says what each field takes).
+// How much a device describes, for a caller that sizes a buffer ahead.
+struct MixerExtent {
+  std::size_t lines = 0;
+  std::size_t controls = 0;
+  std::size_t channel_values = 0;  // a value per channel of each control
+  std::size_t items = 0;           // the items of every list control
+  // The bytes of the text the device holds beyond the records' fixed-size
+  // names: each line's device name, and its speaker positions once for each
+  // of its controls.
+  std::size_t text_bytes = 0;
+};
+
 class MixerService {
  public:
   virtual ~MixerService() = default;
@@ -108,6 +121,12 @@ class MixerService {
   // nothing more); MIXERR_INVALLINE for an unknown line.
   virtual MixerResult get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
                                         LineIdentity& identity) = 0;
+  // Not a Windows operation: fills how much the device describes, counted
+  // from what the back-end holds, without a query of its own per line;
+  // MMSYSERR_NOTSUPPORTED when it cannot say so cheaply.
+  virtual MixerResult get_extent(const MixerHandle& /*handle*/, MixerExtent& /*extent*/) {
+    return MMSYSERR_NOTSUPPORTED;
+  }
 
  protected:
   friend class MixerHandle;

@@ -141,6 +141,21 @@ MixerResult ModelMixer::do_get_line_identity(OpenDevice& open, std::uint32_t lin
   return MMSYSERR_NOERROR;
 }
 
+MixerResult ModelMixer::do_get_extent(OpenDevice& open, MixerExtent& extent) {
+  const ModelLayout& layout = device_of(open).layout;
+  extent = MixerExtent();
+  extent.lines = layout.lines.size();
+  for (const ModelLine& line : layout.lines) {
+    std::size_t positions = 0;
+    for (const std::string& position : line.positions) positions += position.size();
+    extent.text_bytes += line.device_name.size() + positions * line.controls.size();
+    extent.controls += line.controls.size();
+    extent.channel_values += std::size_t{line.channels} * line.controls.size();
+    for (std::size_t index : line.controls) extent.items += layout.controls[index].items.size();
+  }
+  return MMSYSERR_NOERROR;
+}
+
 MixerResult ModelMixer::do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) {
   const Device& model = device_of(open);
   const ModelLayout& layout = model.layout;

@@ -68,6 +68,7 @@ class ModelMixer : public CheckedMixer {
   MixerResult do_set_control_details(OpenDevice& open, const MixerControlDetails& details) final;
   MixerResult do_get_line_identity(OpenDevice& open, std::uint32_t line_id,
                                    LineIdentity& identity) final;
+  MixerResult do_get_extent(OpenDevice& open, MixerExtent& extent) final;
 
   std::vector<std::unique_ptr<Device>> devices_;  // by device number; null: no layout yet
 };

@@ -580,6 +580,58 @@ TEST_F(ApplyTest, PlanOfTheMixersOwnStateChangesNothing) {
   }
 }
 
+// A restore executes each entry as soon as it is planned: it says and
+// writes exactly what planning the whole restore and then executing the
+// plan does, problems of pairing and of values included.
+TEST_F(ApplyTest, RestoreSaysAndWritesWhatItsWholePlanWould) {
+  SimMixer original(rich_device());
+  const std::string saved = snapshot_of(original);
+  for (bool edited : {false, true}) {
+    SCOPED_TRACE(edited);
+    const auto load_input = [&](pugi::xml_document& input) {
+      ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+      if (!edited) return;
+      // Every value changed; one not a number, one beyond its bounds; a
+      // source without its key.
+      for (const pugi::xpath_node& value : input.select_nodes("//line_control/value")) {
+        value.node().text().set("1");
+      }
+      pugi::xpath_node_set values = input.select_nodes("//line_control/value");
+      ASSERT_GE(values.size(), 3u);
+      values[0].node().text().set("abc");
+      values[2].node().text().set("-5");
+      pugi::xml_node source = input.select_node("//source").node();
+      ASSERT_TRUE(source);
+      source.remove_attribute("line_type");
+    };
+
+    SimMixer streamed(rich_device());
+    pugi::xml_document streamed_input;
+    load_input(streamed_input);
+    const ApplyReport report = restore_document(streamed_input, streamed);
+    const std::string streamed_errors = errors_;
+
+    SimMixer whole(rich_device());
+    pugi::xml_document whole_input;
+    load_input(whole_input);
+    pugi::xml_document snapshot;
+    std::optional<std::string> name;
+    ASSERT_TRUE(build_snapshot(snapshot, whole, name));
+    CaptureStream err(std::cerr);
+    const RestorePlan plan = plan_restore(whole_input, snapshot, whole);
+    const ApplyReport whole_report = execute_plan(plan, whole);
+    const std::string whole_errors = err.text();
+
+    EXPECT_EQ(streamed_errors, whole_errors);
+    EXPECT_EQ(report.reported, whole_report.reported);
+    EXPECT_EQ(report.paired, whole_report.paired);
+    EXPECT_EQ(snapshot_of(streamed), snapshot_of(whole));
+    // The edits show: problems reported, and the mixer changed.
+    EXPECT_EQ(report.reported > 0, edited) << streamed_errors;
+    EXPECT_EQ(snapshot_of(streamed) != saved, edited);
+  }
+}
+
 // Whether a value would change, on the control's own step grid.
 TEST(RestorePlanTest, ValueWouldChangeOnTheStepGrid) {
   struct Case {

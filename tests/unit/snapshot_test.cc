@@ -169,6 +169,95 @@ TEST_F(SnapshotTest, SavedFormIsTheSerialisedTree) {
   }
 }
 
+// Reading the mixer for its verdict alone reports, fails and names the
+// default file exactly as a build does, whatever the mixer refuses.
+TEST_F(SnapshotTest, ACheckReportsAsABuildDoes) {
+  struct Failure {
+    MixerOp op;
+    std::uint32_t id;  // 0: the next call of the kind
+  };
+  const std::vector<std::optional<Failure>> failures = {
+      std::nullopt,
+      Failure{MixerOp::kOpen, 0},
+      Failure{MixerOp::kDevCaps, 0},
+      Failure{MixerOp::kLineInfo, sim_source_line_id(0, 1)},
+      Failure{MixerOp::kGetDetails, 7},
+      Failure{MixerOp::kLineControls, 0xFFFF0001u},
+  };
+  for (const std::optional<Failure>& failure : failures) {
+    SCOPED_TRACE(failure ? static_cast<int>(failure->op) : -1);
+    std::string outcomes[2];
+    std::optional<std::string> names[2];
+    for (int checked = 0; checked < 2; ++checked) {
+      load(kCanonicalDevice);
+      if (failure && failure->id == 0) recorder_->fail_next(failure->op, MMSYSERR_ERROR);
+      if (failure && failure->id != 0) recorder_->fail_on(failure->op, failure->id, MMSYSERR_ERROR);
+      CaptureStream err(std::cerr);
+      const Result result = checked ? check_snapshot(*recorder_, names[checked])
+                                    : build_snapshot(snapshot_, *recorder_, names[checked]);
+      outcomes[checked] = (result ? "ok " : "failed: " + result.message() + " ") + err.text();
+      EXPECT_EQ(recorder_->open_handles(), 0u);
+    }
+    EXPECT_EQ(outcomes[1], outcomes[0]);
+    EXPECT_EQ(names[1], names[0]);
+    EXPECT_EQ(outcomes[0].starts_with("ok "), !failure) << outcomes[0];
+  }
+}
+
+// What a model mixer says it holds is what its lines and controls describe.
+TEST_F(SnapshotTest, ModelMixerExtentCountsWhatItDescribes) {
+  SimDevice device = make_sim_device(6, 3, 4);
+  device.destinations[0].server_name = "alsa_output.pci";
+  device.destinations[0].positions = {"front-left", "front-right"};
+  SimMixer mixer(std::move(device));
+  MixerHandle handle;
+  ASSERT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
+  MixerExtent extent;
+  ASSERT_EQ(mixer.get_extent(handle, extent), MMSYSERR_NOERROR);
+
+  MixerExtent counted;
+  MixerCaps caps;
+  ASSERT_EQ(mixer.get_dev_caps(handle, caps), MMSYSERR_NOERROR);
+  const auto count = [&](const MixerLine& line) {
+    ++counted.lines;
+    LineIdentity identity;
+    ASSERT_EQ(mixer.get_line_identity(handle, line.dwLineID, identity), MMSYSERR_NOERROR);
+    std::size_t positions = 0;
+    for (const std::string& position : identity.positions) positions += position.size();
+    counted.text_bytes += identity.device_name.size() + positions * line.cControls;
+    if (line.cControls == 0) return;
+    std::vector<MixerControl> controls(line.cControls);
+    MixerLineControls query;
+    query.dwLineID = line.dwLineID;
+    query.cControls = line.cControls;
+    query.pamxctrl = controls.data();
+    ASSERT_EQ(mixer.get_line_controls(handle, query, ControlsQuery::kAll), MMSYSERR_NOERROR);
+    counted.controls += controls.size();
+    counted.channel_values += std::size_t{line.cChannels} * controls.size();
+    for (const MixerControl& control : controls) counted.items += control.cMultipleItems;
+  };
+  for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
+    MixerLine destination;
+    destination.dwDestination = i;
+    ASSERT_EQ(mixer.get_line_info(handle, destination, LineQuery::kDestination), MMSYSERR_NOERROR);
+    count(destination);
+    for (std::uint32_t j = 0; j < destination.cConnections; ++j) {
+      MixerLine source;
+      source.dwDestination = i;
+      source.dwSource = j;
+      ASSERT_EQ(mixer.get_line_info(handle, source, LineQuery::kSource), MMSYSERR_NOERROR);
+      count(source);
+    }
+  }
+  EXPECT_EQ(extent.lines, counted.lines);
+  EXPECT_EQ(extent.controls, counted.controls);
+  EXPECT_EQ(extent.channel_values, counted.channel_values);
+  EXPECT_EQ(extent.items, counted.items);
+  EXPECT_EQ(extent.text_bytes, counted.text_bytes);
+  EXPECT_GT(extent.items, 0u);
+  EXPECT_GT(extent.text_bytes, 0u);
+}
+
 TEST_F(SnapshotTest, BuildingTwiceKeepsOnlyTheSecondBuild) {
   load(kCanonicalDevice);
   ASSERT_TRUE(build());
