@@ -260,6 +260,27 @@ TEST_P(MixerContractTest, LineIdentitiesAreGivenPerLine) {
             MMSYSERR_INVALHANDLE);
 }
 
+// How much the device describes, where the back-end can say: at least what
+// a client walking it finds (a line without channels shows no controls, but
+// may hold some); a handle not open is refused.
+TEST_P(MixerContractTest, ExtentCoversWhatIsDescribed) {
+  MixerExtent extent;
+  const MixerResult result = service_->get_extent(handle_, extent);
+  if (result == MMSYSERR_NOTSUPPORTED) GTEST_SKIP() << "this back-end does not count its device";
+  ASSERT_EQ(result, MMSYSERR_NOERROR);
+  EXPECT_EQ(extent.lines, layout_.size());
+  std::size_t controls = 0;
+  std::size_t values = 0;
+  for (const LineView& view : layout_) {
+    controls += view.controls.size();
+    values += std::size_t{view.line.cChannels} * view.controls.size();
+  }
+  EXPECT_GE(extent.controls, controls);
+  EXPECT_GE(extent.channel_values, values);
+  const MixerHandle never_opened;
+  EXPECT_EQ(service_->get_extent(never_opened, extent), MMSYSERR_INVALHANDLE);
+}
+
 TEST_P(MixerContractTest, LineControlsAreListedAndFoundById) {
   std::set<std::uint32_t> ids;
   for (const LineView& view : layout_) {
