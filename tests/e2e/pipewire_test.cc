@@ -26,23 +26,12 @@ using testing::PipeWireServer;
 using testing::ProgramResult;
 using testing::TempDir;
 using testing::read_file;
+using testing::volumes_in;
 using testing::wait_until;
 
 constexpr const char* kLoaded = "XML document loaded successfully\n";
 constexpr const char* kSurroundMap =
     "channel_map=front-left,front-right,rear-left,rear-right,front-center,lfe";
-
-// The raw volumes of `pactl get-sink-volume` or `get-source-volume`, in
-// channel order ("front-left: 10000 /  15% / ...").
-std::vector<long> volumes_in(const std::string& text) {
-  static const std::regex channel(R"(([a-z][a-z0-9-]*): (\d+) /)");
-  std::vector<long> values;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), channel);
-       it != std::sregex_iterator(); ++it) {
-    values.push_back(std::stol((*it)[2].str()));
-  }
-  return values;
-}
 
 std::vector<std::string> as_args(const std::vector<long>& values) {
   std::vector<std::string> args;

@@ -37,6 +37,7 @@ using testing::ProgramResult;
 using testing::PulseAudioServer;
 using testing::TempDir;
 using testing::read_file;
+using testing::volumes_in;
 using testing::wait_until;
 
 constexpr const char* kLoaded = "XML document loaded successfully\n";
@@ -46,18 +47,6 @@ constexpr const char* kStereo = "front-left,front-right";
 // after the centre and LFE, so values paired by number would go astray on
 // a 4.0 sink.
 constexpr const char* kSurround = "front-left,front-right,front-center,lfe,rear-left,rear-right";
-
-// The raw volumes of `pactl get-sink-volume` or `get-source-volume`, in
-// channel order ("front-left: 10000 /  15% / ...").
-std::vector<long> volumes_in(const std::string& text) {
-  static const std::regex channel(R"(([a-z][a-z0-9-]*): (\d+) /)");
-  std::vector<long> values;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), channel);
-       it != std::sregex_iterator(); ++it) {
-    values.push_back(std::stol((*it)[2].str()));
-  }
-  return values;
-}
 
 template <typename Server>
 class SoundServerTest : public ::testing::Test {

@@ -37,7 +37,8 @@ std::string PipeWireServer::missing_parts() {
   return missing;
 }
 
-PipeWireServer::PipeWireServer() {
+PipeWireServer::PipeWireServer()
+    : PrivateSoundServer(std::map<std::string, std::string>{{"ALSA_CONFIG_PATH", ""}}) {
   const std::filesystem::path run = dir_ / "run";
   const std::filesystem::path home = dir_ / "home";
   std::filesystem::create_directories(run);
@@ -50,7 +51,7 @@ PipeWireServer::PipeWireServer() {
   }
   if (!group_.start({"dbus-run-session", "--", "sh", "-c",
                      "pipewire & sleep 1; wireplumber & pipewire-pulse & wait"},
-                    daemon_env, (dir_ / "daemons.log").string())) {
+                    daemon_env, log_file().string())) {
     failure_ = "fork failed";
     return;
   }
@@ -78,18 +79,5 @@ PipeWireServer::PipeWireServer() {
 
 PipeWireServer::~PipeWireServer() = default;
 
-std::map<std::string, std::string> PipeWireServer::env() const {
-  return private_server_env(dir_.path(), {{"ALSA_CONFIG_PATH", ""}});
-}
-
-ProgramResult PipeWireServer::try_pactl(const std::vector<std::string>& args) const {
-  return run_pactl(env(), args);
-}
-
-std::string PipeWireServer::pactl(const std::vector<std::string>& args) const {
-  return pactl_output(env(), args);
-}
-
-std::string PipeWireServer::log() const { return read_log(dir_ / "daemons.log"); }
 
 }  // namespace quorvel::testing

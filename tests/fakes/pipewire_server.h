@@ -22,7 +22,7 @@
 
 namespace quorvel::testing {
 
-class PipeWireServer {
+class PipeWireServer : public PrivateSoundServer {
  public:
   // Why the server cannot run on this machine (a package missing), or ""
   // when it can.
@@ -32,27 +32,6 @@ class PipeWireServer {
   // keeps the defaults; started() says whether it did, and failure() why not.
   PipeWireServer();
   ~PipeWireServer();
-  PipeWireServer(const PipeWireServer&) = delete;
-  PipeWireServer& operator=(const PipeWireServer&) = delete;
-
-  bool started() const { return failure_.empty(); }
-  const std::string& failure() const { return failure_; }
-
-  // The environment of a client of this server: its runtime folder and
-  // home, and the machine's own ALSA configuration.
-  std::map<std::string, std::string> env() const;
-
-  // Runs pactl with `args`; a test failure when it fails. Returns its output.
-  std::string pactl(const std::vector<std::string>& args) const;
-  ProgramResult try_pactl(const std::vector<std::string>& args) const;
-
-  // The daemons' output so far (for a failing test's message).
-  std::string log() const;
-
- private:
-  TempDir dir_;
-  ServerGroup group_;  // ended before its folder goes
-  std::string failure_;
 };
 
 // Waits until `done` answers true, trying every 50 ms for at most `limit`.

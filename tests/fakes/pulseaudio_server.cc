@@ -96,7 +96,7 @@ PulseAudioServer::PulseAudioServer() {
                      "--dl-search-path=" + module_dir().string(), "--daemonize=no",
                      "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr", "-L",
                      "module-native-protocol-unix"},
-                    daemon_env, (dir_ / "daemon.log").string())) {
+                    daemon_env, log_file().string())) {
     failure_ = "fork failed";
     return;
   }
@@ -115,16 +115,5 @@ std::string PulseAudioServer::server() const {
   return "unix:" + (dir_ / "run" / "pulse" / "native").string();
 }
 
-std::map<std::string, std::string> PulseAudioServer::env() const { return private_server_env(dir_.path()); }
-
-ProgramResult PulseAudioServer::try_pactl(const std::vector<std::string>& args) const {
-  return run_pactl(env(), args);
-}
-
-std::string PulseAudioServer::pactl(const std::vector<std::string>& args) const {
-  return pactl_output(env(), args);
-}
-
-std::string PulseAudioServer::log() const { return read_log(dir_ / "daemon.log"); }
 
 }  // namespace quorvel::testing

@@ -17,7 +17,7 @@
 
 namespace quorvel::testing {
 
-class PulseAudioServer {
+class PulseAudioServer : public PrivateSoundServer {
  public:
   // Why the daemon cannot run on this machine (a program or library
   // missing, the package not to be had), or "" when it can. Unpacks the
@@ -28,29 +28,9 @@ class PulseAudioServer {
   // whether it did, and failure() why not.
   PulseAudioServer();
   ~PulseAudioServer();
-  PulseAudioServer(const PulseAudioServer&) = delete;
-  PulseAudioServer& operator=(const PulseAudioServer&) = delete;
-
-  bool started() const { return failure_.empty(); }
-  const std::string& failure() const { return failure_; }
 
   // The libpulse server string of the daemon ("unix:/.../native").
   std::string server() const;
-  // The environment of a client of this daemon: its runtime folder and
-  // home, with PULSE_SERVER unset.
-  std::map<std::string, std::string> env() const;
-
-  // Runs pactl with `args`; a test failure when it fails. Returns its output.
-  std::string pactl(const std::vector<std::string>& args) const;
-  ProgramResult try_pactl(const std::vector<std::string>& args) const;
-
-  // The daemon's output so far (for a failing test's message).
-  std::string log() const;
-
- private:
-  TempDir dir_;
-  ServerGroup group_;  // ended before its folder goes
-  std::string failure_;
 };
 
 }  // namespace quorvel::testing

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <regex>
 #include <cstring>
 #include <thread>
 
@@ -109,6 +110,16 @@ std::string read_log(const std::filesystem::path& file) {
   } catch (const std::exception&) {
     return "";
   }
+}
+
+std::vector<long> volumes_in(const std::string& pactl_output) {
+  static const std::regex channel(R"(([a-z][a-z0-9-]*): (\d+) /)");
+  std::vector<long> values;
+  for (auto it = std::sregex_iterator(pactl_output.begin(), pactl_output.end(), channel);
+       it != std::sregex_iterator(); ++it) {
+    values.push_back(std::stol((*it)[2].str()));
+  }
+  return values;
 }
 
 }  // namespace quorvel::testing

@@ -48,4 +48,50 @@ std::string pactl_output(const std::map<std::string, std::string>& env,
 // The text of a daemon's log file; "" when it cannot be read.
 std::string read_log(const std::filesystem::path& file);
 
+// What the private sound servers of the tests share: a folder of their own
+// (runtime folder, home, the daemons' log), the process group of their
+// daemons, pactl run as their client, and the reason they did not start.
+class PrivateSoundServer {
+ public:
+  PrivateSoundServer(const PrivateSoundServer&) = delete;
+  PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
+
+  bool started() const { return failure_.empty(); }
+  const std::string& failure() const { return failure_; }
+
+  // The environment of a client of this server: its runtime folder and
+  // home, with the machine's own server variables unset.
+  std::map<std::string, std::string> env() const { return private_server_env(dir_.path(), more_env_); }
+
+  // Runs pactl with `args`; a test failure when it fails. Returns its output.
+  std::string pactl(const std::vector<std::string>& args) const {
+    return pactl_output(env(), args);
+  }
+  ProgramResult try_pactl(const std::vector<std::string>& args) const {
+    return run_pactl(env(), args);
+  }
+
+  // The daemons' output so far (for a failing test's message).
+  std::string log() const { return read_log(log_file()); }
+
+ protected:
+  // `more_env`: what a client's environment changes beyond the server's own.
+  explicit PrivateSoundServer(std::map<std::string, std::string> more_env = {})
+      : more_env_(std::move(more_env)) {}
+  ~PrivateSoundServer() = default;
+
+  std::filesystem::path log_file() const { return dir_ / "daemons.log"; }
+
+  TempDir dir_;
+  ServerGroup group_;  // ended before its folder goes
+  std::string failure_;
+
+ private:
+  std::map<std::string, std::string> more_env_;
+};
+
+// The raw volumes of `pactl get-sink-volume` or `get-source-volume`, in
+// channel order ("front-left: 10000 /  15% / ...").
+std::vector<long> volumes_in(const std::string& pactl_output);
+
 }  // namespace quorvel::testing
