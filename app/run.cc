@@ -134,21 +134,30 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
   }
 
   InputDocument input;
+  // The first snapshot is built in the form the run needs of it: a run that
+  // only saves needs its saved form, built straight in that form; a preview
+  // its tree (to plan with, and to save); a restore only what pairing reads
+  // of it, its outline (it saves the snapshot built after its writes); any
+  // other run (the usage text) only the verdict of reading the mixer.
   pugi::xml_document snapshot;
+  DocumentOutline outline;
   std::optional<std::string> default_output_name;
-  // A run that only saves needs no tree of the snapshot, only its saved
-  // form: it is built straight in that form. (The run that prints the usage
-  // text builds the tree, which is cheaper than the saved form it would
-  // not write.) A restore that saves builds the saved form after its
-  // writes.
   std::optional<std::string> saved_form;
   const bool saves = options.output_default || options.output_name.has_value();
   if (saves && !options.preview && !options.file_name) saved_form.emplace();
 
   // Each of these makes the exit status 1 whatever follows.
   bool failed = false;
-  Result built = saved_form ? build_saved_snapshot(*saved_form, *mixer, default_output_name)
-                            : build_snapshot(snapshot, *mixer, default_output_name);
+  Result built;
+  if (saved_form) {
+    built = build_saved_snapshot(*saved_form, *mixer, default_output_name);
+  } else if (options.preview) {
+    built = build_snapshot(snapshot, *mixer, default_output_name);
+  } else if (options.file_name) {
+    built = build_snapshot_outline(outline, *mixer, default_output_name);
+  } else {
+    built = check_snapshot(*mixer, default_output_name);
+  }
   if (!built) failed = true;
 
   if (args.size() <= 1) {
@@ -174,7 +183,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
   if (options.tree) dump_tree(input.dom);
 
   if (load_attempted) {
-    const ApplyReport report = reconcile_documents(input.dom, snapshot, *mixer);
+    const ApplyReport report = reconcile_documents(input.dom, outline, *mixer);
     if (report.reported > 0) failed = true;
     // A document that loaded but has nothing this mixer has would otherwise
     // end the run quietly with nothing restored. After a failed load the
@@ -188,7 +197,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     // snapshot before the rebuild, so that neither is in memory with the
     // new one.
     input.dom.reset();
-    snapshot.reset();
+    outline.reset();
     // The snapshot is built again, so that it shows the mixer after the
     // change (and a mixer that can no longer be read fails the run). Only
     // a run that saves keeps it, in the saved form; else the mixer is read

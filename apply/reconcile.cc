@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,19 +37,37 @@ pugi::xml_attribute key_attribute(pugi::xml_node node) {
   return name != nullptr ? node.attribute(name) : pugi::xml_attribute();
 }
 
-// Gives a paired input control its partner's identifier. Without one on the
-// partner, the input control loses its own, so that it can never be written
-// to a control it does not stand for.
-void copy_control_id(pugi::xml_node control, pugi::xml_node partner) {
-  pugi::xml_attribute id = partner.attribute(doc::kCtrlId);
+// Gives a paired input control its partner's identifier (`id`, the text of
+// the partner's ctrl_id). Without one on the partner, the input control
+// loses its own, so that it can never be written to a control it does not
+// stand for.
+void set_control_id(pugi::xml_node control, std::optional<std::string_view> id) {
   pugi::xml_attribute own = control.attribute(doc::kCtrlId);
   if (!id) {
     if (own) control.remove_attribute(own);
     return;
   }
   if (!own) own = control.append_attribute(doc::kCtrlId);
-  own.set_value(id.value());
+  own.set_value(id->data(), id->size());
 }
+
+// What pairing reads of a node of either side: the input's tree, or the
+// snapshot as a tree or an outline.
+std::optional<std::string_view> key_text(pugi::xml_node node) {
+  pugi::xml_attribute key = key_attribute(node);
+  if (!key) return std::nullopt;
+  return std::string_view(key.value());
+}
+
+std::optional<std::string_view> key_text(OutlineItem item) { return item.key(); }
+
+std::optional<std::string_view> control_id(pugi::xml_node control) {
+  pugi::xml_attribute id = control.attribute(doc::kCtrlId);
+  if (!id) return std::nullopt;
+  return std::string_view(id.value());
+}
+
+std::optional<std::string_view> control_id(OutlineItem control) { return control.ctrl_id(); }
 
 // The selections of reconciliation, each the element children of one name
 // in document order, walked directly instead of through an XPath query:
@@ -73,9 +92,10 @@ PlanProblem keyless(pugi::xml_node node) {
           key_attribute_name(node) + "; passed over with everything in it"};
 }
 
-int count_paired(const PrunedList& controls) {
+template <class Partner>
+int count_paired(const PairedNodes<Partner>& controls) {
   int paired = 0;
-  for (pugi::xml_node partner : controls.partners) {
+  for (const Partner& partner : controls.partners) {
     if (partner) ++paired;
   }
   return paired;
@@ -86,9 +106,12 @@ std::string_view server_name(pugi::xml_node line) {
   return line.attribute(doc::kServerName).value();
 }
 
-bool any_named(const std::vector<pugi::xml_node>& lines) {
+std::string_view server_name(OutlineItem line) { return line.server_name(); }
+
+template <class Line>
+bool any_named(const std::vector<Line>& lines) {
   return std::any_of(lines.begin(), lines.end(),
-                     [](pugi::xml_node line) { return !server_name(line).empty(); });
+                     [](const Line& line) { return !server_name(line).empty(); });
 }
 
 // Whether the line's default switch is on: its first value is 1.
@@ -101,6 +124,8 @@ bool is_default_line(pugi::xml_node line) {
   }
   return false;
 }
+
+bool is_default_line(OutlineItem line) { return line.is_default(); }
 
 // A sink's monitor: a destination of the monitor kind.
 bool is_monitor_line(pugi::xml_node line) {
@@ -121,16 +146,17 @@ void drop_default_switch(pugi::xml_node line) {
 // kind in the order in which its lines pair by occurrence: the default
 // first, then the named lines by name, then the others in list order.
 // `skip[i]` passes over line i (already paired by name).
+template <class Line>
 std::map<std::string_view, std::vector<std::size_t>> lines_by_kind(
-    const std::vector<pugi::xml_node>& lines, const std::vector<bool>& skip) {
+    const std::vector<Line>& lines, const std::vector<bool>& skip) {
   std::map<std::string_view, std::vector<std::size_t>> kinds;
   // 0: the default; 1: a named line; 2: neither.
   std::vector<int> rank(lines.size(), 2);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (skip[i]) continue;
-    pugi::xml_attribute key = key_attribute(lines[i]);
+    const std::optional<std::string_view> key = key_text(lines[i]);
     if (!key) continue;
-    kinds[key.value()].push_back(i);
+    kinds[*key].push_back(i);
     rank[i] = is_default_line(lines[i]) ? 0 : server_name(lines[i]).empty() ? 2 : 1;
   }
   for (auto& [key, indexes] : kinds) {
@@ -142,65 +168,56 @@ std::map<std::string_view, std::vector<std::size_t>> lines_by_kind(
   return kinds;
 }
 
-// Pairs the documents and plans the writes through `session`.
-RestorePlan make_plan(pugi::xml_document& input, pugi::xml_document& snapshot,
-                      MixerSession& session) {
-  PairedControls paired = pair_documents(input, snapshot);
-  RestorePlan plan;
-  plan.paired = paired.paired;
-  plan.entries.assign(paired.problems.begin(), paired.problems.end());
-  for (const auto& controls : paired.lists) plan_line_controls(controls, session, plan);
-  return plan;
-}
-
-}  // namespace
-
-PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
-                          const std::vector<pugi::xml_node>& second) {
+// prune_unpaired with a second list of either kind of snapshot node.
+template <class Partner>
+PairedNodes<Partner> prune_with(const std::vector<pugi::xml_node>& first,
+                                const std::vector<Partner>& second) {
   // The second list's nodes by key text, in list order, and how many of
   // them first-list nodes have taken. The keys are the second list's own
   // texts, which stay valid: that list is never changed.
   struct Partners {
-    std::vector<pugi::xml_node> nodes;
+    std::vector<Partner> nodes;
     std::size_t taken = 0;
   };
   std::unordered_map<std::string_view, Partners> partners_by_key;
   partners_by_key.reserve(second.size());
-  for (pugi::xml_node node : second) {
-    if (pugi::xml_attribute key = key_attribute(node)) {
-      partners_by_key[key.value()].nodes.push_back(node);
+  for (const Partner& node : second) {
+    if (const std::optional<std::string_view> key = key_text(node)) {
+      partners_by_key[*key].nodes.push_back(node);
     }
   }
 
-  PrunedList result;
+  PairedNodes<Partner> result;
   result.remaining.reserve(first.size());
   result.partners.reserve(first.size());
   for (pugi::xml_node node : first) {
-    pugi::xml_attribute key = key_attribute(node);
+    const std::optional<std::string_view> key = key_text(node);
     if (!key) {
       result.remaining.push_back(node);
-      result.partners.push_back(pugi::xml_node());
+      result.partners.push_back(Partner());
       continue;
     }
-    auto found = partners_by_key.find(key.value());
+    auto found = partners_by_key.find(*key);
     if (found == partners_by_key.end() || found->second.taken == found->second.nodes.size()) {
       // Frees the node and everything below it at once.
       node.parent().remove_child(node);
       continue;
     }
-    pugi::xml_node partner = found->second.nodes[found->second.taken++];
-    if (std::strcmp(node.name(), doc::kLineControl) == 0) copy_control_id(node, partner);
+    const Partner& partner = found->second.nodes[found->second.taken++];
+    if (std::strcmp(node.name(), doc::kLineControl) == 0) set_control_id(node, control_id(partner));
     result.remaining.push_back(node);
     result.partners.push_back(partner);
   }
   return result;
 }
 
-PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
-                      const std::vector<pugi::xml_node>& second) {
-  if (!any_named(first) && !any_named(second)) return prune_unpaired(first, second);
+// pair_lines with a second list of either kind of snapshot node.
+template <class Partner>
+PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
+                                     const std::vector<Partner>& second) {
+  if (!any_named(first) && !any_named(second)) return prune_with(first, second);
 
-  std::vector<pugi::xml_node> partners(first.size());
+  std::vector<Partner> partners(first.size());
   std::vector<bool> first_paired(first.size(), false);
   std::vector<bool> second_taken(second.size(), false);
 
@@ -208,15 +225,15 @@ PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
   // order; the texts stay valid, since that list is never changed.
   std::map<std::pair<std::string_view, std::string_view>, std::vector<std::size_t>> by_name;
   for (std::size_t j = 0; j < second.size(); ++j) {
-    pugi::xml_attribute key = key_attribute(second[j]);
+    const std::optional<std::string_view> key = key_text(second[j]);
     if (key && !server_name(second[j]).empty()) {
-      by_name[{key.value(), server_name(second[j])}].push_back(j);
+      by_name[{*key, server_name(second[j])}].push_back(j);
     }
   }
   for (std::size_t i = 0; i < first.size(); ++i) {
-    pugi::xml_attribute key = key_attribute(first[i]);
+    const std::optional<std::string_view> key = key_text(first[i]);
     if (!key || server_name(first[i]).empty()) continue;
-    auto found = by_name.find({key.value(), server_name(first[i])});
+    auto found = by_name.find({*key, server_name(first[i])});
     if (found == by_name.end()) continue;
     for (std::size_t j : found->second) {
       if (second_taken[j]) continue;
@@ -243,9 +260,9 @@ PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
     }
   }
 
-  PrunedList result;
+  PairedNodes<Partner> result;
   for (std::size_t i = 0; i < first.size(); ++i) {
-    if (!first_paired[i] && key_attribute(first[i])) {
+    if (!first_paired[i] && key_text(first[i])) {
       // Frees the line and everything below it at once.
       first[i].parent().remove_child(first[i]);
       continue;
@@ -256,39 +273,89 @@ PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
   return result;
 }
 
-PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& snapshot) {
-  PairedControls result;
-  // A snapshot root without a partner in the input leaves the snapshot
-  // without destinations, so nothing of the input remains.
-  prune_unpaired(roots(snapshot), roots(input));
+// The destinations of the snapshot's mixers that pair with a mixer of the
+// input (by id, as prune_unpaired pairs them, the snapshot's first), in
+// document order. A snapshot mixer without a partner in the input gives
+// none, so nothing of the input pairs with its lines.
+std::vector<OutlineItem> paired_destinations(pugi::xml_document& input,
+                                             const DocumentOutline& snapshot) {
+  std::unordered_map<std::string_view, std::size_t> input_mixers;
+  for (pugi::xml_node root : roots(input)) {
+    if (const std::optional<std::string_view> key = key_text(root)) ++input_mixers[*key];
+  }
+  std::vector<OutlineItem> found;
+  for (OutlineItem root : snapshot.roots()) {
+    if (const std::optional<std::string_view> key = root.key()) {
+      auto partner = input_mixers.find(*key);
+      if (partner == input_mixers.end() || partner->second == 0) continue;
+      --partner->second;
+    }
+    std::vector<OutlineItem> lines = root.children(OutlineKind::kDestination);
+    found.insert(found.end(), lines.begin(), lines.end());
+  }
+  return found;
+}
 
-  PrunedList paired = pair_lines(destinations(input), destinations(snapshot));
+// The snapshot tree's outline; a tree too big to outline is out of memory.
+DocumentOutline outline_of(const pugi::xml_document& snapshot) {
+  DocumentOutline outline;
+  if (!outline_tree(snapshot, outline)) throw std::bad_alloc();
+  return outline;
+}
+
+// Pairs the documents and plans the writes through `session`.
+RestorePlan make_plan(pugi::xml_document& input, const DocumentOutline& snapshot,
+                      MixerSession& session) {
+  PairedControls paired = pair_documents(input, snapshot);
+  RestorePlan plan;
+  plan.paired = paired.paired;
+  plan.entries.assign(paired.problems.begin(), paired.problems.end());
+  for (const auto& controls : paired.lists) plan_line_controls(controls, session, plan);
+  return plan;
+}
+
+}  // namespace
+
+PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
+                          const std::vector<pugi::xml_node>& second) {
+  return prune_with(first, second);
+}
+
+PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
+                      const std::vector<pugi::xml_node>& second) {
+  return pair_lines_with(first, second);
+}
+
+PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& snapshot) {
+  PairedControls result;
+  PairedNodes<OutlineItem> paired =
+      pair_lines_with(destinations(input), paired_destinations(input, snapshot));
 
   std::vector<pugi::xml_node> destination_controls;
   for (std::size_t i = 0; i < paired.remaining.size(); ++i) {
     pugi::xml_node destination = paired.remaining[i];
-    pugi::xml_node partner = paired.partners[i];
+    const OutlineItem partner = paired.partners[i];
     if (!partner) {
       result.problems.push_back(keyless(destination));
       continue;
     }
-    PrunedList sources = pair_lines(child_elements(destination, doc::kSource),
-                                    child_elements(partner, doc::kSource));
+    PairedNodes<OutlineItem> sources = pair_lines_with(child_elements(destination, doc::kSource),
+                                                       partner.children(OutlineKind::kSource));
     for (std::size_t j = 0; j < sources.remaining.size(); ++j) {
       if (!sources.partners[j]) {
         result.problems.push_back(keyless(sources.remaining[j]));
         continue;
       }
-      PrunedList controls =
-          prune_unpaired(child_elements(sources.remaining[j], doc::kLineControl),
-                         child_elements(sources.partners[j], doc::kLineControl));
+      PairedNodes<OutlineItem> controls =
+          prune_with(child_elements(sources.remaining[j], doc::kLineControl),
+                     sources.partners[j].children(OutlineKind::kLineControl));
       result.paired += count_paired(controls);
       result.lists.push_back(std::move(controls.remaining));
     }
     // Destination-level controls pair within their own destination and go
     // last, all destinations in one list.
-    PrunedList controls = prune_unpaired(child_elements(destination, doc::kLineControl),
-                                         child_elements(partner, doc::kLineControl));
+    PairedNodes<OutlineItem> controls = prune_with(
+        child_elements(destination, doc::kLineControl), partner.children(OutlineKind::kLineControl));
     result.paired += count_paired(controls);
     destination_controls.insert(destination_controls.end(), controls.remaining.begin(),
                                 controls.remaining.end());
@@ -297,13 +364,22 @@ PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& sna
   return result;
 }
 
-RestorePlan plan_restore(pugi::xml_document& input, pugi::xml_document& snapshot,
+PairedControls pair_documents(pugi::xml_document& input, const pugi::xml_document& snapshot) {
+  return pair_documents(input, outline_of(snapshot));
+}
+
+RestorePlan plan_restore(pugi::xml_document& input, const DocumentOutline& snapshot,
                          MixerService& mixer) {
   MixerSession session(mixer);
   return make_plan(input, snapshot, session);
 }
 
-ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
+RestorePlan plan_restore(pugi::xml_document& input, const pugi::xml_document& snapshot,
+                         MixerService& mixer) {
+  return plan_restore(input, outline_of(snapshot), mixer);
+}
+
+ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline& snapshot,
                                 MixerService& mixer) {
   // One handle serves the reads of the plan and its writes. Each entry is
   // executed as soon as it is planned, in the plan's order: nothing here
@@ -321,6 +397,11 @@ ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& s
   report.reported = executing.reported();
   report.paired = paired.paired;
   return report;
+}
+
+ApplyReport reconcile_documents(pugi::xml_document& input, const pugi::xml_document& snapshot,
+                                MixerService& mixer) {
+  return reconcile_documents(input, outline_of(snapshot), mixer);
 }
 
 }  // namespace quorvel

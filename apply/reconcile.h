@@ -8,16 +8,20 @@
 
 #include "apply/apply.h"
 #include "apply/restore_plan.h"
+#include "platform/document/document_outline.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
 
 // The nodes of a first list that found a partner in a second list, each
-// with its partner (remaining[i] pairs with partners[i]).
-struct PrunedList {
+// with its partner (remaining[i] pairs with partners[i]): a node of a tree,
+// or an element of an outline.
+template <class Partner>
+struct PairedNodes {
   std::vector<pugi::xml_node> remaining;
-  std::vector<pugi::xml_node> partners;
+  std::vector<Partner> partners;
 };
+using PrunedList = PairedNodes<pugi::xml_node>;
 
 // Pairs the element nodes of `first` with those of `second` by key text (the
 // text of the key attribute chosen by the element's name: id, component_type,
@@ -60,19 +64,27 @@ struct PairedControls {
 // Reduces `input` to the destinations, sources and line controls that the
 // mixer described by `snapshot` has (lines paired by pair_lines, controls
 // by prune_unpaired), and gives every remaining control the identifier of
-// its counterpart.
-PairedControls pair_documents(pugi::xml_document& input, pugi::xml_document& snapshot);
+// its counterpart. Only the snapshot's mixers that pair with one of the
+// input's (by id, the snapshot's first) lend it their lines. `snapshot` is
+// read, never changed; its outline is all that is read of it, so a snapshot
+// built as an outline (build_snapshot_outline) does as well as its tree.
+PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& snapshot);
+PairedControls pair_documents(pugi::xml_document& input, const pugi::xml_document& snapshot);
 
 // Pairs `input` with `snapshot` as above and plans the writes that restoring
 // it would make to `mixer`, reading the mixer but writing nothing: the
 // problems of pairing first, then each list of controls in order.
-RestorePlan plan_restore(pugi::xml_document& input, pugi::xml_document& snapshot,
+RestorePlan plan_restore(pugi::xml_document& input, const DocumentOutline& snapshot,
+                         MixerService& mixer);
+RestorePlan plan_restore(pugi::xml_document& input, const pugi::xml_document& snapshot,
                          MixerService& mixer);
 
 // Plans the restore of `input` and executes the plan, through one open
 // handle. Returns what it ran into: the controls reported (each on a line of
 // its own) and those paired.
-ApplyReport reconcile_documents(pugi::xml_document& input, pugi::xml_document& snapshot,
+ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline& snapshot,
+                                MixerService& mixer);
+ApplyReport reconcile_documents(pugi::xml_document& input, const pugi::xml_document& snapshot,
                                 MixerService& mixer);
 
 }  // namespace quorvel

@@ -39,6 +39,17 @@ void BM_Snapshot(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// The snapshot as the outline a restore pairs with.
+void BM_SnapshotOutline(benchmark::State& state) {
+  Fixture fixture(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    DocumentOutline outline;
+    std::optional<std::string> name;
+    benchmark::DoNotOptimize(build_snapshot_outline(outline, fixture.mixer, name));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 void BM_Reconcile(benchmark::State& state) {
   Fixture fixture(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
@@ -47,10 +58,11 @@ void BM_Reconcile(benchmark::State& state) {
     state.PauseTiming();
     auto input = std::make_unique<pugi::xml_document>();
     input->reset(fixture.saved);
-    auto snapshot = std::make_unique<pugi::xml_document>();
-    snapshot->reset(fixture.saved);
+    DocumentOutline snapshot;
+    std::optional<std::string> name;
+    benchmark::DoNotOptimize(build_snapshot_outline(snapshot, fixture.mixer, name));
     state.ResumeTiming();
-    PairedControls paired = pair_documents(*input, *snapshot);
+    PairedControls paired = pair_documents(*input, snapshot);
     benchmark::DoNotOptimize(paired);
     state.PauseTiming();
     paired = PairedControls();
@@ -113,6 +125,7 @@ void BM_DeviceFile(benchmark::State& state) {
 BENCHMARK(BM_Serialize)->ArgsProduct({{100000}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeviceFile)->ArgsProduct({{100000}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Snapshot)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SnapshotOutline)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reconcile)
     ->Arg(1000)
     ->Arg(10000)

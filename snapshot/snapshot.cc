@@ -208,6 +208,15 @@ Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
   return describe_mixer(sink, mixer, default_output_name, &bytes);
 }
 
+Result build_snapshot_outline(DocumentOutline& outline, MixerService& mixer,
+                              std::optional<std::string>& default_output_name) {
+  // Without a mixer to describe, the outline stays empty: the bare
+  // template's root would pair no line either.
+  outline.reset();
+  OutlineSink sink(outline);
+  return describe_mixer(sink, mixer, default_output_name);
+}
+
 Result check_snapshot(MixerService& mixer, std::optional<std::string>& default_output_name) {
   DiscardingSink sink;
   return describe_mixer(sink, mixer, default_output_name);

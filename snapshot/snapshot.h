@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/result.h"
+#include "platform/document/document_outline.h"
 #include "platform/document/document_sink.h"
 #include "platform/mixer/mixer.h"
 
@@ -30,6 +31,11 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
 // it costs about a third of the memory.
 Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
                             std::optional<std::string>& default_output_name);
+
+// The same snapshot as the outline pairing reads (document_outline.h), for a
+// restore: a few dozen bytes a control where the tree costs hundreds.
+Result build_snapshot_outline(DocumentOutline& outline, MixerService& mixer,
+                              std::optional<std::string>& default_output_name);
 
 // Reads device 0 of `mixer` as build_snapshot does, reporting and failing as
 // it does and setting `default_output_name`, but keeps nothing of the

@@ -71,6 +71,14 @@ TEST_F(PreviewTest, DumpAndSaveCombineWithAPreview) {
   EXPECT_EQ(result.out.rfind("\n1.0'UTF-16'\n", 0), 0u) << result.out;
   EXPECT_TRUE(testing::holds(result.out, "\nchange: \"Speakers\" / \"Wave\""));
   EXPECT_EQ(read_file(dir_ / "after.xml"), read_file(dir_ / "before.xml"));
+
+  // A document of another mixer id pairs with nothing; the save still
+  // records the whole mixer, not a snapshot stripped of its unpaired mixer.
+  write_file(dir_ / "other.xml", edited_example("<audio_mixer id=\"0\"", "<audio_mixer id=\"7\""));
+  ProgramResult other = run({"-d", "other.xml", "-out", "other-after.xml"});
+  EXPECT_EQ(other.exit_code, 2) << other.err;
+  EXPECT_TRUE(testing::holds(other.err, "nothing in \"other.xml\" matches this mixer"));
+  EXPECT_EQ(read_file(dir_ / "other-after.xml"), read_file(dir_ / "before.xml"));
 }
 
 // Every failure, whatever its stage, is 2, so that 1 only ever means
