@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -13,20 +14,78 @@
 namespace quorvel {
 namespace {
 
-// Loads a named source on the URL and plain paths.
-void load_named(InputDocument& document, const std::string& name) {
+// Loads a named source on the URL and plain paths. Writes nothing. Whether
+// the source was read (a failure to read it leaves the document failed).
+bool load_named(InputDocument& document, const std::string& name) {
   const std::string shown = url_for_display(name);
   begin_load(document, shown);
   std::string bytes;
   Result read = read_named_source(name, bytes);
   if (!read) {
     fail_load(document, read.message() + "\n");
-    return;
+    return false;
   }
   (void)load_from_bytes(document, bytes, shown);
+  return true;
+}
+
+// Whether `name` may be read ahead of the run: no web URL, and a regular
+// file now. Names under /dev and /proc are left to the run whatever they
+// lead to: /dev/stdin and its kin stand for what the run was given, which
+// is read once, in its turn.
+bool may_load_ahead(const std::string& name) {
+  if (name.empty() || is_web_url(name)) return false;
+  const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(path, error).lexically_normal();
+  if (error) return false;
+  const std::u8string full_text = full.generic_u8string();
+  for (const std::u8string_view system_folder : {u8"/dev/", u8"/proc/"}) {
+    if (full_text.starts_with(system_folder)) return false;
+  }
+  return std::filesystem::is_regular_file(std::filesystem::status(path, error)) && !error;
 }
 
 }  // namespace
+
+PreparedLoad PreparedLoad::begin(const std::string& name) {
+  PreparedLoad prepared;
+  if (!may_load_ahead(name)) return prepared;
+  try {
+    prepared.name_ = name;
+    prepared.pending_ = std::async(std::launch::async, [name] {
+      auto outcome = std::make_unique<Outcome>();
+      outcome->read_failed = !load_named(outcome->document, name);
+      return outcome;
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the run loads the document in its turn.
+  } catch (const std::bad_alloc&) {
+  }
+  return prepared;
+}
+
+PreparedLoad::~PreparedLoad() {
+  if (pending_.valid()) pending_.wait();
+}
+
+bool PreparedLoad::take(const std::string& name, InputDocument& document) {
+  if (!pending_.valid() || name != name_) return false;
+  std::unique_ptr<Outcome> outcome;
+  try {
+    outcome = pending_.get();
+  } catch (...) {
+    // Whatever stopped the load ahead (memory, above all, taken while the
+    // mixer was being opened beside it) is met again, or not, by the load
+    // the caller now does.
+    return false;
+  }
+  const ParseError& error = outcome->document.parse_error;
+  if (outcome->read_failed || (error.failed && error.no_memory)) return false;
+  document.dom = std::move(outcome->document.dom);
+  document.parse_error = std::move(outcome->document.parse_error);
+  return true;
+}
 
 Result open_document_stream(const std::string& name, DocumentStream& stream) {
   stream = DocumentStream{};
@@ -62,8 +121,9 @@ Result load_from_url(InputDocument& document, const std::string& name) {
   return check_load_result(document);
 }
 
-Result load_from_file(InputDocument& document, const std::string& name) {
-  load_named(document, name);
+Result load_from_file(InputDocument& document, const std::string& name,
+                      PreparedLoad* prepared) {
+  if (prepared == nullptr || !prepared->take(name, document)) load_named(document, name);
   return check_load_result(document);
 }
 
