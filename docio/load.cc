@@ -30,7 +30,7 @@ bool load_named(InputDocument& document, const std::string& name) {
 }
 
 // Whether `name` may be read ahead of the run: no web URL, and a regular
-// file now. Names under /dev and /proc are left to the run whatever they
+// file now, large enough to be worth a thread. Names under /dev and /proc are left to the run whatever they
 // lead to: /dev/stdin and its kin stand for what the run was given, which
 // is read once, in its turn.
 bool may_load_ahead(const std::string& name) {
@@ -43,7 +43,11 @@ bool may_load_ahead(const std::string& name) {
   for (const std::u8string_view system_folder : {u8"/dev/", u8"/proc/"}) {
     if (full_text.starts_with(system_folder)) return false;
   }
-  return std::filesystem::is_regular_file(std::filesystem::status(path, error)) && !error;
+  if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
+    return false;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return !error && size >= PreparedLoad::kMinBytes;
 }
 
 }  // namespace
@@ -61,6 +65,7 @@ PreparedLoad PreparedLoad::begin(const std::string& name) {
   } catch (const std::system_error&) {
     // No thread to be had: the run loads the document in its turn.
   } catch (const std::bad_alloc&) {
+    // Nor memory for its state: the same.
   }
   return prepared;
 }

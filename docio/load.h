@@ -58,11 +58,17 @@ class PreparedLoad {
   PreparedLoad& operator=(PreparedLoad&&) = delete;
   ~PreparedLoad();
 
+  // The smallest file loaded ahead. Below it a thread costs more than the
+  // overlap gains: a restore from a 6 KB document ran about 0.1 ms slower
+  // with it, one from 0.3 MB about 1 ms faster.
+  static constexpr std::uintmax_t kMinBytes = 64 * 1024;
+
   // Begins loading `name` (UTF-8) as load_from_file would. Only a name that
-  // is no web URL and names a regular file now is loaded ahead: a FIFO or a
-  // device (anything under /dev or /proc included, such as /dev/stdin)
-  // would be consumed by an early read, and a URL is fetched when the run
-  // gets to it. Nothing is begun for those, nor when no thread is to be had.
+  // is no web URL and names a regular file of at least kMinBytes now is
+  // loaded ahead: a FIFO or a device (anything under /dev or /proc
+  // included, such as /dev/stdin) would be consumed by an early read, and a
+  // URL is fetched when the run gets to it. Nothing is begun for those, nor
+  // when no thread is to be had.
   static PreparedLoad begin(const std::string& name);
 
   bool begun() const { return pending_.valid(); }

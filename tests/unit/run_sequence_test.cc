@@ -95,9 +95,11 @@ TEST(RunSequenceTest, ALoadBegunAheadRunsAsALoadInItsTurn) {
        at = changed.find(">45875<")) {
     changed.replace(at, 7, ">12345<");
   }
-  testing::write_file(dir / "good.xml", changed);
-  testing::write_file(dir / "bad.xml",
-                      "<audio_mixer id=\"0\">\n<destination>\n<line_control x=1/></destination>");
+  // Both large enough to be loaded ahead.
+  const std::string padding = "<!--" + std::string(PreparedLoad::kMinBytes, '.') + "-->\n";
+  testing::write_file(dir / "good.xml", changed + padding);
+  testing::write_file(dir / "bad.xml", "<audio_mixer id=\"0\">\n<destination>\n<line_control x=1/>" +
+                                           padding + "</destination>");
   std::filesystem::create_directory(dir / "folder");
   const std::string original =
       testing::read_file(testing::source_dir() / "examples" / "soundcard.xml");
@@ -143,13 +145,17 @@ TEST(RunSequenceTest, ALoadBegunAheadRunsAsALoadInItsTurn) {
   }
 }
 
-// Only a regular file on the plain path is read ahead: a FIFO or a device
-// would be consumed by it, a URL is fetched in its turn, and the stream
-// path opens its source itself.
+// Only a regular file on the plain path is read ahead, and only one large
+// enough to be worth a thread: a FIFO or a device would be consumed by it,
+// a URL is fetched in its turn, and the stream path opens its source
+// itself.
 TEST(RunSequenceTest, OnlyARegularFileOnThePlainPathIsLoadedAhead) {
   testing::TempDir dir;
   const std::string file = (dir / "in.xml").string();
-  testing::write_file(file, "<audio_mixer/>");
+  testing::write_file(file, "<audio_mixer>" + std::string(PreparedLoad::kMinBytes, ' ') +
+                                "</audio_mixer>");
+  const std::string small = (dir / "small.xml").string();
+  testing::write_file(small, "<audio_mixer/>");
   const struct {
     std::string name;
     bool local;
@@ -159,6 +165,7 @@ TEST(RunSequenceTest, OnlyARegularFileOnThePlainPathIsLoadedAhead) {
       {file, false, false, true},
       {file, true, false, false},
       {file, false, true, false},
+      {small, false, false, false},
       {"http://localhost:1/in.xml", false, false, false},
       {"HTTPS://localhost:1/in.xml", false, false, false},
       {"/dev/stdin", false, false, false},
