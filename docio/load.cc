@@ -1,9 +1,11 @@
 #include "docio/load.h"
 
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "docio/source.h"
@@ -52,16 +54,40 @@ bool may_load_ahead(const std::string& name) {
 
 }  // namespace
 
+// The load begun ahead, on a thread of its own (std::thread, as the
+// program already links it: std::future would add its own machinery to
+// every run's start-up). What the load throws is carried, not raised.
+struct PreparedLoad::Pending {
+  std::string name;
+  InputDocument document;
+  bool read_failed = false;  // the file could not be read
+  std::exception_ptr failure;
+  std::thread thread;
+
+  ~Pending() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+PreparedLoad::PreparedLoad() = default;
+PreparedLoad::PreparedLoad(PreparedLoad&&) noexcept = default;
+PreparedLoad::~PreparedLoad() = default;
+
 PreparedLoad PreparedLoad::begin(const std::string& name) {
   PreparedLoad prepared;
   if (!may_load_ahead(name)) return prepared;
   try {
-    prepared.name_ = name;
-    prepared.pending_ = std::async(std::launch::async, [name] {
-      auto outcome = std::make_unique<Outcome>();
-      outcome->read_failed = !load_named(outcome->document, name);
-      return outcome;
+    auto pending = std::make_unique<Pending>();
+    pending->name = name;
+    Pending* load = pending.get();
+    pending->thread = std::thread([load] {
+      try {
+        load->read_failed = !load_named(load->document, load->name);
+      } catch (...) {
+        load->failure = std::current_exception();
+      }
     });
+    prepared.pending_ = std::move(pending);
   } catch (const std::system_error&) {
     // No thread to be had: the run loads the document in its turn.
   } catch (const std::bad_alloc&) {
@@ -70,25 +96,17 @@ PreparedLoad PreparedLoad::begin(const std::string& name) {
   return prepared;
 }
 
-PreparedLoad::~PreparedLoad() {
-  if (pending_.valid()) pending_.wait();
-}
-
 bool PreparedLoad::take(const std::string& name, InputDocument& document) {
-  if (!pending_.valid() || name != name_) return false;
-  std::unique_ptr<Outcome> outcome;
-  try {
-    outcome = pending_.get();
-  } catch (...) {
-    // Whatever stopped the load ahead (memory, above all, taken while the
-    // mixer was being opened beside it) is met again, or not, by the load
-    // the caller now does.
-    return false;
-  }
-  const ParseError& error = outcome->document.parse_error;
-  if (outcome->read_failed || (error.failed && error.no_memory)) return false;
-  document.dom = std::move(outcome->document.dom);
-  document.parse_error = std::move(outcome->document.parse_error);
+  if (!pending_ || name != pending_->name) return false;
+  const std::unique_ptr<Pending> load = std::move(pending_);
+  load->thread.join();
+  // Whatever stopped the load ahead short of its verdict (memory, above
+  // all, taken while the mixer was being opened beside it) is met again,
+  // or not, by the load the caller now does.
+  const ParseError& error = load->document.parse_error;
+  if (load->failure || load->read_failed || (error.failed && error.no_memory)) return false;
+  document.dom = std::move(load->document.dom);
+  document.parse_error = std::move(load->document.parse_error);
   return true;
 }
 

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,8 +52,8 @@ Result load_from_url(InputDocument& document, const std::string& name);
 // destructor waits for a load still running; none is ever left behind.
 class PreparedLoad {
  public:
-  PreparedLoad() = default;  // nothing begun
-  PreparedLoad(PreparedLoad&&) = default;
+  PreparedLoad();  // nothing begun
+  PreparedLoad(PreparedLoad&&) noexcept;
   PreparedLoad& operator=(PreparedLoad&&) = delete;
   ~PreparedLoad();
 
@@ -71,7 +70,7 @@ class PreparedLoad {
   // when no thread is to be had.
   static PreparedLoad begin(const std::string& name);
 
-  bool begun() const { return pending_.valid(); }
+  bool begun() const { return pending_ != nullptr; }
 
   // Fills `document` with the load begun for `name` (once it has finished)
   // and returns true. False when none was begun for that name, or when
@@ -81,13 +80,8 @@ class PreparedLoad {
   bool take(const std::string& name, InputDocument& document);
 
  private:
-  struct Outcome {
-    InputDocument document;
-    bool read_failed = false;  // the file could not be read
-  };
-
-  std::string name_;
-  std::future<std::unique_ptr<Outcome>> pending_;
+  struct Pending;  // the load and its thread (load.cc)
+  std::unique_ptr<Pending> pending_;
 };
 
 // Loads the document from `name` (an http or https URL, otherwise a file
