@@ -32,9 +32,9 @@ bool load_named(InputDocument& document, const std::string& name) {
 }
 
 // Whether `name` may be read ahead of the run: no web URL, and a regular
-// file now, large enough to be worth a thread. Names under /dev and /proc are left to the run whatever they
-// lead to: /dev/stdin and its kin stand for what the run was given, which
-// is read once, in its turn.
+// file now, large enough to be worth a thread. Names under /dev and /proc
+// are left to the run whatever they lead to: /dev/stdin and its kin stand
+// for what the run was given, which is read once, in its turn.
 bool may_load_ahead(const std::string& name) {
   if (name.empty() || is_web_url(name)) return false;
   const std::filesystem::path path(std::u8string(name.begin(), name.end()));

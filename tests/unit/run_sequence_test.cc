@@ -98,8 +98,9 @@ TEST(RunSequenceTest, ALoadBegunAheadRunsAsALoadInItsTurn) {
   // Both large enough to be loaded ahead.
   const std::string padding = "<!--" + std::string(PreparedLoad::kMinBytes, '.') + "-->\n";
   testing::write_file(dir / "good.xml", changed + padding);
-  testing::write_file(dir / "bad.xml", "<audio_mixer id=\"0\">\n<destination>\n<line_control x=1/>" +
-                                           padding + "</destination>");
+  testing::write_file(dir / "bad.xml",
+                      "<audio_mixer id=\"0\">\n<destination>\n<line_control x=1/>" + padding +
+                          "</destination>");
   std::filesystem::create_directory(dir / "folder");
   const std::string original =
       testing::read_file(testing::source_dir() / "examples" / "soundcard.xml");
@@ -110,7 +111,7 @@ TEST(RunSequenceTest, ALoadBegunAheadRunsAsALoadInItsTurn) {
     bool with_mixer;
     bool begun;          // whether the load can be begun ahead
     bool restored;       // whether the device changed
-    const char* err_has; // what the messages hold
+    const char* err_has;  // what the messages hold
   } cases[] = {
       {"good", {"good.xml"}, true, true, true, "XML document loaded successfully\n"},
       {"good and saved", {"-out", "out.xml", "good.xml"}, true, true, true, "saved OK"},
