@@ -250,9 +250,10 @@ int run_program(const std::vector<std::string>& args) {
   // The document named on the command line does not depend on the mixer:
   // its load begins now, beside opening the mixer and building the first
   // snapshot, and the load step takes it. The file is therefore read when
-  // the run starts rather than a moment later, when the load step comes; a
-  // run that ends before its load step waits for the load (on the way out)
-  // and says nothing of it.
+  // the run starts rather than a moment later, when the load step comes
+  // (one written in between, by size or time of its last write, is read
+  // again there); a run that ends before its load step waits for the load
+  // (on the way out) and says nothing of it.
   PreparedLoad prepared = begin_load_step(options.file_name, options.local, options.url);
 
   std::unique_ptr<OpenedMixer> mixer;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -31,13 +32,40 @@ bool load_named(InputDocument& document, const std::string& name) {
   return true;
 }
 
+// What shows that a file changed: its size and the time of its last write.
+struct FileStamp {
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type written;
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the regular file `path`; none when it is no longer one.
+std::optional<FileStamp> stamp_of(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
+    return std::nullopt;
+  }
+  FileStamp stamp;
+  stamp.size = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  stamp.written = std::filesystem::last_write_time(path, error);
+  if (error) return std::nullopt;
+  return stamp;
+}
+
+std::filesystem::path path_of(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
 // Whether `name` may be read ahead of the run: no web URL, and a regular
 // file now, large enough to be worth a thread. Names under /dev and /proc
 // are left to the run whatever they lead to: /dev/stdin and its kin stand
-// for what the run was given, which is read once, in its turn.
-bool may_load_ahead(const std::string& name) {
+// for what the run was given, which is read once, in its turn. The file's
+// stamp, taken before it is read, goes to `stamp`.
+bool may_load_ahead(const std::string& name, std::optional<FileStamp>& stamp) {
   if (name.empty() || is_web_url(name)) return false;
-  const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+  const std::filesystem::path path = path_of(name);
   std::error_code error;
   const std::filesystem::path full = std::filesystem::absolute(path, error).lexically_normal();
   if (error) return false;
@@ -45,11 +73,8 @@ bool may_load_ahead(const std::string& name) {
   for (const std::u8string_view system_folder : {u8"/dev/", u8"/proc/"}) {
     if (full_text.starts_with(system_folder)) return false;
   }
-  if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
-    return false;
-  }
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  return !error && size >= PreparedLoad::kMinBytes;
+  stamp = stamp_of(path);
+  return stamp && stamp->size >= PreparedLoad::kMinBytes;
 }
 
 }  // namespace
@@ -59,6 +84,7 @@ bool may_load_ahead(const std::string& name) {
 // every run's start-up). What the load throws is carried, not raised.
 struct PreparedLoad::Pending {
   std::string name;
+  std::optional<FileStamp> stamp;  // the file's, before it was read
   InputDocument document;
   bool read_failed = false;  // the file could not be read
   std::exception_ptr failure;
@@ -75,10 +101,12 @@ PreparedLoad::~PreparedLoad() = default;
 
 PreparedLoad PreparedLoad::begin(const std::string& name) {
   PreparedLoad prepared;
-  if (!may_load_ahead(name)) return prepared;
+  std::optional<FileStamp> stamp;
+  if (!may_load_ahead(name, stamp)) return prepared;
   try {
     auto pending = std::make_unique<Pending>();
     pending->name = name;
+    pending->stamp = stamp;
     Pending* load = pending.get();
     pending->thread = std::thread([load] {
       try {
@@ -105,6 +133,9 @@ bool PreparedLoad::take(const std::string& name, InputDocument& document) {
   // or not, by the load the caller now does.
   const ParseError& error = load->document.parse_error;
   if (load->failure || load->read_failed || (error.failed && error.no_memory)) return false;
+  // A file written since it was read ahead (the run may have waited for
+  // the mixer a while) is read again, as it is now.
+  if (stamp_of(path_of(name)) != load->stamp) return false;
   document.dom = std::move(load->document.dom);
   document.parse_error = std::move(load->document.parse_error);
   return true;

@@ -73,10 +73,12 @@ class PreparedLoad {
   bool begun() const { return pending_ != nullptr; }
 
   // Fills `document` with the load begun for `name` (once it has finished)
-  // and returns true. False when none was begun for that name, or when
-  // the load ahead did not get as far as its verdict on the document: it
-  // could not read the file, ran out of memory, or threw. The caller then
-  // loads the document itself, which gives what a load at that point gives.
+  // and returns true. False when none was begun for that name, when the
+  // load ahead did not get as far as its verdict on the document (it could
+  // not read the file, ran out of memory, or threw), or when the file has
+  // been written since (its size or time of last write differ). The caller
+  // then loads the document itself, which gives what a load at that point
+  // gives.
   bool take(const std::string& name, InputDocument& document);
 
  private:
