@@ -10,7 +10,7 @@
 namespace quorvel {
 
 Result run_load_step(InputDocument& input, const std::string& file_name, bool local_flag,
-                     bool url_flag, bool& stop_run) {
+                     bool url_flag, bool& stop_run, PreparedLoad* prepared) {
   stop_run = false;
   if (local_flag) {
     // The stream path: a source that does not open ends the run here.
@@ -25,9 +25,16 @@ Result run_load_step(InputDocument& input, const std::string& file_name, bool lo
     return load_from_stream(input, stream);
   }
   const std::string utf8_name = system_to_utf8(file_name);
-  Result loaded = url_flag ? load_from_url(input, utf8_name) : load_from_file(input, utf8_name);
+  Result loaded =
+      url_flag ? load_from_url(input, utf8_name) : load_from_file(input, utf8_name, prepared);
   if (!loaded) std::cerr << kFileNotFound;
   return loaded;
+}
+
+PreparedLoad begin_load_step(const std::optional<std::string>& file_name, bool local_flag,
+                             bool url_flag) {
+  if (!file_name || local_flag || url_flag) return PreparedLoad();
+  return PreparedLoad::begin(system_to_utf8(*file_name));
 }
 
 }  // namespace quorvel

@@ -2,10 +2,12 @@
 // on the command line, on the path the options chose.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "common/result.h"
 #include "docio/input_document.h"
+#include "docio/load.h"
 
 namespace quorvel {
 
@@ -15,8 +17,16 @@ namespace quorvel {
 // messages and, after a failure, "File not found error." (no line end).
 // `stop_run` is set when the source could not be opened on the stream path:
 // the run then cleans up and ends, after the reason and "File not found
-// error.".
+// error.". `prepared`, when given, is the load begun by begin_load_step:
+// the plain path takes it instead of loading again.
 Result run_load_step(InputDocument& input, const std::string& file_name, bool local_flag,
-                     bool url_flag, bool& stop_run);
+                     bool url_flag, bool& stop_run, PreparedLoad* prepared = nullptr);
+
+// Begins, on a thread of its own, the load the run's load step will do,
+// where that can be done ahead without anyone noticing: the plain path (no
+// -local, no -url) with a name that is a regular file and not a URL. Every
+// other run gets nothing begun and loads in its turn.
+PreparedLoad begin_load_step(const std::optional<std::string>& file_name, bool local_flag,
+                             bool url_flag);
 
 }  // namespace quorvel

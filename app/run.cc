@@ -91,14 +91,14 @@ bool save_step(const pugi::xml_document& snapshot, const std::optional<std::stri
 // 2 when anything failed.
 int run_preview(const Options& options, InputDocument& input, pugi::xml_document& snapshot,
                 MixerService& mixer, const std::optional<std::string>& default_output_name,
-                bool failed) {
+                bool failed, PreparedLoad* prepared) {
   if (!options.file_name) {
     report_error("no document to preview; name one (quorvel -n FILE)");
     return 2;
   }
   bool stop_run = false;
   const Result loaded =
-      run_load_step(input, *options.file_name, options.local, options.url, stop_run);
+      run_load_step(input, *options.file_name, options.local, options.url, stop_run, prepared);
   if (stop_run) return 2;
   if (!loaded) failed = true;
   if (options.tree) dump_tree(input.dom);
@@ -125,7 +125,7 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
 }  // namespace
 
 int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
-                 const KeepChange& keep) {
+                 const KeepChange& keep, PreparedLoad* prepared) {
   const Options options = parse_options(args);
   const int failure = options.preview ? 2 : 1;
   if (mixer == nullptr || mixer->device_count() == 0) {
@@ -165,7 +165,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     return failed ? 1 : 0;
   }
   if (options.preview) {
-    return run_preview(options, input, snapshot, *mixer, default_output_name, failed);
+    return run_preview(options, input, snapshot, *mixer, default_output_name, failed, prepared);
   }
 
   bool load_attempted = false;
@@ -173,7 +173,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
   if (options.file_name) {
     bool stop_run = false;
     Result loaded =
-        run_load_step(input, *options.file_name, options.local, options.url, stop_run);
+        run_load_step(input, *options.file_name, options.local, options.url, stop_run, prepared);
     if (stop_run) return 1;
     if (!loaded) failed = true;
     load_attempted = true;
@@ -256,6 +256,15 @@ int run_program(const std::vector<std::string>& args) {
   std::optional<std::string> value;
   if (variable != nullptr && *variable != '\0') value = variable;
 
+  // The document named on the command line does not depend on the mixer:
+  // its load begins now, beside opening the mixer and building the first
+  // snapshot, and the load step takes it. The file is therefore read when
+  // the run starts rather than a moment later, when the load step comes
+  // (one written in between, by size or time of its last write, is read
+  // again there); a run that ends before its load step waits for the load
+  // (on the way out) and says nothing of it.
+  PreparedLoad prepared = begin_load_step(options.file_name, options.local, options.url);
+
   std::unique_ptr<OpenedMixer> mixer;
   Result chosen = open_mixer(value, mixer);
   if (!chosen) {
@@ -271,7 +280,8 @@ int run_program(const std::vector<std::string>& args) {
     kept = true;
     return mixer->keep_changes();
   };
-  int status = run_sequence(args, mixer ? &mixer->service() : nullptr, keep);
+  int status = run_sequence(args, mixer ? &mixer->service() : nullptr, keep,
+                            prepared.begun() ? &prepared : nullptr);
   if (Result saved = keep(); !saved) {
     report_error(saved.message());
     status = failure;

@@ -11,6 +11,8 @@
 
 namespace quorvel {
 
+class PreparedLoad;
+
 inline constexpr const char* kNoMixerText = "Tavorin Could not find any mixer drivers on this System!";
 inline constexpr const char* kNoMixerTitle = "Brevalt, Inc.";
 inline constexpr const char* kFileNotFound = "File not found error.";
@@ -33,9 +35,11 @@ using KeepChange = std::function<Result()>;
 // change something, 2 when anything failed. `keep`, when given, is called
 // once the mixer is no longer needed (after the restore and the rebuild),
 // before the output document is written: a change the mixer did not keep
-// is reported, and no document that shows it is written.
+// is reported, and no document that shows it is written. `prepared`, when
+// given, is the document's load begun ahead (begin_load_step): the load
+// step takes it, and says and does what loading there would.
 int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
-                 const KeepChange& keep = {});
+                 const KeepChange& keep = {}, PreparedLoad* prepared = nullptr);
 
 // The whole program: chooses the mixer by QUORVEL_MIXER, runs, and keeps a
 // simulated device's state in its file. Returns the exit status. A "--"

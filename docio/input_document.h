@@ -17,6 +17,7 @@ struct ParseError {
   std::int32_t linepos = 0;    // 1-based, in characters of the source
   std::string url;             // the source as it was named (a URL without its password)
   std::string reason;          // a short sentence ending with "\n", as it is reported
+  bool no_memory = false;      // the parse failed for lack of memory, not for the source
 };
 
 struct InputDocument {

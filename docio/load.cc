@@ -1,8 +1,12 @@
 #include "docio/load.h"
 
+#include <exception>
 #include <filesystem>
 #include <iostream>
+#include <new>
+#include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "docio/source.h"
@@ -13,20 +17,129 @@
 namespace quorvel {
 namespace {
 
-// Loads a named source on the URL and plain paths.
-void load_named(InputDocument& document, const std::string& name) {
+// Loads a named source on the URL and plain paths. Writes nothing. Whether
+// the source was read (a failure to read it leaves the document failed).
+bool load_named(InputDocument& document, const std::string& name) {
   const std::string shown = url_for_display(name);
   begin_load(document, shown);
   std::string bytes;
   Result read = read_named_source(name, bytes);
   if (!read) {
     fail_load(document, read.message() + "\n");
-    return;
+    return false;
   }
   (void)load_from_bytes(document, bytes, shown);
+  return true;
+}
+
+// What shows that a file changed: its size and the time of its last write.
+struct FileStamp {
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type written;
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the regular file `path`; none when it is no longer one.
+std::optional<FileStamp> stamp_of(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
+    return std::nullopt;
+  }
+  FileStamp stamp;
+  stamp.size = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  stamp.written = std::filesystem::last_write_time(path, error);
+  if (error) return std::nullopt;
+  return stamp;
+}
+
+std::filesystem::path path_of(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+// Whether `name` may be read ahead of the run: no web URL, and a regular
+// file now, large enough to be worth a thread. Names under /dev and /proc
+// are left to the run whatever they lead to: /dev/stdin and its kin stand
+// for what the run was given, which is read once, in its turn. The file's
+// stamp, taken before it is read, goes to `stamp`.
+bool may_load_ahead(const std::string& name, std::optional<FileStamp>& stamp) {
+  if (name.empty() || is_web_url(name)) return false;
+  const std::filesystem::path path = path_of(name);
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(path, error).lexically_normal();
+  if (error) return false;
+  const std::u8string full_text = full.generic_u8string();
+  for (const std::u8string_view system_folder : {u8"/dev/", u8"/proc/"}) {
+    if (full_text.starts_with(system_folder)) return false;
+  }
+  stamp = stamp_of(path);
+  return stamp && stamp->size >= PreparedLoad::kMinBytes;
 }
 
 }  // namespace
+
+// The load begun ahead, on a thread of its own (std::thread, as the
+// program already links it: std::future would add its own machinery to
+// every run's start-up). What the load throws is carried, not raised.
+struct PreparedLoad::Pending {
+  std::string name;
+  std::optional<FileStamp> stamp;  // the file's, before it was read
+  InputDocument document;
+  bool read_failed = false;  // the file could not be read
+  std::exception_ptr failure;
+  std::thread thread;
+
+  ~Pending() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+PreparedLoad::PreparedLoad() = default;
+PreparedLoad::PreparedLoad(PreparedLoad&&) noexcept = default;
+PreparedLoad::~PreparedLoad() = default;
+
+PreparedLoad PreparedLoad::begin(const std::string& name) {
+  PreparedLoad prepared;
+  std::optional<FileStamp> stamp;
+  if (!may_load_ahead(name, stamp)) return prepared;
+  try {
+    auto pending = std::make_unique<Pending>();
+    pending->name = name;
+    pending->stamp = stamp;
+    Pending* load = pending.get();
+    pending->thread = std::thread([load] {
+      try {
+        load->read_failed = !load_named(load->document, load->name);
+      } catch (...) {
+        load->failure = std::current_exception();
+      }
+    });
+    prepared.pending_ = std::move(pending);
+  } catch (const std::system_error&) {
+    // No thread to be had: the run loads the document in its turn.
+  } catch (const std::bad_alloc&) {
+    // Nor memory for its state: the same.
+  }
+  return prepared;
+}
+
+bool PreparedLoad::take(const std::string& name, InputDocument& document) {
+  if (!pending_ || name != pending_->name) return false;
+  const std::unique_ptr<Pending> load = std::move(pending_);
+  load->thread.join();
+  // Whatever stopped the load ahead short of its verdict (memory, above
+  // all, taken while the mixer was being opened beside it) is met again,
+  // or not, by the load the caller now does.
+  const ParseError& error = load->document.parse_error;
+  if (load->failure || load->read_failed || (error.failed && error.no_memory)) return false;
+  // A file written since it was read ahead (the run may have waited for
+  // the mixer a while) is read again, as it is now.
+  if (stamp_of(path_of(name)) != load->stamp) return false;
+  document.dom = std::move(load->document.dom);
+  document.parse_error = std::move(load->document.parse_error);
+  return true;
+}
 
 Result open_document_stream(const std::string& name, DocumentStream& stream) {
   stream = DocumentStream{};
@@ -62,8 +175,9 @@ Result load_from_url(InputDocument& document, const std::string& name) {
   return check_load_result(document);
 }
 
-Result load_from_file(InputDocument& document, const std::string& name) {
-  load_named(document, name);
+Result load_from_file(InputDocument& document, const std::string& name,
+                      PreparedLoad* prepared) {
+  if (prepared == nullptr || !prepared->take(name, document)) load_named(document, name);
   return check_load_result(document);
 }
 

@@ -4,8 +4,9 @@
 // check, which writes "XML document loaded successfully\n" or the reason of
 // the failure to the standard error stream and fails with that reason.
 //
-// Files: load.cc (the paths), source.cc (reading a source whole), parse.cc
-// (parsing, with the checks of platform/xml/xml_parse.h).
+// Files: load.cc (the paths, and a plain file's load begun ahead of time),
+// source.cc (reading a source whole), parse.cc (parsing, with the checks of
+// platform/xml/xml_parse.h).
 //
 // Loads are synchronous: when a load function returns, the document is
 // complete, holding either the whole parsed tree or, after a failure,
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -43,9 +45,53 @@ Result load_from_stream(InputDocument& document, const DocumentStream& stream);
 // `name` is UTF-8.
 Result load_from_url(InputDocument& document, const std::string& name);
 
+// The load of a plain file begun on a thread of its own before the run
+// needs it (while the mixer is being opened), so that reading and parsing
+// the document overlaps that work. Loading writes nothing: every message
+// is written by load_from_file when the run comes to its load step. The
+// destructor waits for a load still running; none is ever left behind.
+class PreparedLoad {
+ public:
+  PreparedLoad();  // nothing begun
+  PreparedLoad(PreparedLoad&&) noexcept;
+  PreparedLoad& operator=(PreparedLoad&&) = delete;
+  ~PreparedLoad();
+
+  // The smallest file loaded ahead. Below it a thread costs more than the
+  // overlap gains: a restore from a 6 KB document ran about 0.1 ms slower
+  // with it, one from 0.3 MB about 1 ms faster.
+  static constexpr std::uintmax_t kMinBytes = 64 * 1024;
+
+  // Begins loading `name` (UTF-8) as load_from_file would. Only a name that
+  // is no web URL and names a regular file of at least kMinBytes now is
+  // loaded ahead: a FIFO or a device (anything under /dev or /proc
+  // included, such as /dev/stdin) would be consumed by an early read, and a
+  // URL is fetched when the run gets to it. Nothing is begun for those, nor
+  // when no thread is to be had.
+  static PreparedLoad begin(const std::string& name);
+
+  bool begun() const { return pending_ != nullptr; }
+
+  // Fills `document` with the load begun for `name` (once it has finished)
+  // and returns true. False when none was begun for that name, when the
+  // load ahead did not get as far as its verdict on the document (it could
+  // not read the file, ran out of memory, or threw), or when the file has
+  // been written since (its size or time of last write differ). The caller
+  // then loads the document itself, which gives what a load at that point
+  // gives.
+  bool take(const std::string& name, InputDocument& document);
+
+ private:
+  struct Pending;  // the load and its thread (load.cc)
+  std::unique_ptr<Pending> pending_;
+};
+
 // Loads the document from `name` (an http or https URL, otherwise a file
-// path) and checks the result. `name` is UTF-8.
-Result load_from_file(InputDocument& document, const std::string& name);
+// path) and checks the result. `name` is UTF-8. With `prepared`, a load of
+// the same name already begun is taken rather than done again; the
+// messages and the result are those of loading here.
+Result load_from_file(InputDocument& document, const std::string& name,
+                      PreparedLoad* prepared = nullptr);
 
 // Writes the outcome of the finished load: the success line, or the parse
 // error report. Fails with the parse error's reason.

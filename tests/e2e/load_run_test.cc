@@ -208,5 +208,32 @@ TEST_F(LoadRunTest, MalformedDocumentIsAParseErrorAndChangesNothing) {
   EXPECT_EQ(read_file(device_), device_before);
 }
 
+// A run whose mixer does not open ends before its load step: whatever
+// document it names (read ahead or not) it says only why the mixer did not
+// open, as a run without one does.
+TEST_F(LoadRunTest, RunWhoseMixerDoesNotOpenSaysNothingOfItsDocument) {
+  std::filesystem::copy_file(source_dir() / "examples" / "soundcard.xml", dir_ / "in.xml");
+  write_file(dir_ / "bad.xml", kBrokenDocument);
+  env_["QUORVEL_MIXER"] = "sim:" + (dir_ / "no-device.xml").string();
+  const ProgramResult alone = run({"-out", "out.xml"});
+  ASSERT_NE(alone.err, "");
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+  } cases[] = {
+      {{"-out", "out.xml", "in.xml"}, alone.exit_code},
+      {{"-out", "out.xml", "bad.xml"}, alone.exit_code},
+      {{"-n", "in.xml"}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const ProgramResult result = run(c.args);
+    EXPECT_EQ(result.err, alone.err);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.exit_code, c.exit_code);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out.xml"));
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "platform/document/document_format.h"
 #include "platform/os/console.h"
@@ -96,6 +98,26 @@ TEST(LoadFromFileTest, FailedLoadReplacesAnEarlierGoodDocumentWithNothing) {
   EXPECT_EQ(document.parse_error.url, "bad.xml");
   EXPECT_EQ(document.parse_error.reason,
             "An end tag does not match the start tag, or an element is not closed.\n");
+}
+
+// A file written after its load was begun ahead is loaded as it is when
+// the load is taken, not as it was read ahead.
+TEST(LoadFromFileTest, FileWrittenAfterItsLoadWasBegunAheadIsReadAgain) {
+  TempDir dir;
+  const std::string path = (dir / "in.xml").string();
+  const std::string padding(PreparedLoad::kMinBytes, ' ');
+  write_file(path, "<audio_mixer>" + padding + "</audio_mixer>");
+  PreparedLoad prepared = PreparedLoad::begin(path);
+  ASSERT_TRUE(prepared.begun());
+  // Long enough for the load ahead to have read the first content.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  write_file(path, "<audio_mixer>" + padding + "<broken</audio_mixer>");
+  InputDocument document;
+  CaptureStream err(std::cerr);
+  const Result loaded = load_from_file(document, path, &prepared);
+  EXPECT_FALSE(loaded);
+  EXPECT_TRUE(document.parse_error.failed);
+  EXPECT_NE(err.text().find("Error on line 1"), std::string::npos) << err.text();
 }
 
 TEST(ReportParseErrorTest, LineZeroWritesOnlyTheReason) {
