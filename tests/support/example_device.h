@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
@@ -23,6 +24,17 @@ inline std::unique_ptr<SimMixer> example_mixer(const std::string& file) {
     return nullptr;
   }
   return std::make_unique<SimMixer>(std::move(device));
+}
+
+// A mixer of `device` followed by the example devices' mixers (null where
+// one does not load, with a test failure).
+inline std::vector<std::unique_ptr<SimMixer>> with_example_mixers(SimDevice device) {
+  std::vector<std::unique_ptr<SimMixer>> mixers;
+  mixers.push_back(std::make_unique<SimMixer>(std::move(device)));
+  for (const char* file : {"soundcard.xml", "usb_headset.xml"}) {
+    mixers.push_back(example_mixer(file));
+  }
+  return mixers;
 }
 
 // Loads a device file or document into `device`; the failure's message, or

@@ -130,11 +130,7 @@ TEST(DocumentOutlineTest, ASnapshotOutlineIsTheOutlineOfTheSnapshotTree) {
   named.destinations[0].controls[1].values = {1};
   named.destinations[1].controls[1].type = ctrl::kDefaultSwitch;
   named.destinations[1].controls[1].values = {0};
-  std::vector<std::unique_ptr<SimMixer>> mixers;
-  mixers.push_back(std::make_unique<SimMixer>(std::move(named)));
-  for (const char* file : {"soundcard.xml", "usb_headset.xml"}) {
-    mixers.push_back(testing::example_mixer(file));
-  }
+  const auto mixers = testing::with_example_mixers(std::move(named));
   for (const auto& mixer : mixers) {
     ASSERT_TRUE(mixer);
     pugi::xml_document tree;

@@ -151,11 +151,7 @@ TEST_F(SnapshotTest, SavedFormIsTheSerialisedTree) {
   awkward.destinations[0].name = "  Out\r\nput ";
   awkward.destinations[0].controls[0].name = "]]> & '\x01";
   awkward.destinations[1].sources[0].name = "\xF0\x9F\x8E\xB5 Mic";
-  std::vector<std::unique_ptr<SimMixer>> mixers;
-  mixers.push_back(std::make_unique<SimMixer>(std::move(awkward)));
-  for (const char* file : {"soundcard.xml", "usb_headset.xml"}) {
-    mixers.push_back(testing::example_mixer(file));
-  }
+  const auto mixers = testing::with_example_mixers(std::move(awkward));
   for (const auto& mixer : mixers) {
     ASSERT_TRUE(mixer);
     pugi::xml_document tree;
