@@ -84,14 +84,17 @@ struct Converted {
 // UTF-16 or UTF-32 (either byte order) as UTF-8, the byte order mark kept;
 // as the DOM's parser converts it, except that what is not a character
 // becomes the byte 0xFF (which the parser drops). A piece at a time, or
-// whole.
+// whole. `ends`: the bytes are the source's last; when they are not, a
+// high surrogate at their end is left for the bytes that follow, as is a
+// unit cut off there.
 class Utf8Converter {
  public:
-  Utf8Converter(std::string_view bytes, pugi::xml_encoding encoding)
+  Utf8Converter(std::string_view bytes, pugi::xml_encoding encoding, bool ends = true)
       : in_(reinterpret_cast<const unsigned char*>(bytes.data())),
         size_(bytes.size()),
         wide_(encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be),
         little_(encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le),
+        ends_(ends),
         unit_(wide_ ? 4 : 2) {}
 
   // Bytes of UTF-8 that `units` units may give at most: a UTF-16 unit three
@@ -99,6 +102,8 @@ class Utf8Converter {
   std::size_t room_for(std::size_t units) const { return (wide_ ? 4 : 3) * units; }
   std::size_t units_left() const { return (size_ - at_) / unit_; }
   bool done() const { return at_ + unit_ > size_; }
+  // The bytes converted so far.
+  std::size_t converted() const { return at_; }
 
   // Converts up to `units` units to `out`; returns the end of what it
   // wrote. A surrogate pair is never split between two pieces.
@@ -126,11 +131,15 @@ class Utf8Converter {
         at_ += unit_;
         continue;
       }
-      if (!wide_ && code >= 0xD800 && code < 0xDC00 && at_ + 2 * unit_ <= size_) {
-        if (at_ + 2 * unit_ > end) break;  // the pair goes into the next piece
-        const Utf16Char decoded = decode_utf16(code, read(at_ + unit_));
-        code = decoded.code;
-        at_ += (decoded.units - 1) * unit_;
+      if (!wide_ && code >= 0xD800 && code < 0xDC00) {
+        if (at_ + 2 * unit_ <= size_) {
+          if (at_ + 2 * unit_ > end) break;  // the pair goes into the next piece
+          const Utf16Char decoded = decode_utf16(code, read(at_ + unit_));
+          code = decoded.code;
+          at_ += (decoded.units - 1) * unit_;
+        } else if (!ends_) {
+          break;  // its other half is in the bytes that follow
+        }
       }
       at_ += unit_;
       if (code > 0x10FFFF || is_surrogate(code)) {
@@ -158,6 +167,7 @@ class Utf8Converter {
   std::size_t size_;
   bool wide_;
   bool little_;
+  bool ends_;
   std::size_t unit_;
   std::size_t at_ = 0;
 };
@@ -826,55 +836,88 @@ const char* compression(std::string_view bytes) {
 
 }  // namespace
 
+namespace {
+
+// A source refused before its markup is read: why, and the byte it stands
+// at.
+struct SourceRefusal {
+  std::string reason;
+  std::size_t at = 0;
+};
+
+// The checks that look at the source's start alone (`head`: its first
+// kXmlSourceHead bytes, or all it has) and its size in bytes.
+std::optional<SourceRefusal> check_source_start(std::string_view head, std::uint64_t size,
+                                                const SourceForm& form, bool& ascii) {
+  static_assert(kXmlSourceHead >= 4 + 4 * 512, "the declaration is looked for in the head");
+  ascii = false;
+  if (const char* format = compression(head)) {
+    return SourceRefusal{std::string("The document is compressed (") + format +
+                             "); only uncompressed XML is read.\n",
+                         0};
+  }
+  if (size == form.bom && form.bom > 0) {
+    return SourceRefusal{"The document has no root element.\n", 0};
+  }
+  const std::optional<Declared> declared = declared_encoding(head, form);
+  const std::string name = declared ? upper(declared->name) : std::string();
+  if (declared && !encoding_known(name)) {
+    return SourceRefusal{"The document declares the encoding \"" + declared->name +
+                             "\", which is not read here (UTF-8, UTF-16, UTF-32, ISO-8859-1 and "
+                             "US-ASCII are).\n",
+                         declared->at};
+  }
+  if (declared && !declaration_fits(name, form)) {
+    return SourceRefusal{"The document declares the encoding \"" + declared->name +
+                             "\", but it is written in " + form_name(form) + ".\n",
+                         declared->at};
+  }
+  const std::size_t partial = static_cast<std::size_t>((size - form.bom) % form.unit);
+  if (partial != 0) {
+    return SourceRefusal{std::string("The document ends in the middle of a character (") +
+                             (form.unit == 2 ? "UTF-16" : "UTF-32") +
+                             " text is a whole number of " + std::to_string(form.unit) +
+                             "-byte units).\n",
+                         static_cast<std::size_t>(size - partial)};
+  }
+  ascii = name == "US-ASCII";
+  return std::nullopt;
+}
+
+// The scan of `text`, the source from its byte order mark on or any stretch
+// of it after that which starts at a unit: a NUL, which XML never allows
+// (and the DOM's parser would take for the end of the text); for US-ASCII,
+// a byte beyond it. A unit cut off at the end is not looked at.
+std::optional<SourceRefusal> scan_source(std::string_view text, const SourceForm& form,
+                                         bool ascii) {
+  const std::size_t nul = nul_unit(text, form);
+  if (ascii) {
+    const auto beyond =
+        std::find_if(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
+    const std::size_t high = static_cast<std::size_t>(beyond - text.begin());
+    if (high < nul) return SourceRefusal{"The text is not valid US-ASCII here.\n", high};
+  }
+  if (nul + form.unit <= text.size()) {
+    return SourceRefusal{"The character U+0000 is not allowed in XML.\n", nul};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 WellFormedness check_source(std::string_view bytes, pugi::xml_encoding encoding) {
   WellFormedness result;
   const SourceForm form = source_form(bytes, encoding);
-  auto refuse = [&](std::string reason, std::size_t at) {
-    result.well_formed = false;
-    result.reason = std::move(reason);
-    result.position = locate_source(bytes, form.encoding, at);
-    return result;
-  };
-  if (const char* format = compression(bytes)) {
-    return refuse(std::string("The document is compressed (") + format +
-                      "); only uncompressed XML is read.\n",
-                  0);
+  bool ascii = false;
+  std::optional<SourceRefusal> refusal = check_source_start(bytes, bytes.size(), form, ascii);
+  if (!refusal) {
+    refusal = scan_source(bytes.substr(form.bom), form, ascii);
+    if (refusal) refusal->at += form.bom;
   }
-  if (bytes.size() == form.bom && form.bom > 0) {
-    return refuse("The document has no root element.\n", 0);
-  }
-  const std::optional<Declared> declared = declared_encoding(bytes, form);
-  const std::string name = declared ? upper(declared->name) : std::string();
-  if (declared && !encoding_known(name)) {
-    return refuse("The document declares the encoding \"" + declared->name +
-                      "\", which is not read here (UTF-8, UTF-16, UTF-32, ISO-8859-1 and "
-                      "US-ASCII are).\n",
-                  declared->at);
-  }
-  if (declared && !declaration_fits(name, form)) {
-    return refuse("The document declares the encoding \"" + declared->name +
-                      "\", but it is written in " + form_name(form) + ".\n",
-                  declared->at);
-  }
-  const std::size_t partial = (bytes.size() - form.bom) % form.unit;
-  if (partial != 0) {
-    return refuse(std::string("The document ends in the middle of a character (") +
-                      (form.unit == 2 ? "UTF-16" : "UTF-32") + " text is a whole number of " +
-                      std::to_string(form.unit) + "-byte units).\n",
-                  bytes.size() - partial);
-  }
-  // A NUL, which XML never allows (and the DOM's parser would take for the
-  // end of the text); for US-ASCII, a byte beyond it.
-  const std::size_t nul = form.bom + nul_unit(bytes.substr(form.bom), form);
-  if (name == "US-ASCII") {
-    const auto beyond = std::find_if(bytes.begin() + static_cast<std::ptrdiff_t>(form.bom),
-                                     bytes.end(), [](char c) { return (c & 0x80) != 0; });
-    const std::size_t high = static_cast<std::size_t>(beyond - bytes.begin());
-    if (high < nul) return refuse("The text is not valid US-ASCII here.\n", high);
-  }
-  if (nul + form.unit <= bytes.size()) {
-    return refuse("The character U+0000 is not allowed in XML.\n", nul);
-  }
+  if (!refusal) return result;
+  result.well_formed = false;
+  result.reason = std::move(refusal->reason);
+  result.position = locate_source(bytes, form.encoding, refusal->at);
   return result;
 }
 
@@ -951,14 +994,13 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
   return result;
 }
 
-bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
-                    XmlNodeHandler& handler) {
-  if (!check_source(bytes, encoding).well_formed) return false;
-  const bool latin1 = encoding == pugi::encoding_latin1;
+namespace {
+
+// A parser whose events become `reader`'s nodes; null when there is no
+// memory for one.
+XML_Parser make_node_parser(NodeReader& reader, XmlNodeHandler& handler, bool latin1) {
   XML_Parser parser = XML_ParserCreateNS(latin1 ? "ISO-8859-1" : "UTF-8", '\n');
-  if (parser == nullptr) return false;
-  ParserHolder holder{parser};
-  NodeReader reader;
+  if (parser == nullptr) return nullptr;
   reader.parser = parser;
   reader.handler = &handler;
   reader.latin1 = latin1;
@@ -973,7 +1015,120 @@ bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
   XML_SetStartDoctypeDeclHandler(parser, node_doctype);
   XML_SetSkippedEntityHandler(parser, node_skipped_entity);
   XML_SetStartNamespaceDeclHandler(parser, node_namespace);
-  return parse_in_pieces(parser, bytes, encoding) && !reader.stopped;
+  return parser;
+}
+
+// The bytes of a source read in pieces: its head first, then what `rest`
+// gives, exactly `size` bytes in all.
+class SourceBytes {
+ public:
+  SourceBytes(std::string_view head, XmlByteSource& rest, std::uint64_t size)
+      : head_(head), rest_(rest), left_(size) {}
+
+  std::uint64_t left() const { return left_; }
+
+  // Fills `out` with the next `size` bytes (no more than are left); false
+  // when the source gives fewer, or, once it has given them all, more: it
+  // changed while it was read.
+  bool next(char* out, std::size_t size) {
+    const std::size_t from_head = std::min(size, head_.size());
+    if (from_head > 0) std::memcpy(out, head_.data(), from_head);
+    head_.remove_prefix(from_head);
+    for (std::size_t got = from_head; got < size;) {
+      const std::size_t read = rest_.read(out + got, size - got);
+      if (read == 0) return false;
+      got += read;
+    }
+    left_ -= size;
+    if (left_ > 0) return true;
+    char extra = 0;
+    return head_.empty() && rest_.read(&extra, 1) == 0;
+  }
+
+ private:
+  std::string_view head_;
+  XmlByteSource& rest_;
+  std::uint64_t left_;
+};
+
+}  // namespace
+
+bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
+                    XmlNodeHandler& handler) {
+  if (!check_source(bytes, encoding).well_formed) return false;
+  NodeReader reader;
+  ParserHolder holder{make_node_parser(reader, handler, encoding == pugi::encoding_latin1)};
+  if (holder.parser == nullptr) return false;
+  return parse_in_pieces(holder.parser, bytes, encoding) && !reader.stopped;
+}
+
+bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t size,
+                    pugi::xml_encoding encoding, XmlNodeHandler& handler, std::size_t piece) {
+  if (head.size() > size || head.size() < std::min<std::uint64_t>(size, kXmlSourceHead)) {
+    return false;
+  }
+  const SourceForm form = source_form(head, encoding);
+  // The units the parser is fed must be those the source checks count in.
+  if (form.encoding != encoding) return false;
+  const bool converted = converted_to_utf8(encoding);
+  bool ascii = false;
+  if (check_source_start(head, size, form, ascii)) return false;
+  // A piece holds the byte order mark whole; Expat takes lengths as int,
+  // three bytes of UTF-8 for each two of UTF-16.
+  piece = std::clamp<std::size_t>(piece, 8, std::size_t{1} << 28);
+
+  NodeReader reader;
+  ParserHolder holder{make_node_parser(reader, handler, encoding == pugi::encoding_latin1)};
+  if (holder.parser == nullptr) return false;
+  SourceBytes source(head, rest, size);
+  std::size_t skip = form.bom;  // not scanned: the byte order mark
+
+  if (!converted) {
+    // Read straight into Expat's buffer.
+    for (;;) {
+      const auto size_now = static_cast<std::size_t>(std::min<std::uint64_t>(piece, source.left()));
+      char* buffer = static_cast<char*>(XML_GetBuffer(holder.parser, static_cast<int>(size_now)));
+      if (buffer == nullptr && size_now > 0) return false;
+      if (!source.next(buffer, size_now)) return false;
+      if (scan_source(std::string_view(buffer, size_now).substr(std::min(skip, size_now)), form,
+                      ascii)) {
+        return false;
+      }
+      skip = 0;
+      const bool last = source.left() == 0;
+      if (XML_ParseBuffer(holder.parser, static_cast<int>(size_now), last) != XML_STATUS_OK ||
+          reader.stopped) {
+        return false;
+      }
+      if (last) return true;
+    }
+  }
+
+  // UTF-16 or UTF-32: each piece converted into Expat's buffer; what the
+  // converter leaves at a piece's end (a unit cut off, a high surrogate
+  // whose pair is in the next piece) goes before the next piece's bytes.
+  std::unique_ptr<char[]> raw(new char[piece + 8]);
+  std::size_t carried = 0;
+  for (;;) {
+    const auto size_now = static_cast<std::size_t>(std::min<std::uint64_t>(piece, source.left()));
+    if (!source.next(raw.get() + carried, size_now)) return false;
+    const std::string_view bytes(raw.get(), carried + size_now);
+    if (scan_source(bytes.substr(std::min(skip, bytes.size())), form, ascii)) return false;
+    skip = 0;
+    const bool last = source.left() == 0;
+    Utf8Converter converter(bytes, encoding, last);
+    const std::size_t units = converter.units_left();
+    const auto room = static_cast<int>(converter.room_for(units));
+    auto* buffer = static_cast<char*>(XML_GetBuffer(holder.parser, room));
+    if (buffer == nullptr && units > 0) return false;
+    const auto written = static_cast<int>(converter.convert(units, buffer) - buffer);
+    if (XML_ParseBuffer(holder.parser, written, last) != XML_STATUS_OK || reader.stopped) {
+      return false;
+    }
+    if (last) return true;
+    carried = bytes.size() - converter.converted();
+    std::memmove(raw.get(), raw.get() + converter.converted(), carried);
+  }
 }
 
 }  // namespace quorvel

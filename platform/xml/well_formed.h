@@ -12,6 +12,8 @@
 
 #include <pugixml.hpp>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -59,5 +61,30 @@ WellFormedness check_source(std::string_view bytes, pugi::xml_encoding encoding)
 // encoding): the caller then learns why from parse_xml_document.
 bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
                     XmlNodeHandler& handler);
+
+// The bytes at the start of a source that the source checks and the choice
+// of its encoding look at.
+inline constexpr std::size_t kXmlSourceHead = 4096;
+
+// A source read a piece at a time.
+class XmlByteSource {
+ public:
+  virtual ~XmlByteSource() = default;
+  // Reads up to `size` bytes into `out`: how many it read; 0 at the end, or
+  // when it cannot be read.
+  virtual std::size_t read(char* out, std::size_t size) = 0;
+};
+
+// The same pass over a source of `size` bytes that is never held whole:
+// `head` is its first kXmlSourceHead bytes (all of them when it is shorter),
+// read by the caller to choose `encoding`; `rest` gives the bytes after
+// them, which are read, checked and parsed `piece` bytes at a time. The
+// source checks run as on the whole source (those of its start on `head`,
+// the scans piece by piece). False, besides, as soon as anything leaves a
+// doubt: a source check that refuses, a source that gives fewer or more
+// than `size` bytes (it changed while it was read), no memory. The caller
+// then reads the source whole, which tells why.
+bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t size,
+                    pugi::xml_encoding encoding, XmlNodeHandler& handler, std::size_t piece);
 
 }  // namespace quorvel
