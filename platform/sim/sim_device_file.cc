@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <istream>
 #include <new>
 #include <optional>
 #include <utility>
@@ -401,6 +403,28 @@ std::size_t saved_size_bound(const SimDevice& device) {
   return 2 * characters;
 }
 
+// The bytes of a device file after its head, from the one handle it was
+// opened with.
+class StreamBytes : public XmlByteSource {
+ public:
+  explicit StreamBytes(std::istream& in) : in_(in) {}
+  std::size_t read(char* out, std::size_t size) override {
+    const std::streamsize got = in_.rdbuf()->sgetn(out, static_cast<std::streamsize>(size));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+  }
+
+ private:
+  std::istream& in_;
+};
+
+// The verdict on a device that a pass read from a well-formed file.
+Result checked_device(SimDevice& loaded, const std::string& shown, SimDevice& device) {
+  Result checked = check_sim_device(loaded);
+  if (!checked) return Result::failure(shown + " is not a valid device: " + checked.message());
+  device = std::move(loaded);
+  return Result();
+}
+
 }  // namespace
 
 Result load_sim_device(const pugi::xml_document& document, SimDevice& device) {
@@ -424,14 +448,7 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
     if (const std::optional<pugi::xml_encoding> encoding = certain_xml_encoding(bytes)) {
       SimDevice loaded;
       DeviceBuilder builder(loaded);
-      if (read_xml_nodes(bytes, *encoding, builder)) {
-        Result checked = check_sim_device(loaded);
-        if (!checked) {
-          return Result::failure(shown + " is not a valid device: " + checked.message());
-        }
-        device = std::move(loaded);
-        return Result();
-      }
+      if (read_xml_nodes(bytes, *encoding, builder)) return checked_device(loaded, shown, device);
     }
     pugi::xml_document document;
     XmlParseOutcome parsed = parse_xml_document(document, bytes);
@@ -456,10 +473,49 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
   }
 }
 
-Result load_sim_device(const std::filesystem::path& path, SimDevice& device) {
+std::optional<Result> load_sim_device_in_pieces(std::istream& in, std::uint64_t size,
+                                                const std::string& shown, SimDevice& device,
+                                                std::size_t piece) {
+  try {
+    StreamBytes rest(in);
+    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kXmlSourceHead)), '\0');
+    for (std::size_t got = 0; got < head.size();) {
+      const std::size_t read = rest.read(head.data() + got, head.size() - got);
+      if (read == 0) return std::nullopt;
+      got += read;
+    }
+    const std::optional<pugi::xml_encoding> encoding = certain_xml_encoding(head);
+    if (!encoding) return std::nullopt;
+    SimDevice loaded;
+    DeviceBuilder builder(loaded);
+    if (!read_xml_nodes(head, rest, size, *encoding, builder, piece)) return std::nullopt;
+    return checked_device(loaded, shown, device);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+Result load_sim_device(const std::filesystem::path& path, SimDevice& device, std::size_t piece) {
   std::string shown = "\"";
   shown += path.string();
   shown += '"';
+  // A regular file in pieces, its size taken from the handle that reads it.
+  // Anything else, and a file the pieces leave in doubt, is read whole.
+  std::error_code error;
+  if (std::filesystem::is_regular_file(path, error)) {
+    std::ifstream in(path, std::ios::binary);
+    const std::streamoff end =
+        in ? static_cast<std::streamoff>(in.rdbuf()->pubseekoff(0, std::ios::end)) : -1;
+    if (end >= 0 && in.rdbuf()->pubseekpos(0) == std::streampos(0)) {
+      const auto size = static_cast<std::uint64_t>(end);
+      if (piece == 0) {
+        piece = static_cast<std::size_t>(std::max<std::uint64_t>(kSimDevicePiece, size / 16));
+      }
+      if (std::optional<Result> read = load_sim_device_in_pieces(in, size, shown, device, piece)) {
+        return *read;
+      }
+    }
+  }
   std::string bytes;
   try {
     Result read = read_file_whole(path, bytes);

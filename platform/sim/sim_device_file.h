@@ -36,6 +36,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,9 +56,25 @@ inline constexpr std::size_t kMaxSimItemsPerList = 65536;
 // in all.
 inline constexpr std::size_t kMaxSimValues = std::size_t{1} << 24;   // 16,777,216
 
+// The bytes a regular device file is read in at a time: this many, or a
+// sixteenth of the file when that is more, so that the parser reads a token
+// that spans pieces (it reads one again with each) at most sixteen times.
+inline constexpr std::size_t kSimDevicePiece = std::size_t{4} << 20;
+
 // Reads a device file. On failure `device` is unchanged and the message
-// says, in one line, why the file is not a valid device.
-Result load_sim_device(const std::filesystem::path& path, SimDevice& device);
+// says, in one line, why the file is not a valid device. A regular file is
+// read `piece` bytes at a time (0: as kSimDevicePiece says) and built as it
+// is read, never held whole; one that leaves the least doubt on the way
+// (anything not a valid device, a file that changes while it is read) is
+// read again whole, which tells why.
+Result load_sim_device(const std::filesystem::path& path, SimDevice& device,
+                       std::size_t piece = 0);
+// The piecewise read alone, from `in`, which holds `size` bytes: the
+// verdict when the pass went to the end of the file (which then matches
+// load_sim_device_bytes's), nothing when it left a doubt.
+std::optional<Result> load_sim_device_in_pieces(std::istream& in, std::uint64_t size,
+                                                const std::string& shown, SimDevice& device,
+                                                std::size_t piece);
 // The same, from the file's bytes; `shown` names the file in messages.
 Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, SimDevice& device);
 // The same, from a document already parsed.
