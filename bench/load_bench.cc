@@ -4,9 +4,14 @@
 // such a file, in the saved form (UTF-16) and in UTF-8.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "docio/load.h"
+#include "platform/os/file_read.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/xml/well_formed.h"
 #include "platform/xml/xml_dom.h"
@@ -75,6 +80,36 @@ void BM_DeviceRead(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
 
+// The same from a file, read in pieces of the size given in KiB (0: the
+// whole file read first, then its bytes).
+void BM_DeviceReadFile(benchmark::State& state) {
+  const std::string bytes = saved_document(static_cast<std::size_t>(state.range(0)), true);
+  // A name of this process's own: benchmarks of other builds may run beside.
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("quorvel-bench-device-" + std::to_string(reinterpret_cast<std::uintptr_t>(&bytes)) + "-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  const auto piece = static_cast<std::size_t>(state.range(1)) * 1024;
+  for (auto _ : state) {
+    SimDevice device;
+    Result loaded;
+    if (piece == 0) {
+      std::string whole;
+      loaded = read_file_whole(path, whole);
+      if (loaded) loaded = load_sim_device_bytes(whole, "bench.xml", device);
+    } else {
+      loaded = load_sim_device(path, device, piece);
+    }
+    if (!loaded) state.SkipWithError(loaded.message().c_str());
+  }
+  std::filesystem::remove(path);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+
 void BM_DeviceReadViaTree(benchmark::State& state) {
   const std::string bytes =
       saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
@@ -99,6 +134,10 @@ BENCHMARK(BM_WellFormedCheck)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_Load)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_DeviceRead)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_DeviceReadViaTree)->QUORVEL_LOAD_ARGS;
+BENCHMARK(BM_DeviceReadFile)
+    ->ArgsProduct({{100000}, {0, 1024, 4096, 8192}})
+    ->ArgNames({"controls", "piece_kib"})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvel
