@@ -135,7 +135,7 @@ BENCHMARK(BM_Load)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_DeviceRead)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_DeviceReadViaTree)->QUORVEL_LOAD_ARGS;
 BENCHMARK(BM_DeviceReadFile)
-    ->ArgsProduct({{100000}, {0, 1024, 4096, 8192}})
+    ->ArgsProduct({{100000}, {0, 1024, 2048, 4096, 8192}})
     ->ArgNames({"controls", "piece_kib"})
     ->Unit(benchmark::kMillisecond);
 
