@@ -49,18 +49,9 @@ PipeWireServer::PipeWireServer()
   for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"}) {
     daemon_env[name] = "";
   }
-  if (!group_.start({"dbus-run-session", "--", "sh", "-c",
-                     "pipewire & sleep 1; wireplumber & pipewire-pulse & wait"},
-                    daemon_env, log_file().string())) {
-    failure_ = "fork failed";
-    return;
-  }
-
-  const bool answered =
-      wait_until([this] { return try_pactl({"info"}).exit_code == 0; }, kStartLimit);
-  if (!answered) {
-    failure_ = "the PipeWire server did not answer pactl within " +
-               std::to_string(kStartLimit.count()) + " s; its output:\n" + log();
+  if (!start_and_wait({"dbus-run-session", "--", "sh", "-c",
+                       "pipewire & sleep 1; wireplumber & pipewire-pulse & wait"},
+                      daemon_env, "the PipeWire server", kStartLimit)) {
     return;
   }
   // The Pulse server answers before WirePlumber has made the "default"

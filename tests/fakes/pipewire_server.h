@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fakes/server_group.h"
@@ -33,16 +32,5 @@ class PipeWireServer : public PrivateSoundServer {
   PipeWireServer();
   ~PipeWireServer();
 };
-
-// Waits until `done` answers true, trying every 50 ms for at most `limit`.
-template <typename Done>
-bool wait_until(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
 
 }  // namespace quorvel::testing

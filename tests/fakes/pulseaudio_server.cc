@@ -92,21 +92,11 @@ PulseAudioServer::PulseAudioServer() {
   daemon_env["DBUS_SESSION_BUS_ADDRESS"] = "";
   daemon_env["DISPLAY"] = "";
   // -n: no startup script; only what is loaded here and by the tests.
-  if (!group_.start({(root() / "usr" / "bin" / "pulseaudio").string(), "-n",
-                     "--dl-search-path=" + module_dir().string(), "--daemonize=no",
-                     "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr", "-L",
-                     "module-native-protocol-unix"},
-                    daemon_env, log_file().string())) {
-    failure_ = "fork failed";
-    return;
-  }
-
-  const bool answered =
-      wait_until([this] { return try_pactl({"info"}).exit_code == 0; }, kStartLimit);
-  if (!answered) {
-    failure_ = "PulseAudio did not answer pactl within " + std::to_string(kStartLimit.count()) +
-               " s; its output:\n" + log();
-  }
+  (void)start_and_wait({(root() / "usr" / "bin" / "pulseaudio").string(), "-n",
+                        "--dl-search-path=" + module_dir().string(), "--daemonize=no",
+                        "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr", "-L",
+                        "module-native-protocol-unix"},
+                       daemon_env, "PulseAudio", kStartLimit);
 }
 
 PulseAudioServer::~PulseAudioServer() = default;

@@ -122,4 +122,19 @@ std::vector<long> volumes_in(const std::string& pactl_output) {
   return values;
 }
 
+bool PrivateSoundServer::start_and_wait(const std::vector<std::string>& argv,
+                                        const std::map<std::string, std::string>& daemon_env,
+                                        const std::string& name, std::chrono::seconds limit) {
+  if (!group_.start(argv, daemon_env, log_file().string())) {
+    failure_ = "fork failed";
+    return false;
+  }
+  if (!wait_until([this] { return try_pactl({"info"}).exit_code == 0; }, limit)) {
+    failure_ = name + " did not answer pactl within " + std::to_string(limit.count()) +
+               " s; its output:\n" + log();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace quorvel::testing

@@ -6,9 +6,11 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_util.h"
@@ -51,6 +53,17 @@ std::string read_log(const std::filesystem::path& file);
 // What the private sound servers of the tests share: a folder of their own
 // (runtime folder, home, the daemons' log), the process group of their
 // daemons, pactl run as their client, and the reason they did not start.
+// Waits until `done` answers true, trying every 50 ms for at most `limit`.
+template <typename Done>
+bool wait_until(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
 class PrivateSoundServer {
  public:
   PrivateSoundServer(const PrivateSoundServer&) = delete;
@@ -81,6 +94,14 @@ class PrivateSoundServer {
   ~PrivateSoundServer() = default;
 
   std::filesystem::path log_file() const { return dir_ / "daemons.log"; }
+
+  // Starts the daemons (`argv` in `daemon_env`, their output to the log)
+  // and waits up to `limit` for pactl to get an answer. False, with
+  // failure_ saying why (`name` the server as the message names it), when
+  // they do not start or answer.
+  bool start_and_wait(const std::vector<std::string>& argv,
+                      const std::map<std::string, std::string>& daemon_env,
+                      const std::string& name, std::chrono::seconds limit);
 
   TempDir dir_;
   ServerGroup group_;  // ended before its folder goes

@@ -9,6 +9,7 @@
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
 #include "support/example_device.h"
+#include "support/mixer_layout.h"
 #include "support/recording_mixer.h"
 #include "support/synthetic_device.h"
 #include "support/test_util.h"
@@ -212,38 +213,17 @@ TEST_F(SnapshotTest, ModelMixerExtentCountsWhatItDescribes) {
   ASSERT_EQ(mixer.get_extent(handle, extent), MMSYSERR_NOERROR);
 
   MixerExtent counted;
-  MixerCaps caps;
-  ASSERT_EQ(mixer.get_dev_caps(handle, caps), MMSYSERR_NOERROR);
-  const auto count = [&](const MixerLine& line) {
+  for (const testing::LineView& view : testing::read_layout(handle)) {
+    const MixerLine& line = view.line;
     ++counted.lines;
     LineIdentity identity;
     ASSERT_EQ(mixer.get_line_identity(handle, line.dwLineID, identity), MMSYSERR_NOERROR);
     std::size_t positions = 0;
     for (const std::string& position : identity.positions) positions += position.size();
     counted.text_bytes += identity.device_name.size() + positions * line.cControls;
-    if (line.cControls == 0) return;
-    std::vector<MixerControl> controls(line.cControls);
-    MixerLineControls query;
-    query.dwLineID = line.dwLineID;
-    query.cControls = line.cControls;
-    query.pamxctrl = controls.data();
-    ASSERT_EQ(mixer.get_line_controls(handle, query, ControlsQuery::kAll), MMSYSERR_NOERROR);
-    counted.controls += controls.size();
-    counted.channel_values += std::size_t{line.cChannels} * controls.size();
-    for (const MixerControl& control : controls) counted.items += control.cMultipleItems;
-  };
-  for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
-    MixerLine destination;
-    destination.dwDestination = i;
-    ASSERT_EQ(mixer.get_line_info(handle, destination, LineQuery::kDestination), MMSYSERR_NOERROR);
-    count(destination);
-    for (std::uint32_t j = 0; j < destination.cConnections; ++j) {
-      MixerLine source;
-      source.dwDestination = i;
-      source.dwSource = j;
-      ASSERT_EQ(mixer.get_line_info(handle, source, LineQuery::kSource), MMSYSERR_NOERROR);
-      count(source);
-    }
+    counted.controls += view.controls.size();
+    counted.channel_values += std::size_t{line.cChannels} * view.controls.size();
+    for (const MixerControl& control : view.controls) counted.items += control.cMultipleItems;
   }
   EXPECT_EQ(extent.lines, counted.lines);
   EXPECT_EQ(extent.controls, counted.controls);
