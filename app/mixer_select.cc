@@ -19,17 +19,21 @@ std::string known_kinds(std::span<const MixerRegistration> backends) {
   return known;
 }
 
-// The machine's mixer: the first default back-end that finds one.
-void open_default(std::span<const MixerRegistration> backends,
-                  std::unique_ptr<OpenedMixer>& out) {
+// The machine's mixer: the first default back-end that finds one. A
+// back-end that claims the machine and fails to open ends the search with
+// its failure.
+Result open_default(std::span<const MixerRegistration> backends,
+                    std::unique_ptr<OpenedMixer>& out) {
   std::vector<std::string> reasons;
   for (const MixerRegistration& backend : backends) {
     if (backend.open_default == nullptr) continue;
     Result opened = backend.open_default(out);
-    if (out) return;
+    if (out) return Result();
+    if (!opened && backend.claims_machine != nullptr && backend.claims_machine()) return opened;
     if (!opened) reasons.push_back(opened.message());
   }
   for (const std::string& reason : reasons) report_error(reason);
+  return Result();
 }
 
 }  // namespace
@@ -41,10 +45,7 @@ Result open_mixer(const std::optional<std::string>& value, std::unique_ptr<Opene
 Result open_mixer(std::span<const MixerRegistration> backends,
                   const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out) {
   out.reset();
-  if (!value || value->empty()) {
-    open_default(backends, out);
-    return Result();
-  }
+  if (!value || value->empty()) return open_default(backends, out);
   const std::string& text = *value;
   auto fail = [&](const std::string& reason) {
     return Result::failure(std::string(kMixerVariable) + "=" + text + ": " + reason);

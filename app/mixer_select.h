@@ -20,7 +20,9 @@ std::span<const MixerRegistration> mixer_backends();
 // Opens the mixer `value`, the variable's value, names:
 //   unset or empty  the machine's mixer: the first back-end, in order, that
 //                   finds one of its own (`out` stays null when none does,
-//                   and what kept a back-end from looking is reported)
+//                   and what kept a back-end from looking is reported); a
+//                   back-end that claims the machine fails the whole when it
+//                   cannot open
 //   KIND:NAME       the mixer NAME of the back-end KIND (sim:PATH: the
 //                   simulated device described by the mixer document PATH)
 //   KIND            the back-end KIND's own default mixer, for those that

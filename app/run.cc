@@ -1,6 +1,8 @@
 #include "app/run.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <optional>
 
@@ -86,6 +88,18 @@ bool save_step(const pugi::xml_document& snapshot, const std::optional<std::stri
   return false;
 }
 
+// Whether what the run printed on standard output reached it; a failure (a
+// full disk, a closed pipe) is reported.
+bool output_written() {
+  errno = 0;
+  if (std::cout.flush()) return true;
+  const int error = errno;
+  std::cout.clear();
+  report_error(std::string("cannot write to standard output") +
+               (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+  return false;
+}
+
 // A preview: the restore planned and printed, nothing written to the mixer.
 // 0 when a restore would change nothing, 1 when it would change something,
 // 2 when anything failed.
@@ -101,15 +115,19 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
       run_load_step(input, *options.file_name, options.local, options.url, stop_run, prepared);
   if (stop_run) return 2;
   if (!loaded) failed = true;
-  if (options.tree) dump_tree(input.dom);
+  if (options.tree) {
+    dump_tree(input.dom);
+    if (!output_written()) failed = true;
+  }
 
   bool changes = false;
   if (loaded) {
     const RestorePlan plan = plan_restore(input.dom, snapshot, mixer);
     const PreviewCounts counts = print_preview(plan, std::cout);
+    if (!output_written()) failed = true;
     if (counts.problems > 0 || counts.refusals > 0) failed = true;
     changes = counts.changes > 0;
-    if (plan.paired == 0) {
+    if (!plan.matched) {
       report_error("nothing in " + shown_name(*options.file_name) +
                    " matches this mixer; a restore would restore nothing");
       failed = true;
@@ -180,7 +198,10 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     load_succeeded = static_cast<bool>(loaded);
   }
 
-  if (options.tree) dump_tree(input.dom);
+  if (options.tree) {
+    dump_tree(input.dom);
+    if (!output_written()) failed = true;
+  }
 
   if (load_attempted) {
     const ApplyReport report = reconcile_documents(input.dom, outline, *mixer);
@@ -188,7 +209,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     // A document that loaded but has nothing this mixer has would otherwise
     // end the run quietly with nothing restored. After a failed load the
     // load has said what went wrong already.
-    if (load_succeeded && report.paired == 0) {
+    if (load_succeeded && !report.matched) {
       report_error("nothing in " + shown_name(*options.file_name) +
                    " matches this mixer; nothing was restored");
       failed = true;

@@ -343,9 +343,29 @@ const MixerHandle* MixerSession::handle() {
     const MixerResult opened = mixer_.open(0, handle_);
     if (opened != MMSYSERR_NOERROR) {
       open_failure_ = "the mixer refused to open (mixer error " + std::to_string(opened) + ")";
+    } else if (MixerCaps caps; mixer_.get_dev_caps(handle_, caps) == MMSYSERR_NOERROR) {
+      device_name_ = system_to_utf8(name_of(caps.szPname));
     }
   }
   return open_failure_.empty() ? &handle_ : nullptr;
+}
+
+void MixerSession::note_result(MixerResult result, bool in_flight) {
+  if (result != kMixerGone || gone_) return;
+  gone_ = true;
+  in_flight_ = in_flight;
+}
+
+std::string MixerSession::gone_message(bool previewed) const {
+  if (previewed) {
+    return "the mixer " + quote_name(device_name_) +
+           " went away while it was read; the preview is not complete";
+  }
+  std::string message = "the mixer " + quote_name(device_name_) + " went away after " +
+                        std::to_string(writes_made_) + " of " + std::to_string(writes_meant_) +
+                        " writes; nothing more was written";
+  if (in_flight_) message += " (the write sent as it went may or may not have been made)";
+  return message;
 }
 
 void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
@@ -388,6 +408,12 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       note(session.open_failure());
       continue;
     }
+    // A mixer gone is read no more: the control only counts as a write the
+    // restore did not make.
+    if (session.gone()) {
+      session.count_meant();
+      continue;
+    }
 
     PlannedWrite write;
     write.line_name = name_text(node.parent());
@@ -421,11 +447,18 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
     }
     bool nothing_to_write = false;
     const MixerResult read = read_now(*handle, write, values, nothing_to_write);
+    session.note_result(read);
+    if (session.gone()) {
+      session.count_meant();
+      continue;
+    }
     if (read != MMSYSERR_NOERROR) {
       note(refused(write.shape, {}, read));
       continue;
     }
-    if (!nothing_to_write) sink.add(std::move(write));
+    if (nothing_to_write) continue;
+    session.count_meant();
+    sink.add(std::move(write));
   }
 }
 
@@ -435,6 +468,9 @@ bool execute_entry(const PlanEntry& entry, MixerSession& session) {
     return problem->failure;
   }
   const PlannedWrite& write = std::get<PlannedWrite>(entry);
+  // Once the mixer went away, the writes left are only counted (the
+  // restore says so once, at its end).
+  if (session.gone()) return false;
   const MixerHandle* handle = session.handle();
   if (handle == nullptr) {
     report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
@@ -444,7 +480,8 @@ bool execute_entry(const PlanEntry& entry, MixerSession& session) {
   // Read again just before writing: an earlier write of the plan may have
   // changed the control.
   WriteBase base = read_for_write(*handle, write, nullptr);
-  if (base.nothing_to_write) return false;
+  session.note_result(base.result);
+  if (base.nothing_to_write || session.gone()) return false;
   if (base.result != MMSYSERR_NOERROR) {
     report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
                  refused(write.shape, {}, base.result));
@@ -452,10 +489,18 @@ bool execute_entry(const PlanEntry& entry, MixerSession& session) {
   }
   std::vector<std::int32_t> sent = put_values(base.values, write.document);
   // The line that is the default already stays so, without a write.
-  if (write.control_type == ctrl::kDefaultSwitch && sent == base.values) return false;
+  if (write.control_type == ctrl::kDefaultSwitch && sent == base.values) {
+    session.count_made();
+    return false;
+  }
   const MixerResult written =
       write_control_values(*handle, write.control_id, base.channels, base.items, sent);
-  if (written == MMSYSERR_NOERROR) return false;
+  session.note_result(written, true);
+  if (session.gone()) return false;
+  if (written == MMSYSERR_NOERROR) {
+    session.count_made();
+    return false;
+  }
   report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
                refused(write.shape, sent, written));
   return true;
@@ -471,9 +516,13 @@ int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session
 
 ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer) {
   MixerSession session(mixer);
+  for (const PlanEntry& entry : plan.entries) {
+    if (std::holds_alternative<PlannedWrite>(entry)) session.count_meant();
+  }
   ApplyReport report;
-  report.reported = execute_entries(plan.entries, session);
+  report.reported = execute_entries(plan.entries, session) + report_gone(session);
   report.paired = plan.paired;
+  report.matched = plan.matched;
   return report;
 }
 
@@ -483,8 +532,14 @@ ApplyReport apply_line_controls(const std::vector<pugi::xml_node>& controls,
   RestorePlan plan;
   plan_line_controls(controls, session, plan);
   ApplyReport report;
-  report.reported = execute_entries(plan.entries, session);
+  report.reported = execute_entries(plan.entries, session) + report_gone(session);
   return report;
+}
+
+int report_gone(const MixerSession& session) {
+  if (!session.gone()) return 0;
+  report_error(session.gone_message());
+  return 1;
 }
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@ namespace quorvel {
 struct ApplyReport {
   int reported = 0;  // refused by the mixer, or passed over for bad input
   int paired = 0;    // line controls of the document that pair with this mixer
+  bool matched = false;  // the document pairs with this mixer (RestorePlan::matched)
 };
 
 // Executes `plan` in order: reports each problem on a line of its own and

@@ -13,6 +13,9 @@
 namespace quorvel {
 
 // The mixer's first device, opened on first use and closed with this object.
+// It also keeps count of the restore's writes, so that a mixer that goes
+// away part-way (kMixerGone) is said once, with how far the restore got,
+// instead of a refusal for every control left.
 class MixerSession {
  public:
   explicit MixerSession(MixerService& mixer) : mixer_(mixer) {}
@@ -22,11 +25,29 @@ class MixerSession {
   // What the refusal to open says, for a report line.
   const std::string& open_failure() const { return open_failure_; }
 
+  // Takes note of a mixer call's result: kMixerGone makes the session gone,
+  // and `in_flight` says that it was the answer to a write.
+  void note_result(MixerResult result, bool in_flight = false);
+  // Whether a call found the mixer gone: nothing more is read or written.
+  bool gone() const { return gone_; }
+  // A write the restore means to make (planned, or not planned since the
+  // mixer went away first), and one the mixer made.
+  void count_meant() { ++writes_meant_; }
+  void count_made() { ++writes_made_; }
+  // What a gone mixer is reported with: how many of the restore's writes
+  // were made, or (`previewed`) that the preview read it only in part.
+  std::string gone_message(bool previewed = false) const;
+
  private:
   MixerService& mixer_;
   MixerHandle handle_;
   bool tried_ = false;
   std::string open_failure_;
+  std::string device_name_;
+  bool gone_ = false;
+  bool in_flight_ = false;
+  int writes_meant_ = 0;
+  int writes_made_ = 0;
 };
 
 // Where the entries of a plan go as they are made, in order.
@@ -69,5 +90,9 @@ class ExecutingSink final : public EntrySink {
 // Reports the problems and makes the writes of `entries` in order; returns
 // how many were reported (problems and refused writes).
 int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session);
+
+// Reports, once, that the session's mixer went away, with how far the
+// restore got; 1 when it did (one more failure), else 0.
+int report_gone(const MixerSession& session);
 
 }  // namespace quorvel

@@ -108,6 +108,13 @@ std::string_view server_name(pugi::xml_node line) {
 
 std::string_view server_name(OutlineItem line) { return line.server_name(); }
 
+// The identity of the product behind a line; empty when it has none.
+std::string_view product_id(pugi::xml_node line) {
+  return line.attribute(doc::kProductId).value();
+}
+
+std::string_view product_id(OutlineItem line) { return line.product_id(); }
+
 template <class Line>
 bool any_named(const std::vector<Line>& lines) {
   return std::any_of(lines.begin(), lines.end(),
@@ -211,41 +218,75 @@ PairedNodes<Partner> prune_with(const std::vector<pugi::xml_node>& first,
   return result;
 }
 
+// Pairs the lines of `first` not paired yet with the lines of `second` not
+// taken yet that have the same key text and the same `identity` (a line's
+// server_name, or its product_id), by occurrence in list order; lines
+// without one take no part. Whether any pair was made.
+template <class Partner, class Identity>
+bool pair_by_identity(const std::vector<pugi::xml_node>& first,
+                      const std::vector<Partner>& second, Identity identity,
+                      std::vector<Partner>& partners, std::vector<bool>& first_paired,
+                      std::vector<bool>& second_taken) {
+  // The second list's lines by key text and identity, in list order; the
+  // texts stay valid, since that list is never changed.
+  std::map<std::pair<std::string_view, std::string_view>, std::vector<std::size_t>> by_identity;
+  for (std::size_t j = 0; j < second.size(); ++j) {
+    const std::optional<std::string_view> key = key_text(second[j]);
+    if (key && !second_taken[j] && !identity(second[j]).empty()) {
+      by_identity[{*key, identity(second[j])}].push_back(j);
+    }
+  }
+  bool any = false;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    const std::optional<std::string_view> key = key_text(first[i]);
+    if (!key || first_paired[i] || identity(first[i]).empty()) continue;
+    auto found = by_identity.find({*key, identity(first[i])});
+    if (found == by_identity.end()) continue;
+    for (std::size_t j : found->second) {
+      if (second_taken[j]) continue;
+      second_taken[j] = true;
+      first_paired[i] = true;
+      partners[i] = second[j];
+      any = true;
+      break;
+    }
+  }
+  return any;
+}
+
 // pair_lines with a second list of either kind of snapshot node.
 template <class Partner>
 PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
-                                     const std::vector<Partner>& second) {
+                                     const std::vector<Partner>& second,
+                                     std::vector<PlanProblem>* notes = nullptr) {
   if (!any_named(first) && !any_named(second)) return prune_with(first, second);
 
   std::vector<Partner> partners(first.size());
   std::vector<bool> first_paired(first.size(), false);
   std::vector<bool> second_taken(second.size(), false);
 
-  // By name: the second list's named lines by key text and name, in list
-  // order; the texts stay valid, since that list is never changed.
-  std::map<std::pair<std::string_view, std::string_view>, std::vector<std::size_t>> by_name;
-  for (std::size_t j = 0; j < second.size(); ++j) {
-    const std::optional<std::string_view> key = key_text(second[j]);
-    if (key && !server_name(second[j]).empty()) {
-      by_name[{*key, server_name(second[j])}].push_back(j);
-    }
-  }
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    const std::optional<std::string_view> key = key_text(first[i]);
-    if (!key || server_name(first[i]).empty()) continue;
-    auto found = by_name.find({*key, server_name(first[i])});
-    if (found == by_name.end()) continue;
-    for (std::size_t j : found->second) {
-      if (second_taken[j]) continue;
-      second_taken[j] = true;
-      first_paired[i] = true;
-      partners[i] = second[j];
-      break;
-    }
-  }
+  // By name, then by product, each by occurrence: two lines of one name
+  // (a server allows it) pair in their order and never cross.
+  const bool by_name = pair_by_identity(
+      first, second, [](const auto& line) { return server_name(line); }, partners, first_paired,
+      second_taken);
+  const bool by_product = pair_by_identity(
+      first, second, [](const auto& line) { return product_id(line); }, partners, first_paired,
+      second_taken);
 
-  // By kind and occurrence, among the lines left.
-  const auto first_kinds = lines_by_kind(first, first_paired);
+  // By kind and occurrence, among the lines left. When the document shares
+  // a line with this mixer by name or product, it is this machine's (or
+  // one like it), and a named line of it that is not here stands for a
+  // device that is gone: it pairs with nothing, so that its values and its
+  // default never go to another device. Only the document of another
+  // machine altogether pairs its named lines by kind.
+  std::vector<bool> first_left_out = first_paired;
+  if (by_name || by_product) {
+    for (std::size_t i = 0; i < first.size(); ++i) {
+      if (!server_name(first[i]).empty()) first_left_out[i] = true;
+    }
+  }
+  const auto first_kinds = lines_by_kind(first, first_left_out);
   const auto second_kinds = lines_by_kind(second, second_taken);
   for (const auto& [key, indexes] : first_kinds) {
     auto found = second_kinds.find(key);
@@ -263,6 +304,13 @@ PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
   PairedNodes<Partner> result;
   for (std::size_t i = 0; i < first.size(); ++i) {
     if (!first_paired[i] && key_text(first[i])) {
+      if (notes != nullptr && !server_name(first[i]).empty()) {
+        notes->push_back(
+            {std::string(first[i].name()) + " " + quote_name(name_text(first[i])) + " (" +
+                 quote_name(server_name(first[i])) +
+                 ") is not on this mixer; none of its values goes to another line",
+             false});
+      }
       // Frees the line and everything below it at once.
       first[i].parent().remove_child(first[i]);
       continue;
@@ -278,7 +326,9 @@ PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
 // document order. A snapshot mixer without a partner in the input gives
 // none, so nothing of the input pairs with its lines.
 std::vector<OutlineItem> paired_destinations(pugi::xml_document& input,
-                                             const DocumentOutline& snapshot) {
+                                             const DocumentOutline& snapshot,
+                                             bool& any_mixer_paired) {
+  any_mixer_paired = false;
   std::unordered_map<std::string_view, std::size_t> input_mixers;
   for (pugi::xml_node root : roots(input)) {
     if (const std::optional<std::string_view> key = key_text(root)) ++input_mixers[*key];
@@ -290,6 +340,7 @@ std::vector<OutlineItem> paired_destinations(pugi::xml_document& input,
       if (partner == input_mixers.end() || partner->second == 0) continue;
       --partner->second;
     }
+    any_mixer_paired = true;
     std::vector<OutlineItem> lines = root.children(OutlineKind::kDestination);
     found.insert(found.end(), lines.begin(), lines.end());
   }
@@ -309,8 +360,10 @@ RestorePlan make_plan(pugi::xml_document& input, const DocumentOutline& snapshot
   PairedControls paired = pair_documents(input, snapshot);
   RestorePlan plan;
   plan.paired = paired.paired;
+  plan.matched = paired.matched;
   plan.entries.assign(paired.problems.begin(), paired.problems.end());
   for (const auto& controls : paired.lists) plan_line_controls(controls, session, plan);
+  if (session.gone()) plan.entries.push_back(PlanProblem{session.gone_message(true)});
   return plan;
 }
 
@@ -328,8 +381,13 @@ PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
 
 PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& snapshot) {
   PairedControls result;
-  PairedNodes<OutlineItem> paired =
-      pair_lines_with(destinations(input), paired_destinations(input, snapshot));
+  bool any_mixer_paired = false;
+  const std::vector<pugi::xml_node> input_lines = destinations(input);
+  std::vector<PlanProblem> notes;
+  const std::vector<OutlineItem> mixer_lines =
+      paired_destinations(input, snapshot, any_mixer_paired);
+  PairedNodes<OutlineItem> paired = pair_lines_with(input_lines, mixer_lines, &notes);
+  bool any_line_paired = false;
 
   std::vector<pugi::xml_node> destination_controls;
   for (std::size_t i = 0; i < paired.remaining.size(); ++i) {
@@ -339,8 +397,10 @@ PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& 
       result.problems.push_back(keyless(destination));
       continue;
     }
-    PairedNodes<OutlineItem> sources = pair_lines_with(child_elements(destination, doc::kSource),
-                                                       partner.children(OutlineKind::kSource));
+    any_line_paired = true;
+    PairedNodes<OutlineItem> sources =
+        pair_lines_with(child_elements(destination, doc::kSource),
+                        partner.children(OutlineKind::kSource), &notes);
     for (std::size_t j = 0; j < sources.remaining.size(); ++j) {
       if (!sources.partners[j]) {
         result.problems.push_back(keyless(sources.remaining[j]));
@@ -361,6 +421,10 @@ PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& 
                                 controls.remaining.end());
   }
   result.lists.push_back(std::move(destination_controls));
+  result.problems.insert(result.problems.end(), notes.begin(), notes.end());
+  // A document of a mixer without lines matches such a mixer only.
+  result.matched = any_mixer_paired && (any_line_paired || result.paired > 0 ||
+                                        (input_lines.empty() && mixer_lines.empty()));
   return result;
 }
 
@@ -394,8 +458,9 @@ ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline
     std::vector<pugi::xml_node>().swap(controls);
   }
   ApplyReport report;
-  report.reported = executing.reported();
+  report.reported = executing.reported() + report_gone(session);
   report.paired = paired.paired;
+  report.matched = paired.matched;
   return report;
 }
 

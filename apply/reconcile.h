@@ -39,15 +39,21 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
 // prune_unpaired does, with the same result, but by the device's own names
 // of the lines (`server_name`) where either list has one:
 //   1. a first-list line pairs with the second-list line of its key text
-//      and its name, wherever that stands;
-//   2. the lines left on each side then pair by key text and occurrence,
+//      and its name, wherever that stands; lines that share a name pair by
+//      occurrence among themselves;
+//   2. a first-list line left pairs with a second-list line left of its key
+//      text and its product (`product_id`), where both have one, by
+//      occurrence;
+//   3. the lines left on each side then pair by key text and occurrence,
 //      counted within one key text in this order: the line whose default
 //      switch is on (a line_control of type ctrl::kDefaultSwitch whose first
 //      value is 1) first, then the lines with a name in the order of their
 //      names (byte by byte), then those without one in list order. A
 //      monitor (a destination of kComponentDstMonitor) paired this way loses
 //      its default switch: only the same monitor, paired by name, is made
-//      the default source again.
+//      the default source again. When steps 1 and 2 paired any line, the
+//      first list's named lines left take no part: they stand for devices
+//      that are gone, and go to no other line.
 // Without a name in either list this is prune_unpaired itself.
 PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
                       const std::vector<pugi::xml_node>& second);
@@ -57,8 +63,11 @@ PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
 // controls of all destinations in one list.
 struct PairedControls {
   std::vector<std::vector<pugi::xml_node>> lists;
-  std::vector<PlanProblem> problems;  // destinations and sources without their key
-  int paired = 0;                     // line controls that found a partner
+  // Destinations and sources without their key, then the notes of named
+  // lines that are not on this mixer.
+  std::vector<PlanProblem> problems;
+  int paired = 0;        // line controls that found a partner
+  bool matched = false;  // RestorePlan::matched
 };
 
 // Reduces `input` to the destinations, sources and line controls that the

@@ -76,6 +76,10 @@ using PlanEntry = std::variant<PlannedWrite, PlanProblem>;
 struct RestorePlan {
   std::vector<PlanEntry> entries;
   int paired = 0;  // line controls of the document that pair with this mixer
+  // Whether the document pairs with this mixer at all: a mixer of it pairs,
+  // and so does a line of it, or a control; or neither it nor the mixer has
+  // a line (the document of a mixer without lines matches that mixer).
+  bool matched = false;
 };
 
 // Puts `document` into `values` (a read of the control): each position in

@@ -62,7 +62,7 @@ MixerResult capture_list_items(const MixerHandle& handle, const MixerControl& co
 
 Result capture_control_value(DocumentSink& sink, const MixerLine& line,
                              const MixerControl& control, const MixerHandle& handle,
-                             std::span<const std::string> positions) {
+                             std::span<const std::string> positions, bool* gone) {
   const ValueForm form = value_form(control.dwControlType, line.cChannels, is_uniform(control));
   MixerResult result = MMSYSERR_NOERROR;
   std::vector<std::int32_t> values;
@@ -95,6 +95,11 @@ Result capture_control_value(DocumentSink& sink, const MixerLine& line,
     sink.end();
   }
   sink.end();
+  if (result == kMixerGone && gone != nullptr) {
+    // The caller says so once, for the whole mixer.
+    *gone = true;
+    return Result::failure("the mixer went away");
+  }
   if (result != MMSYSERR_NOERROR) {
     return Result::failure(report_control_read(name, control, result));
   }

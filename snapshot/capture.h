@@ -18,8 +18,11 @@ namespace quorvel {
 // and `max` are widened to cover every value written, so that the document
 // never holds a value outside its own bounds. Values kept per channel carry
 // the channel's speaker position when `positions` has one per channel.
+// With `gone` given, a read that finds the mixer gone (kMixerGone) is not
+// reported but sets it, for the caller to say once.
 Result capture_control_value(DocumentSink& sink, const MixerLine& line,
                              const MixerControl& control, const MixerHandle& handle,
-                             std::span<const std::string> positions = {});
+                             std::span<const std::string> positions = {},
+                             bool* gone = nullptr);
 
 }  // namespace quorvel

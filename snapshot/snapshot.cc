@@ -54,7 +54,7 @@ LineIdentity identity_of(MixerService& mixer, const MixerHandle& handle, const M
 }  // namespace
 
 Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
-                             const MixerLine& line, const LineIdentity& identity) {
+                             const MixerLine& line, const LineIdentity& identity, bool* gone) {
   // A line without channels shows no control, whatever the mixer lists: a
   // control that reports no channels has nothing a document could restore.
   if (line.cControls == 0 || line.cChannels == 0) return Result();
@@ -64,6 +64,10 @@ Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
   query.cControls = line.cControls;
   query.pamxctrl = controls.data();
   MixerResult result = handle.service()->get_line_controls(handle, query, ControlsQuery::kAll);
+  if (result == kMixerGone && gone != nullptr) {
+    *gone = true;
+    return Result::failure("the mixer went away");
+  }
   if (result != MMSYSERR_NOERROR) {
     return reported("cannot read the controls of line " +
                     quote_name(system_to_utf8(name_of(line.szName))) + " (id " +
@@ -71,8 +75,9 @@ Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
   }
   Problems problems;
   for (const MixerControl& control : controls) {
-    problems.add(capture_control_value(sink, line, control, handle, identity.positions));
+    problems.add(capture_control_value(sink, line, control, handle, identity.positions, gone));
     if (sink.failed()) return Result::failure("cannot add a control to the document");
+    if (gone != nullptr && *gone) return Result::failure("the mixer went away");
   }
   return problems.result();
 }
@@ -139,11 +144,19 @@ Result describe_mixer(DocumentSink& sink, MixerService& mixer,
   start_mixer_document(sink, product, caps.cDestinations);
   default_output_name = default_file_name(product);
 
+  // A mixer that goes away while it is read (a sound server stopped or
+  // killed) is said once, and the document, which cannot be complete, fails.
+  bool gone = false;
+  const auto went_away = [&] {
+    return reported("the mixer " + quote_name(product) +
+                    " went away while it was read; its document is not complete");
+  };
   Problems problems;
   for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
     MixerLine destination;
     destination.dwDestination = i;
     result = mixer.get_line_info(handle, destination, LineQuery::kDestination);
+    if (result == kMixerGone) return went_away();
     if (result != MMSYSERR_NOERROR) {
       problems.add(
           reported("cannot read destination " + std::to_string(i) + ": " + mixer_error(result)));
@@ -156,9 +169,11 @@ Result describe_mixer(DocumentSink& sink, MixerService& mixer,
                              .channels = destination.cChannels,
                              .connections = destination.cConnections,
                              .component_type = destination.dwComponentType,
-                             .server_name = destination_identity.device_name});
+                             .server_name = destination_identity.device_name,
+                             .product_id = destination_identity.product_id});
     if (sink.failed()) return Result::failure("cannot add a destination to the document");
-    problems.add(capture_line_controls(sink, handle, destination, destination_identity));
+    problems.add(capture_line_controls(sink, handle, destination, destination_identity, &gone));
+    if (gone) return went_away();
 
     const std::uint32_t connections = destination.cConnections;
     for (std::uint32_t j = 0; j < connections; ++j) {
@@ -166,6 +181,7 @@ Result describe_mixer(DocumentSink& sink, MixerService& mixer,
       source.dwDestination = i;
       source.dwSource = j;
       result = mixer.get_line_info(handle, source, LineQuery::kSource);
+      if (result == kMixerGone) return went_away();
       if (result != MMSYSERR_NOERROR) {
         problems.add(reported("cannot read source " + std::to_string(j) + " of destination " +
                               std::to_string(i) + ": " + mixer_error(result)));
@@ -177,9 +193,11 @@ Result describe_mixer(DocumentSink& sink, MixerService& mixer,
                           .src_id = j,
                           .channels = source.cChannels,
                           .line_type = source.dwComponentType,
-                          .server_name = source_identity.device_name});
+                          .server_name = source_identity.device_name,
+                          .product_id = source_identity.product_id});
       if (sink.failed()) return Result::failure("cannot add a source to the document");
-      problems.add(capture_line_controls(sink, handle, source, source_identity));
+      problems.add(capture_line_controls(sink, handle, source, source_identity, &gone));
+      if (gone) return went_away();
       sink.end();
     }
     sink.end();

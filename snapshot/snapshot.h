@@ -46,8 +46,10 @@ Result check_snapshot(MixerService& mixer, std::optional<std::string>& default_o
 // Writes one line_control element per control of `line` into the line's
 // element open in `sink` (none for a line without channels), reporting and
 // failing as build_snapshot does. `identity` is what the mixer knows of the
-// line beyond its description (its channels' speaker positions).
+// line beyond its description (its channels' speaker positions). With
+// `gone` given, a mixer found gone sets it and ends the line, unreported.
 Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
-                             const MixerLine& line, const LineIdentity& identity = {});
+                             const MixerLine& line, const LineIdentity& identity = {},
+                             bool* gone = nullptr);
 
 }  // namespace quorvel

@@ -15,6 +15,12 @@
   X(snd_lib_error_set_handler)                                                         \
   X(snd_strerror)                                                                      \
   X(snd_card_next)                                                                     \
+  X(snd_config_update_ref)                                                             \
+  X(snd_config_unref)                                                                  \
+  X(snd_config_search_definition)                                                      \
+  X(snd_config_search)                                                                 \
+  X(snd_config_get_string)                                                             \
+  X(snd_config_delete)                                                                 \
   X(snd_ctl_open)                                                                      \
   X(snd_ctl_close)                                                                     \
   X(snd_ctl_card_info_malloc)                                                          \

@@ -227,6 +227,26 @@ std::vector<std::string> alsa_card_devices() {
   return devices;
 }
 
+std::string alsa_control_type(const std::string& name) {
+  if (alsa_lib() == nullptr) return {};
+  const auto& alsa = lib();
+  snd_config_t* top = nullptr;
+  if (alsa.snd_config_update_ref(&top) < 0 || top == nullptr) return {};
+  std::string type;
+  snd_config_t* definition = nullptr;
+  if (alsa.snd_config_search_definition(top, "ctl", name.c_str(), &definition) >= 0) {
+    snd_config_t* field = nullptr;
+    const char* text = nullptr;
+    if (alsa.snd_config_search(definition, "type", &field) >= 0 &&
+        alsa.snd_config_get_string(field, &text) >= 0 && text != nullptr) {
+      type = text;
+    }
+    alsa.snd_config_delete(definition);
+  }
+  alsa.snd_config_unref(top);
+  return type;
+}
+
 Result open_alsa_mixer(const std::string& name, std::unique_ptr<MixerService>& out) {
   if (Result loaded = load_alsa(); !loaded) return loaded;
   std::unique_ptr<CardDevice> card;

@@ -75,6 +75,11 @@ Result load_alsa();
 // The machine's sound cards as control devices, "hw:N"; empty without any.
 std::vector<std::string> alsa_card_devices();
 
+// The plugin type of the ALSA control device `name` as the configuration
+// defines it ("hw", "pulse", "pipewire", ...); empty when it defines none or
+// alsa-lib cannot be loaded.
+std::string alsa_control_type(const std::string& name);
+
 // A service whose device k is devices[k], opened at its first handle.
 std::unique_ptr<MixerService> make_alsa_mixer(std::vector<std::string> devices);
 

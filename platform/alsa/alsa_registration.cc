@@ -14,10 +14,14 @@ Result open_named(const std::string& name, std::unique_ptr<OpenedMixer>& out) {
   return opened;
 }
 
+// ALSA's plugins that lead to a sound server: with QUORVEL_MIXER unset the
+// server is reached through its own back-end only, which knows which server
+// it talks to and bounds every wait, never through these.
+bool leads_to_sound_server(const std::string& type) { return type == "pulse" || type == "pipewire"; }
+
 // The machine's sound cards; without one, ALSA's default control device
-// when it opens: on a desktop with PipeWire or PulseAudio and no sound
-// card, the sound server's mixer. Neither means no ALSA mixer, and so does a
-// machine without alsa-lib, which is said.
+// when it opens and is not a sound server's plugin. Neither means no ALSA
+// mixer, and so does a machine without alsa-lib, which is said.
 Result open_default(std::unique_ptr<OpenedMixer>& out) {
   if (Result loaded = load_alsa(); !loaded) {
     return Result::failure("no ALSA mixer: " + loaded.message());
@@ -26,7 +30,8 @@ Result open_default(std::unique_ptr<OpenedMixer>& out) {
   std::unique_ptr<MixerService> service;
   if (!cards.empty()) {
     service = make_alsa_mixer(std::move(cards));
-  } else if (!open_alsa_mixer(kDefaultDevice, service)) {
+  } else if (leads_to_sound_server(alsa_control_type(kDefaultDevice)) ||
+             !open_alsa_mixer(kDefaultDevice, service)) {
     service.reset();
   }
   out = opened_service(std::move(service));

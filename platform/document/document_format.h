@@ -35,8 +35,11 @@ inline constexpr const char* kCh = "ch";
 inline constexpr const char* kSelected = "selected";
 // Written only where the mixer knows them, after the attributes above:
 // on destination and source, the device's own name of the line (a sound
-// server's sink or source name); on value, the channel's speaker position.
+// server's sink or source name) and the identity of the product behind it
+// ("VENDOR:PRODUCT", as the device reports them: a USB headset's ids); on
+// value, the channel's speaker position.
 inline constexpr const char* kServerName = "server_name";
+inline constexpr const char* kProductId = "product_id";
 inline constexpr const char* kPosition = "position";
 
 }  // namespace quorvel::doc

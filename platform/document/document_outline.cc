@@ -51,6 +51,12 @@ std::string_view OutlineItem::server_name() const {
   return outline_->text(name);
 }
 
+std::string_view OutlineItem::product_id() const {
+  const DocumentOutline::Text product = outline_->nodes_[index_].product_id;
+  if (product.size == DocumentOutline::Text::kAbsent) return {};
+  return outline_->text(product);
+}
+
 std::optional<std::string_view> OutlineItem::ctrl_id() const {
   const DocumentOutline::Text id = outline_->nodes_[index_].ctrl_id;
   if (id.size == DocumentOutline::Text::kAbsent) return std::nullopt;
@@ -166,6 +172,8 @@ void OutlineSink::attribute(const char* name, std::string_view utf8) {
     text = &node.key;
   } else if (is_line(node.kind) && named(name, doc::kServerName)) {
     text = &node.server_name;
+  } else if (is_line(node.kind) && named(name, doc::kProductId)) {
+    text = &node.product_id;
   } else if (node.kind == OutlineKind::kLineControl && named(name, doc::kCtrlId)) {
     text = &node.ctrl_id;
   }

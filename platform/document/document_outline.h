@@ -1,8 +1,8 @@
 // The outline of a mixer document: what pairing a document with a mixer
 // reads of the mixer's side, and nothing else. For each mixer, destination,
 // source and line control (the elements the pairing selections reach) it
-// keeps its key text, a line's device name and whether its default switch is
-// on, and a control's ctrl_id, in a few dozen bytes an element; the tree of
+// keeps its key text, a line's device name and product identity and whether
+// its default switch is on, and a control's ctrl_id, in a few dozen bytes an element; the tree of
 // the same document costs hundreds. Values, items, names and every other
 // attribute are dropped.
 //
@@ -44,6 +44,8 @@ class OutlineItem {
   std::optional<std::string_view> key() const;
   // A line's server_name; empty without one.
   std::string_view server_name() const;
+  // A line's product_id; empty without one.
+  std::string_view product_id() const;
   // A line_control's ctrl_id; none without one.
   std::optional<std::string_view> ctrl_id() const;
   // Whether a line's first line_control of the default switch type has a
@@ -86,6 +88,7 @@ class DocumentOutline {
     bool default_decided = false;  // the line's first default switch was met
     Text key;
     Text server_name;
+    Text product_id;
     Text ctrl_id;
     std::uint32_t end = 0;  // the index after the element's last descendant
   };

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
 
 #include "platform/document/document_format.h"
 #include "platform/xml/xml_dom.h"
@@ -9,10 +10,52 @@
 namespace quorvel {
 namespace {
 
+// Whether `c` is a character an XML 1.0 document cannot hold, even as a
+// character reference: a control character but tab and the line ends.
+bool forbidden_control(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
+
+// The bytes of U+FFFE and U+FFFF, the two non-characters below U+10000
+// that XML 1.0 excludes ("\xEF\xBF\xBE", "\xEF\xBF\xBF").
+bool forbidden_noncharacter(std::string_view text, std::size_t at) {
+  return at + 2 < text.size() && static_cast<unsigned char>(text[at]) == 0xEF &&
+         static_cast<unsigned char>(text[at + 1]) == 0xBF &&
+         (static_cast<unsigned char>(text[at + 2]) & 0xFE) == 0xBE;
+}
+
+// A name or description from a device, as a document can hold it (see
+// holdable_text in the header). `storage` holds the text when it changed.
+std::string_view holdable(std::string_view text, std::string& storage) {
+  std::size_t at = 0;
+  while (at < text.size() && !forbidden_control(static_cast<unsigned char>(text[at])) &&
+         !forbidden_noncharacter(text, at)) {
+    ++at;
+  }
+  if (at == text.size()) return text;
+  storage.assign(text.substr(0, at));
+  for (; at < text.size(); ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (forbidden_control(c)) {
+      // U+2400 + c, the control's own picture: three bytes of UTF-8.
+      const char32_t picture = 0x2400 + c;
+      storage += static_cast<char>(0xE0 | (picture >> 12));
+      storage += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
+      storage += static_cast<char>(0x80 | (picture & 0x3F));
+    } else if (forbidden_noncharacter(text, at)) {
+      storage += "\xEF\xBF\xBD";  // U+FFFD
+      at += 2;
+    } else {
+      storage += static_cast<char>(c);
+    }
+  }
+  return storage;
+}
+
 // A name as its element's first child. Text of white space only would not
 // be read back (parsers drop it between elements), so it goes in a CDATA
 // section.
 void write_name(DocumentSink& sink, std::string_view name) {
+  std::string storage;
+  name = holdable(name, storage);
   const bool blank = !name.empty() && name.find_first_not_of(" \t\n\r") == std::string_view::npos;
   if (blank) {
     sink.cdata(name);
@@ -23,7 +66,18 @@ void write_name(DocumentSink& sink, std::string_view name) {
 
 std::int32_t as_number(std::uint32_t value) { return static_cast<std::int32_t>(value); }
 
+// A text attribute, as a document can hold it.
+void write_text_attribute(DocumentSink& sink, const char* name, std::string_view text) {
+  std::string storage;
+  sink.attribute(name, holdable(text, storage));
+}
+
 }  // namespace
+
+std::string holdable_text(std::string_view text) {
+  std::string storage;
+  return std::string(holdable(text, storage));
+}
 
 const pugi::xml_document& document_template() {
   // Parsed once; a constant the parser always takes (the snapshot builder
@@ -63,7 +117,12 @@ void start_destination(DocumentSink& sink, const DestinationPart& destination) {
   sink.attribute(doc::kChannels, as_number(destination.channels));
   sink.attribute(doc::kConnections, as_number(destination.connections));
   sink.attribute(doc::kComponentType, as_number(destination.component_type));
-  if (!destination.server_name.empty()) sink.attribute(doc::kServerName, destination.server_name);
+  if (!destination.server_name.empty()) {
+    write_text_attribute(sink, doc::kServerName, destination.server_name);
+  }
+  if (!destination.product_id.empty()) {
+    write_text_attribute(sink, doc::kProductId, destination.product_id);
+  }
   write_name(sink, destination.name);
 }
 
@@ -72,7 +131,8 @@ void start_source(DocumentSink& sink, const SourcePart& source) {
   sink.attribute(doc::kSrcId, as_number(source.src_id));
   sink.attribute(doc::kChannels, as_number(source.channels));
   sink.attribute(doc::kLineType, as_number(source.line_type));
-  if (!source.server_name.empty()) sink.attribute(doc::kServerName, source.server_name);
+  if (!source.server_name.empty()) write_text_attribute(sink, doc::kServerName, source.server_name);
+  if (!source.product_id.empty()) write_text_attribute(sink, doc::kProductId, source.product_id);
   write_name(sink, source.name);
 }
 
@@ -90,7 +150,7 @@ void write_value(DocumentSink& sink, std::uint32_t channel, std::int32_t value,
                  std::string_view position) {
   sink.start(doc::kValue);
   if (channel > 0) sink.attribute(doc::kCh, as_number(channel));
-  if (!position.empty()) sink.attribute(doc::kPosition, position);
+  if (!position.empty()) write_text_attribute(sink, doc::kPosition, position);
   char digits[16];
   const auto written = std::to_chars(digits, digits + sizeof digits, value);
   sink.text(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));

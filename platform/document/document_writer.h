@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/document/document_sink.h"
@@ -19,6 +20,7 @@ struct DestinationPart {
   std::uint32_t connections = 0;
   std::uint32_t component_type = 0;
   std::string_view server_name;  // written only when not empty
+  std::string_view product_id;   // written only when not empty
 };
 
 struct SourcePart {
@@ -27,6 +29,7 @@ struct SourcePart {
   std::uint32_t channels = 0;
   std::uint32_t line_type = 0;
   std::string_view server_name;  // written only when not empty
+  std::string_view product_id;   // written only when not empty
 };
 
 struct ControlPart {
@@ -37,6 +40,16 @@ struct ControlPart {
   std::int32_t min = 0;
   std::int32_t max = 0;
 };
+
+// A name or description from a device as every document holds it: a
+// character that XML 1.0 cannot hold at all, even as a reference, is
+// written as a character it can, so that every saved document loads again
+// and a line's server_name pairs with the same line when restored (the
+// snapshot it pairs with is written by the same rule). A control character
+// other than tab and the line ends becomes its picture (U+2400 + code:
+// U+0001 as U+2401, ESC as U+241B), U+FFFE and U+FFFF become U+FFFD. Every
+// text of the writer below passes through it.
+std::string holdable_text(std::string_view text);
 
 // The template, parsed: the prolog and the root every document starts from.
 const pugi::xml_document& document_template();

@@ -80,7 +80,7 @@ struct MixerExtent {
   std::size_t channel_values = 0;  // a value per channel of each control
   std::size_t items = 0;           // the items of every list control
   // The bytes of the text the device holds beyond the records' fixed-size
-  // names: each line's device name, and its speaker positions once for each
+  // names: each line's device name and product identity, and its speaker positions once for each
   // of its controls.
   std::size_t text_bytes = 0;
 };

@@ -42,6 +42,12 @@ struct MixerRegistration {
   // mixer of its kind (a user's sound server, ALSA's "default"); fails
   // saying why. Null when KIND alone names nothing.
   Result (*open_bare)(std::unique_ptr<OpenedMixer>& out) = nullptr;
+  // Whether something on the machine says that this back-end's mixer is
+  // the machine's (a sound server named in the environment, or its socket
+  // in the user's runtime folder): open_default's failure is then the run's,
+  // and no later back-end is tried, so that a run never falls back to
+  // another mixer than the one the user means. Null: never.
+  bool (*claims_machine)() = nullptr;
 };
 
 }  // namespace quorvel

@@ -41,9 +41,11 @@ struct ModelLine {
   std::uint32_t component_type = 0;
   std::uint32_t channels = 1;  // a line without channels shows no controls
   std::string name;
-  // What get_line_identity reports: the device's own name of the line and
-  // each channel's speaker position (none, or one per channel).
+  // What get_line_identity reports: the device's own name of the line, the
+  // product behind it, and each channel's speaker position (none, or one
+  // per channel).
   std::string device_name;
+  std::string product_id;
   std::vector<std::string> positions;
   std::size_t key = 0;  // the back-end's own reference to the line
   // Set by ModelLayout's add_ functions:

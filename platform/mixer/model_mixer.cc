@@ -137,6 +137,7 @@ MixerResult ModelMixer::do_get_line_identity(OpenDevice& open, std::uint32_t lin
   if (found == model.line_index.end()) return MIXERR_INVALLINE;
   const ModelLine& line = model.layout.lines[found->second];
   identity.device_name = line.device_name;
+  identity.product_id = line.product_id;
   identity.positions = line.positions;
   return MMSYSERR_NOERROR;
 }
@@ -148,7 +149,8 @@ MixerResult ModelMixer::do_get_extent(OpenDevice& open, MixerExtent& extent) {
   for (const ModelLine& line : layout.lines) {
     std::size_t positions = 0;
     for (const std::string& position : line.positions) positions += position.size();
-    extent.text_bytes += line.device_name.size() + positions * line.controls.size();
+    extent.text_bytes +=
+        line.device_name.size() + line.product_id.size() + positions * line.controls.size();
     extent.controls += line.controls.size();
     extent.channel_values += std::size_t{line.channels} * line.controls.size();
     for (std::size_t index : line.controls) extent.items += layout.controls[index].items.size();

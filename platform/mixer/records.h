@@ -35,6 +35,12 @@ namespace quorvel {
 
 using MixerResult = std::uint32_t;
 
+// What every call gives once the device itself went away (a sound server
+// that stopped answering or closed its connection, a card unplugged): no
+// later call can succeed, and a write sent as it went may or may not have
+// been made. The Windows service says the same of a driver gone.
+inline constexpr MixerResult kMixerGone = MMSYSERR_NODRIVER;
+
 // Line component types used by the back-ends and tests.
 inline constexpr std::uint32_t kComponentDstMonitor = 0x00000003;
 inline constexpr std::uint32_t kComponentDstSpeakers = 0x00000004;
@@ -198,6 +204,10 @@ struct LineIdentity {
   // The device's own name of what the line stands for (a sound server's
   // sink or source name), stable across runs; empty when it has none.
   std::string device_name;
+  // The identity of the product behind the line, "VENDOR:PRODUCT" as the
+  // device reports them (a USB or Bluetooth device's ids); empty when the
+  // back-end does not know it.
+  std::string product_id;
   // The speaker position of each channel, in channel order, spelled as the
   // document writes it ("front-left", "lfe", "mono", ...); empty when the
   // back-end does not know them.

@@ -16,7 +16,15 @@ constexpr int kErrorNoEntity = 5;
 template <typename Info>
 PulseNode common_node_of(const Info& info) {
   PulseNode node;
+  node.index = info.index;
   node.name = info.name != nullptr ? info.name : "";
+  if (info.proplist != nullptr) {
+    const char* vendor = lib().pa_proplist_gets(info.proplist, "device.vendor.id");
+    const char* product = lib().pa_proplist_gets(info.proplist, "device.product.id");
+    if (vendor != nullptr && product != nullptr && *vendor != '\0' && *product != '\0') {
+      node.product_id = std::string(vendor) + ":" + product;
+    }
+  }
   node.description = info.description != nullptr ? info.description : "";
   node.channel_map = info.channel_map;
   node.volume = info.volume;
@@ -187,51 +195,51 @@ bool PulseClient::sources(std::vector<PulseNode>& out) {
   return true;
 }
 
-bool PulseClient::node(bool sink, const std::string& name, PulseNode& out) {
+bool PulseClient::node(bool sink, std::uint32_t index, PulseNode& out) {
   if (dead_) return false;
   Gathered gathered;
   const PulseLib& pa = lib();
   pa_operation* operation =
-      sink ? pa.pa_context_get_sink_info_by_name(context_, name.c_str(), gather<pa_sink_info>,
-                                                 &gathered)
-           : pa.pa_context_get_source_info_by_name(context_, name.c_str(),
-                                                   gather<pa_source_info>, &gathered);
+      sink ? pa.pa_context_get_sink_info_by_index(context_, index, gather<pa_sink_info>,
+                                                  &gathered)
+           : pa.pa_context_get_source_info_by_index(context_, index, gather<pa_source_info>,
+                                                    &gathered);
   if (!finish(operation) || gathered.nodes.size() != 1) return false;
   out = std::move(gathered.nodes.front());
   return true;
 }
 
-bool PulseClient::set_volume(bool sink, const std::string& name, const pa_cvolume& volume) {
+bool PulseClient::set_volume(bool sink, std::uint32_t index, const pa_cvolume& volume) {
   if (dead_) return false;
   const PulseLib& pa = lib();
   succeeded_ = false;
   return acknowledged(
-      sink ? pa.pa_context_set_sink_volume_by_name(context_, name.c_str(), &volume, take_success,
-                                                   &succeeded_)
-           : pa.pa_context_set_source_volume_by_name(context_, name.c_str(), &volume,
-                                                     take_success, &succeeded_));
+      sink ? pa.pa_context_set_sink_volume_by_index(context_, index, &volume, take_success,
+                                                    &succeeded_)
+           : pa.pa_context_set_source_volume_by_index(context_, index, &volume, take_success,
+                                                      &succeeded_));
 }
 
-bool PulseClient::set_mute(bool sink, const std::string& name, bool mute) {
+bool PulseClient::set_mute(bool sink, std::uint32_t index, bool mute) {
   if (dead_) return false;
   const PulseLib& pa = lib();
   succeeded_ = false;
   return acknowledged(
-      sink ? pa.pa_context_set_sink_mute_by_name(context_, name.c_str(), mute ? 1 : 0,
-                                                 take_success, &succeeded_)
-           : pa.pa_context_set_source_mute_by_name(context_, name.c_str(), mute ? 1 : 0,
-                                                   take_success, &succeeded_));
+      sink ? pa.pa_context_set_sink_mute_by_index(context_, index, mute ? 1 : 0, take_success,
+                                                  &succeeded_)
+           : pa.pa_context_set_source_mute_by_index(context_, index, mute ? 1 : 0,
+                                                    take_success, &succeeded_));
 }
 
-bool PulseClient::set_port(bool sink, const std::string& name, const std::string& port) {
+bool PulseClient::set_port(bool sink, std::uint32_t index, const std::string& port) {
   if (dead_) return false;
   const PulseLib& pa = lib();
   succeeded_ = false;
   return acknowledged(
-      sink ? pa.pa_context_set_sink_port_by_name(context_, name.c_str(), port.c_str(),
-                                                 take_success, &succeeded_)
-           : pa.pa_context_set_source_port_by_name(context_, name.c_str(), port.c_str(),
-                                                   take_success, &succeeded_));
+      sink ? pa.pa_context_set_sink_port_by_index(context_, index, port.c_str(), take_success,
+                                                  &succeeded_)
+           : pa.pa_context_set_source_port_by_index(context_, index, port.c_str(),
+                                                    take_success, &succeeded_));
 }
 
 bool PulseClient::set_default(bool sink, const std::string& name) {

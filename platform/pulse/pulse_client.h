@@ -23,7 +23,11 @@ inline constexpr std::chrono::milliseconds kAnswerBound{2000};
 // A sink or a source as the server describes it.
 struct PulseNode {
   bool sink = true;
-  std::string name;         // the server's name of it, stable across runs
+  std::uint32_t index = PA_INVALID_INDEX;  // the server's number of it, for this connection
+  std::string name;         // the server's name of it, stable across runs (not always unique)
+  // "VENDOR:PRODUCT", the device.vendor.id and device.product.id the server
+  // reports for the hardware behind it; empty unless it reports both.
+  std::string product_id;
   std::string description;  // what a user sees
   std::uint32_t monitor_of_sink = PA_INVALID_INDEX;  // a source's sink, when it is a monitor
   pa_channel_map channel_map{};
@@ -58,13 +62,15 @@ class PulseClient {
   bool server_info(PulseServer& out);
   bool sinks(std::vector<PulseNode>& out);
   bool sources(std::vector<PulseNode>& out);
-  bool node(bool sink, const std::string& name, PulseNode& out);
+  // A sink or source by its index: two nodes may share one name, never an
+  // index.
+  bool node(bool sink, std::uint32_t index, PulseNode& out);
 
   // Each asks for a change and waits until the server has made it; false
   // when it refused or did not answer.
-  bool set_volume(bool sink, const std::string& name, const pa_cvolume& volume);
-  bool set_mute(bool sink, const std::string& name, bool mute);
-  bool set_port(bool sink, const std::string& name, const std::string& port);
+  bool set_volume(bool sink, std::uint32_t index, const pa_cvolume& volume);
+  bool set_mute(bool sink, std::uint32_t index, bool mute);
+  bool set_port(bool sink, std::uint32_t index, const std::string& port);
   bool set_default(bool sink, const std::string& name);
 
   // False once the server stopped answering or the connection went.

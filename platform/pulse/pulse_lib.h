@@ -173,27 +173,29 @@ void pa_operation_unref(pa_operation*);
 pa_operation* pa_context_get_server_info(pa_context*, pa_server_info_cb_t, void*);
 pa_operation* pa_context_get_sink_info_list(pa_context*, pa_sink_info_cb_t, void*);
 pa_operation* pa_context_get_source_info_list(pa_context*, pa_source_info_cb_t, void*);
-pa_operation* pa_context_get_sink_info_by_name(pa_context*, const char*, pa_sink_info_cb_t,
-                                               void*);
-pa_operation* pa_context_get_source_info_by_name(pa_context*, const char*, pa_source_info_cb_t,
-                                                 void*);
-pa_operation* pa_context_set_sink_volume_by_name(pa_context*, const char*, const pa_cvolume*,
-                                                 pa_context_success_cb_t, void*);
-pa_operation* pa_context_set_source_volume_by_name(pa_context*, const char*, const pa_cvolume*,
-                                                   pa_context_success_cb_t, void*);
-pa_operation* pa_context_set_sink_mute_by_name(pa_context*, const char*, int,
-                                               pa_context_success_cb_t, void*);
-pa_operation* pa_context_set_source_mute_by_name(pa_context*, const char*, int,
-                                                 pa_context_success_cb_t, void*);
-pa_operation* pa_context_set_sink_port_by_name(pa_context*, const char*, const char*,
-                                               pa_context_success_cb_t, void*);
-pa_operation* pa_context_set_source_port_by_name(pa_context*, const char*, const char*,
-                                                 pa_context_success_cb_t, void*);
+pa_operation* pa_context_get_sink_info_by_index(pa_context*, std::uint32_t, pa_sink_info_cb_t,
+                                                void*);
+pa_operation* pa_context_get_source_info_by_index(pa_context*, std::uint32_t,
+                                                  pa_source_info_cb_t, void*);
+pa_operation* pa_context_set_sink_volume_by_index(pa_context*, std::uint32_t, const pa_cvolume*,
+                                                  pa_context_success_cb_t, void*);
+pa_operation* pa_context_set_source_volume_by_index(pa_context*, std::uint32_t,
+                                                    const pa_cvolume*, pa_context_success_cb_t,
+                                                    void*);
+pa_operation* pa_context_set_sink_mute_by_index(pa_context*, std::uint32_t, int,
+                                                pa_context_success_cb_t, void*);
+pa_operation* pa_context_set_source_mute_by_index(pa_context*, std::uint32_t, int,
+                                                  pa_context_success_cb_t, void*);
+pa_operation* pa_context_set_sink_port_by_index(pa_context*, std::uint32_t, const char*,
+                                                pa_context_success_cb_t, void*);
+pa_operation* pa_context_set_source_port_by_index(pa_context*, std::uint32_t, const char*,
+                                                  pa_context_success_cb_t, void*);
 pa_operation* pa_context_set_default_sink(pa_context*, const char*, pa_context_success_cb_t,
                                           void*);
 pa_operation* pa_context_set_default_source(pa_context*, const char*, pa_context_success_cb_t,
                                             void*);
 const char* pa_channel_position_to_string(pa_channel_position_t);
+const char* pa_proplist_gets(const pa_proplist*, const char* key);
 
 }  // extern "C"
 
@@ -218,17 +220,18 @@ const char* pa_channel_position_to_string(pa_channel_position_t);
   X(pa_context_get_server_info)      \
   X(pa_context_get_sink_info_list)   \
   X(pa_context_get_source_info_list) \
-  X(pa_context_get_sink_info_by_name) \
-  X(pa_context_get_source_info_by_name) \
-  X(pa_context_set_sink_volume_by_name) \
-  X(pa_context_set_source_volume_by_name) \
-  X(pa_context_set_sink_mute_by_name) \
-  X(pa_context_set_source_mute_by_name) \
-  X(pa_context_set_sink_port_by_name) \
-  X(pa_context_set_source_port_by_name) \
+  X(pa_context_get_sink_info_by_index) \
+  X(pa_context_get_source_info_by_index) \
+  X(pa_context_set_sink_volume_by_index) \
+  X(pa_context_set_source_volume_by_index) \
+  X(pa_context_set_sink_mute_by_index) \
+  X(pa_context_set_source_mute_by_index) \
+  X(pa_context_set_sink_port_by_index) \
+  X(pa_context_set_source_port_by_index) \
   X(pa_context_set_default_sink)     \
   X(pa_context_set_default_source)   \
-  X(pa_channel_position_to_string)
+  X(pa_channel_position_to_string)   \
+  X(pa_proplist_gets)
 
 namespace quorvel::pulse {
 

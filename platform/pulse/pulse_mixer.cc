@@ -37,10 +37,12 @@ ModelControl make_control(std::uint32_t id, std::uint32_t type, const char* name
   return control;
 }
 
-// Sinks, sources and monitors are each in order of their names.
+// Sinks, sources and monitors are each in order of their names; nodes that
+// share a name (the server allows it) in the order of their indexes.
 void order(std::vector<PulseNode>& nodes) {
-  std::sort(nodes.begin(), nodes.end(),
-            [](const PulseNode& a, const PulseNode& b) { return a.name < b.name; });
+  std::sort(nodes.begin(), nodes.end(), [](const PulseNode& a, const PulseNode& b) {
+    return a.name != b.name ? a.name < b.name : a.index < b.index;
+  });
 }
 
 class PulseMixer final : public ModelMixer {
@@ -74,6 +76,7 @@ class PulseMixer final : public ModelMixer {
       line.channels = node.volume.channels;
       line.name = node.description.empty() ? node.name : node.description;
       line.device_name = node.name;
+      line.product_id = node.product_id;
       if (node.channel_map.channels == node.volume.channels) {
         for (std::uint8_t k = 0; k < node.channel_map.channels; ++k) {
           const char* position = lib().pa_channel_position_to_string(node.channel_map.map[k]);
@@ -81,7 +84,11 @@ class PulseMixer final : public ModelMixer {
         }
       }
       line.key = nodes_.size();
-      nodes_.push_back(Node{node.sink, node.name});
+      // Of the nodes that share a name, the server's default of that name
+      // is taken to be the first.
+      const bool first_of_name = nodes_.empty() || nodes_.back().sink != node.sink ||
+                                 nodes_.back().name != node.name;
+      nodes_.push_back(Node{node.sink, node.index, node.name, first_of_name});
       const std::size_t at = layout.add_destination(std::move(line));
 
       ModelControl volume = make_control(next_control++, ctrl::kVolume, "Volume", kVolume);
@@ -108,7 +115,7 @@ class PulseMixer final : public ModelMixer {
           item.name = name;
           port.items.push_back(std::move(item));
         }
-          layout.add_control(at, std::move(port));
+        layout.add_control(at, std::move(port));
       }
 
       ModelControl is_default =
@@ -125,10 +132,13 @@ class PulseMixer final : public ModelMixer {
   }
 
  private:
-  // A line's sink or source, by the server's name of it.
+  // A line's sink or source: its index addresses it, its name (which
+  // another node may share) is what the server's defaults name.
   struct Node {
     bool sink;
+    std::uint32_t index;
     std::string name;
+    bool first_of_name;  // the first line of the nodes of this name
   };
 
   unsigned do_device_count() override { return 1; }
@@ -142,7 +152,8 @@ class PulseMixer final : public ModelMixer {
   bool read_default(const Node& node, bool& is_default) {
     PulseServer server;
     if (!client_->server_info(server)) return false;
-    is_default = node.name == (node.sink ? server.default_sink : server.default_source);
+    is_default =
+        node.first_of_name && node.name == (node.sink ? server.default_sink : server.default_source);
     return true;
   }
 
@@ -168,16 +179,16 @@ class PulseMixer final : public ModelMixer {
     const Node& target = node_of(control);
     if (control.key == kDefault) {
       bool is_default = false;
-      if (!read_default(target, is_default)) return MMSYSERR_ERROR;
+      if (!read_default(target, is_default)) return failed();
       values[0] = is_default ? 1 : 0;
       return MMSYSERR_NOERROR;
     }
     PulseNode node;
-    if (!client_->node(target.sink, target.name, node)) return MMSYSERR_ERROR;
+    if (!client_->node(target.sink, target.index, node)) return failed();
     switch (control.key) {
       case kVolume: {
         const std::vector<std::int32_t> held = document_volume(node);
-        if (held.empty()) return MMSYSERR_ERROR;
+        if (held.empty()) return failed();
         cover(control, held);
         for (std::size_t k = 0; k < values.size(); ++k) {
           values[k] = held[k < held.size() ? k : 0];
@@ -204,16 +215,17 @@ class PulseMixer final : public ModelMixer {
   MixerResult settled(Made made) {
     const auto deadline = std::chrono::steady_clock::now() + kAnswerBound;
     while (!made()) {
-      if (!client_->alive() || std::chrono::steady_clock::now() >= deadline) {
-        return MMSYSERR_ERROR;
-      }
+      if (!client_->alive() || std::chrono::steady_clock::now() >= deadline) return failed();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return MMSYSERR_NOERROR;
   }
 
+  // A request that failed: the server gone (it stopped answering, or the
+  // connection went), after which every call fails so; else an error.
+  MixerResult failed() const { return client_->alive() ? MMSYSERR_ERROR : kMixerGone; }
   // A write the server refused, or one it never answered.
-  MixerResult not_made() const { return client_->alive() ? MIXERR_INVALVALUE : MMSYSERR_ERROR; }
+  MixerResult not_made() const { return client_->alive() ? MIXERR_INVALVALUE : kMixerGone; }
 
   MixerResult write_values(unsigned, ModelControl& control,
                            std::span<const std::int32_t> values) override {
@@ -222,28 +234,28 @@ class PulseMixer final : public ModelMixer {
       case kVolume: return write_volume(control, target, values);
       case kMute: {
         PulseNode node;
-        if (!client_->node(target.sink, target.name, node)) return MMSYSERR_ERROR;
+        if (!client_->node(target.sink, target.index, node)) return failed();
         const bool mute = values[0] != 0;
         if (node.mute == mute) return MMSYSERR_NOERROR;
-        return client_->set_mute(target.sink, target.name, mute) ? MMSYSERR_NOERROR : not_made();
+        return client_->set_mute(target.sink, target.index, mute) ? MMSYSERR_NOERROR : not_made();
       }
       case kPort: {
         if (std::count(values.begin(), values.end(), 1) != 1) return MIXERR_INVALVALUE;
         const std::size_t chosen =
             static_cast<std::size_t>(std::find(values.begin(), values.end(), 1) - values.begin());
         PulseNode node;
-        if (!client_->node(target.sink, target.name, node)) return MMSYSERR_ERROR;
+        if (!client_->node(target.sink, target.index, node)) return failed();
         const std::string& port = control.items[chosen].name;
         if (node.active_port == port) return MMSYSERR_NOERROR;
-        if (!client_->set_port(target.sink, target.name, port)) return not_made();
+        if (!client_->set_port(target.sink, target.index, port)) return not_made();
         return settled([&] {
           PulseNode now;
-          return client_->node(target.sink, target.name, now) && now.active_port == port;
+          return client_->node(target.sink, target.index, now) && now.active_port == port;
         });
       }
       case kDefault: {
         bool is_default = false;
-        if (!read_default(target, is_default)) return MMSYSERR_ERROR;
+        if (!read_default(target, is_default)) return failed();
         if (values[0] == 0) return is_default ? MIXERR_INVALVALUE : MMSYSERR_NOERROR;
         if (is_default) return MMSYSERR_NOERROR;
         if (!client_->set_default(target.sink, target.name)) return not_made();
@@ -265,7 +277,7 @@ class PulseMixer final : public ModelMixer {
       raws.push_back(*raw);
     }
     PulseNode node;
-    if (!client_->node(target.sink, target.name, node)) return MMSYSERR_ERROR;
+    if (!client_->node(target.sink, target.index, node)) return failed();
     if (values.size() != 1 && values.size() != node.volume.channels) return MMSYSERR_ERROR;
     pa_cvolume wanted = node.volume;
     bool changes = false;
@@ -276,10 +288,10 @@ class PulseMixer final : public ModelMixer {
       changes = true;
     }
     if (!changes) return MMSYSERR_NOERROR;
-    if (!client_->set_volume(target.sink, target.name, wanted)) return not_made();
+    if (!client_->set_volume(target.sink, target.index, wanted)) return not_made();
     // The bounds cover what the server now holds (it may keep less than
     // was asked for).
-    if (!client_->node(target.sink, target.name, node)) return MMSYSERR_ERROR;
+    if (!client_->node(target.sink, target.index, node)) return failed();
     const std::vector<std::int32_t> held = document_volume(node);
     cover(control, held);
     return MMSYSERR_NOERROR;
@@ -299,7 +311,9 @@ Result open_pulse_mixer(const std::string& server, std::unique_ptr<MixerService>
   }
   auto mixer = std::make_unique<PulseMixer>(std::move(client));
   if (!mixer->load()) {
-    return Result::failure("the sound server did not describe its devices within " +
+    return Result::failure((server.empty() ? std::string("the sound server")
+                                           : "the sound server " + server) +
+                           " did not describe its devices within " +
                            std::to_string(kAnswerBound.count() / 1000) + " s");
   }
   out = std::move(mixer);

@@ -1,10 +1,39 @@
 // QUORVEL_MIXER=pulse and pulse:SERVER, and the machine's mixer on Linux
 // where a sound server answers.
+#include <sys/stat.h>
+
+#include <cstdlib>
+
 #include "platform/mixer/mixer_registration.h"
 #include "platform/pulse/pulse_mixer.h"
 
 namespace quorvel {
 namespace {
+
+std::string variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// The sound server the machine names, as a libpulse server string: the
+// PULSE_SERVER variable, else the socket of the user's server in the
+// runtime folder where there is one (as libpulse looks for it); empty when
+// nothing names one.
+std::string named_server() {
+  if (std::string server = variable("PULSE_SERVER"); !server.empty()) return server;
+  std::string folder = variable("PULSE_RUNTIME_PATH");
+  if (folder.empty()) {
+    const std::string runtime = variable("XDG_RUNTIME_DIR");
+    if (runtime.empty()) return {};
+    folder = runtime + "/pulse";
+  }
+  const std::string socket = folder + "/native";
+  struct stat status {};
+  if (stat(socket.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)) return {};
+  return "unix:" + socket;
+}
+
+bool claims_machine() { return !named_server().empty(); }
 
 Result open_named(const std::string& server, std::unique_ptr<OpenedMixer>& out) {
   std::unique_ptr<MixerService> service;
@@ -16,14 +45,18 @@ Result open_named(const std::string& server, std::unique_ptr<OpenedMixer>& out) 
 // QUORVEL_MIXER=pulse: the user's server, as libpulse finds it.
 Result open_bare(std::unique_ptr<OpenedMixer>& out) { return open_named("", out); }
 
-// The user's sound server, when one answers. None running is no server
-// mixer, said only when no other mixer is found either; so is one that
-// does not answer within the bound, which is said, since it cost the wait.
+// The user's sound server, when one answers. One that the machine names
+// (claims_machine) is the machine's mixer, and its failure, which names it,
+// the run's. None named and none running is no server mixer, said only when
+// no other mixer is found either; so is one that does not answer within the
+// bound, which is said, since it cost the wait.
 Result open_default(std::unique_ptr<OpenedMixer>& out) {
   std::unique_ptr<MixerService> service;
   bool absent = false;
-  Result opened = open_pulse_mixer("", service, &absent);
+  const std::string named = named_server();
+  Result opened = open_pulse_mixer(named, service, &absent);
   if (!opened) {
+    if (!named.empty()) return opened;
     return absent ? Result() : Result::failure("no sound server mixer: " + opened.message());
   }
   out = opened_service(std::move(service));
@@ -36,6 +69,7 @@ MixerRegistration pulse_mixer_registration() {
   MixerRegistration registration{"pulse", "SERVER, a sound server (as in PULSE_SERVER)",
                                  open_named, open_default};
   registration.open_bare = open_bare;
+  registration.claims_machine = claims_machine;
   return registration;
 }
 

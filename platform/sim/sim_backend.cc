@@ -14,10 +14,16 @@ Result SimDeviceRun::open(const std::filesystem::path& path, std::unique_ptr<Sim
   std::unique_ptr<SimDeviceRun> run(new SimDeviceRun());
   run->path_ = path;
   // The device file is locked before it is read. A run that waited in
-  // vain stops; without a lock for any other reason (a file that is not a
-  // regular one, say) the device can still be read, but a change not kept.
+  // vain stops; so does one whose file is not a regular file: a FIFO that
+  // nobody writes to, or a device, would keep the run waiting (or reading)
+  // without end. Without a lock for any other reason (a read-only folder of
+  // a file system without locks, say) the device can still be read, but a
+  // change not kept.
   if (Result locked = lock_sim_device(path, run->lock_); !locked) {
     if (run->lock_.failure() == kLockErrorTimedOut) return locked;
+    if (run->lock_.failure() == kLockErrorNotRegular) {
+      return Result::failure("not a regular file; a simulated device is a file of its own");
+    }
     run->lock_error_ = locked.message();
   }
   SimDevice device;

@@ -20,8 +20,9 @@
 //   - A line without channels has no controls: those a device file gives it
 //     are not served.
 //   - A line may carry the name a sound server would give it
-//     (`server_name`) and its channels' speaker positions (`positions`, one
-//     per channel): a device file gives them as a line's server_name and as
+//     (`server_name`), the identity of the product behind it (`product_id`)
+//     and its channels' speaker positions (`positions`, one per channel): a
+//     device file gives them as a line's server_name and product_id and as
 //     the position of each value of a control kept per channel.
 //   - Two lines or two controls with the same identifier make the device
 //     invalid (check_sim_device).
@@ -69,6 +70,7 @@ struct SimSource {
   std::uint32_t channels = 2;
   std::uint32_t line_type = kComponentSrcUndefined;
   std::string server_name;
+  std::string product_id;
   std::vector<std::string> positions;
   std::vector<SimControl> controls;
   bool operator==(const SimSource&) const = default;
@@ -80,6 +82,7 @@ struct SimDestination {
   std::uint32_t channels = 2;
   std::uint32_t component_type = kComponentDstSpeakers;
   std::string server_name;
+  std::string product_id;
   std::vector<std::string> positions;
   std::vector<SimControl> controls;
   std::vector<SimSource> sources;

@@ -187,6 +187,7 @@ class DeviceBuilder : public XmlNodeHandler {
     destination.line_id = parse_uint32(attribute(attributes, doc::kLineId));
     destination.component_type = parse_uint32(attribute(attributes, doc::kComponentType));
     destination.server_name = attribute(attributes, doc::kServerName);
+    destination.product_id = attribute(attributes, doc::kProductId);
     line_ = {&destination.controls, &destination.positions, 0, false};
     if (!read_channels(attributes, destination.channels)) return false;
     line_.channels = destination.channels;
@@ -202,6 +203,7 @@ class DeviceBuilder : public XmlNodeHandler {
     SimSource& source = destination.sources.emplace_back();
     source.line_type = parse_uint32(attribute(attributes, doc::kLineType));
     source.server_name = attribute(attributes, doc::kServerName);
+    source.product_id = attribute(attributes, doc::kProductId);
     line_ = {&source.controls, &source.positions, 0, true};
     if (!read_channels(attributes, source.channels)) return false;
     line_.channels = source.channels;
@@ -394,10 +396,11 @@ std::size_t saved_size_bound(const SimDevice& device) {
   std::size_t characters = 512 + name(device.name);
   for (const SimDestination& destination : device.destinations) {
     characters += kLine + name(destination.name) + name(destination.server_name) +
+                  name(destination.product_id) +
                   controls(destination.controls, destination.positions);
     for (const SimSource& source : destination.sources) {
       characters += kLine + name(source.name) + name(source.server_name) +
-                    controls(source.controls, source.positions);
+                    name(source.product_id) + controls(source.controls, source.positions);
     }
   }
   return 2 * characters;
@@ -536,7 +539,8 @@ void write_sim_device(const SimDevice& device, DocumentSink& sink) {
                              .channels = destination.channels,
                              .connections = static_cast<std::uint32_t>(destination.sources.size()),
                              .component_type = destination.component_type,
-                             .server_name = destination.server_name});
+                             .server_name = destination.server_name,
+                             .product_id = destination.product_id});
     write_controls(sink, destination.controls, destination.channels, destination.positions);
     for (std::size_t j = 0; j < destination.sources.size(); ++j) {
       const SimSource& source = destination.sources[j];
@@ -544,7 +548,8 @@ void write_sim_device(const SimDevice& device, DocumentSink& sink) {
                           .src_id = static_cast<std::uint32_t>(j),
                           .channels = source.channels,
                           .line_type = source.line_type,
-                          .server_name = source.server_name});
+                          .server_name = source.server_name,
+                          .product_id = source.product_id});
       write_controls(sink, source.controls, source.channels, source.positions);
       sink.end();
     }

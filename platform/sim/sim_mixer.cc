@@ -18,6 +18,7 @@ SimMixer::SimMixer(SimDevice device) : device_(std::move(device)) {
     line.channels = destination.channels;
     line.name = destination.name;
     line.device_name = destination.server_name;
+    line.product_id = destination.product_id;
     line.positions = destination.positions;
     const std::size_t d = layout.add_destination(std::move(line));
     add_controls(layout, d, destination.controls, destination.channels, &destination.sources, i);
@@ -29,6 +30,7 @@ SimMixer::SimMixer(SimDevice device) : device_(std::move(device)) {
       source_line.channels = source.channels;
       source_line.name = source.name;
       source_line.device_name = source.server_name;
+      source_line.product_id = source.product_id;
       source_line.positions = source.positions;
       const std::size_t s = layout.add_source(d, std::move(source_line));
       add_controls(layout, s, source.controls, source.channels, nullptr, i);

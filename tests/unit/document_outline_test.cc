@@ -151,7 +151,7 @@ TEST(DocumentOutlineTest, ASnapshotOutlineIsTheOutlineOfTheSnapshotTree) {
   ASSERT_TRUE(build_snapshot(tree, *mixers[0], name));
   DocumentOutline outline;
   ASSERT_TRUE(outline_tree(tree, outline));
-  EXPECT_TRUE(testing::holds(print(outline), "@alsa_output.\"a&b\"\t\x01*["));
+  EXPECT_TRUE(testing::holds(print(outline), "@alsa_output.\"a&b\"\t\xE2\x90\x81*["));
   EXPECT_TRUE(testing::holds(print(outline), "@\xF0\x9F\x8E\xB5 mic["));
 }
 
