@@ -408,13 +408,6 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       note(session.open_failure());
       continue;
     }
-    // A mixer gone is read no more: the control only counts as a write the
-    // restore did not make.
-    if (session.gone()) {
-      session.count_meant();
-      continue;
-    }
-
     PlannedWrite write;
     write.line_name = name_text(node.parent());
     if (std::strcmp(node.parent().name(), doc::kSource) == 0) {
@@ -429,6 +422,12 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
     if (kind == WriteKind::kList) {
       write.shape = WriteShape::kItems;
       if (!read_list_items(node, type, note, write.document, write.item_names) || write.document.empty()) continue;
+      // A mixer gone is read no more: the control only counts as a write the
+      // restore did not make.
+      if (session.gone()) {
+        session.count_meant();
+        continue;
+      }
       // Ports pair by name: the same port need not stand at the same place
       // on another device, or after the device changed.
       if (type == ctrl::kPortSelect && !select_port_by_name(*handle, write, note)) continue;
@@ -444,6 +443,10 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       place_values(*read, kind, write);
       values.positions = value_positions(nodes);
       values.values = std::move(*read);
+    }
+    if (session.gone()) {
+      session.count_meant();
+      continue;
     }
     bool nothing_to_write = false;
     const MixerResult read = read_now(*handle, write, values, nothing_to_write);

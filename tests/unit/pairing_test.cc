@@ -153,6 +153,100 @@ TEST(LinePairingTest, LinesPairByNameThenByKindWithTheDefaultFirst) {
   }
 }
 
+// A document that shares lines with the mixer (by name or product) is this
+// machine's, or one like it: a named line that is not here stands for a
+// device that is gone and gives nothing to another; a line of the same
+// product stands in for it; lines of one name never cross.
+TEST(LinePairingTest, AGoneDeviceGivesItsValuesToNoOther) {
+  auto of_product = [](SimDestination destination, std::string product) {
+    destination.product_id = std::move(product);
+    return destination;
+  };
+  const std::string kGone =
+      "quorvel: note: destination \"usb.headset description\" (\"usb.headset\") is not on this "
+      "mixer; none of its values goes to another line\n";
+  struct Case {
+    const char* name;
+    std::vector<SimDestination> saved;
+    std::vector<SimDestination> present;
+    std::map<std::uint32_t, std::vector<std::int32_t>> after;  // by control id
+    std::string errors;
+  };
+  const Case cases[] = {
+      {"the default headset is unplugged: the speakers get theirs, the new sink nothing",
+       {line(kSink, "usb.headset", 10, {100270, 100270}, true),
+        line(kSink, "pci.speakers", 20, {300, 400}, false)},
+       {line(kSink, "bt.sink", 110, {5, 5}, false), line(kSink, "pci.speakers", 120, {1, 1}, true)},
+       {{110, {5, 5}}, {112, {0, 0}}, {120, {300, 400}}, {122, {1, 1}}},
+       kGone},
+      {"the same product on another port stands in for the headset; a named line left pairs "
+       "with nothing",
+       {of_product(line(kSink, "usb.headset", 10, {100, 200}, true), "0x046d:0x0a44"),
+        line(kSink, "hdmi.tv", 20, {300, 400}, false)},
+       {of_product(line(kSink, "usb.headset-2", 110, {0, 0}, false), "0x046d:0x0a44"),
+        line(kSink, "pci.speakers", 120, {7, 7}, true)},
+       {{110, {100, 200}}, {112, {1, 1}}, {120, {7, 7}}},
+       "quorvel: note: destination \"hdmi.tv description\" (\"hdmi.tv\") is not on this mixer; "
+       "none of its values goes to another line\n"},
+      {"a product identity on one side only pairs nothing",
+       {of_product(line(kSink, "usb.headset", 10, {100, 200}, true), "0x046d:0x0a44"),
+        line(kSink, "pci.speakers", 20, {300, 400}, false)},
+       {line(kSink, "bt.sink", 110, {0, 0}, false), line(kSink, "pci.speakers", 120, {1, 1}, true)},
+       {{110, {0, 0}}, {120, {300, 400}}},
+       kGone},
+      {"two sinks of one name keep their own values",
+       {line(kSink, "twin", 10, {100, 101}, false), line(kSink, "twin", 20, {200, 201}, false)},
+       {line(kSink, "twin", 110, {0, 0}, true), line(kSink, "twin", 120, {0, 0}, false)},
+       {{110, {100, 101}}, {120, {200, 201}}},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMixer source(server(c.saved));
+    SimMixer target(server(c.present));
+    std::string errors;
+    const ApplyReport report = restore(snapshot_of(source), target, errors);
+    EXPECT_EQ(report.reported, 0) << errors;
+    EXPECT_TRUE(report.matched);
+    EXPECT_EQ(errors, c.errors);
+    for (const auto& [id, values] : c.after) {
+      EXPECT_EQ(target.values(id), values) << "control " << id;
+    }
+  }
+}
+
+// A mixer that goes away part-way through a restore (a sound server
+// stopped or killed) is said once, with how far the restore got; nothing is
+// reported as refused, and nothing more is read or written. A snapshot
+// built from it then fails in one line too.
+TEST(GoneMixerTest, IsSaidOnceWithHowFarTheRestoreGot) {
+  SimMixer saved_from(
+      server({line(kSink, "a", 10, {100, 100}, false), line(kSink, "b", 20, {200, 200}, false)}));
+  const std::string saved = snapshot_of(saved_from);
+  SimMixer inner(server({line(kSink, "a", 10, {1, 1}, false), line(kSink, "b", 20, {2, 2}, false)}));
+  RecordingMixer mixer(inner);
+  // Volume and mute of "a", then the volume of "b": the third write.
+  mixer.fail_on(MixerOp::kSetDetails, 20, kMixerGone);
+  std::string errors;
+  const ApplyReport report = restore(saved, mixer, errors);
+  EXPECT_EQ(errors,
+            "quorvel: error: the mixer \"Sound Server\" went away after 2 of 4 writes; nothing "
+            "more was written (the write sent as it went may or may not have been made)\n");
+  EXPECT_EQ(report.reported, 1);
+  EXPECT_EQ(mixer.calls(MixerOp::kSetDetails), 3u);
+  EXPECT_EQ(inner.values(10), (std::vector<std::int32_t>{100, 100}));
+  EXPECT_EQ(inner.values(20), (std::vector<std::int32_t>{2, 2}));
+
+  mixer.clear_failures();
+  mixer.fail_next(MixerOp::kGetDetails, kMixerGone);
+  pugi::xml_document document;
+  std::optional<std::string> name;
+  CaptureStream err(std::cerr);
+  EXPECT_FALSE(build_snapshot(document, mixer, name));
+  EXPECT_EQ(err.text(), "quorvel: error: the mixer \"Sound Server\" went away while it was read; "
+                        "its document is not complete\n");
+}
+
 TEST(LinePairingTest, SourcesUnderADestinationPairByNameToo) {
   auto device = [](std::vector<std::string> names, std::uint32_t first_id) {
     SimDestination playback = line(kSink, "", 1, {0, 0}, false);

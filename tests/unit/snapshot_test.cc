@@ -5,6 +5,9 @@
 #include <sstream>
 #include <string>
 
+#include "apply/reconcile.h"
+#include "docio/load.h"
+#include "platform/document/document_format.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -343,6 +346,57 @@ TEST_F(SnapshotTest, LongProductNameIsCutToThirtyOneBytes) {
   ASSERT_TRUE(default_name_);
   EXPECT_EQ(*default_name_, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234.xml");
   EXPECT_EQ(default_name_->size(), 35u);
+}
+
+// Names holding characters that XML cannot hold even as references (a
+// device's description may hold any): saved as characters it can, so that
+// the document loads again and its lines pair again with the mixer it was
+// saved from.
+TEST(SnapshotNamesTest, NamesXmlCannotHoldLoadAndPairAgain) {
+  struct Case {
+    const char* name;
+    std::string raw;
+    std::string saved;
+  } cases[] = {
+      {"start of heading", "a\x01" "b", "a\xE2\x90\x81" "b"},
+      {"escape", "\x1B[1m", "\xE2\x90\x9B[1m"},
+      {"vertical tab and form feed", "\v\f", "\xE2\x90\x8B\xE2\x90\x8C"},
+      {"U+FFFE and U+FFFF", "x\xEF\xBF\xBEy\xEF\xBF\xBF", "x\xEF\xBF\xBDy\xEF\xBF\xBD"},
+      {"tab, line feed and U+FFFD stay", "a\tb\nc\xEF\xBF\xBD", "a\tb\nc\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimDevice device;
+    device.name = "Card";
+    SimDestination& line = device.destinations.emplace_back();
+    line.name = c.raw;
+    line.server_name = "sink " + c.raw;
+    line.line_id = 1;
+    line.controls = {sim_control(2, ctrl::kVolume, c.raw, 0, 65535, 65535, {7, 8}),
+                     sim_list_control(3, ctrl::kMux, "Select", {{c.raw, 1}, {"other", 0}})};
+    line.sources.emplace_back().name = "In";
+    line.sources.emplace_back().name = "Also in";
+    SimMixer mixer(std::move(device));
+
+    std::string saved;
+    std::optional<std::string> default_name;
+    ASSERT_TRUE(build_saved_snapshot(saved, mixer, default_name));
+    InputDocument input;
+    CaptureStream err(std::cerr);
+    ASSERT_TRUE(load_from_bytes(input, saved, "names.xml"));
+    const pugi::xml_node destination = input.dom.child(doc::kAudioMixer).child(doc::kDestination);
+    EXPECT_EQ(std::string(destination.first_child().value()), c.saved);
+    EXPECT_EQ(std::string(destination.attribute(doc::kServerName).value()), "sink " + c.saved);
+    EXPECT_EQ(std::string(destination.child(doc::kLineControl).first_child().value()), c.saved);
+
+    pugi::xml_document snapshot;
+    ASSERT_TRUE(build_snapshot(snapshot, mixer, default_name));
+    const ApplyReport report = reconcile_documents(input.dom, snapshot, mixer);
+    EXPECT_TRUE(report.matched);
+    EXPECT_EQ(report.paired, 2);
+    EXPECT_EQ(report.reported, 0);
+    EXPECT_EQ(err.text(), "");
+  }
 }
 
 }  // namespace
