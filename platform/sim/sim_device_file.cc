@@ -13,6 +13,7 @@
 #include "platform/document/document_format.h"
 #include "platform/document/document_writer.h"
 #include "platform/document/saved_writer.h"
+#include "platform/os/console.h"
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
 #include "platform/xml/well_formed.h"
@@ -43,11 +44,17 @@ std::string device_name(std::string_view text) {
 
 // The value of the attribute `name` among `attributes` (name, value, ...,
 // null); "" when it is not there.
-const char* attribute(const char** attributes, const char* name) {
+// The attribute's value; null without it.
+const char* find_attribute(const char** attributes, const char* name) {
   for (const char** a = attributes; *a != nullptr; a += 2) {
     if (std::strcmp(a[0], name) == 0) return a[1];
   }
-  return "";
+  return nullptr;
+}
+
+const char* attribute(const char** attributes, const char* name) {
+  const char* value = find_attribute(attributes, name);
+  return value != nullptr ? value : "";
 }
 
 bool always_has_items(std::uint32_t type) {
@@ -88,7 +95,11 @@ class DeviceBuilder : public XmlNodeHandler {
     }
     if (top.role == Role::kValue && !top.has_text) {
       top.has_text = true;
-      control().values.back() = parse_int(value);
+      if (!number(std::string(value).c_str(),
+                  where() + ", control " + std::to_string(control().id) + ": value",
+                  control().values.back())) {
+        return false;
+      }
     }
     return true;
   }
@@ -170,8 +181,35 @@ class DeviceBuilder : public XmlNodeHandler {
     return true;
   }
 
+  // A number of the device file, read by the rule by which a document's
+  // values are read (parse_int_strict), so that a device never holds a
+  // number other than the one its file shows ("0x10" is not 0, "12abc" not
+  // 12): a value that is not a number fails the device, where it stands. A
+  // number missing is 0. `what` names it for the message.
+  bool number(const char* text, const std::string& what, std::int32_t& out) {
+    if (text == nullptr) {
+      out = 0;
+      return true;
+    }
+    const std::optional<std::int32_t> read = parse_int_strict(text);
+    if (!read) return fail(what + " " + quote_name(text) + " is not a number");
+    out = *read;
+    return true;
+  }
+  bool number(const char* text, const std::string& what, std::uint32_t& out) {
+    std::int32_t read = 0;
+    if (!number(text, what, read)) return false;
+    out = static_cast<std::uint32_t>(read);
+    return true;
+  }
+  template <class Number>
+  bool number(const char** attributes, const char* name, const std::string& where,
+              Number& out) {
+    return number(find_attribute(attributes, name), where + ": " + name, out);
+  }
+
   bool read_channels(const char** attributes, std::uint32_t& channels) {
-    channels = parse_uint32(attribute(attributes, doc::kChannels));
+    if (!number(attributes, doc::kChannels, where(), channels)) return false;
     if (channels > kMaxSimChannels) {
       return fail(where() + ": " + std::to_string(channels) + " channels (a line has at most " +
                   std::to_string(kMaxSimChannels) + ")");
@@ -184,8 +222,11 @@ class DeviceBuilder : public XmlNodeHandler {
       return fail("more than " + std::to_string(kMaxSimDestinations) + " destinations");
     }
     SimDestination& destination = device_.destinations.emplace_back();
-    destination.line_id = parse_uint32(attribute(attributes, doc::kLineId));
-    destination.component_type = parse_uint32(attribute(attributes, doc::kComponentType));
+    if (!number(attributes, doc::kLineId, destination_where(), destination.line_id) ||
+        !number(attributes, doc::kComponentType, destination_where(),
+                destination.component_type)) {
+      return false;
+    }
     destination.server_name = attribute(attributes, doc::kServerName);
     destination.product_id = attribute(attributes, doc::kProductId);
     line_ = {&destination.controls, &destination.positions, 0, false};
@@ -201,7 +242,8 @@ class DeviceBuilder : public XmlNodeHandler {
                   std::to_string(kMaxSimSourcesPerDestination) + " sources");
     }
     SimSource& source = destination.sources.emplace_back();
-    source.line_type = parse_uint32(attribute(attributes, doc::kLineType));
+    line_.in_source = true;
+    if (!number(attributes, doc::kLineType, where(), source.line_type)) return false;
     source.server_name = attribute(attributes, doc::kServerName);
     source.product_id = attribute(attributes, doc::kProductId);
     line_ = {&source.controls, &source.positions, 0, true};
@@ -231,11 +273,14 @@ class DeviceBuilder : public XmlNodeHandler {
     slots_ = std::max<std::uint32_t>(line_.channels, 1);
     if (!count_values(slots_)) return false;
     SimControl& control = line_.controls->emplace_back();
-    control.id = parse_uint32(attribute(attributes, doc::kCtrlId));
-    control.type = parse_uint32(attribute(attributes, doc::kCtrlType));
-    control.steps = parse_uint32(attribute(attributes, doc::kSteps));
-    control.min = parse_int(attribute(attributes, doc::kMin));
-    control.max = parse_int(attribute(attributes, doc::kMax));
+    const std::string at = where() + ", control " + std::to_string(line_.controls->size() - 1);
+    if (!number(attributes, doc::kCtrlId, at, control.id) ||
+        !number(attributes, doc::kCtrlType, at, control.type) ||
+        !number(attributes, doc::kSteps, at, control.steps) ||
+        !number(attributes, doc::kMin, at, control.min) ||
+        !number(attributes, doc::kMax, at, control.max)) {
+      return false;
+    }
     value_positions_.clear();
     list_seen_ = false;
     return push(Role::kControl, &control.name);
@@ -259,7 +304,12 @@ class DeviceBuilder : public XmlNodeHandler {
     }
     if (!count_values(1)) return false;
     SimItem& item = control.items.emplace_back();
-    item.selected = parse_int(attribute(attributes, doc::kSelected));
+    if (!number(attributes, doc::kSelected,
+                where() + ", control " + std::to_string(control.id) + ", item " +
+                    std::to_string(control.items.size() - 1),
+                item.selected)) {
+      return false;
+    }
     return push(Role::kItem, &item.name);
   }
 

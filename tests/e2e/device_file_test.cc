@@ -87,10 +87,20 @@ TEST(DeviceFileRun, HostileDeviceFilesAreRefusedInOneLine) {
   std::string unsigned_count = read_file(dir / "negative.xml");
   unsigned_count.replace(unsigned_count.find("\"-1\""), 4, "\"4294967295\"");
   write_file(dir / "unsigned.xml", unsigned_count);
+  // Numbers the document's own rule does not read as numbers.
+  write_file(dir / "hex.xml",
+             "<audio_mixer>C<destination line_id=\"0x10\">D</destination></audio_mixer>");
+  write_file(dir / "trailing.xml",
+             "<audio_mixer>C<destination>D<line_control ctrl_id=\"1\" ctrl_type=\"1342373889\">"
+             "V<value>12abc</value></line_control></destination></audio_mixer>");
   struct Case {
     std::string device;
     std::string reason;
   } cases[] = {
+      {"hex.xml", "\"hex.xml\" is not a valid device: destination 0: line_id \"0x10\" is not a "
+                  "number"},
+      {"trailing.xml", "\"trailing.xml\" is not a valid device: destination 0, control 1: value "
+                       "\"12abc\" is not a number"},
       {"negative.xml",
        "\"negative.xml\" is not a valid device: destination 0: 4294967295 channels (a line has "
        "at most 64)"},
