@@ -122,7 +122,8 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
 
   bool changes = false;
   if (loaded) {
-    const RestorePlan plan = plan_restore(input.dom, snapshot, mixer);
+    RestorePlan plan = plan_restore(input.dom, snapshot, mixer);
+    name_writes_by_mixer(plan, mixer);
     const PreviewCounts counts = print_preview(plan, std::cout);
     if (!output_written()) failed = true;
     if (counts.problems > 0 || counts.refusals > 0) failed = true;

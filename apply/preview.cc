@@ -1,17 +1,60 @@
 #include "apply/preview.h"
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <variant>
 
+#include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
 namespace quorvel {
 namespace {
 
+// A line as the preview names it: its name, and its device name after it
+// when another line of the mixer has the same name.
+std::string line_text(const MixerHandle& handle, const MixerLine& line,
+                      const std::map<std::string, int>& names) {
+  const std::string name = system_to_utf8(name_of(line.szName));
+  std::string text = quote_name(name);
+  auto found = names.find(name);
+  LineIdentity identity;
+  if (found != names.end() && found->second > 1 &&
+      handle.service()->get_line_identity(handle, line.dwLineID, identity) == MMSYSERR_NOERROR &&
+      !identity.device_name.empty()) {
+    text += " (" + identity.device_name + ")";
+  }
+  return text;
+}
+
+// How many of the mixer's lines have each name.
+std::map<std::string, int> line_names(MixerService& mixer, const MixerHandle& handle) {
+  std::map<std::string, int> names;
+  MixerCaps caps;
+  if (mixer.get_dev_caps(handle, caps) != MMSYSERR_NOERROR) return names;
+  for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
+    MixerLine destination;
+    destination.dwDestination = i;
+    if (mixer.get_line_info(handle, destination, LineQuery::kDestination) != MMSYSERR_NOERROR) {
+      continue;
+    }
+    ++names[system_to_utf8(name_of(destination.szName))];
+    for (std::uint32_t j = 0; j < destination.cConnections; ++j) {
+      MixerLine source;
+      source.dwDestination = i;
+      source.dwSource = j;
+      if (mixer.get_line_info(handle, source, LineQuery::kSource) == MMSYSERR_NOERROR) {
+        ++names[system_to_utf8(name_of(source.szName))];
+      }
+    }
+  }
+  return names;
+}
+
 // "LINE" / "CONTROL", with the destination first for a source's control.
 std::string control_path(const PlannedWrite& write) {
+  if (!write.mixer_path.empty()) return write.mixer_path;
   std::string path;
   if (!write.destination_name.empty()) path = quote_name(write.destination_name) + " / ";
   return path + quote_name(write.line_name) + " / " + quote_name(write.control_name);
@@ -93,6 +136,29 @@ std::string count_text(int count, const char* one, const char* many) {
 }
 
 }  // namespace
+
+void name_writes_by_mixer(RestorePlan& plan, MixerService& mixer) {
+  MixerHandle handle;
+  if (mixer.open(0, handle) != MMSYSERR_NOERROR) return;
+  const std::map<std::string, int> names = line_names(mixer, handle);
+  for (PlanEntry& entry : plan.entries) {
+    auto* write = std::get_if<PlannedWrite>(&entry);
+    if (write == nullptr) continue;
+    MixerControl control;
+    MixerLine line;
+    if (find_control(handle, write->control_id, control, line) != MMSYSERR_NOERROR) continue;
+    // A source's control: its destination first.
+    std::string path;
+    MixerLine destination;
+    destination.dwDestination = line.dwDestination;
+    if (mixer.get_line_info(handle, destination, LineQuery::kDestination) == MMSYSERR_NOERROR &&
+        destination.dwLineID != line.dwLineID) {
+      path = line_text(handle, destination, names) + " / ";
+    }
+    write->mixer_path = path + line_text(handle, line, names) + " / " +
+                        quote_name(system_to_utf8(name_of(control.szName)));
+  }
+}
 
 PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out) {
   PreviewCounts counts;

@@ -4,8 +4,16 @@
 #include <ostream>
 
 #include "apply/restore_plan.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel {
+
+// Names each write of `plan` as `mixer` names its control and line
+// (PlannedWrite::mixer_path): "LINE" / "CONTROL", with the destination
+// first for a source's control, and a line's device name after it,
+// "LINE" (NAME), where two lines of the mixer share a name. A write whose
+// control the mixer does not find keeps the document's names.
+void name_writes_by_mixer(RestorePlan& plan, MixerService& mixer);
 
 // What a preview found, value by value.
 struct PreviewCounts {
@@ -15,7 +23,9 @@ struct PreviewCounts {
   int problems = 0;  // reported on standard error, as a restore reports them
 };
 
-// Prints `plan` to `out`, one line per fact, and returns the counts:
+// Prints `plan` to `out`, one line per fact, and returns the counts (the
+// names of name_writes_by_mixer where the plan has them, else the
+// document's):
 //   change: "LINE" / "CONTROL" ch N: NOW -> WANTED
 //   change: "DESTINATION" / "SOURCE" / "CONTROL" item N "ITEM": NOW -> WANTED
 //   refuse: "LINE" / "CONTROL" ch N: WANTED (bounds MIN to MAX)

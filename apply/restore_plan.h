@@ -40,6 +40,11 @@ struct PlannedWrite {
   std::string line_name;     // the document line that holds the control
   std::string destination_name;  // for a source's control, the source's destination
   std::string control_name;  // the control's name in the document
+  // The same as this mixer names them (name_writes_by_mixer), for a preview
+  // that shows which of the mixer's own controls a write goes to; each line
+  // name with its device name after it where two lines of the mixer share
+  // a name. Empty until named.
+  std::string mixer_path;
   std::string type_text;     // its ctrl_type and ctrl_id, as the document spells them
   std::string id_text;
   std::uint32_t control_id = 0;

@@ -335,6 +335,33 @@ TEST(PositionPairingTest, SurroundDocumentOntoQuadMovesValuesBySpeaker) {
   EXPECT_EQ(target.values(10), (std::vector<std::int32_t>{1, 2, 5, 6}));
 }
 
+// A preview names the mixer's own lines and controls, not the document's,
+// and tells lines of one description apart by their device names.
+TEST(PreviewNamesTest, ThePreviewNamesTheMixersLinesAndControls) {
+  auto named = [](SimDestination destination, std::string name) {
+    destination.name = std::move(name);
+    return destination;
+  };
+  SimMixer source(server({named(line(kSink, "a.null", 10, {100, 100}, false), "Old name"),
+                          named(line(kSink, "b.null", 20, {200, 200}, true), "Null Output")}));
+  SimMixer target(server({named(line(kSink, "a.null", 10, {0, 0}, false), "Null Output"),
+                          named(line(kSink, "b.null", 20, {200, 200}, true), "Null Output")}));
+  const std::string saved = snapshot_of(source);
+  pugi::xml_document input;
+  ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+  pugi::xml_document snapshot;
+  std::optional<std::string> name;
+  ASSERT_TRUE(build_snapshot(snapshot, target, name));
+  RestorePlan plan = plan_restore(input, snapshot, target);
+  name_writes_by_mixer(plan, target);
+  std::ostringstream out;
+  print_preview(plan, out);
+  EXPECT_EQ(out.str(),
+            "change: \"Null Output\" (a.null) / \"Volume\" ch 1: 0 -> 100\n"
+            "change: \"Null Output\" (a.null) / \"Volume\" ch 2: 0 -> 100\n"
+            "2 values would change, 0 would be refused, 5 already match\n");
+}
+
 TEST(DefaultSwitchTest, OnlyAOneIsWrittenAndOnlyWhenItChangesSomething) {
   auto device = [](bool first_default) {
     return server({line(kSink, "a", 10, {5, 5}, first_default),
