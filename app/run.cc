@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
+#include <system_error>
 
 #include "app/load_step.h"
 #include "app/options.h"
@@ -100,20 +102,53 @@ bool output_written() {
   return false;
 }
 
+// Whether the load of `file_name` may wait for long: a URL (fetched), or a
+// name that is there but not a regular file (a FIFO, a device). A regular
+// file, or a name that is not there at all, is read (or fails) at once.
+bool load_may_wait(const std::string& file_name, bool local_flag, bool url_flag) {
+  if (url_flag && !local_flag) return true;
+  if (file_name.rfind("http:", 0) == 0 || file_name.find("://") != std::string::npos) return true;
+  std::error_code error;
+  const std::filesystem::file_status status =
+      std::filesystem::status(path_from_utf8(system_to_utf8(file_name)), error);
+  return !error && status.type() != std::filesystem::file_type::regular &&
+         status.type() != std::filesystem::file_type::not_found;
+}
+
+// The load step, with the mixer let go of while it may wait (`wait`). A
+// mixer that cannot be had again stops the run (`stop_run`); one that
+// changed meanwhile sets `mixer_changed`.
+Result load_step(InputDocument& input, const Options& options, bool& stop_run,
+                 PreparedLoad* prepared, const MixerWait& wait, bool& mixer_changed) {
+  mixer_changed = false;
+  const bool waits = load_may_wait(*options.file_name, options.local, options.url);
+  if (waits && wait.pause) wait.pause();
+  Result loaded =
+      run_load_step(input, *options.file_name, options.local, options.url, stop_run, prepared);
+  if (waits && wait.resume) {
+    if (Result resumed = wait.resume(mixer_changed); !resumed) {
+      report_error(resumed.message());
+      stop_run = true;
+    }
+  }
+  return loaded;
+}
+
 // A preview: the restore planned and printed, nothing written to the mixer.
 // 0 when a restore would change nothing, 1 when it would change something,
 // 2 when anything failed.
 int run_preview(const Options& options, InputDocument& input, pugi::xml_document& snapshot,
-                MixerService& mixer, const std::optional<std::string>& default_output_name,
-                bool failed, PreparedLoad* prepared) {
+                MixerService& mixer, std::optional<std::string>& default_output_name,
+                bool failed, PreparedLoad* prepared, const MixerWait& wait) {
   if (!options.file_name) {
     report_error("no document to preview; name one (quorvel -n FILE)");
     return 2;
   }
   bool stop_run = false;
-  const Result loaded =
-      run_load_step(input, *options.file_name, options.local, options.url, stop_run, prepared);
+  bool mixer_changed = false;
+  const Result loaded = load_step(input, options, stop_run, prepared, wait, mixer_changed);
   if (stop_run) return 2;
+  if (mixer_changed && !build_snapshot(snapshot, mixer, default_output_name)) failed = true;
   if (!loaded) failed = true;
   if (options.tree) {
     dump_tree(input.dom);
@@ -144,7 +179,7 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
 }  // namespace
 
 int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
-                 const KeepChange& keep, PreparedLoad* prepared) {
+                 const KeepChange& keep, PreparedLoad* prepared, const MixerWait& wait) {
   const Options options = parse_options(args);
   const int failure = options.preview ? 2 : 1;
   if (mixer == nullptr || mixer->device_count() == 0) {
@@ -184,16 +219,22 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     return failed ? 1 : 0;
   }
   if (options.preview) {
-    return run_preview(options, input, snapshot, *mixer, default_output_name, failed, prepared);
+    return run_preview(options, input, snapshot, *mixer, default_output_name, failed, prepared,
+                       wait);
   }
 
   bool load_attempted = false;
   bool load_succeeded = false;
   if (options.file_name) {
     bool stop_run = false;
-    Result loaded =
-        run_load_step(input, *options.file_name, options.local, options.url, stop_run, prepared);
+    bool mixer_changed = false;
+    Result loaded = load_step(input, options, stop_run, prepared, wait, mixer_changed);
     if (stop_run) return 1;
+    // Changed while the run waited for its document: what pairing reads of
+    // it is read again.
+    if (mixer_changed && !build_snapshot_outline(outline, *mixer, default_output_name)) {
+      failed = true;
+    }
     if (!loaded) failed = true;
     load_attempted = true;
     load_succeeded = static_cast<bool>(loaded);
@@ -302,8 +343,13 @@ int run_program(const std::vector<std::string>& args) {
     kept = true;
     return mixer->keep_changes();
   };
+  MixerWait wait;
+  if (mixer) {
+    wait.pause = [&] { mixer->pause(); };
+    wait.resume = [&](bool& changed) { return mixer->resume(changed); };
+  }
   int status = run_sequence(args, mixer ? &mixer->service() : nullptr, keep,
-                            prepared.begun() ? &prepared : nullptr);
+                            prepared.begun() ? &prepared : nullptr, wait);
   if (Result saved = keep(); !saved) {
     report_error(saved.message());
     status = failure;

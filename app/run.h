@@ -29,6 +29,15 @@ void print_help(const std::string& program_name);
 // the change was not kept.
 using KeepChange = std::function<Result()>;
 
+// Lets go of the mixer while the run waits for a document that may take
+// long to come (fetched, or read from a FIFO), and takes it again after
+// (OpenedMixer::pause and resume); `resume` sets its argument when the mixer
+// changed meanwhile. Either may be empty.
+struct MixerWait {
+  std::function<void()> pause;
+  std::function<Result(bool& changed)> resume;
+};
+
 // One run on `mixer` (null: the machine has no mixer). `args` holds the
 // program name first, then the arguments. Returns the exit status: 0 or 1;
 // for a preview (-n) 0 when a restore would change nothing, 1 when it would
@@ -37,9 +46,13 @@ using KeepChange = std::function<Result()>;
 // before the output document is written: a change the mixer did not keep
 // is reported, and no document that shows it is written. `prepared`, when
 // given, is the document's load begun ahead (begin_load_step): the load
-// step takes it, and says and does what loading there would.
+// step takes it, and says and does what loading there would. `wait` lets go
+// of the mixer while the load step waits for a document that is not a
+// regular file (a URL, a FIFO); a mixer that changed meanwhile is described
+// again before the document is applied to it.
 int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
-                 const KeepChange& keep = {}, PreparedLoad* prepared = nullptr);
+                 const KeepChange& keep = {}, PreparedLoad* prepared = nullptr,
+                 const MixerWait& wait = {});
 
 // The whole program: chooses the mixer by QUORVEL_MIXER, runs, and keeps a
 // simulated device's state in its file. Returns the exit status. A "--"

@@ -20,6 +20,17 @@ class OpenedMixer {
   // must do so itself (a simulated device rewrites its file). A failure
   // says what was not kept, and why.
   virtual Result keep_changes() { return Result(); }
+  // Called while the run waits for something that may take long (its
+  // document fetched, or read from a FIFO), with no handle open: lets other
+  // runs have the mixer meanwhile, where the back-end holds it for the run.
+  virtual void pause() {}
+  // Called when that wait is over: takes the mixer again, and where it may
+  // have changed meanwhile reads it again; `changed` then says so, and the
+  // run must describe it again. Fails, saying why, when it cannot be had.
+  virtual Result resume(bool& changed) {
+    changed = false;
+    return Result();
+  }
 };
 
 // A mixer that keeps its own state (a sound card): the service alone.

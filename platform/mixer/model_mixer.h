@@ -20,7 +20,8 @@ namespace quorvel {
 
 class ModelMixer : public CheckedMixer {
  protected:
-  // Gives device `device` its layout, once (before or at its first open).
+  // Gives device `device` its layout (before or at its first open; again
+  // only while no handle of it is open).
   // Where ids repeat, the first line or control with an id is found by it.
   void set_layout(unsigned device, ModelLayout layout);
   // A device's layout; null before set_layout.

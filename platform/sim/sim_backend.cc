@@ -54,6 +54,35 @@ Result SimDeviceRun::keep_changes() {
                          saved.message());
 }
 
+void SimDeviceRun::pause() {
+  if (!lock_.held()) return;
+  lock_.release();
+  paused_ = true;
+}
+
+Result SimDeviceRun::resume(bool& changed) {
+  changed = false;
+  if (!paused_) return Result();
+  paused_ = false;
+  if (Result locked = lock_sim_device(path_, lock_); !locked) {
+    if (lock_.failure() == kLockErrorTimedOut) return locked;
+    lock_error_ = locked.message();
+  }
+  SimDevice device;
+  if (Result loaded = load_sim_device(path_, device); !loaded) return loaded;
+  try {
+    // The device as this object would serve it, compared with the one it
+    // serves: a file another run changed meanwhile is served as it is now.
+    SimMixer now(device);
+    if (now.device() == mixer_->device()) return Result();
+    mixer_->serve(std::move(device));
+  } catch (const std::bad_alloc&) {
+    return Result::failure("not enough memory for the simulated device");
+  }
+  changed = true;
+  return Result();
+}
+
 namespace {
 
 Result open_sim(const std::string& name, std::unique_ptr<OpenedMixer>& out) {

@@ -35,6 +35,12 @@ class SimDeviceRun final : public OpenedMixer {
   Result save();
   // save(), with a failure naming the file; then lets go of the lock.
   Result keep_changes() override;
+  // Lets go of the lock while the run waits for its document, so that
+  // other runs are not held off; resume takes it again (waiting as open
+  // does) and, when the file no longer holds the device served, serves what
+  // it holds now.
+  void pause() override;
+  Result resume(bool& changed) override;
 
  private:
   SimDeviceRun() = default;
@@ -42,6 +48,7 @@ class SimDeviceRun final : public OpenedMixer {
   std::filesystem::path path_;
   FileLock lock_;
   std::string lock_error_;  // why the lock could not be taken, if it was not
+  bool paused_ = false;     // the lock was let go of by pause()
   std::unique_ptr<SimMixer> mixer_;
 };
 

@@ -7,7 +7,12 @@
 
 namespace quorvel {
 
-SimMixer::SimMixer(SimDevice device) : device_(std::move(device)) {
+SimMixer::SimMixer(SimDevice device) { serve(std::move(device)); }
+
+void SimMixer::serve(SimDevice device) {
+  device_ = std::move(device);
+  controls_.clear();
+  changed_ = false;
   ModelLayout layout;
   layout.name = device_.name;
   for (std::uint32_t i = 0; i < device_.destinations.size(); ++i) {

@@ -39,6 +39,10 @@ class SimMixer final : public ModelMixer {
   // an id is the one found by it.
   explicit SimMixer(SimDevice device);
 
+  // Serves `device` instead of the device served so far, as if made anew
+  // (no handle may be open).
+  void serve(SimDevice device);
+
   // True once a write has changed a value.
   bool changed() const { return changed_; }
 

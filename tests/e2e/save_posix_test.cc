@@ -1,12 +1,14 @@
 // POSIX: the real program's saves (links, modes, failures with their
 // reasons, a save killed part-way) and concurrent runs on one simulated
 // device, with real processes.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -194,6 +196,47 @@ TEST(ConcurrentRunsTest, TenRestoresAtOnceLoseNothing) {
     EXPECT_EQ(mixer.values(100 + k), (std::vector<std::int32_t>{1000 + k, 1000 + k}))
         << "the change of run " << k;
   }
+}
+
+// A run that waits for its document (here a FIFO nobody has written to yet;
+// a slow download alike) holds no lock on the device meanwhile: another run
+// has it at once, and the change that run made is kept when the first run
+// goes on, which reads the device again.
+TEST(ConcurrentRunsTest, ARunWaitingForItsDocumentHoldsNoOtherRunOff) {
+  TempDir dir;
+  ASSERT_TRUE(testing::succeeded(save_sim_device_file(ten_source_device(), dir / "device.xml")));
+  auto change = [](int k) {
+    const std::string value = std::to_string(1000 + k);
+    return "<audio_mixer id=\"0\"><destination component_type=\"4\"><source line_type=\"" +
+           std::to_string(kComponentSrcUndefined + k) +
+           "\"><line_control ctrl_type=\"1342373889\"><value ch=\"1\">" + value +
+           "</value><value ch=\"2\">" + value + "</value></line_control></source></destination>"
+           "</audio_mixer>";
+  };
+  write_file(dir / "change1.xml", change(1));
+  ASSERT_EQ(::mkfifo((dir / "change0.fifo").c_str(), 0600), 0);
+  std::map<std::string, std::string> env{{"QUORVEL_MIXER", "sim:device.xml"}};
+  StartedProgram waiting({"change0.fifo"}, env, dir.path(), "out0", "err0");
+  // Time for it to read the device and come to its document.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  env["QUORVEL_LOCK_TIMEOUT"] = "0";
+  ProgramResult other = testing::run_quorvel({"change1.xml"}, env, dir.path());
+  EXPECT_EQ(other.exit_code, 0) << other.err;
+  EXPECT_EQ(other.err, "XML document loaded successfully\n");
+  // Without waiting for a reader: one that is not there fails the test.
+  const int fifo = ::open((dir / "change0.fifo").c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fifo, 0) << "the first run is not reading its document";
+  const std::string document = change(0);
+  EXPECT_EQ(::write(fifo, document.data(), document.size()),
+            static_cast<ssize_t>(document.size()));
+  ::close(fifo);
+  EXPECT_EQ(waiting.wait(), 0) << read_file(dir / "err0");
+  EXPECT_EQ(read_file(dir / "err0"), "XML document loaded successfully\n");
+  SimDevice after;
+  ASSERT_EQ(testing::load_error(dir / "device.xml", after), "");
+  SimMixer mixer(std::move(after));
+  EXPECT_EQ(mixer.values(100), (std::vector<std::int32_t>{1000, 1000}));
+  EXPECT_EQ(mixer.values(101), (std::vector<std::int32_t>{1001, 1001}));
 }
 
 }  // namespace
