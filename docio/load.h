@@ -26,7 +26,7 @@ namespace quorvel {
 // A source opened for the stream path: its content, read whole.
 struct DocumentStream {
   std::string url;     // the full path or "http:" URL the stream was opened on (UTF-8),
-                       // as messages show it (without a password)
+                       // as messages show it (without its user information)
   std::string bytes;   // the source's bytes, as stored
 };
 

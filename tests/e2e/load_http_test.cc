@@ -167,19 +167,25 @@ TEST_F(LoadHttpTest, DrippingServerIsCutOffAtTheDeadline) {
                             "within 1 second.\n" + kNotFound);
 }
 
-TEST_F(LoadHttpTest, MessagesShowAUrlWithoutItsPassword) {
+TEST_F(LoadHttpTest, MessagesShowAUrlWithoutItsUserInformation) {
   TestHttpServer server({{"/bad.xml", {200, "<a>\n<b x=1/></a>"}}});
-  for (const char* path : {"/missing.xml", "/bad.xml"}) {
-    SCOPED_TRACE(path);
-    std::string url = server.url(path);
-    const std::string shown = url.replace(0, 7, "http://alice:***@");
-    url = server.url(path).replace(0, 7, "http://alice:s3cret@");
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{url}, {"-url", url}, {"-local", url}}) {
-      ProgramResult result = run(args);
-      EXPECT_THAT(result.err, Not(HasSubstr("s3cret")));
-      EXPECT_THAT(result.err, HasSubstr("\"" + shown + "\""));
-      EXPECT_EQ(result.exit_code, 1);
+  const struct {
+    const char* user_information;
+    const char* secret;
+  } secrets[] = {{"alice:s3cret@", "s3cret"}, {"T0KEN@", "T0KEN"}};
+  for (const auto& [user_information, secret] : secrets) {
+    for (const char* path : {"/missing.xml", "/bad.xml"}) {
+      SCOPED_TRACE(std::string(user_information) + path);
+      std::string url = server.url(path);
+      const std::string shown = url.replace(0, 7, "http://***@");
+      url = server.url(path).replace(0, 7, std::string("http://") + user_information);
+      for (const std::vector<std::string>& args :
+           {std::vector<std::string>{url}, {"-url", url}, {"-local", url}}) {
+        ProgramResult result = run(args);
+        EXPECT_THAT(result.err, Not(HasSubstr(secret)));
+        EXPECT_THAT(result.err, HasSubstr("\"" + shown + "\""));
+        EXPECT_EQ(result.exit_code, 1);
+      }
     }
   }
 }
