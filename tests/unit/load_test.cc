@@ -120,6 +120,41 @@ TEST(LoadFromFileTest, FileWrittenAfterItsLoadWasBegunAheadIsReadAgain) {
   EXPECT_NE(err.text().find("Error on line 1"), std::string::npos) << err.text();
 }
 
+// A file that another of the same size and time of last write takes the
+// place of, or that is rewritten in place and given its time back, after
+// its load was begun ahead, is loaded as it is when the load is taken.
+TEST(LoadFromFileTest, FileOfTheSameSizeAndTimeInItsPlaceIsReadAgain) {
+  const struct {
+    const char* how;
+    bool by_rename;  // else rewritten in place
+  } cases[] = {{"another file renamed over it (rsync -t)", true},
+               {"rewritten in place (cp -p)", false}};
+  const std::string padding(PreparedLoad::kMinBytes, ' ');
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    TempDir dir;
+    const std::filesystem::path path = dir / "in.xml";
+    write_file(path, "<audio_mixer id=\"0\">" + padding + "</audio_mixer>");
+    const auto written = std::filesystem::last_write_time(path);
+    PreparedLoad prepared = PreparedLoad::begin(path.string());
+    ASSERT_TRUE(prepared.begun());
+    // Long enough for the load ahead to have read the first content.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string newer = "<audio_mixer id=\"1\">" + padding + "</audio_mixer>";
+    const std::filesystem::path written_to = c.by_rename ? dir / "in.xml.new" : path;
+    write_file(written_to, newer);
+    std::filesystem::last_write_time(written_to, written);
+    if (c.by_rename) std::filesystem::rename(written_to, path);
+    ASSERT_EQ(std::filesystem::file_size(path), newer.size());
+    ASSERT_EQ(std::filesystem::last_write_time(path), written);
+
+    InputDocument document;
+    CaptureStream err(std::cerr);
+    ASSERT_TRUE(testing::succeeded(load_from_file(document, path.string(), &prepared)));
+    EXPECT_STREQ(document.dom.child("audio_mixer").attribute("id").value(), "1");
+  }
+}
+
 TEST(ReportParseErrorTest, LineZeroWritesOnlyTheReason) {
   ParseError error;
   error.failed = true;
