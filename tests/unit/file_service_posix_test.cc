@@ -260,7 +260,8 @@ TEST(FileReplace, FullFileSystemKeepsTheOldFile) {
 // --- Extended attributes and ACLs ------------------------------------------
 
 // The value of the attribute `name` of `path`, or none when it has none.
-std::optional<std::string> attribute_of(const std::filesystem::path& path, const std::string& name) {
+std::optional<std::string> attribute_of(const std::filesystem::path& path,
+                                        const std::string& name) {
   std::string value(65536, '\0');
   const ssize_t size = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
   if (size < 0) {
@@ -353,7 +354,8 @@ TEST(FileReplace, ExistingFilesKeepTheirExtendedAttributesAndAcl) {
       {"a user attribute", {{"user.quorvel.origin", std::string("mixer\0room", 10)}}, "", 0640},
       {"an ACL that shuts a user out", {{kAccessAcl, kDenyingAcl}}, "", 0644},
       {"an ACL that lets a user write, and user attributes",
-       {{kAccessAcl, acl({{kOwner, 6}, {kUser, 6, kShutOut}, {kGroup, 4}, {kMask, 6}, {kOther, 0}})},
+       {{kAccessAcl,
+         acl({{kOwner, 6}, {kUser, 6, kShutOut}, {kGroup, 4}, {kMask, 6}, {kOther, 0}})},
         {"user.a", "1"},
         {"user.b", ""}},
        "",
@@ -404,7 +406,9 @@ TEST(FileReplace, ExistingFilesKeepTheirExtendedAttributesAndAcl) {
       EXPECT_NE(read_file(file), "old");
       EXPECT_EQ(attribute_names(file), names);
       std::size_t i = 0;
-      for (const std::string& name : names) EXPECT_EQ(attribute_of(file, name), values[i++]) << name;
+      for (const std::string& name : names) {
+        EXPECT_EQ(attribute_of(file, name), values[i++]) << name;
+      }
       EXPECT_EQ(mode_of(file), mode);
       EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"saved.xml"});
     }
