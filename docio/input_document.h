@@ -15,7 +15,7 @@ struct ParseError {
   bool failed = false;         // the last load failed
   std::int32_t line = 0;       // 1-based; 0 when the error has no position
   std::int32_t linepos = 0;    // 1-based, in characters of the source
-  std::string url;             // the source as it was named (a URL without its password)
+  std::string url;             // the source as it was named (a URL without user information)
   std::string reason;          // a short sentence ending with "\n", as it is reported
   bool no_memory = false;      // the parse failed for lack of memory, not for the source
 };

@@ -11,6 +11,7 @@
 
 #include "docio/source.h"
 #include "platform/os/console.h"
+#include "platform/os/file_stamp.h"
 #include "platform/os/text_encoding.h"
 #include "platform/os/url_fetch.h"
 
@@ -32,28 +33,6 @@ bool load_named(InputDocument& document, const std::string& name) {
   return true;
 }
 
-// What shows that a file changed: its size and the time of its last write.
-struct FileStamp {
-  std::uintmax_t size = 0;
-  std::filesystem::file_time_type written;
-
-  bool operator==(const FileStamp&) const = default;
-};
-
-// The stamp of the regular file `path`; none when it is no longer one.
-std::optional<FileStamp> stamp_of(const std::filesystem::path& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
-    return std::nullopt;
-  }
-  FileStamp stamp;
-  stamp.size = std::filesystem::file_size(path, error);
-  if (error) return std::nullopt;
-  stamp.written = std::filesystem::last_write_time(path, error);
-  if (error) return std::nullopt;
-  return stamp;
-}
-
 std::filesystem::path path_of(const std::string& name) {
   return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
@@ -73,7 +52,7 @@ bool may_load_ahead(const std::string& name, std::optional<FileStamp>& stamp) {
   for (const std::u8string_view system_folder : {u8"/dev/", u8"/proc/"}) {
     if (full_text.starts_with(system_folder)) return false;
   }
-  stamp = stamp_of(path);
+  stamp = regular_file_stamp(path);
   return stamp && stamp->size >= PreparedLoad::kMinBytes;
 }
 
@@ -134,8 +113,10 @@ bool PreparedLoad::take(const std::string& name, InputDocument& document) {
   const ParseError& error = load->document.parse_error;
   if (load->failure || load->read_failed || (error.failed && error.no_memory)) return false;
   // A file written since it was read ahead (the run may have waited for
-  // the mixer a while) is read again, as it is now.
-  if (stamp_of(path_of(name)) != load->stamp) return false;
+  // the mixer a while), or another file put in its place, even one of the
+  // same size and time of last write (cp -p, rsync -t), is read again, as
+  // it is now.
+  if (regular_file_stamp(path_of(name)) != load->stamp) return false;
   document.dom = std::move(load->document.dom);
   document.parse_error = std::move(load->document.parse_error);
   return true;

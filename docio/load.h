@@ -26,7 +26,7 @@ namespace quorvel {
 // A source opened for the stream path: its content, read whole.
 struct DocumentStream {
   std::string url;     // the full path or "http:" URL the stream was opened on (UTF-8),
-                       // as messages show it (without a password)
+                       // as messages show it (without its user information)
   std::string bytes;   // the source's bytes, as stored
 };
 
@@ -76,7 +76,9 @@ class PreparedLoad {
   // and returns true. False when none was begun for that name, when the
   // load ahead did not get as far as its verdict on the document (it could
   // not read the file, ran out of memory, or threw), or when the file has
-  // been written since (its size or time of last write differ). The caller
+  // changed since, or another has taken its name (FileStamp,
+  // platform/os/file_stamp.h: the file, its size, its times of last change
+  // and of last write differ). The caller
   // then loads the document itself, which gives what a load at that point
   // gives.
   bool take(const std::string& name, InputDocument& document);

@@ -38,11 +38,10 @@ std::string mask_passwords(std::string_view text) {
     const std::size_t authority = marker + 3;
     const std::size_t end = std::min(out.find_first_of("?#", authority), out.size());
     const std::size_t at = out.rfind('@', end == authority ? authority : end - 1);
-    if (at == std::string::npos || at < authority) continue;
-    const std::size_t colon = out.find(':', authority);
-    if (colon == std::string::npos || colon + 1 >= at) continue;  // none, or empty
-    out.replace(colon + 1, at - colon - 1, "***");
-    marker = colon;
+    // None, or empty.
+    if (at == std::string::npos || at <= authority) continue;
+    out.replace(authority, at - authority, "***");
+    marker = authority;
   }
   return out;
 }

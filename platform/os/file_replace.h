@@ -24,6 +24,18 @@ enum class Staging {
 //     link stays a link);
 //   - an existing file keeps its permissions (and, where the process may set
 //     them, its owner and group; on Windows its security descriptor);
+//   - on Linux, an existing file keeps its extended attributes, its POSIX
+//     ACL among them: they are given to the new file before it takes the
+//     old one's place, and before it gets the old mode, so that no user the
+//     ACL shut out can open it on the way. A file system without extended
+//     attributes has nothing to keep; an attribute the process may not read
+//     or set (security.* or trusted.* without privilege, user.* of a file
+//     it may not read) is left behind without failing the save. An ACL (a
+//     system.* attribute) is never left behind: one that cannot be read or
+//     set fails the save with the system's reason, since a new file without
+//     it could be read by users it denied. An access ACL the new file would
+//     take from its folder's default ACL, where the old file had none, is
+//     removed for the same reason;
 //   - the data reaches the disk before the new file takes the old one's
 //     place in one step, and the folder's entry after it;
 //   - a target that exists and is not a regular file or a folder (a device,

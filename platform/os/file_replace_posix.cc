@@ -13,12 +13,15 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/os/file_replace.h"
 
@@ -267,6 +270,127 @@ int link_unnamed(int fd, int folder, const std::string& name) {
   return error;
 }
 
+// --- Extended attributes ------------------------------------------------------
+
+// The name under which the kernel keeps a file's POSIX access ACL.
+constexpr std::string_view kAccessAcl = "system.posix_acl_access";
+
+// Whether the attribute `name` says who may use the file: the system.*
+// names, where the kernel keeps POSIX ACLs (system.posix_acl_access,
+// system.posix_acl_default) and network file systems theirs
+// (system.nfs4_acl, system.cifs_acl).
+bool is_acl(std::string_view name) { return name.starts_with("system."); }
+
+// The file system keeps no such attributes.
+bool unsupported(int error) {
+#if ENOTSUP != EOPNOTSUPP
+  if (error == EOPNOTSUPP) return true;
+#endif
+  return error == ENOTSUP;
+}
+
+// The system could not give the attribute, or could not take it: nothing
+// to carry (no such attribute, not supported here), or a privilege the
+// process lacks (security.* without CAP_SYS_ADMIN, user.* of a file it may
+// not read).
+bool out_of_reach(int error) {
+  return error == ENODATA || unsupported(error) || error == EPERM || error == EACCES;
+}
+
+// Reads the extended attributes of the file being replaced: through a
+// descriptor when the file can be opened for reading, else by name through
+// the folder's descriptor (/proc/self/fd/N/NAME, whatever the path's
+// length), else by its full path. None of these needs the right to read the
+// file's content.
+class AttributeSource {
+ public:
+  AttributeSource(int folder, const std::string& name, const std::string& full_path) {
+    fd_.reset(::openat(folder, name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd_.get() >= 0) return;
+    path_ = "/proc/self/fd/" + std::to_string(folder) + "/" + name;
+    struct stat status;
+    if (::lstat(path_.c_str(), &status) != 0) path_ = full_path;
+  }
+
+  // The names of the file's attributes, each ending in a NUL. 0, or the
+  // error (ENOTSUP: the file system keeps none).
+  int list(std::vector<char>& names) const {
+    return fill([&](char* buffer, std::size_t size) {
+      return fd_.get() >= 0 ? ::flistxattr(fd_.get(), buffer, size)
+                            : ::llistxattr(path_.c_str(), buffer, size);
+    }, names);
+  }
+
+  // The value of the attribute `name`. 0, or the error.
+  int get(const char* name, std::vector<char>& value) const {
+    return fill([&](char* buffer, std::size_t size) {
+      return fd_.get() >= 0 ? ::fgetxattr(fd_.get(), name, buffer, size)
+                            : ::lgetxattr(path_.c_str(), name, buffer, size);
+    }, value);
+  }
+
+ private:
+  // Asks for the size, then for the bytes, again while they grow between
+  // the two calls (ERANGE).
+  template <typename Call>
+  static int fill(const Call& call, std::vector<char>& bytes) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const ssize_t size = call(nullptr, 0);
+      if (size < 0) return errno;
+      bytes.resize(static_cast<std::size_t>(size));
+      if (size == 0) return 0;
+      const ssize_t got = call(bytes.data(), bytes.size());
+      if (got >= 0) {
+        bytes.resize(static_cast<std::size_t>(got));
+        return 0;
+      }
+      if (errno != ERANGE) return errno;
+    }
+    return ERANGE;
+  }
+
+  Descriptor fd_;
+  std::string path_;
+};
+
+// Gives the new file `fd` every extended attribute of the file it replaces,
+// so that its POSIX ACL above all is the old one's: a user the ACL denied
+// must not be able to read the new content. An attribute out of reach (see
+// out_of_reach) is left behind, except an ACL: an ACL that cannot be read
+// or set fails the save. An access ACL the new file took from the folder's
+// default ACL, where the old file had none, is removed, since it could give
+// users the old file shut out what the old mode never gave them.
+// 0, or the error.
+int copy_attributes(const AttributeSource& source, int fd) {
+  std::vector<char> names;
+  if (int error = source.list(names)) return unsupported(error) ? 0 : error;
+  if (!names.empty() && names.back() != '\0') names.push_back('\0');
+  bool had_access_acl = false;
+  std::vector<char> value;
+  for (std::size_t at = 0; at < names.size();) {
+    const char* name = names.data() + at;
+    const std::size_t length = std::char_traits<char>::length(name);
+    at += length + 1;
+    if (length == 0) continue;
+    const bool acl = is_acl(name);
+    had_access_acl = had_access_acl || name == kAccessAcl;
+    if (int error = source.get(name, value)) {
+      if (error == ENODATA || (!acl && out_of_reach(error))) continue;
+      return error;
+    }
+    if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) {
+      if (!acl && out_of_reach(errno)) continue;
+      return errno;
+    }
+  }
+  if (!had_access_acl && ::fremovexattr(fd, kAccessAcl.data()) != 0 && errno != ENODATA &&
+      !unsupported(errno)) {
+    return errno;
+  }
+  return 0;
+}
+
 }  // namespace
 
 Result write_file_atomically(const std::filesystem::path& target, std::string_view bytes,
@@ -324,15 +448,21 @@ Result write_file_atomically(const std::filesystem::path& target, std::string_vi
     return Result();
   };
 
-  // The content, with the existing target's owner, group and mode given
-  // first (owner and group before the mode: changing them clears set-user-id
-  // bits, which the mode puts back; only a privileged process may give a
-  // file away, so a refusal there is not a failure), then flushed.
+  // The content, with the existing target's owner, group, extended
+  // attributes and mode given first, then flushed. The owner and group come
+  // first: changing them clears set-user-id bits and file capabilities,
+  // which the mode and the attributes put back; only a privileged process
+  // may give a file away, so a refusal there is not a failure. The
+  // attributes (the ACL among them) come before the mode, so that a named
+  // file never has the old mode without the old ACL that narrows it.
+  std::optional<AttributeSource> attributes;
   auto fill = [&](Staged& staged) {
     if (exists) {
       if (::fchown(staged.file.get(), status.st_uid, status.st_gid) != 0 && errno != EPERM) {
         return errno;
       }
+      if (!attributes) attributes.emplace(folder.get(), name, path);
+      if (int error = copy_attributes(*attributes, staged.file.get())) return error;
       if (::fchmod(staged.file.get(), status.st_mode & 07777) != 0) return errno;
     }
     if (int error = write_all(staged.file.get(), bytes)) return error;

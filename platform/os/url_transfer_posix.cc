@@ -8,6 +8,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "platform/os/runtime_library.h"
 #include "platform/os/url_transfer.h"
@@ -68,7 +69,26 @@ struct Transfer {
   std::size_t max_bytes = 0;
   bool too_large = false;
   bool out_of_memory = false;
+  // Whether the head of the last answer has ended (its empty line came);
+  // a new status line starts another head (a redirect, "100 Continue").
+  bool head_ended = false;
 };
+
+// Follows the heads as their lines come: libcurl passes each line whole.
+std::size_t read_head_line(char* data, std::size_t size, std::size_t count, void* context) {
+  auto* transfer = static_cast<Transfer*>(context);
+  const std::string_view line(data, size * count);
+  if (line == "\r\n" || line == "\n") {
+    transfer->head_ended = true;
+  } else if (line.starts_with("HTTP/")) {
+    transfer->head_ended = false;
+  }
+  return size * count;
+}
+
+// libcurl's code for a value over one of its bounds (libcurl 8.6 and later;
+// earlier ones say CURLE_OUT_OF_MEMORY for the same).
+constexpr int kCurlTooLarge = 100;
 
 std::size_t write_body(char* data, std::size_t size, std::size_t count, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
@@ -142,6 +162,8 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
   library.curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_bytes));
   library.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
   library.curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  library.curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, read_head_line);
+  library.curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
 
   CURLcode code = library.curl_easy_perform(curl);
   long status = 0;
@@ -171,6 +193,19 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
       break;
   }
   result.detail = error_text[0] != '\0' ? error_text : library.curl_easy_strerror(code);
+  // libcurl keeps a line of an answer's head in a buffer of at most
+  // CURL_MAX_HTTP_HEADER bytes, and a longer line stops the transfer with
+  // CURLE_OUT_OF_MEMORY (CURLE_TOO_LARGE from 8.6), without a word in the
+  // error buffer: "Out of memory" would blame this machine for what the
+  // server sent. Such a code while a head was coming in is that bound.
+  long request_bytes = 0;
+  library.curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &request_bytes);
+  if ((code == CURLE_OUT_OF_MEMORY || static_cast<int>(code) == kCurlTooLarge) &&
+      error_text[0] == '\0' && !transfer.out_of_memory && request_bytes > 0 &&
+      !transfer.head_ended) {
+    result.detail = "a line of the server's answer head is longer than the " +
+                    std::to_string(CURL_MAX_HTTP_HEADER) + " bytes the network library takes";
+  }
   if (transfer.out_of_memory) {
     result.failure = FetchFailure::kOther;
     result.detail = "not enough memory for the answer after " +

@@ -100,6 +100,7 @@ void TestHttpServer::answer(int connection) {
   std::string text = "HTTP/1.1 " + std::to_string(reply.status) + reason +
                      "\r\nContent-Type: text/xml\r\nConnection: close\r\n";
   if (reply.declare_length) text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+  text += reply.extra_head;
   text += "\r\n";
   send_text(connection, text, 0);
   send_text(connection, reply.body, reply.drip_ms);

@@ -17,6 +17,7 @@ struct Route {
   bool never_answer = false;   // read the request, then say nothing
   int drip_ms = 0;             // > 0: the head at once, then the body a byte at a time
                                // with this pause before each byte
+  std::string extra_head{};    // header lines sent after the usual ones, each ending "\r\n"
 };
 
 // A socket bound to a free port of 127.0.0.1; closed with the object.

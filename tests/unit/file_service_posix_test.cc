@@ -6,24 +6,30 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/os/file_lock.h"
 #include "platform/os/file_name.h"
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
+#include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_device_lock.h"
+#include "support/synthetic_device.h"
 #include "support/test_util.h"
 #include "support/tmpfs_posix.h"
 
@@ -55,6 +61,18 @@ int exit_status(pid_t child) {
   int status = 0;
   if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+// Runs `body` in a child process standing for another run (it drops the
+// descriptors it inherited, one of which may share this process's lock);
+// its exit status is the body's result.
+pid_t in_other_process(const std::function<int()>& body) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+    _exit(body());
+  }
+  return child;
 }
 
 // --- Saving -------------------------------------------------------------------
@@ -240,19 +258,207 @@ TEST(FileReplace, FullFileSystemKeepsTheOldFile) {
   EXPECT_EQ(read_file(tmpfs.path() / "saved.xml"), "old");
 }
 
-// --- The lock -----------------------------------------------------------------
+// --- Extended attributes and ACLs ------------------------------------------
 
-// Runs `body` in a child process standing for another run (it drops the
-// descriptors it inherited, one of which may share this process's lock);
-// its exit status is the body's result.
-pid_t in_other_process(const std::function<int()>& body) {
-  pid_t child = ::fork();
-  if (child == 0) {
-    for (int fd = 3; fd < 1024; ++fd) ::close(fd);
-    _exit(body());
+// The value of the attribute `name` of `path`, or none when it has none.
+std::optional<std::string> attribute_of(const std::filesystem::path& path,
+                                        const std::string& name) {
+  std::string value(65536, '\0');
+  const ssize_t size = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+  if (size < 0) {
+    EXPECT_EQ(errno, ENODATA) << name << " of " << path;
+    return std::nullopt;
   }
-  return child;
+  value.resize(static_cast<std::size_t>(size));
+  return value;
 }
+
+std::set<std::string> attribute_names(const std::filesystem::path& path) {
+  std::string names(65536, '\0');
+  const ssize_t size = ::llistxattr(path.c_str(), names.data(), names.size());
+  EXPECT_GE(size, 0) << path;
+  std::set<std::string> result;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(std::max<ssize_t>(size, 0));) {
+    at += result.insert(names.c_str() + at).first->size() + 1;
+  }
+  return result;
+}
+
+int set_attribute(const std::filesystem::path& path, const std::string& name,
+                  const std::string& value) {
+  return ::lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0 ? 0 : errno;
+}
+
+// An ACL in the form the kernel keeps it in system.posix_acl_access and
+// system.posix_acl_default: a version, then (tag, permissions, id) entries
+// in the order of their tags, little-endian.
+struct AclEntry {
+  std::uint16_t tag;
+  std::uint16_t permissions;
+  std::uint32_t id = 0xFFFFFFFF;
+};
+constexpr std::uint16_t kOwner = 0x01, kUser = 0x02, kGroup = 0x04, kMask = 0x10, kOther = 0x20;
+
+std::string acl(std::initializer_list<AclEntry> entries) {
+  std::string bytes;
+  auto put = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  put(2, 4);
+  for (const AclEntry& entry : entries) {
+    put(entry.tag, 2);
+    put(entry.permissions, 2);
+    put(entry.id, 4);
+  }
+  return bytes;
+}
+
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+constexpr std::uint32_t kShutOut = 4321;  // a user the ACLs below deny
+
+// Owner rw, user 4321 nothing, group and others r: 0644, but for user 4321.
+const std::string kDenyingAcl = acl({{kOwner, 6}, {kUser, 0, kShutOut}, {kGroup, 4}, {kMask, 4},
+                                     {kOther, 4}});
+
+// Why the test folder cannot hold `name` attributes, or "" when it can.
+std::string attributes_unsupported(const TempDir& dir, const std::string& name,
+                                   const std::string& value) {
+  const std::filesystem::path probe = dir / "probe";
+  write_file(probe, "");
+  const int error = set_attribute(probe, name, value);
+  std::filesystem::remove(probe);
+  return error == 0 ? "" : name + " attributes cannot be set here: " + std::strerror(error);
+}
+
+// Every way the program replaces a file: a document saved with either
+// staging, and a simulated device's file rewritten.
+const struct {
+  const char* how;
+  std::function<Result(const std::filesystem::path&)> save;
+} kReplacements[] = {
+    {"unnamed", [](const auto& path) { return write_file_atomically(path, "new"); }},
+    {"named", [](const auto& path) { return write_file_atomically(path, "new", Staging::kNamed); }},
+    {"device file",
+     [](const auto& path) { return save_sim_device_file(make_sim_device(4, 1, 1), path); }},
+};
+
+TEST(FileReplace, ExistingFilesKeepTheirExtendedAttributesAndAcl) {
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> attributes;  // given to the old file
+    std::string folder_default_acl;  // given to the folder before the old file is made
+    mode_t mode;
+  } cases[] = {
+      {"a user attribute", {{"user.quorvel.origin", std::string("mixer\0room", 10)}}, "", 0640},
+      {"an ACL that shuts a user out", {{kAccessAcl, kDenyingAcl}}, "", 0644},
+      // The folder would give the new file an ACL that lets user 4321 read;
+      // the old file had its ACL taken away.
+      {"no ACL in a folder with a default ACL",
+       {},
+       acl({{kOwner, 7}, {kUser, 4, kShutOut}, {kGroup, 5}, {kMask, 5}, {kOther, 0}}),
+       0640},
+      {"a security attribute (privileged)", {{"security.quorvel", "label"}}, "", 0600},
+  };
+  TempDir probe_dir;
+  const std::string unsupported = attributes_unsupported(probe_dir, "user.quorvel.probe", "1");
+  if (!unsupported.empty()) GTEST_SKIP() << unsupported;
+
+  for (const auto& replacement : kReplacements) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(replacement.how) + ": " + c.what);
+      TempDir dir;
+      // An attribute this process or file system cannot set skips the case.
+      std::string why_not;
+      for (const auto& [name, value] : c.attributes) {
+        if (why_not.empty()) why_not = attributes_unsupported(dir, name, value);
+      }
+      if (!c.folder_default_acl.empty() &&
+          set_attribute(dir.path(), "system.posix_acl_default", c.folder_default_acl) != 0) {
+        why_not = std::string("no default ACL: ") + std::strerror(errno);
+      }
+      if (!why_not.empty()) {
+        std::cout << "[ SKIPPED  ] " << why_not << "\n";
+        continue;
+      }
+      const std::filesystem::path file = dir / "saved.xml";
+      write_file(file, "old");
+      ::lremovexattr(file.c_str(), kAccessAcl);  // what the folder gave it
+      ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+      for (const auto& [name, value] : c.attributes) {
+        ASSERT_EQ(set_attribute(file, name, value), 0) << name;
+      }
+      const std::set<std::string> names = attribute_names(file);
+      std::vector<std::optional<std::string>> values;
+      for (const std::string& name : names) values.push_back(attribute_of(file, name));
+      const mode_t mode = mode_of(file);
+
+      ASSERT_TRUE(testing::succeeded(replacement.save(file)));
+      EXPECT_NE(read_file(file), "old");
+      EXPECT_EQ(attribute_names(file), names);
+      std::size_t i = 0;
+      for (const std::string& name : names) {
+        EXPECT_EQ(attribute_of(file, name), values[i++]) << name;
+      }
+      EXPECT_EQ(mode_of(file), mode);
+      EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"saved.xml"});
+    }
+  }
+}
+
+// A save by a process that may not read or set every attribute of the old
+// file (security.* and trusted.*, set by root; user.* of a file it may only
+// write) still saves, leaving those behind; the ACL is kept, whether the
+// old file can be opened (its attributes read through a descriptor) or not
+// (read by name).
+TEST(FileReplace, AttributesOutOfAnUnprivilegedSavesReachAreLeftBehind) {
+  if (::geteuid() != 0) GTEST_SKIP() << "setting up another user's file needs root";
+  TempDir dir;
+  for (const char* name : {"user.quorvel.probe", "security.quorvel", "trusted.quorvel"}) {
+    const std::string why_not = attributes_unsupported(dir, name, "1");
+    if (!why_not.empty()) GTEST_SKIP() << why_not;
+  }
+  if (attributes_unsupported(dir, kAccessAcl, kDenyingAcl) != "") GTEST_SKIP() << "no ACLs here";
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  constexpr uid_t kNobody = 65534;
+  const struct {
+    const char* what;
+    std::uint16_t others;  // what the ACL lets the saving process do
+    bool user_attribute_kept;
+  } cases[] = {
+      {"readable", 6, true},
+      {"write-only", 2, false},
+  };
+  for (const auto& replacement : kReplacements) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(replacement.how) + ": " + c.what);
+      const std::filesystem::path file = dir / "saved.xml";
+      write_file(file, "old");
+      ASSERT_EQ(set_attribute(file, "user.quorvel.origin", "room"), 0);
+      ASSERT_EQ(set_attribute(file, "security.quorvel", "label"), 0);
+      ASSERT_EQ(set_attribute(file, "trusted.quorvel", "root's"), 0);
+      ASSERT_EQ(set_attribute(file, kAccessAcl,
+                              acl({{kOwner, 6}, {kUser, 0, kShutOut}, {kGroup, 6}, {kMask, 6},
+                                   {kOther, c.others}})),
+                0);
+      const std::optional<std::string> acl_before = attribute_of(file, kAccessAcl);
+
+      pid_t child = in_other_process([&] {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return 2;
+        return replacement.save(file) ? 0 : 1;
+      });
+      ASSERT_EQ(exit_status(child), 0);
+      EXPECT_NE(read_file(file), "old");
+      EXPECT_EQ(attribute_of(file, kAccessAcl), acl_before);
+      EXPECT_EQ(attribute_of(file, "user.quorvel.origin"),
+                c.user_attribute_kept ? std::optional<std::string>("room") : std::nullopt);
+      EXPECT_EQ(attribute_of(file, "security.quorvel"), std::nullopt);
+      EXPECT_EQ(attribute_of(file, "trusted.quorvel"), std::nullopt);
+      std::filesystem::remove(file);
+    }
+  }
+}
+
+// --- The lock -----------------------------------------------------------------
 
 FileLock::Wait waiting(std::chrono::milliseconds timeout, bool* told = nullptr) {
   FileLock::Wait wait;
