@@ -251,7 +251,7 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     // A document that loaded but has nothing this mixer has would otherwise
     // end the run quietly with nothing restored. After a failed load the
     // load has said what went wrong already.
-    if (load_succeeded && !report.matched) {
+    if (load_succeeded && !report.matched && !report.gone) {
       report_error("nothing in " + shown_name(*options.file_name) +
                    " matches this mixer; nothing was restored");
       failed = true;
@@ -264,8 +264,16 @@ int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
     // The snapshot is built again, so that it shows the mixer after the
     // change (and a mixer that can no longer be read fails the run). Only
     // a run that saves keeps it, in the saved form; else the mixer is read
-    // for its verdict alone.
-    if (saves) {
+    // for its verdict alone. A mixer that went away, which the restore has
+    // said, cannot be read again: nothing is saved.
+    if (report.gone) {
+      built = Result::failure("the mixer went away");
+      if (const std::optional<std::string> output_name =
+              chosen_output_name(options, default_output_name)) {
+        report_error(quote_name(*output_name) + " not saved: the mixer went away");
+        std::cerr << kFileNotFound;
+      }
+    } else if (saves) {
       if (!saved_form) saved_form.emplace();
       built = build_saved_snapshot(*saved_form, *mixer, default_output_name);
     } else {

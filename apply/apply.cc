@@ -526,6 +526,7 @@ ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer) {
   report.reported = execute_entries(plan.entries, session) + report_gone(session);
   report.paired = plan.paired;
   report.matched = plan.matched;
+  report.gone = session.gone();
   return report;
 }
 
@@ -536,6 +537,7 @@ ApplyReport apply_line_controls(const std::vector<pugi::xml_node>& controls,
   plan_line_controls(controls, session, plan);
   ApplyReport report;
   report.reported = execute_entries(plan.entries, session) + report_gone(session);
+  report.gone = session.gone();
   return report;
 }
 

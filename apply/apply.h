@@ -17,6 +17,7 @@ struct ApplyReport {
   int reported = 0;  // refused by the mixer, or passed over for bad input
   int paired = 0;    // line controls of the document that pair with this mixer
   bool matched = false;  // the document pairs with this mixer (RestorePlan::matched)
+  bool gone = false;     // the mixer went away part-way (said already)
 };
 
 // Executes `plan` in order: reports each problem on a line of its own and

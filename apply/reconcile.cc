@@ -461,6 +461,7 @@ ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline
   report.reported = executing.reported() + report_gone(session);
   report.paired = paired.paired;
   report.matched = paired.matched;
+  report.gone = session.gone();
   return report;
 }
 

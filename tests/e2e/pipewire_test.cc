@@ -9,12 +9,19 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+
 #include "fakes/pipewire_server.h"
 #include "platform/alsa/alsa_mixer.h"
+#include "support/process_posix.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -234,6 +241,171 @@ TEST_F(PipeWireTest, WithoutASoundCardTheServerIsTheMixer) {
   const std::string document = testing::utf16le_to_utf8(read_file(dir_ / "server.xml"));
   EXPECT_THAT(document, HasSubstr("server_name=\"quorvel_only\""));
   EXPECT_THAT(document, HasSubstr("<value ch=\"6\" position=\"lfe\">"));
+}
+
+// The pid of this server's Pulse server (pipewire-pulse), found by its
+// runtime folder among the machine's processes; -1 when none is found.
+pid_t pulse_server_pid(const std::string& runtime_folder) {
+  const std::string wanted = "XDG_RUNTIME_DIR=" + runtime_folder;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream comm(entry.path() / "comm");
+    std::string command;
+    if (!std::getline(comm, command) || command != "pipewire-pulse") continue;
+    std::ifstream environ(entry.path() / "environ", std::ios::binary);
+    std::string variable;
+    while (std::getline(environ, variable, '\0')) {
+      if (variable == wanted) return static_cast<pid_t>(std::stol(name));
+    }
+  }
+  return -1;
+}
+
+// The server as the machine's mixer (QUORVEL_MIXER unset) when what it
+// holds is hostile to a restore: the server down or stopped, a device gone,
+// names with control characters, two sinks of one name, the server gone in
+// the middle of a restore. Each row checks pactl's own numbers.
+TEST_F(PipeWireTest, TrustTable) {
+  std::map<std::string, std::string> env = server().env();
+  env["QUORVEL_MIXER"] = "";
+  auto run = [&](const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& with) {
+    std::vector<std::string> argv{"timeout", "30", testing::quorvel_binary().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testing::run_command(argv, with, dir_.path());
+  };
+  auto volume_of = [&](const std::string& sink, long value) {
+    server().pactl({"set-sink-volume", sink, std::to_string(value)});
+  };
+  const pid_t pulse = pulse_server_pid(env["XDG_RUNTIME_DIR"]);
+  ASSERT_GT(pulse, 0) << "no pipewire-pulse of this server";
+
+  {
+    SCOPED_TRACE("a server named in PULSE_SERVER that is down is the run's failure");
+    testing::write_file(dir_ / "any.xml", "<audio_mixer id=\"0\"/>");
+    std::map<std::string, std::string> down = env;
+    down["PULSE_SERVER"] = "unix:" + (dir_ / "nothing-here").string();
+    const std::string said =
+        "quorvel: error: cannot reach the sound server " + down["PULSE_SERVER"] + ": ";
+    for (const auto& [args, status] :
+         std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"-out", "down.xml"}, 1}, {{"-n", "any.xml"}, 2}, {{"any.xml"}, 1}}) {
+      ProgramResult result = run(args, down);
+      EXPECT_EQ(result.exit_code, status) << result.err;
+      EXPECT_EQ(result.err.rfind(said, 0), 0u) << result.err;
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "down.xml"));
+  }
+  {
+    SCOPED_TRACE("a stopped server costs the bound, and is named");
+    ASSERT_EQ(::kill(pulse, SIGSTOP), 0);
+    const auto start = std::chrono::steady_clock::now();
+    ProgramResult result = run({"-out", "stopped.xml"}, env);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(::kill(pulse, SIGCONT), 0);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("did not answer within 2 s\n"));
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "stopped.xml"));
+  }
+  {
+    SCOPED_TRACE("a default device that is gone gives its values and its default to no other");
+    const std::string headset =
+        server().pactl({"load-module", "module-null-sink", "sink_name=trust_headset"});
+    load_null("trust_speakers");
+    ASSERT_TRUE(wait_until([&] { return sink_volume("trust_speakers").size() == 2; }));
+    volume_of("trust_headset", 100270);
+    volume_of("trust_speakers", 30000);
+    server().pactl({"set-default-sink", "trust_headset"});
+    ProgramResult saved = run({"-out", "headset.xml"}, env);
+    ASSERT_EQ(saved.exit_code, 0) << saved.err;
+    server().pactl({"unload-module", headset.substr(0, headset.find('\n'))});
+    load_null("trust_bluetooth");
+    ASSERT_TRUE(wait_until([&] { return sink_volume("trust_bluetooth").size() == 2; }));
+    volume_of("trust_bluetooth", 20000);
+    volume_of("trust_speakers", 1000);
+    const std::string default_before = server().pactl({"get-default-sink"});
+    ProgramResult restored = run({"headset.xml"}, env);
+    EXPECT_EQ(restored.exit_code, 0) << restored.err;
+    EXPECT_THAT(restored.err, HasSubstr("(\"trust_headset\") is not on this mixer"));
+    EXPECT_EQ(sink_volume("trust_speakers"), (std::vector<long>{30000, 30000}));
+    EXPECT_EQ(sink_volume("trust_bluetooth"), (std::vector<long>{20000, 20000}));
+    EXPECT_EQ(server().pactl({"get-default-sink"}), default_before);
+  }
+  {
+    SCOPED_TRACE("a description with control characters saves, loads and restores");
+    load_null("trust_control",
+              {"sink_properties=device.description=\"Bad\x01Name\x1b[1m\""});
+    ASSERT_TRUE(wait_until([&] { return sink_volume("trust_control").size() == 2; }));
+    volume_of("trust_control", 12345);
+    ProgramResult saved = run({"-out", "control.xml"}, env);
+    ASSERT_EQ(saved.exit_code, 0) << saved.err;
+    EXPECT_THAT(testing::utf16le_to_utf8(read_file(dir_ / "control.xml")),
+                HasSubstr("Bad\xE2\x90\x81Name\xE2\x90\x9B[1m"));
+    volume_of("trust_control", 999);
+    EXPECT_EQ(run({"-n", "control.xml"}, env).exit_code, 1);
+    ProgramResult restored = run({"control.xml"}, env);
+    EXPECT_EQ(restored.exit_code, 0) << restored.err;
+    EXPECT_EQ(sink_volume("trust_control"), (std::vector<long>{12345, 12345}));
+  }
+  {
+    SCOPED_TRACE("two sinks of one name keep their own values");
+    load_null("trust_twin");
+    load_null("trust_twin");
+    std::vector<std::string> twins;
+    ASSERT_TRUE(wait_until([&] {
+      twins.clear();
+      std::istringstream list(server().pactl({"list", "short", "sinks"}));
+      std::string row;
+      while (std::getline(list, row)) {
+        if (row.find("\ttrust_twin\t") != std::string::npos) twins.push_back(row.substr(0, row.find('\t')));
+      }
+      return twins.size() == 2;
+    })) << server().pactl({"list", "short", "sinks"});
+    volume_of(twins[0], 11111);
+    volume_of(twins[1], 22222);
+    ProgramResult saved = run({"-out", "twins.xml"}, env);
+    ASSERT_EQ(saved.exit_code, 0) << saved.err;
+    volume_of(twins[0], 1000);
+    volume_of(twins[1], 1000);
+    ProgramResult restored = run({"twins.xml"}, env);
+    EXPECT_EQ(restored.exit_code, 0) << restored.err;
+    EXPECT_EQ(sink_volume(twins[0]), (std::vector<long>{11111, 11111}));
+    EXPECT_EQ(sink_volume(twins[1]), (std::vector<long>{22222, 22222}));
+    EXPECT_EQ(run({"-n", "twins.xml"}, env).exit_code, 0);
+  }
+  {
+    SCOPED_TRACE("a server gone in the middle of a restore is said once");
+    constexpr int kSinks = 150;
+    auto sink = [](int k) {
+      std::string name = std::to_string(k);
+      return "trust_many_" + std::string(3 - name.size(), '0') + name;
+    };
+    for (int k = 0; k < kSinks; ++k) load_null(sink(k));
+    ASSERT_TRUE(wait_until([&] { return sink_volume(sink(kSinks - 1)).size() == 2; }));
+    for (int k = 0; k < kSinks; ++k) volume_of(sink(k), 30000);
+    ProgramResult saved = run({"-out", "many.xml"}, env);
+    ASSERT_EQ(saved.exit_code, 0) << saved.err;
+    for (int k = 0; k < kSinks; ++k) volume_of(sink(k), 1000);
+    testing::StartedProgram restore({"many.xml"}, env, dir_.path(), "many.out", "many.err");
+    // Stopped once the restore has written the first of them.
+    ASSERT_TRUE(wait_until(
+        [&] { return sink_volume(sink(0)) == std::vector<long>{30000, 30000}; },
+        std::chrono::seconds(20)));
+    ASSERT_EQ(::kill(pulse, SIGSTOP), 0);
+    const int status = restore.wait();
+    ASSERT_EQ(::kill(pulse, SIGCONT), 0);
+    const std::string err = read_file(dir_ / "many.err");
+    if (status == 0) GTEST_SKIP() << "the restore was over before the server stopped";
+    EXPECT_EQ(status, 1);
+    EXPECT_THAT(err, ::testing::ContainsRegex("quorvel: error: the mixer \"[^\"]*\" went away "
+                                              "after [0-9]+ of [0-9]+ writes; nothing more was "
+                                              "written"));
+    EXPECT_THAT(err, Not(HasSubstr("refused")));
+    EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 3) << err;
+  }
 }
 
 }  // namespace
