@@ -65,9 +65,15 @@ endif()
 ")
 set(CPACK_PROJECT_CONFIG_FILE ${quorvel_cpack_project_config})
 
-# Directories made by an install get rwxr-xr-x whatever the umask.
+# Directories made by an install get rwxr-xr-x, less what the umask masks
+# (mkdir applies it to these too). The packages' folders are rwxr-xr-x
+# whatever the umask of the cpack run: cmake/package-modes.cmake sets them
+# in CPack's staging tree, for the .deb and the zip alike.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package-modes.cmake)
+# And the members of the .deb's ar archive are rw-r--r-- whatever the umask.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb-member-modes.cmake)
 
 set(CPACK_PACKAGE_NAME quorvel)
 set(CPACK_PACKAGE_VENDOR "The Quorvel developers")

@@ -209,15 +209,29 @@ zip_package() {
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
   local zip=$build/quorvel-$version-win64.zip
   rm -f "$zip"
-  (cd "$build" && cpack -G ZIP) >"$dir/cpack.log" 2>&1 || { cat "$dir/cpack.log"; return 1; }
+  # Made under umask 027: the zip's folders and files have the same modes
+  # whatever the umask (unpacked on a Unix system, they are open to all).
+  (cd "$build" && umask 027 && cpack -G ZIP) >"$dir/cpack.log" 2>&1 ||
+    { cat "$dir/cpack.log"; return 1; }
   [ -f "$zip" ] || { echo "cpack made no $(basename "$zip"):"; cat "$dir/cpack.log"; return 1; }
   python3 - "$zip" "quorvel-$version-win64" <<'PY' || return 1
-import sys, zipfile
-names = sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
+import stat, sys, zipfile
+entries = zipfile.ZipFile(sys.argv[1]).infolist()
+names = sorted(e.filename for e in entries if not e.is_dir())
 expected = sorted(sys.argv[2] + "/" + n for n in
                   ["COPYING.txt", "quorvel.exe", "README.txt", "examples/soundcard.xml", "examples/usb_headset.xml"])
 if names != expected:
     print("    the zip holds:", names)
+    sys.exit(1)
+wrong = []
+for entry in entries:
+    mode = entry.external_attr >> 16
+    expected_mode = (0o40755 if entry.is_dir() else
+                     0o100755 if entry.filename.endswith(".exe") else 0o100644)
+    if mode != expected_mode:
+        wrong.append(f"    {entry.filename}: {stat.filemode(mode)}, not {stat.filemode(expected_mode)}")
+if wrong:
+    print("\n".join(wrong))
     sys.exit(1)
 PY
   python3 -m zipfile -e "$zip" "$dir/unpacked"
