@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -94,9 +95,13 @@ bool save_step(const pugi::xml_document& snapshot, const std::optional<std::stri
 // full disk, a closed pipe) is reported.
 bool output_written() {
   errno = 0;
-  if (std::cout.flush()) return true;
+  // The C stream under it holds the failure of any earlier write too (its
+  // reason is given where the flush still finds one).
+  const bool flushed = static_cast<bool>(std::cout.flush());
+  if (flushed && std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
   const int error = errno;
   std::cout.clear();
+  std::clearerr(stdout);
   report_error(std::string("cannot write to standard output") +
                (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
   return false;

@@ -311,6 +311,40 @@ TEST_F(RunTest, DocumentThatMatchesNothingSaysSoAndFails) {
   EXPECT_EQ(result.exit_code, 1);
 }
 
+// A mixer without lines, saved and restored onto itself, matches; a
+// document without lines onto a mixer that has them restores nothing, and
+// says so.
+TEST_F(RunTest, ADocumentOfAMixerWithoutLinesMatchesOnlySuchAMixer) {
+  write_file(dir_ / "empty device.xml", "<audio_mixer id=\"0\" destinations=\"0\">Empty</audio_mixer>");
+  std::map<std::string, std::string> empty{{"QUORVEL_MIXER", "sim:empty device.xml"}};
+  ASSERT_EQ(run_quorvel({"-out", "empty.xml"}, empty, dir_.path()).exit_code, 0);
+  ProgramResult same = run_quorvel({"empty.xml"}, empty, dir_.path());
+  EXPECT_EQ(same.err, "XML document loaded successfully\n");
+  EXPECT_EQ(same.exit_code, 0);
+  ProgramResult other = run({"empty.xml"});
+  EXPECT_EQ(other.err, "XML document loaded successfully\nquorvel: error: nothing in "
+                       "\"empty.xml\" matches this mixer; nothing was restored\n");
+  EXPECT_EQ(other.exit_code, 1);
+}
+
+#ifndef _WIN32
+// What the run prints on standard output must reach it: a dump or a
+// preview into a full disk fails the run.
+TEST_F(RunTest, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  ASSERT_EQ(run({"-out", "saved.xml"}).exit_code, 0);
+  for (const auto& [option, status] : {std::pair<std::string, int>{"-t", 1}, {"-n", 2}}) {
+    ProgramResult result = testing::run_command(
+        {"sh", "-c", "exec \"$0\" " + option + " saved.xml >/dev/full",
+         testing::quorvel_binary().string()},
+        env_, dir_.path());
+    EXPECT_EQ(result.exit_code, status) << option;
+    EXPECT_EQ(result.err, "XML document loaded successfully\n"
+                          "quorvel: error: cannot write to standard output\n")
+        << option;
+  }
+}
+#endif
+
 // The dump shows every node as written, processing instructions included.
 TEST_F(RunTest, TreeShowsProcessingInstructions) {
   write_file(dir_ / "pi.xml",
