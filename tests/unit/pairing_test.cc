@@ -92,12 +92,25 @@ ApplyReport restore(const std::string& saved, MixerService& mixer, std::string& 
 
 // Lines from one mixer's document restored onto another: which of the
 // second mixer's controls end with which values.
-TEST(LinePairingTest, LinesPairByNameThenByKindWithTheDefaultFirst) {
+//
+// A document that shares lines with the mixer (by name or product) is this
+// machine's, or one like it: a named line that is not here stands for a
+// device that is gone and gives nothing to another; a line of the same
+// product stands in for it; lines of one name never cross.
+TEST(LinePairingTest, LinesPairByNameThenByProductThenByKindWithTheDefaultFirst) {
+  auto of_product = [](SimDestination destination, std::string product) {
+    destination.product_id = std::move(product);
+    return destination;
+  };
+  const std::string kGone =
+      "quorvel: note: destination \"usb.headset description\" (\"usb.headset\") is not on this "
+      "mixer; none of its values goes to another line\n";
   struct Case {
     const char* name;
     std::vector<SimDestination> saved;
     std::vector<SimDestination> present;
     std::map<std::uint32_t, std::vector<std::int32_t>> after;  // by control id
+    std::optional<std::string> errors = std::nullopt;  // the notes, where the row says
   };
   const Case cases[] = {
       {"the default changed: each sink's values go back to it, the saved default is again",
@@ -139,40 +152,6 @@ TEST(LinePairingTest, LinesPairByNameThenByKindWithTheDefaultFirst) {
        {line(kSink, "", 10, {500, 600}, false)},
        {line(kSink, "a.hdmi", 110, {0, 0}, false), line(kSink, "b.analog", 120, {0, 0}, true)},
        {{110, {0, 0}}, {120, {500, 600}}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SimMixer source(server(c.saved));
-    SimMixer target(server(c.present));
-    std::string errors;
-    const ApplyReport report = restore(snapshot_of(source), target, errors);
-    EXPECT_EQ(report.reported, 0) << errors;
-    for (const auto& [id, values] : c.after) {
-      EXPECT_EQ(target.values(id), values) << "control " << id;
-    }
-  }
-}
-
-// A document that shares lines with the mixer (by name or product) is this
-// machine's, or one like it: a named line that is not here stands for a
-// device that is gone and gives nothing to another; a line of the same
-// product stands in for it; lines of one name never cross.
-TEST(LinePairingTest, AGoneDeviceGivesItsValuesToNoOther) {
-  auto of_product = [](SimDestination destination, std::string product) {
-    destination.product_id = std::move(product);
-    return destination;
-  };
-  const std::string kGone =
-      "quorvel: note: destination \"usb.headset description\" (\"usb.headset\") is not on this "
-      "mixer; none of its values goes to another line\n";
-  struct Case {
-    const char* name;
-    std::vector<SimDestination> saved;
-    std::vector<SimDestination> present;
-    std::map<std::uint32_t, std::vector<std::int32_t>> after;  // by control id
-    std::string errors;
-  };
-  const Case cases[] = {
       {"the default headset is unplugged: the speakers get theirs, the new sink nothing",
        {line(kSink, "usb.headset", 10, {100270, 100270}, true),
         line(kSink, "pci.speakers", 20, {300, 400}, false)},
@@ -208,7 +187,9 @@ TEST(LinePairingTest, AGoneDeviceGivesItsValuesToNoOther) {
     const ApplyReport report = restore(snapshot_of(source), target, errors);
     EXPECT_EQ(report.reported, 0) << errors;
     EXPECT_TRUE(report.matched);
-    EXPECT_EQ(errors, c.errors);
+    if (c.errors) {
+      EXPECT_EQ(errors, *c.errors);
+    }
     for (const auto& [id, values] : c.after) {
       EXPECT_EQ(target.values(id), values) << "control " << id;
     }
