@@ -1,7 +1,7 @@
 // A back-end the mixer contract suite runs against: how to make it, and what
 // it can show. A clause that needs a feature a back-end lacks is skipped
 // there with the reason the back-end gives. Each back-end's own file
-// (sim_backend.cc, alsa_backends.cc, ...) instantiates the suite for it.
+// (sim_backends.cc, alsa_backends.cc, ...) instantiates the suite for it.
 #pragma once
 
 #include <functional>
