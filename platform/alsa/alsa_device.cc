@@ -231,6 +231,7 @@ class Finder {
 MixerResult write_error(int error) {
   switch (-error) {
     case ENODEV:
+      return kMixerGone;
     case ENXIO:
     case EIO:
     case EBADFD:
@@ -240,6 +241,8 @@ MixerResult write_error(int error) {
       return MIXERR_INVALVALUE;
   }
 }
+
+MixerResult read_error(int error) { return error == -ENODEV ? kMixerGone : MMSYSERR_ERROR; }
 
 CardDevice::~CardDevice() {
   if (value_ != nullptr) lib().snd_ctl_elem_value_free(value_);

@@ -91,8 +91,10 @@ class CardDevice {
   std::vector<Access> access_;
 };
 
-// The mixer result of a failed alsa-lib write: refused by the control, or
-// the device is gone.
+// The mixer result of a failed alsa-lib write: refused by the control, the
+// device failing, or the card gone (ENODEV: unplugged), kMixerGone.
 MixerResult write_error(int error);
+// The same of a failed read: the card gone, or the device failing.
+MixerResult read_error(int error);
 
 }  // namespace quorvel::alsa

@@ -145,9 +145,10 @@ class AlsaMixer final : public ModelMixer {
       for (std::size_t k = 0; k < values.size(); ++k) {
         const std::size_t element = lines[destination.sources[k]].key;
         long on = 0;
-        if (card.card().elements[element].cswitch &&
-            card.read(element, Part::kCaptureSwitch, 0, on) < 0) {
-          return MMSYSERR_ERROR;
+        if (card.card().elements[element].cswitch) {
+          if (int error = card.read(element, Part::kCaptureSwitch, 0, on); error < 0) {
+            return read_error(error);
+          }
         }
         values[k] = on != 0 ? 1 : 0;
       }
@@ -157,8 +158,9 @@ class AlsaMixer final : public ModelMixer {
     for (std::size_t k = 0; k < values.size(); ++k) {
       const bool first = values.size() == 1 || model.uniform || k >= control.channels;
       long raw = 0;
-      if (card.read(control.element, part, first ? 0 : static_cast<unsigned>(k), raw) < 0) {
-        return MMSYSERR_ERROR;
+      if (int error = card.read(control.element, part, first ? 0 : static_cast<unsigned>(k), raw);
+          error < 0) {
+        return read_error(error);
       }
       values[k] = shown_of(control, raw);
     }

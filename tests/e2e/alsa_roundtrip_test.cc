@@ -215,6 +215,27 @@ TEST_F(AlsaRoundTripTest, ARunOpensTheCardOnceAndWritesOnlyWhatChangesOnce) {
   EXPECT_EQ(read_file(card.dir() / "after.xml"), read_file(card.dir() / "saved.xml"));
 }
 
+// A card unplugged in the middle of a restore (it answers ENODEV from its
+// third write on) is said once, with how far the restore got; nothing more
+// is written, and nothing saved.
+TEST_F(AlsaRoundTripTest, ACardThatGoesAwayMidRestoreIsSaidOnce) {
+  VirtualCard card("quorvel_vanishing");
+  run_ok(card, {"-out", "saved.xml"});
+  for (const std::vector<std::string>& change : std::vector<std::vector<std::string>>{
+           {"sset", "Master", "9,17", "mute"}, {"sset", "PCM", "100,120"}}) {
+    ASSERT_EQ(card.amixer(change).exit_code, 0) << change[1];
+  }
+  ProgramResult result = card.quorvel({"saved.xml", "-out", "after.xml"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_THAT(result.err, ::testing::MatchesRegex(
+                              "XML document loaded successfully\n"
+                              "quorvel: error: the mixer \"[^\"]+\" went away after [0-9]+ of "
+                              "[0-9]+ writes; nothing more was written\n"
+                              "quorvel: error: \"after.xml\" not saved: the mixer went away\n"
+                              "File not found error."));
+  EXPECT_FALSE(std::filesystem::exists(card.dir() / "after.xml"));
+}
+
 // The document saved after a restore shows what the card holds, where the
 // card adjusted what it was given (volumes rounded down to even raw values).
 TEST_F(AlsaRoundTripTest, TheStateSavedAfterARestoreIsReadFromTheCard) {

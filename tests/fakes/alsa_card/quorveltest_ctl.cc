@@ -19,6 +19,8 @@
 //                    minimum: a write is rounded down to one, as a driver
 //                    whose steps are coarser than it declares (or a sound
 //                    server that rounds what it is given) does (default 1)
+//   vanish N         the card goes away (a USB card unplugged) after N
+//                    writes: every later read or write fails with ENODEV
 //   clamp true       values beyond what a control holds are clamped to it
 //                    and taken, as some drivers do, instead of refused
 //   log "PATH"       a file to which every opening of the card ("open") and
@@ -198,6 +200,8 @@ struct Card {
   std::string state_path;
   long step = 1;
   bool clamp = false;
+  long vanish = -1;  // the writes before the card goes away; -1: never
+  long writes = 0;
   std::string log_path;
   std::vector<std::vector<long>> values;
   // What the state file looked like when last read or written.
@@ -370,8 +374,11 @@ int get_enumerated_name(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int 
   return 0;
 }
 
+bool vanished(const Card& card) { return card.vanish >= 0 && card.writes >= card.vanish; }
+
 int read_integer(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* value) {
   Card& card = *card_of(ext);
+  if (vanished(card)) return -ENODEV;
   sync_from_file(card);
   const std::vector<long>& values = card.values.at(key);
   for (std::size_t c = 0; c < values.size(); ++c) value[c] = values[c];
@@ -380,6 +387,7 @@ int read_integer(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* value) {
 
 int read_enumerated(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int* items) {
   Card& card = *card_of(ext);
+  if (vanished(card)) return -ENODEV;
   sync_from_file(card);
   const std::vector<long>& values = card.values.at(key);
   for (std::size_t c = 0; c < values.size(); ++c) items[c] = static_cast<unsigned>(values[c]);
@@ -389,6 +397,8 @@ int read_enumerated(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int* ite
 // Takes new values for control `key` when every one is in range. Returns 1
 // when something changed, 0 when nothing did, or a negative error.
 int take_values(Card& card, snd_ctl_ext_key_t key, std::vector<long> incoming) {
+  if (vanished(card)) return -ENODEV;
+  ++card.writes;
   sync_from_file(card);
   const ControlSpec& spec = card.model.controls.at(key);
   log_line(card, std::string("write ") + spec.name);
@@ -465,6 +475,7 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
   std::string state;
   std::string log;
   long step = 1;
+  long vanish = -1;
   bool clamp = false;
   snd_config_iterator_t i;
   snd_config_iterator_t next;
@@ -484,6 +495,13 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
                            : std::strcmp(id, "state") == 0 ? state
                                                            : log;
       field = text;
+      continue;
+    }
+    if (std::strcmp(id, "vanish") == 0) {
+      if (snd_config_get_integer(entry, &vanish) < 0 || vanish < 0) {
+        SNDERR("quorveltest: vanish must be a whole number");
+        return -EINVAL;
+      }
       continue;
     }
     if (std::strcmp(id, "step") == 0) {
@@ -523,6 +541,7 @@ SND_CTL_PLUGIN_DEFINE_FUNC(quorveltest) {
   card->state_path = state;
   card->step = step;
   card->clamp = clamp;
+  card->vanish = vanish;
   card->log_path = log;
   log_line(*card, "open");
   reset_values(*card);
