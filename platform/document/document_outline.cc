@@ -52,14 +52,17 @@ std::string_view OutlineItem::server_name() const {
 }
 
 std::string_view OutlineItem::product_id() const {
-  const DocumentOutline::Text product = outline_->nodes_[index_].product_id;
-  if (product.size == DocumentOutline::Text::kAbsent) return {};
-  return outline_->text(product);
+  const DocumentOutline::Node& node = outline_->nodes_[index_];
+  if (!is_line(node.kind) || node.own_id.size == DocumentOutline::Text::kAbsent) return {};
+  return outline_->text(node.own_id);
 }
 
 std::optional<std::string_view> OutlineItem::ctrl_id() const {
-  const DocumentOutline::Text id = outline_->nodes_[index_].ctrl_id;
-  if (id.size == DocumentOutline::Text::kAbsent) return std::nullopt;
+  const DocumentOutline::Node& node = outline_->nodes_[index_];
+  const DocumentOutline::Text id = node.own_id;
+  if (node.kind != OutlineKind::kLineControl || id.size == DocumentOutline::Text::kAbsent) {
+    return std::nullopt;
+  }
   return outline_->text(id);
 }
 
@@ -173,9 +176,9 @@ void OutlineSink::attribute(const char* name, std::string_view utf8) {
   } else if (is_line(node.kind) && named(name, doc::kServerName)) {
     text = &node.server_name;
   } else if (is_line(node.kind) && named(name, doc::kProductId)) {
-    text = &node.product_id;
+    text = &node.own_id;
   } else if (node.kind == OutlineKind::kLineControl && named(name, doc::kCtrlId)) {
-    text = &node.ctrl_id;
+    text = &node.own_id;
   }
   if (text == nullptr) return;
   try {

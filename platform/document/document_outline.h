@@ -88,8 +88,9 @@ class DocumentOutline {
     bool default_decided = false;  // the line's first default switch was met
     Text key;
     Text server_name;
-    Text product_id;
-    Text ctrl_id;
+    // A line's product_id, or a line_control's ctrl_id: no element has both,
+    // so they share the room.
+    Text own_id;
     std::uint32_t end = 0;  // the index after the element's last descendant
   };
 
