@@ -301,7 +301,7 @@ std::optional<std::string> selected_port(const std::vector<SlotValue>& items,
 // every other not. False (noted) when the document selects no port or the
 // device has none of that name.
 bool select_port_by_name(const MixerHandle& handle, PlannedWrite& write,
-                         const ProblemCollector& note) {
+                         const ProblemCollector& note, MixerSession& session) {
   const std::optional<std::string> port = selected_port(write.document, write.item_names);
   if (!port) {
     note("no port selected; control passed over");
@@ -314,6 +314,9 @@ bool select_port_by_name(const MixerHandle& handle, PlannedWrite& write,
   if (result == MMSYSERR_NOERROR) {
     result = read_list_texts(handle, write.control_id, control.cMultipleItems, texts);
   }
+  // A mixer gone is said once, by the session's owner.
+  session.note_result(result);
+  if (session.gone()) return false;
   if (result != MMSYSERR_NOERROR) {
     note(refused(write.shape, {}, result));
     return false;
@@ -430,7 +433,10 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       }
       // Ports pair by name: the same port need not stand at the same place
       // on another device, or after the device changed.
-      if (type == ctrl::kPortSelect && !select_port_by_name(*handle, write, note)) continue;
+      if (type == ctrl::kPortSelect && !select_port_by_name(*handle, write, note, session)) {
+        if (session.gone()) session.count_meant();
+        continue;
+      }
     } else {
       std::vector<pugi::xml_node> nodes = value_nodes(node);
       // A control written as a whole uses its first value alone.
