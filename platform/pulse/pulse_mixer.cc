@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,10 @@ class PulseMixer final : public ModelMixer {
     }
     std::vector<PulseNode> inputs;
     std::vector<PulseNode> monitors;
+    server_ = server;
+    held_.clear();
+    for (const PulseNode& node : sinks) held_[key_of(node.sink, node.index)] = node;
+    for (const PulseNode& node : sources) held_[key_of(node.sink, node.index)] = node;
     for (PulseNode& source : sources) {
       (source.is_monitor() ? monitors : inputs).push_back(std::move(source));
     }
@@ -147,13 +152,36 @@ class PulseMixer final : public ModelMixer {
     return nodes_[layout(0)->lines[control.line].key];
   }
 
-  // Whether the line's node is the server's default of its kind; false
-  // when the server did not answer.
-  bool read_default(const Node& node, bool& is_default) {
-    PulseServer server;
-    if (!client_->server_info(server)) return false;
-    is_default =
-        node.first_of_name && node.name == (node.sink ? server.default_sink : server.default_source);
+  static std::uint64_t key_of(bool sink, std::uint32_t index) {
+    return (std::uint64_t{sink ? 1u : 0u} << 32) | index;
+  }
+
+  // What the server holds of the line's node, as last read (null when the
+  // node is gone from the server).
+  const PulseNode* held(const Node& node) const {
+    auto found = held_.find(key_of(node.sink, node.index));
+    return found == held_.end() ? nullptr : &found->second;
+  }
+  // Asks the server for the node again and keeps what it says; false when
+  // it did not answer.
+  bool reread(const Node& node) {
+    PulseNode now;
+    if (!client_->node(node.sink, node.index, now)) return false;
+    held_[key_of(node.sink, node.index)] = std::move(now);
+    return true;
+  }
+
+  // Whether the line's node is the server's default of its kind, by what
+  // the server said when last asked; with `ask`, asked again (and kept).
+  // False when the server did not answer.
+  bool read_default(const Node& node, bool& is_default, bool ask = false) {
+    if (ask) {
+      PulseServer server;
+      if (!client_->server_info(server)) return false;
+      server_ = std::move(server);
+    }
+    is_default = node.first_of_name &&
+                 node.name == (node.sink ? server_.default_sink : server_.default_source);
     return true;
   }
 
@@ -183,8 +211,9 @@ class PulseMixer final : public ModelMixer {
       values[0] = is_default ? 1 : 0;
       return MMSYSERR_NOERROR;
     }
-    PulseNode node;
-    if (!client_->node(target.sink, target.index, node)) return failed();
+    const PulseNode* found = held(target);
+    if (found == nullptr) return failed();
+    const PulseNode& node = *found;
     switch (control.key) {
       case kVolume: {
         const std::vector<std::int32_t> held = document_volume(node);
@@ -233,25 +262,25 @@ class PulseMixer final : public ModelMixer {
     switch (control.key) {
       case kVolume: return write_volume(control, target, values);
       case kMute: {
-        PulseNode node;
-        if (!client_->node(target.sink, target.index, node)) return failed();
+        const PulseNode* node = held(target);
+        if (node == nullptr) return failed();
         const bool mute = values[0] != 0;
-        if (node.mute == mute) return MMSYSERR_NOERROR;
-        return client_->set_mute(target.sink, target.index, mute) ? MMSYSERR_NOERROR : not_made();
+        if (node->mute == mute) return MMSYSERR_NOERROR;
+        if (!client_->set_mute(target.sink, target.index, mute)) return not_made();
+        // The server made the change it acknowledged.
+        held_[key_of(target.sink, target.index)].mute = mute;
+        return MMSYSERR_NOERROR;
       }
       case kPort: {
         if (std::count(values.begin(), values.end(), 1) != 1) return MIXERR_INVALVALUE;
         const std::size_t chosen =
             static_cast<std::size_t>(std::find(values.begin(), values.end(), 1) - values.begin());
-        PulseNode node;
-        if (!client_->node(target.sink, target.index, node)) return failed();
+        const PulseNode* node = held(target);
+        if (node == nullptr) return failed();
         const std::string& port = control.items[chosen].name;
-        if (node.active_port == port) return MMSYSERR_NOERROR;
+        if (node->active_port == port) return MMSYSERR_NOERROR;
         if (!client_->set_port(target.sink, target.index, port)) return not_made();
-        return settled([&] {
-          PulseNode now;
-          return client_->node(target.sink, target.index, now) && now.active_port == port;
-        });
+        return settled([&] { return reread(target) && held(target)->active_port == port; });
       }
       case kDefault: {
         bool is_default = false;
@@ -259,7 +288,7 @@ class PulseMixer final : public ModelMixer {
         if (values[0] == 0) return is_default ? MIXERR_INVALVALUE : MMSYSERR_NOERROR;
         if (is_default) return MMSYSERR_NOERROR;
         if (!client_->set_default(target.sink, target.name)) return not_made();
-        return settled([&] { return read_default(target, is_default) && is_default; });
+        return settled([&] { return read_default(target, is_default, true) && is_default; });
       }
       default:
         return MMSYSERR_ERROR;
@@ -276,10 +305,10 @@ class PulseMixer final : public ModelMixer {
       if (!raw) return MIXERR_INVALVALUE;
       raws.push_back(*raw);
     }
-    PulseNode node;
-    if (!client_->node(target.sink, target.index, node)) return failed();
-    if (values.size() != 1 && values.size() != node.volume.channels) return MMSYSERR_ERROR;
-    pa_cvolume wanted = node.volume;
+    const PulseNode* node = held(target);
+    if (node == nullptr) return failed();
+    if (values.size() != 1 && values.size() != node->volume.channels) return MMSYSERR_ERROR;
+    pa_cvolume wanted = node->volume;
     bool changes = false;
     for (std::uint8_t k = 0; k < wanted.channels; ++k) {
       const std::size_t from = values.size() == 1 ? 0 : k;
@@ -289,16 +318,20 @@ class PulseMixer final : public ModelMixer {
     }
     if (!changes) return MMSYSERR_NOERROR;
     if (!client_->set_volume(target.sink, target.index, wanted)) return not_made();
-    // The bounds cover what the server now holds (it may keep less than
-    // was asked for).
-    if (!client_->node(target.sink, target.index, node)) return failed();
-    const std::vector<std::int32_t> held = document_volume(node);
-    cover(control, held);
+    // What the server now holds (it may keep less than was asked for) is
+    // read back, and the bounds cover it.
+    if (!reread(target)) return failed();
+    cover(control, document_volume(*held(target)));
     return MMSYSERR_NOERROR;
   }
 
   std::unique_ptr<PulseClient> client_;
   std::vector<Node> nodes_;  // by ModelLine::key
+  // What the server holds: read in one request per list when the mixer is
+  // opened, and kept as the run's own writes change it (each read back or
+  // acknowledged). Reads are served from it.
+  PulseServer server_;
+  std::unordered_map<std::uint64_t, PulseNode> held_;  // by key_of(sink, index)
 };
 
 }  // namespace

@@ -37,10 +37,16 @@
 //   its line the default, a 0 written to another line changes nothing, and
 //   a 0 written to the default is refused (a line stops being the default
 //   only when another becomes it).
-//   Every read asks the server, so it sees what any client changed. A write
-//   asks only for what differs from what the server holds (a volume channel
-//   that reads as the value wanted is left as it is), and returns once the
-//   server has made the change; a server that does not answer within 2 s
+//   The server's facts, sinks and sources are read once each, in one request
+//   per list, when the mixer is opened, and reads are served from what they
+//   said, kept up to date by the service's own writes: a save and an
+//   unchanged restore cost those three requests and no more. (So a change
+//   another client makes while the service is open is not seen by it: a run
+//   lasts a moment, and each run opens its own.) A write asks only for what
+//   differs from what the server holds (a volume channel that reads as the
+//   value wanted is left as it is), and returns once the server has made the
+//   change, which is then kept (a volume read back, since the server may keep
+//   less than it was asked for); a server that does not answer within 2 s
 //   fails the write and every later call.
 #pragma once
 
