@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Times quorvel against pactl on a private PipeWire server (PipeWire,
-# WirePlumber and its Pulse server, started here in a folder and a process
-# group of their own, as the tests' fixture starts them) holding SINKS null
-# sinks, the commands of each comparison alternated (bench/timing.py):
+# Times quorvel against pactl on a private sound server, started here in a
+# folder and a process group of its own as the tests' fixtures start them,
+# holding SINKS null sinks: PipeWire (PipeWire, WirePlumber and its Pulse
+# server), or with SERVER=pulseaudio PulseAudio (Debian's package as the
+# tests unpack it into BUILD_DIR/tests/pulseaudio, with rlimit-nofile = 4096
+# in its daemon.conf to hold 200 null sinks). The commands of each
+# comparison are alternated (bench/timing.py):
 #   save:              quorvel -out saved.xml  against  pactl list sinks, and pactl list sources
 #   unchanged restore: quorvel saved.xml       against  the same two
 #   changed restore:   quorvel saved.xml       against  SINKS pactl set-sink-volume calls
@@ -24,7 +27,18 @@ sinks=${3:-200}
 baseline=${4:+$(cd "$(dirname "$4")" && pwd)/$(basename "$4")}
 quorvel=$build/quorvel
 [ -x "$quorvel" ] || { echo "no quorvel in $build (scripts/build $build)" >&2; exit 1; }
-for tool in pipewire wireplumber pipewire-pulse pw-metadata pactl dbus-run-session python3; do
+server=${SERVER:-pipewire}
+case "$server" in
+  pipewire) tools=(pipewire wireplumber pipewire-pulse pw-metadata dbus-run-session) ;;
+  pulseaudio)
+    tools=()
+    "$root/tests/fakes/unpack_pulseaudio.sh" "$build/tests/pulseaudio"
+    pulse_root=$build/tests/pulseaudio/root
+    pulse_modules=$(echo "$pulse_root"/usr/lib/pulse-*/modules)
+    ;;
+  *) echo "SERVER is pipewire or pulseaudio" >&2; exit 2 ;;
+esac
+for tool in "${tools[@]}" pactl python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps --tests)" >&2; exit 1; }
 done
 
@@ -42,15 +56,27 @@ chmod 700 "$work/run"
 export XDG_RUNTIME_DIR=$work/run HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 export XDG_STATE_HOME=$work/home/.local/state QUORVEL_MIXER=pulse
 unset PIPEWIRE_RUNTIME_DIR PULSE_SERVER DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY
-setsid dbus-run-session -- sh -c 'pipewire & sleep 1; wireplumber & pipewire-pulse & wait' \
-  >"$work/daemons.log" 2>&1 &
-group=$!
-# The Pulse server answers before WirePlumber keeps the defaults.
+if [ "$server" = pipewire ]; then
+  setsid dbus-run-session -- sh -c 'pipewire & sleep 1; wireplumber & pipewire-pulse & wait' \
+    >"$work/daemons.log" 2>&1 &
+  group=$!
+  # The Pulse server answers before WirePlumber keeps the defaults.
+  ready() { pw-metadata -n default 0 2>/dev/null | grep -q 'Found "default" metadata'; }
+  version="PipeWire $(pipewire --version | sed -n 's/.*libpipewire //p' | head -1)"
+else
+  mkdir -p "$XDG_CONFIG_HOME/pulse"
+  echo "rlimit-nofile = 4096" > "$XDG_CONFIG_HOME/pulse/daemon.conf"
+  LD_LIBRARY_PATH=$pulse_root/usr/lib/x86_64-linux-gnu/pulseaudio:$pulse_modules \
+    setsid "$pulse_root/usr/bin/pulseaudio" -n "--dl-search-path=$pulse_modules" \
+    --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
+    -L module-native-protocol-unix >"$work/daemons.log" 2>&1 &
+  group=$!
+  ready() { true; }
+  version="PulseAudio $(LD_LIBRARY_PATH=$pulse_root/usr/lib/x86_64-linux-gnu/pulseaudio \
+    "$pulse_root/usr/bin/pulseaudio" --version 2>/dev/null | sed 's/pulseaudio //')"
+fi
 for _ in $(seq 300); do
-  if pactl info >/dev/null 2>&1 &&
-     pw-metadata -n default 0 2>/dev/null | grep -q 'Found "default" metadata'; then
-    break
-  fi
+  if pactl info >/dev/null 2>&1 && ready; then break; fi
   sleep 0.1
 done
 pactl info >/dev/null 2>&1 || { cat "$work/daemons.log" >&2; echo "the server did not start" >&2; exit 1; }
@@ -68,7 +94,7 @@ for k in $(seq -w 1 "$sinks"); do pactl set-sink-volume "bench_$k" 30000; done
 { for k in $(seq -w 1 "$sinks"); do echo "pactl set-sink-volume bench_$k 30000"; done; } > restore.sh
 { for k in $(seq -w 1 "$sinks"); do echo "pactl set-sink-volume bench_$k 1000"; done; } > change.sh
 
-echo "PipeWire $(pipewire --version | sed -n 's/.*libpipewire //p' | head -1), $sinks null sinks;" \
+echo "$version, $sinks null sinks;" \
   "$(nproc) cores, $(grep -m1 '^model name' /proc/cpuinfo | sed 's/.*: //')"
 python3 - "$root/bench" "$runs" "$sinks" "$quorvel" $baseline <<'EOF'
 import sys
