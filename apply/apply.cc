@@ -302,6 +302,7 @@ std::optional<std::string> selected_port(const std::vector<SlotValue>& items,
 // device has none of that name.
 bool select_port_by_name(const MixerHandle& handle, PlannedWrite& write,
                          const ProblemCollector& note, MixerSession& session) {
+  if (session.gone()) return false;
   const std::optional<std::string> port = selected_port(write.document, write.item_names);
   if (!port) {
     note("no port selected; control passed over");
@@ -411,6 +412,7 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       note(session.open_failure());
       continue;
     }
+
     PlannedWrite write;
     write.line_name = name_text(node.parent());
     if (std::strcmp(node.parent().name(), doc::kSource) == 0) {
@@ -425,12 +427,6 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
     if (kind == WriteKind::kList) {
       write.shape = WriteShape::kItems;
       if (!read_list_items(node, type, note, write.document, write.item_names) || write.document.empty()) continue;
-      // A mixer gone is read no more: the control only counts as a write the
-      // restore did not make.
-      if (session.gone()) {
-        session.count_meant();
-        continue;
-      }
       // Ports pair by name: the same port need not stand at the same place
       // on another device, or after the device changed.
       if (type == ctrl::kPortSelect && !select_port_by_name(*handle, write, note, session)) {
@@ -450,6 +446,8 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       values.positions = value_positions(nodes);
       values.values = std::move(*read);
     }
+    // A mixer gone is read no more: the control only counts as a write the
+    // restore did not make.
     if (session.gone()) {
       session.count_meant();
       continue;

@@ -10,24 +10,35 @@
 
 namespace quorvel {
 
-Result SimDeviceRun::open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out) {
-  std::unique_ptr<SimDeviceRun> run(new SimDeviceRun());
-  run->path_ = path;
+Result SimDeviceRun::take_lock() {
   // The device file is locked before it is read. A run that waited in
   // vain stops; so does one whose file is not a regular file: a FIFO that
   // nobody writes to, or a device, would keep the run waiting (or reading)
   // without end. Without a lock for any other reason (a read-only folder of
   // a file system without locks, say) the device can still be read, but a
   // change not kept.
-  if (Result locked = lock_sim_device(path, run->lock_); !locked) {
-    if (run->lock_.failure() == kLockErrorTimedOut) return locked;
-    if (run->lock_.failure() == kLockErrorNotRegular) {
+  if (Result locked = lock_sim_device(path_, lock_); !locked) {
+    if (lock_.failure() == kLockErrorTimedOut) return locked;
+    if (lock_.failure() == kLockErrorNotRegular) {
       return Result::failure("not a regular file; a simulated device is a file of its own");
     }
-    run->lock_error_ = locked.message();
+    lock_error_ = locked.message();
   }
+  return Result();
+}
+
+Result SimDeviceRun::read(SimDevice& device) {
+  if (Result loaded = load_sim_device(path_, device); !loaded) return loaded;
+  stamp_ = regular_file_stamp(path_);
+  return Result();
+}
+
+Result SimDeviceRun::open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out) {
+  std::unique_ptr<SimDeviceRun> run(new SimDeviceRun());
+  run->path_ = path;
   SimDevice device;
-  if (Result loaded = load_sim_device(path, device); !loaded) return loaded;
+  if (Result locked = run->take_lock(); !locked) return locked;
+  if (Result read = run->read(device); !read) return read;
   try {
     run->mixer_ = std::make_unique<SimMixer>(std::move(device));
   } catch (const std::bad_alloc&) {
@@ -64,17 +75,13 @@ Result SimDeviceRun::resume(bool& changed) {
   changed = false;
   if (!paused_) return Result();
   paused_ = false;
-  if (Result locked = lock_sim_device(path_, lock_); !locked) {
-    if (lock_.failure() == kLockErrorTimedOut) return locked;
-    lock_error_ = locked.message();
-  }
+  if (Result locked = take_lock(); !locked) return locked;
+  // The same file as when it was read: nobody changed it meanwhile.
+  if (stamp_ && regular_file_stamp(path_) == stamp_) return Result();
+  // Another run changed it: it is served as it is now.
   SimDevice device;
-  if (Result loaded = load_sim_device(path_, device); !loaded) return loaded;
+  if (Result read = this->read(device); !read) return read;
   try {
-    // The device as this object would serve it, compared with the one it
-    // serves: a file another run changed meanwhile is served as it is now.
-    SimMixer now(device);
-    if (now.device() == mixer_->device()) return Result();
     mixer_->serve(std::move(device));
   } catch (const std::bad_alloc&) {
     return Result::failure("not enough memory for the simulated device");

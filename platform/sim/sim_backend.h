@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/result.h"
 #include "platform/mixer/mixer_registration.h"
 #include "platform/os/file_lock.h"
+#include "platform/os/file_stamp.h"
 #include "platform/sim/sim_mixer.h"
 
 namespace quorvel {
@@ -47,7 +49,13 @@ class SimDeviceRun final : public OpenedMixer {
 
   std::filesystem::path path_;
   FileLock lock_;
+  // Takes the device's lock; fails as open() says.
+  Result take_lock();
+  // Reads the device file into `device`, noting the file's stamp.
+  Result read(SimDevice& device);
+
   std::string lock_error_;  // why the lock could not be taken, if it was not
+  std::optional<FileStamp> stamp_;  // the file as it was read
   bool paused_ = false;     // the lock was let go of by pause()
   std::unique_ptr<SimMixer> mixer_;
 };

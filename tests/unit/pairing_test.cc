@@ -90,6 +90,20 @@ ApplyReport restore(const std::string& saved, MixerService& mixer, std::string& 
   return report;
 }
 
+// What a preview of `saved` onto `mixer` prints, the mixer's names in it.
+std::string preview(const std::string& saved, MixerService& mixer) {
+  pugi::xml_document input;
+  EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+  pugi::xml_document snapshot;
+  std::optional<std::string> name;
+  EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
+  RestorePlan plan = plan_restore(input, snapshot, mixer);
+  name_writes_by_mixer(plan, mixer);
+  std::ostringstream out;
+  print_preview(plan, out);
+  return out.str();
+}
+
 // Lines from one mixer's document restored onto another: which of the
 // second mixer's controls end with which values.
 //
@@ -300,16 +314,10 @@ TEST(PositionPairingTest, SurroundDocumentOntoQuadMovesValuesBySpeaker) {
   SimMixer target(server({line(kSink, "quad", 10, {0, 0, 0, 0}, true, kQuad)}));
   const std::string saved = snapshot_of(source);
 
-  pugi::xml_document input;
-  ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
-  pugi::xml_document snapshot;
-  std::optional<std::string> name;
-  ASSERT_TRUE(build_snapshot(snapshot, target, name));
-  std::ostringstream out;
-  print_preview(plan_restore(input, snapshot, target), out);
-  EXPECT_NE(out.str().find("\"Volume\" ch 3: 0 -> 5\n"), std::string::npos) << out.str();
-  EXPECT_NE(out.str().find("\"Volume\" ch 4: 0 -> 6\n"), std::string::npos) << out.str();
-  EXPECT_EQ(out.str().find("-> 3"), std::string::npos) << out.str();
+  const std::string out = preview(saved, target);
+  EXPECT_NE(out.find("\"Volume\" ch 3: 0 -> 5\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Volume\" ch 4: 0 -> 6\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("-> 3"), std::string::npos) << out;
 
   std::string errors;
   EXPECT_EQ(restore(saved, target, errors).reported, 0) << errors;
@@ -327,17 +335,7 @@ TEST(PreviewNamesTest, ThePreviewNamesTheMixersLinesAndControls) {
                           named(line(kSink, "b.null", 20, {200, 200}, true), "Null Output")}));
   SimMixer target(server({named(line(kSink, "a.null", 10, {0, 0}, false), "Null Output"),
                           named(line(kSink, "b.null", 20, {200, 200}, true), "Null Output")}));
-  const std::string saved = snapshot_of(source);
-  pugi::xml_document input;
-  ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
-  pugi::xml_document snapshot;
-  std::optional<std::string> name;
-  ASSERT_TRUE(build_snapshot(snapshot, target, name));
-  RestorePlan plan = plan_restore(input, snapshot, target);
-  name_writes_by_mixer(plan, target);
-  std::ostringstream out;
-  print_preview(plan, out);
-  EXPECT_EQ(out.str(),
+  EXPECT_EQ(preview(snapshot_of(source), target),
             "change: \"Null Output\" (a.null) / \"Volume\" ch 1: 0 -> 100\n"
             "change: \"Null Output\" (a.null) / \"Volume\" ch 2: 0 -> 100\n"
             "2 values would change, 0 would be refused, 5 already match\n");
