@@ -143,7 +143,7 @@ Result load_step(InputDocument& input, const Options& options, bool& stop_run,
 // 0 when a restore would change nothing, 1 when it would change something,
 // 2 when anything failed.
 int run_preview(const Options& options, InputDocument& input, pugi::xml_document& snapshot,
-                MixerService& mixer, std::optional<std::string>& default_output_name,
+                Mixer& mixer, std::optional<std::string>& default_output_name,
                 bool failed, PreparedLoad* prepared, const MixerWait& wait) {
   if (!options.file_name) {
     report_error("no document to preview; name one (quorvel -n FILE)");
@@ -183,7 +183,7 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
 
 }  // namespace
 
-int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
+int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
                  const KeepChange& keep, PreparedLoad* prepared, const MixerWait& wait) {
   const Options options = parse_options(args);
   const int failure = options.preview ? 2 : 1;
@@ -361,7 +361,7 @@ int run_program(const std::vector<std::string>& args) {
     wait.pause = [&] { mixer->pause(); };
     wait.resume = [&](bool& changed) { return mixer->resume(changed); };
   }
-  int status = run_sequence(args, mixer ? &mixer->service() : nullptr, keep,
+  int status = run_sequence(args, mixer ? &mixer->mixer() : nullptr, keep,
                             prepared.begun() ? &prepared : nullptr, wait);
   if (Result saved = keep(); !saved) {
     report_error(saved.message());

@@ -50,7 +50,7 @@ struct MixerWait {
 // of the mixer while the load step waits for a document that is not a
 // regular file (a URL, a FIFO); a mixer that changed meanwhile is described
 // again before the document is applied to it.
-int run_sequence(const std::vector<std::string>& args, MixerService* mixer,
+int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
                  const KeepChange& keep = {}, PreparedLoad* prepared = nullptr,
                  const MixerWait& wait = {});
 

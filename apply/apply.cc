@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
+#include <unordered_set>
 #include <variant>
 
 #include "apply/plan_steps.h"
 #include "common/number_text.h"
 #include "platform/document/control_kind.h"
 #include "platform/document/document_format.h"
-#include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
-#include "platform/os/text_encoding.h"
 #include "platform/xml/xml_dom.h"
 
 namespace quorvel {
@@ -63,50 +63,59 @@ std::string refused(WriteShape shape, const std::vector<std::int32_t>& sent,
 
 // The control and the line that own it, as the mixer describes them.
 struct FoundControl {
-  MixerControl control;
-  MixerLine line;
+  const ModelControl* control = nullptr;
+  const ModelLine* line = nullptr;
 };
 
-// What a write starts from: the control's values, read as the write reads
-// them, and the shape in which it sends them back.
+// The control `control_id` of the described mixer; kMixerNoControl when it
+// has none.
+MixerResult find_control(const ModelLayout& layout, std::uint32_t control_id,
+                         FoundControl& found) {
+  found.control = layout.control_by_id(control_id);
+  if (found.control == nullptr) return kMixerNoControl;
+  found.line = &layout.lines[found.control->line];
+  return kMixerOk;
+}
+
+// What a write starts from: the shape in which it reads the control and
+// sends its values back, and the control's values read so.
 struct WriteBase {
-  MixerResult result = MMSYSERR_NOERROR;
+  MixerResult result = kMixerOk;
   std::uint32_t channels = 1;
-  std::uint32_t items = 0;
   std::vector<std::int32_t> values;
   bool nothing_to_write = false;  // a list write whose positions all lie beyond the items
 };
 
-// Reads what `write` starts from: a whole control, its one value; channels,
-// every channel of its line (a uniform control as a whole); items, the
-// control's own item count, when a position of the document falls within
-// it. `found` is the control when the caller has looked it up already.
-WriteBase read_for_write(const MixerHandle& handle, const PlannedWrite& write,
-                         const FoundControl* found) {
+// The shape of what `write` starts from: a whole control, its one value;
+// channels, every channel of its line (a uniform control as a whole);
+// items, the control's own items, when a position of the document falls
+// within them. The values are left for the caller to read.
+WriteBase shape_for_write(const ModelLayout& layout, const PlannedWrite& write) {
   WriteBase base;
-  FoundControl looked_up;
-  if (write.shape != WriteShape::kWhole && found == nullptr) {
-    base.result = find_control(handle, write.control_id, looked_up.control, looked_up.line);
-    if (base.result != MMSYSERR_NOERROR) return base;
-    found = &looked_up;
-  }
+  if (write.shape == WriteShape::kWhole) return base;
+  FoundControl found;
+  base.result = find_control(layout, write.control_id, found);
+  if (base.result != kMixerOk) return base;
   if (write.shape == WriteShape::kChannels) {
-    if (found->line.cChannels == 0) {
-      base.result = MMSYSERR_INVALPARAM;
+    if (found.line->channels == 0) {
+      base.result = kMixerBadShape;
       return base;
     }
-    if (!is_uniform(found->control)) base.channels = found->line.cChannels;
+    if (!found.control->uniform) base.channels = found.line->channels;
   } else if (write.shape == WriteShape::kItems) {
-    base.items = found->control.cMultipleItems;
+    const std::size_t items = found.control->list ? found.control->items.size() : 0;
     bool any_in_range = false;
-    for (const SlotValue& put : write.document) any_in_range = any_in_range || put.slot < base.items;
-    if (!any_in_range) {
-      base.nothing_to_write = true;
-      return base;
-    }
+    for (const SlotValue& put : write.document) any_in_range = any_in_range || put.slot < items;
+    if (!any_in_range) base.nothing_to_write = true;
   }
-  base.result = read_control_values(handle, write.control_id, base.channels, base.items,
-                                    base.values);
+  return base;
+}
+
+// Reads what `write` starts from (shape_for_write), values included.
+WriteBase read_for_write(Mixer& mixer, const ModelLayout& layout, const PlannedWrite& write) {
+  WriteBase base = shape_for_write(layout, write);
+  if (base.result != kMixerOk || base.nothing_to_write) return base;
+  base.result = read_control(mixer, write.control_id, base.channels, base.values);
   return base;
 }
 
@@ -242,17 +251,6 @@ void place_values(const std::vector<std::int32_t>& values, WriteKind kind, Plann
   }
 }
 
-// The speaker position of each channel of `line`, as the mixer knows them;
-// none when it does not know one for every channel.
-std::vector<std::string> channel_positions(const MixerHandle& handle, const MixerLine& line) {
-  LineIdentity identity;
-  if (handle.service()->get_line_identity(handle, line.dwLineID, identity) != MMSYSERR_NOERROR ||
-      identity.positions.size() != line.cChannels) {
-    return {};
-  }
-  return std::move(identity.positions);
-}
-
 // What the document holds for a control beyond `write.document`: its
 // values as read, each with its speaker position, for placing them by
 // position on a control whose channels have positions.
@@ -264,22 +262,20 @@ struct DocumentValues {
 // Reads the control's bounds and its values now into `write`; the mixer's
 // result. Values kept per channel go to the channels of their speaker
 // positions when both the document and the control's line know them.
-MixerResult read_now(const MixerHandle& handle, PlannedWrite& write,
+MixerResult read_now(Mixer& mixer, const ModelLayout& layout, PlannedWrite& write,
                      const DocumentValues& values, bool& nothing_to_write) {
   FoundControl found;
-  MixerResult result = find_control(handle, write.control_id, found.control, found.line);
-  if (result != MMSYSERR_NOERROR) return result;
-  write.bounds = {found.control.Bounds.lMinimum, found.control.Bounds.lMaximum,
-                  found.control.Metrics.cSteps,
-                  (found.control.fdwControl & ctrl::kFlagBeyondBounds) != 0};
-  if (!values.positions.empty() && write.shape == WriteShape::kChannels &&
-      !is_uniform(found.control)) {
-    const std::vector<std::string> channels = channel_positions(handle, found.line);
-    if (auto placed = place_by_position(values.values, values.positions, channels)) {
+  MixerResult result = find_control(layout, write.control_id, found);
+  if (result != kMixerOk) return result;
+  const ModelControl& control = *found.control;
+  write.bounds = {control.min, control.max, control.steps, control.device_bounds};
+  if (!values.positions.empty() && write.shape == WriteShape::kChannels && !control.uniform &&
+      found.line->positions.size() == found.line->channels) {
+    if (auto placed = place_by_position(values.values, values.positions, found.line->positions)) {
       write.document = std::move(*placed);
     }
   }
-  WriteBase base = read_for_write(handle, write, &found);
+  WriteBase base = read_for_write(mixer, layout, write);
   nothing_to_write = base.nothing_to_write;
   write.now = std::move(base.values);
   write.wanted = put_values(write.now, write.document);
@@ -300,7 +296,7 @@ std::optional<std::string> selected_port(const std::vector<SlotValue>& items,
 // own items, paired by name: the item of the selected port's name selected,
 // every other not. False (noted) when the document selects no port or the
 // device has none of that name.
-bool select_port_by_name(const MixerHandle& handle, PlannedWrite& write,
+bool select_port_by_name(const ModelLayout& layout, PlannedWrite& write,
                          const ProblemCollector& note, MixerSession& session) {
   if (session.gone()) return false;
   const std::optional<std::string> port = selected_port(write.document, write.item_names);
@@ -308,24 +304,14 @@ bool select_port_by_name(const MixerHandle& handle, PlannedWrite& write,
     note("no port selected; control passed over");
     return false;
   }
-  MixerControl control;
-  MixerLine line;
-  std::vector<ListText> texts;
-  MixerResult result = find_control(handle, write.control_id, control, line);
-  if (result == MMSYSERR_NOERROR) {
-    result = read_list_texts(handle, write.control_id, control.cMultipleItems, texts);
-  }
-  // A mixer gone is said once, by the session's owner.
-  session.note_result(result);
-  if (session.gone()) return false;
-  if (result != MMSYSERR_NOERROR) {
+  FoundControl found;
+  const MixerResult result = find_control(layout, write.control_id, found);
+  if (result != kMixerOk) {
     note(refused(write.shape, {}, result));
     return false;
   }
   write.item_names.clear();
-  for (const ListText& text : texts) {
-    write.item_names.push_back(system_to_utf8(name_of(text.szName)));
-  }
+  for (const ModelItem& item : found.control->items) write.item_names.push_back(item.name);
   const auto match = std::find(write.item_names.begin(), write.item_names.end(), *port);
   if (match == write.item_names.end()) {
     note.note("port " + quote_name(*port) + " is not on this device; left out");
@@ -341,17 +327,18 @@ bool select_port_by_name(const MixerHandle& handle, PlannedWrite& write,
 
 }  // namespace
 
-const MixerHandle* MixerSession::handle() {
+const ModelLayout* MixerSession::layout() {
   if (!tried_) {
     tried_ = true;
-    const MixerResult opened = mixer_.open(0, handle_);
-    if (opened != MMSYSERR_NOERROR) {
+    const MixerResult opened = mixer_.describe(0, layout_);
+    if (opened != kMixerOk) {
+      layout_ = nullptr;
       open_failure_ = "the mixer refused to open (mixer error " + std::to_string(opened) + ")";
-    } else if (MixerCaps caps; mixer_.get_dev_caps(handle_, caps) == MMSYSERR_NOERROR) {
-      device_name_ = system_to_utf8(name_of(caps.szPname));
+    } else {
+      device_name_ = layout_->name;
     }
   }
-  return open_failure_.empty() ? &handle_ : nullptr;
+  return layout_;
 }
 
 void MixerSession::note_result(MixerResult result, bool in_flight) {
@@ -407,8 +394,8 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       note("no control identifier; control passed over");
       continue;
     }
-    const MixerHandle* handle = session.handle();
-    if (handle == nullptr) {
+    const ModelLayout* layout = session.layout();
+    if (layout == nullptr) {
       note(session.open_failure());
       continue;
     }
@@ -429,7 +416,7 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       if (!read_list_items(node, type, note, write.document, write.item_names) || write.document.empty()) continue;
       // Ports pair by name: the same port need not stand at the same place
       // on another device, or after the device changed.
-      if (type == ctrl::kPortSelect && !select_port_by_name(*handle, write, note, session)) {
+      if (type == ctrl::kPortSelect && !select_port_by_name(*layout, write, note, session)) {
         if (session.gone()) session.count_meant();
         continue;
       }
@@ -453,13 +440,13 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
       continue;
     }
     bool nothing_to_write = false;
-    const MixerResult read = read_now(*handle, write, values, nothing_to_write);
+    const MixerResult read = read_now(session.mixer(), *layout, write, values, nothing_to_write);
     session.note_result(read);
     if (session.gone()) {
       session.count_meant();
       continue;
     }
-    if (read != MMSYSERR_NOERROR) {
+    if (read != kMixerOk) {
       note(refused(write.shape, {}, read));
       continue;
     }
@@ -469,59 +456,153 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
   }
 }
 
-bool execute_entry(const PlanEntry& entry, MixerSession& session) {
-  if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
-    report_problem(*problem);
-    return problem->failure;
-  }
-  const PlannedWrite& write = std::get<PlannedWrite>(entry);
-  // Once the mixer went away, the writes left are only counted (the
-  // restore says so once, at its end).
-  if (session.gone()) return false;
-  const MixerHandle* handle = session.handle();
-  if (handle == nullptr) {
-    report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
-                 session.open_failure());
-    return true;
-  }
-  // Read again just before writing: an earlier write of the plan may have
-  // changed the control.
-  WriteBase base = read_for_write(*handle, write, nullptr);
-  session.note_result(base.result);
-  if (base.nothing_to_write || session.gone()) return false;
-  if (base.result != MMSYSERR_NOERROR) {
-    report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
-                 refused(write.shape, {}, base.result));
-    return true;
-  }
-  std::vector<std::int32_t> sent = put_values(base.values, write.document);
-  // The line that is the default already stays so, without a write.
-  if (write.control_type == ctrl::kDefaultSwitch && sent == base.values) {
-    session.count_made();
-    return false;
-  }
-  const MixerResult written =
-      write_control_values(*handle, write.control_id, base.channels, base.items, sent);
-  session.note_result(written, true);
-  if (session.gone()) return false;
-  if (written == MMSYSERR_NOERROR) {
-    session.count_made();
-    return false;
-  }
-  report_error(control_prefix(write.control_name, write.type_text, write.id_text) +
-               refused(write.shape, sent, written));
-  return true;
-}
+namespace {
 
-int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session) {
+// What execute_entries does with one write of a batch, and how it went.
+struct BatchWrite {
+  WriteBase base;                 // its shape, and the values read
+  std::size_t read = kNone;       // its entry in the batch's reads
+  std::size_t sent = kNone;       // its entry in the batch's writes
+  bool made_already = false;      // a default switch on the line that is the default
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+};
+
+// The entries of one batch: at most this many go to the mixer in one read
+// and one write call, so that a huge plan does not hold all its values twice.
+constexpr std::size_t kBatchEntries = 4096;
+
+// Executes `entries` as execute_entry would one after another, with the
+// mixer asked in one call for every control's values and given every write
+// in one call: each write still starts from the control's values read just
+// before it (the read-change-write; a control a batch writes twice ends the
+// batch before its second write), and the reports come in the entries'
+// order. Returns how many were reported.
+int execute_batch(std::span<const PlanEntry> entries, MixerSession& session) {
+  // A batch without writes opens no mixer.
+  const bool writes_any = std::any_of(entries.begin(), entries.end(), [](const PlanEntry& entry) {
+    return std::holds_alternative<PlannedWrite>(entry);
+  });
+  const ModelLayout* layout = session.gone() || !writes_any ? nullptr : session.layout();
+  std::vector<BatchWrite> batch(entries.size());
+  std::vector<ValueRead> reads;
+  if (layout != nullptr) {
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+      const auto* write = std::get_if<PlannedWrite>(&entries[k]);
+      if (write == nullptr) continue;
+      batch[k].base = shape_for_write(*layout, *write);
+      if (batch[k].base.result != kMixerOk || batch[k].base.nothing_to_write) continue;
+      batch[k].read = reads.size();
+      ValueRead& read = reads.emplace_back();
+      read.control_id = write->control_id;
+      read.channels = batch[k].base.channels;
+    }
+    if (!reads.empty()) session.mixer().read(0, reads);
+  }
+  std::vector<ValueWrite> writes;
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    BatchWrite& planned = batch[k];
+    if (planned.read == BatchWrite::kNone) continue;
+    ValueRead& read = reads[planned.read];
+    planned.base.result = read.result;
+    // Nothing is sent once a read found the mixer gone.
+    if (read.result == kMixerGone) break;
+    if (read.result != kMixerOk) continue;
+    planned.base.values = std::move(read.values);
+    const PlannedWrite& write = std::get<PlannedWrite>(entries[k]);
+    std::vector<std::int32_t> sent = put_values(planned.base.values, write.document);
+    // The line that is the default already stays so, without a write.
+    if (write.control_type == ctrl::kDefaultSwitch && sent == planned.base.values) {
+      planned.made_already = true;
+      continue;
+    }
+    planned.sent = writes.size();
+    ValueWrite& out = writes.emplace_back();
+    out.control_id = write.control_id;
+    out.values = std::move(sent);
+  }
+  if (!writes.empty()) session.mixer().write(0, writes);
+
   int reported = 0;
-  for (const PlanEntry& entry : entries) {
-    if (execute_entry(entry, session)) ++reported;
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    if (const auto* problem = std::get_if<PlanProblem>(&entries[k])) {
+      report_problem(*problem);
+      if (problem->failure) ++reported;
+      continue;
+    }
+    const PlannedWrite& write = std::get<PlannedWrite>(entries[k]);
+    // Once the mixer went away, the writes left are only counted (the
+    // restore says so once, at its end).
+    if (session.gone()) continue;
+    // Made only for a report: most writes have none.
+    const auto prefix = [&] {
+      return control_prefix(write.control_name, write.type_text, write.id_text);
+    };
+    if (layout == nullptr) {
+      report_error(prefix() + session.open_failure());
+      ++reported;
+      continue;
+    }
+    const BatchWrite& planned = batch[k];
+    session.note_result(planned.base.result);
+    if (planned.base.nothing_to_write || session.gone()) continue;
+    if (planned.base.result != kMixerOk) {
+      report_error(prefix() + refused(write.shape, {}, planned.base.result));
+      ++reported;
+      continue;
+    }
+    if (planned.made_already) {
+      session.count_made();
+      continue;
+    }
+    const ValueWrite& sent = writes[planned.sent];
+    session.note_result(sent.result, sent.in_doubt);
+    if (session.gone()) continue;
+    if (sent.result == kMixerOk) {
+      session.count_made();
+      continue;
+    }
+    report_error(prefix() + refused(write.shape, sent.values, sent.result));
+    ++reported;
   }
   return reported;
 }
 
-ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer) {
+// Whether `entry` writes a control that an entry of `batch` writes already.
+bool writes_again(const PlanEntry& entry, const std::unordered_set<std::uint32_t>& batch) {
+  const auto* write = std::get_if<PlannedWrite>(&entry);
+  return write != nullptr && batch.count(write->control_id) != 0;
+}
+
+}  // namespace
+
+int execute_entries(std::span<const PlanEntry> entries, MixerSession& session) {
+  int reported = 0;
+  std::size_t start = 0;
+  std::unordered_set<std::uint32_t> written;
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    if (k - start == kBatchEntries || writes_again(entries[k], written)) {
+      reported += execute_batch(entries.subspan(start, k - start), session);
+      start = k;
+      written.clear();
+    }
+    if (const auto* write = std::get_if<PlannedWrite>(&entries[k])) {
+      written.insert(write->control_id);
+    }
+  }
+  return reported + execute_batch(entries.subspan(start), session);
+}
+
+void ExecutingSink::add(PlanEntry&& entry) {
+  pending_.push_back(std::move(entry));
+  if (pending_.size() == kBatchEntries) finish();
+}
+
+void ExecutingSink::finish() {
+  reported_ += execute_entries(pending_, session_);
+  pending_.clear();
+}
+
+ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer) {
   MixerSession session(mixer);
   for (const PlanEntry& entry : plan.entries) {
     if (std::holds_alternative<PlannedWrite>(entry)) session.count_meant();
@@ -535,7 +616,7 @@ ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer) {
 }
 
 ApplyReport apply_line_controls(const std::vector<pugi::xml_node>& controls,
-                                MixerService& mixer) {
+                                Mixer& mixer) {
   MixerSession session(mixer);
   RestorePlan plan;
   plan_line_controls(controls, session, plan);

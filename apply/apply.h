@@ -23,13 +23,14 @@ struct ApplyReport {
 // Executes `plan` in order: reports each problem on a line of its own and
 // makes each write as a read-change-write of the control (the values read
 // just before, the document's put in), so that the mixer decides every
-// write. A refusal is reported with exactly the values sent. A plan
-// without writes opens no mixer.
-ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer);
+// write; the reads of a batch of writes go to the mixer in one call, and
+// the writes in one more. A refusal is reported with exactly the values
+// sent. A plan without writes opens no mixer.
+ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer);
 
 // Writes the values held by each line_control node of `controls` (whose
 // ctrl_id names a control of `mixer`) to that control, by control type, in
-// list order, through one open handle. A node's values are the nodes after
+// list order, on one description of the mixer. A node's values are the nodes after
 // its name text (comments and processing instructions aside), taken by
 // position, each read as the whole text it holds; a list control's are the
 // items of its mux_list or mixer_list. Values whose `position` attributes
@@ -43,6 +44,6 @@ ApplyReport execute_plan(const RestorePlan& plan, MixerService& mixer);
 // with exactly the values sent) and passed over. An empty list makes no
 // mixer call.
 ApplyReport apply_line_controls(const std::vector<pugi::xml_node>& controls,
-                                MixerService& mixer);
+                                Mixer& mixer);
 
 }  // namespace quorvel

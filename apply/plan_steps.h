@@ -1,9 +1,10 @@
-// The steps of planning and executing a restore that share one open mixer
-// handle; used by apply.cc and reconcile.cc only.
+// The steps of planning and executing a restore that share one described
+// mixer; used by apply.cc and reconcile.cc only.
 #pragma once
 
 #include <pugixml.hpp>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -12,16 +13,18 @@
 
 namespace quorvel {
 
-// The mixer's first device, opened on first use and closed with this object.
+// The mixer's first device, described on first use.
 // It also keeps count of the restore's writes, so that a mixer that goes
 // away part-way (kMixerGone) is said once, with how far the restore got,
 // instead of a refusal for every control left.
 class MixerSession {
  public:
-  explicit MixerSession(MixerService& mixer) : mixer_(mixer) {}
+  explicit MixerSession(Mixer& mixer) : mixer_(mixer) {}
 
-  // The open handle; null when the mixer refused to open (asked once).
-  const MixerHandle* handle();
+  // The device's description; null when the mixer refused to open (asked
+  // once).
+  const ModelLayout* layout();
+  Mixer& mixer() { return mixer_; }
   // What the refusal to open says, for a report line.
   const std::string& open_failure() const { return open_failure_; }
 
@@ -39,8 +42,8 @@ class MixerSession {
   std::string gone_message(bool previewed = false) const;
 
  private:
-  MixerService& mixer_;
-  MixerHandle handle_;
+  Mixer& mixer_;
+  const ModelLayout* layout_ = nullptr;
   bool tried_ = false;
   std::string open_failure_;
   std::string device_name_;
@@ -66,30 +69,29 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
 void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
                         RestorePlan& plan);
 
-// Reports the problem or makes the write of `entry`; whether it was
-// reported (a failure, or a refused write).
-bool execute_entry(const PlanEntry& entry, MixerSession& session);
+// Reports the problems and makes the writes of `entries` in order, the
+// writes of up to a few thousand entries read in one call of the mixer and
+// made in one; returns how many were reported (problems and refused writes).
+int execute_entries(std::span<const PlanEntry> entries, MixerSession& session);
 
-// Executes each entry as soon as it is planned, keeping none: a restore
-// whose plan nobody needs whole. Entries planned later read the mixer after
-// the writes of those before them, as every write does anyway.
+// Executes entries as they are planned, a batch at a time, keeping none
+// longer: a restore whose plan nobody needs whole. Entries planned later
+// may read the mixer before the writes of those before them are made; each
+// write reads its control again just before it is made anyway.
 class ExecutingSink final : public EntrySink {
  public:
   explicit ExecutingSink(MixerSession& session) : session_(session) {}
-  void add(PlanEntry&& entry) override {
-    if (execute_entry(entry, session_)) ++reported_;
-  }
+  void add(PlanEntry&& entry) override;
+  // Executes what is still pending; call it once planning is over.
+  void finish();
   // Problems reported and writes refused so far.
   int reported() const { return reported_; }
 
  private:
   MixerSession& session_;
+  std::vector<PlanEntry> pending_;
   int reported_ = 0;
 };
-
-// Reports the problems and makes the writes of `entries` in order; returns
-// how many were reported (problems and refused writes).
-int execute_entries(const std::vector<PlanEntry>& entries, MixerSession& session);
 
 // Reports, once, that the session's mixer went away, with how far the
 // restore got; 1 when it did (one more failure), else 0.

@@ -5,7 +5,6 @@
 #include <string>
 #include <variant>
 
-#include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
@@ -14,41 +13,19 @@ namespace {
 
 // A line as the preview names it: its name, and its device name after it
 // when another line of the mixer has the same name.
-std::string line_text(const MixerHandle& handle, const MixerLine& line,
-                      const std::map<std::string, int>& names) {
-  const std::string name = system_to_utf8(name_of(line.szName));
-  std::string text = quote_name(name);
-  auto found = names.find(name);
-  LineIdentity identity;
-  if (found != names.end() && found->second > 1 &&
-      handle.service()->get_line_identity(handle, line.dwLineID, identity) == MMSYSERR_NOERROR &&
-      !identity.device_name.empty()) {
-    text += " (" + identity.device_name + ")";
+std::string line_text(const ModelLine& line, const std::map<std::string, int>& names) {
+  std::string text = quote_name(line.name);
+  auto found = names.find(line.name);
+  if (found != names.end() && found->second > 1 && !line.device_name.empty()) {
+    text += " (" + line.device_name + ")";
   }
   return text;
 }
 
 // How many of the mixer's lines have each name.
-std::map<std::string, int> line_names(MixerService& mixer, const MixerHandle& handle) {
+std::map<std::string, int> line_names(const ModelLayout& layout) {
   std::map<std::string, int> names;
-  MixerCaps caps;
-  if (mixer.get_dev_caps(handle, caps) != MMSYSERR_NOERROR) return names;
-  for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
-    MixerLine destination;
-    destination.dwDestination = i;
-    if (mixer.get_line_info(handle, destination, LineQuery::kDestination) != MMSYSERR_NOERROR) {
-      continue;
-    }
-    ++names[system_to_utf8(name_of(destination.szName))];
-    for (std::uint32_t j = 0; j < destination.cConnections; ++j) {
-      MixerLine source;
-      source.dwDestination = i;
-      source.dwSource = j;
-      if (mixer.get_line_info(handle, source, LineQuery::kSource) == MMSYSERR_NOERROR) {
-        ++names[system_to_utf8(name_of(source.szName))];
-      }
-    }
-  }
+  for (const ModelLine& line : layout.lines) ++names[line.name];
   return names;
 }
 
@@ -137,26 +114,21 @@ std::string count_text(int count, const char* one, const char* many) {
 
 }  // namespace
 
-void name_writes_by_mixer(RestorePlan& plan, MixerService& mixer) {
-  MixerHandle handle;
-  if (mixer.open(0, handle) != MMSYSERR_NOERROR) return;
-  const std::map<std::string, int> names = line_names(mixer, handle);
+void name_writes_by_mixer(RestorePlan& plan, Mixer& mixer) {
+  const ModelLayout* layout = nullptr;
+  if (mixer.describe(0, layout) != kMixerOk) return;
+  const std::map<std::string, int> names = line_names(*layout);
   for (PlanEntry& entry : plan.entries) {
     auto* write = std::get_if<PlannedWrite>(&entry);
     if (write == nullptr) continue;
-    MixerControl control;
-    MixerLine line;
-    if (find_control(handle, write->control_id, control, line) != MMSYSERR_NOERROR) continue;
+    const ModelControl* control = layout->control_by_id(write->control_id);
+    if (control == nullptr) continue;
+    const ModelLine& line = layout->lines[control->line];
     // A source's control: its destination first.
     std::string path;
-    MixerLine destination;
-    destination.dwDestination = line.dwDestination;
-    if (mixer.get_line_info(handle, destination, LineQuery::kDestination) == MMSYSERR_NOERROR &&
-        destination.dwLineID != line.dwLineID) {
-      path = line_text(handle, destination, names) + " / ";
-    }
-    write->mixer_path = path + line_text(handle, line, names) + " / " +
-                        quote_name(system_to_utf8(name_of(control.szName)));
+    const ModelLine& destination = layout->destination_of(line);
+    if (&destination != &line) path = line_text(destination, names) + " / ";
+    write->mixer_path = path + line_text(line, names) + " / " + quote_name(control->name);
   }
 }
 

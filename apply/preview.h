@@ -13,7 +13,7 @@ namespace quorvel {
 // first for a source's control, and a line's device name after it,
 // "LINE" (NAME), where two lines of the mixer share a name. A write whose
 // control the mixer does not find keeps the document's names.
-void name_writes_by_mixer(RestorePlan& plan, MixerService& mixer);
+void name_writes_by_mixer(RestorePlan& plan, Mixer& mixer);
 
 // What a preview found, value by value.
 struct PreviewCounts {

@@ -14,7 +14,7 @@
 #include "apply/plan_steps.h"
 #include "common/number_text.h"
 #include "platform/document/document_format.h"
-#include "platform/mixer/records.h"
+#include "platform/mixer/control_types.h"
 #include "platform/os/console.h"
 #include "platform/xml/xml_dom.h"
 
@@ -433,20 +433,20 @@ PairedControls pair_documents(pugi::xml_document& input, const pugi::xml_documen
 }
 
 RestorePlan plan_restore(pugi::xml_document& input, const DocumentOutline& snapshot,
-                         MixerService& mixer) {
+                         Mixer& mixer) {
   MixerSession session(mixer);
   return make_plan(input, snapshot, session);
 }
 
 RestorePlan plan_restore(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                         MixerService& mixer) {
+                         Mixer& mixer) {
   return plan_restore(input, outline_of(snapshot), mixer);
 }
 
 ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline& snapshot,
-                                MixerService& mixer) {
-  // One handle serves the reads of the plan and its writes. Each entry is
-  // executed as soon as it is planned, in the plan's order: nothing here
+                                Mixer& mixer) {
+  // One description serves the plan and its writes. Entries are executed
+  // as they are planned, in the plan's order, a batch at a time: nothing here
   // needs the plan whole, which at a million controls would be hundreds of
   // megabytes.
   MixerSession session(mixer);
@@ -457,6 +457,7 @@ ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline
     plan_line_controls(controls, session, executing);
     std::vector<pugi::xml_node>().swap(controls);
   }
+  executing.finish();
   ApplyReport report;
   report.reported = executing.reported() + report_gone(session);
   report.paired = paired.paired;
@@ -466,7 +467,7 @@ ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline
 }
 
 ApplyReport reconcile_documents(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                                MixerService& mixer) {
+                                Mixer& mixer) {
   return reconcile_documents(input, outline_of(snapshot), mixer);
 }
 

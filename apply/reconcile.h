@@ -84,16 +84,16 @@ PairedControls pair_documents(pugi::xml_document& input, const pugi::xml_documen
 // it would make to `mixer`, reading the mixer but writing nothing: the
 // problems of pairing first, then each list of controls in order.
 RestorePlan plan_restore(pugi::xml_document& input, const DocumentOutline& snapshot,
-                         MixerService& mixer);
+                         Mixer& mixer);
 RestorePlan plan_restore(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                         MixerService& mixer);
+                         Mixer& mixer);
 
-// Plans the restore of `input` and executes the plan, through one open
-// handle. Returns what it ran into: the controls reported (each on a line of
+// Plans the restore of `input` and executes the plan, on one description of
+// the mixer, its writes sent in batches. Returns what it ran into: the controls reported (each on a line of
 // its own) and those paired.
 ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline& snapshot,
-                                MixerService& mixer);
+                                Mixer& mixer);
 ApplyReport reconcile_documents(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                                MixerService& mixer);
+                                Mixer& mixer);
 
 }  // namespace quorvel

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "platform/mixer/control_bounds.h"
-#include "platform/mixer/records.h"
+#include "platform/mixer/control_types.h"
 #include "platform/os/console.h"
 
 namespace quorvel {

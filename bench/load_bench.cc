@@ -29,6 +29,9 @@ std::string saved_document(std::size_t controls, bool utf16) {
   pugi::xml_document document;
   TreeSink tree(document);
   write_sim_device(device, tree);
+  // The saved form's declaration names UTF-16; this form is UTF-8, and a
+  // load refuses a document whose declaration says otherwise.
+  document.first_child().attribute("encoding").set_value("UTF-8");
   std::ostringstream out;
   document.save(out, "\t", pugi::format_indent, pugi::encoding_utf8);
   return out.str();

@@ -7,9 +7,7 @@
 #include "platform/document/control_kind.h"
 #include "platform/document/document_writer.h"
 #include "platform/mixer/control_bounds.h"
-#include "platform/mixer/control_values.h"
 #include "platform/os/console.h"
-#include "platform/os/text_encoding.h"
 
 namespace quorvel {
 namespace {
@@ -17,71 +15,43 @@ namespace {
 std::string mixer_error(MixerResult result) { return "mixer error " + std::to_string(result); }
 
 // Reports a control whose values could not be read; returns the message.
-std::string report_control_read(const std::string& name, const MixerControl& control,
-                                MixerResult result) {
-  std::string message = "cannot read control " + quote_name(name) + " (id " +
-                        std::to_string(control.dwControlID) + "): " + mixer_error(result);
+std::string report_control_read(const ModelControl& control, MixerResult result) {
+  std::string message = "cannot read control " + quote_name(control.name) + " (id " +
+                        std::to_string(control.id) + "): " + mixer_error(result);
   report_error(message);
   return message;
 }
 
-// The control's bounds widened to cover `values`, should a mixer report a
-// value outside them.
-void cover_values(ControlPart& part, const std::vector<std::int32_t>& values) {
-  quorvel::cover_values(part.min, part.max, values);
-}
-
-// The items of a list control: one per item of the control (its own item
-// count), each with its name and whether it is selected.
-struct ListItems {
-  std::vector<std::string> names;
-  std::vector<std::int32_t> selected;
-};
-
-// Reads the items of the list control; the mixer's result of reading them
-// (the items are then unselected).
-MixerResult capture_list_items(const MixerHandle& handle, const MixerControl& control,
-                               ListItems& items) {
-  const std::uint32_t count = control.cMultipleItems;
-  std::vector<ListText> texts(count);
-  items.selected.assign(count, 0);
-  MixerResult result = MMSYSERR_NOERROR;
-  if (count > 0) {
-    result = read_list_texts(handle, control.dwControlID, count, texts);
-    if (result == MMSYSERR_NOERROR) {
-      result = read_control_values(handle, control.dwControlID, 1, count, items.selected);
-    }
-    if (result != MMSYSERR_NOERROR) items.selected.assign(count, 0);
-  }
-  items.names.reserve(count);
-  for (const ListText& text : texts) items.names.push_back(system_to_utf8(name_of(text.szName)));
-  return result;
-}
-
 }  // namespace
 
-Result capture_control_value(DocumentSink& sink, const MixerLine& line,
-                             const MixerControl& control, const MixerHandle& handle,
-                             std::span<const std::string> positions, bool* gone) {
-  const ValueForm form = value_form(control.dwControlType, line.cChannels, is_uniform(control));
-  MixerResult result = MMSYSERR_NOERROR;
+Result capture_control_value(DocumentSink& sink, Mixer& mixer, const ModelLine& line,
+                             const ModelControl& control, bool* gone) {
+  const ValueForm form = value_form(control.type, line.channels, control.uniform);
+  MixerResult result = kMixerOk;
   std::vector<std::int32_t> values;
-  ListItems items;
+  // A list control's items: their names as described, and whether each is
+  // selected (unselected when the read fails).
+  std::vector<std::int32_t> selected;
+  const std::size_t items = control.list ? control.items.size() : 0;
   if (form.count > 0) {
-    result = read_control_values(handle, control.dwControlID, form.count, 0, values);
-  } else if (form.list != nullptr) {
-    result = capture_list_items(handle, control, items);
+    result = read_control(mixer, control.id, form.count, values);
+    if (result != kMixerOk) values.assign(form.count, 0);
+  } else if (form.list != nullptr && items > 0) {
+    result = read_control(mixer, control.id, 1, selected);
+    if (result != kMixerOk || selected.size() != items) selected.assign(items, 0);
   }
 
-  const std::string name = system_to_utf8(name_of(control.szName));
-  ControlPart part{.name = name,
-                   .id = control.dwControlID,
-                   .type = control.dwControlType,
-                   .steps = control.Metrics.cSteps,
-                   .min = control.Bounds.lMinimum,
-                   .max = control.Bounds.lMaximum};
-  cover_values(part, values);
+  ControlPart part{.name = control.name,
+                   .id = control.id,
+                   .type = control.type,
+                   .steps = control.steps,
+                   .min = control.min,
+                   .max = control.max};
+  // The bounds widened to cover the values, should a mixer report a value
+  // outside them.
+  cover_values(part.min, part.max, values);
   start_line_control(sink, part);
+  const std::vector<std::string>& positions = line.positions;
   const bool positioned = form.numbered && positions.size() == values.size();
   for (std::size_t k = 0; k < values.size(); ++k) {
     write_value(sink, form.numbered ? static_cast<std::uint32_t>(k + 1) : 0, values[k],
@@ -89,8 +59,8 @@ Result capture_control_value(DocumentSink& sink, const MixerLine& line,
   }
   if (form.list != nullptr) {
     start_list(sink, form.list);
-    for (std::size_t k = 0; k < items.names.size(); ++k) {
-      write_item(sink, items.names[k], items.selected[k]);
+    for (std::size_t k = 0; k < items; ++k) {
+      write_item(sink, control.items[k].name, selected[k]);
     }
     sink.end();
   }
@@ -100,9 +70,7 @@ Result capture_control_value(DocumentSink& sink, const MixerLine& line,
     *gone = true;
     return Result::failure("the mixer went away");
   }
-  if (result != MMSYSERR_NOERROR) {
-    return Result::failure(report_control_read(name, control, result));
-  }
+  if (result != kMixerOk) return Result::failure(report_control_read(control, result));
   return Result();
 }
 

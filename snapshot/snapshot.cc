@@ -9,7 +9,6 @@
 #include "platform/document/saved_writer.h"
 #include "platform/os/console.h"
 #include "platform/os/file_name.h"
-#include "platform/os/text_encoding.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/capture.h"
 
@@ -43,39 +42,16 @@ class Problems {
   std::string first_;
 };
 
-// What the mixer knows of a line beyond its description; nothing when it
-// cannot say (the line is then written as its description has it).
-LineIdentity identity_of(MixerService& mixer, const MixerHandle& handle, const MixerLine& line) {
-  LineIdentity identity;
-  if (mixer.get_line_identity(handle, line.dwLineID, identity) != MMSYSERR_NOERROR) return {};
-  return identity;
-}
-
 }  // namespace
 
-Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
-                             const MixerLine& line, const LineIdentity& identity, bool* gone) {
+Result capture_line_controls(DocumentSink& sink, Mixer& mixer, const ModelLayout& layout,
+                             const ModelLine& line, bool* gone) {
   // A line without channels shows no control, whatever the mixer lists: a
   // control that reports no channels has nothing a document could restore.
-  if (line.cControls == 0 || line.cChannels == 0) return Result();
-  std::vector<MixerControl> controls(line.cControls);
-  MixerLineControls query;
-  query.dwLineID = line.dwLineID;
-  query.cControls = line.cControls;
-  query.pamxctrl = controls.data();
-  MixerResult result = handle.service()->get_line_controls(handle, query, ControlsQuery::kAll);
-  if (result == kMixerGone && gone != nullptr) {
-    *gone = true;
-    return Result::failure("the mixer went away");
-  }
-  if (result != MMSYSERR_NOERROR) {
-    return reported("cannot read the controls of line " +
-                    quote_name(system_to_utf8(name_of(line.szName))) + " (id " +
-                    std::to_string(line.dwLineID) + "): " + mixer_error(result));
-  }
+  if (line.channels == 0) return Result();
   Problems problems;
-  for (const MixerControl& control : controls) {
-    problems.add(capture_control_value(sink, line, control, handle, identity.positions, gone));
+  for (std::size_t index : line.controls) {
+    problems.add(capture_control_value(sink, mixer, line, layout.controls[index], gone));
     if (sink.failed()) return Result::failure("cannot add a control to the document");
     if (gone != nullptr && *gone) return Result::failure("the mixer went away");
   }
@@ -84,21 +60,26 @@ Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
 
 namespace {
 
-// Room, in bytes of the saved form, for the document of a device of this
-// extent: a bound for every name (each character escaped as a reference of
-// six), the markup and attributes of every line and control, and every
-// value and item. 0, and no room reserved, when the mixer cannot say.
-std::size_t saved_size_bound(MixerService& mixer, const MixerHandle& handle) {
-  MixerExtent extent;
-  if (mixer.get_extent(handle, extent) != MMSYSERR_NOERROR) return 0;
-  constexpr std::size_t kName = 6 * kNameChars;
-  constexpr std::size_t kLine = 256 + kName;     // markup, attributes, name
-  constexpr std::size_t kControl = 256 + kName;  // markup, attributes, name
-  constexpr std::size_t kValue = 64;             // a value with its channel, position aside
-  constexpr std::size_t kItem = 64 + kName;      // an item with its name
-  const std::size_t characters = 1024 + kName + extent.lines * kLine +
-                                 extent.controls * kControl + extent.channel_values * kValue +
-                                 extent.items * kItem + 6 * extent.text_bytes;
+// Room, in bytes of the saved form, for the document of `layout`: a bound
+// for every name (each character escaped as a reference of six), the markup
+// and attributes of every line and control, and every value and item.
+std::size_t saved_size_bound(const ModelLayout& layout) {
+  constexpr std::size_t kLine = 256;     // markup and attributes
+  constexpr std::size_t kControl = 256;  // markup and attributes
+  constexpr std::size_t kValue = 64;     // a value with its channel, position aside
+  constexpr std::size_t kItem = 64;      // an item, its name aside
+  std::size_t characters = 1024 + 6 * layout.name.size();
+  for (const ModelLine& line : layout.lines) {
+    std::size_t positions = 0;
+    for (const std::string& position : line.positions) positions += position.size();
+    characters += kLine + 6 * (line.name.size() + line.device_name.size() + line.product_id.size());
+    for (std::size_t index : line.controls) {
+      const ModelControl& control = layout.controls[index];
+      characters += kControl + 6 * (control.name.size() + positions) +
+                    std::size_t{line.channels} * kValue;
+      for (const ModelItem& item : control.items) characters += kItem + 6 * item.name.size();
+    }
+  }
   return 2 * characters;
 }
 
@@ -118,30 +99,26 @@ class DiscardingSink final : public DocumentSink {
 // end. With `room` (the string a saved form is written into), room for the
 // whole document is reserved in it first, so that it is never copied as it
 // grows: reserved room that is not written costs no memory.
-Result describe_mixer(DocumentSink& sink, MixerService& mixer,
+Result describe_mixer(DocumentSink& sink, Mixer& mixer,
                       std::optional<std::string>& default_output_name,
                       std::string* room = nullptr) {
-  MixerHandle handle;
-  MixerResult result = mixer.open(0, handle);
-  if (result != MMSYSERR_NOERROR) {
+  const ModelLayout* described = nullptr;
+  const MixerResult result = mixer.describe(0, described);
+  if (result != kMixerOk) {
     return reported("cannot open mixer device 0: " + mixer_error(result));
   }
-  MixerCaps caps;
-  result = mixer.get_dev_caps(handle, caps);
-  if (result != MMSYSERR_NOERROR) {
-    return reported("cannot read the description of mixer device 0: " + mixer_error(result));
-  }
+  const ModelLayout& layout = *described;
 
   if (room != nullptr) {
     // Room is only a help: without it the string grows as it fills.
     try {
-      room->reserve(room->size() + saved_size_bound(mixer, handle));
+      room->reserve(room->size() + saved_size_bound(layout));
     } catch (const std::bad_alloc&) {
     }
   }
 
-  const std::string product = system_to_utf8(name_of(caps.szPname));
-  start_mixer_document(sink, product, caps.cDestinations);
+  const std::string& product = layout.name;
+  start_mixer_document(sink, product, static_cast<std::uint32_t>(layout.destinations.size()));
   default_output_name = default_file_name(product);
 
   // A mixer that goes away while it is read (a sound server stopped or
@@ -152,51 +129,29 @@ Result describe_mixer(DocumentSink& sink, MixerService& mixer,
                     " went away while it was read; its document is not complete");
   };
   Problems problems;
-  for (std::uint32_t i = 0; i < caps.cDestinations; ++i) {
-    MixerLine destination;
-    destination.dwDestination = i;
-    result = mixer.get_line_info(handle, destination, LineQuery::kDestination);
-    if (result == kMixerGone) return went_away();
-    if (result != MMSYSERR_NOERROR) {
-      problems.add(
-          reported("cannot read destination " + std::to_string(i) + ": " + mixer_error(result)));
-      continue;
-    }
-    const std::string destination_name = system_to_utf8(name_of(destination.szName));
-    const LineIdentity destination_identity = identity_of(mixer, handle, destination);
-    start_destination(sink, {.name = destination_name,
-                             .line_id = destination.dwLineID,
-                             .channels = destination.cChannels,
-                             .connections = destination.cConnections,
-                             .component_type = destination.dwComponentType,
-                             .server_name = destination_identity.device_name,
-                             .product_id = destination_identity.product_id});
+  for (std::size_t index : layout.destinations) {
+    const ModelLine& destination = layout.lines[index];
+    start_destination(sink, {.name = destination.name,
+                             .line_id = destination.id,
+                             .channels = destination.channels,
+                             .connections = static_cast<std::uint32_t>(destination.sources.size()),
+                             .component_type = destination.component_type,
+                             .server_name = destination.device_name,
+                             .product_id = destination.product_id});
     if (sink.failed()) return Result::failure("cannot add a destination to the document");
-    problems.add(capture_line_controls(sink, handle, destination, destination_identity, &gone));
+    problems.add(capture_line_controls(sink, mixer, layout, destination, &gone));
     if (gone) return went_away();
 
-    const std::uint32_t connections = destination.cConnections;
-    for (std::uint32_t j = 0; j < connections; ++j) {
-      MixerLine source;
-      source.dwDestination = i;
-      source.dwSource = j;
-      result = mixer.get_line_info(handle, source, LineQuery::kSource);
-      if (result == kMixerGone) return went_away();
-      if (result != MMSYSERR_NOERROR) {
-        problems.add(reported("cannot read source " + std::to_string(j) + " of destination " +
-                              std::to_string(i) + ": " + mixer_error(result)));
-        continue;
-      }
-      const std::string source_name = system_to_utf8(name_of(source.szName));
-      const LineIdentity source_identity = identity_of(mixer, handle, source);
-      start_source(sink, {.name = source_name,
-                          .src_id = j,
-                          .channels = source.cChannels,
-                          .line_type = source.dwComponentType,
-                          .server_name = source_identity.device_name,
-                          .product_id = source_identity.product_id});
+    for (std::size_t source_index : destination.sources) {
+      const ModelLine& source = layout.lines[source_index];
+      start_source(sink, {.name = source.name,
+                          .src_id = source.source,
+                          .channels = source.channels,
+                          .line_type = source.component_type,
+                          .server_name = source.device_name,
+                          .product_id = source.product_id});
       if (sink.failed()) return Result::failure("cannot add a source to the document");
-      problems.add(capture_line_controls(sink, handle, source, source_identity, &gone));
+      problems.add(capture_line_controls(sink, mixer, layout, source, &gone));
       if (gone) return went_away();
       sink.end();
     }
@@ -208,7 +163,7 @@ Result describe_mixer(DocumentSink& sink, MixerService& mixer,
 
 }  // namespace
 
-Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
+Result build_snapshot(pugi::xml_document& document, Mixer& mixer,
                       std::optional<std::string>& default_output_name) {
   // The bare template is what the document holds when the mixer cannot be
   // described.
@@ -219,14 +174,14 @@ Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
   return describe_mixer(sink, mixer, default_output_name);
 }
 
-Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
+Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
                             std::optional<std::string>& default_output_name) {
   bytes.clear();
   SavedDocumentWriter sink(bytes);
   return describe_mixer(sink, mixer, default_output_name, &bytes);
 }
 
-Result build_snapshot_outline(DocumentOutline& outline, MixerService& mixer,
+Result build_snapshot_outline(DocumentOutline& outline, Mixer& mixer,
                               std::optional<std::string>& default_output_name) {
   // Without a mixer to describe, the outline stays empty: the bare
   // template's root would pair no line either.
@@ -235,7 +190,7 @@ Result build_snapshot_outline(DocumentOutline& outline, MixerService& mixer,
   return describe_mixer(sink, mixer, default_output_name);
 }
 
-Result check_snapshot(MixerService& mixer, std::optional<std::string>& default_output_name) {
+Result check_snapshot(Mixer& mixer, std::optional<std::string>& default_output_name) {
   DiscardingSink sink;
   return describe_mixer(sink, mixer, default_output_name);
 }

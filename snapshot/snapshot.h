@@ -22,34 +22,32 @@ namespace quorvel {
 // when the mixer cannot be opened or described, the document holds the bare
 // template and `default_output_name` is unchanged; a line or control that
 // cannot be read is left out or written as read, and the build goes on.
-Result build_snapshot(pugi::xml_document& document, MixerService& mixer,
+Result build_snapshot(pugi::xml_document& document, Mixer& mixer,
                       std::optional<std::string>& default_output_name);
 
 // The same snapshot written straight in the saved-file format into `bytes`
 // (the bytes serialize_document gives for the tree build_snapshot builds),
 // for a run that needs no tree of it: one that only saves. Without a tree
 // it costs about a third of the memory.
-Result build_saved_snapshot(std::string& bytes, MixerService& mixer,
+Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
                             std::optional<std::string>& default_output_name);
 
 // The same snapshot as the outline pairing reads (document_outline.h), for a
 // restore: a few dozen bytes a control where the tree costs hundreds.
-Result build_snapshot_outline(DocumentOutline& outline, MixerService& mixer,
+Result build_snapshot_outline(DocumentOutline& outline, Mixer& mixer,
                               std::optional<std::string>& default_output_name);
 
 // Reads device 0 of `mixer` as build_snapshot does, reporting and failing as
 // it does and setting `default_output_name`, but keeps nothing of the
 // document: for a run that needs to know that the mixer can still be read,
 // not what it holds.
-Result check_snapshot(MixerService& mixer, std::optional<std::string>& default_output_name);
+Result check_snapshot(Mixer& mixer, std::optional<std::string>& default_output_name);
 
-// Writes one line_control element per control of `line` into the line's
-// element open in `sink` (none for a line without channels), reporting and
-// failing as build_snapshot does. `identity` is what the mixer knows of the
-// line beyond its description (its channels' speaker positions). With
-// `gone` given, a mixer found gone sets it and ends the line, unreported.
-Result capture_line_controls(DocumentSink& sink, const MixerHandle& handle,
-                             const MixerLine& line, const LineIdentity& identity = {},
-                             bool* gone = nullptr);
+// Writes one line_control element per control of `line`, a line of
+// `layout`, into the line's element open in `sink` (none for a line without
+// channels), reporting and failing as build_snapshot does. With `gone`
+// given, a mixer found gone sets it and ends the line, unreported.
+Result capture_line_controls(DocumentSink& sink, Mixer& mixer, const ModelLayout& layout,
+                             const ModelLine& line, bool* gone = nullptr);
 
 }  // namespace quorvel

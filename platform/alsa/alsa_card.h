@@ -13,7 +13,7 @@
 
 #include "platform/alsa/alsa_volume_scale.h"
 #include "platform/mixer/model_layout.h"
-#include "platform/mixer/records.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel::alsa {
 

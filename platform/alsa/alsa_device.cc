@@ -236,13 +236,13 @@ MixerResult write_error(int error) {
     case EIO:
     case EBADFD:
     case ENOMEM:
-      return MMSYSERR_ERROR;
+      return kMixerFailed;
     default:
-      return MIXERR_INVALVALUE;
+      return kMixerRefused;
   }
 }
 
-MixerResult read_error(int error) { return error == -ENODEV ? kMixerGone : MMSYSERR_ERROR; }
+MixerResult read_error(int error) { return error == -ENODEV ? kMixerGone : kMixerFailed; }
 
 CardDevice::~CardDevice() {
   if (value_ != nullptr) lib().snd_ctl_elem_value_free(value_);

@@ -16,10 +16,10 @@ namespace {
 
 using namespace alsa;
 
-// ---- The service -------------------------------------------------------------
+// ---- The mixer -------------------------------------------------------------
 
-// Every handle of a device shares the device, opened and loaded at its
-// first handle: a run opens each card once.
+// Every call about a device shares the device, opened and loaded at its
+// first description: a run opens each card once.
 class AlsaMixer final : public ModelMixer {
  public:
   explicit AlsaMixer(std::vector<std::string> devices)
@@ -31,14 +31,14 @@ class AlsaMixer final : public ModelMixer {
   }
 
  private:
-  unsigned do_device_count() override { return static_cast<unsigned>(devices_.size()); }
+  unsigned device_count() override { return static_cast<unsigned>(devices_.size()); }
 
   MixerResult load_device(unsigned device) override {
     if (alsa_lib() == nullptr || CardDevice::open(devices_[device], cards_[device]) < 0) {
-      return MMSYSERR_NODRIVER;
+      return kMixerGone;
     }
     set_layout(device, build_card_layout(cards_[device]->card()));
-    return MMSYSERR_NOERROR;
+    return kMixerOk;
   }
 
   MixerResult read_values(unsigned device, const ModelControl& control,
@@ -50,10 +50,10 @@ class AlsaMixer final : public ModelMixer {
                            std::span<const std::int32_t> values) override {
     CardDevice& card = *cards_[device];
     const Control& control = card.card().controls[model.key];
-    if (!capture_list_takes(device, model, values)) return MIXERR_INVALVALUE;
+    if (!capture_list_takes(device, model, values)) return kMixerRefused;
     bool beyond_range = false;
     if (model.device_bounds && !volume_takes(model, control, values, beyond_range)) {
-      return MIXERR_INVALVALUE;
+      return kMixerRefused;
     }
     if (control.kind == Kind::kCaptureList) return write_capture_list(device, model, values);
     // Values beyond the declared range go to the element itself, through
@@ -61,7 +61,7 @@ class AlsaMixer final : public ModelMixer {
     // word); once taken, the control's bounds cover what the element then
     // holds (a driver may clamp them to its range without a word).
     const Part part = part_of(control.kind);
-    if (beyond_range && !card.writes_directly(control.element, part)) return MIXERR_INVALVALUE;
+    if (beyond_range && !card.writes_directly(control.element, part)) return kMixerRefused;
     std::vector<long> raws;
     for (std::int32_t value : values) raws.push_back(raw_of(control, value));
     if (int error = card.write(control.element, part, raws); error < 0) {
@@ -69,10 +69,10 @@ class AlsaMixer final : public ModelMixer {
     }
     if (beyond_range) {
       std::vector<std::int32_t> held(values.size());
-      if (read_control(device, model, held) != MMSYSERR_NOERROR) return MMSYSERR_ERROR;
+      if (read_control(device, model, held) != kMixerOk) return kMixerFailed;
       cover_values(model.min, model.max, held);
     }
-    return MMSYSERR_NOERROR;
+    return kMixerOk;
   }
 
   // Whether a volume takes `values`: those within its bounds, and those
@@ -152,7 +152,7 @@ class AlsaMixer final : public ModelMixer {
         }
         values[k] = on != 0 ? 1 : 0;
       }
-      return MMSYSERR_NOERROR;
+      return kMixerOk;
     }
     const Part part = part_of(control.kind);
     for (std::size_t k = 0; k < values.size(); ++k) {
@@ -164,7 +164,7 @@ class AlsaMixer final : public ModelMixer {
       }
       values[k] = shown_of(control, raw);
     }
-    return MMSYSERR_NOERROR;
+    return kMixerOk;
   }
 
   // Whether the capture list takes the item states `values` (already 0 or 1,
@@ -204,11 +204,11 @@ class AlsaMixer final : public ModelMixer {
         return write_error(error);
       }
     }
-    return MMSYSERR_NOERROR;
+    return kMixerOk;
   }
 
   std::vector<std::string> devices_;
-  std::vector<std::unique_ptr<CardDevice>> cards_;  // opened at a device's first handle
+  std::vector<std::unique_ptr<CardDevice>> cards_;  // opened at a device's first description
 };
 
 }  // namespace
@@ -249,7 +249,7 @@ std::string alsa_control_type(const std::string& name) {
   return type;
 }
 
-Result open_alsa_mixer(const std::string& name, std::unique_ptr<MixerService>& out) {
+Result open_alsa_mixer(const std::string& name, std::unique_ptr<Mixer>& out) {
   if (Result loaded = load_alsa(); !loaded) return loaded;
   std::unique_ptr<CardDevice> card;
   if (int error = CardDevice::open(name, card); error < 0) {
@@ -260,7 +260,7 @@ Result open_alsa_mixer(const std::string& name, std::unique_ptr<MixerService>& o
   return Result();
 }
 
-std::unique_ptr<MixerService> make_alsa_mixer(std::vector<std::string> devices) {
+std::unique_ptr<Mixer> make_alsa_mixer(std::vector<std::string> devices) {
   return std::make_unique<AlsaMixer>(std::move(devices));
 }
 

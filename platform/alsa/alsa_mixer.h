@@ -1,4 +1,4 @@
-// The ALSA back-end of the mixer service (Linux): ALSA control devices
+// The ALSA back-end of the mixer interface (Linux): ALSA control devices
 // through their simple mixer elements (what `amixer scontents` lists). A
 // device is one control device: "hw:N" for a sound card, or any by name
 // ("default": on a desktop, the sound server's mixer). Its product name is
@@ -33,11 +33,11 @@
 // Values
 //   VOLUME is 0..65535 whatever the card (alsa_volume_scale.h maps every raw
 //   range of up to 65,536 values there and back exactly; a wider one keeps
-//   its raw bounds); cSteps is the raw range. MUTE is the inverse of the
+//   its raw bounds); its steps are the raw range. MUTE is the inverse of the
 //   switch, ONOFF the switch. A capture list item is 1 when its source's
 //   capture switch is on (without one it reads 0 and takes only 0).
 //   Channels follow ALSA's order, all of them; a joined or mono volume or
-//   switch, an enumeration and a list are uniform (kFlagUniform). A MUX
+//   switch, an enumeration and a list are uniform. A MUX
 //   keeps exactly one source selected.
 //   A sound server's volume may hold more than its declared range (150 %):
 //   a VOLUME's bounds cover every value the element held when read and
@@ -52,8 +52,8 @@
 // "on"), the channel differences of an enumeration
 // or a capture list item. Read-only controls appear but refuse writes.
 //
-// A card is opened and read once, at its first handle, which every later
-// handle shares. A write reaches the card at once, in one write of the
+// A card is opened and read once, at its first description, which every
+// later call shares. A write reaches the card at once, in one write of the
 // control element with every channel, and only when it changes something;
 // the element is read again from the card before its next read, so a read
 // shows what the card made of the write. alsa-lib's own messages are
@@ -80,10 +80,10 @@ std::vector<std::string> alsa_card_devices();
 // alsa-lib cannot be loaded.
 std::string alsa_control_type(const std::string& name);
 
-// A service whose device k is devices[k], opened at its first handle.
-std::unique_ptr<MixerService> make_alsa_mixer(std::vector<std::string> devices);
+// A mixer whose device k is devices[k], opened at its first description.
+std::unique_ptr<Mixer> make_alsa_mixer(std::vector<std::string> devices);
 
-// A service over the one control device `name`, opened now; fails saying why.
-Result open_alsa_mixer(const std::string& name, std::unique_ptr<MixerService>& out);
+// A mixer over the one control device `name`, opened now; fails saying why.
+Result open_alsa_mixer(const std::string& name, std::unique_ptr<Mixer>& out);
 
 }  // namespace quorvel

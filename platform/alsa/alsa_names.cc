@@ -4,7 +4,7 @@
 #include <cctype>
 #include <vector>
 
-#include "platform/mixer/records.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel {
 namespace {

@@ -8,9 +8,9 @@ namespace {
 constexpr const char* kDefaultDevice = "default";
 
 Result open_named(const std::string& name, std::unique_ptr<OpenedMixer>& out) {
-  std::unique_ptr<MixerService> service;
+  std::unique_ptr<Mixer> service;
   Result opened = open_alsa_mixer(name, service);
-  if (opened) out = opened_service(std::move(service));
+  if (opened) out = opened_mixer(std::move(service));
   return opened;
 }
 
@@ -27,14 +27,14 @@ Result open_default(std::unique_ptr<OpenedMixer>& out) {
     return Result::failure("no ALSA mixer: " + loaded.message());
   }
   std::vector<std::string> cards = alsa_card_devices();
-  std::unique_ptr<MixerService> service;
+  std::unique_ptr<Mixer> service;
   if (!cards.empty()) {
     service = make_alsa_mixer(std::move(cards));
   } else if (leads_to_sound_server(alsa_control_type(kDefaultDevice)) ||
              !open_alsa_mixer(kDefaultDevice, service)) {
     service.reset();
   }
-  out = opened_service(std::move(service));
+  out = opened_mixer(std::move(service));
   return Result();
 }
 

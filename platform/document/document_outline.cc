@@ -7,7 +7,7 @@
 
 #include "common/number_text.h"
 #include "platform/document/document_format.h"
-#include "platform/mixer/records.h"
+#include "platform/mixer/control_types.h"
 
 namespace quorvel {
 namespace {

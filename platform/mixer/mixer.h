@@ -1,137 +1,103 @@
-// The mixer service: the one interface through which the program reads and
-// writes an audio mixer. Its operations, records and result codes follow the
-// Windows multimedia mixer API one for one, so that the Windows back-end is a
-// thin pass-through and every other back-end (the simulated device, ALSA)
-// presents its mixer in the same model: a device has destination lines, each
-// destination has source lines, every line has controls, and a control holds
-// one 32-bit value per channel of its line (a list control, one per item).
+// The mixer interface: the one way the program reads and writes an audio
+// mixer, whatever the back-end. A mixer has devices numbered from 0. A device
+// describes itself once (model_layout.h: destination lines, each with its
+// source lines, every line with its controls, every list control with its
+// items), reads the values of many controls in one call, and writes a batch
+// of changes in one call, saying for each control what it refused and why.
 //
-// Every back-end derives from CheckedMixer (checked_mixer.h), which makes the
-// checks below that the call's own arguments decide, once for all of them;
-// ModelMixer (model_mixer.h) makes the rest for the back-ends that serve a
-// model of their own, and the winmm back-end leaves them to winmm.
-// Operations never throw; they return a result code, and on any code but
-// MMSYSERR_NOERROR the caller's records and arrays may hold partial data.
+// What every back-end keeps to (tests/contract checks it on each):
+//   - A line has one or more channels, or shows no controls (a control of a
+//     line without channels is not found by its id).
+//   - Every value read lies within its control's bounds (model_layout.h says
+//     how bounds read); a device that holds a value beyond them (a sound
+//     server's volume above 100 %) widens the bounds to cover it.
+//   - A uniform control holds one value: a read gives it in every channel
+//     and a write takes one value. Any other control keeps its channels
+//     apart, and a write of one value sets every channel to it.
+//   - A write is all or nothing per control: kMixerRefused, changing
+//     nothing, for a value out of bounds (unless the control takes values
+//     beyond them and the device does), a list item neither 1 nor 0, a meter,
+//     or a single-select list (MUX, SINGLESELECT, a port list) without
+//     exactly one item selected.
+//   - Once the device went away, every call gives kMixerGone.
+// Nothing throws. Descriptions stay valid until the next describe() of the
+// same device or the mixer's end.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
-#include "platform/mixer/records.h"
+#include "platform/mixer/control_types.h"
+#include "platform/mixer/model_layout.h"
 
 namespace quorvel {
 
-enum class LineQuery {
-  kDestination,  // by line.dwDestination
-  kSource,       // by line.dwDestination and line.dwSource
-  kLineId,       // by line.dwLineID
-};
-enum class ControlsQuery {
-  kAll,      // every control of the line controls.dwLineID
-  kOneById,  // the control controls.dwControlID, wherever it is
-};
-enum class DetailsQuery {
-  kValue,     // 32-bit values
-  kListText,  // the names of a list control's items
+// What a mixer call gives: kMixerOk, or why not. The numbers are what
+// messages show ("mixer error 1026"), the same on every system.
+using MixerResult = std::uint32_t;
+inline constexpr MixerResult kMixerOk = 0;
+inline constexpr MixerResult kMixerFailed = 1;      // the device failed the call
+inline constexpr MixerResult kMixerNoDevice = 2;    // no device of that number
+// The device itself went away (a sound server that stopped answering or
+// closed its connection, a card unplugged): no later call can succeed, and a
+// write sent as it went may or may not have been made.
+inline constexpr MixerResult kMixerGone = 6;
+inline constexpr MixerResult kMixerNoMemory = 7;
+inline constexpr MixerResult kMixerUnsupported = 8;
+inline constexpr MixerResult kMixerBadShape = 11;   // values not in a shape the control has
+inline constexpr MixerResult kMixerNoLine = 1024;   // no line of that id
+inline constexpr MixerResult kMixerNoControl = 1025;  // no control of that id
+inline constexpr MixerResult kMixerRefused = 1026;  // a value the control refuses
+
+// The read of one control's values.
+struct ValueRead {
+  std::uint32_t control_id = 0;
+  // 1: the control as a whole (channel 0; a list control, one state per
+  // item, 1 selected and 0 not); else the channel count of the control's
+  // line, one value per channel (kMixerBadShape for any other count).
+  std::uint32_t channels = 1;
+  std::vector<std::int32_t> values;  // filled; zeros after a failure
+  MixerResult result = kMixerOk;     // set by the read
 };
 
-class MixerService;
+// The write of one control's values.
+struct ValueWrite {
+  std::uint32_t control_id = 0;
+  // One value for the control as a whole (every channel alike), one per
+  // channel of its line, or one state per item of a list control; any other
+  // count is kMixerBadShape.
+  std::vector<std::int32_t> values;
+  MixerResult result = kMixerOk;  // set by the write
+  // Set with kMixerGone when the write had been sent as the device went
+  // away, so that it may or may not have been made; a write the device
+  // never got (or said it did not make) is not in doubt.
+  bool in_doubt = false;
+};
 
-// An open mixer handle; closes itself when it goes out of scope.
-class MixerHandle {
+class Mixer {
  public:
-  MixerHandle() = default;
-  MixerHandle(MixerService* service, std::uintptr_t id) : service_(service), id_(id) {}
-  MixerHandle(MixerHandle&& other) noexcept;
-  MixerHandle& operator=(MixerHandle&& other) noexcept;
-  MixerHandle(const MixerHandle&) = delete;
-  MixerHandle& operator=(const MixerHandle&) = delete;
-  ~MixerHandle();
+  virtual ~Mixer() = default;
 
-  std::uintptr_t id() const { return id_; }
-  bool is_open() const { return service_ != nullptr; }
-  // The service the handle was opened on; null when not open.
-  MixerService* service() const { return service_; }
-  // Releases the handle on its service (once; later calls do nothing).
-  void close();
-
- private:
-  MixerService* service_ = nullptr;
-  std::uintptr_t id_ = 0;
-};
-
-// What every back-end shows: a line has one or more channels, or no
-// controls at all (a control without channels is not shown). Every value
-// read lies within its control's bounds. A control flagged uniform
-// (ctrl::kFlagUniform) holds one value: a read gives it in every channel and
-// a write of one value per channel takes the first for all of them; any
-// other control keeps its channels apart.
-//
-// Every operation on a handle gives MMSYSERR_INVALHANDLE, changing nothing,
-// for a handle that open() of this service did not give or that was closed;
-// MMSYSERR_INVALFLAG for a query that is none of the kinds above; and
-// MMSYSERR_INVALPARAM for a record whose cbStruct is not its size, a record
-// shape the line or control does not have, or a null array where the call
-// has an entry to read or fill (records.h says what each field takes).
-// How much a device describes, for a caller that sizes a buffer ahead.
-struct MixerExtent {
-  std::size_t lines = 0;
-  std::size_t controls = 0;
-  std::size_t channel_values = 0;  // a value per channel of each control
-  std::size_t items = 0;           // the items of every list control
-  // The bytes of the text the device holds beyond the records' fixed-size
-  // names: each line's device name and product identity, and its speaker positions once for each
-  // of its controls.
-  std::size_t text_bytes = 0;
-};
-
-class MixerService {
- public:
-  virtual ~MixerService() = default;
-
-  // Number of mixer devices, numbered from 0; 0 when the machine has none.
+  // Number of devices, numbered from 0; 0 when the machine has none.
   virtual unsigned device_count() = 0;
-  // Opens device `device` into `out`; MMSYSERR_BADDEVICEID beyond device_count().
-  virtual MixerResult open(unsigned device, MixerHandle& out) = 0;
-  // Fills the device's name (szPname, at most 31 bytes) and cDestinations.
-  virtual MixerResult get_dev_caps(const MixerHandle& handle, MixerCaps& caps) = 0;
-  // Describes the line `query` names; MIXERR_INVALLINE for an index beyond
-  // cDestinations or cConnections, or an unknown dwLineID.
-  virtual MixerResult get_line_info(const MixerHandle& handle, MixerLine& line,
-                                    LineQuery query) = 0;
-  // Fills pamxctrl with the line's controls in order (kAll; MIXERR_INVALLINE for an
-  // unknown line) or one control and its dwLineID (kOneById; MIXERR_INVALCONTROL).
-  virtual MixerResult get_line_controls(const MixerHandle& handle,
-                                        MixerLineControls& controls,
-                                        ControlsQuery query) = 0;
-  // Reads a control's values, or a list control's item names (kListText);
-  // MIXERR_INVALCONTROL for an unknown control.
-  virtual MixerResult get_control_details(const MixerHandle& handle,
-                                          MixerControlDetails& details,
-                                          DetailsQuery query) = 0;
-  // Writes a control's values all or nothing; MIXERR_INVALVALUE, changing nothing, for a
-  // value out of bounds, an item not 0 or 1, a meter, or a MUX without one item selected.
-  // Where the device itself holds values beyond a control's bounds (a sound server's
-  // volume above 100 %), the back-end may take such a value; the control's bounds then
-  // cover it in every later description.
-  virtual MixerResult set_control_details(const MixerHandle& handle,
-                                          const MixerControlDetails& details) = 0;
-  // Not a Windows operation: fills what the back-end knows of the line
-  // `line_id` beyond its description (an empty identity when it knows
-  // nothing more); MIXERR_INVALLINE for an unknown line.
-  virtual MixerResult get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
-                                        LineIdentity& identity) = 0;
-  // Not a Windows operation: fills how much the device describes, counted
-  // from what the back-end holds, without a query of its own per line;
-  // MMSYSERR_NOTSUPPORTED when it cannot say so cheaply.
-  virtual MixerResult get_extent(const MixerHandle& /*handle*/, MixerExtent& /*extent*/) {
-    return MMSYSERR_NOTSUPPORTED;
-  }
-
- protected:
-  friend class MixerHandle;
-  // Releases a handle; MixerHandle calls it.
-  virtual MixerResult close(std::uintptr_t handle) = 0;
+  // Describes device `device`, opening it at the first call: `layout` then
+  // points at its description. kMixerNoDevice beyond device_count(); a
+  // device that cannot be opened says why.
+  virtual MixerResult describe(unsigned device, const ModelLayout*& layout) = 0;
+  // Reads every entry of `reads`, setting each one's values and result.
+  virtual void read(unsigned device, std::span<ValueRead> reads) = 0;
+  // Writes every entry of `writes`, setting each one's result: in order,
+  // each after the ones before it, a refused one changing nothing of its
+  // control. A write that succeeds has been made when the call returns.
+  virtual void write(unsigned device, std::span<ValueWrite> writes) = 0;
 };
+
+// Reads one control: its values, or the failure's result.
+MixerResult read_control(Mixer& mixer, std::uint32_t control_id, std::uint32_t channels,
+                         std::vector<std::int32_t>& values);
+// Writes one control.
+MixerResult write_control(Mixer& mixer, std::uint32_t control_id,
+                          std::vector<std::int32_t> values);
 
 }  // namespace quorvel

@@ -5,20 +5,20 @@
 namespace quorvel {
 namespace {
 
-class OpenedService final : public OpenedMixer {
+class OpenedAlone final : public OpenedMixer {
  public:
-  explicit OpenedService(std::unique_ptr<MixerService> service) : service_(std::move(service)) {}
-  MixerService& service() override { return *service_; }
+  explicit OpenedAlone(std::unique_ptr<Mixer> mixer) : mixer_(std::move(mixer)) {}
+  Mixer& mixer() override { return *mixer_; }
 
  private:
-  std::unique_ptr<MixerService> service_;
+  std::unique_ptr<Mixer> mixer_;
 };
 
 }  // namespace
 
-std::unique_ptr<OpenedMixer> opened_service(std::unique_ptr<MixerService> service) {
-  if (!service) return nullptr;
-  return std::make_unique<OpenedService>(std::move(service));
+std::unique_ptr<OpenedMixer> opened_mixer(std::unique_ptr<Mixer> mixer) {
+  if (!mixer) return nullptr;
+  return std::make_unique<OpenedAlone>(std::move(mixer));
 }
 
 }  // namespace quorvel

@@ -15,13 +15,13 @@ namespace quorvel {
 class OpenedMixer {
  public:
   virtual ~OpenedMixer() = default;
-  virtual MixerService& service() = 0;
+  virtual Mixer& mixer() = 0;
   // Called once the run is over: keeps what it changed where the back-end
   // must do so itself (a simulated device rewrites its file). A failure
   // says what was not kept, and why.
   virtual Result keep_changes() { return Result(); }
   // Called while the run waits for something that may take long (its
-  // document fetched, or read from a FIFO), with no handle open: lets other
+  // document fetched, or read from a FIFO), with no description held: lets other
   // runs have the mixer meanwhile, where the back-end holds it for the run.
   virtual void pause() {}
   // Called when that wait is over: takes the mixer again, and where it may
@@ -33,8 +33,8 @@ class OpenedMixer {
   }
 };
 
-// A mixer that keeps its own state (a sound card): the service alone.
-std::unique_ptr<OpenedMixer> opened_service(std::unique_ptr<MixerService> service);
+// A mixer that keeps its own state (a sound card): the mixer alone.
+std::unique_ptr<OpenedMixer> opened_mixer(std::unique_ptr<Mixer> mixer);
 
 struct MixerRegistration {
   // QUORVEL_MIXER=KIND:NAME names the mixer NAME of this back-end.

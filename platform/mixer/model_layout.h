@@ -1,11 +1,13 @@
-// The layout of one mixer device as a back-end with a model of its own
-// describes it once to ModelMixer (model_mixer.h): its lines, their controls
-// and the items of its list controls, with every field the service reports.
+// The layout of one mixer device, as every back-end describes it once
+// (mixer.h): its product name, its destination lines with their source
+// lines, every line's controls, and the items of its list controls, with
+// every number a mixer document records. Names have no length limit.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel {
@@ -25,10 +27,12 @@ struct ModelControl {
   std::int32_t min = 0;  // bounds as control_bounds.h reads them
   std::int32_t max = 0;
   std::uint32_t steps = 0;
-  bool uniform = false;  // one value for every channel
-  // Values beyond the bounds are not refused by ModelMixer but passed to
-  // the back-end's write_values, which takes those the device itself holds
-  // (and widens the bounds to cover them) and refuses the others.
+  // One value for every channel: a read gives it in every channel, a write
+  // takes one value.
+  bool uniform = false;
+  // The control takes values beyond its bounds where the device itself
+  // holds them (a sound server's volume above 100 %): such a value is for
+  // the device to take (its bounds then widened to cover it) or refuse.
   bool device_bounds = false;
   bool list = false;  // a list control: one value per item
   std::vector<ModelItem> items;
@@ -41,9 +45,11 @@ struct ModelLine {
   std::uint32_t component_type = 0;
   std::uint32_t channels = 1;  // a line without channels shows no controls
   std::string name;
-  // What get_line_identity reports: the device's own name of the line, the
-  // product behind it, and each channel's speaker position (none, or one
-  // per channel).
+  // The device's own name of what the line stands for (a sound server's
+  // sink or source name, stable across runs; empty when it has none), the
+  // product behind it ("VENDOR:PRODUCT" as the device reports them; empty
+  // when unknown), and each channel's speaker position as the document
+  // spells it ("front-left", "lfe", "mono", ...; none, or one per channel).
   std::string device_name;
   std::string product_id;
   std::vector<std::string> positions;
@@ -67,6 +73,21 @@ struct ModelLayout {
   std::size_t add_destination(ModelLine line);
   std::size_t add_source(std::size_t destination, ModelLine line);
   std::size_t add_control(std::size_t line, ModelControl control);
+
+  // Makes the lookups below answer for what was added so far.
+  void index();
+  // The first line with the id `id`; null when there is none.
+  const ModelLine* line_by_id(std::uint32_t id) const;
+  // The first control with the id `id` on a line with channels (a line
+  // without channels shows no controls); null when there is none.
+  const ModelControl* control_by_id(std::uint32_t id) const;
+  // The destination that owns `line` (a destination owns itself).
+  const ModelLine& destination_of(const ModelLine& line) const {
+    return lines[destinations[line.destination]];
+  }
+
+  std::unordered_map<std::uint32_t, std::size_t> line_index;     // by id, into lines
+  std::unordered_map<std::uint32_t, std::size_t> control_index;  // by id, into controls
 };
 
 }  // namespace quorvel

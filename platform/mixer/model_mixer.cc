@@ -1,15 +1,13 @@
 #include "platform/mixer/model_mixer.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/mixer/control_bounds.h"
 
 namespace quorvel {
 namespace {
-
-constexpr std::uint32_t kLineActive = 0x00000001;
-constexpr std::uint32_t kLineSource = 0x80000000;
 
 bool is_meter(std::uint32_t type) { return (type & ctrl::kClassMask) == ctrl::kClassMeter; }
 
@@ -18,35 +16,39 @@ bool is_single_select(std::uint32_t type) {
   return type == ctrl::kMux || type == ctrl::kSingleSelect || type == ctrl::kPortSelect;
 }
 
-std::uint32_t item_count(const ModelControl& control) {
-  return control.list ? static_cast<std::uint32_t>(control.items.size()) : 0;
+// The values a read of `channels` gives, or 0 for a shape the control does
+// not have: 1 or its line's channel count for a control without items, 1
+// for a list (a state per item).
+std::size_t read_size(const ModelControl& control, std::uint32_t line_channels,
+                      std::uint32_t channels) {
+  if (control.list) return channels == 1 ? control.items.size() : 0;
+  return channels == 1 || channels == line_channels ? channels : 0;
 }
 
-// Whether a values call has a shape the control has: cChannels 1 or its
-// line's channel count, cMultipleItems 0 or its item count.
-bool shape_fits(const ModelControl& control, std::uint32_t line_channels,
-                const MixerControlDetails& details) {
-  if (details.cChannels != 1 && (details.cChannels == 0 || details.cChannels != line_channels)) {
-    return false;
-  }
-  return details.cMultipleItems == item_count(control);
-}
-
-void fill_control(const ModelControl& control, MixerControl& out) {
-  out = MixerControl{};
-  out.dwControlID = control.id;
-  out.dwControlType = control.type;
-  if (control.uniform) out.fdwControl |= ctrl::kFlagUniform;
-  if (control.device_bounds) out.fdwControl |= ctrl::kFlagBeyondBounds;
+// Whether `values` is a write the control takes by its own rules: the
+// result of the check.
+MixerResult check_write(const ModelControl& control, std::uint32_t line_channels,
+                        std::span<const std::int32_t> values) {
   if (control.list) {
-    out.fdwControl |= ctrl::kFlagMultiple;
-    out.cMultipleItems = item_count(control);
+    if (values.size() != control.items.size()) return kMixerBadShape;
+  } else if (values.size() != 1 && values.size() != line_channels) {
+    return kMixerBadShape;
   }
-  copy_name(out.szShortName, control.name);
-  copy_name(out.szName, control.name);
-  out.Bounds.lMinimum = control.min;
-  out.Bounds.lMaximum = control.max;
-  out.Metrics.cSteps = control.steps;
+  if (is_meter(control.type)) return kMixerRefused;
+  if (!control.list) {
+    if (control.device_bounds) return kMixerOk;
+    for (std::int32_t value : values) {
+      if (!within_bounds(control.min, control.max, value)) return kMixerRefused;
+    }
+    return kMixerOk;
+  }
+  std::size_t selected = 0;
+  for (std::int32_t state : values) {
+    if (state != 0 && state != 1) return kMixerRefused;
+    selected += static_cast<std::size_t>(state);
+  }
+  if (is_single_select(control.type) && selected != 1) return kMixerRefused;
+  return kMixerOk;
 }
 
 }  // namespace
@@ -77,220 +79,165 @@ std::size_t ModelLayout::add_control(std::size_t line, ModelControl control) {
   return controls.size() - 1;
 }
 
-void ModelMixer::set_layout(unsigned device, ModelLayout layout) {
-  auto model = std::make_unique<Device>();
-  model->layout = std::move(layout);
-  const ModelLayout& placed = model->layout;
-  model->line_index.reserve(placed.lines.size());
-  model->control_index.reserve(placed.controls.size());
-  for (std::size_t l = 0; l < placed.lines.size(); ++l) {
-    model->line_index.emplace(placed.lines[l].id, l);
-  }
-  for (std::size_t c = 0; c < placed.controls.size(); ++c) {
+void ModelLayout::index() {
+  line_index.clear();
+  control_index.clear();
+  line_index.reserve(lines.size());
+  control_index.reserve(controls.size());
+  for (std::size_t l = 0; l < lines.size(); ++l) line_index.emplace(lines[l].id, l);
+  for (std::size_t c = 0; c < controls.size(); ++c) {
     // A line without channels shows no controls: they are not found.
-    if (placed.lines[placed.controls[c].line].channels == 0) continue;
-    model->control_index.emplace(placed.controls[c].id, c);
+    if (lines[controls[c].line].channels == 0) continue;
+    control_index.emplace(controls[c].id, c);
   }
+}
+
+const ModelLine* ModelLayout::line_by_id(std::uint32_t id) const {
+  auto found = line_index.find(id);
+  return found == line_index.end() ? nullptr : &lines[found->second];
+}
+
+const ModelControl* ModelLayout::control_by_id(std::uint32_t id) const {
+  auto found = control_index.find(id);
+  return found == control_index.end() ? nullptr : &controls[found->second];
+}
+
+MixerResult read_control(Mixer& mixer, std::uint32_t control_id, std::uint32_t channels,
+                         std::vector<std::int32_t>& values) {
+  ValueRead read;
+  read.control_id = control_id;
+  read.channels = channels;
+  mixer.read(0, {&read, 1});
+  values = std::move(read.values);
+  return read.result;
+}
+
+MixerResult write_control(Mixer& mixer, std::uint32_t control_id,
+                          std::vector<std::int32_t> values) {
+  ValueWrite write;
+  write.control_id = control_id;
+  write.values = std::move(values);
+  mixer.write(0, {&write, 1});
+  return write.result;
+}
+
+void ModelMixer::set_layout(unsigned device, ModelLayout layout) {
+  auto model = std::make_unique<ModelLayout>(std::move(layout));
+  model->index();
   if (devices_.size() <= device) devices_.resize(device + 1);
   devices_[device] = std::move(model);
 }
 
 const ModelLayout* ModelMixer::layout(unsigned device) const {
-  if (device >= devices_.size() || !devices_[device]) return nullptr;
-  return &devices_[device]->layout;
+  return device < devices_.size() ? devices_[device].get() : nullptr;
 }
 
 const ModelControl* ModelMixer::control_by_id(unsigned device, std::uint32_t control_id) const {
-  if (device >= devices_.size() || !devices_[device]) return nullptr;
-  const Device& model = *devices_[device];
-  auto found = model.control_index.find(control_id);
-  return found == model.control_index.end() ? nullptr : &model.layout.controls[found->second];
+  const ModelLayout* model = layout(device);
+  return model == nullptr ? nullptr : model->control_by_id(control_id);
 }
 
-ModelControl* ModelMixer::control_of(const OpenDevice& open, std::uint32_t control_id) {
-  return const_cast<ModelControl*>(control_by_id(open.device, control_id));
-}
+MixerResult ModelMixer::load_device(unsigned) { return kMixerGone; }
 
-MixerResult ModelMixer::load_device(unsigned) { return MMSYSERR_NODRIVER; }
-
-MixerResult ModelMixer::do_open(unsigned device, std::unique_ptr<OpenDevice>& out) {
+ModelLayout* ModelMixer::loaded(unsigned device, MixerResult& result) {
+  result = kMixerOk;
+  if (device >= device_count()) {
+    result = kMixerNoDevice;
+    return nullptr;
+  }
   if (layout(device) == nullptr) {
-    if (MixerResult result = load_device(device)) return result;
-    if (layout(device) == nullptr) return MMSYSERR_NODRIVER;
+    result = load_device(device);
+    if (result == kMixerOk && layout(device) == nullptr) result = kMixerGone;
+    if (result != kMixerOk) return nullptr;
   }
-  out = std::make_unique<OpenDevice>();
-  return MMSYSERR_NOERROR;
+  return devices_[device].get();
 }
 
-MixerResult ModelMixer::do_get_dev_caps(OpenDevice& open, MixerCaps& caps) {
-  const ModelLayout& layout = device_of(open).layout;
-  caps = MixerCaps{};
-  copy_name(caps.szPname, layout.name);
-  caps.cDestinations = static_cast<std::uint32_t>(layout.destinations.size());
-  return MMSYSERR_NOERROR;
+MixerResult ModelMixer::describe(unsigned device, const ModelLayout*& out) {
+  MixerResult result = kMixerOk;
+  out = loaded(device, result);
+  return result;
 }
 
-MixerResult ModelMixer::do_get_line_identity(OpenDevice& open, std::uint32_t line_id,
-                                             LineIdentity& identity) {
-  const Device& model = device_of(open);
-  auto found = model.line_index.find(line_id);
-  if (found == model.line_index.end()) return MIXERR_INVALLINE;
-  const ModelLine& line = model.layout.lines[found->second];
-  identity.device_name = line.device_name;
-  identity.product_id = line.product_id;
-  identity.positions = line.positions;
-  return MMSYSERR_NOERROR;
-}
-
-MixerResult ModelMixer::do_get_extent(OpenDevice& open, MixerExtent& extent) {
-  const ModelLayout& layout = device_of(open).layout;
-  extent = MixerExtent();
-  extent.lines = layout.lines.size();
-  for (const ModelLine& line : layout.lines) {
-    std::size_t positions = 0;
-    for (const std::string& position : line.positions) positions += position.size();
-    extent.text_bytes +=
-        line.device_name.size() + line.product_id.size() + positions * line.controls.size();
-    extent.controls += line.controls.size();
-    extent.channel_values += std::size_t{line.channels} * line.controls.size();
-    for (std::size_t index : line.controls) extent.items += layout.controls[index].items.size();
-  }
-  return MMSYSERR_NOERROR;
-}
-
-MixerResult ModelMixer::do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) {
-  const Device& model = device_of(open);
-  const ModelLayout& layout = model.layout;
-  const ModelLine* found = nullptr;
-  switch (query) {
-    case LineQuery::kDestination:
-      if (line.dwDestination < layout.destinations.size()) {
-        found = &layout.lines[layout.destinations[line.dwDestination]];
-      }
-      break;
-    case LineQuery::kSource:
-      if (line.dwDestination < layout.destinations.size()) {
-        const ModelLine& destination = layout.lines[layout.destinations[line.dwDestination]];
-        if (line.dwSource < destination.sources.size()) {
-          found = &layout.lines[destination.sources[line.dwSource]];
-        }
-      }
-      break;
-    case LineQuery::kLineId:
-      if (auto it = model.line_index.find(line.dwLineID); it != model.line_index.end()) {
-        found = &layout.lines[it->second];
-      }
-      break;
-  }
-  if (found == nullptr) return MIXERR_INVALLINE;
-  const std::uintptr_t user = line.dwUser;
-  line = MixerLine{};
-  line.dwUser = user;
-  line.dwDestination = found->destination;
-  line.dwSource = found->is_source ? found->source : 0;
-  line.dwLineID = found->id;
-  line.fdwLine = found->is_source ? (kLineActive | kLineSource) : kLineActive;
-  line.dwComponentType = found->component_type;
-  line.cChannels = found->channels;
-  line.cConnections = found->is_source ? 0 : static_cast<std::uint32_t>(found->sources.size());
-  line.cControls = found->channels == 0 ? 0 : static_cast<std::uint32_t>(found->controls.size());
-  copy_name(line.szShortName, found->name);
-  copy_name(line.szName, found->name);
-  copy_name(line.Target.szPname, layout.name);
-  return MMSYSERR_NOERROR;
-}
-
-MixerResult ModelMixer::do_get_line_controls(OpenDevice& open, MixerLineControls& controls,
-                                             ControlsQuery query) {
-  const Device& model = device_of(open);
-  const ModelLayout& layout = model.layout;
-  if (query == ControlsQuery::kOneById) {
-    const ModelControl* control = control_by_id(open.device, controls.dwControlID);
-    if (control == nullptr) return MIXERR_INVALCONTROL;
-    fill_control(*control, controls.pamxctrl[0]);
-    controls.dwLineID = layout.lines[control->line].id;
-    return MMSYSERR_NOERROR;
-  }
-  auto found = model.line_index.find(controls.dwLineID);
-  if (found == model.line_index.end()) return MIXERR_INVALLINE;
-  const ModelLine& line = layout.lines[found->second];
-  const std::size_t count = line.channels == 0 ? 0 : line.controls.size();
-  if (controls.cControls != count) return MMSYSERR_INVALPARAM;
-  for (std::size_t k = 0; k < count; ++k) {
-    fill_control(layout.controls[line.controls[k]], controls.pamxctrl[k]);
-  }
-  return MMSYSERR_NOERROR;
-}
-
-MixerResult ModelMixer::do_get_control_details(OpenDevice& open, MixerControlDetails& details,
-                                               DetailsQuery query) {
-  const ModelControl* found = control_by_id(open.device, details.dwControlID);
-  if (found == nullptr) return MIXERR_INVALCONTROL;
-  const ModelControl& control = *found;
-  if (!shape_fits(control, device_of(open).layout.lines[control.line].channels, details)) {
-    return MMSYSERR_INVALPARAM;
-  }
-
-  if (query == DetailsQuery::kListText) {
-    if (!control.list) return MMSYSERR_INVALPARAM;
-    auto* out = static_cast<ListText*>(details.paDetails);
-    for (std::size_t k = 0; k < control.items.size(); ++k) {
-      const ModelItem& item = control.items[k];
-      out[k] = ListText{};
-      out[k].dwParam1 = item.line_id;
-      out[k].dwParam2 = item.component_type;
-      copy_name(out[k].szName, item.name);
+void ModelMixer::read(unsigned device, std::span<ValueRead> reads) {
+  MixerResult result = kMixerOk;
+  const ModelLayout* model = loaded(device, result);
+  for (ValueRead& read : reads) {
+    read.values.clear();
+    read.result = result;
+    if (model == nullptr) continue;
+    const ModelControl* found = model->control_by_id(read.control_id);
+    if (found == nullptr) {
+      read.result = kMixerNoControl;
+      continue;
     }
-    return MMSYSERR_NOERROR;
-  }
-
-  auto* out = static_cast<std::int32_t*>(details.paDetails);
-  if (!control.list) {
-    if (!control.uniform) return read_values(open.device, control, {out, details.cChannels});
+    const ModelControl& control = *found;
+    const std::size_t size = read_size(control, model->lines[control.line].channels, read.channels);
+    if (size == 0 && !(control.list && read.channels == 1)) {
+      read.result = kMixerBadShape;
+      continue;
+    }
+    read.values.assign(size, 0);
     // A uniform control holds one value, the same in every channel.
-    if (MixerResult result = read_values(open.device, control, {out, 1})) return result;
-    std::fill(out + 1, out + details.cChannels, out[0]);
-    return MMSYSERR_NOERROR;
+    const std::size_t asked = control.uniform && !control.list ? 1 : size;
+    if (size == 0) continue;  // a list without items
+    read.result = read_values(device, control, {read.values.data(), asked});
+    if (read.result != kMixerOk) {
+      std::fill(read.values.begin(), read.values.end(), 0);
+    } else {
+      std::fill(read.values.begin() + static_cast<std::ptrdiff_t>(asked), read.values.end(),
+                read.values[0]);
+    }
   }
-  // A list reads one block of item states, the same for every channel.
-  const std::size_t items = control.items.size();
-  if (MixerResult result = read_values(open.device, control, {out, items})) return result;
-  for (std::size_t b = 1; b < details.cChannels; ++b) {
-    std::copy(out, out + items, out + b * items);
-  }
-  return MMSYSERR_NOERROR;
 }
 
-MixerResult ModelMixer::do_set_control_details(OpenDevice& open,
-                                               const MixerControlDetails& details) {
-  ModelControl* found = control_of(open, details.dwControlID);
-  if (found == nullptr) return MIXERR_INVALCONTROL;
-  ModelControl& control = *found;
-  if (!shape_fits(control, device_of(open).layout.lines[control.line].channels, details)) {
-    return MMSYSERR_INVALPARAM;
-  }
-  if (is_meter(control.type)) return MIXERR_INVALVALUE;
-
-  const auto* in = static_cast<const std::int32_t*>(details.paDetails);
-  if (!control.list) {
-    const std::span<const std::int32_t> values(in, details.cChannels);
-    if (!control.device_bounds) {
-      for (std::int32_t value : values) {
-        if (!within_bounds(control.min, control.max, value)) return MIXERR_INVALVALUE;
-      }
+void ModelMixer::write(unsigned device, std::span<ValueWrite> writes) {
+  MixerResult result = kMixerOk;
+  ModelLayout* model = loaded(device, result);
+  std::vector<CheckedWrite> checked;
+  checked.reserve(writes.size());
+  // The writes that pass the checks go to the back-end together, in order;
+  // a control written twice is sent in a later batch, after the first write
+  // has been made, so that each write finds what the one before it made.
+  std::unordered_set<std::uint32_t> batched;
+  std::vector<ValueWrite*> handed;  // the entries of `checked`
+  const auto flush = [&] {
+    write_batch(device, checked);
+    // Only a write handed to the back-end can be in doubt.
+    for (ValueWrite* entry : handed) {
+      entry->in_doubt = entry->result == kMixerGone && gone_writes_in_doubt();
     }
+    handed.clear();
+    checked.clear();
+    batched.clear();
+  };
+  for (ValueWrite& write : writes) {
+    write.result = result;
+    write.in_doubt = false;
+    if (model == nullptr) continue;
+    const ModelControl* found = model->control_by_id(write.control_id);
+    if (found == nullptr) {
+      write.result = kMixerNoControl;
+      continue;
+    }
+    auto& control = const_cast<ModelControl&>(*found);
+    write.result = check_write(control, model->lines[control.line].channels, write.values);
+    if (write.result != kMixerOk) continue;
+    if (batched.count(control.id) != 0) flush();
+    std::span<const std::int32_t> values(write.values);
     // A uniform control takes the first value for every channel.
-    return write_values(open.device, control, control.uniform ? values.first(1) : values);
+    if (control.uniform && !control.list) values = values.first(1);
+    checked.push_back({&control, values, &write.result});
+    handed.push_back(&write);
+    batched.insert(control.id);
   }
-  // Only the first block of a list write counts; it is checked whole first.
-  const std::span<const std::int32_t> states(in, control.items.size());
-  std::size_t selected = 0;
-  for (std::int32_t state : states) {
-    if (state != 0 && state != 1) return MIXERR_INVALVALUE;
-    selected += static_cast<std::size_t>(state);
+  if (!checked.empty()) flush();
+}
+
+void ModelMixer::write_batch(unsigned device, std::span<CheckedWrite> writes) {
+  for (CheckedWrite& write : writes) {
+    *write.result = write_values(device, *write.control, write.values);
   }
-  if (is_single_select(control.type) && selected != 1) return MIXERR_INVALVALUE;
-  return write_values(open.device, control, states);
 }
 
 }  // namespace quorvel

@@ -53,15 +53,11 @@ PulseNode node_of(const pa_source_info& info) {
   return node;
 }
 
-// What a list request gathers: the nodes, until the end of the list.
-struct Gathered {
-  std::vector<PulseNode> nodes;
-};
-
+// A list request's nodes, appended to the vector until the end of the list.
 template <typename Info>
 void gather(pa_context*, const Info* info, int eol, void* userdata) {
   if (eol != 0 || info == nullptr) return;
-  static_cast<Gathered*>(userdata)->nodes.push_back(node_of(*info));
+  static_cast<std::vector<PulseNode>*>(userdata)->push_back(node_of(*info));
 }
 
 void take_server(pa_context*, const pa_server_info* info, void* userdata) {
@@ -72,7 +68,7 @@ void take_server(pa_context*, const pa_server_info* info, void* userdata) {
   out->default_source = info->default_source_name != nullptr ? info->default_source_name : "";
 }
 
-void take_success(pa_context*, int success, void* userdata) {
+void take_answer(pa_context*, int success, void* userdata) {
   *static_cast<bool*>(userdata) = success != 0;
 }
 
@@ -140,116 +136,102 @@ bool PulseClient::turn(Clock::time_point deadline) {
   return pa.pa_mainloop_dispatch(loop_) >= 0;
 }
 
-bool PulseClient::finish(pa_operation* operation) {
+bool PulseClient::wait(std::span<pa_operation* const> operations) {
   const PulseLib& pa = lib();
-  if (operation == nullptr) {
-    if (pa.pa_context_get_state(context_) != PA_CONTEXT_READY) dead_ = true;
-    return false;
-  }
   const auto deadline = Clock::now() + kAnswerBound;
-  bool done = false;
-  while (!dead_) {
+  bool all = true;
+  // The server answers a connection's requests in the order they were sent,
+  // so they are waited for in that order.
+  std::size_t next = 0;
+  while (!dead_ && next < operations.size()) {
+    pa_operation* operation = operations[next];
+    if (operation == nullptr) {
+      all = false;
+      if (pa.pa_context_get_state(context_) != PA_CONTEXT_READY) dead_ = true;
+      ++next;
+      continue;
+    }
     const pa_operation_state_t state = pa.pa_operation_get_state(operation);
     if (state != PA_OPERATION_RUNNING) {
-      done = state == PA_OPERATION_DONE;
-      break;
+      all = all && state == PA_OPERATION_DONE;
+      ++next;
+      continue;
     }
     if (pa.pa_context_get_state(context_) != PA_CONTEXT_READY || Clock::now() >= deadline ||
         !turn(deadline)) {
       dead_ = true;
-      pa.pa_operation_cancel(operation);
     }
   }
-  pa.pa_operation_unref(operation);
-  return done;
-}
-
-bool PulseClient::acknowledged(pa_operation* operation) {
-  return finish(operation) && succeeded_;
-}
-
-bool PulseClient::server_info(PulseServer& out) {
-  if (dead_) return false;
-  out = PulseServer{};
-  return finish(lib().pa_context_get_server_info(context_, take_server, &out));
-}
-
-bool PulseClient::sinks(std::vector<PulseNode>& out) {
-  if (dead_) return false;
-  Gathered gathered;
-  if (!finish(lib().pa_context_get_sink_info_list(context_, gather<pa_sink_info>, &gathered))) {
-    return false;
+  // When the connection goes, libpulse ends the requests still waiting as
+  // failed: those answers are not the server's.
+  if (pa.pa_context_get_state(context_) != PA_CONTEXT_READY) dead_ = true;
+  for (pa_operation* operation : operations) {
+    if (operation == nullptr) continue;
+    // Given up: no answer reaches the caller's records after this.
+    if (pa.pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+      pa.pa_operation_cancel(operation);
+    }
+    pa.pa_operation_unref(operation);
   }
-  out = std::move(gathered.nodes);
-  return true;
+  return all && !dead_ && next == operations.size();
 }
 
-bool PulseClient::sources(std::vector<PulseNode>& out) {
-  if (dead_) return false;
-  Gathered gathered;
-  if (!finish(
-          lib().pa_context_get_source_info_list(context_, gather<pa_source_info>, &gathered))) {
-    return false;
-  }
-  out = std::move(gathered.nodes);
-  return true;
+pa_operation* PulseClient::send_server_info(PulseServer& out) {
+  if (dead_) return nullptr;
+  return lib().pa_context_get_server_info(context_, take_server, &out);
 }
 
-bool PulseClient::node(bool sink, std::uint32_t index, PulseNode& out) {
-  if (dead_) return false;
-  Gathered gathered;
+pa_operation* PulseClient::send_list(bool sink, std::vector<PulseNode>& out) {
+  if (dead_) return nullptr;
   const PulseLib& pa = lib();
-  pa_operation* operation =
-      sink ? pa.pa_context_get_sink_info_by_index(context_, index, gather<pa_sink_info>,
-                                                  &gathered)
-           : pa.pa_context_get_source_info_by_index(context_, index, gather<pa_source_info>,
-                                                    &gathered);
-  if (!finish(operation) || gathered.nodes.size() != 1) return false;
-  out = std::move(gathered.nodes.front());
-  return true;
+  return sink ? pa.pa_context_get_sink_info_list(context_, gather<pa_sink_info>, &out)
+              : pa.pa_context_get_source_info_list(context_, gather<pa_source_info>, &out);
 }
 
-bool PulseClient::set_volume(bool sink, std::uint32_t index, const pa_cvolume& volume) {
-  if (dead_) return false;
+pa_operation* PulseClient::send_node(bool sink, std::uint32_t index,
+                                     std::vector<PulseNode>& out) {
+  if (dead_) return nullptr;
   const PulseLib& pa = lib();
-  succeeded_ = false;
-  return acknowledged(
-      sink ? pa.pa_context_set_sink_volume_by_index(context_, index, &volume, take_success,
-                                                    &succeeded_)
-           : pa.pa_context_set_source_volume_by_index(context_, index, &volume, take_success,
-                                                      &succeeded_));
+  return sink ? pa.pa_context_get_sink_info_by_index(context_, index, gather<pa_sink_info>,
+                                                     &out)
+              : pa.pa_context_get_source_info_by_index(context_, index,
+                                                       gather<pa_source_info>, &out);
 }
 
-bool PulseClient::set_mute(bool sink, std::uint32_t index, bool mute) {
-  if (dead_) return false;
+pa_operation* PulseClient::send_volume(bool sink, std::uint32_t index, const pa_cvolume& volume,
+                                       bool& made) {
+  if (dead_) return nullptr;
   const PulseLib& pa = lib();
-  succeeded_ = false;
-  return acknowledged(
-      sink ? pa.pa_context_set_sink_mute_by_index(context_, index, mute ? 1 : 0, take_success,
-                                                  &succeeded_)
-           : pa.pa_context_set_source_mute_by_index(context_, index, mute ? 1 : 0,
-                                                    take_success, &succeeded_));
+  return sink ? pa.pa_context_set_sink_volume_by_index(context_, index, &volume, take_answer,
+                                                       &made)
+              : pa.pa_context_set_source_volume_by_index(context_, index, &volume, take_answer,
+                                                         &made);
 }
 
-bool PulseClient::set_port(bool sink, std::uint32_t index, const std::string& port) {
-  if (dead_) return false;
+pa_operation* PulseClient::send_mute(bool sink, std::uint32_t index, bool mute, bool& made) {
+  if (dead_) return nullptr;
   const PulseLib& pa = lib();
-  succeeded_ = false;
-  return acknowledged(
-      sink ? pa.pa_context_set_sink_port_by_index(context_, index, port.c_str(), take_success,
-                                                  &succeeded_)
-           : pa.pa_context_set_source_port_by_index(context_, index, port.c_str(),
-                                                    take_success, &succeeded_));
+  return sink ? pa.pa_context_set_sink_mute_by_index(context_, index, mute ? 1 : 0, take_answer,
+                                                     &made)
+              : pa.pa_context_set_source_mute_by_index(context_, index, mute ? 1 : 0,
+                                                       take_answer, &made);
 }
 
-bool PulseClient::set_default(bool sink, const std::string& name) {
-  if (dead_) return false;
+pa_operation* PulseClient::send_port(bool sink, std::uint32_t index, const std::string& port,
+                                     bool& made) {
+  if (dead_) return nullptr;
   const PulseLib& pa = lib();
-  succeeded_ = false;
-  return acknowledged(
-      sink ? pa.pa_context_set_default_sink(context_, name.c_str(), take_success, &succeeded_)
-           : pa.pa_context_set_default_source(context_, name.c_str(), take_success,
-                                              &succeeded_));
+  return sink ? pa.pa_context_set_sink_port_by_index(context_, index, port.c_str(), take_answer,
+                                                     &made)
+              : pa.pa_context_set_source_port_by_index(context_, index, port.c_str(),
+                                                       take_answer, &made);
+}
+
+pa_operation* PulseClient::send_default(bool sink, const std::string& name, bool& made) {
+  if (dead_) return nullptr;
+  const PulseLib& pa = lib();
+  return sink ? pa.pa_context_set_default_sink(context_, name.c_str(), take_answer, &made)
+              : pa.pa_context_set_default_source(context_, name.c_str(), take_answer, &made);
 }
 
 }  // namespace quorvel::pulse

@@ -1,7 +1,8 @@
 // One connection to a sound server through libpulse, used synchronously:
-// each call sends one request and runs libpulse's main loop in the calling
-// thread until the server answers, for at most the bound. A server that
-// does not answer in time (or drops the connection) leaves the client dead:
+// requests are sent, as many as the caller has at once, and then waited for
+// together, libpulse's main loop running in the calling thread until the
+// server has answered them all, for at most the bound. A server that does
+// not answer in time (or drops the connection) leaves the client dead:
 // every later call fails at once, so a stalled server costs one bound per
 // run, not one per control.
 #pragma once
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,8 @@
 
 namespace quorvel::pulse {
 
-// How long the server has to answer the connection, and each request.
+// How long the server has to answer the connection, and each request (or
+// each set of requests waited for together).
 inline constexpr std::chrono::milliseconds kAnswerBound{2000};
 
 // A sink or a source as the server describes it.
@@ -58,37 +61,42 @@ class PulseClient {
   PulseClient(const PulseClient&) = delete;
   PulseClient& operator=(const PulseClient&) = delete;
 
-  // Each asks the server and waits for its answer; false when none came.
-  bool server_info(PulseServer& out);
-  bool sinks(std::vector<PulseNode>& out);
-  bool sources(std::vector<PulseNode>& out);
-  // A sink or source by its index: two nodes may share one name, never an
-  // index.
-  bool node(bool sink, std::uint32_t index, PulseNode& out);
+  // Each sends a request without waiting for its answer and returns its
+  // operation, for wait(); null when it could not be sent (the client dead,
+  // or arguments libpulse refuses). The answer goes to what the call names,
+  // which must stay where it is until the operation has been waited for:
+  // the server's facts; every sink (or source), appended to `out`; the sink
+  // or source of an index (two nodes may share one name, never an index),
+  // appended to `out` (nothing when there is none); `made`, set when the
+  // server acknowledged a change as made.
+  pa_operation* send_server_info(PulseServer& out);
+  pa_operation* send_list(bool sink, std::vector<PulseNode>& out);
+  pa_operation* send_node(bool sink, std::uint32_t index, std::vector<PulseNode>& out);
+  pa_operation* send_volume(bool sink, std::uint32_t index, const pa_cvolume& volume,
+                            bool& made);
+  pa_operation* send_mute(bool sink, std::uint32_t index, bool mute, bool& made);
+  pa_operation* send_port(bool sink, std::uint32_t index, const std::string& port,
+                          bool& made);
+  pa_operation* send_default(bool sink, const std::string& name, bool& made);
 
-  // Each asks for a change and waits until the server has made it; false
-  // when it refused or did not answer.
-  bool set_volume(bool sink, std::uint32_t index, const pa_cvolume& volume);
-  bool set_mute(bool sink, std::uint32_t index, bool mute);
-  bool set_port(bool sink, std::uint32_t index, const std::string& port);
-  bool set_default(bool sink, const std::string& name);
+  // Runs the main loop until every one of `operations` is done, all within
+  // one bound, and releases them. False when one of them was not sent, or
+  // when the bound passed first or the connection went: the client is then
+  // dead, the requests not yet answered are given up, and a refusal may be
+  // libpulse's own, not the server's.
+  bool wait(std::span<pa_operation* const> operations);
 
   // False once the server stopped answering or the connection went.
   bool alive() const { return !dead_; }
 
  private:
   PulseClient() = default;
-  // Runs the main loop until `operation` is done; false when the bound
-  // passed first or the connection went (the client is then dead).
-  bool finish(pa_operation* operation);
-  bool acknowledged(pa_operation* operation);
   // One turn of the main loop, waiting at most until `deadline`.
   bool turn(std::chrono::steady_clock::time_point deadline);
 
   pa_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   bool dead_ = false;
-  bool succeeded_ = false;  // the last acknowledgement
 };
 
 }  // namespace quorvel::pulse

@@ -1,9 +1,11 @@
 #include "platform/pulse/pulse_mixer.h"
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -55,9 +57,11 @@ class PulseMixer final : public ModelMixer {
     PulseServer server;
     std::vector<PulseNode> sinks;
     std::vector<PulseNode> sources;
-    if (!client_->server_info(server) || !client_->sinks(sinks) || !client_->sources(sources)) {
-      return false;
-    }
+    // The three requests go together, and are answered together.
+    pa_operation* const asked[] = {client_->send_server_info(server),
+                                   client_->send_list(true, sinks),
+                                   client_->send_list(false, sources)};
+    if (!client_->wait(asked)) return false;
     std::vector<PulseNode> inputs;
     std::vector<PulseNode> monitors;
     server_ = server;
@@ -146,7 +150,7 @@ class PulseMixer final : public ModelMixer {
     bool first_of_name;  // the first line of the nodes of this name
   };
 
-  unsigned do_device_count() override { return 1; }
+  unsigned device_count() override { return 1; }
 
   const Node& node_of(const ModelControl& control) const {
     return nodes_[layout(0)->lines[control.line].key];
@@ -162,27 +166,12 @@ class PulseMixer final : public ModelMixer {
     auto found = held_.find(key_of(node.sink, node.index));
     return found == held_.end() ? nullptr : &found->second;
   }
-  // Asks the server for the node again and keeps what it says; false when
-  // it did not answer.
-  bool reread(const Node& node) {
-    PulseNode now;
-    if (!client_->node(node.sink, node.index, now)) return false;
-    held_[key_of(node.sink, node.index)] = std::move(now);
-    return true;
-  }
 
   // Whether the line's node is the server's default of its kind, by what
-  // the server said when last asked; with `ask`, asked again (and kept).
-  // False when the server did not answer.
-  bool read_default(const Node& node, bool& is_default, bool ask = false) {
-    if (ask) {
-      PulseServer server;
-      if (!client_->server_info(server)) return false;
-      server_ = std::move(server);
-    }
-    is_default = node.first_of_name &&
-                 node.name == (node.sink ? server_.default_sink : server_.default_source);
-    return true;
+  // the server said when last asked.
+  bool is_default(const Node& node) const {
+    return node.first_of_name &&
+           node.name == (node.sink ? server_.default_sink : server_.default_source);
   }
 
   // Widens a volume's bounds to cover the values it holds (another client
@@ -206,10 +195,8 @@ class PulseMixer final : public ModelMixer {
                           std::span<std::int32_t> values) override {
     const Node& target = node_of(control);
     if (control.key == kDefault) {
-      bool is_default = false;
-      if (!read_default(target, is_default)) return failed();
-      values[0] = is_default ? 1 : 0;
-      return MMSYSERR_NOERROR;
+      values[0] = is_default(target) ? 1 : 0;
+      return kMixerOk;
     }
     const PulseNode* found = held(target);
     if (found == nullptr) return failed();
@@ -222,107 +209,296 @@ class PulseMixer final : public ModelMixer {
         for (std::size_t k = 0; k < values.size(); ++k) {
           values[k] = held[k < held.size() ? k : 0];
         }
-        return MMSYSERR_NOERROR;
+        return kMixerOk;
       }
       case kMute:
         values[0] = node.mute ? 1 : 0;
-        return MMSYSERR_NOERROR;
+        return kMixerOk;
       case kPort:
         for (std::size_t k = 0; k < values.size() && k < control.items.size(); ++k) {
           values[k] = control.items[k].name == node.active_port ? 1 : 0;
         }
-        return MMSYSERR_NOERROR;
+        return kMixerOk;
       default:
-        return MMSYSERR_ERROR;
+        return kMixerFailed;
     }
-  }
-
-  // Waits until the server shows a change it acknowledged: PipeWire's Pulse
-  // server acknowledges a new default or port at once and makes it a moment
-  // later (its session manager does), and the next write must find it made.
-  template <typename Made>
-  MixerResult settled(Made made) {
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerBound;
-    while (!made()) {
-      if (!client_->alive() || std::chrono::steady_clock::now() >= deadline) return failed();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return MMSYSERR_NOERROR;
   }
 
   // A request that failed: the server gone (it stopped answering, or the
   // connection went), after which every call fails so; else an error.
-  MixerResult failed() const { return client_->alive() ? MMSYSERR_ERROR : kMixerGone; }
-  // A write the server refused, or one it never answered.
-  MixerResult not_made() const { return client_->alive() ? MIXERR_INVALVALUE : kMixerGone; }
+  MixerResult failed() const { return client_->alive() ? kMixerFailed : kMixerGone; }
+  // A write the server refused, or one it never answered (or that could not
+  // be sent); once the server has gone, whatever the answer said.
+  MixerResult not_made() const { return client_->alive() ? kMixerRefused : kMixerGone; }
 
-  MixerResult write_values(unsigned, ModelControl& control,
+  // One change of a batch, as decided from what the server holds.
+  struct Change {
+    CheckedWrite* write = nullptr;
+    const Node* target = nullptr;
+    std::size_t kind = kVolume;         // the control's ControlKind
+    pa_cvolume volume{};                // a volume: every channel as wanted
+    bool mute = false;                  // a mute: as wanted
+    const std::string* port = nullptr;  // a port: the one wanted
+    bool made = false;                  // acknowledged by the server
+  };
+
+  // kMixerGone is given to the writes of a batch sent as the server stopped
+  // answering or closed the connection: any of them may have been made.
+  bool gone_writes_in_doubt() const override { return true; }
+
+  // A single write is a batch of one.
+  MixerResult write_values(unsigned device, ModelControl& control,
                            std::span<const std::int32_t> values) override {
-    const Node& target = node_of(control);
-    switch (control.key) {
-      case kVolume: return write_volume(control, target, values);
-      case kMute: {
-        const PulseNode* node = held(target);
-        if (node == nullptr) return failed();
-        const bool mute = values[0] != 0;
-        if (node->mute == mute) return MMSYSERR_NOERROR;
-        if (!client_->set_mute(target.sink, target.index, mute)) return not_made();
-        // The server made the change it acknowledged.
-        held_[key_of(target.sink, target.index)].mute = mute;
-        return MMSYSERR_NOERROR;
+    MixerResult result = kMixerOk;
+    CheckedWrite write{&control, values, &result};
+    write_batch(device, {&write, 1});
+    return result;
+  }
+
+  // Sends the changes of a batch together and waits once for the server's
+  // answers. A write whose outcome depends on a change before it that the
+  // server makes only a moment after acknowledging it (a port of its line;
+  // another default of its kind) is decided once that change is made, in
+  // the next part of the batch: so each write finds what the ones before it
+  // made, as if they had been sent one at a time.
+  void write_batch(unsigned, std::span<CheckedWrite> writes) override {
+    std::vector<Change> changes;
+    changes.reserve(writes.size());
+    std::size_t at = 0;
+    while (at < writes.size()) {
+      changes.clear();
+      std::unordered_set<std::size_t> ported;  // lines with a port change in this part
+      bool defaulted[2] = {false, false};      // a default change, of a source, of a sink
+      for (; at < writes.size(); ++at) {
+        CheckedWrite& write = writes[at];
+        const Node& target = node_of(*write.control);
+        if (ported.count(write.control->line) != 0 ||
+            (write.control->key == kDefault && defaulted[target.sink])) {
+          break;
+        }
+        Change change;
+        if (!decide(write, change)) continue;
+        if (change.kind == kPort) ported.insert(write.control->line);
+        if (change.kind == kDefault) defaulted[target.sink] = true;
+        changes.push_back(change);
       }
-      case kPort: {
-        if (std::count(values.begin(), values.end(), 1) != 1) return MIXERR_INVALVALUE;
-        const std::size_t chosen =
-            static_cast<std::size_t>(std::find(values.begin(), values.end(), 1) - values.begin());
-        const PulseNode* node = held(target);
-        if (node == nullptr) return failed();
-        const std::string& port = control.items[chosen].name;
-        if (node->active_port == port) return MMSYSERR_NOERROR;
-        if (!client_->set_port(target.sink, target.index, port)) return not_made();
-        return settled([&] { return reread(target) && held(target)->active_port == port; });
-      }
-      case kDefault: {
-        bool is_default = false;
-        if (!read_default(target, is_default)) return failed();
-        if (values[0] == 0) return is_default ? MIXERR_INVALVALUE : MMSYSERR_NOERROR;
-        if (is_default) return MMSYSERR_NOERROR;
-        if (!client_->set_default(target.sink, target.name)) return not_made();
-        return settled([&] { return read_default(target, is_default, true) && is_default; });
-      }
-      default:
-        return MMSYSERR_ERROR;
+      make(changes);
     }
   }
 
-  // Sends the channels whose value differs from the one wanted (read on the
-  // document's scale), each others' raw value left as the server has it.
-  MixerResult write_volume(ModelControl& control, const Node& target,
-                           std::span<const std::int32_t> values) {
-    std::vector<std::uint32_t> raws;
-    for (std::int32_t value : values) {
-      const std::optional<std::uint32_t> raw = raw_of_document(value);
-      if (!raw) return MIXERR_INVALVALUE;
-      raws.push_back(*raw);
+  // Whether the write asks for a change of what the server holds: true with
+  // `change` filled in; else false, with its result set (kMixerOk when the
+  // server holds what it asks for already).
+  bool decide(CheckedWrite& write, Change& change) {
+    const ModelControl& control = *write.control;
+    const std::span<const std::int32_t> values = write.values;
+    const Node& target = node_of(control);
+    MixerResult& result = *write.result;
+    result = kMixerOk;
+    change.write = &write;
+    change.target = &target;
+    change.kind = control.key;
+    switch (control.key) {
+      case kVolume: {
+        std::vector<std::uint32_t> raws;
+        for (std::int32_t value : values) {
+          const std::optional<std::uint32_t> raw = raw_of_document(value);
+          if (!raw) {
+            result = kMixerRefused;
+            return false;
+          }
+          raws.push_back(*raw);
+        }
+        const PulseNode* node = held(target);
+        if (node == nullptr) {
+          result = failed();
+          return false;
+        }
+        if (values.size() != 1 && values.size() != node->volume.channels) {
+          result = kMixerFailed;
+          return false;
+        }
+        // Only the channels whose value differs from the one wanted (read
+        // on the document's scale) change; the others keep the server's raw
+        // value.
+        change.volume = node->volume;
+        bool changes = false;
+        for (std::uint8_t k = 0; k < change.volume.channels; ++k) {
+          const std::size_t from = values.size() == 1 ? 0 : k;
+          if (document_of_raw(change.volume.values[k]) == values[from]) continue;
+          change.volume.values[k] = raws[from];
+          changes = true;
+        }
+        return changes;
+      }
+      case kMute: {
+        const PulseNode* node = held(target);
+        if (node == nullptr) {
+          result = failed();
+          return false;
+        }
+        change.mute = values[0] != 0;
+        return node->mute != change.mute;
+      }
+      case kPort: {
+        if (std::count(values.begin(), values.end(), 1) != 1) {
+          result = kMixerRefused;
+          return false;
+        }
+        const std::size_t chosen =
+            static_cast<std::size_t>(std::find(values.begin(), values.end(), 1) - values.begin());
+        const PulseNode* node = held(target);
+        if (node == nullptr) {
+          result = failed();
+          return false;
+        }
+        change.port = &control.items[chosen].name;
+        return node->active_port != *change.port;
+      }
+      case kDefault:
+        // A 0 changes nothing, and is refused on the default itself (a line
+        // stops being the default only when another becomes it).
+        if (values[0] == 0) {
+          if (is_default(target)) result = kMixerRefused;
+          return false;
+        }
+        return !is_default(target);
+      default:
+        result = kMixerFailed;
+        return false;
     }
-    const PulseNode* node = held(target);
-    if (node == nullptr) return failed();
-    if (values.size() != 1 && values.size() != node->volume.channels) return MMSYSERR_ERROR;
-    pa_cvolume wanted = node->volume;
-    bool changes = false;
-    for (std::uint8_t k = 0; k < wanted.channels; ++k) {
-      const std::size_t from = values.size() == 1 ? 0 : k;
-      if (document_of_raw(wanted.values[k]) == values[from]) continue;
-      wanted.values[k] = raws[from];
-      changes = true;
+  }
+
+  pa_operation* send(Change& change) {
+    const Node& target = *change.target;
+    switch (change.kind) {
+      case kVolume:
+        return client_->send_volume(target.sink, target.index, change.volume, change.made);
+      case kMute:
+        return client_->send_mute(target.sink, target.index, change.mute, change.made);
+      case kPort:
+        return client_->send_port(target.sink, target.index, *change.port, change.made);
+      default:
+        return client_->send_default(target.sink, target.name, change.made);
     }
-    if (!changes) return MMSYSERR_NOERROR;
-    if (!client_->set_volume(target.sink, target.index, wanted)) return not_made();
-    // What the server now holds (it may keep less than was asked for) is
-    // read back, and the bounds cover it.
-    if (!reread(target)) return failed();
-    cover(control, document_volume(*held(target)));
-    return MMSYSERR_NOERROR;
+  }
+
+  // Sends the changes, waits for every answer within one bound, and then
+  // confirms each: a mute as acknowledged, a volume read back (the server
+  // may keep less than it was asked for), a port or default once the server
+  // shows it.
+  void make(std::span<Change> changes) {
+    if (changes.empty()) return;
+    std::vector<pa_operation*> sent;
+    sent.reserve(changes.size());
+    for (Change& change : changes) sent.push_back(send(change));
+    client_->wait(sent);
+    bool volumes[2] = {false, false};  // a volume made, of a source, of a sink
+    std::vector<Change*> settling;
+    for (Change& change : changes) {
+      const Node& target = *change.target;
+      MixerResult& result = *change.write->result;
+      if (!change.made) {
+        result = not_made();
+        continue;
+      }
+      switch (change.kind) {
+        case kMute:
+          held_[key_of(target.sink, target.index)].mute = change.mute;
+          break;
+        case kVolume:
+          volumes[target.sink] = true;
+          break;
+        default:
+          settling.push_back(&change);
+          break;
+      }
+    }
+    if (volumes[0] || volumes[1]) read_back(changes, volumes);
+    if (!settling.empty()) settle(settling);
+  }
+
+  // Reads back the volumes made, in one list request for the sinks and one
+  // for the sources (as needed), and keeps what the server holds of each
+  // node written; the bounds cover it.
+  void read_back(std::span<Change> changes, const bool (&volumes)[2]) {
+    std::vector<PulseNode> lists[2];  // of sources, of sinks
+    std::vector<pa_operation*> asked;
+    for (bool sink : {false, true}) {
+      if (volumes[sink]) asked.push_back(client_->send_list(sink, lists[sink]));
+    }
+    const bool answered = client_->wait(asked);
+    std::unordered_map<std::uint64_t, PulseNode*> now;
+    for (std::vector<PulseNode>& list : lists) {
+      for (PulseNode& node : list) now.emplace(key_of(node.sink, node.index), &node);
+    }
+    for (Change& change : changes) {
+      if (change.kind != kVolume || !change.made) continue;
+      const std::uint64_t key = key_of(change.target->sink, change.target->index);
+      auto found = now.find(key);
+      if (!answered || found == now.end()) {
+        *change.write->result = failed();
+        continue;
+      }
+      held_[key] = *found->second;
+      cover(*change.write->control, document_volume(held_[key]));
+      *change.write->result = kMixerOk;
+    }
+  }
+
+  // Waits until the server shows the ports and defaults it acknowledged:
+  // PipeWire's Pulse server acknowledges a new default or port at once and
+  // makes it a moment later (its session manager does), and the next write
+  // must find it made. It asks again for each node whose port changed and,
+  // for a default, for the server's facts, all together, until each is
+  // made or the bound passes.
+  void settle(std::vector<Change*> pending) {
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerBound;
+    for (;;) {
+      std::vector<std::vector<PulseNode>> nodes(pending.size());
+      PulseServer server;
+      bool defaults = false;
+      std::vector<pa_operation*> asked;
+      for (std::size_t k = 0; k < pending.size(); ++k) {
+        const Node& target = *pending[k]->target;
+        if (pending[k]->kind == kPort) {
+          asked.push_back(client_->send_node(target.sink, target.index, nodes[k]));
+        } else {
+          defaults = true;
+        }
+      }
+      if (defaults) asked.push_back(client_->send_server_info(server));
+      if (client_->wait(asked)) {
+        if (defaults) server_ = std::move(server);
+        std::size_t left = 0;
+        for (std::size_t k = 0; k < pending.size(); ++k) {
+          Change& change = *pending[k];
+          const Node& target = *change.target;
+          bool made = false;
+          if (change.kind == kPort) {
+            if (nodes[k].size() == 1) {
+              PulseNode& node = held_[key_of(target.sink, target.index)];
+              node = std::move(nodes[k].front());
+              made = node.active_port == *change.port;
+            }
+          } else {
+            made = is_default(target);
+          }
+          if (made) {
+            *change.write->result = kMixerOk;
+          } else {
+            pending[left++] = &change;
+          }
+        }
+        pending.resize(left);
+      }
+      if (pending.empty()) return;
+      if (!client_->alive() || std::chrono::steady_clock::now() >= deadline) {
+        for (Change* change : pending) *change->write->result = failed();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 
   std::unique_ptr<PulseClient> client_;
@@ -336,7 +512,7 @@ class PulseMixer final : public ModelMixer {
 
 }  // namespace
 
-Result open_pulse_mixer(const std::string& server, std::unique_ptr<MixerService>& out,
+Result open_pulse_mixer(const std::string& server, std::unique_ptr<Mixer>& out,
                         bool* absent) {
   std::unique_ptr<PulseClient> client;
   if (Result connected = PulseClient::connect(server, client, absent); !connected) {

@@ -1,4 +1,4 @@
-// The sound server back-end of the mixer service (Linux): the mixer of a
+// The sound server back-end of the mixer interface (Linux): the mixer of a
 // PulseAudio server, or of PipeWire's Pulse server, through libpulse
 // (pulse_lib.h, loaded at run time). One device: the server, named by its
 // own name of itself ("pulseaudio", "PulseAudio (on PipeWire 0.3.65)").
@@ -38,16 +38,21 @@
 //   a 0 written to the default is refused (a line stops being the default
 //   only when another becomes it).
 //   The server's facts, sinks and sources are read once each, in one request
-//   per list, when the mixer is opened, and reads are served from what they
-//   said, kept up to date by the service's own writes: a save and an
-//   unchanged restore cost those three requests and no more. (So a change
-//   another client makes while the service is open is not seen by it: a run
-//   lasts a moment, and each run opens its own.) A write asks only for what
+//   per list, the three sent together when the mixer is opened, and reads are
+//   served from what they said, kept up to date by the mixer's own writes: a
+//   save and an unchanged restore cost those three requests and no more. (So
+//   a change another client makes while the mixer is open is not seen by it:
+//   a run lasts a moment, and each run opens its own.) A write asks only for what
 //   differs from what the server holds (a volume channel that reads as the
-//   value wanted is left as it is), and returns once the server has made the
-//   change, which is then kept (a volume read back, since the server may keep
-//   less than it was asked for); a server that does not answer within 2 s
-//   fails the write and every later call.
+//   value wanted is left as it is). The changes of one write call are sent
+//   together and their answers waited for once, and the call returns once
+//   the server has made each, which is then kept: the volumes read back
+//   (the server may keep less than it was asked for) in one list request for
+//   the sinks and one for the sources, a port or a default once the server
+//   shows it. A write that depends on a port or default changed before it in
+//   the call (one of its own line's, another default of its kind) is decided
+//   once that change is made. A server that does not answer within 2 s fails
+//   the writes still waiting and every later call.
 #pragma once
 
 #include <memory>
@@ -58,11 +63,11 @@
 
 namespace quorvel {
 
-// A service over the sound server `server` (a libpulse server string, as in
+// A mixer over the sound server `server` (a libpulse server string, as in
 // PULSE_SERVER; empty: the user's server, as libpulse finds it), connected
 // now; fails saying why. `absent` (when given) says on a failure whether no
 // server is there at all.
-Result open_pulse_mixer(const std::string& server, std::unique_ptr<MixerService>& out,
+Result open_pulse_mixer(const std::string& server, std::unique_ptr<Mixer>& out,
                         bool* absent = nullptr);
 
 }  // namespace quorvel

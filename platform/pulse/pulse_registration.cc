@@ -36,9 +36,9 @@ std::string named_server() {
 bool claims_machine() { return !named_server().empty(); }
 
 Result open_named(const std::string& server, std::unique_ptr<OpenedMixer>& out) {
-  std::unique_ptr<MixerService> service;
-  Result opened = open_pulse_mixer(server, service);
-  if (opened) out = opened_service(std::move(service));
+  std::unique_ptr<Mixer> mixer;
+  Result opened = open_pulse_mixer(server, mixer);
+  if (opened) out = opened_mixer(std::move(mixer));
   return opened;
 }
 
@@ -51,15 +51,15 @@ Result open_bare(std::unique_ptr<OpenedMixer>& out) { return open_named("", out)
 // no other mixer is found either; so is one that does not answer within the
 // bound, which is said, since it cost the wait.
 Result open_default(std::unique_ptr<OpenedMixer>& out) {
-  std::unique_ptr<MixerService> service;
+  std::unique_ptr<Mixer> mixer;
   bool absent = false;
   const std::string named = named_server();
-  Result opened = open_pulse_mixer(named, service, &absent);
+  Result opened = open_pulse_mixer(named, mixer, &absent);
   if (!opened) {
     if (!named.empty()) return opened;
     return absent ? Result() : Result::failure("no sound server mixer: " + opened.message());
   }
-  out = opened_service(std::move(service));
+  out = opened_mixer(std::move(mixer));
   return Result();
 }
 

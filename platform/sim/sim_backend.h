@@ -26,8 +26,9 @@ class SimDeviceRun final : public OpenedMixer {
   // ends without it, or the file cannot be read or is not a valid device.
   static Result open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out);
 
-  MixerService& service() override { return *mixer_; }
-  SimMixer& mixer() { return *mixer_; }
+  Mixer& mixer() override { return *mixer_; }
+  // The simulated mixer itself.
+  SimMixer& sim() { return *mixer_; }
   bool locked() const { return lock_.held(); }
 
   // Writes a changed device back to its file, whole (every channel, value

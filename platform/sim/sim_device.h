@@ -1,5 +1,5 @@
 // The simulated mixer device as data: a device, its destinations, their
-// sources and every control with its state. The service in sim_mixer.h
+// sources and every control with its state. The mixer in sim_mixer.h
 // serves it; sim_device_file.h reads it from a mixer document and writes it
 // to one.
 //
@@ -9,7 +9,7 @@
 //     controls, then its sources.
 //   - Source j of destination i: line id j * 65536 + i (sim_source_line_id).
 //   - A control holds one value per channel of its line (`values`, filled
-//     to the line's channel count by the service: channel k starts as entry
+//     to the line's channel count by the mixer: channel k starts as entry
 //     k, else entry 0, else 0). A list control holds one value per item
 //     instead (its `selected`), the same for every channel.
 //   - A switch (MUTE and the other on/off types) given one value or none is
@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "platform/mixer/records.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel {
 
@@ -53,7 +53,7 @@ struct SimControl {
   // Per channel. May be shorter than the line's channel count: the mixer
   // fills channel k from entry k, else entry 0, else 0.
   std::vector<std::int32_t> values;
-  // One value for every channel (set by the service from `values`, see above).
+  // One value for every channel (set by the mixer from `values`, see above).
   bool uniform = false;
   // A SINGLESELECT control has items only when `list` is set; MUX, MIXER and
   // MULTIPLESELECT controls always do.

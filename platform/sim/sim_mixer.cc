@@ -112,7 +112,7 @@ MixerResult SimMixer::read_values(unsigned, const ModelControl& control,
   for (std::size_t k = 0; k < values.size(); ++k) {
     values[k] = control.list ? found.items[k].selected : found.values[k];
   }
-  return MMSYSERR_NOERROR;
+  return kMixerOk;
 }
 
 MixerResult SimMixer::write_values(unsigned, ModelControl& control,
@@ -133,7 +133,7 @@ MixerResult SimMixer::write_values(unsigned, ModelControl& control,
     }
   }
   if (changed) changed_ = true;
-  return MMSYSERR_NOERROR;
+  return kMixerOk;
 }
 
 }  // namespace quorvel

@@ -1,25 +1,23 @@
-// The simulated mixer device served through the mixer service interface like
+// The simulated mixer device served through the mixer interface like
 // a careful real driver. It is the default device of demos and the test bed
 // of everything that talks to a mixer.
 //
-// What the service reports
-//   - One device (number 0), named after the device (cut to 31 bytes).
-//   - Destination i, in order: dwLineID = line_id, cChannels = channels,
-//     dwComponentType = component_type, cConnections = the number of its
-//     sources, cControls = the number of its controls.
-//   - Source j of destination i: dwLineID = j * 65536 + i, dwSource = j,
-//     cChannels = channels, dwComponentType = line_type.
-//   - A line without channels has cControls 0; its controls are not found.
-//   - Control: dwControlID = ctrl_id, dwControlType = ctrl_type, cSteps =
-//     steps, bounds = min and max (widened to cover the values held), and
-//     ctrl::kFlagUniform for a switch given one value (sim_device.h). List
-//     controls (MUX, MIXER, MULTIPLESELECT, and SINGLESELECT when it has a
-//     list) carry ctrl::kFlagMultiple and cMultipleItems = their item count;
-//     other controls have no items.
+// What the mixer describes
+//   - One device (number 0), named after the device.
+//   - Destination i, in order: its line_id, channels and component_type,
+//     and its sources and controls.
+//   - Source j of destination i: line id j * 65536 + i, its channels and
+//     line_type as its component type.
+//   - A line without channels shows no controls.
+//   - Control: ctrl_id, ctrl_type, steps, bounds = min and max (widened to
+//     cover the values held), and uniform for a switch given one value
+//     (sim_device.h). List controls (MUX, MIXER, MULTIPLESELECT, and
+//     SINGLESELECT when it has a list) have their items; other controls
+//     have none.
 //   - Item k of a destination's list stands for the destination's source k
-//     (its line id and line type in the item's dwParam1 and dwParam2).
-// Values are checked as mixer.h says (model_mixer.h checks them); a list
-// write takes the first block. The service is not thread-safe.
+//     (its line id and line type).
+// Values are checked as mixer.h says (model_mixer.h checks them). The
+// mixer is not thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +38,7 @@ class SimMixer final : public ModelMixer {
   explicit SimMixer(SimDevice device);
 
   // Serves `device` instead of the device served so far, as if made anew
-  // (no handle may be open).
+  // (no caller may hold its description).
   void serve(SimDevice device);
 
   // True once a write has changed a value.
@@ -50,8 +48,8 @@ class SimMixer final : public ModelMixer {
   // channel count).
   const SimDevice& device() const { return device_; }
   // A control by id, or null. Values changed through it are served (and
-  // bypass changed()); everything else the service reports of it was taken
-  // once, when the service was made.
+  // bypass changed()); everything else the mixer describes of it was taken
+  // once, when the mixer was made.
   const SimControl* control(std::uint32_t id) const;
   SimControl* control(std::uint32_t id);
   // The present values of a control: per channel, or per item for a list
@@ -59,7 +57,7 @@ class SimMixer final : public ModelMixer {
   std::vector<std::int32_t> values(std::uint32_t control_id) const;
 
  private:
-  unsigned do_device_count() override { return 1; }
+  unsigned device_count() override { return 1; }
   MixerResult read_values(unsigned device, const ModelControl& control,
                           std::span<std::int32_t> values) override;
   MixerResult write_values(unsigned device, ModelControl& control,

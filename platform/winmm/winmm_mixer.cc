@@ -3,34 +3,76 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <vector>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/os/text_encoding.h"
 
 namespace quorvel {
-namespace {
 
-// Values are 32-bit numbers in our records and in the Windows ones alike,
+// winmm's result codes are the mixer's: messages show the same numbers
+// whichever back-end gave them.
+static_assert(MMSYSERR_NOERROR == kMixerOk);
+static_assert(MMSYSERR_ERROR == kMixerFailed);
+static_assert(MMSYSERR_BADDEVICEID == kMixerNoDevice);
+static_assert(MMSYSERR_NODRIVER == kMixerGone);
+static_assert(MMSYSERR_NOMEM == kMixerNoMemory);
+static_assert(MMSYSERR_NOTSUPPORTED == kMixerUnsupported);
+static_assert(MMSYSERR_INVALPARAM == kMixerBadShape);
+static_assert(MIXERR_INVALLINE == kMixerNoLine);
+static_assert(MIXERR_INVALCONTROL == kMixerNoControl);
+static_assert(MIXERR_INVALVALUE == kMixerRefused);
+
+// Values are 32-bit numbers in the interface and in winmm's records alike,
 // so a values call hands the caller's array to winmm as it is.
 static_assert(sizeof(std::int32_t) == sizeof(MIXERCONTROLDETAILS_UNSIGNED));
 static_assert(sizeof(std::int32_t) == sizeof(MIXERCONTROLDETAILS_SIGNED));
 static_assert(sizeof(std::int32_t) == sizeof(MIXERCONTROLDETAILS_BOOLEAN));
 
-template <std::size_t N, std::size_t M>
-void copy_field(char (&to)[N], const char (&from)[M]) {
-  static_assert(N == M, "name fields of the same length");
-  std::memcpy(to, from, N);
-  to[N - 1] = '\0';
+namespace {
+
+// A name field's text, as UTF-8.
+template <std::size_t N>
+std::string text_of(const char (&field)[N]) {
+  return system_to_utf8(std::string_view(field, strnlen(field, N - 1)));
 }
 
-// Entries of a details array: one per channel, times the items of a list.
-std::size_t detail_entries(const MixerControlDetails& details) {
-  return static_cast<std::size_t>(std::max<std::uint32_t>(details.cChannels, 1)) *
-         std::max<std::uint32_t>(details.cMultipleItems, 1);
+HMIXEROBJ object(HMIXER mixer) { return reinterpret_cast<HMIXEROBJ>(mixer); }
+
+// Describes destination `destination` (`source` ignored) or its source
+// `source`, as `query` says.
+MMRESULT line_info(HMIXER mixer, DWORD destination, DWORD source, DWORD query,
+                   MIXERLINEA& line) {
+  line = MIXERLINEA{};
+  line.cbStruct = sizeof(MIXERLINEA);
+  line.dwDestination = destination;
+  line.dwSource = source;
+  return mixerGetLineInfoA(object(mixer), &line, MIXER_OBJECTF_HMIXER | query);
 }
 
-// Whether one of `line`'s controls is `control_id`; fills `found` if so.
-bool line_has_control(HMIXEROBJ mixer, const MIXERLINEA& line, DWORD control_id,
-                      MIXERCONTROLA& found) {
-  if (line.cControls == 0) return false;
+// Gives a list control the names of its items.
+MMRESULT read_items(HMIXER mixer, const MIXERCONTROLA& windows, ModelControl& control) {
+  const DWORD count = windows.cMultipleItems;
+  if (count == 0) return MMSYSERR_NOERROR;
+  std::vector<MIXERCONTROLDETAILS_LISTTEXTA> texts(count);
+  MIXERCONTROLDETAILS details = details_of(windows.dwControlID, 1, count, texts.data(),
+                                           sizeof(MIXERCONTROLDETAILS_LISTTEXTA));
+  const MMRESULT result = mixerGetControlDetailsA(
+      object(mixer), &details, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_LISTTEXT);
+  if (result != MMSYSERR_NOERROR) return result;
+  control.items.reserve(count);
+  for (const MIXERCONTROLDETAILS_LISTTEXTA& text : texts) {
+    control.items.push_back(item_from_windows(text));
+  }
+  return MMSYSERR_NOERROR;
+}
+
+// Adds the controls of `line`, the layout's line `index`. A line without
+// channels shows no controls, so they are not asked for.
+MMRESULT add_controls(HMIXER mixer, const MIXERLINEA& line, std::size_t index,
+                      ModelLayout& layout) {
+  if (line.cControls == 0 || line.cChannels == 0) return MMSYSERR_NOERROR;
   std::vector<MIXERCONTROLA> controls(line.cControls);
   for (MIXERCONTROLA& control : controls) control.cbStruct = sizeof(MIXERCONTROLA);
   MIXERLINECONTROLSA query{};
@@ -39,307 +81,212 @@ bool line_has_control(HMIXEROBJ mixer, const MIXERLINEA& line, DWORD control_id,
   query.cControls = line.cControls;
   query.cbmxctrl = sizeof(MIXERCONTROLA);
   query.pamxctrl = controls.data();
-  if (mixerGetLineControlsA(mixer, &query, MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ALL) !=
-      MMSYSERR_NOERROR) {
-    return false;
-  }
-  for (const MIXERCONTROLA& control : controls) {
-    if (control.dwControlID == control_id) {
-      found = control;
-      return true;
+  MMRESULT result = mixerGetLineControlsA(object(mixer), &query,
+                                          MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ALL);
+  if (result != MMSYSERR_NOERROR) return result;
+  for (const MIXERCONTROLA& windows : controls) {
+    ModelControl control = control_from_windows(windows);
+    if (control.list) {
+      result = read_items(mixer, windows, control);
+      if (result != MMSYSERR_NOERROR) return result;
     }
+    layout.add_control(index, std::move(control));
   }
-  return false;
-}
-
-}  // namespace
-
-MMRESULT find_control_on_lines(HMIXEROBJ mixer, DWORD control_id, MIXERCONTROLA& found,
-                               DWORD& line_id) {
-  try {
-    MIXERCAPSA caps{};
-    MMRESULT result =
-        mixerGetDevCapsA(reinterpret_cast<UINT_PTR>(mixer), &caps, sizeof(MIXERCAPSA));
-    if (result != MMSYSERR_NOERROR) return result;
-    for (DWORD d = 0; d < caps.cDestinations; ++d) {
-      MIXERLINEA destination{};
-      destination.cbStruct = sizeof(MIXERLINEA);
-      destination.dwDestination = d;
-      if (mixerGetLineInfoA(mixer, &destination,
-                            MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_DESTINATION) !=
-          MMSYSERR_NOERROR) {
-        continue;
-      }
-      if (line_has_control(mixer, destination, control_id, found)) {
-        line_id = destination.dwLineID;
-        return MMSYSERR_NOERROR;
-      }
-      for (DWORD s = 0; s < destination.cConnections; ++s) {
-        MIXERLINEA source{};
-        source.cbStruct = sizeof(MIXERLINEA);
-        source.dwDestination = d;
-        source.dwSource = s;
-        if (mixerGetLineInfoA(mixer, &source, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_SOURCE) !=
-            MMSYSERR_NOERROR) {
-          continue;
-        }
-        if (line_has_control(mixer, source, control_id, found)) {
-          line_id = source.dwLineID;
-          return MMSYSERR_NOERROR;
-        }
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    return MMSYSERR_NOMEM;
-  }
-  return MIXERR_INVALCONTROL;
-}
-
-void from_windows(const MIXERCAPSA& in, MixerCaps& out) {
-  out.wMid = in.wMid;
-  out.wPid = in.wPid;
-  out.vDriverVersion = in.vDriverVersion;
-  copy_field(out.szPname, in.szPname);
-  out.fdwSupport = in.fdwSupport;
-  out.cDestinations = in.cDestinations;
-}
-
-// Copies the fields of a line description; our record and the platform's
-// name them alike, so one copy serves both directions.
-template <typename From, typename To>
-void copy_line_fields(const From& in, To& out) {
-  out.dwDestination = in.dwDestination;
-  out.dwSource = in.dwSource;
-  out.dwLineID = in.dwLineID;
-  out.fdwLine = in.fdwLine;
-  out.dwUser = in.dwUser;
-  out.dwComponentType = in.dwComponentType;
-  out.cChannels = in.cChannels;
-  out.cConnections = in.cConnections;
-  out.cControls = in.cControls;
-  copy_field(out.szShortName, in.szShortName);
-  copy_field(out.szName, in.szName);
-  out.Target.dwType = in.Target.dwType;
-  out.Target.dwDeviceID = in.Target.dwDeviceID;
-  out.Target.wMid = in.Target.wMid;
-  out.Target.wPid = in.Target.wPid;
-  out.Target.vDriverVersion = in.Target.vDriverVersion;
-  copy_field(out.Target.szPname, in.Target.szPname);
-}
-
-void from_windows(const MIXERLINEA& in, MixerLine& out) { copy_line_fields(in, out); }
-
-void to_windows(const MixerLine& in, MIXERLINEA& out) {
-  out = MIXERLINEA{};
-  out.cbStruct = sizeof(MIXERLINEA);
-  copy_line_fields(in, out);
-}
-
-void from_windows(const MIXERCONTROLA& in, MixerControl& out) {
-  out.dwControlID = in.dwControlID;
-  out.dwControlType = in.dwControlType;
-  out.fdwControl = in.fdwControl;
-  out.cMultipleItems = in.cMultipleItems;
-  copy_field(out.szShortName, in.szShortName);
-  copy_field(out.szName, in.szName);
-  // Both unions are six 32-bit words: bounds (signed or unsigned, the same
-  // bits) then reserved words; the step count (or custom data size) then
-  // reserved words.
-  out.Bounds.lMinimum = static_cast<std::int32_t>(in.Bounds.dwReserved[0]);
-  out.Bounds.lMaximum = static_cast<std::int32_t>(in.Bounds.dwReserved[1]);
-  for (int k = 0; k < 4; ++k) out.Bounds.dwReserved[k] = in.Bounds.dwReserved[k + 2];
-  out.Metrics.cSteps = in.Metrics.dwReserved[0];
-  for (int k = 0; k < 5; ++k) out.Metrics.dwReserved[k] = in.Metrics.dwReserved[k + 1];
-}
-
-void from_windows(const MIXERCONTROLDETAILS_LISTTEXTA& in, ListText& out) {
-  out.dwParam1 = in.dwParam1;
-  out.dwParam2 = in.dwParam2;
-  copy_field(out.szName, in.szName);
-}
-
-void to_windows(const MixerControlDetails& in, void* array, DWORD element_size,
-                MIXERCONTROLDETAILS& out) {
-  out = MIXERCONTROLDETAILS{};
-  out.cbStruct = sizeof(MIXERCONTROLDETAILS);
-  out.dwControlID = in.dwControlID;
-  out.cChannels = in.cChannels;
-  out.cMultipleItems = in.cMultipleItems;
-  out.cbDetails = element_size;
-  out.paDetails = array;
-}
-
-DWORD line_info_flags(LineQuery query) {
-  switch (query) {
-    case LineQuery::kDestination: return MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_DESTINATION;
-    case LineQuery::kSource: return MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_SOURCE;
-    case LineQuery::kLineId: return MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_LINEID;
-  }
-  return MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_QUERYMASK;
-}
-
-DWORD line_controls_flags(ControlsQuery query) {
-  switch (query) {
-    case ControlsQuery::kAll: return MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ALL;
-    case ControlsQuery::kOneById: return MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYID;
-  }
-  return MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_QUERYMASK;
-}
-
-DWORD control_details_flags(DetailsQuery query) {
-  switch (query) {
-    case DetailsQuery::kValue: return MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE;
-    case DetailsQuery::kListText:
-      return MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_LISTTEXT;
-  }
-  return MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_QUERYMASK;
-}
-
-namespace {
-
-// An open winmm mixer; closed when the handle closes, or when the service
-// goes with the handle still open.
-struct WinmmHandle : CheckedMixer::OpenDevice {
-  ~WinmmHandle() override {
-    if (mixer != nullptr) mixerClose(mixer);
-  }
-  HMIXER mixer = nullptr;
-};
-
-HMIXEROBJ object(CheckedMixer::OpenDevice& open) {
-  return reinterpret_cast<HMIXEROBJ>(static_cast<WinmmHandle&>(open).mixer);
-}
-
-}  // namespace
-
-unsigned WinmmMixer::do_device_count() { return mixerGetNumDevs(); }
-
-MixerResult WinmmMixer::do_open(unsigned device, std::unique_ptr<OpenDevice>& out) {
-  std::unique_ptr<WinmmHandle> handle;
-  try {
-    handle = std::make_unique<WinmmHandle>();
-  } catch (const std::bad_alloc&) {
-    return MMSYSERR_NOMEM;
-  }
-  MMRESULT result = mixerOpen(&handle->mixer, device, 0, 0, MIXER_OBJECTF_MIXER);
-  if (result != MMSYSERR_NOERROR) {
-    handle->mixer = nullptr;
-    return result;
-  }
-  out = std::move(handle);
   return MMSYSERR_NOERROR;
 }
 
-MixerResult WinmmMixer::do_close(OpenDevice& open) {
-  auto& handle = static_cast<WinmmHandle&>(open);
-  MMRESULT result = mixerClose(handle.mixer);
-  if (result == MMSYSERR_NOERROR) handle.mixer = nullptr;
-  return result;
-}
-
-MixerResult WinmmMixer::do_get_dev_caps(OpenDevice& open, MixerCaps& caps) {
-  MIXERCAPSA windows{};
+// Walks the open device into `layout`: its name, then each destination
+// with its controls, followed by each of its sources with theirs. A call
+// that fails fails the whole: a layout with lines missing would save a
+// document that restores less than the device has.
+MMRESULT describe_device(HMIXER mixer, ModelLayout& layout) {
+  MIXERCAPSA caps{};
   // With a handle in place of a device number, winmm describes the
   // handle's device.
-  MMRESULT result =
-      mixerGetDevCapsA(reinterpret_cast<UINT_PTR>(object(open)), &windows, sizeof(MIXERCAPSA));
-  if (result == MMSYSERR_NOERROR) from_windows(windows, caps);
-  return result;
-}
-
-MixerResult WinmmMixer::do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) {
-  MIXERLINEA windows;
-  to_windows(line, windows);
-  MMRESULT result = mixerGetLineInfoA(object(open), &windows, line_info_flags(query));
-  if (result == MMSYSERR_NOERROR) from_windows(windows, line);
-  return result;
-}
-
-MixerResult WinmmMixer::do_get_line_controls(OpenDevice& open, MixerLineControls& controls,
-                                             ControlsQuery query) {
-  HMIXEROBJ mixer = object(open);
-  // One control by id fills one record whatever cControls says.
-  const std::size_t count =
-      query == ControlsQuery::kOneById ? 1 : std::max<std::uint32_t>(controls.cControls, 1);
-  std::vector<MIXERCONTROLA> windows_controls;
-  try {
-    windows_controls.resize(count);
-  } catch (const std::bad_alloc&) {
-    return MMSYSERR_NOMEM;
-  }
-  for (MIXERCONTROLA& control : windows_controls) control.cbStruct = sizeof(MIXERCONTROLA);
-
-  MIXERLINECONTROLSA windows{};
-  windows.cbStruct = sizeof(MIXERLINECONTROLSA);
-  windows.dwLineID = controls.dwLineID;
-  windows.dwControlID = controls.dwControlID;
-  windows.cControls = controls.cControls;
-  windows.cbmxctrl = sizeof(MIXERCONTROLA);
-  windows.pamxctrl = windows_controls.data();
-  MMRESULT result = mixerGetLineControlsA(mixer, &windows, line_controls_flags(query));
-
-  if (query == ControlsQuery::kOneById) {
-    if (result == MMSYSERR_NOERROR && windows_controls[0].dwControlID == controls.dwControlID) {
-      controls.pamxctrl[0].cbStruct = sizeof(MixerControl);
-      from_windows(windows_controls[0], controls.pamxctrl[0]);
-      controls.dwLineID = windows.dwLineID;
-      return result;
+  MMRESULT result = mixerGetDevCapsA(reinterpret_cast<UINT_PTR>(mixer), &caps, sizeof caps);
+  if (result != MMSYSERR_NOERROR) return result;
+  layout.name = text_of(caps.szPname);
+  for (DWORD d = 0; d < caps.cDestinations; ++d) {
+    MIXERLINEA destination;
+    result = line_info(mixer, d, 0, MIXER_GETLINEINFOF_DESTINATION, destination);
+    if (result != MMSYSERR_NOERROR) return result;
+    const std::size_t index = layout.add_destination(line_from_windows(destination));
+    result = add_controls(mixer, destination, index, layout);
+    if (result != MMSYSERR_NOERROR) return result;
+    for (DWORD s = 0; s < destination.cConnections; ++s) {
+      MIXERLINEA source;
+      result = line_info(mixer, d, s, MIXER_GETLINEINFOF_SOURCE, source);
+      if (result != MMSYSERR_NOERROR) return result;
+      const std::size_t source_index = layout.add_source(index, line_from_windows(source));
+      result = add_controls(mixer, source, source_index, layout);
+      if (result != MMSYSERR_NOERROR) return result;
     }
-    // Some services (Wine's) find a control by id only on the line named
-    // in dwLineID, or not at all, and may answer with another control or
-    // with MMSYSERR_NOTSUPPORTED. The control is then looked for line by
-    // line; one that no line has is unknown (MIXERR_INVALCONTROL).
-    MIXERCONTROLA found{};
-    DWORD line_id = 0;
-    MMRESULT walked = find_control_on_lines(mixer, controls.dwControlID, found, line_id);
-    if (walked != MMSYSERR_NOERROR) return walked;
-    controls.pamxctrl[0].cbStruct = sizeof(MixerControl);
-    from_windows(found, controls.pamxctrl[0]);
-    controls.dwLineID = line_id;
-    return MMSYSERR_NOERROR;
   }
+  return MMSYSERR_NOERROR;
+}
 
-  if (result != MMSYSERR_NOERROR) return result;
-  const std::size_t filled = std::min<std::size_t>(controls.cControls, count);
-  for (std::size_t k = 0; k < filled; ++k) {
-    controls.pamxctrl[k].cbStruct = sizeof(MixerControl);
-    from_windows(windows_controls[k], controls.pamxctrl[k]);
+// Reads one entry into zeros shaped as it asks.
+MixerResult read_one(HMIXER mixer, const ModelLayout& layout, ValueRead& read) {
+  const ModelControl* control = layout.control_by_id(read.control_id);
+  if (control == nullptr) return kMixerNoControl;
+  DWORD items = 0;
+  if (control->list) {
+    if (read.channels != 1) return kMixerBadShape;
+    items = static_cast<DWORD>(control->items.size());
+    read.values.assign(items, 0);
+    if (items == 0) return kMixerOk;
+  } else {
+    if (read.channels != 1 && read.channels != layout.lines[control->line].channels) {
+      return kMixerBadShape;
+    }
+    read.values.assign(read.channels, 0);
   }
+  MIXERCONTROLDETAILS details = details_of(control->id, read.channels, items, read.values.data(),
+                                           sizeof(MIXERCONTROLDETAILS_UNSIGNED));
+  const MMRESULT result = mixerGetControlDetailsA(
+      object(mixer), &details, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE);
+  if (result != MMSYSERR_NOERROR) std::fill(read.values.begin(), read.values.end(), 0);
   return result;
 }
 
-MixerResult WinmmMixer::do_get_control_details(OpenDevice& open, MixerControlDetails& details,
-                                               DetailsQuery query) {
-  HMIXEROBJ mixer = object(open);
-  MIXERCONTROLDETAILS windows;
-  if (query == DetailsQuery::kValue) {
-    to_windows(details, details.paDetails, sizeof(MIXERCONTROLDETAILS_UNSIGNED), windows);
-    return mixerGetControlDetailsA(mixer, &windows, control_details_flags(query));
+MixerResult write_one(HMIXER mixer, const ModelLayout& layout, ValueWrite& write) {
+  const ModelControl* control = layout.control_by_id(write.control_id);
+  if (control == nullptr) return kMixerNoControl;
+  const std::size_t size = write.values.size();
+  DWORD channels = 1;
+  DWORD items = 0;
+  if (control->list) {
+    if (size != control->items.size()) return kMixerBadShape;
+    if (size == 0) return kMixerOk;  // nothing to select
+    items = static_cast<DWORD>(size);
+  } else {
+    if (size != 1 && size != layout.lines[control->line].channels) return kMixerBadShape;
+    // A uniform control takes one value, for the control as a whole; so does
+    // any control given one value.
+    if (!control->uniform) channels = static_cast<DWORD>(size);
   }
-
-  // The platform may fill a block of names per channel; the caller gets one
-  // name per item.
-  const std::size_t count = detail_entries(details);
-  std::vector<MIXERCONTROLDETAILS_LISTTEXTA> texts;
-  try {
-    texts.resize(count);
-  } catch (const std::bad_alloc&) {
-    return MMSYSERR_NOMEM;
-  }
-  to_windows(details, texts.data(), sizeof(MIXERCONTROLDETAILS_LISTTEXTA), windows);
-  MMRESULT result = mixerGetControlDetailsA(mixer, &windows, control_details_flags(query));
-  if (result != MMSYSERR_NOERROR) return result;
-  auto* out = static_cast<ListText*>(details.paDetails);
-  for (std::size_t k = 0; k < details.cMultipleItems; ++k) from_windows(texts[k], out[k]);
-  return result;
-}
-
-MixerResult WinmmMixer::do_set_control_details(OpenDevice& open,
-                                               const MixerControlDetails& details) {
-  MIXERCONTROLDETAILS windows;
-  to_windows(details, details.paDetails, sizeof(MIXERCONTROLDETAILS_UNSIGNED), windows);
-  return mixerSetControlDetails(object(open), &windows,
+  MIXERCONTROLDETAILS details = details_of(control->id, channels, items, write.values.data(),
+                                           sizeof(MIXERCONTROLDETAILS_UNSIGNED));
+  return mixerSetControlDetails(object(mixer), &details,
                                 MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE);
+}
+
+}  // namespace
+
+ModelLine line_from_windows(const MIXERLINEA& windows) {
+  ModelLine line;
+  line.id = windows.dwLineID;
+  line.component_type = windows.dwComponentType;
+  line.channels = windows.cChannels;
+  line.name = text_of(windows.szName);
+  return line;
+}
+
+ModelControl control_from_windows(const MIXERCONTROLA& windows) {
+  ModelControl control;
+  control.id = windows.dwControlID;
+  control.type = windows.dwControlType;
+  control.name = text_of(windows.szName);
+  // Signed and unsigned bounds are the same bits (control_bounds.h reads
+  // them either way).
+  control.min = windows.Bounds.lMinimum;
+  control.max = windows.Bounds.lMaximum;
+  control.steps = windows.Metrics.cSteps;
+  control.uniform = (windows.fdwControl & MIXERCONTROL_CONTROLF_UNIFORM) != 0;
+  control.list = (windows.fdwControl & MIXERCONTROL_CONTROLF_MULTIPLE) != 0;
+  return control;
+}
+
+ModelItem item_from_windows(const MIXERCONTROLDETAILS_LISTTEXTA& text) {
+  return ModelItem{text_of(text.szName), text.dwParam1, text.dwParam2};
+}
+
+MIXERCONTROLDETAILS details_of(DWORD control_id, DWORD channels, DWORD items, void* array,
+                               DWORD entry_size) {
+  MIXERCONTROLDETAILS details{};
+  details.cbStruct = sizeof(MIXERCONTROLDETAILS);
+  details.dwControlID = control_id;
+  details.cChannels = channels;
+  details.cMultipleItems = items;
+  details.cbDetails = entry_size;
+  details.paDetails = array;
+  return details;
+}
+
+// An open device and its description; closed when the mixer goes.
+struct WinmmMixer::Device {
+  Device() = default;
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+  ~Device() {
+    if (handle != nullptr) mixerClose(handle);
+  }
+  HMIXER handle = nullptr;
+  ModelLayout layout;
+};
+
+WinmmMixer::WinmmMixer() = default;
+WinmmMixer::~WinmmMixer() = default;
+
+unsigned WinmmMixer::device_count() { return mixerGetNumDevs(); }
+
+WinmmMixer::Device* WinmmMixer::described(unsigned device, MixerResult& result) {
+  result = kMixerOk;
+  if (device < devices_.size() && devices_[device] != nullptr) return devices_[device].get();
+  if (device >= device_count()) {
+    result = kMixerNoDevice;
+    return nullptr;
+  }
+  try {
+    auto opened = std::make_unique<Device>();
+    result = mixerOpen(&opened->handle, device, 0, 0, MIXER_OBJECTF_MIXER);
+    if (result != MMSYSERR_NOERROR) {
+      opened->handle = nullptr;
+      return nullptr;
+    }
+    // A device that cannot be described is closed, and opened anew at the
+    // next call.
+    result = describe_device(opened->handle, opened->layout);
+    if (result != MMSYSERR_NOERROR) return nullptr;
+    opened->layout.index();
+    if (devices_.size() <= device) devices_.resize(device + 1);
+    devices_[device] = std::move(opened);
+  } catch (const std::bad_alloc&) {
+    result = kMixerNoMemory;
+    return nullptr;
+  }
+  return devices_[device].get();
+}
+
+MixerResult WinmmMixer::describe(unsigned device, const ModelLayout*& layout) {
+  MixerResult result = kMixerOk;
+  const Device* open = described(device, result);
+  layout = open == nullptr ? nullptr : &open->layout;
+  return result;
+}
+
+void WinmmMixer::read(unsigned device, std::span<ValueRead> reads) {
+  MixerResult result = kMixerOk;
+  const Device* open = described(device, result);
+  for (ValueRead& read : reads) {
+    read.values.clear();
+    read.result = result;
+    if (open == nullptr) continue;
+    try {
+      read.result = read_one(open->handle, open->layout, read);
+    } catch (const std::bad_alloc&) {
+      read.values.clear();
+      read.result = kMixerNoMemory;
+    }
+  }
+}
+
+void WinmmMixer::write(unsigned device, std::span<ValueWrite> writes) {
+  MixerResult result = kMixerOk;
+  const Device* open = described(device, result);
+  for (ValueWrite& write : writes) {
+    write.result = open == nullptr ? result : write_one(open->handle, open->layout, write);
+  }
 }
 
 }  // namespace quorvel

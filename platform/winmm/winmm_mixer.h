@@ -1,65 +1,63 @@
-// Windows only: the mixer service on the Windows multimedia mixer (winmm).
+// Windows only: the mixer on the Windows multimedia mixer (winmm).
 //
-// Every operation is passed straight to the matching winmm function on the
-// handle it names. Our records and the Windows ones carry the same fields
-// but not the same layout (the Windows records are packed, and their sizes
-// differ between 32-bit and 64-bit builds), so each call converts its
-// records field by field, with the Windows record's size taken from its
-// type. Names pass through as the platform gives them: 8-bit text in the
-// system code page.
+// A device is opened at its first description and walked once: its
+// destinations, each one's sources, every line's controls and the names of
+// every list control's items become its ModelLayout. Reads and writes then
+// go to winmm one control at a time, on the device's open handle, shaped
+// as the caller asks: winmm (or the driver behind it) makes the checks of
+// values, bounds and lists itself, and its result codes are the mixer's
+// (the same numbers). Names come from winmm as 8-bit text in the system
+// code page and go into the layout as UTF-8.
 #pragma once
 
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
-#include "platform/mixer/checked_mixer.h"
+#include "platform/mixer/mixer.h"
 
 namespace quorvel {
 
-// Record conversions. A conversion to a Windows record sets its cbStruct
-// from the Windows type; one from a Windows record leaves ours as it was.
-void from_windows(const MIXERCAPSA& in, MixerCaps& out);
-void from_windows(const MIXERLINEA& in, MixerLine& out);
-void to_windows(const MixerLine& in, MIXERLINEA& out);
-void from_windows(const MIXERCONTROLA& in, MixerControl& out);
-void from_windows(const MIXERCONTROLDETAILS_LISTTEXTA& in, ListText& out);
-// The header of a values or list-text call; `array` and `element_size` are
-// what the Windows call reads or fills.
-void to_windows(const MixerControlDetails& in, void* array, DWORD element_size,
-                MIXERCONTROLDETAILS& out);
+// Record conversions: what the layout takes of each winmm record. A name
+// ends at its terminator or, should winmm fill its field whole, one byte
+// before the field's end.
+ModelLine line_from_windows(const MIXERLINEA& line);
+ModelControl control_from_windows(const MIXERCONTROLA& control);
+ModelItem item_from_windows(const MIXERCONTROLDETAILS_LISTTEXTA& text);
+// The header of a details call on a control: `channels` (1: the control
+// as a whole) times `items` (0 for a control without items) entries of
+// `entry_size` bytes in `array`.
+MIXERCONTROLDETAILS details_of(DWORD control_id, DWORD channels, DWORD items, void* array,
+                               DWORD entry_size);
 
-// The query flags of each kind of call on a handle.
-DWORD line_info_flags(LineQuery query);
-DWORD line_controls_flags(ControlsQuery query);
-DWORD control_details_flags(DetailsQuery query);
-
-// Looks for the control `control_id` on every line of the open mixer, as a
-// by-id query would: fills `found` and the id of the line that owns it.
-// Returns MIXERR_INVALCONTROL when no line has it.
-MMRESULT find_control_on_lines(HMIXEROBJ mixer, DWORD control_id, MIXERCONTROLA& found,
-                               DWORD& line_id);
-
-// The service: the base checks every call's arguments (handles, sizes,
-// arrays, query kinds), then the call goes to winmm, which checks the rest.
-class WinmmMixer final : public CheckedMixer {
+class WinmmMixer final : public Mixer {
  public:
-  WinmmMixer() = default;
+  WinmmMixer();
+  // Closes every device it opened.
+  ~WinmmMixer() override;
+  WinmmMixer(const WinmmMixer&) = delete;
+  WinmmMixer& operator=(const WinmmMixer&) = delete;
+
+  unsigned device_count() override;
+  MixerResult describe(unsigned device, const ModelLayout*& layout) override;
+  // A read asks winmm for the channels it names (a list control: one
+  // channel, a state per item), into zeros: a channel winmm does not fill
+  // reads 0.
+  void read(unsigned device, std::span<ValueRead> reads) override;
+  // A write sends the values as they come (a uniform control: its first
+  // value, as the control as a whole; a list control: one state per item).
+  void write(unsigned device, std::span<ValueWrite> writes) override;
 
  private:
-  unsigned do_device_count() override;
-  MixerResult do_open(unsigned device, std::unique_ptr<OpenDevice>& out) override;
-  MixerResult do_close(OpenDevice& open) override;
-  MixerResult do_get_dev_caps(OpenDevice& open, MixerCaps& caps) override;
-  MixerResult do_get_line_info(OpenDevice& open, MixerLine& line, LineQuery query) override;
-  MixerResult do_get_line_controls(OpenDevice& open, MixerLineControls& controls,
-                                   ControlsQuery query) override;
-  MixerResult do_get_control_details(OpenDevice& open, MixerControlDetails& details,
-                                     DetailsQuery query) override;
-  MixerResult do_set_control_details(OpenDevice& open,
-                                     const MixerControlDetails& details) override;
+  struct Device;
+  // Device `device`, opened and described at the first call; null, with
+  // `result` saying why, when it cannot be had.
+  Device* described(unsigned device, MixerResult& result);
+
+  std::vector<std::unique_ptr<Device>> devices_;  // by device number; null: not opened
 };
 
 }  // namespace quorvel

@@ -7,7 +7,7 @@ namespace {
 
 // The service itself tells whether the machine has any mixer device.
 Result open_default(std::unique_ptr<OpenedMixer>& out) {
-  out = opened_service(std::make_unique<WinmmMixer>());
+  out = opened_mixer(std::make_unique<WinmmMixer>());
   return Result();
 }
 

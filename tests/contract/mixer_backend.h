@@ -16,25 +16,26 @@
 namespace quorvel::testing {
 
 enum class Feature {
-  kShapeChecks,         // refuses value records of a shape the control does not have
-  kBoundChecks,         // refuses out-of-bounds values with MIXERR_INVALVALUE
-  kPerChannelValues,    // reads and writes each channel of a line apart
-  kSourceWrites,        // the controls of source lines keep what is written
-  kListControls,        // has list controls (items and their names)
-  kMux,                 // has a MUX
-  kMixerList,           // has a MIXER list
-  kMeters,              // has a meter
-  kLineWithoutControls, // has a line without controls
-  kLineWithoutChannels, // has a line without channels
+  kWrites,               // keeps what is written (a read-only mixer refuses every write)
+  kShapeChecks,          // refuses values in a shape the control does not have
+  kBoundChecks,          // refuses values beyond the bounds of a control without device_bounds
+  kPerChannelValues,     // reads and writes each channel of a line apart
+  kSourceWrites,         // the controls of source lines keep what is written
+  kListControls,         // has list controls (items and their names)
+  kMux,                  // has a MUX
+  kMixerList,            // has a MIXER list
+  kMeters,               // has a meter
+  kLineWithoutChannels,  // has a line without channels
+  kSharedDevice,         // another mixer object on the same device sees its writes
 };
 
-// One back-end as the suite uses it: a service, and a way to make another
-// service on the same mixer (for handles that are not the first's).
+// One back-end as the suite uses it: a mixer, and a way to make another
+// mixer object on the same device.
 class BackendInstance {
  public:
   virtual ~BackendInstance() = default;
-  virtual MixerService& service() = 0;
-  virtual std::unique_ptr<MixerService> another_service() = 0;
+  virtual Mixer& mixer() = 0;
+  virtual std::unique_ptr<Mixer> another_mixer() = 0;
 };
 
 struct MixerBackend {

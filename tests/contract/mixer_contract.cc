@@ -10,20 +10,21 @@ void MixerContractTest::SetUp() {
     if (!why.empty()) GTEST_SKIP() << why;
   }
   instance_ = GetParam().make();
-  service_ = &instance_->service();
-  if (service_->device_count() == 0) GTEST_SKIP() << "this machine shows no mixer device";
-  ASSERT_EQ(service_->open(0, handle_), MMSYSERR_NOERROR);
-  layout_ = read_layout(handle_);
-  ASSERT_FALSE(layout_.empty());
+  mixer_ = &instance_->mixer();
+  if (mixer_->device_count() == 0) GTEST_SKIP() << "this machine shows no mixer device";
+  ASSERT_EQ(mixer_->describe(0, layout_), kMixerOk);
+  ASSERT_NE(layout_, nullptr);
+  ASSERT_FALSE(layout_->destinations.empty());
   ASSERT_FALSE(controls().empty());
 }
 
 std::vector<ControlView> MixerContractTest::controls(
     const std::function<bool(const ControlView&)>& keep) const {
   std::vector<ControlView> out;
-  for (const LineView& line : layout_) {
-    for (const MixerControl& control : line.controls) {
-      ControlView view{&line, control};
+  for (const ModelLine& line : layout_->lines) {
+    if (line.channels == 0) continue;  // shows no controls
+    for (std::size_t c : line.controls) {
+      ControlView view{&layout_->controls[c], &line};
       if (!keep || keep(view)) out.push_back(view);
     }
   }
@@ -35,7 +36,7 @@ ControlView MixerContractTest::first_control(
   std::vector<ControlView> found = controls(keep);
   if (found.empty()) {
     ADD_FAILURE() << "the device has no control of the kind the test needs";
-    return ControlView{&layout_.front(), MixerControl{}};
+    return controls().front();
   }
   return found.front();
 }
@@ -43,48 +44,33 @@ ControlView MixerContractTest::first_control(
 bool MixerContractTest::settable(const ControlView& view) const {
   // A default switch takes a 0 only where it holds 0: some line of its kind
   // is always the default, and stops being it only when another becomes it.
-  if (view.control.dwControlType == ctrl::kDefaultSwitch) return false;
+  if (view.control->type == ctrl::kDefaultSwitch) return false;
   return !view.is_list() && !view.is_meter() && (has(Feature::kSourceWrites) || !view.on_source());
 }
 
-MixerControlDetails MixerContractTest::details_for(std::uint32_t control_id,
-                                                   std::uint32_t channels, std::uint32_t items,
-                                                   void* array) {
-  return value_details(control_id, channels, items, static_cast<std::int32_t*>(array));
-}
-
 MixerResult MixerContractTest::read(const ControlView& view, std::uint32_t channels,
-                                    std::vector<std::int32_t>& values,
-                                    const MixerHandle* handle) {
-  values.assign(std::max<std::size_t>(view.slots(channels), 1), -7);
-  MixerControlDetails details = details_for(view.id(), channels, view.items(), values.data());
-  return service_->get_control_details(handle != nullptr ? *handle : handle_, details,
-                                       DetailsQuery::kValue);
+                                    Values& values, Mixer* mixer) {
+  ValueRead entry{view.id(), channels, Values(3, -7), kMixerOk};
+  (mixer != nullptr ? *mixer : *mixer_).read(0, {&entry, 1});
+  values = std::move(entry.values);
+  return entry.result;
 }
 
-std::vector<std::int32_t> MixerContractTest::values_of(const ControlView& view,
-                                                       std::uint32_t channels) {
-  std::vector<std::int32_t> values;
-  EXPECT_EQ(read(view, channels, values), MMSYSERR_NOERROR) << name_of(view.control.szName);
+Values MixerContractTest::values_of(const ControlView& view, std::uint32_t channels) {
+  Values values;
+  EXPECT_EQ(read(view, channels, values), kMixerOk) << view.name();
   return values;
 }
 
-MixerResult MixerContractTest::write(const ControlView& view, std::uint32_t channels,
-                                     std::vector<std::int32_t> values,
-                                     const MixerHandle* handle) {
-  MixerControlDetails details = details_for(view.id(), channels, view.items(), values.data());
-  return service_->set_control_details(handle != nullptr ? *handle : handle_, details);
+MixerResult MixerContractTest::write(const ControlView& view, Values values, Mixer* mixer) {
+  ValueWrite entry{view.id(), std::move(values), kMixerOk};
+  (mixer != nullptr ? *mixer : *mixer_).write(0, {&entry, 1});
+  return entry.result;
 }
 
 std::vector<std::uint32_t> MixerContractTest::channel_counts(const ControlView& view) const {
-  if (view.channels() <= 1 || !has(Feature::kPerChannelValues)) return {1};
+  if (view.is_list() || view.channels() <= 1 || !has(Feature::kPerChannelValues)) return {1};
   return {1, view.channels()};
-}
-
-std::uint32_t MixerContractTest::unknown_line_id() const {
-  std::uint32_t id = 0x7FFF1234u;
-  while (find_line(layout_, id) != nullptr) ++id;
-  return id;
 }
 
 std::uint32_t MixerContractTest::unknown_control_id() const {

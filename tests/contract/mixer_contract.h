@@ -1,6 +1,6 @@
-// The fixture of the mixer contract suite: a fresh back-end per test, a
-// handle open on its device 0, what the device shows, and helpers to find
-// controls of a kind and to read and write them.
+// The fixture of the mixer contract suite: a fresh back-end per test, the
+// description of its device 0, and helpers to find controls of a kind and
+// to read and write them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,20 +8,19 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "contract/mixer_backend.h"
-#include "platform/mixer/control_values.h"
-#include "support/mixer_layout.h"
 
 namespace quorvel::testing {
 
 // Skips the test when the back-end lacks `feature`, giving its reason.
-#define REQUIRE_FEATURE(feature)                                  \
-  do {                                                            \
-    if (!GetParam().has(feature)) {                               \
-      GTEST_SKIP() << GetParam().lacks.at(feature);               \
-    }                                                             \
+#define REQUIRE_FEATURE(feature)                    \
+  do {                                              \
+    if (!GetParam().has(feature)) {                 \
+      GTEST_SKIP() << GetParam().lacks.at(feature); \
+    }                                               \
   } while (false)
 
 // Runs the suite on `backends` (MixerBackend values), each test named
@@ -33,22 +32,25 @@ namespace quorvel::testing {
                              return info.param.name;                                 \
                            })
 
-// One control with the line that owns it.
-struct ControlView {
-  const LineView* line = nullptr;
-  MixerControl control;
+using Values = std::vector<std::int32_t>;
 
-  std::uint32_t id() const { return control.dwControlID; }
-  std::uint32_t channels() const { return line->line.cChannels; }
-  std::uint32_t items() const { return control.cMultipleItems; }
-  bool is_list() const { return (control.fdwControl & ctrl::kFlagMultiple) != 0; }
-  bool is_meter() const { return (control.dwControlType & ctrl::kClassMask) == ctrl::kClassMeter; }
-  bool on_source() const { return (line->line.fdwLine & 0x80000000u) != 0; }
-  // Values a whole read or write holds: one per channel, or one block of
-  // item states per channel.
-  std::size_t slots(std::uint32_t read_channels) const {
-    return std::size_t{read_channels} * (is_list() ? items() : 1);
-  }
+// One control of the description with the line that owns it.
+struct ControlView {
+  const ModelControl* control = nullptr;
+  const ModelLine* line = nullptr;
+
+  std::uint32_t id() const { return control->id; }
+  const std::string& name() const { return control->name; }
+  std::uint32_t channels() const { return line->channels; }
+  std::uint32_t items() const { return static_cast<std::uint32_t>(control->items.size()); }
+  std::int32_t min() const { return control->min; }
+  std::int32_t max() const { return control->max; }
+  bool is_list() const { return control->list; }
+  bool is_meter() const { return (control->type & ctrl::kClassMask) == ctrl::kClassMeter; }
+  bool on_source() const { return line->is_source; }
+  // The values a read of `channels` gives: a state per item of a list, else
+  // one per channel.
+  std::size_t size(std::uint32_t channels) const { return is_list() ? items() : channels; }
 };
 
 class MixerContractTest : public ::testing::TestWithParam<MixerBackend> {
@@ -57,7 +59,8 @@ class MixerContractTest : public ::testing::TestWithParam<MixerBackend> {
 
   bool has(Feature feature) const { return GetParam().has(feature); }
 
-  // Every control of the device, optionally only those `keep` keeps.
+  // Every control the device shows (those of lines with channels),
+  // optionally only those `keep` keeps.
   std::vector<ControlView> controls(
       const std::function<bool(const ControlView&)>& keep = nullptr) const;
   // The first control `keep` keeps; a test failure when there is none.
@@ -67,28 +70,21 @@ class MixerContractTest : public ::testing::TestWithParam<MixerBackend> {
   // keeps only those.
   bool settable(const ControlView& view) const;
 
-  // Reads `channels` channels of a control (its items too) through `handle`
-  // (default handle_) on service_; the values are set to -7 first.
-  MixerResult read(const ControlView& view, std::uint32_t channels,
-                   std::vector<std::int32_t>& values, const MixerHandle* handle = nullptr);
+  // Reads `channels` channels of a control through `mixer` (default mixer_).
+  MixerResult read(const ControlView& view, std::uint32_t channels, Values& values,
+                   Mixer* mixer = nullptr);
   // The values read with `channels` channels; a test failure when the read fails.
-  std::vector<std::int32_t> values_of(const ControlView& view, std::uint32_t channels);
-  MixerResult write(const ControlView& view, std::uint32_t channels,
-                    std::vector<std::int32_t> values, const MixerHandle* handle = nullptr);
-  // A details record for `channels` channels and `items` items of a control.
-  static MixerControlDetails details_for(std::uint32_t control_id, std::uint32_t channels,
-                                         std::uint32_t items, void* array);
+  Values values_of(const ControlView& view, std::uint32_t channels);
+  MixerResult write(const ControlView& view, Values values, Mixer* mixer = nullptr);
 
   // The channel counts a client may read: 1 and the line's.
   std::vector<std::uint32_t> channel_counts(const ControlView& view) const;
 
-  std::uint32_t unknown_line_id() const;
   std::uint32_t unknown_control_id() const;
 
   std::unique_ptr<BackendInstance> instance_;
-  MixerService* service_ = nullptr;
-  MixerHandle handle_;
-  std::vector<LineView> layout_;
+  Mixer* mixer_ = nullptr;
+  const ModelLayout* layout_ = nullptr;
 };
 
 }  // namespace quorvel::testing

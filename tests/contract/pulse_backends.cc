@@ -23,22 +23,22 @@ class PulseInstance : public BackendInstance {
     server_.pactl({"load-module", "module-null-source", "source_name=contract_mic"});
     server_.pactl({"load-module", "module-remap-source", "source_name=contract_remap",
                    "master=contract_mic"});
-    service_ = open_service();
+    mixer_ = open_mixer();
   }
 
-  MixerService& service() override { return *service_; }
-  std::unique_ptr<MixerService> another_service() override { return open_service(); }
+  Mixer& mixer() override { return *mixer_; }
+  std::unique_ptr<Mixer> another_mixer() override { return open_mixer(); }
 
  private:
-  std::unique_ptr<MixerService> open_service() {
-    std::unique_ptr<MixerService> service;
-    EXPECT_TRUE(succeeded(open_pulse_mixer(server_.server(), service)));
-    if (!service) throw std::runtime_error("no service on " + server_.server());
-    return service;
+  std::unique_ptr<Mixer> open_mixer() {
+    std::unique_ptr<Mixer> mixer;
+    EXPECT_TRUE(succeeded(open_pulse_mixer(server_.server(), mixer)));
+    if (!mixer) throw std::runtime_error("no mixer on " + server_.server());
+    return mixer;
   }
 
   PulseAudioServer server_;
-  std::unique_ptr<MixerService> service_;
+  std::unique_ptr<Mixer> mixer_;
 };
 
 const char* const kNoPorts = "null sinks and sources have no ports, so no list control";
@@ -47,14 +47,10 @@ std::vector<MixerBackend> pulse_backends() {
   MixerBackend backend{
       "PulseAudio",
       [] { return std::make_unique<PulseInstance>(); },
-      {{Feature::kBoundChecks,
-        "a server's volume takes values above its bounds, up to what the server holds "
-        "(pulse_test checks what it takes and refuses)"},
-       {Feature::kListControls, kNoPorts},
+      {{Feature::kListControls, kNoPorts},
        {Feature::kMux, kNoPorts},
        {Feature::kMixerList, kNoPorts},
        {Feature::kMeters, "a server shows no meters"},
-       {Feature::kLineWithoutControls, "every sink and source has a volume"},
        {Feature::kLineWithoutChannels, "every sink and source has channels"}}};
   backend.missing = [] {
     const std::string missing = PulseAudioServer::missing_parts();

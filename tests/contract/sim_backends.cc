@@ -1,76 +1,64 @@
-// The contract suite on the simulated device: a device made in code with
-// something of every kind the contract speaks of.
+// The contract suite on the simulated device: a device file with something
+// of every kind the contract speaks of.
 #include "contract/mixer_contract.h"
+#include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 
 namespace quorvel::testing {
 namespace {
 
 // A stereo destination with a volume, a mute, a pan, a meter, a control
-// whose bounds only make sense unsigned, a MUX and a MIXER over its three
-// sources (one mono, one without controls); a six-channel destination with
-// a volume, a switch whose channels are apart and a uniform one, a mono
-// source and a source without channels.
+// whose bounds only make sense unsigned (0x80000000..0xFFFFFFF0), a MUX and
+// a MIXER over its three sources (one mono, one without controls); a
+// six-channel destination with a volume, a switch whose channels are apart
+// and a uniform one, a mono source and a source without channels, whose
+// control is not shown. (A name is the text that opens its element.)
+constexpr const char* kContractCard = R"(<audio_mixer>Contract Card<destination
+ line_id="-65536" channels="2" component_type="4">Speakers<line_control ctrl_id="1"
+ ctrl_type="1342373889" steps="65535" min="0" max="65535">Volume<value>100</value><value>200</value>
+ </line_control><line_control ctrl_id="2" ctrl_type="536936450" steps="0" min="0" max="1">Mute<value>0</value>
+ </line_control><line_control ctrl_id="3" ctrl_type="1073872897" steps="65535" min="-32768"
+ max="32767">Pan<value>0</value>
+ </line_control><line_control ctrl_id="4" ctrl_type="268566529" steps="0" min="-32768"
+ max="32767">Meter<value>5</value>
+ </line_control><line_control ctrl_id="5" ctrl_type="805502976" steps="0" min="-2147483648"
+ max="-16">Big<value>-1879048192</value>
+ </line_control><line_control ctrl_id="6" ctrl_type="1879113729" steps="0" min="0" max="2">Select<mux_list>
+  <item selected="1">A</item><item selected="0">B</item><item selected="0">C</item></mux_list>
+ </line_control><line_control ctrl_id="7" ctrl_type="1895890945" steps="0" min="0" max="2">Mix<mixer_list>
+  <item selected="0">A</item><item selected="1">B</item><item selected="0">C</item></mixer_list>
+ </line_control>
+ <source channels="1" line_type="4096">A<line_control ctrl_id="10" ctrl_type="536936450" steps="0"
+  min="0" max="1">A Mute<value>1</value></line_control></source>
+ <source channels="2" line_type="4104">B<line_control ctrl_id="11" ctrl_type="1342373889"
+  steps="65535" min="0" max="65535">B Volume<value>1000</value><value>2000</value></line_control></source>
+ <source channels="2" line_type="4096">C</source>
+</destination>
+<destination line_id="-65535" channels="6" component_type="7">Recording<line_control ctrl_id="20"
+ ctrl_type="1342373889" steps="65535" min="0" max="65535">Recording Volume<value>600</value>
+ <value>601</value><value>602</value><value>603</value><value>604</value><value>605</value>
+ </line_control><line_control ctrl_id="22" ctrl_type="536936450" steps="0" min="0"
+ max="1">Recording Mute<value>1</value><value>0</value><value>1</value><value>0</value>
+ <value>1</value><value>0</value>
+ </line_control><line_control ctrl_id="23" ctrl_type="536936449" steps="0" min="0"
+ max="1">Recording Boost<value>1</value></line_control>
+ <source channels="1" line_type="4099">Mic<line_control ctrl_id="21" ctrl_type="1342373889"
+  steps="65535" min="0" max="65535">Mic Volume<value>7</value></line_control></source>
+ <source channels="0" line_type="4096">Silent<line_control ctrl_id="24" ctrl_type="1342373889"
+  steps="65535" min="0" max="65535">Silent Volume<value>0</value></line_control></source>
+</destination></audio_mixer>)";
+
 SimDevice contract_device() {
   SimDevice device;
-  device.name = "Contract Card";
-  SimDestination speakers;
-  speakers.name = "Speakers";
-  speakers.line_id = 0xFFFF0000u;
-  speakers.channels = 2;
-  speakers.controls = {
-      sim_control(1, ctrl::kVolume, "Volume", 0, 65535, 65535, {100, 200}),
-      sim_control(2, ctrl::kMute, "Mute", 0, 1, 0, {0}),
-      sim_control(3, ctrl::kPan, "Pan", -32768, 32767, 65535, {0}),
-      sim_control(4, ctrl::kPeakMeter, "Meter", -32768, 32767, 0, {5}),
-      sim_control(5, ctrl::kUnsigned, "Big", static_cast<std::int32_t>(0x80000000u),
-                  static_cast<std::int32_t>(0xFFFFFFF0u), 0,
-                  {static_cast<std::int32_t>(0x90000000u)}),
-      sim_list_control(6, ctrl::kMux, "Select", {{"A", 1}, {"B", 0}, {"C", 0}}),
-      sim_list_control(7, ctrl::kMixer, "Mix", {{"A", 0}, {"B", 1}, {"C", 0}}),
-  };
-  SimSource a;
-  a.name = "A";
-  a.channels = 1;
-  a.controls = {sim_control(10, ctrl::kMute, "A Mute", 0, 1, 0, {1})};
-  SimSource b;
-  b.name = "B";
-  b.line_type = 0x1008;
-  b.controls = {sim_control(11, ctrl::kVolume, "B Volume", 0, 65535, 65535, {1000, 2000})};
-  SimSource c;
-  c.name = "C";
-  speakers.sources = {a, b, c};
-
-  SimDestination recording;
-  recording.name = "Recording";
-  recording.line_id = 0xFFFF0001u;
-  recording.channels = 6;
-  recording.component_type = kComponentDstWaveIn;
-  recording.controls = {
-      sim_control(20, ctrl::kVolume, "Recording Volume", 0, 65535, 65535,
-                  {600, 601, 602, 603, 604, 605}),
-      sim_control(22, ctrl::kMute, "Recording Mute", 0, 1, 0, {1, 0, 1, 0, 1, 0}),
-      sim_control(23, ctrl::kOnOff, "Recording Boost", 0, 1, 0, {1}),
-  };
-  SimSource mic;
-  mic.name = "Mic";
-  mic.channels = 1;
-  mic.line_type = 0x1003;
-  mic.controls = {sim_control(21, ctrl::kVolume, "Mic Volume", 0, 65535, 65535, {7})};
-  // A source without channels: its control is not shown.
-  SimSource silent;
-  silent.name = "Silent";
-  silent.channels = 0;
-  silent.controls = {sim_control(24, ctrl::kVolume, "Silent Volume", 0, 65535, 65535, {0})};
-  recording.sources = {mic, silent};
-  device.destinations = {speakers, recording};
+  const Result loaded = load_sim_device_bytes(kContractCard, "contract card", device);
+  if (!loaded) ADD_FAILURE() << loaded.message();
   return device;
 }
 
 class SimInstance : public BackendInstance {
  public:
-  MixerService& service() override { return mixer_; }
-  std::unique_ptr<MixerService> another_service() override {
+  Mixer& mixer() override { return mixer_; }
+  std::unique_ptr<Mixer> another_mixer() override {
     return std::make_unique<SimMixer>(contract_device());
   }
 
@@ -79,11 +67,12 @@ class SimInstance : public BackendInstance {
 };
 
 std::vector<MixerBackend> sim_backends() {
-  return {MixerBackend{"ContractCard", [] { return std::make_unique<SimInstance>(); }, {}}};
+  return {MixerBackend{"ContractCard",
+                       [] { return std::make_unique<SimInstance>(); },
+                       {{Feature::kSharedDevice, "each simulated mixer serves a device of its own"}}}};
 }
 
 INSTANTIATE_MIXER_CONTRACT(Sim, sim_backends());
 
 }  // namespace
-
 }  // namespace quorvel::testing

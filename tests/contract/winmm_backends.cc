@@ -10,8 +10,8 @@ namespace {
 
 class WinmmInstance : public BackendInstance {
  public:
-  MixerService& service() override { return mixer_; }
-  std::unique_ptr<MixerService> another_service() override {
+  Mixer& mixer() override { return mixer_; }
+  std::unique_ptr<Mixer> another_mixer() override {
     return std::make_unique<WinmmMixer>();
   }
 
@@ -25,11 +25,9 @@ std::vector<MixerBackend> winmm_backends() {
   return {MixerBackend{
     "Machine",
     [] { return std::make_unique<WinmmInstance>(); },
-    {{Feature::kShapeChecks,
-      "Wine's mixer reads and writes one value whatever cChannels and cMultipleItems say"},
-     {Feature::kBoundChecks,
-      "Wine's mixer refuses an out-of-range volume with MMSYSERR_INVALPARAM and takes any "
-      "mute value"},
+    {{Feature::kBoundChecks,
+      "Wine's mixer refuses an out-of-range volume as a bad shape (winmm's invalid-parameter "
+      "code) and takes any mute value"},
      {Feature::kPerChannelValues, "Wine's mixer keeps one value per control"},
      {Feature::kSourceWrites,
       "Wine's mixer answers reads and writes of its source's controls without keeping them"},
@@ -37,7 +35,6 @@ std::vector<MixerBackend> winmm_backends() {
      {Feature::kMux, kNoLists},
      {Feature::kMixerList, kNoLists},
      {Feature::kMeters, "Wine's mixer has no meters"},
-     {Feature::kLineWithoutControls, "every line of Wine's mixer has a volume and a mute"},
      {Feature::kLineWithoutChannels, "every line of Wine's mixer has channels"}}}};
 }
 

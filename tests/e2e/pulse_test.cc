@@ -23,7 +23,6 @@
 #include "fakes/pulseaudio_server.h"
 #include "platform/alsa/alsa_mixer.h"
 #include "platform/pulse/pulse_mixer.h"
-#include "support/mixer_layout.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -461,7 +460,7 @@ TYPED_TEST(SoundServerTest, UnsetPicksTheServer) {
   EXPECT_THAT(this->document("bare.xml"), HasSubstr("server_name=\"qa_only\""));
 }
 
-// ---- The service itself, on PulseAudio ---------------------------------------
+// ---- The mixer itself, on PulseAudio -----------------------------------------
 
 class PulseAudioMixerTest : public ::testing::Test {
  protected:
@@ -478,52 +477,32 @@ class PulseAudioMixerTest : public ::testing::Test {
     reopen();
   }
 
-  // A service opened anew, as the next run opens it: it reads what the
+  // A mixer opened anew, as the next run opens it: it reads what the
   // server holds now.
   void reopen() {
-    handle_ = MixerHandle();
-    service_.reset();
-    ASSERT_TRUE(testing::succeeded(open_pulse_mixer(server_->server(), service_)));
-    ASSERT_EQ(service_->open(0, handle_), MMSYSERR_NOERROR);
-    layout_ = testing::read_layout(handle_);
+    layout_ = nullptr;
+    mixer_.reset();
+    ASSERT_TRUE(testing::succeeded(open_pulse_mixer(server_->server(), mixer_)));
+    ASSERT_EQ(mixer_->describe(0, layout_), kMixerOk);
   }
 
-  // The control `name` of the line for the server's `device`.
-  MixerControl control(const std::string& device, const std::string& name) {
-    for (const testing::LineView& line : layout_) {
-      LineIdentity identity;
-      if (service_->get_line_identity(handle_, line.line.dwLineID, identity) != 0 ||
-          identity.device_name != device) {
-        continue;
-      }
-      for (const MixerControl& c : line.controls) {
-        if (name_of(c.szName) == name) return c;
-      }
+  // The control `name` of the line for the server's `device`, as the mixer
+  // describes it now.
+  const ModelControl& control(const std::string& device, const std::string& name) {
+    static const ModelControl none;
+    for (const ModelControl& c : layout_->controls) {
+      if (c.name == name && layout_->lines[c.line].device_name == device) return c;
     }
     ADD_FAILURE() << "no control " << name << " on " << device;
-    return MixerControl{};
+    return none;
   }
-  MixerResult write(const MixerControl& c, std::vector<std::int32_t> values) {
-    MixerControlDetails details = value_details(
-        c.dwControlID, static_cast<std::uint32_t>(values.size()), 0, values.data());
-    return service_->set_control_details(handle_, details);
+  MixerResult write(const ModelControl& c, std::vector<std::int32_t> values) {
+    return write_control(*mixer_, c.id, std::move(values));
   }
-  std::vector<std::int32_t> read(const MixerControl& c, std::uint32_t channels) {
-    std::vector<std::int32_t> values(channels, -7);
-    MixerControlDetails details = value_details(c.dwControlID, channels, 0, values.data());
-    EXPECT_EQ(service_->get_control_details(handle_, details, DetailsQuery::kValue),
-              MMSYSERR_NOERROR);
+  std::vector<std::int32_t> read(const ModelControl& c, std::uint32_t channels) {
+    std::vector<std::int32_t> values;
+    EXPECT_EQ(read_control(*mixer_, c.id, channels, values), kMixerOk);
     return values;
-  }
-  MixerControl described(const MixerControl& c) {
-    MixerControl out;
-    MixerLineControls query;
-    query.dwControlID = c.dwControlID;
-    query.cControls = 1;
-    query.pamxctrl = &out;
-    EXPECT_EQ(service_->get_line_controls(handle_, query, ControlsQuery::kOneById),
-              MMSYSERR_NOERROR);
-    return out;
   }
   std::string default_sink() {
     std::string name = server_->pactl({"get-default-sink"});
@@ -531,47 +510,46 @@ class PulseAudioMixerTest : public ::testing::Test {
   }
 
   std::unique_ptr<PulseAudioServer> server_;
-  std::unique_ptr<MixerService> service_;
-  MixerHandle handle_;
-  std::vector<testing::LineView> layout_;
+  std::unique_ptr<Mixer> mixer_;
+  const ModelLayout* layout_ = nullptr;
 };
 
 // A 1 makes a line the default; a 0 changes nothing on a line that is not
 // it, and is refused on the one that is.
 TEST_F(PulseAudioMixerTest, TheDefaultSwitchOnlyMovesTheDefaultOnto) {
-  const MixerControl front = control("qa_front", "Default");
-  const MixerControl rear = control("qb_rear", "Default");
+  const ModelControl& front = control("qa_front", "Default");
+  const ModelControl& rear = control("qb_rear", "Default");
   EXPECT_EQ(read(front, 1), std::vector<std::int32_t>{1});
   EXPECT_EQ(read(rear, 1), std::vector<std::int32_t>{0});
-  EXPECT_EQ(write(rear, {0}), MMSYSERR_NOERROR);
-  EXPECT_EQ(write(front, {0}), MIXERR_INVALVALUE);
+  EXPECT_EQ(write(rear, {0}), kMixerOk);
+  EXPECT_EQ(write(front, {0}), kMixerRefused);
   EXPECT_EQ(default_sink(), "qa_front");
-  EXPECT_EQ(write(rear, {1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(rear, {1}), kMixerOk);
   EXPECT_EQ(default_sink(), "qb_rear");
   EXPECT_EQ(read(front, 1), std::vector<std::int32_t>{0});
-  EXPECT_EQ(write(front, {0}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(front, {0}), kMixerOk);
 }
 
 // A volume above the bounds goes to the server, and the bounds then cover
-// it; what the server cannot hold is refused, changing nothing. A service
+// it; what the server cannot hold is refused, changing nothing. A mixer
 // opened after another client set a volume sees it.
 TEST_F(PulseAudioMixerTest, VolumesAboveTheBoundsAreTakenUpToTheServersTop) {
-  const MixerControl volume = control("qa_front", "Volume");
-  EXPECT_EQ(described(volume).Bounds.lMaximum, 65535);
-  EXPECT_NE(described(volume).fdwControl & ctrl::kFlagBeyondBounds, 0u);
-  EXPECT_EQ(write(volume, {131070, 98302}), MMSYSERR_NOERROR);
+  const ModelControl& volume = control("qa_front", "Volume");
+  EXPECT_EQ(volume.max, 65535);
+  EXPECT_TRUE(volume.device_bounds);
+  EXPECT_EQ(write(volume, {131070, 98302}), kMixerOk);
   EXPECT_EQ(volumes_in(server_->pactl({"get-sink-volume", "qa_front"})),
             (std::vector<long>{131072, 98304}));
-  EXPECT_EQ(described(volume).Bounds.lMaximum, 131070);
+  EXPECT_EQ(volume.max, 131070);
   for (std::int32_t bad : {-1, 2147450880}) {
-    EXPECT_EQ(write(volume, {bad, 10}), MIXERR_INVALVALUE) << bad;
+    EXPECT_EQ(write(volume, {bad, 10}), kMixerRefused) << bad;
   }
   EXPECT_EQ(read(volume, 2), (std::vector<std::int32_t>{131070, 98302}));
   server_->pactl({"set-sink-volume", "qa_front", "200000", "3"});
   reopen();
-  const MixerControl again = control("qa_front", "Volume");
+  const ModelControl& again = control("qa_front", "Volume");
   EXPECT_EQ(read(again, 2), (std::vector<std::int32_t>{199996, 2}));
-  EXPECT_EQ(described(again).Bounds.lMaximum, 199996);
+  EXPECT_EQ(again.max, 199996);
 }
 
 // A write sends only the channels whose value differs from what the server
@@ -580,9 +558,9 @@ TEST_F(PulseAudioMixerTest, VolumesAboveTheBoundsAreTakenUpToTheServersTop) {
 TEST_F(PulseAudioMixerTest, OnlyChannelsThatDifferAreSent) {
   server_->pactl({"set-sink-volume", "qa_front", "65537", "1000"});
   reopen();
-  const MixerControl volume = control("qa_front", "Volume");
+  const ModelControl& volume = control("qa_front", "Volume");
   ASSERT_EQ(read(volume, 2), (std::vector<std::int32_t>{65535, 999}));
-  EXPECT_EQ(write(volume, {65535, 5000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(volume, {65535, 5000}), kMixerOk);
   EXPECT_EQ(volumes_in(server_->pactl({"get-sink-volume", "qa_front"})),
             (std::vector<long>{65537, 5001}));
   ProgramResult events;
@@ -590,9 +568,9 @@ TEST_F(PulseAudioMixerTest, OnlyChannelsThatDifferAreSent) {
     events = testing::run_command({"timeout", "2", "pactl", "subscribe"}, server_->env());
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(write(volume, {65535, 5000}), MMSYSERR_NOERROR);
-  EXPECT_EQ(write(control("qa_front", "Mute"), {0}), MMSYSERR_NOERROR);
-  EXPECT_EQ(write(control("qa_front", "Default"), {1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(write(volume, {65535, 5000}), kMixerOk);
+  EXPECT_EQ(write(control("qa_front", "Mute"), {0}), kMixerOk);
+  EXPECT_EQ(write(control("qa_front", "Default"), {1}), kMixerOk);
   listener.join();
   EXPECT_THAT(events.out, Not(HasSubstr("'change' on sink"))) << events.out;
   EXPECT_THAT(events.out, Not(HasSubstr("'change' on server"))) << events.out;
@@ -601,12 +579,10 @@ TEST_F(PulseAudioMixerTest, OnlyChannelsThatDifferAreSent) {
 // What the server's names and channel maps become.
 TEST_F(PulseAudioMixerTest, LinesCarryTheServersNamesAndPositions) {
   std::vector<std::string> names;
-  for (const testing::LineView& line : layout_) {
-    LineIdentity identity;
-    ASSERT_EQ(service_->get_line_identity(handle_, line.line.dwLineID, identity), 0u);
-    names.push_back(name_of(line.line.szName) + "|" + identity.device_name + "|" +
-                    std::to_string(line.line.dwComponentType) + "|" +
-                    (identity.positions.empty() ? "" : identity.positions.front()));
+  for (const ModelLine& line : layout_->lines) {
+    names.push_back(line.name + "|" + line.device_name + "|" +
+                    std::to_string(line.component_type) + "|" +
+                    (line.positions.empty() ? "" : line.positions.front()));
   }
   EXPECT_EQ(names, (std::vector<std::string>{
                        "Front|qa_front|4|front-left", "Rear|qb_rear|4|front-left",

@@ -4,7 +4,6 @@
 
 #include <set>
 
-#include "platform/mixer/control_values.h"
 #include "platform/sim/sim_backend.h"
 #include "support/sim_device_fixture.h"
 #include "support/test_util.h"
@@ -365,21 +364,16 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
     ASSERT_TRUE(testing::succeeded(run->save()));
     EXPECT_EQ(read_file(device_), original);
 
-    {
-      MixerHandle handle;
-      ASSERT_EQ(run->service().open(0, handle), MMSYSERR_NOERROR);
-      std::vector<std::int32_t> on = {1};
-      ASSERT_EQ(write_control_values(handle, 2, 1, 0, on), MMSYSERR_NOERROR);  // master mute on
-    }
+    ASSERT_EQ(write_control(run->mixer(), 2, {1}), kMixerOk);  // master mute on
     ASSERT_TRUE(testing::succeeded(run->save()));
     EXPECT_NE(read_file(device_), original);
-    volume = run->mixer().values(1);
+    volume = run->sim().values(1);
   }  // the device's lock goes with the run
 
   std::unique_ptr<SimDeviceRun> reloaded;
   ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, reloaded)));
-  EXPECT_EQ(reloaded->mixer().values(2), (std::vector<std::int32_t>{1, 1}));
-  EXPECT_EQ(reloaded->mixer().values(1), volume);
+  EXPECT_EQ(reloaded->sim().values(2), (std::vector<std::int32_t>{1, 1}));
+  EXPECT_EQ(reloaded->sim().values(1), volume);
   // Nothing is left beside it: no temporary file, and no lock file (the
   // lock is the device file's own).
   std::set<std::string> files;

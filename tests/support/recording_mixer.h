@@ -1,94 +1,73 @@
-// A mixer service that wraps another one for tests: it passes every call on,
-// counts the calls of each operation and the handles open through it, and
-// can make calls fail with a chosen result.
+// A mixer that wraps another one for tests: it passes every call on, counts
+// the calls of each operation and the entries read and written, and can make
+// calls fail with a chosen result.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <span>
 #include <vector>
 
 #include "platform/mixer/mixer.h"
 
 namespace quorvel::testing {
 
-enum class MixerOp {
-  kDeviceCount,
-  kOpen,
-  kClose,
-  kDevCaps,
-  kLineInfo,
-  kLineControls,
-  kGetDetails,
-  kSetDetails,
-  kLineIdentity,
-};
-inline constexpr std::size_t kMixerOpCount = 9;
+enum class MixerOp { kDeviceCount, kDescribe, kRead, kWrite };
+inline constexpr std::size_t kMixerOpCount = 4;
 
-class RecordingMixer final : public MixerService {
+class RecordingMixer final : public Mixer {
  public:
   // Wraps `inner`, which must outlive this object.
-  explicit RecordingMixer(MixerService& inner) : inner_(inner) {}
-  ~RecordingMixer() override = default;
+  explicit RecordingMixer(Mixer& inner) : inner_(inner) {}
   RecordingMixer(const RecordingMixer&) = delete;
   RecordingMixer& operator=(const RecordingMixer&) = delete;
 
   unsigned device_count() override;
-  MixerResult open(unsigned device, MixerHandle& out) override;
-  MixerResult get_dev_caps(const MixerHandle& handle, MixerCaps& caps) override;
-  MixerResult get_line_info(const MixerHandle& handle, MixerLine& line,
-                            LineQuery query) override;
-  MixerResult get_line_controls(const MixerHandle& handle, MixerLineControls& controls,
-                                ControlsQuery query) override;
-  MixerResult get_control_details(const MixerHandle& handle, MixerControlDetails& details,
-                                  DetailsQuery query) override;
-  MixerResult set_control_details(const MixerHandle& handle,
-                                  const MixerControlDetails& details) override;
-  MixerResult get_line_identity(const MixerHandle& handle, std::uint32_t line_id,
-                                LineIdentity& identity) override;
+  MixerResult describe(unsigned device, const ModelLayout*& layout) override;
+  void read(unsigned device, std::span<ValueRead> reads) override;
+  void write(unsigned device, std::span<ValueWrite> writes) override;
 
-  // Calls made of each operation (failed ones included), and handles open.
-  std::size_t calls(MixerOp op) const { return calls_[static_cast<std::size_t>(op)]; }
+  // Calls made of each operation (failed ones included), and the entries
+  // they carried (kRead and kWrite; 0 for the others).
+  std::size_t calls(MixerOp op) const { return calls_[index(op)]; }
+  std::size_t entries(MixerOp op) const { return entries_[index(op)]; }
   std::size_t total_calls() const;
-  void reset_calls() { calls_.fill(0); }
-  std::size_t open_handles() const { return handles_.size(); }
+  void reset_calls();
 
   // Makes the next `count` calls of `op` (every call when count is negative)
-  // return `code` without passing them on. A failing device_count() reports
-  // 0 devices; a failing close leaves the handle open.
+  // fail with `code` without passing them on: describe() returns it,
+  // device_count() reports 0 devices, and a read or write gives it to every
+  // entry (a read's values left empty).
   void fail_next(MixerOp op, MixerResult code, int count = -1);
-  // The same for calls about one line or control only, when they would
-  // succeed: the line asked for or found (kLineInfo; kLineControls, for a
-  // control by id its line) or the control (kGetDetails, kSetDetails). A
-  // read is passed on and its success replaced; a write is not passed on.
-  void fail_on(MixerOp op, std::uint32_t id, MixerResult code, int count = -1);
+  // The same for the next `count` entries about one control (kRead or
+  // kWrite). A read entry is passed on and, when it succeeds, its result
+  // replaced by `code` and its values zeroed; a write entry is not passed
+  // on, the others of its call are, except after a write failed with
+  // kMixerGone: that one is in doubt (sent as the mixer went, as a sound
+  // server's is), and every later one of its call fails so too.
+  void fail_on(MixerOp op, std::uint32_t control_id, MixerResult code, int count = -1);
   void clear_failures() { failures_.clear(); }
-
- protected:
-  MixerResult close(std::uintptr_t handle) override;
 
  private:
   struct Failure {
     MixerOp op;
-    bool any_id;
-    std::uint32_t id;
+    bool any_control;
+    std::uint32_t control_id;
     MixerResult code;
     int remaining;  // negative: unlimited
   };
 
-  // Counts a call and takes a failure injected for every call of `op`.
-  bool begin(MixerOp op, MixerResult& code);
-  // Takes a failure injected for `op` about `id`.
-  bool failure_for(MixerOp op, std::uint32_t id, MixerResult& code);
-  bool take(MixerOp op, bool any_id, std::uint32_t id, MixerResult& code);
-  // The inner service's handle behind one of ours (a closed one for any other).
-  const MixerHandle& inner_handle(const MixerHandle& handle) const;
+  static std::size_t index(MixerOp op) { return static_cast<std::size_t>(op); }
+  // Counts a call of `op` with `entries` entries; true (with `code`) when a
+  // failure injected for every call takes it.
+  bool begin(MixerOp op, std::size_t entries, MixerResult& code);
+  // Takes a failure injected for `op` (about `control_id` unless any_control).
+  bool take(MixerOp op, bool any_control, std::uint32_t control_id, MixerResult& code);
 
-  MixerService& inner_;
-  std::unordered_map<std::uintptr_t, MixerHandle> handles_;
-  std::uintptr_t next_handle_ = 1;
+  Mixer& inner_;
   std::array<std::size_t, kMixerOpCount> calls_{};
+  std::array<std::size_t, kMixerOpCount> entries_{};
   std::vector<Failure> failures_;
 };
 

@@ -1,119 +1,133 @@
-// The tests' recording mixer: calls, handles and injected failures, over
-// the simulated device.
+// The tests' recording mixer: calls and entries counted, injected failures,
+// over the simulated device.
 #include "support/recording_mixer.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/mixer/control_values.h"
+#include <vector>
+
+#include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 
 namespace quorvel::testing {
 namespace {
 
-SimDevice small_device() {
+using Values = std::vector<std::int32_t>;
+
+// Names are the text that opens their element, so none is followed by a
+// line break.
+constexpr const char* kCard = R"(<audio_mixer>Card<destination line_id="-65536" channels="2"
+ component_type="4">Out<line_control ctrl_id="1" ctrl_type="1342373889" steps="65535" min="0"
+ max="65535">Volume<value>100</value><value>200</value></line_control><line_control ctrl_id="2"
+ ctrl_type="1073872897" steps="65535" min="-32768" max="32767">Pan<value>0</value></line_control>
+</destination></audio_mixer>)";
+
+SimDevice card() {
   SimDevice device;
-  device.name = "Card";
-  SimDestination out;
-  out.line_id = 0xFFFF0000u;
-  out.controls = {sim_control(1, ctrl::kVolume, "Volume", 0, 65535, 65535, {100, 200}),
-                  sim_control(2, ctrl::kPan, "Pan", -32768, 32767, 65535, {0})};
-  for (const char* name : {"A", "B"}) {
-    SimSource source;
-    source.name = name;
-    out.sources.push_back(source);
-  }
-  device.destinations.push_back(out);
+  const Result loaded = load_sim_device_bytes(kCard, "card.xml", device);
+  EXPECT_TRUE(loaded) << loaded.message();
   return device;
 }
 
-TEST(RecordingMixerTest, CountsCallsAndHandles) {
-  SimMixer mixer(small_device());
-  RecordingMixer recorder(mixer);
-  {
-    MixerHandle a, b;
-    ASSERT_EQ(recorder.open(0, a), MMSYSERR_NOERROR);
-    ASSERT_EQ(recorder.open(0, b), MMSYSERR_NOERROR);
-    EXPECT_NE(a.id(), b.id());
-    EXPECT_EQ(recorder.open_handles(), 2u);
-    a.close();
-    EXPECT_EQ(recorder.open_handles(), 1u);
-    MixerCaps caps;
-    EXPECT_EQ(recorder.get_dev_caps(b, caps), MMSYSERR_NOERROR);
-    EXPECT_EQ(name_of(caps.szPname), "Card");
-    // A handle of the wrapped service is not one of the recorder's.
-    MixerHandle inner;
-    ASSERT_EQ(mixer.open(0, inner), MMSYSERR_NOERROR);
-    EXPECT_EQ(recorder.get_dev_caps(inner, caps), MMSYSERR_INVALHANDLE);
-  }
-  EXPECT_EQ(recorder.open_handles(), 0u);
-  EXPECT_EQ(recorder.calls(MixerOp::kOpen), 2u);
-  EXPECT_EQ(recorder.calls(MixerOp::kClose), 2u);
-  EXPECT_EQ(recorder.calls(MixerOp::kDevCaps), 2u);
-  EXPECT_EQ(recorder.total_calls(), 6u);
-  recorder.reset_calls();
-  EXPECT_EQ(recorder.total_calls(), 0u);
+std::vector<ValueRead> reads_of(std::initializer_list<std::uint32_t> ids) {
+  std::vector<ValueRead> reads;
+  for (std::uint32_t id : ids) reads.push_back(ValueRead{id, 1, {}, kMixerOk});
+  return reads;
 }
 
-TEST(RecordingMixerTest, InjectedFailuresForEveryCallForACountOrForOneId) {
-  SimMixer mixer(small_device());
+TEST(RecordingMixerTest, PassesCallsOnAndCountsThemAndTheirEntries) {
+  SimMixer mixer(card());
   RecordingMixer recorder(mixer);
-  recorder.fail_next(MixerOp::kDeviceCount, MMSYSERR_NODRIVER, 1);
+  EXPECT_EQ(recorder.device_count(), 1u);
+  const ModelLayout* layout = nullptr;
+  ASSERT_EQ(recorder.describe(0, layout), kMixerOk);
+  ASSERT_NE(layout, nullptr);
+  EXPECT_EQ(layout->name, "Card");
+  std::vector<ValueRead> reads = reads_of({1, 2, 9});
+  reads[0].channels = 2;
+  recorder.read(0, reads);
+  EXPECT_EQ(reads[0].values, (Values{100, 200}));
+  EXPECT_EQ(reads[2].result, kMixerNoControl);
+  EXPECT_EQ(write_control(recorder, 2, {7}), kMixerOk);
+  EXPECT_EQ(mixer.values(2), (Values{7, 7}));
+
+  EXPECT_EQ(recorder.entries(MixerOp::kRead), 3u);
+  EXPECT_EQ(recorder.entries(MixerOp::kWrite), 1u);
+  EXPECT_EQ(recorder.total_calls(), 4u);
+  recorder.reset_calls();
+  EXPECT_EQ(recorder.total_calls(), 0u);
+  EXPECT_EQ(recorder.entries(MixerOp::kRead), 0u);
+}
+
+TEST(RecordingMixerTest, FailedCallsAreNotPassedOn) {
+  SimMixer mixer(card());
+  RecordingMixer recorder(mixer);
+  recorder.fail_next(MixerOp::kDeviceCount, kMixerFailed, 1);
   EXPECT_EQ(recorder.device_count(), 0u);
   EXPECT_EQ(recorder.device_count(), 1u);
-  recorder.fail_next(MixerOp::kOpen, MMSYSERR_NOMEM, 2);
-  MixerHandle h;
-  EXPECT_EQ(recorder.open(0, h), MMSYSERR_NOMEM);
-  EXPECT_EQ(recorder.open(0, h), MMSYSERR_NOMEM);
-  EXPECT_FALSE(h.is_open());
-  ASSERT_EQ(recorder.open(0, h), MMSYSERR_NOERROR);
-  recorder.fail_next(MixerOp::kDevCaps, MMSYSERR_ERROR);
-  MixerCaps caps;
-  EXPECT_EQ(recorder.get_dev_caps(h, caps), MMSYSERR_ERROR);
-  EXPECT_EQ(recorder.get_dev_caps(h, caps), MMSYSERR_ERROR);
-  recorder.clear_failures();
-  EXPECT_EQ(recorder.get_dev_caps(h, caps), MMSYSERR_NOERROR);
+  recorder.fail_next(MixerOp::kDescribe, kMixerNoMemory, 1);
+  const ModelLayout* layout = nullptr;
+  EXPECT_EQ(recorder.describe(0, layout), kMixerNoMemory);
+  EXPECT_EQ(layout, nullptr);
+  EXPECT_EQ(recorder.describe(0, layout), kMixerOk);
 
-  // One line, once: found by index.
-  recorder.fail_on(MixerOp::kLineInfo, sim_source_line_id(0, 1), MMSYSERR_ERROR, 1);
-  MixerLine line;
-  line.dwSource = 0;
-  EXPECT_EQ(recorder.get_line_info(h, line, LineQuery::kSource), MMSYSERR_NOERROR);
-  line.dwSource = 1;
-  EXPECT_EQ(recorder.get_line_info(h, line, LineQuery::kSource), MMSYSERR_ERROR);
-  EXPECT_EQ(recorder.get_line_info(h, line, LineQuery::kSource), MMSYSERR_NOERROR);
-  // A call that fails anyway keeps its own result and leaves the failure.
-  recorder.fail_on(MixerOp::kLineInfo, sim_source_line_id(0, 1), MMSYSERR_ERROR, 1);
-  line.dwSource = 5;
-  EXPECT_EQ(recorder.get_line_info(h, line, LineQuery::kSource), MIXERR_INVALLINE);
-  line.dwSource = 1;
-  EXPECT_EQ(recorder.get_line_info(h, line, LineQuery::kSource), MMSYSERR_ERROR);
-
-  // A control by id is about its line.
-  recorder.fail_on(MixerOp::kLineControls, 0xFFFF0000u, MMSYSERR_ERROR, 1);
-  MixerControl control;
-  MixerLine owner;
-  EXPECT_EQ(find_control(h, 2, control, owner), MMSYSERR_ERROR);
-
-  // A write about the control is not made at all.
-  recorder.fail_on(MixerOp::kSetDetails, 1, MMSYSERR_ERROR);
-  std::vector<std::int32_t> values{7};
-  EXPECT_EQ(write_control_values(h, 1, 1, 0, values), MMSYSERR_ERROR);
-  EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{100, 200}));
+  recorder.fail_next(MixerOp::kRead, kMixerGone);
+  recorder.fail_next(MixerOp::kWrite, kMixerGone);
+  for (int call = 0; call < 2; ++call) {
+    std::vector<ValueRead> reads = reads_of({1, 2});
+    recorder.read(0, reads);
+    for (const ValueRead& read : reads) {
+      EXPECT_EQ(read.result, kMixerGone);
+      EXPECT_TRUE(read.values.empty());
+    }
+    EXPECT_EQ(write_control(recorder, 1, {5}), kMixerGone);
+  }
   EXPECT_FALSE(mixer.changed());
-  EXPECT_EQ(write_control_values(h, 2, 1, 0, values), MMSYSERR_NOERROR);
-  EXPECT_TRUE(mixer.changed());
-  recorder.fail_on(MixerOp::kGetDetails, 2, MMSYSERR_ERROR, 1);
-  EXPECT_EQ(read_control_values(h, 2, 1, 0, values), MMSYSERR_ERROR);
-  EXPECT_EQ(read_control_values(h, 2, 1, 0, values), MMSYSERR_NOERROR);
-  EXPECT_EQ(values, (std::vector<std::int32_t>{7}));
+  recorder.clear_failures();
+  EXPECT_EQ(write_control(recorder, 1, {5}), kMixerOk);
+  EXPECT_EQ(recorder.calls(MixerOp::kWrite), 3u);
+}
 
-  EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 2u);
-  EXPECT_EQ(recorder.calls(MixerOp::kLineInfo), 5u);
+TEST(RecordingMixerTest, FailuresAboutOneControlTouchOnlyItsEntries) {
+  SimMixer mixer(card());
+  RecordingMixer recorder(mixer);
+  // A read is made and its success replaced, once.
+  recorder.fail_on(MixerOp::kRead, 1, kMixerFailed, 1);
+  std::vector<ValueRead> reads = reads_of({1, 2});
+  reads[0].channels = 2;
+  recorder.read(0, reads);
+  EXPECT_EQ(reads[0].result, kMixerFailed);
+  EXPECT_EQ(reads[0].values, (Values{0, 0}));
+  EXPECT_EQ(reads[1].result, kMixerOk);
+  recorder.read(0, reads);
+  EXPECT_EQ(reads[0].result, kMixerOk);
+  EXPECT_EQ(reads[0].values, (Values{100, 200}));
+  // An entry that fails anyway keeps its own result and leaves the failure.
+  recorder.fail_on(MixerOp::kRead, 1, kMixerFailed, 1);
+  reads[0].channels = 3;
+  recorder.read(0, reads);
+  EXPECT_EQ(reads[0].result, kMixerBadShape);
+  reads[0].channels = 1;
+  recorder.read(0, reads);
+  EXPECT_EQ(reads[0].result, kMixerFailed);
 
-  // A failing close leaves the handle open.
-  recorder.fail_next(MixerOp::kClose, MMSYSERR_ERROR, 1);
-  h.close();
-  EXPECT_EQ(recorder.open_handles(), 1u);
+  // A write entry about the control is not made; the others of its call
+  // are, up to one that finds the mixer gone: that one is in doubt and no
+  // later one is made.
+  recorder.fail_on(MixerOp::kWrite, 1, kMixerFailed, 1);
+  recorder.fail_on(MixerOp::kWrite, 1, kMixerGone, 1);
+  std::vector<ValueWrite> writes{{1, {5}, kMixerOk, false}, {2, {-9}, kMixerOk, false},
+                                 {1, {6}, kMixerOk, false}, {2, {7}, kMixerOk, false}};
+  recorder.write(0, writes);
+  EXPECT_EQ(writes[0].result, kMixerFailed);
+  EXPECT_FALSE(writes[0].in_doubt);
+  EXPECT_EQ(writes[1].result, kMixerOk);
+  EXPECT_EQ(writes[1].values, (Values{-9}));
+  EXPECT_EQ(writes[2].result, kMixerGone);
+  EXPECT_TRUE(writes[2].in_doubt);
+  EXPECT_EQ(writes[3].result, kMixerGone);
+  EXPECT_EQ(mixer.values(1), (Values{100, 200}));
+  EXPECT_EQ(mixer.values(2), (Values{-9, -9}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "apply/plan_steps.h"
 #include "apply/reconcile.h"
 #include "apply/restore_plan.h"
+#include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -19,83 +20,56 @@ using testing::CaptureStream;
 using testing::MixerOp;
 using testing::RecordingMixer;
 
-constexpr std::uint32_t kLineSrc = 0x1002;
-constexpr std::uint32_t kMicSrc = 0x1003;
-constexpr std::uint32_t kWaveSrc = 0x1008;
-constexpr std::uint32_t kUnknownType = 0x21010010;  // not a type the program knows
-
-SimControl volume(std::uint32_t id, std::string name, std::vector<std::int32_t> values) {
-  return sim_control(id, ctrl::kVolume, std::move(name), 0, 65535, 65535, std::move(values));
-}
-SimControl mute(std::uint32_t id, std::string name, std::int32_t value) {
-  return sim_control(id, ctrl::kMute, std::move(name), 0, 1, 0, {value});
+// The device of the device file `xml`.
+SimDevice device_of(const std::string& xml) {
+  SimDevice device;
+  const Result loaded = load_sim_device_bytes(xml, "device.xml", device);
+  EXPECT_TRUE(loaded) << loaded.message();
+  return device;
 }
 
 // Two destinations whose own controls share types, a destination with two
 // sources of one line type, a source with two controls of one type, pan,
 // bass and treble with left and right values, a MUX, a MIXER, an unknown
-// control type in the middle of a list, meters and a custom control.
+// control type (553713680) in the middle of a list, meters and a custom
+// control.
 SimDevice rich_device() {
-  SimDevice device;
-  device.name = "Rich Card";
-  SimDestination speakers;
-  speakers.name = "Speakers";
-  speakers.line_id = 0xFFFF0000;
-  speakers.component_type = kComponentDstSpeakers;
-  speakers.channels = 2;
-  speakers.controls = {
-      volume(1, "Master Volume", {40000, 41000}),
-      mute(2, "Master Mute", 0),
-      sim_control(3, ctrl::kBass, "Bass", 0, 65535, 65535, {100, 200}),
-      sim_control(4, ctrl::kTreble, "Treble", 0, 65535, 65535, {300, 400}),
-      sim_control(5, kUnknownType, "Bass Boost", 0, 1, 0, {0}),
-      sim_control(6, ctrl::kPan, "Balance", -32768, 32767, 65535, {-1000, 1000}),
-      sim_control(7, ctrl::kPeakMeter, "Peak", -32768, 32767, 0, {5}),
-      sim_control(8, ctrl::kCustom, "Custom", 0, 0, 0, {}),
-      sim_list_control(9, ctrl::kMixer, "Output Mix", {{"Wave", 1}, {"Line A", 0}, {"Line B", 1}}),
-  };
-  SimSource wave;
-  wave.name = "Wave";
-  wave.line_type = kWaveSrc;
-  wave.controls = {volume(10, "Wave Volume", {30000, 31000}), mute(11, "Wave Mute", 0),
-                   mute(12, "Wave Mute 2", 1)};
-  SimSource line_a;
-  line_a.name = "Line A";
-  line_a.line_type = kLineSrc;
-  line_a.controls = {volume(13, "Line A Volume", {1000, 2000}), mute(14, "Line A Mute", 1)};
-  SimSource line_b;
-  line_b.name = "Line B";
-  line_b.line_type = kLineSrc;
-  line_b.controls = {volume(15, "Line B Volume", {3000, 4000}), mute(16, "Line B Mute", 0)};
-  speakers.sources = {wave, line_a, line_b};
-
-  SimDestination recording;
-  recording.name = "Recording";
-  recording.line_id = 0xFFFF0001;
-  recording.component_type = kComponentDstWaveIn;
-  recording.channels = 2;
-  recording.controls = {
-      volume(20, "Recording Volume", {20000, 21000}),
-      mute(21, "Recording Mute", 1),
-      sim_list_control(22, ctrl::kMux, "Recording Source", {{"Mic", 1}, {"Line", 0}}),
-  };
-  SimSource mic;
-  mic.name = "Mic";
-  mic.line_type = kMicSrc;
-  mic.channels = 1;
-  mic.controls = {volume(23, "Mic Volume", {5000}), mute(24, "Mic Mute", 0)};
-  SimSource line;
-  line.name = "Line";
-  line.line_type = kLineSrc;
-  line.controls = {volume(25, "Line Volume", {6000, 6500})};
-  recording.sources = {mic, line};
-  device.destinations = {speakers, recording};
-  return device;
+  return device_of(
+      R"(<audio_mixer>Rich Card<destination line_id="-65536" component_type="4" channels="2">Speakers)"
+      R"(<line_control ctrl_id="1" ctrl_type="1342373889" max="65535" steps="65535">Master Volume<value>40000</value><value>41000</value></line_control>)"
+      R"(<line_control ctrl_id="2" ctrl_type="536936450" max="1">Master Mute<value>0</value></line_control>)"
+      R"(<line_control ctrl_id="3" ctrl_type="1342373890" max="65535" steps="65535">Bass<value>100</value><value>200</value></line_control>)"
+      R"(<line_control ctrl_id="4" ctrl_type="1342373891" max="65535" steps="65535">Treble<value>300</value><value>400</value></line_control>)"
+      R"(<line_control ctrl_id="5" ctrl_type="553713680" max="1">Bass Boost<value>0</value></line_control>)"
+      R"(<line_control ctrl_id="6" ctrl_type="1073872897" min="-32768" max="32767" steps="65535">Balance<value>-1000</value><value>1000</value></line_control>)"
+      R"(<line_control ctrl_id="7" ctrl_type="268566529" min="-32768" max="32767">Peak<value>5</value></line_control>)"
+      R"(<line_control ctrl_id="8" ctrl_type="0">Custom</line_control>)"
+      R"(<line_control ctrl_id="9" ctrl_type="1895890945" max="2">Output Mix<mixer_list><item selected="1">Wave</item><item selected="0">Line A</item><item selected="1">Line B</item></mixer_list></line_control>)"
+      R"(<source line_type="4104" channels="2">Wave)"
+      R"(<line_control ctrl_id="10" ctrl_type="1342373889" max="65535" steps="65535">Wave Volume<value>30000</value><value>31000</value></line_control>)"
+      R"(<line_control ctrl_id="11" ctrl_type="536936450" max="1">Wave Mute<value>0</value></line_control>)"
+      R"(<line_control ctrl_id="12" ctrl_type="536936450" max="1">Wave Mute 2<value>1</value></line_control></source>)"
+      R"(<source line_type="4098" channels="2">Line A)"
+      R"(<line_control ctrl_id="13" ctrl_type="1342373889" max="65535" steps="65535">Line A Volume<value>1000</value><value>2000</value></line_control>)"
+      R"(<line_control ctrl_id="14" ctrl_type="536936450" max="1">Line A Mute<value>1</value></line_control></source>)"
+      R"(<source line_type="4098" channels="2">Line B)"
+      R"(<line_control ctrl_id="15" ctrl_type="1342373889" max="65535" steps="65535">Line B Volume<value>3000</value><value>4000</value></line_control>)"
+      R"(<line_control ctrl_id="16" ctrl_type="536936450" max="1">Line B Mute<value>0</value></line_control></source></destination>)"
+      R"(<destination line_id="-65535" component_type="7" channels="2">Recording)"
+      R"(<line_control ctrl_id="20" ctrl_type="1342373889" max="65535" steps="65535">Recording Volume<value>20000</value><value>21000</value></line_control>)"
+      R"(<line_control ctrl_id="21" ctrl_type="536936450" max="1">Recording Mute<value>1</value></line_control>)"
+      R"(<line_control ctrl_id="22" ctrl_type="1879113729" max="1">Recording Source<mux_list><item selected="1">Mic</item><item selected="0">Line</item></mux_list></line_control>)"
+      R"(<source channels="1" line_type="4099">Mic)"
+      R"(<line_control ctrl_id="23" ctrl_type="1342373889" max="65535" steps="65535">Mic Volume<value>5000</value></line_control>)"
+      R"(<line_control ctrl_id="24" ctrl_type="536936450" max="1">Mic Mute<value>0</value></line_control></source>)"
+      R"(<source line_type="4098" channels="2">Line)"
+      R"(<line_control ctrl_id="25" ctrl_type="1342373889" max="65535" steps="65535">Line Volume<value>6000</value><value>6500</value></line_control>)"
+      R"(</source></destination></audio_mixer>)");
 }
 
 class ApplyTest : public ::testing::Test {
  protected:
-  std::string snapshot_of(MixerService& mixer) {
+  std::string snapshot_of(Mixer& mixer) {
     pugi::xml_document document;
     std::optional<std::string> name;
     EXPECT_TRUE(build_snapshot(document, mixer, name));
@@ -103,13 +77,13 @@ class ApplyTest : public ::testing::Test {
   }
 
   // Loads `saved` (as written by the program) and applies it to `mixer`.
-  ApplyReport restore(const std::string& saved, MixerService& mixer) {
+  ApplyReport restore(const std::string& saved, Mixer& mixer) {
     pugi::xml_document input;
     EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
     return restore_document(input, mixer);
   }
 
-  ApplyReport restore_document(pugi::xml_document& input, MixerService& mixer) {
+  ApplyReport restore_document(pugi::xml_document& input, Mixer& mixer) {
     pugi::xml_document snapshot;
     std::optional<std::string> name;
     EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
@@ -147,7 +121,6 @@ TEST_F(ApplyTest, SavedStateComesBackExactly) {
   ApplyReport report = restore(saved, recorder);
   EXPECT_EQ(report.reported, 0) << errors_;
   EXPECT_EQ(errors_, "");
-  EXPECT_EQ(recorder.open_handles(), 0u);
 
   // Everything settable is back; the unknown control keeps its changed value.
   SimControl* unknown = mixer.control(5);
@@ -167,40 +140,23 @@ TEST_F(ApplyTest, MuxSelectionMovesInOneWrite) {
 // The same kinds of line in another order, one destination missing and one
 // extra ahead of the shared ones.
 SimDevice other_device() {
-  SimDevice device;
-  device.name = "Other Card";
-  SimDestination digital;
-  digital.name = "Digital Out";
-  digital.line_id = 0xFFFF0000;
-  digital.component_type = 0x0000000A;
-  digital.controls = {volume(100, "Digital Volume", {11, 12})};
-  SimDestination recording;
-  recording.name = "Capture";
-  recording.line_id = 0xFFFF0001;
-  recording.component_type = kComponentDstWaveIn;
-  recording.controls = {volume(110, "Capture Volume", {13, 14}), mute(111, "Capture Mute", 0)};
-  SimSource line;
-  line.name = "Line";
-  line.line_type = kLineSrc;
-  line.controls = {volume(112, "Line Volume", {15, 16})};
-  SimSource mic;
-  mic.name = "Mic";
-  mic.line_type = kMicSrc;
-  mic.channels = 1;
-  mic.controls = {mute(113, "Mic Mute", 1), volume(114, "Mic Volume", {17})};
-  recording.sources = {line, mic};
-  SimDestination speakers;
-  speakers.name = "Speakers";
-  speakers.line_id = 0xFFFF0002;
-  speakers.component_type = kComponentDstSpeakers;
-  speakers.controls = {mute(120, "Speaker Mute", 0), volume(121, "Speaker Volume", {18, 19})};
-  SimSource line_1;
-  line_1.name = "Line 1";
-  line_1.line_type = kLineSrc;
-  line_1.controls = {volume(122, "Line 1 Volume", {20, 21})};
-  speakers.sources = {line_1};
-  device.destinations = {digital, recording, speakers};
-  return device;
+  return device_of(
+      R"(<audio_mixer>Other Card<destination line_id="-65536" component_type="10" channels="2">Digital Out)"
+      R"(<line_control ctrl_id="100" ctrl_type="1342373889" max="65535" steps="65535">Digital Volume<value>11</value><value>12</value></line_control></destination>)"
+      R"(<destination line_id="-65535" component_type="7" channels="2">Capture)"
+      R"(<line_control ctrl_id="110" ctrl_type="1342373889" max="65535" steps="65535">Capture Volume<value>13</value><value>14</value></line_control>)"
+      R"(<line_control ctrl_id="111" ctrl_type="536936450" max="1">Capture Mute<value>0</value></line_control>)"
+      R"(<source line_type="4098" channels="2">Line)"
+      R"(<line_control ctrl_id="112" ctrl_type="1342373889" max="65535" steps="65535">Line Volume<value>15</value><value>16</value></line_control></source>)"
+      R"(<source channels="1" line_type="4099">Mic)"
+      R"(<line_control ctrl_id="113" ctrl_type="536936450" max="1">Mic Mute<value>1</value></line_control>)"
+      R"(<line_control ctrl_id="114" ctrl_type="1342373889" max="65535" steps="65535">Mic Volume<value>17</value></line_control></source></destination>)"
+      R"(<destination line_id="-65534" component_type="4" channels="2">Speakers)"
+      R"(<line_control ctrl_id="120" ctrl_type="536936450" max="1">Speaker Mute<value>0</value></line_control>)"
+      R"(<line_control ctrl_id="121" ctrl_type="1342373889" max="65535" steps="65535">Speaker Volume<value>18</value><value>19</value></line_control>)"
+      R"(<source line_type="4098" channels="2">Line 1)"
+      R"(<line_control ctrl_id="122" ctrl_type="1342373889" max="65535" steps="65535">Line 1 Volume<value>20</value><value>21</value></line_control>)"
+      R"(</source></destination></audio_mixer>)");
 }
 
 TEST_F(ApplyTest, DocumentFromAnotherMixerMovesValuesByKindAndOccurrence) {
@@ -210,7 +166,6 @@ TEST_F(ApplyTest, DocumentFromAnotherMixerMovesValuesByKindAndOccurrence) {
   RecordingMixer recorder(target);
   restore(saved, recorder);
   EXPECT_EQ(errors_, "");
-  EXPECT_EQ(recorder.open_handles(), 0u);
 
   // The extra destination keeps its values.
   EXPECT_EQ(target.values(100), (std::vector<std::int32_t>{11, 12}));
@@ -249,7 +204,7 @@ TEST_F(ApplyTest, DocumentsThatApplyNothing) {
     RecordingMixer recorder(mixer);
     ApplyReport report = restore_document(*input, recorder);
     EXPECT_EQ(report.reported, 0);
-    EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
+    EXPECT_EQ(recorder.calls(MixerOp::kWrite), 0u);
     EXPECT_EQ(snapshot_of(mixer), changed);
   }
 }
@@ -279,7 +234,7 @@ TEST_F(ApplyTest, EmptyListMakesNoMixerCall) {
 class ApplyNodesTest : public ApplyTest {
  protected:
   // Applies the line_control elements of `text` (a <controls> element).
-  void apply(const std::string& text, MixerService& mixer) {
+  void apply(const std::string& text, Mixer& mixer) {
     EXPECT_TRUE(document_.load_string(text.c_str(), kParseOptions));
     std::vector<pugi::xml_node> nodes;
     for (pugi::xml_node node : document_.document_element().children("line_control")) {
@@ -309,8 +264,7 @@ TEST_F(ApplyNodesTest, UnknownTypeIsPassedOverAndTheWalkGoesOn) {
   EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(mixer.values(11), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(mixer.values(7), (std::vector<std::int32_t>{5, 5}));
-  EXPECT_EQ(recorder.calls(MixerOp::kOpen), 1u);
-  EXPECT_EQ(recorder.open_handles(), 0u);
+  EXPECT_EQ(recorder.calls(MixerOp::kDescribe), 1u);
 }
 
 TEST_F(ApplyNodesTest, ListItems) {
@@ -375,21 +329,18 @@ TEST_F(ApplyNodesTest, BadInputAndRefusedWritesAreReportedNotWritten) {
 // A 5.1 destination (six channels) with a volume, a pan, a switch whose
 // channels are apart and one that is uniform, and a MUX of four items.
 SimDevice surround_device() {
-  SimDevice device;
-  device.name = "Surround Card";
-  SimDestination speakers;
-  speakers.name = "Speakers";
-  speakers.line_id = 0xFFFF0000;
-  speakers.channels = 6;
-  speakers.controls = {
-      volume(1, "Volume", {10, 20, 30, 40, 50, 60}),
-      sim_control(2, ctrl::kPan, "Pan", -100, 100, 200, {-3, -2, -1, 1, 2, 3}),
-      sim_control(3, ctrl::kMute, "Mute", 0, 1, 0, {1, 0, 1, 0, 1, 0}),
-      mute(4, "All Mute", 0),
-      sim_list_control(5, ctrl::kMux, "Select", {{"A", 0}, {"B", 0}, {"C", 1}, {"D", 0}}),
-  };
-  device.destinations = {speakers};
-  return device;
+  return device_of(
+      R"(<audio_mixer>Surround Card<destination line_id="-65536" channels="6">Speakers)"
+      R"(<line_control ctrl_id="1" ctrl_type="1342373889" max="65535" steps="65535">Volume)"
+      R"(<value>10</value><value>20</value><value>30</value><value>40</value><value>50</value><value>60</value></line_control>)"
+      R"(<line_control ctrl_id="2" ctrl_type="1073872897" min="-100" max="100" steps="200">Pan)"
+      R"(<value>-3</value><value>-2</value><value>-1</value><value>1</value><value>2</value><value>3</value></line_control>)"
+      R"(<line_control ctrl_id="3" ctrl_type="536936450" max="1">Mute)"
+      R"(<value>1</value><value>0</value><value>1</value><value>0</value><value>1</value><value>0</value></line_control>)"
+      R"(<line_control ctrl_id="4" ctrl_type="536936450" max="1">All Mute<value>0</value></line_control>)"
+      R"(<line_control ctrl_id="5" ctrl_type="1879113729" max="3">Select<mux_list><item selected="0">A</item>)"
+      R"(<item selected="0">B</item><item selected="1">C</item><item selected="0">D</item></mux_list></line_control>)"
+      R"(</destination></audio_mixer>)");
 }
 
 TEST_F(ApplyTest, SixChannelStateComesBackExactly) {
@@ -439,7 +390,7 @@ TEST_F(ApplyNodesTest, ControlsWithoutTheirValueElementAreReportedAlike) {
         "control \"Mix\" (type 1895890945, id 7): no mixer_list to write\n"}) {
     EXPECT_NE(errors_.find(expected), std::string::npos) << expected << "\n" << errors_;
   }
-  EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
+  EXPECT_EQ(recorder.calls(MixerOp::kWrite), 0u);
 }
 
 TEST_F(ApplyNodesTest, ValueIsTheWholeTextOfItsElement) {
@@ -454,10 +405,10 @@ TEST_F(ApplyNodesTest, ValueIsTheWholeTextOfItsElement) {
 
 TEST_F(ApplyNodesTest, RefusalsShowExactlyTheValuesSent) {
   SimDevice device = surround_device();
-  device.destinations[0].sources.resize(1);
-  device.destinations[0].sources[0].name = "Mono";
-  device.destinations[0].sources[0].channels = 1;
-  device.destinations[0].sources[0].controls = {volume(6, "Mono Volume", {2000})};
+  SimSource& mono = device.destinations[0].sources.emplace_back();
+  mono.name = "Mono";
+  mono.channels = 1;
+  mono.controls = {sim_control(6, ctrl::kVolume, "Mono Volume", 0, 65535, 65535, {2000})};
   SimMixer mixer(std::move(device));
   apply(
       // One value on a mono line: one value is sent, not a pair.
@@ -537,7 +488,7 @@ TEST(RestorePlanTest, WantedValuesPerKind) {
     RestorePlan plan;
     plan_line_controls({document.document_element().first_child().next_sibling()}, session,
                        plan);
-    EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
+    EXPECT_EQ(recorder.calls(MixerOp::kWrite), 0u);
     const PlannedWrite& write = std::get<PlannedWrite>(plan.entries.back());
     EXPECT_EQ(write.line_name, "Speakers");
     EXPECT_EQ(write.shape, c.shape);
@@ -548,7 +499,7 @@ TEST(RestorePlanTest, WantedValuesPerKind) {
     CaptureStream err(std::cerr);
     EXPECT_EQ(execute_entries(plan.entries, session), static_cast<int>(plan.entries.size()) - 1);
     EXPECT_EQ(mixer.values(write.control_id), c.after);
-    EXPECT_EQ(recorder.calls(MixerOp::kOpen), 1u);
+    EXPECT_EQ(recorder.calls(MixerOp::kDescribe), 1u);
   }
 }
 
@@ -566,7 +517,7 @@ TEST_F(ApplyTest, PlanOfTheMixersOwnStateChangesNothing) {
     ASSERT_TRUE(build_snapshot(snapshot, mixer, name));
     RecordingMixer recorder(mixer);
     const RestorePlan plan = plan_restore(input, snapshot, recorder);
-    EXPECT_EQ(recorder.calls(MixerOp::kSetDetails), 0u);
+    EXPECT_EQ(recorder.calls(MixerOp::kWrite), 0u);
     EXPECT_EQ(plan.paired, 22);
     std::vector<std::uint32_t> would_change;
     for (const PlanEntry& entry : plan.entries) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/document/document_outline.h"
-#include "platform/mixer/records.h"
+#include "platform/mixer/control_types.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"

@@ -21,7 +21,7 @@ using testing::CaptureStream;
 std::vector<std::string> asked;
 
 std::unique_ptr<OpenedMixer> some_mixer() {
-  return opened_service(std::make_unique<SimMixer>(SimDevice{}));
+  return opened_mixer(std::make_unique<SimMixer>(SimDevice{}));
 }
 
 Result finds_one(std::unique_ptr<OpenedMixer>& out) {

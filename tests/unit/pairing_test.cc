@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <span>
 #include <sstream>
 
 #include "apply/preview.h"
 #include "apply/reconcile.h"
 #include "apply/restore_plan.h"
-#include "platform/mixer/model_mixer.h"
+#include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 #include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
@@ -69,7 +68,7 @@ SimDevice server(std::vector<SimDestination> lines) {
   return device;
 }
 
-std::string snapshot_of(MixerService& mixer) {
+std::string snapshot_of(Mixer& mixer) {
   pugi::xml_document document;
   std::optional<std::string> name;
   EXPECT_TRUE(build_snapshot(document, mixer, name));
@@ -78,7 +77,7 @@ std::string snapshot_of(MixerService& mixer) {
 
 // Restores `saved` onto `mixer`; what the restore reported on stderr goes
 // to `errors`.
-ApplyReport restore(const std::string& saved, MixerService& mixer, std::string& errors) {
+ApplyReport restore(const std::string& saved, Mixer& mixer, std::string& errors) {
   pugi::xml_document input;
   EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
   pugi::xml_document snapshot;
@@ -91,7 +90,7 @@ ApplyReport restore(const std::string& saved, MixerService& mixer, std::string& 
 }
 
 // What a preview of `saved` onto `mixer` prints, the mixer's names in it.
-std::string preview(const std::string& saved, MixerService& mixer) {
+std::string preview(const std::string& saved, Mixer& mixer) {
   pugi::xml_document input;
   EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
   pugi::xml_document snapshot;
@@ -221,19 +220,19 @@ TEST(GoneMixerTest, IsSaidOnceWithHowFarTheRestoreGot) {
   SimMixer inner(server({line(kSink, "a", 10, {1, 1}, false), line(kSink, "b", 20, {2, 2}, false)}));
   RecordingMixer mixer(inner);
   // Volume and mute of "a", then the volume of "b": the third write.
-  mixer.fail_on(MixerOp::kSetDetails, 20, kMixerGone);
+  mixer.fail_on(MixerOp::kWrite, 20, kMixerGone);
   std::string errors;
   const ApplyReport report = restore(saved, mixer, errors);
   EXPECT_EQ(errors,
             "quorvel: error: the mixer \"Sound Server\" went away after 2 of 4 writes; nothing "
             "more was written (the write sent as it went may or may not have been made)\n");
   EXPECT_EQ(report.reported, 1);
-  EXPECT_EQ(mixer.calls(MixerOp::kSetDetails), 3u);
+  EXPECT_EQ(mixer.calls(MixerOp::kWrite), 1u);
   EXPECT_EQ(inner.values(10), (std::vector<std::int32_t>{100, 100}));
   EXPECT_EQ(inner.values(20), (std::vector<std::int32_t>{2, 2}));
 
   mixer.clear_failures();
-  mixer.fail_next(MixerOp::kGetDetails, kMixerGone);
+  mixer.fail_next(MixerOp::kRead, kMixerGone);
   pugi::xml_document document;
   std::optional<std::string> name;
   CaptureStream err(std::cerr);
@@ -351,70 +350,37 @@ TEST(DefaultSwitchTest, OnlyAOneIsWrittenAndOnlyWhenItChangesSomething) {
   SimMixer target(device(false));
   RecordingMixer recorder(target);
   // A write of b's default switch (the document's 0) would fail, and be reported.
-  recorder.fail_on(MixerOp::kSetDetails, 22, MMSYSERR_ERROR);
+  recorder.fail_on(MixerOp::kWrite, 22, kMixerFailed);
   std::string errors;
   EXPECT_EQ(restore(saved, recorder, errors).reported, 0) << errors;
   EXPECT_EQ(target.values(12), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(target.values(22), (std::vector<std::int32_t>{1, 1}));
 
   // a is the default now: restoring again writes no default switch at all.
-  recorder.fail_on(MixerOp::kSetDetails, 12, MMSYSERR_ERROR);
+  recorder.fail_on(MixerOp::kWrite, 12, kMixerFailed);
   EXPECT_EQ(restore(saved, recorder, errors).reported, 0) << errors;
 }
 
-// A mixer with one output whose port list and volume live in memory: what
-// a sound server's sink looks like to the restore.
-class PortMixer final : public ModelMixer {
- public:
-  PortMixer(std::vector<std::string> ports, std::size_t selected) {
-    ModelLayout layout;
-    layout.name = "Ports";
-    ModelLine out;
-    out.id = 0xFFFF0000u;
-    out.component_type = kSink;
-    out.channels = 2;
-    out.name = "Output";
-    out.device_name = "sink";
-    const std::size_t d = layout.add_destination(std::move(out));
-    ModelControl volume;
-    volume.id = 1;
-    volume.type = ctrl::kVolume;
-    volume.name = "Volume";
-    volume.max = 65535;
-    volume.key = 0;
-    layout.add_control(d, volume);
-    ModelControl port;
-    port.id = 2;
-    port.type = ctrl::kPortSelect;
-    port.name = "Port";
-    port.list = true;
-    port.uniform = true;
-    port.max = static_cast<std::int32_t>(ports.size()) - 1;
-    port.key = 1;
-    for (std::string& name : ports) port.items.push_back(ModelItem{std::move(name), 0, 0});
-    selected_.assign(port.items.size(), 0);
-    selected_[selected] = 1;
-    layout.add_control(d, port);
-    set_layout(0, std::move(layout));
+// A sound server's sink as the restore sees it: a volume (id 1) and a list
+// of its ports (id 2) with the one at `selected` active.
+SimDevice port_device(const std::vector<std::string>& ports, std::size_t selected,
+                      std::int32_t left, std::int32_t right) {
+  std::string items;
+  for (std::size_t k = 0; k < ports.size(); ++k) {
+    items += "<item selected=\"" + std::string(k == selected ? "1" : "0") + "\">" + ports[k] +
+             "</item>";
   }
-  std::vector<std::int32_t> selected_;
-  std::vector<std::int32_t> volume_ = {7, 7};
-
- private:
-  unsigned do_device_count() override { return 1; }
-  MixerResult read_values(unsigned, const ModelControl& control,
-                          std::span<std::int32_t> values) override {
-    const std::vector<std::int32_t>& held = control.key == 0 ? volume_ : selected_;
-    for (std::size_t k = 0; k < values.size(); ++k) values[k] = held[k % held.size()];
-    return MMSYSERR_NOERROR;
-  }
-  MixerResult write_values(unsigned, ModelControl& control,
-                           std::span<const std::int32_t> values) override {
-    std::vector<std::int32_t>& held = control.key == 0 ? volume_ : selected_;
-    for (std::size_t k = 0; k < held.size(); ++k) held[k] = values[k % values.size()];
-    return MMSYSERR_NOERROR;
-  }
-};
+  SimDevice device;
+  const Result loaded = load_sim_device_bytes(
+      R"(<audio_mixer>Ports<destination line_id="-65536" server_name="sink" channels="2">Output)"
+      R"(<line_control ctrl_id="1" ctrl_type="1342373889" max="65535">Volume<value>)" +
+          std::to_string(left) + "</value><value>" + std::to_string(right) +
+          R"(</value></line_control><line_control ctrl_id="2" ctrl_type="1879113730">Port<mux_list>)" +
+          items + "</mux_list></line_control></destination></audio_mixer>",
+      "ports.xml", device);
+  EXPECT_TRUE(loaded) << loaded.message();
+  return device;
+}
 
 TEST(PortPairingTest, PortsPairByNameAndAMissingPortIsANoteNotAFailure) {
   struct Case {
@@ -432,14 +398,13 @@ TEST(PortPairingTest, PortsPairByNameAndAMissingPortIsANoteNotAFailure) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    PortMixer source(c.saved_ports, c.saved_selected);
-    source.volume_ = {100, 200};
-    PortMixer target({"line-out", "speaker", "headphones"}, 1);
+    SimMixer source(port_device(c.saved_ports, c.saved_selected, 100, 200));
+    SimMixer target(port_device({"line-out", "speaker", "headphones"}, 1, 7, 7));
     std::string errors;
     const ApplyReport report = restore(snapshot_of(source), target, errors);
     EXPECT_EQ(report.reported, 0) << errors;
-    EXPECT_EQ(target.selected_, c.after);
-    EXPECT_EQ(target.volume_, (std::vector<std::int32_t>{100, 200}));
+    EXPECT_EQ(target.values(2), c.after);
+    EXPECT_EQ(target.values(1), (std::vector<std::int32_t>{100, 200}));
     EXPECT_EQ(errors, c.note != nullptr ? c.note : "");
   }
 }

@@ -26,14 +26,14 @@ using testing::CaptureStream;
 using testing::MixerOp;
 using testing::RecordingMixer;
 
-// The line queries of one run on a fresh example sound card.
-std::size_t line_queries(const std::vector<std::string>& args) {
+// The control values one run reads on a fresh example sound card.
+std::size_t values_read(const std::vector<std::string>& args) {
   auto mixer = testing::example_mixer("soundcard.xml");
   if (!mixer) return 0;
   RecordingMixer recorder(*mixer);
   CaptureStream err(std::cerr);
   EXPECT_EQ(run_sequence(args, &recorder), 0) << err.text();
-  return recorder.calls(MixerOp::kLineInfo);
+  return recorder.entries(MixerOp::kRead);
 }
 
 // A restore reads the whole mixer again after applying, saved or not; a
@@ -43,10 +43,10 @@ TEST(RunSequenceTest, ARestoreRebuildsTheSnapshotOnce) {
   const std::string input = (testing::source_dir() / "examples" / "usb_headset.xml").string();
   const std::string output = (dir / "after.xml").string();
 
-  const std::size_t snapshot = line_queries({"quorvel"});
+  const std::size_t snapshot = values_read({"quorvel"});
   ASSERT_GT(snapshot, 0u);
-  const std::size_t restore = line_queries({"quorvel", input});
-  const std::size_t restore_and_save = line_queries({"quorvel", input, "-out", output});
+  const std::size_t restore = values_read({"quorvel", input});
+  const std::size_t restore_and_save = values_read({"quorvel", input, "-out", output});
   EXPECT_GE(restore, 2 * snapshot);
   EXPECT_EQ(restore_and_save, restore);
   EXPECT_TRUE(std::filesystem::exists(output));
@@ -77,7 +77,7 @@ RunSeen run_on_copy(const std::filesystem::path& device, const std::vector<std::
     EXPECT_TRUE(open_mixer("sim:" + device.string(), mixer));
   }
   auto keep = [&]() -> Result { return mixer ? mixer->keep_changes() : Result(); };
-  seen.status = run_sequence(args, mixer ? &mixer->service() : nullptr, keep,
+  seen.status = run_sequence(args, mixer ? &mixer->mixer() : nullptr, keep,
                              ahead ? &prepared : nullptr);
   mixer.reset();
   seen.out = out.text();

@@ -1,17 +1,14 @@
-// The simulated device's file: what a device file gives the service, and
-// which files are refused. The service's contract is tested in
-// tests/contract.
+// The simulated device's file: what a device file gives the mixer, and
+// which files are refused. The mixer's contract is tested in tests/contract.
 #include "platform/sim/sim_mixer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform/mixer/control_values.h"
-#include "platform/os/text_encoding.h"
+#include "platform/sim/sim_device_file.h"
 #include "support/example_device.h"
 #include "support/synthetic_device.h"
 #include "support/test_util.h"
@@ -28,87 +25,76 @@ std::filesystem::path example(const char* name) {
   return testing::source_dir() / "examples" / name;
 }
 
-struct Open {
-  explicit Open(SimMixer& mixer) { EXPECT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR); }
-  MixerHandle handle;
-};
-
 std::vector<std::int32_t> i32(std::initializer_list<std::int64_t> list) {
   std::vector<std::int32_t> out;
   for (std::int64_t v : list) out.push_back(static_cast<std::int32_t>(v));
   return out;
 }
 
+// The description of a mixer's device 0; null (a test failure) when it
+// fails.
+const ModelLayout* describe(Mixer& mixer) {
+  const ModelLayout* layout = nullptr;
+  EXPECT_EQ(mixer.describe(0, layout), kMixerOk);
+  return layout;
+}
+
+// The device of the device file `xml`.
+SimDevice device_of(const std::string& xml) {
+  SimDevice device;
+  Result loaded = load_sim_device_bytes(xml, "device.xml", device);
+  EXPECT_TRUE(loaded) << loaded.message();
+  return device;
+}
+
 TEST(SimDeviceFileTest, ExampleSoundCardIsServedAsDescribed) {
   std::string error;
   auto mixer = mixer_from(example("soundcard.xml"), error);
   ASSERT_NE(mixer, nullptr) << error;
-  EXPECT_EQ(mixer->device_count(), 1u);
-  Open o(*mixer);
+  EXPECT_EQ(static_cast<Mixer&>(*mixer).device_count(), 1u);
+  const ModelLayout* layout = describe(*mixer);
+  ASSERT_NE(layout, nullptr);
+  EXPECT_EQ(layout->name, "Demo PCI Sound Card");
+  ASSERT_EQ(layout->destinations.size(), 2u);
 
-  MixerCaps caps;
-  ASSERT_EQ(mixer->get_dev_caps(o.handle, caps), MMSYSERR_NOERROR);
-  EXPECT_EQ(name_of(caps.szPname), "Demo PCI Sound Card");
-  ASSERT_EQ(caps.cDestinations, 2u);
+  const ModelLine& speakers = layout->lines[layout->destinations[0]];
+  EXPECT_EQ(speakers.id, 0xFFFF0000u);
+  EXPECT_EQ(speakers.component_type, kComponentDstSpeakers);
+  EXPECT_EQ(speakers.name, "Speakers");
 
-  MixerLine speakers;
-  speakers.dwDestination = 0;
-  ASSERT_EQ(mixer->get_line_info(o.handle, speakers, LineQuery::kDestination), MMSYSERR_NOERROR);
-  EXPECT_EQ(speakers.dwLineID, 0xFFFF0000u);
-  EXPECT_EQ(speakers.dwComponentType, kComponentDstSpeakers);
-  EXPECT_EQ(name_of(speakers.szName), "Speakers");
+  const ModelLine& recording = layout->lines[layout->destinations[1]];
+  EXPECT_EQ(recording.id, 0xFFFF0001u);
+  EXPECT_EQ(recording.component_type, kComponentDstWaveIn);
+  ASSERT_GT(recording.sources.size(), 2u);
 
-  MixerLine recording;
-  recording.dwDestination = 1;
-  ASSERT_EQ(mixer->get_line_info(o.handle, recording, LineQuery::kDestination), MMSYSERR_NOERROR);
-  EXPECT_EQ(recording.dwLineID, 0xFFFF0001u);
-  EXPECT_EQ(recording.dwComponentType, kComponentDstWaveIn);
-  ASSERT_GT(recording.cConnections, 1u);
-
-  // Source j of destination i is line j * 65536 + i, found by index and by id.
-  MixerLine mic;
-  mic.dwDestination = 1;
-  mic.dwSource = 2;
-  ASSERT_EQ(mixer->get_line_info(o.handle, mic, LineQuery::kSource), MMSYSERR_NOERROR);
-  EXPECT_EQ(mic.dwLineID, 2u * 65536u + 1u);
-  EXPECT_EQ(mic.dwComponentType, 0x1003u);
-  EXPECT_EQ(mic.cChannels, 1u);
-  EXPECT_EQ(mic.cConnections, 0u);
-  MixerLine by_id;
-  by_id.dwLineID = mic.dwLineID;
-  ASSERT_EQ(mixer->get_line_info(o.handle, by_id, LineQuery::kLineId), MMSYSERR_NOERROR);
-  EXPECT_EQ(name_of(by_id.szName), "Microphone");
-  EXPECT_EQ(by_id.dwDestination, 1u);
-  EXPECT_EQ(by_id.dwSource, 2u);
+  // Source j of destination i is line j * 65536 + i, found by id.
+  const ModelLine& mic = layout->lines[recording.sources[2]];
+  EXPECT_EQ(mic.id, 2u * 65536u + 1u);
+  EXPECT_EQ(mic.component_type, 0x1003u);
+  EXPECT_EQ(mic.channels, 1u);
+  EXPECT_TRUE(mic.sources.empty());
+  ASSERT_EQ(layout->line_by_id(mic.id), &mic);
+  EXPECT_EQ(mic.name, "Microphone");
+  EXPECT_EQ(mic.destination, 1u);
+  EXPECT_EQ(mic.source, 2u);
+  EXPECT_EQ(&layout->destination_of(mic), &recording);
 
   // The recording MUX: one item per source of its destination, named after
   // them, exactly one selected.
-  std::vector<MixerControl> controls(recording.cControls);
-  MixerLineControls query;
-  query.dwLineID = recording.dwLineID;
-  query.cControls = recording.cControls;
-  query.pamxctrl = controls.data();
-  ASSERT_EQ(mixer->get_line_controls(o.handle, query, ControlsQuery::kAll), MMSYSERR_NOERROR);
-  const MixerControl* mux = nullptr;
-  for (const MixerControl& c : controls) {
-    if (c.dwControlType == ctrl::kMux) mux = &c;
+  const ModelControl* mux = nullptr;
+  for (std::size_t c : recording.controls) {
+    if (layout->controls[c].type == ctrl::kMux) mux = &layout->controls[c];
   }
   ASSERT_NE(mux, nullptr);
-  EXPECT_EQ(mux->cMultipleItems, recording.cConnections);
-  EXPECT_TRUE(mux->fdwControl & ctrl::kFlagMultiple);
-  std::vector<ListText> texts(mux->cMultipleItems);
-  MixerControlDetails d;
-  d.dwControlID = mux->dwControlID;
-  d.cChannels = 1;
-  d.cMultipleItems = mux->cMultipleItems;
-  d.cbDetails = sizeof(ListText);
-  d.paDetails = texts.data();
-  ASSERT_EQ(mixer->get_control_details(o.handle, d, DetailsQuery::kListText), MMSYSERR_NOERROR);
-  EXPECT_EQ(name_of(texts[2].szName), "Microphone");
-  EXPECT_EQ(texts[2].dwParam1, mic.dwLineID);
-  std::vector<std::int32_t> states = mixer->values(mux->dwControlID);
-  ASSERT_EQ(states.size(), mux->cMultipleItems);
+  EXPECT_TRUE(mux->list);
+  ASSERT_EQ(mux->items.size(), recording.sources.size());
+  EXPECT_EQ(mux->items[2].name, "Microphone");
+  EXPECT_EQ(mux->items[2].line_id, mic.id);
+  std::vector<std::int32_t> states;
+  ASSERT_EQ(read_control(*mixer, mux->id, 1, states), kMixerOk);
+  ASSERT_EQ(states.size(), mux->items.size());
   EXPECT_EQ(std::count(states.begin(), states.end(), 1), 1);
+  EXPECT_EQ(states, mixer->values(mux->id));
 
   // Control ids are distinct across the whole device.
   error = check_sim_device(mixer->device()).message();
@@ -125,7 +111,7 @@ TEST(SimDeviceFileTest, Utf16FilesInEitherByteOrderLoad) {
   ASSERT_EQ(headset.destinations.size(), 2u);
   EXPECT_EQ(headset.destinations[1].line_id, 0xFFFF0001u);
 
-  // A name longer than 31 bytes with a two-byte character at the cut.
+  // A long name with two-byte characters comes through whole.
   const std::string name = "Carte son int\xC3\xA9gr\xC3\xA9""e  \xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";
   const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><audio_mixer id=\"0\">" + name +
                           "<destination line_id=\"-65536\" channels=\"1\" component_type=\"4\">Out"
@@ -139,12 +125,10 @@ TEST(SimDeviceFileTest, Utf16FilesInEitherByteOrderLoad) {
       auto mixer = mixer_from(dir / "d.xml", error);
       ASSERT_NE(mixer, nullptr) << error;
       EXPECT_EQ(mixer->device().name, name);
-      Open o(*mixer);
-      MixerCaps caps;
-      ASSERT_EQ(mixer->get_dev_caps(o.handle, caps), MMSYSERR_NOERROR);
-      // Names are the platform's 8-bit text (on Windows the system code page).
-      EXPECT_EQ(system_to_utf8(name_of(caps.szPname)), name.substr(0, 30));  // 31 would split an "é"
-      EXPECT_EQ(caps.cDestinations, 1u);
+      const ModelLayout* layout = describe(*mixer);
+      ASSERT_NE(layout, nullptr);
+      EXPECT_EQ(layout->name, name);
+      EXPECT_EQ(layout->destinations.size(), 1u);
     }
   }
 }
@@ -208,7 +192,7 @@ TEST(SimDeviceFileTest, InvalidDevicesAreRefusedWithAReason) {
 TEST(SimDeviceFileTest, StateAndCountsComeFromTheDocument) {
   // connections is not trusted; missing values read 0; one value fills
   // every channel; a second value is channel 2; items keep `selected`.
-  const char* xml =
+  SimMixer mixer(device_of(
       "<audio_mixer>C<destination line_id=\"-65536\" channels=\"2\" connections=\"9\" component_type=\"4\">D"
       "<line_control ctrl_id=\"1\" ctrl_type=\"1342373889\" min=\"0\" max=\"65535\">V<value ch=\"1\">10</value></line_control>"
       "<line_control ctrl_id=\"2\" ctrl_type=\"1342373889\" steps=\"255\" min=\"-5\" max=\"65535\">V2<value>10</value><value>-20</value></line_control>"
@@ -216,69 +200,51 @@ TEST(SimDeviceFileTest, StateAndCountsComeFromTheDocument) {
       "<line_control ctrl_id=\"4\" ctrl_type=\"1879113729\">X<mux_list><item selected=\"0\">a</item><item selected=\"1\">b</item></mux_list></line_control>"
       "<line_control ctrl_id=\"5\" ctrl_type=\"1879048192\">Single<value>3</value></line_control>"
       "<source src_id=\"5\" channels=\"2\" line_type=\"4104\">a</source><source channels=\"1\" line_type=\"4101\">b</source>"
-      "</destination></audio_mixer>";
-  pugi::xml_document document;
-  ASSERT_TRUE(document.load_string(xml));
-  SimDevice device;
-  std::string error;
-  error = load_error(document, device);
-  ASSERT_EQ(error, "");
-  SimMixer mixer(std::move(device));
+      "</destination></audio_mixer>"));
   EXPECT_EQ(mixer.values(1), i32({10, 10}));
   EXPECT_EQ(mixer.values(2), i32({10, -20}));
   EXPECT_EQ(mixer.values(3), i32({0, 0}));
   EXPECT_EQ(mixer.values(4), i32({0, 1}));
   EXPECT_TRUE(mixer.values(99).empty());
 
-  Open o(mixer);
-  MixerLine line;
-  ASSERT_EQ(mixer.get_line_info(o.handle, line, LineQuery::kDestination), MMSYSERR_NOERROR);
-  EXPECT_EQ(line.cConnections, 2u);
-  EXPECT_EQ(line.cControls, 5u);
+  const ModelLayout* layout = describe(mixer);
+  ASSERT_NE(layout, nullptr);
+  const ModelLine& line = layout->lines[layout->destinations[0]];
+  EXPECT_EQ(line.sources.size(), 2u);
+  EXPECT_EQ(line.controls.size(), 5u);
   // A SINGLESELECT without a list is a plain valued control.
-  MixerControl c;
-  MixerLineControls one;
-  one.dwControlID = 5;
-  one.cControls = 1;
-  one.pamxctrl = &c;
-  ASSERT_EQ(mixer.get_line_controls(o.handle, one, ControlsQuery::kOneById), MMSYSERR_NOERROR);
-  EXPECT_EQ(c.cMultipleItems, 0u);
-  EXPECT_EQ(c.fdwControl & ctrl::kFlagMultiple, 0u);
-  EXPECT_EQ(one.dwLineID, 0xFFFF0000u);
+  const ModelControl* single = layout->control_by_id(5);
+  ASSERT_NE(single, nullptr);
+  EXPECT_FALSE(single->list);
+  EXPECT_TRUE(single->items.empty());
+  EXPECT_EQ(layout->lines[single->line].id, 0xFFFF0000u);
   // Bounds and steps as the document gives them, the bounds widened to
   // cover the value -20 that the device holds.
-  one.dwControlID = 2;
-  ASSERT_EQ(mixer.get_line_controls(o.handle, one, ControlsQuery::kOneById), MMSYSERR_NOERROR);
-  EXPECT_EQ(name_of(c.szName), "V2");
-  EXPECT_EQ(c.Bounds.lMinimum, -20);
-  EXPECT_EQ(c.Bounds.lMaximum, 65535);
-  EXPECT_EQ(c.Metrics.cSteps, 255u);
-  EXPECT_EQ(c.dwControlType, ctrl::kVolume);
+  const ModelControl* volume = layout->control_by_id(2);
+  ASSERT_NE(volume, nullptr);
+  EXPECT_EQ(volume->name, "V2");
+  EXPECT_EQ(volume->min, -20);
+  EXPECT_EQ(volume->max, 65535);
+  EXPECT_EQ(volume->steps, 255u);
+  EXPECT_EQ(volume->type, ctrl::kVolume);
 }
 
 // Whether the device file is rewritten after a run depends on changed().
 TEST(SimMixerTest, ChangedOnlyWhenAWriteChangesAValue) {
-  SimDevice device;
-  device.name = "Card";
-  SimDestination out;
-  out.line_id = 0xFFFF0000u;
-  out.controls = {sim_control(1, ctrl::kVolume, "Volume", 0, 65535, 65535, {100, 200}),
-                  sim_list_control(2, ctrl::kMux, "Select", {{"A", 1}, {"B", 0}})};
-  device.destinations.push_back(out);
-  SimMixer mixer(std::move(device));
-  Open o(mixer);
-  std::vector<std::int32_t> values{5, 70000};
-  EXPECT_EQ(write_control_values(o.handle, 1, 2, 0, values), MIXERR_INVALVALUE);
-  values = {1, 1};
-  EXPECT_EQ(write_control_values(o.handle, 2, 1, 2, values), MIXERR_INVALVALUE);
-  values = {100, 200};
-  EXPECT_EQ(write_control_values(o.handle, 1, 2, 0, values), MMSYSERR_NOERROR);
-  values = {1, 0};
-  EXPECT_EQ(write_control_values(o.handle, 2, 1, 2, values), MMSYSERR_NOERROR);
+  SimMixer mixer(device_of(
+      "<audio_mixer>Card<destination line_id=\"-65536\" channels=\"2\">Out"
+      "<line_control ctrl_id=\"1\" ctrl_type=\"1342373889\" steps=\"65535\" min=\"0\" max=\"65535\">"
+      "Volume<value>100</value><value>200</value></line_control>"
+      "<line_control ctrl_id=\"2\" ctrl_type=\"1879113729\">Select<mux_list>"
+      "<item selected=\"1\">A</item><item selected=\"0\">B</item></mux_list></line_control>"
+      "</destination></audio_mixer>"));
+  EXPECT_EQ(write_control(mixer, 1, {5, 70000}), kMixerRefused);
+  EXPECT_EQ(write_control(mixer, 2, {1, 1}), kMixerRefused);
+  EXPECT_EQ(write_control(mixer, 1, {100, 200}), kMixerOk);
+  EXPECT_EQ(write_control(mixer, 2, {1, 0}), kMixerOk);
   EXPECT_FALSE(mixer.changed()) << "refused writes and the values already held";
 
-  values = {0, 1};
-  EXPECT_EQ(write_control_values(o.handle, 2, 1, 2, values), MMSYSERR_NOERROR);
+  EXPECT_EQ(write_control(mixer, 2, {0, 1}), kMixerOk);
   EXPECT_TRUE(mixer.changed());
   EXPECT_EQ(mixer.values(2), i32({0, 1}));
 }

@@ -74,15 +74,8 @@ TEST(SimDeviceWriterTest, WhatIsWrittenReadsBackAsTheSameDevice) {
 
 TEST(SimDeviceWriterTest, ChangedValuesAreWrittenAndNothingElseMoves) {
   SimMixer mixer(load_text(kRichDevice));
-  MixerHandle handle;
-  ASSERT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
-  std::vector<std::int32_t> volume{10, 20, 30, 40, 50, 60};
-  MixerControlDetails details;
-  details.dwControlID = 1;
-  details.cChannels = 6;
-  details.cbDetails = 4;
-  details.paDetails = volume.data();
-  ASSERT_EQ(mixer.set_control_details(handle, details), MMSYSERR_NOERROR);
+  const std::vector<std::int32_t> volume{10, 20, 30, 40, 50, 60};
+  ASSERT_EQ(write_control(mixer, 1, volume), kMixerOk);
   TempDir dir;
   ASSERT_TRUE(testing::succeeded(save_sim_device_file(mixer.device(), dir / "device.xml")));
   SimDevice reloaded;
@@ -102,7 +95,7 @@ TEST(SimDeviceWriterTest, DeviceFileOfWhatASnapshotShowsIsTheSavedSnapshot) {
     pugi::xml_document snapshot;
     std::optional<std::string> name;
     EXPECT_TRUE(testing::succeeded(build_snapshot(snapshot, mixer, name)));
-    // The device as the snapshot shows it (names through the code page).
+    // The device as the snapshot shows it.
     SimDevice shown;
     EXPECT_EQ(testing::load_error(snapshot, shown), "");
     const std::string expected = serialize_document(snapshot);

@@ -1,15 +1,16 @@
-// The Windows multimedia mixer back-end: the record conversions, and a
-// snapshot of the machine's own mixer (under Wine, its mixer of the null
-// ALSA device when the tests are run with that configuration). The
-// service's contract is tested in tests/contract.
+// The Windows multimedia mixer back-end: what the layout takes of winmm's
+// records, and a snapshot of the machine's own mixer (under Wine, its mixer
+// of the null ALSA device when the tests are run with that configuration).
+// The mixer's contract is tested in tests/contract.
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <memory>
-#include <vector>
+#include <string>
 
 #include "platform/os/file_name.h"
 #include "platform/winmm/winmm_mixer.h"
@@ -18,170 +19,118 @@
 namespace quorvel {
 namespace {
 
+// A name field as winmm may fill it, and the name the layout gets.
+struct NameCase {
+  const char* what;
+  std::string text;  // with its terminator; none when it fills the field
+  std::string name;
+};
+
+const NameCase kNames[] = {
+    {"a name", "Master Volume", "Master Volume"},
+    {"no name", "", ""},
+    {"a field filled whole ends a byte before its end", std::string(MIXER_LONG_NAME_CHARS, 'x'),
+     std::string(MIXER_LONG_NAME_CHARS - 1, 'x')},
+};
+
 template <std::size_t N>
-void fill_name(char (&field)[N], char first) {
-  for (std::size_t k = 0; k + 1 < N; ++k) field[k] = static_cast<char>(first + k % 26);
-  field[N - 1] = '\0';
+void put_name(char (&field)[N], const std::string& text) {
+  std::memset(field, 0, N);
+  std::memcpy(field, text.data(), std::min(text.size(), N));
 }
 
-TEST(WinmmRecordsTest, LineConvertsEveryFieldBothWays) {
-  MixerLine ours;
-  ours.dwDestination = 3;
-  ours.dwSource = 5;
-  ours.dwLineID = 0xFFFF0002;
-  ours.fdwLine = 0x80000001;
-  ours.dwUser = 0x1122334455667788u;
-  ours.dwComponentType = kComponentDstWaveIn;
-  ours.cChannels = 6;
-  ours.cConnections = 7;
-  ours.cControls = 9;
-  fill_name(ours.szShortName, 'a');
-  fill_name(ours.szName, 'A');
-  ours.Target.dwType = 2;
-  ours.Target.dwDeviceID = 4;
-  ours.Target.wMid = 0x1234;
-  ours.Target.wPid = 0x5678;
-  ours.Target.vDriverVersion = 0x00050001;
-  fill_name(ours.Target.szPname, 'k');
-
-  MIXERLINEA windows;
-  std::memset(&windows, 0x5A, sizeof windows);
-  to_windows(ours, windows);
-  EXPECT_EQ(windows.cbStruct, sizeof(MIXERLINEA));
-  EXPECT_EQ(windows.dwDestination, 3u);
-  EXPECT_EQ(windows.dwSource, 5u);
-  EXPECT_EQ(windows.dwLineID, 0xFFFF0002u);
-  EXPECT_EQ(windows.fdwLine, 0x80000001u);
-  EXPECT_EQ(windows.dwUser, 0x1122334455667788u);
-  EXPECT_EQ(windows.dwComponentType, kComponentDstWaveIn);
-  EXPECT_EQ(windows.cChannels, 6u);
-  EXPECT_EQ(windows.cConnections, 7u);
-  EXPECT_EQ(windows.cControls, 9u);
-  EXPECT_STREQ(windows.szShortName, ours.szShortName);
-  EXPECT_STREQ(windows.szName, ours.szName);
-  EXPECT_EQ(windows.Target.dwType, 2u);
-  EXPECT_EQ(windows.Target.dwDeviceID, 4u);
-  EXPECT_EQ(windows.Target.wMid, 0x1234);
-  EXPECT_EQ(windows.Target.wPid, 0x5678);
-  EXPECT_EQ(windows.Target.vDriverVersion, 0x00050001u);
-  EXPECT_STREQ(windows.Target.szPname, ours.Target.szPname);
-
-  MixerLine back;
-  from_windows(windows, back);
-  EXPECT_EQ(back.cbStruct, sizeof(MixerLine)) << "our record keeps its own size";
-  EXPECT_EQ(std::memcmp(&back, &ours, sizeof ours), 0)
-      << "every field (and the padding, zero in both) comes back";
+TEST(WinmmRecordsTest, NamesEndAtTheirTerminatorOrBeforeTheFieldsEnd) {
+  for (const NameCase& c : kNames) {
+    MIXERLINEA line{};
+    MIXERCONTROLA control{};
+    MIXERCONTROLDETAILS_LISTTEXTA text{};
+    put_name(line.szName, c.text);
+    put_name(control.szName, c.text);
+    put_name(text.szName, c.text);
+    EXPECT_EQ(line_from_windows(line).name, c.name) << c.what;
+    EXPECT_EQ(control_from_windows(control).name, c.name) << c.what;
+    EXPECT_EQ(item_from_windows(text).name, c.name) << c.what;
+  }
 }
 
-TEST(WinmmRecordsTest, NameFieldsAreTerminatedEvenWhenTheServiceFillsThemWhole) {
+TEST(WinmmRecordsTest, LineKeepsItsIdTypeAndChannels) {
   MIXERLINEA windows{};
-  std::memset(windows.szName, 'x', sizeof windows.szName);
-  std::memset(windows.szShortName, 'y', sizeof windows.szShortName);
-  MixerLine line;
-  from_windows(windows, line);
-  EXPECT_EQ(name_of(line.szName), std::string(kNameChars - 1, 'x'));
-  EXPECT_EQ(name_of(line.szShortName), std::string(kShortNameChars - 1, 'y'));
-
-  MIXERCAPSA caps{};
-  std::memset(caps.szPname, 'z', sizeof caps.szPname);
-  MixerCaps ours;
-  from_windows(caps, ours);
-  EXPECT_EQ(name_of(ours.szPname), std::string(kPnameChars - 1, 'z'));
+  windows.dwLineID = 0xFFFF0002;
+  windows.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
+  windows.cChannels = 6;
+  windows.cControls = 9;
+  const ModelLine line = line_from_windows(windows);
+  EXPECT_EQ(line.id, 0xFFFF0002u);
+  EXPECT_EQ(line.component_type, kComponentDstWaveIn);
+  EXPECT_EQ(line.channels, 6u);
+  EXPECT_TRUE(line.device_name.empty() && line.product_id.empty() && line.positions.empty())
+      << "winmm knows nothing of a line beyond its record";
 }
 
-TEST(WinmmRecordsTest, ControlBoundsAndMetricsKeepTheirBits) {
-  MIXERCONTROLA windows{};
-  windows.cbStruct = sizeof windows;
-  windows.dwControlID = 77;
-  windows.dwControlType = ctrl::kPan;
-  windows.fdwControl = ctrl::kFlagUniform | ctrl::kFlagDisabled;
-  windows.cMultipleItems = 4;
-  std::strcpy(windows.szShortName, "Pan");
-  std::strcpy(windows.szName, "Balance");
-  windows.Bounds.lMinimum = -32768;
-  windows.Bounds.lMaximum = 32767;
-  for (DWORD k = 2; k < 6; ++k) windows.Bounds.dwReserved[k] = 100 + k;
-  windows.Metrics.cSteps = 65535;
-  for (DWORD k = 1; k < 6; ++k) windows.Metrics.dwReserved[k] = 200 + k;
-
-  MixerControl ours;
-  from_windows(windows, ours);
-  EXPECT_EQ(ours.dwControlID, 77u);
-  EXPECT_EQ(ours.dwControlType, ctrl::kPan);
-  EXPECT_EQ(ours.fdwControl, ctrl::kFlagUniform | ctrl::kFlagDisabled);
-  EXPECT_EQ(ours.cMultipleItems, 4u);
-  EXPECT_EQ(name_of(ours.szShortName), "Pan");
-  EXPECT_EQ(name_of(ours.szName), "Balance");
-  EXPECT_EQ(ours.Bounds.lMinimum, -32768);
-  EXPECT_EQ(ours.Bounds.lMaximum, 32767);
-  EXPECT_EQ(ours.Bounds.dwReserved[0], 102u);
-  EXPECT_EQ(ours.Bounds.dwReserved[3], 105u);
-  EXPECT_EQ(ours.Metrics.cSteps, 65535u);
-  EXPECT_EQ(ours.Metrics.dwReserved[0], 201u);
-  EXPECT_EQ(ours.Metrics.dwReserved[4], 205u);
-
-  // Unsigned bounds above 2^31 are the same 32 bits.
-  windows.Bounds.dwMinimum = 0;
-  windows.Bounds.dwMaximum = 0xFFFFFFFF;
-  from_windows(windows, ours);
-  EXPECT_EQ(ours.Bounds.lMaximum, -1);
+TEST(WinmmRecordsTest, ControlBoundsStepsAndFlags) {
+  struct Case {
+    const char* what;
+    DWORD flags;
+    DWORD min, max, steps;  // as winmm gives them
+    std::int32_t model_min, model_max;
+    bool uniform, list;
+  };
+  const Case cases[] = {
+      {"a uniform volume", MIXERCONTROL_CONTROLF_UNIFORM, 0, 65535, 192, 0, 65535, true, false},
+      {"signed bounds", 0, static_cast<DWORD>(-32768), 32767, 65535, -32768, 32767, false, false},
+      {"unsigned bounds above 2^31 keep their bits", 0, 0, 0xFFFFFFFF, 0, 0, -1, false, false},
+      {"a list", MIXERCONTROL_CONTROLF_UNIFORM | MIXERCONTROL_CONTROLF_MULTIPLE, 0, 1, 0, 0, 1,
+       true, true},
+  };
+  for (const Case& c : cases) {
+    MIXERCONTROLA windows{};
+    windows.dwControlID = 77;
+    windows.dwControlType = MIXERCONTROL_CONTROLTYPE_PAN;
+    windows.fdwControl = c.flags;
+    windows.cMultipleItems = 4;
+    windows.Bounds.dwMinimum = c.min;
+    windows.Bounds.dwMaximum = c.max;
+    windows.Metrics.cSteps = c.steps;
+    const ModelControl control = control_from_windows(windows);
+    EXPECT_EQ(control.id, 77u) << c.what;
+    EXPECT_EQ(control.type, ctrl::kPan) << c.what;
+    EXPECT_EQ(control.min, c.model_min) << c.what;
+    EXPECT_EQ(control.max, c.model_max) << c.what;
+    EXPECT_EQ(control.steps, c.steps) << c.what;
+    EXPECT_EQ(control.uniform, c.uniform) << c.what;
+    EXPECT_EQ(control.list, c.list) << c.what;
+    EXPECT_TRUE(control.items.empty()) << c.what << ": items come from their own call";
+  }
 }
 
-TEST(WinmmRecordsTest, ListTextAndDetailsHeader) {
+TEST(WinmmRecordsTest, ItemStandsForItsLineAndDetailsHeader) {
   MIXERCONTROLDETAILS_LISTTEXTA text{};
   text.dwParam1 = 0x10001;
-  text.dwParam2 = 3;
-  std::strcpy(text.szName, "Microphone");
-  ListText ours;
-  from_windows(text, ours);
-  EXPECT_EQ(ours.dwParam1, 0x10001u);
-  EXPECT_EQ(ours.dwParam2, 3u);
-  EXPECT_EQ(name_of(ours.szName), "Microphone");
+  text.dwParam2 = MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
+  const ModelItem item = item_from_windows(text);
+  EXPECT_EQ(item.line_id, 0x10001u);
+  EXPECT_EQ(item.component_type, DWORD{MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE});
 
   std::int32_t values[6] = {};
-  MixerControlDetails details;
-  details.dwControlID = 12;
-  details.cChannels = 2;
-  details.cMultipleItems = 3;
-  details.cbDetails = sizeof(std::int32_t);
-  details.paDetails = values;
-  MIXERCONTROLDETAILS windows;
-  std::memset(&windows, 0x5A, sizeof windows);
-  to_windows(details, values, sizeof(MIXERCONTROLDETAILS_UNSIGNED), windows);
-  EXPECT_EQ(windows.cbStruct, sizeof(MIXERCONTROLDETAILS));
-  EXPECT_EQ(windows.dwControlID, 12u);
-  EXPECT_EQ(windows.cChannels, 2u);
-  EXPECT_EQ(windows.cMultipleItems, 3u);
-  EXPECT_EQ(windows.hwndOwner, reinterpret_cast<HWND>(std::uintptr_t{3}))
+  const MIXERCONTROLDETAILS details =
+      details_of(12, 2, 3, values, sizeof(MIXERCONTROLDETAILS_UNSIGNED));
+  EXPECT_EQ(details.cbStruct, sizeof(MIXERCONTROLDETAILS));
+  EXPECT_EQ(details.dwControlID, 12u);
+  EXPECT_EQ(details.cChannels, 2u);
+  EXPECT_EQ(details.cMultipleItems, 3u);
+  EXPECT_EQ(details.hwndOwner, reinterpret_cast<HWND>(std::uintptr_t{3}))
       << "the other half of the union is cleared";
-  EXPECT_EQ(windows.cbDetails, sizeof(MIXERCONTROLDETAILS_UNSIGNED));
-  EXPECT_EQ(windows.paDetails, values);
-}
-
-TEST(WinmmRecordsTest, QueryFlagsNameTheHandleAndTheQuery) {
-  EXPECT_EQ(line_info_flags(LineQuery::kDestination),
-            DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_DESTINATION});
-  EXPECT_EQ(line_info_flags(LineQuery::kSource),
-            DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_SOURCE});
-  EXPECT_EQ(line_info_flags(LineQuery::kLineId),
-            DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_LINEID});
-  EXPECT_EQ(line_controls_flags(ControlsQuery::kAll),
-            DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ALL});
-  EXPECT_EQ(line_controls_flags(ControlsQuery::kOneById),
-            DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYID});
-  EXPECT_EQ(control_details_flags(DetailsQuery::kValue),
-            DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE});
-  EXPECT_EQ(control_details_flags(DetailsQuery::kListText),
-            DWORD{MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_LISTTEXT});
+  EXPECT_EQ(details.cbDetails, sizeof(MIXERCONTROLDETAILS_UNSIGNED));
+  EXPECT_EQ(details.paDetails, values);
 }
 
 // The snapshot of the machine's own mixer, when it has one.
 TEST(WinmmMixerTest, SnapshotOfTheMachinesMixerIsAMixerDocument) {
-  WinmmMixer service;
-  if (service.device_count() == 0) GTEST_SKIP() << "this machine shows no mixer device";
+  WinmmMixer mixer;
+  if (mixer.device_count() == 0) GTEST_SKIP() << "this machine shows no mixer device";
   pugi::xml_document document;
   std::optional<std::string> default_name;
-  ASSERT_TRUE(build_snapshot(document, service, default_name));
+  ASSERT_TRUE(build_snapshot(document, mixer, default_name));
   ASSERT_TRUE(default_name.has_value());
   pugi::xml_node root = document.child("audio_mixer");
   ASSERT_TRUE(root);
