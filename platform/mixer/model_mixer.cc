@@ -1,6 +1,7 @@
 #include "platform/mixer/model_mixer.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_set>
 #include <utility>
 
@@ -16,13 +17,17 @@ bool is_single_select(std::uint32_t type) {
   return type == ctrl::kMux || type == ctrl::kSingleSelect || type == ctrl::kPortSelect;
 }
 
-// The values a read of `channels` gives, or 0 for a shape the control does
-// not have: 1 or its line's channel count for a control without items, 1
-// for a list (a state per item).
-std::size_t read_size(const ModelControl& control, std::uint32_t line_channels,
-                      std::uint32_t channels) {
-  if (control.list) return channels == 1 ? control.items.size() : 0;
-  return channels == 1 || channels == line_channels ? channels : 0;
+// The values a read of `channels` gives, or none for a shape the control
+// does not have: 1 or its line's channel count for a control without items,
+// 1 for a list (a state per item).
+std::optional<std::size_t> read_size(const ModelControl& control, std::uint32_t line_channels,
+                                     std::uint32_t channels) {
+  if (control.list) {
+    if (channels == 1) return control.items.size();
+  } else if (channels == 1 || channels == line_channels) {
+    return channels;
+  }
+  return std::nullopt;
 }
 
 // Whether `values` is a write the control takes by its own rules: the
@@ -102,25 +107,6 @@ const ModelControl* ModelLayout::control_by_id(std::uint32_t id) const {
   return found == control_index.end() ? nullptr : &controls[found->second];
 }
 
-MixerResult read_control(Mixer& mixer, std::uint32_t control_id, std::uint32_t channels,
-                         std::vector<std::int32_t>& values) {
-  ValueRead read;
-  read.control_id = control_id;
-  read.channels = channels;
-  mixer.read(0, {&read, 1});
-  values = std::move(read.values);
-  return read.result;
-}
-
-MixerResult write_control(Mixer& mixer, std::uint32_t control_id,
-                          std::vector<std::int32_t> values) {
-  ValueWrite write;
-  write.control_id = control_id;
-  write.values = std::move(values);
-  mixer.write(0, {&write, 1});
-  return write.result;
-}
-
 void ModelMixer::set_layout(unsigned device, ModelLayout layout) {
   auto model = std::make_unique<ModelLayout>(std::move(layout));
   model->index();
@@ -172,15 +158,16 @@ void ModelMixer::read(unsigned device, std::span<ValueRead> reads) {
       continue;
     }
     const ModelControl& control = *found;
-    const std::size_t size = read_size(control, model->lines[control.line].channels, read.channels);
-    if (size == 0 && !(control.list && read.channels == 1)) {
+    const std::optional<std::size_t> size =
+        read_size(control, model->lines[control.line].channels, read.channels);
+    if (!size) {
       read.result = kMixerBadShape;
       continue;
     }
-    read.values.assign(size, 0);
+    if (*size == 0) continue;  // a list without items
+    read.values.assign(*size, 0);
     // A uniform control holds one value, the same in every channel.
-    const std::size_t asked = control.uniform && !control.list ? 1 : size;
-    if (size == 0) continue;  // a list without items
+    const std::size_t asked = control.uniform && !control.list ? 1 : *size;
     read.result = read_values(device, control, {read.values.data(), asked});
     if (read.result != kMixerOk) {
       std::fill(read.values.begin(), read.values.end(), 0);
