@@ -78,13 +78,13 @@ std::optional<std::string> chosen_output_name(const Options& options,
   return std::nullopt;
 }
 
-// Saves the snapshot: its saved form when the run built only that, else
-// its tree. A failure is reported with its reason, then "File not found
+// Saves the snapshot: its saved form, or the model of it a preview planned
+// with. A failure is reported with its reason, then "File not found
 // error.". Whether it was saved.
-bool save_step(const pugi::xml_document& snapshot, const std::optional<std::string>& saved_form,
+bool save_step(const std::string* saved_form, const Document* snapshot,
                const std::string& output_name) {
-  const Result saved = saved_form ? save_saved_document(*saved_form, output_name)
-                                  : save_document(snapshot, output_name);
+  const Result saved = saved_form != nullptr ? save_saved_document(*saved_form, output_name)
+                                             : save_document(*snapshot, output_name);
   if (saved) return true;
   report_error(saved.message());
   std::cerr << kFileNotFound;
@@ -142,7 +142,7 @@ Result load_step(InputDocument& input, const Options& options, bool& stop_run,
 // A preview: the restore planned and printed, nothing written to the mixer.
 // 0 when a restore would change nothing, 1 when it would change something,
 // 2 when anything failed.
-int run_preview(const Options& options, InputDocument& input, pugi::xml_document& snapshot,
+int run_preview(const Options& options, InputDocument& input, Document& snapshot,
                 Mixer& mixer, std::optional<std::string>& default_output_name,
                 bool failed, PreparedLoad* prepared, const MixerWait& wait) {
   if (!options.file_name) {
@@ -156,13 +156,13 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
   if (mixer_changed && !build_snapshot(snapshot, mixer, default_output_name)) failed = true;
   if (!loaded) failed = true;
   if (options.tree) {
-    dump_tree(input.dom);
+    dump_tree(input.document.root());
     if (!output_written()) failed = true;
   }
 
   bool changes = false;
   if (loaded) {
-    RestorePlan plan = plan_restore(input.dom, snapshot, mixer);
+    RestorePlan plan = plan_restore(input.document, snapshot, mixer);
     name_writes_by_mixer(plan, mixer);
     const PreviewCounts counts = print_preview(plan, std::cout);
     if (!output_written()) failed = true;
@@ -174,9 +174,13 @@ int run_preview(const Options& options, InputDocument& input, pugi::xml_document
       failed = true;
     }
   }
-  // Nothing was written: the snapshot already shows the mixer as it is.
+  // Nothing was written: the snapshot planned with shows the mixer as it
+  // is, and is saved.
   const std::optional<std::string> output_name = chosen_output_name(options, default_output_name);
-  if (output_name && !save_step(snapshot, std::nullopt, *output_name)) failed = true;
+  if (output_name) {
+    input.document.reset();
+    if (!save_step(nullptr, &snapshot, *output_name)) failed = true;
+  }
   if (failed) return 2;
   return changes ? 1 : 0;
 }
@@ -195,11 +199,10 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
   InputDocument input;
   // The first snapshot is built in the form the run needs of it: a run that
   // only saves needs its saved form, built straight in that form; a preview
-  // its tree (to plan with, and to save); a restore only what pairing reads
-  // of it, its outline (it saves the snapshot built after its writes); any
-  // other run (the usage text) only the verdict of reading the mixer.
-  pugi::xml_document snapshot;
-  DocumentOutline outline;
+  // and a restore its document, to pair the input with (a restore saves the
+  // snapshot built after its writes, a preview one built after planning);
+  // any other run (the usage text) only the verdict of reading the mixer.
+  Document snapshot;
   std::optional<std::string> default_output_name;
   std::optional<std::string> saved_form;
   const bool saves = options.output_default || options.output_name.has_value();
@@ -210,10 +213,8 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
   Result built;
   if (saved_form) {
     built = build_saved_snapshot(*saved_form, *mixer, default_output_name);
-  } else if (options.preview) {
+  } else if (options.preview || options.file_name) {
     built = build_snapshot(snapshot, *mixer, default_output_name);
-  } else if (options.file_name) {
-    built = build_snapshot_outline(outline, *mixer, default_output_name);
   } else {
     built = check_snapshot(*mixer, default_output_name);
   }
@@ -235,23 +236,21 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
     bool mixer_changed = false;
     Result loaded = load_step(input, options, stop_run, prepared, wait, mixer_changed);
     if (stop_run) return 1;
-    // Changed while the run waited for its document: what pairing reads of
-    // it is read again.
-    if (mixer_changed && !build_snapshot_outline(outline, *mixer, default_output_name)) {
-      failed = true;
-    }
+    // Changed while the run waited for its document: the snapshot pairing
+    // reads is built again.
+    if (mixer_changed && !build_snapshot(snapshot, *mixer, default_output_name)) failed = true;
     if (!loaded) failed = true;
     load_attempted = true;
     load_succeeded = static_cast<bool>(loaded);
   }
 
   if (options.tree) {
-    dump_tree(input.dom);
+    dump_tree(input.document.root());
     if (!output_written()) failed = true;
   }
 
   if (load_attempted) {
-    const ApplyReport report = reconcile_documents(input.dom, outline, *mixer);
+    const ApplyReport report = reconcile_documents(input.document, snapshot, *mixer);
     if (report.reported > 0) failed = true;
     // A document that loaded but has nothing this mixer has would otherwise
     // end the run quietly with nothing restored. After a failed load the
@@ -264,8 +263,8 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
     // Its values are applied: free the input document and the first
     // snapshot before the rebuild, so that neither is in memory with the
     // new one.
-    input.dom.reset();
-    outline.reset();
+    input.document.reset();
+    snapshot.reset();
     // The snapshot is built again, so that it shows the mixer after the
     // change (and a mixer that can no longer be read fails the run). Only
     // a run that saves keeps it, in the saved form; else the mixer is read
@@ -301,7 +300,7 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
     report_error(quote_name(*output_name) +
                  " not saved: the mixer did not keep the change it would show");
     std::cerr << kFileNotFound;
-  } else if (output_name && built && !save_step(snapshot, saved_form, *output_name)) {
+  } else if (output_name && built && !save_step(&saved_form.value(), nullptr, *output_name)) {
     failed = true;
   }
   return failed ? 1 : 0;

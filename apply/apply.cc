@@ -1,7 +1,6 @@
 #include "apply/apply.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,22 +12,40 @@
 #include "platform/document/control_kind.h"
 #include "platform/document/document_format.h"
 #include "platform/os/console.h"
-#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
-namespace {
 
-bool is_text(pugi::xml_node node) {
-  return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+std::string_view name_text(DocNode node) {
+  const DocNode first = node.first_child();
+  return first && first.kind() == NodeKind::kText ? first.value() : std::string_view();
 }
+
+std::string_view first_text(DocNode node) {
+  for (DocNode child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.is_text()) return child.value();
+  }
+  return {};
+}
+
+DocNode first_named(DocNode node, std::string_view name) {
+  for (DocNode child = node.first_child(); child; child = child.next_sibling()) {
+    const NodeKind kind = child.kind();
+    if ((kind == NodeKind::kElement || kind == NodeKind::kInstruction) && child.name() == name) {
+      return child;
+    }
+  }
+  return {};
+}
+
+namespace {
 
 // The whole text a node holds: a text node's own, or the texts of
 // everything below an element, in document order.
-std::string text_content(pugi::xml_node node) {
-  if (is_text(node)) return node.value();
+std::string text_content(DocNode node) {
+  if (node.is_text()) return std::string(node.value());
   std::string text;
-  for (pugi::xml_node descendant = node.first_child(); descendant;) {
-    if (is_text(descendant)) text += descendant.value();
+  for (DocNode descendant = node.first_child(); descendant;) {
+    if (descendant.is_text()) text += descendant.value();
     if (descendant.first_child()) {
       descendant = descendant.first_child();
       continue;
@@ -122,7 +139,7 @@ WriteBase read_for_write(Mixer& mixer, const ModelLayout& layout, const PlannedW
 // Collects the problems of one control node into the plan.
 class ProblemCollector {
  public:
-  ProblemCollector(pugi::xml_node node, EntrySink& sink) : node_(node), sink_(sink) {}
+  ProblemCollector(DocNode node, EntrySink& sink) : node_(node), sink_(sink) {}
 
   void operator()(const std::string& what) const {
     sink_.add(PlanProblem{prefix() + what});
@@ -135,26 +152,27 @@ class ProblemCollector {
  private:
   // Made only for a problem: most controls have none.
   std::string prefix() const {
-    return control_prefix(name_text(node_), node_.attribute(doc::kCtrlType).value(),
-                          node_.attribute(doc::kCtrlId).value());
+    return control_prefix(std::string(name_text(node_)),
+                          std::string(node_.attribute_value(doc::kCtrlType)),
+                          std::string(node_.attribute_value(doc::kCtrlId)));
   }
 
-  pugi::xml_node node_;
+  DocNode node_;
   EntrySink& sink_;
 };
 
 // Comments and processing instructions hold no value.
-bool holds_no_value(pugi::xml_node node) {
-  return node.type() == pugi::node_comment || node.type() == pugi::node_pi;
+bool holds_no_value(DocNode node) {
+  return node.kind() == NodeKind::kComment || node.kind() == NodeKind::kInstruction;
 }
 
 // The nodes that hold a control's values: those after the name text, by
 // position. A control whose name is empty has no name text, so its values
 // start at the first child.
-std::vector<pugi::xml_node> value_nodes(pugi::xml_node node) {
-  std::vector<pugi::xml_node> nodes;
-  pugi::xml_node child = node.first_child();
-  if (is_text(child)) child = child.next_sibling();
+std::vector<DocNode> value_nodes(DocNode node) {
+  std::vector<DocNode> nodes;
+  DocNode child = node.first_child();
+  if (child.is_text()) child = child.next_sibling();
   for (; child; child = child.next_sibling()) {
     if (!holds_no_value(child)) nodes.push_back(child);
   }
@@ -163,7 +181,7 @@ std::vector<pugi::xml_node> value_nodes(pugi::xml_node node) {
 
 // The numbers of the value nodes; nothing (the problem noted) when there
 // is none or one is not a number.
-std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml_node>& nodes,
+std::optional<std::vector<std::int32_t>> read_values(const std::vector<DocNode>& nodes,
                                                      const ProblemCollector& note) {
   if (nodes.empty()) {
     note(std::string("no ") + doc::kValue + " to write");
@@ -187,11 +205,11 @@ std::optional<std::vector<std::int32_t>> read_values(const std::vector<pugi::xml
 
 // The speaker position of each value node, when every one is an element
 // that names one; else none (the values then pair by number).
-std::vector<std::string> value_positions(const std::vector<pugi::xml_node>& nodes) {
+std::vector<std::string> value_positions(const std::vector<DocNode>& nodes) {
   std::vector<std::string> positions;
-  for (pugi::xml_node node : nodes) {
-    const char* position = node.attribute(doc::kPosition).value();
-    if (node.type() != pugi::node_element || *position == '\0') return {};
+  for (DocNode node : nodes) {
+    const std::string_view position = node.attribute_value(doc::kPosition);
+    if (!node.is_element() || position.empty()) return {};
     positions.emplace_back(position);
   }
   return positions;
@@ -200,23 +218,21 @@ std::vector<std::string> value_positions(const std::vector<pugi::xml_node>& node
 // The selections of a list control's items, by position; false (the
 // problem noted) when the node has no list of its kind. An item without a
 // number is noted and passed over.
-bool read_list_items(pugi::xml_node node, std::uint32_t type, const ProblemCollector& note,
+bool read_list_items(DocNode node, std::uint32_t type, const ProblemCollector& note,
                      std::vector<SlotValue>& items, std::vector<std::string>& names) {
   const char* list_name = value_form(type, 1, true).list;
-  if (!node.child(list_name)) {
+  if (!first_named(node, list_name)) {
     note(std::string("no ") + list_name + " to write");
     return false;
   }
   // The items of every list element of the control's kind, in document
   // order: what "./mux_list[item]/item" (or mixer_list) selects.
-  std::vector<pugi::xml_node> item_nodes;
-  for (pugi::xml_node list : child_elements(node, list_name)) {
-    append_child_elements(list, doc::kItem, item_nodes);
-  }
+  std::vector<DocNode> item_nodes;
+  for (DocNode list : node.children(list_name)) list.append_children(doc::kItem, item_nodes);
   names.reserve(item_nodes.size());
-  for (pugi::xml_node item : item_nodes) names.push_back(name_text(item));
+  for (DocNode item : item_nodes) names.emplace_back(name_text(item));
   for (std::size_t position = 0; position < item_nodes.size(); ++position) {
-    pugi::xml_attribute selected = item_nodes[position].attribute(doc::kSelected);
+    const DocAttribute selected = item_nodes[position].attribute(doc::kSelected);
     std::optional<std::int32_t> value =
         selected ? parse_int_strict(selected.value()) : std::nullopt;
     if (!value) {
@@ -359,7 +375,7 @@ std::string MixerSession::gone_message(bool previewed) const {
   return message;
 }
 
-void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
+void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
                         RestorePlan& plan) {
   // Keeps every entry, in order.
   class Keeping final : public EntrySink {
@@ -373,11 +389,11 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
   plan_line_controls(controls, session, keeping);
 }
 
-void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
+void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
                         EntrySink& sink) {
-  for (pugi::xml_node node : controls) {
+  for (DocNode node : controls) {
     ProblemCollector note(node, sink);
-    pugi::xml_attribute type_attribute = node.attribute(doc::kCtrlType);
+    const DocAttribute type_attribute = node.attribute(doc::kCtrlType);
     if (!type_attribute) {
       note("no ctrl_type; control passed over");
       continue;
@@ -387,7 +403,7 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
     // Custom controls, meters, multiple-select lists and types the program
     // does not know are passed over without a word.
     if (kind == WriteKind::kNothing || kind == WriteKind::kUnknown) continue;
-    pugi::xml_attribute id_attribute = node.attribute(doc::kCtrlId);
+    const DocAttribute id_attribute = node.attribute(doc::kCtrlId);
     std::optional<std::int32_t> id =
         id_attribute ? parse_int_strict(id_attribute.value()) : std::nullopt;
     if (!id) {
@@ -402,7 +418,7 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
 
     PlannedWrite write;
     write.line_name = name_text(node.parent());
-    if (std::strcmp(node.parent().name(), doc::kSource) == 0) {
+    if (node.parent().is(doc::kSource)) {
       write.destination_name = name_text(node.parent().parent());
     }
     write.control_name = name_text(node);
@@ -421,7 +437,7 @@ void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSessio
         continue;
       }
     } else {
-      std::vector<pugi::xml_node> nodes = value_nodes(node);
+      std::vector<DocNode> nodes = value_nodes(node);
       // A control written as a whole uses its first value alone.
       if (kind == WriteKind::kUniform && nodes.size() > 1) nodes.resize(1);
       std::optional<std::vector<std::int32_t>> read = read_values(nodes, note);
@@ -615,8 +631,7 @@ ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer) {
   return report;
 }
 
-ApplyReport apply_line_controls(const std::vector<pugi::xml_node>& controls,
-                                Mixer& mixer) {
+ApplyReport apply_line_controls(const std::vector<DocNode>& controls, Mixer& mixer) {
   MixerSession session(mixer);
   RestorePlan plan;
   plan_line_controls(controls, session, plan);

@@ -2,11 +2,10 @@
 // restore plan executed, or one list of controls planned and executed.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <vector>
 
 #include "apply/restore_plan.h"
+#include "platform/document/document_model.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
@@ -43,7 +42,6 @@ ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer);
 // refuses, or whose node lacks what its type needs, is reported (a refusal
 // with exactly the values sent) and passed over. An empty list makes no
 // mixer call.
-ApplyReport apply_line_controls(const std::vector<pugi::xml_node>& controls,
-                                Mixer& mixer);
+ApplyReport apply_line_controls(const std::vector<DocNode>& controls, Mixer& mixer);
 
 }  // namespace quorvel

@@ -2,16 +2,28 @@
 // mixer; used by apply.cc and reconcile.cc only.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "apply/restore_plan.h"
+#include "platform/document/document_model.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
+
+// What the restore reads of a document's nodes.
+//
+// An element's name text: its first child when that is text (a CDATA
+// section there is no name), else "".
+std::string_view name_text(DocNode node);
+// The value of the first text or CDATA child of `node`, wherever it stands
+// among the other children; "" without one.
+std::string_view first_text(DocNode node);
+// The first child named `name`: an element of that name, or a processing
+// instruction of that target, which stands in its place and holds nothing.
+DocNode first_named(DocNode node, std::string_view name);
 
 // The mixer's first device, described on first use.
 // It also keeps count of the restore's writes, so that a mixer that goes
@@ -63,10 +75,10 @@ class EntrySink {
 // Hands `sink` the writes and problems of the line_control nodes of
 // `controls` (their ctrl_id naming controls of the session's mixer), in
 // list order, reading each control's values now.
-void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
+void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
                         EntrySink& sink);
 // The same, appended to `plan`.
-void plan_line_controls(const std::vector<pugi::xml_node>& controls, MixerSession& session,
+void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
                         RestorePlan& plan);
 
 // Reports the problems and makes the writes of `entries` in order, the

@@ -1,9 +1,7 @@
 #include "apply/reconcile.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,15 +14,14 @@
 #include "platform/document/document_format.h"
 #include "platform/mixer/control_types.h"
 #include "platform/os/console.h"
-#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {
 
 // The key attribute of an element, chosen by its name; null for others.
-const char* key_attribute_name(pugi::xml_node node) {
-  if (node.type() != pugi::node_element) return nullptr;
-  std::string_view name = node.name();
+const char* key_attribute_name(DocNode node) {
+  if (!node.is_element()) return nullptr;
+  const std::string_view name = node.name();
   if (name == doc::kAudioMixer) return doc::kId;
   if (name == doc::kDestination) return doc::kComponentType;
   if (name == doc::kSource) return doc::kLineType;
@@ -32,42 +29,31 @@ const char* key_attribute_name(pugi::xml_node node) {
   return nullptr;
 }
 
-pugi::xml_attribute key_attribute(pugi::xml_node node) {
-  const char* name = key_attribute_name(node);
-  return name != nullptr ? node.attribute(name) : pugi::xml_attribute();
-}
-
 // Gives a paired input control its partner's identifier (`id`, the text of
 // the partner's ctrl_id). Without one on the partner, the input control
 // loses its own, so that it can never be written to a control it does not
 // stand for.
-void set_control_id(pugi::xml_node control, std::optional<std::string_view> id) {
-  pugi::xml_attribute own = control.attribute(doc::kCtrlId);
-  if (!id) {
-    if (own) control.remove_attribute(own);
-    return;
-  }
-  if (!own) own = control.append_attribute(doc::kCtrlId);
-  own.set_value(id->data(), id->size());
+void set_control_id(DocNode control, std::optional<std::string_view> id) {
+  const DocAttribute own = control.attribute(doc::kCtrlId);
+  // An input restored onto the mixer that saved it has its ids already.
+  if (id && own && own.value() == *id) return;
+  control.document()->set_attribute(control, doc::kCtrlId, id);
 }
 
-// What pairing reads of a node of either side: the input's tree, or the
-// snapshot as a tree or an outline.
-std::optional<std::string_view> key_text(pugi::xml_node node) {
-  pugi::xml_attribute key = key_attribute(node);
+// The text of the node's key attribute; none for a node without one.
+std::optional<std::string_view> key_text(DocNode node) {
+  const char* name = key_attribute_name(node);
+  if (name == nullptr) return std::nullopt;
+  const DocAttribute key = node.attribute(name);
   if (!key) return std::nullopt;
-  return std::string_view(key.value());
+  return key.value();
 }
 
-std::optional<std::string_view> key_text(OutlineItem item) { return item.key(); }
-
-std::optional<std::string_view> control_id(pugi::xml_node control) {
-  pugi::xml_attribute id = control.attribute(doc::kCtrlId);
+std::optional<std::string_view> control_id(DocNode control) {
+  const DocAttribute id = control.attribute(doc::kCtrlId);
   if (!id) return std::nullopt;
-  return std::string_view(id.value());
+  return id.value();
 }
-
-std::optional<std::string_view> control_id(OutlineItem control) { return control.ctrl_id(); }
 
 // The selections of reconciliation, each the element children of one name
 // in document order, walked directly instead of through an XPath query:
@@ -75,76 +61,56 @@ std::optional<std::string_view> control_id(OutlineItem control) { return control
 //   destinations   "/audio_mixer[destination]/destination" on a document
 //   sources        "self::node()[source]/source" on a destination
 //   line controls  "self::node()[line_control]/line_control" on a line
-std::vector<pugi::xml_node> roots(pugi::xml_document& document) {
-  return child_elements(document, doc::kAudioMixer);
-}
+std::vector<DocNode> roots(DocNode document) { return document.children(doc::kAudioMixer); }
 
-std::vector<pugi::xml_node> destinations(pugi::xml_document& document) {
-  std::vector<pugi::xml_node> found;
-  for (pugi::xml_node root : roots(document)) {
-    append_child_elements(root, doc::kDestination, found);
-  }
+std::vector<DocNode> destinations(DocNode document) {
+  std::vector<DocNode> found;
+  for (DocNode root : roots(document)) root.append_children(doc::kDestination, found);
   return found;
 }
 
-PlanProblem keyless(pugi::xml_node node) {
+PlanProblem keyless(DocNode node) {
   return {std::string(node.name()) + " " + quote_name(name_text(node)) + " has no " +
           key_attribute_name(node) + "; passed over with everything in it"};
 }
 
-template <class Partner>
-int count_paired(const PairedNodes<Partner>& controls) {
-  int paired = 0;
-  for (const Partner& partner : controls.partners) {
-    if (partner) ++paired;
-  }
-  return paired;
+int count_paired(const PrunedList& controls) {
+  return static_cast<int>(std::count_if(controls.partners.begin(), controls.partners.end(),
+                                        [](DocNode partner) { return bool(partner); }));
 }
 
 // The device's own name of a line; empty when it has none.
-std::string_view server_name(pugi::xml_node line) {
-  return line.attribute(doc::kServerName).value();
-}
-
-std::string_view server_name(OutlineItem line) { return line.server_name(); }
+std::string_view server_name(DocNode line) { return line.attribute_value(doc::kServerName); }
 
 // The identity of the product behind a line; empty when it has none.
-std::string_view product_id(pugi::xml_node line) {
-  return line.attribute(doc::kProductId).value();
-}
+std::string_view product_id(DocNode line) { return line.attribute_value(doc::kProductId); }
 
-std::string_view product_id(OutlineItem line) { return line.product_id(); }
-
-template <class Line>
-bool any_named(const std::vector<Line>& lines) {
+bool any_named(const std::vector<DocNode>& lines) {
   return std::any_of(lines.begin(), lines.end(),
-                     [](const Line& line) { return !server_name(line).empty(); });
+                     [](DocNode line) { return !server_name(line).empty(); });
 }
 
 // Whether the line's default switch is on: its first value is 1.
-bool is_default_line(pugi::xml_node line) {
-  for (pugi::xml_node control : line.children(doc::kLineControl)) {
-    if (parse_uint32(control.attribute(doc::kCtrlType).value()) != ctrl::kDefaultSwitch) continue;
-    const std::optional<std::int32_t> value =
-        parse_int_strict(control.child(doc::kValue).child_value());
-    return value == 1;
+bool is_default_line(DocNode line) {
+  for (DocNode control = line.first_child(); control; control = control.next_sibling()) {
+    if (!control.is(doc::kLineControl)) continue;
+    if (parse_uint32(control.attribute_value(doc::kCtrlType)) != ctrl::kDefaultSwitch) continue;
+    return parse_int_strict(first_text(first_named(control, doc::kValue))) == 1;
   }
   return false;
 }
 
-bool is_default_line(OutlineItem line) { return line.is_default(); }
-
 // A sink's monitor: a destination of the monitor kind.
-bool is_monitor_line(pugi::xml_node line) {
-  return std::strcmp(line.name(), doc::kDestination) == 0 &&
-         parse_uint32(line.attribute(doc::kComponentType).value()) == kComponentDstMonitor;
+bool is_monitor_line(DocNode line) {
+  return line.is(doc::kDestination) &&
+         parse_uint32(line.attribute_value(doc::kComponentType)) == kComponentDstMonitor;
 }
 
 // Removes the line's default switch, so that a restore never writes it.
-void drop_default_switch(pugi::xml_node line) {
-  for (pugi::xml_node control : child_elements(line, doc::kLineControl)) {
-    if (parse_uint32(control.attribute(doc::kCtrlType).value()) == ctrl::kDefaultSwitch) {
-      line.remove_child(control);
+void drop_default_switch(DocNode line) {
+  for (DocNode control : line.children(doc::kLineControl)) {
+    if (parse_uint32(control.attribute_value(doc::kCtrlType)) == ctrl::kDefaultSwitch) {
+      line.document()->remove(control);
     }
   }
 }
@@ -153,9 +119,8 @@ void drop_default_switch(pugi::xml_node line) {
 // kind in the order in which its lines pair by occurrence: the default
 // first, then the named lines by name, then the others in list order.
 // `skip[i]` passes over line i (already paired by name).
-template <class Line>
 std::map<std::string_view, std::vector<std::size_t>> lines_by_kind(
-    const std::vector<Line>& lines, const std::vector<bool>& skip) {
+    const std::vector<DocNode>& lines, const std::vector<bool>& skip) {
   std::map<std::string_view, std::vector<std::size_t>> kinds;
   // 0: the default; 1: a named line; 2: neither.
   std::vector<int> rank(lines.size(), 2);
@@ -175,58 +140,56 @@ std::map<std::string_view, std::vector<std::size_t>> lines_by_kind(
   return kinds;
 }
 
-// prune_unpaired with a second list of either kind of snapshot node.
-template <class Partner>
-PairedNodes<Partner> prune_with(const std::vector<pugi::xml_node>& first,
-                                const std::vector<Partner>& second) {
+}  // namespace
+
+PrunedList prune_unpaired(const std::vector<DocNode>& first, const std::vector<DocNode>& second) {
   // The second list's nodes by key text, in list order, and how many of
   // them first-list nodes have taken. The keys are the second list's own
   // texts, which stay valid: that list is never changed.
   struct Partners {
-    std::vector<Partner> nodes;
+    std::vector<DocNode> nodes;
     std::size_t taken = 0;
   };
   std::unordered_map<std::string_view, Partners> partners_by_key;
   partners_by_key.reserve(second.size());
-  for (const Partner& node : second) {
+  for (DocNode node : second) {
     if (const std::optional<std::string_view> key = key_text(node)) {
       partners_by_key[*key].nodes.push_back(node);
     }
   }
 
-  PairedNodes<Partner> result;
+  PrunedList result;
   result.remaining.reserve(first.size());
   result.partners.reserve(first.size());
-  for (pugi::xml_node node : first) {
+  for (DocNode node : first) {
     const std::optional<std::string_view> key = key_text(node);
     if (!key) {
       result.remaining.push_back(node);
-      result.partners.push_back(Partner());
+      result.partners.emplace_back();
       continue;
     }
     auto found = partners_by_key.find(*key);
     if (found == partners_by_key.end() || found->second.taken == found->second.nodes.size()) {
-      // Frees the node and everything below it at once.
-      node.parent().remove_child(node);
+      node.document()->remove(node);
       continue;
     }
-    const Partner& partner = found->second.nodes[found->second.taken++];
-    if (std::strcmp(node.name(), doc::kLineControl) == 0) set_control_id(node, control_id(partner));
+    const DocNode partner = found->second.nodes[found->second.taken++];
+    if (node.is(doc::kLineControl)) set_control_id(node, control_id(partner));
     result.remaining.push_back(node);
     result.partners.push_back(partner);
   }
   return result;
 }
 
+namespace {
+
 // Pairs the lines of `first` not paired yet with the lines of `second` not
 // taken yet that have the same key text and the same `identity` (a line's
 // server_name, or its product_id), by occurrence in list order; lines
 // without one take no part. Whether any pair was made.
-template <class Partner, class Identity>
-bool pair_by_identity(const std::vector<pugi::xml_node>& first,
-                      const std::vector<Partner>& second, Identity identity,
-                      std::vector<Partner>& partners, std::vector<bool>& first_paired,
-                      std::vector<bool>& second_taken) {
+bool pair_by_identity(const std::vector<DocNode>& first, const std::vector<DocNode>& second,
+                      std::string_view (*identity)(DocNode), std::vector<DocNode>& partners,
+                      std::vector<bool>& first_paired, std::vector<bool>& second_taken) {
   // The second list's lines by key text and identity, in list order; the
   // texts stay valid, since that list is never changed.
   std::map<std::pair<std::string_view, std::string_view>, std::vector<std::size_t>> by_identity;
@@ -254,25 +217,21 @@ bool pair_by_identity(const std::vector<pugi::xml_node>& first,
   return any;
 }
 
-// pair_lines with a second list of either kind of snapshot node.
-template <class Partner>
-PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
-                                     const std::vector<Partner>& second,
-                                     std::vector<PlanProblem>* notes = nullptr) {
-  if (!any_named(first) && !any_named(second)) return prune_with(first, second);
+// pair_lines, with a note in `notes` for each named line left out.
+PrunedList pair_lines_with(const std::vector<DocNode>& first, const std::vector<DocNode>& second,
+                           std::vector<PlanProblem>* notes = nullptr) {
+  if (!any_named(first) && !any_named(second)) return prune_unpaired(first, second);
 
-  std::vector<Partner> partners(first.size());
+  std::vector<DocNode> partners(first.size());
   std::vector<bool> first_paired(first.size(), false);
   std::vector<bool> second_taken(second.size(), false);
 
   // By name, then by product, each by occurrence: two lines of one name
   // (a server allows it) pair in their order and never cross.
-  const bool by_name = pair_by_identity(
-      first, second, [](const auto& line) { return server_name(line); }, partners, first_paired,
-      second_taken);
-  const bool by_product = pair_by_identity(
-      first, second, [](const auto& line) { return product_id(line); }, partners, first_paired,
-      second_taken);
+  const bool by_name =
+      pair_by_identity(first, second, server_name, partners, first_paired, second_taken);
+  const bool by_product =
+      pair_by_identity(first, second, product_id, partners, first_paired, second_taken);
 
   // By kind and occurrence, among the lines left. When the document shares
   // a line with this mixer by name or product, it is this machine's (or
@@ -301,7 +260,7 @@ PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
     }
   }
 
-  PairedNodes<Partner> result;
+  PrunedList result;
   for (std::size_t i = 0; i < first.size(); ++i) {
     if (!first_paired[i] && key_text(first[i])) {
       if (notes != nullptr && !server_name(first[i]).empty()) {
@@ -311,8 +270,7 @@ PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
                  ") is not on this mixer; none of its values goes to another line",
              false});
       }
-      // Frees the line and everything below it at once.
-      first[i].parent().remove_child(first[i]);
+      first[i].document()->remove(first[i]);
       continue;
     }
     result.remaining.push_back(first[i]);
@@ -325,38 +283,34 @@ PairedNodes<Partner> pair_lines_with(const std::vector<pugi::xml_node>& first,
 // input (by id, as prune_unpaired pairs them, the snapshot's first), in
 // document order. A snapshot mixer without a partner in the input gives
 // none, so nothing of the input pairs with its lines.
-std::vector<OutlineItem> paired_destinations(pugi::xml_document& input,
-                                             const DocumentOutline& snapshot,
-                                             bool& any_mixer_paired) {
+std::vector<DocNode> paired_destinations(DocNode input, DocNode snapshot,
+                                         bool& any_mixer_paired) {
   any_mixer_paired = false;
   std::unordered_map<std::string_view, std::size_t> input_mixers;
-  for (pugi::xml_node root : roots(input)) {
+  for (DocNode root : roots(input)) {
     if (const std::optional<std::string_view> key = key_text(root)) ++input_mixers[*key];
   }
-  std::vector<OutlineItem> found;
-  for (OutlineItem root : snapshot.roots()) {
-    if (const std::optional<std::string_view> key = root.key()) {
+  std::vector<DocNode> found;
+  for (DocNode root : roots(snapshot)) {
+    if (const std::optional<std::string_view> key = key_text(root)) {
       auto partner = input_mixers.find(*key);
       if (partner == input_mixers.end() || partner->second == 0) continue;
       --partner->second;
     }
     any_mixer_paired = true;
-    std::vector<OutlineItem> lines = root.children(OutlineKind::kDestination);
-    found.insert(found.end(), lines.begin(), lines.end());
+    root.append_children(doc::kDestination, found);
   }
   return found;
 }
 
-// The snapshot tree's outline; a tree too big to outline is out of memory.
-DocumentOutline outline_of(const pugi::xml_document& snapshot) {
-  DocumentOutline outline;
-  if (!outline_tree(snapshot, outline)) throw std::bad_alloc();
-  return outline;
+// The snapshot's document node. The snapshot is only read: pairing keeps
+// its handles as partners, but changes nothing of it.
+DocNode snapshot_root(const Document& snapshot) {
+  return const_cast<Document&>(snapshot).root();
 }
 
 // Pairs the documents and plans the writes through `session`.
-RestorePlan make_plan(pugi::xml_document& input, const DocumentOutline& snapshot,
-                      MixerSession& session) {
+RestorePlan make_plan(Document& input, const Document& snapshot, MixerSession& session) {
   PairedControls paired = pair_documents(input, snapshot);
   RestorePlan plan;
   plan.paired = paired.paired;
@@ -369,53 +323,46 @@ RestorePlan make_plan(pugi::xml_document& input, const DocumentOutline& snapshot
 
 }  // namespace
 
-PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
-                          const std::vector<pugi::xml_node>& second) {
-  return prune_with(first, second);
-}
-
-PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
-                      const std::vector<pugi::xml_node>& second) {
+PrunedList pair_lines(const std::vector<DocNode>& first, const std::vector<DocNode>& second) {
   return pair_lines_with(first, second);
 }
 
-PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& snapshot) {
+PairedControls pair_documents(Document& input, const Document& snapshot) {
   PairedControls result;
   bool any_mixer_paired = false;
-  const std::vector<pugi::xml_node> input_lines = destinations(input);
+  const std::vector<DocNode> input_lines = destinations(input.root());
   std::vector<PlanProblem> notes;
-  const std::vector<OutlineItem> mixer_lines =
-      paired_destinations(input, snapshot, any_mixer_paired);
-  PairedNodes<OutlineItem> paired = pair_lines_with(input_lines, mixer_lines, &notes);
+  const std::vector<DocNode> mixer_lines =
+      paired_destinations(input.root(), snapshot_root(snapshot), any_mixer_paired);
+  const PrunedList paired = pair_lines_with(input_lines, mixer_lines, &notes);
   bool any_line_paired = false;
 
-  std::vector<pugi::xml_node> destination_controls;
+  std::vector<DocNode> destination_controls;
   for (std::size_t i = 0; i < paired.remaining.size(); ++i) {
-    pugi::xml_node destination = paired.remaining[i];
-    const OutlineItem partner = paired.partners[i];
+    const DocNode destination = paired.remaining[i];
+    const DocNode partner = paired.partners[i];
     if (!partner) {
       result.problems.push_back(keyless(destination));
       continue;
     }
     any_line_paired = true;
-    PairedNodes<OutlineItem> sources =
-        pair_lines_with(child_elements(destination, doc::kSource),
-                        partner.children(OutlineKind::kSource), &notes);
+    const PrunedList sources = pair_lines_with(destination.children(doc::kSource),
+                                               partner.children(doc::kSource), &notes);
     for (std::size_t j = 0; j < sources.remaining.size(); ++j) {
       if (!sources.partners[j]) {
         result.problems.push_back(keyless(sources.remaining[j]));
         continue;
       }
-      PairedNodes<OutlineItem> controls =
-          prune_with(child_elements(sources.remaining[j], doc::kLineControl),
-                     sources.partners[j].children(OutlineKind::kLineControl));
+      PrunedList controls =
+          prune_unpaired(sources.remaining[j].children(doc::kLineControl),
+                         sources.partners[j].children(doc::kLineControl));
       result.paired += count_paired(controls);
       result.lists.push_back(std::move(controls.remaining));
     }
     // Destination-level controls pair within their own destination and go
     // last, all destinations in one list.
-    PairedNodes<OutlineItem> controls = prune_with(
-        child_elements(destination, doc::kLineControl), partner.children(OutlineKind::kLineControl));
+    const PrunedList controls = prune_unpaired(destination.children(doc::kLineControl),
+                                               partner.children(doc::kLineControl));
     result.paired += count_paired(controls);
     destination_controls.insert(destination_controls.end(), controls.remaining.begin(),
                                 controls.remaining.end());
@@ -428,23 +375,12 @@ PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& 
   return result;
 }
 
-PairedControls pair_documents(pugi::xml_document& input, const pugi::xml_document& snapshot) {
-  return pair_documents(input, outline_of(snapshot));
-}
-
-RestorePlan plan_restore(pugi::xml_document& input, const DocumentOutline& snapshot,
-                         Mixer& mixer) {
+RestorePlan plan_restore(Document& input, const Document& snapshot, Mixer& mixer) {
   MixerSession session(mixer);
   return make_plan(input, snapshot, session);
 }
 
-RestorePlan plan_restore(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                         Mixer& mixer) {
-  return plan_restore(input, outline_of(snapshot), mixer);
-}
-
-ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline& snapshot,
-                                Mixer& mixer) {
+ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer& mixer) {
   // One description serves the plan and its writes. Entries are executed
   // as they are planned, in the plan's order, a batch at a time: nothing here
   // needs the plan whole, which at a million controls would be hundreds of
@@ -453,9 +389,9 @@ ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline
   PairedControls paired = pair_documents(input, snapshot);
   ExecutingSink executing(session);
   for (PlanProblem& problem : paired.problems) executing.add(std::move(problem));
-  for (std::vector<pugi::xml_node>& controls : paired.lists) {
+  for (std::vector<DocNode>& controls : paired.lists) {
     plan_line_controls(controls, session, executing);
-    std::vector<pugi::xml_node>().swap(controls);
+    std::vector<DocNode>().swap(controls);
   }
   executing.finish();
   ApplyReport report;
@@ -464,11 +400,6 @@ ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline
   report.matched = paired.matched;
   report.gone = session.gone();
   return report;
-}
-
-ApplyReport reconcile_documents(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                                Mixer& mixer) {
-  return reconcile_documents(input, outline_of(snapshot), mixer);
 }
 
 }  // namespace quorvel

@@ -2,26 +2,22 @@
 // mixer: the restore planned, and the plan executed.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <vector>
 
 #include "apply/apply.h"
 #include "apply/restore_plan.h"
-#include "platform/document/document_outline.h"
+#include "platform/document/document_model.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
 
-// The nodes of a first list that found a partner in a second list, each
-// with its partner (remaining[i] pairs with partners[i]): a node of a tree,
-// or an element of an outline.
-template <class Partner>
-struct PairedNodes {
-  std::vector<pugi::xml_node> remaining;
-  std::vector<Partner> partners;
+// The nodes of a first list left after pairing it with a second list, each
+// with its partner (remaining[i] pairs with partners[i]; none for a node
+// without its key).
+struct PrunedList {
+  std::vector<DocNode> remaining;
+  std::vector<DocNode> partners;
 };
-using PrunedList = PairedNodes<pugi::xml_node>;
 
 // Pairs the element nodes of `first` with those of `second` by key text (the
 // text of the key attribute chosen by the element's name: id, component_type,
@@ -32,8 +28,7 @@ using PrunedList = PairedNodes<pugi::xml_node>;
 // that is not an element or lacks its key attribute stays, without a
 // partner. A paired line_control takes its partner's ctrl_id. `second` is
 // never changed.
-PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
-                          const std::vector<pugi::xml_node>& second);
+PrunedList prune_unpaired(const std::vector<DocNode>& first, const std::vector<DocNode>& second);
 
 // Pairs lines (destinations, or the sources of one destination) as
 // prune_unpaired does, with the same result, but by the device's own names
@@ -55,14 +50,13 @@ PrunedList prune_unpaired(const std::vector<pugi::xml_node>& first,
 //      first list's named lines left take no part: they stand for devices
 //      that are gone, and go to no other line.
 // Without a name in either list this is prune_unpaired itself.
-PrunedList pair_lines(const std::vector<pugi::xml_node>& first,
-                      const std::vector<pugi::xml_node>& second);
+PrunedList pair_lines(const std::vector<DocNode>& first, const std::vector<DocNode>& second);
 
 // The controls of a paired input document, in the order they are applied:
 // the controls of each source, source by source, then the destination-level
 // controls of all destinations in one list.
 struct PairedControls {
-  std::vector<std::vector<pugi::xml_node>> lists;
+  std::vector<std::vector<DocNode>> lists;
   // Destinations and sources without their key, then the notes of named
   // lines that are not on this mixer.
   std::vector<PlanProblem> problems;
@@ -75,25 +69,17 @@ struct PairedControls {
 // by prune_unpaired), and gives every remaining control the identifier of
 // its counterpart. Only the snapshot's mixers that pair with one of the
 // input's (by id, the snapshot's first) lend it their lines. `snapshot` is
-// read, never changed; its outline is all that is read of it, so a snapshot
-// built as an outline (build_snapshot_outline) does as well as its tree.
-PairedControls pair_documents(pugi::xml_document& input, const DocumentOutline& snapshot);
-PairedControls pair_documents(pugi::xml_document& input, const pugi::xml_document& snapshot);
+// read, never changed.
+PairedControls pair_documents(Document& input, const Document& snapshot);
 
 // Pairs `input` with `snapshot` as above and plans the writes that restoring
 // it would make to `mixer`, reading the mixer but writing nothing: the
 // problems of pairing first, then each list of controls in order.
-RestorePlan plan_restore(pugi::xml_document& input, const DocumentOutline& snapshot,
-                         Mixer& mixer);
-RestorePlan plan_restore(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                         Mixer& mixer);
+RestorePlan plan_restore(Document& input, const Document& snapshot, Mixer& mixer);
 
 // Plans the restore of `input` and executes the plan, on one description of
-// the mixer, its writes sent in batches. Returns what it ran into: the controls reported (each on a line of
-// its own) and those paired.
-ApplyReport reconcile_documents(pugi::xml_document& input, const DocumentOutline& snapshot,
-                                Mixer& mixer);
-ApplyReport reconcile_documents(pugi::xml_document& input, const pugi::xml_document& snapshot,
-                                Mixer& mixer);
+// the mixer, its writes sent in batches. Returns what it ran into: the
+// controls reported (each on a line of its own) and those paired.
+ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer& mixer);
 
 }  // namespace quorvel

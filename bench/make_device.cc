@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "docio/save.h"
+#include "platform/os/file_replace.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_mixer.h"
 #include "snapshot/snapshot.h"
@@ -48,11 +48,11 @@ void change_control(SimControl& control, std::uint32_t channels) {
 
 Result write_device(const SimDevice& device, const std::string& path) {
   SimMixer mixer(device);
-  pugi::xml_document document;
+  std::string bytes;
   std::optional<std::string> name;
-  Result built = build_snapshot(document, mixer, name);
+  Result built = build_saved_snapshot(bytes, mixer, name);
   if (!built) return built;
-  return write_document(document, path_from_utf8(path));
+  return write_file_atomically(path_from_utf8(path), bytes);
 }
 
 int make_device(std::size_t controls, const std::string& device_path,

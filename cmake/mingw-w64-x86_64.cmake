@@ -16,7 +16,7 @@ set(CMAKE_RC_COMPILER ${QUORVEL_MINGW_PREFIX}-windres)
 
 # Libraries, headers and CMake packages come only from the mingw-w64 tree
 # and from QUORVEL_WINDOWS_DEPS (a prefix holding libraries cross-built for
-# this target, such as pugixml and GoogleTest), never from the host's own;
+# this target, such as Expat and GoogleTest), never from the host's own;
 # tools come from the host.
 set(CMAKE_FIND_ROOT_PATH /usr/${QUORVEL_MINGW_PREFIX})
 if(QUORVEL_WINDOWS_DEPS)

@@ -8,20 +8,21 @@
 
 namespace quorvel {
 
-void dump_tree(pugi::xml_node start) {
+void dump_tree(DocNode start) {
   std::string line;
-  pugi::xml_node node = start;
+  DocNode node = start;
   while (node) {
     line.clear();
-    for (pugi::xml_attribute attribute : node.attributes()) {
+    const std::uint32_t count = node.attribute_count();
+    for (std::uint32_t i = 0; i < count; ++i) {
       // Values are shown, never obeyed: control characters come out escaped.
-      line += printable(attribute.value());
+      line += printable(node.attribute_at(i).value());
       line += '\'';
     }
     line += '\n';
     std::cout << utf8_to_console(line);
 
-    if (pugi::xml_node child = node.first_child()) {
+    if (const DocNode child = node.first_child()) {
       node = child;
       continue;
     }

@@ -5,14 +5,14 @@
 namespace quorvel {
 
 void begin_load(InputDocument& document, const std::string& url) {
-  document.dom.reset();
+  document.document.reset();
   document.parse_error = ParseError{};
   document.parse_error.url = url;
 }
 
 void fail_load(InputDocument& document, std::string reason, std::int32_t line,
                std::int32_t column) {
-  document.dom.reset();
+  document.document.reset();
   document.parse_error.failed = true;
   document.parse_error.reason = std::move(reason);
   document.parse_error.line = line;

@@ -1,13 +1,12 @@
-// The input document: the DOM document a mixer document is loaded into,
-// with the parse error that a load leaves behind.
+// The input document: the document a mixer document is loaded into, with
+// the parse error that a load leaves behind.
 #pragma once
-
-#include <pugixml.hpp>
 
 #include <cstdint>
 #include <string>
 
 #include "common/result.h"
+#include "platform/document/document_model.h"
 
 namespace quorvel {
 
@@ -21,7 +20,7 @@ struct ParseError {
 };
 
 struct InputDocument {
-  pugi::xml_document dom;
+  Document document;
   ParseError parse_error;
 };
 

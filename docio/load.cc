@@ -18,11 +18,18 @@
 namespace quorvel {
 namespace {
 
+std::filesystem::path path_of(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
 // Loads a named source on the URL and plain paths. Writes nothing. Whether
 // the source was read (a failure to read it leaves the document failed).
 bool load_named(InputDocument& document, const std::string& name) {
   const std::string shown = url_for_display(name);
   begin_load(document, shown);
+  // A regular file is parsed as it is read; only one it leaves in doubt is
+  // read again whole, which says why.
+  if (!is_web_url(name) && load_file_in_pieces(document, path_of(name))) return true;
   std::string bytes;
   Result read = read_named_source(name, bytes);
   if (!read) {
@@ -31,10 +38,6 @@ bool load_named(InputDocument& document, const std::string& name) {
   }
   (void)load_from_bytes(document, bytes, shown);
   return true;
-}
-
-std::filesystem::path path_of(const std::string& name) {
-  return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
 // Whether `name` may be read ahead of the run: no web URL, and a regular
@@ -117,7 +120,7 @@ bool PreparedLoad::take(const std::string& name, InputDocument& document) {
   // same size and time of last write (cp -p, rsync -t), is read again, as
   // it is now.
   if (regular_file_stamp(path_of(name)) != load->stamp) return false;
-  document.dom = std::move(load->document.dom);
+  document.document = std::move(load->document.document);
   document.parse_error = std::move(load->document.parse_error);
   return true;
 }

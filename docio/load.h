@@ -6,14 +6,17 @@
 //
 // Files: load.cc (the paths, and a plain file's load begun ahead of time),
 // source.cc (reading a source whole), parse.cc (parsing, with the checks of
-// platform/xml/xml_parse.h).
+// platform/document/document_parse.h, of bytes held whole or of a regular
+// file as it is read).
 //
 // Loads are synchronous: when a load function returns, the document is
 // complete, holding either the whole parsed tree or, after a failure,
 // nothing at all, with the failure described in its parse_error.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -110,5 +113,21 @@ void report_parse_error(const ParseError& error);
 // document is left empty and parse_error says where and why; `url` names the
 // source in that report. Fails with the parse error's reason.
 Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url);
+
+// The bytes a regular file is parsed in at a time: this many, or a
+// sixteenth of the file when that is more, so that the parser reads a token
+// that spans pieces (it reads one again with each) at most sixteen times.
+inline constexpr std::size_t kFilePiece = std::size_t{1} << 20;
+
+// Parses the regular file at `path` into the document as it is read,
+// `piece` bytes at a time (0: as kFilePiece says), so that the file's bytes
+// are never held beside the document, and writes nothing. The parse error
+// is left as it is. True when the document was read; false when `path` is
+// no regular file or cannot be opened, or anything on the way leaves a
+// doubt (a source that is refused, a file that changes while it is read,
+// no memory): the document is then empty, and the caller reads the file
+// whole and parses it with load_from_bytes, which says why.
+bool load_file_in_pieces(InputDocument& document, const std::filesystem::path& path,
+                         std::size_t piece = 0);
 
 }  // namespace quorvel

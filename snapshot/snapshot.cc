@@ -9,7 +9,6 @@
 #include "platform/document/saved_writer.h"
 #include "platform/os/console.h"
 #include "platform/os/file_name.h"
-#include "platform/xml/xml_dom.h"
 #include "snapshot/capture.h"
 
 namespace quorvel {
@@ -86,7 +85,7 @@ std::size_t saved_size_bound(const ModelLayout& layout) {
 // A sink that keeps nothing of what is written to it.
 class DiscardingSink final : public DocumentSink {
  public:
-  void prolog(const pugi::xml_document&) override {}
+  void prolog() override {}
   void start(const char*) override {}
   void attribute(const char*, std::int32_t) override {}
   void attribute(const char*, std::string_view) override {}
@@ -105,6 +104,8 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
   const ModelLayout* described = nullptr;
   const MixerResult result = mixer.describe(0, described);
   if (result != kMixerOk) {
+    // The document of no mixer, which pairs no line.
+    write_bare_document(sink);
     return reported("cannot open mixer device 0: " + mixer_error(result));
   }
   const ModelLayout& layout = *described;
@@ -163,15 +164,18 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
 
 }  // namespace
 
-Result build_snapshot(pugi::xml_document& document, Mixer& mixer,
+Result build_snapshot(Document& document, Mixer& mixer,
                       std::optional<std::string>& default_output_name) {
-  // The bare template is what the document holds when the mixer cannot be
-  // described.
-  if (!load_xml(document, doc::kTemplate)) {
-    return reported("cannot load the mixer document template");
+  DocumentBuilder sink(document);
+  const Result built = describe_mixer(sink, mixer, default_output_name);
+  if (sink.failed()) {
+    // No memory to complete it: the document of no mixer, if even that
+    // can be had.
+    DocumentBuilder bare(document);
+    write_bare_document(bare);
+    if (bare.failed()) document.reset();
   }
-  TreeSink sink(document);
-  return describe_mixer(sink, mixer, default_output_name);
+  return built;
 }
 
 Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
@@ -179,15 +183,6 @@ Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
   bytes.clear();
   SavedDocumentWriter sink(bytes);
   return describe_mixer(sink, mixer, default_output_name, &bytes);
-}
-
-Result build_snapshot_outline(DocumentOutline& outline, Mixer& mixer,
-                              std::optional<std::string>& default_output_name) {
-  // Without a mixer to describe, the outline stays empty: the bare
-  // template's root would pair no line either.
-  outline.reset();
-  OutlineSink sink(outline);
-  return describe_mixer(sink, mixer, default_output_name);
 }
 
 Result check_snapshot(Mixer& mixer, std::optional<std::string>& default_output_name) {

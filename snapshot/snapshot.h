@@ -2,13 +2,11 @@
 // mixer document.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <optional>
 #include <string>
 
 #include "common/result.h"
-#include "platform/document/document_outline.h"
+#include "platform/document/document_model.h"
 #include "platform/document/document_sink.h"
 #include "platform/mixer/mixer.h"
 
@@ -19,23 +17,17 @@ namespace quorvel {
 // made a file name in the current folder (default_file_name).
 // Succeeds when the document is complete. Every problem is reported on a
 // line of its own as it is met, and the failure's message sums them up:
-// when the mixer cannot be opened or described, the document holds the bare
-// template and `default_output_name` is unchanged; a line or control that
-// cannot be read is left out or written as read, and the build goes on.
-Result build_snapshot(pugi::xml_document& document, Mixer& mixer,
+// when the mixer cannot be opened or described, the document holds the
+// prolog and an empty root (<audio_mixer id="0" destinations="0"/>) and
+// `default_output_name` is unchanged; a line or control that cannot be read
+// is left out or written as read, and the build goes on.
+Result build_snapshot(Document& document, Mixer& mixer,
                       std::optional<std::string>& default_output_name);
 
-// The same snapshot written straight in the saved-file format into `bytes`
-// (the bytes serialize_document gives for the tree build_snapshot builds),
-// for a run that needs no tree of it: one that only saves. Without a tree
-// it costs about a third of the memory.
+// The same snapshot written straight in the saved-file format into `bytes`,
+// for a run that needs no document of it: one that only saves.
 Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
                             std::optional<std::string>& default_output_name);
-
-// The same snapshot as the outline pairing reads (document_outline.h), for a
-// restore: a few dozen bytes a control where the tree costs hundreds.
-Result build_snapshot_outline(DocumentOutline& outline, Mixer& mixer,
-                              std::optional<std::string>& default_output_name);
 
 // Reads device 0 of `mixer` as build_snapshot does, reporting and failing as
 // it does and setting `default_output_name`, but keeps nothing of the

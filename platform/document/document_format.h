@@ -1,13 +1,19 @@
-// The mixer document: element and attribute names and the template every
-// snapshot starts from.
+// The mixer document: element and attribute names, and the prolog every
+// snapshot starts with.
 #pragma once
 
 namespace quorvel::doc {
 
-inline constexpr const char* kTemplate =
-    "<?xml version=\"1.0\" encoding=\"UTF-16\"?><!--Brevalt Corvane 1.0 -->"
-    "<!DOCTYPE audio_mixer SYSTEM \"audio_mixer.dtd\">"
-    "<audio_mixer id=\"0\" destinations=\"0\"></audio_mixer>";
+// What every document starts with before its root: the XML declaration,
+// a comment, the document type declaration; as the model holds them, and
+// as their markup.
+inline constexpr const char* kDeclarationVersion = "1.0";
+inline constexpr const char* kDeclarationEncoding = "UTF-16";
+inline constexpr const char* kComment = "Brevalt Corvane 1.0 ";
+inline constexpr const char* kDoctype = "audio_mixer SYSTEM \"audio_mixer.dtd\"";
+inline constexpr const char* kDeclarationMarkup = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
+inline constexpr const char* kCommentMarkup = "<!--Brevalt Corvane 1.0 -->";
+inline constexpr const char* kDoctypeMarkup = "<!DOCTYPE audio_mixer SYSTEM \"audio_mixer.dtd\">";
 
 inline constexpr const char* kAudioMixer = "audio_mixer";
 inline constexpr const char* kDestination = "destination";

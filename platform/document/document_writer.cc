@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/utf.h"
 #include "platform/document/document_format.h"
-#include "platform/xml/xml_dom.h"
 
 namespace quorvel {
 namespace {
@@ -14,38 +14,38 @@ namespace {
 // character reference: a control character but tab and the line ends.
 bool forbidden_control(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
 
-// The bytes of U+FFFE and U+FFFF, the two non-characters below U+10000
-// that XML 1.0 excludes ("\xEF\xBF\xBE", "\xEF\xBF\xBF").
-bool forbidden_noncharacter(std::string_view text, std::size_t at) {
-  return at + 2 < text.size() && static_cast<unsigned char>(text[at]) == 0xEF &&
-         static_cast<unsigned char>(text[at + 1]) == 0xBF &&
-         (static_cast<unsigned char>(text[at + 2]) & 0xFE) == 0xBE;
-}
-
 // A name or description from a device, as a document can hold it (see
 // holdable_text in the header). `storage` holds the text when it changed.
 std::string_view holdable(std::string_view text, std::string& storage) {
+  // Whether the character at `at` must change; its length in bytes goes to
+  // `length`.
+  const auto must_change = [&](std::size_t at, std::size_t& length) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    length = 1;
+    if (c < 0x80) return forbidden_control(c);
+    const Utf8Char decoded = decode_utf8(text, at);
+    length = decoded.length;
+    return !decoded.valid() || decoded.code == 0xFFFE || decoded.code == 0xFFFF;
+  };
   std::size_t at = 0;
-  while (at < text.size() && !forbidden_control(static_cast<unsigned char>(text[at])) &&
-         !forbidden_noncharacter(text, at)) {
-    ++at;
-  }
+  std::size_t length = 0;
+  while (at < text.size() && !must_change(at, length)) at += length;
   if (at == text.size()) return text;
   storage.assign(text.substr(0, at));
-  for (; at < text.size(); ++at) {
-    const auto c = static_cast<unsigned char>(text[at]);
-    if (forbidden_control(c)) {
+  while (at < text.size()) {
+    if (!must_change(at, length)) {
+      storage.append(text.substr(at, length));
+    } else if (const auto c = static_cast<unsigned char>(text[at]); c < 0x80) {
       // U+2400 + c, the control's own picture: three bytes of UTF-8.
       const char32_t picture = 0x2400 + c;
       storage += static_cast<char>(0xE0 | (picture >> 12));
       storage += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
       storage += static_cast<char>(0x80 | (picture & 0x3F));
-    } else if (forbidden_noncharacter(text, at)) {
-      storage += "\xEF\xBF\xBD";  // U+FFFD
-      at += 2;
     } else {
-      storage += static_cast<char>(c);
+      // U+FFFE, U+FFFF, or bytes that are no character of UTF-8.
+      storage += "\xEF\xBF\xBD";  // U+FFFD
     }
+    at += length;
   }
   return storage;
 }
@@ -79,31 +79,57 @@ std::string holdable_text(std::string_view text) {
   return std::string(holdable(text, storage));
 }
 
-const pugi::xml_document& document_template() {
-  // Parsed once; a constant the parser always takes (the snapshot builder
-  // loads it before anything else, and reports it should it fail).
-  static const pugi::xml_document parsed = [] {
-    pugi::xml_document document;
-    (void)load_xml(document, doc::kTemplate);
-    return document;
-  }();
-  return parsed;
-}
-
 void start_mixer_document(DocumentSink& sink, std::string_view device_name,
                           std::uint32_t destinations) {
-  const pugi::xml_document& prototype = document_template();
-  sink.prolog(prototype);
+  sink.prolog();
   sink.start(doc::kAudioMixer);
-  // The root's attributes as the template has them, the count set.
-  for (pugi::xml_attribute attribute : prototype.last_child().attributes()) {
-    if (std::strcmp(attribute.name(), doc::kDestinations) == 0) {
-      sink.attribute(doc::kDestinations, as_number(destinations));
-    } else {
-      sink.attribute(doc::kId, attribute.as_int());
-    }
-  }
+  sink.attribute(doc::kId, 0);
+  sink.attribute(doc::kDestinations, as_number(destinations));
   write_name(sink, device_name);
+}
+
+void write_document(const Document& document, DocumentSink& sink) {
+  sink.prolog();
+  // Depth first, in document order, without recursion. The model is read,
+  // never changed: its handles need a document they could change.
+  Document& held = const_cast<Document&>(document);
+  const DocNode root = held.document_element();
+  DocNode node = root;
+  while (node) {
+    if (node.is_element()) {
+      sink.start(node.name().data());
+      for (std::uint32_t i = 0; i < node.attribute_count(); ++i) {
+        const DocAttribute attribute = node.attribute_at(i);
+        sink.attribute(attribute.name().data(), attribute.value());
+      }
+      if (const DocNode child = node.first_child()) {
+        node = child;
+        continue;
+      }
+      sink.end();
+    } else if (node.kind() == NodeKind::kText) {
+      sink.text(node.value());
+    } else if (node.kind() == NodeKind::kCdata) {
+      sink.cdata(node.value());
+    }
+    // Climb until a node with a next sibling, ending each element left.
+    while (node != root && !node.next_sibling()) {
+      node = node.parent();
+      sink.end();
+    }
+    if (node == root) break;
+    node = node.next_sibling();
+  }
+  sink.finish();
+}
+
+void write_bare_document(DocumentSink& sink) {
+  sink.prolog();
+  sink.start(doc::kAudioMixer);
+  sink.attribute(doc::kId, 0);
+  sink.attribute(doc::kDestinations, 0);
+  sink.end();
+  sink.finish();
 }
 
 void end_mixer_document(DocumentSink& sink) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/document/document_model.h"
 #include "platform/document/document_sink.h"
 
 namespace quorvel {
@@ -47,15 +48,22 @@ struct ControlPart {
 // and a line's server_name pairs with the same line when restored (the
 // snapshot it pairs with is written by the same rule). A control character
 // other than tab and the line ends becomes its picture (U+2400 + code:
-// U+0001 as U+2401, ESC as U+241B), U+FFFE and U+FFFF become U+FFFD. Every
-// text of the writer below passes through it.
+// U+0001 as U+2401, ESC as U+241B); U+FFFE, U+FFFF and bytes that are no
+// character of UTF-8 (each run of them as decode_utf8 takes it) become
+// U+FFFD. Every text of the writer below passes through it.
 std::string holdable_text(std::string_view text);
 
-// The template, parsed: the prolog and the root every document starts from.
-const pugi::xml_document& document_template();
+// A whole document as it is held (a snapshot built into the model), from
+// its prolog to its end: its root element with the elements, attributes and
+// text below it (all a document the writer built holds).
+void write_document(const Document& document, DocumentSink& sink);
 
-// The prolog and the audio_mixer root of the template, with the device's
-// name and its count of destinations. end_mixer_document ends it.
+// A document of no mixer: the prolog and an empty audio_mixer root (id 0,
+// no destinations), ended.
+void write_bare_document(DocumentSink& sink);
+
+// The prolog and the audio_mixer root (id 0), with the device's name and
+// its count of destinations. end_mixer_document ends it.
 void start_mixer_document(DocumentSink& sink, std::string_view device_name,
                           std::uint32_t destinations);
 void end_mixer_document(DocumentSink& sink);

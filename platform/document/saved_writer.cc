@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
-#include <sstream>
 
 #include "common/utf.h"
+#include "platform/document/document_format.h"
 
 namespace quorvel {
 
-// The layout follows the DOM's serialiser with indentation: a node that is
+// The layout: a node that is
 // not text begins a line, indented by its depth, unless it comes right
 // after text; an element without children is written "<name ... />"; an
 // end tag begins a line unless it comes right after text.
@@ -44,9 +44,9 @@ void SavedDocumentWriter::put_ascii(std::string_view ascii) {
   used_ += 2 * ascii.size();
 }
 
-// UTF-8 as UTF-16, decoded as the DOM's serialiser decodes it: a byte that
-// begins no complete sequence is dropped, and a four-byte sequence becomes
-// a surrogate pair (whatever code it gives, cut to 16 bits a unit).
+// UTF-8 as UTF-16 (the texts the writer is given are holdable_text's, valid
+// UTF-8): a byte that begins no complete sequence is dropped, and a
+// four-byte sequence becomes a surrogate pair.
 void SavedDocumentWriter::put_utf8(std::string_view utf8) {
   // Every byte gives at most one unit of two bytes.
   char* const start = room(2 * utf8.size());
@@ -79,7 +79,7 @@ void SavedDocumentWriter::put_utf8(std::string_view utf8) {
   used_ += static_cast<std::size_t>(to - start);
 }
 
-// Text as the DOM's serialiser escapes it: "&", "<" and ">" as references,
+// Text escaped where XML needs it: "&", "<" and ">" as references,
 // control characters other than tab and line ends as "&#NN;". In an
 // attribute value: "&", "<" and '"' as references, every control character
 // as "&#NN;", ">" as it is.
@@ -128,13 +128,10 @@ void SavedDocumentWriter::top_level(std::string_view markup) {
   newline_ = indent_ = true;
 }
 
-void SavedDocumentWriter::prolog(const pugi::xml_document& prototype) {
-  const pugi::xml_node root = prototype.last_child();
-  for (pugi::xml_node node = prototype.first_child(); node != root; node = node.next_sibling()) {
-    std::ostringstream markup;
-    node.print(markup, "", pugi::format_raw, pugi::encoding_utf8);
-    top_level(markup.str());
-  }
+void SavedDocumentWriter::prolog() {
+  top_level(doc::kDeclarationMarkup);
+  top_level(doc::kCommentMarkup);
+  top_level(doc::kDoctypeMarkup);
 }
 
 void SavedDocumentWriter::start(const char* name) {

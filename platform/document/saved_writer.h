@@ -1,9 +1,7 @@
-// Writing a document in the saved-file format node by node, without a
-// DOM: the very bytes serialize_document (xml_dom.h) gives for the tree a
-// TreeSink builds from the same calls (UTF-16 LE with a byte order mark,
-// indented with tabs, the DOM's escaping of text), so that a writer holding
-// its data in another form (the simulated device) need not build a tree to
-// save it.
+// Writing a document in the saved-file format node by node: UTF-16 LE with
+// a byte order mark, indented with tabs, text escaped where XML needs it.
+// Every saved document is written by it, straight from the mixer's parts
+// (document_writer.h).
 #pragma once
 
 #include <cstdint>
@@ -21,7 +19,7 @@ class SavedDocumentWriter final : public DocumentSink {
   // `out` beforehand to keep it from being copied as it grows.
   explicit SavedDocumentWriter(std::string& out);
 
-  void prolog(const pugi::xml_document& prototype) override;
+  void prolog() override;
   void start(const char* name) override;
   void attribute(const char* name, std::int32_t value) override;
   void attribute(const char* name, std::string_view utf8) override;

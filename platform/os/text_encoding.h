@@ -1,4 +1,4 @@
-// Conversions between the program's internal text (UTF-8, as the XML DOM
+// Conversions between the program's internal text (UTF-8, as a document
 // holds it) and the platform's 8-bit text: mixer names and file names in the
 // system code page, and what the console expects.
 #pragma once
@@ -10,7 +10,7 @@
 namespace quorvel {
 
 // Text in the system code page (mixer names, arguments) to UTF-8, the text
-// the DOM holds; any length. Linux already speaks UTF-8.
+// a document holds; any length. Linux already speaks UTF-8.
 std::string system_to_utf8(std::string_view text);
 
 // UTF-8 to the system code page; a character the code page lacks becomes

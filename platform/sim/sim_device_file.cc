@@ -11,14 +11,14 @@
 #include "common/number_text.h"
 #include "platform/document/control_kind.h"
 #include "platform/document/document_format.h"
+#include "platform/document/document_parse.h"
 #include "platform/document/document_writer.h"
 #include "platform/document/saved_writer.h"
 #include "platform/os/console.h"
 #include "platform/os/file_read.h"
 #include "platform/os/file_replace.h"
-#include "platform/xml/well_formed.h"
 #include "platform/xml/xml_events.h"
-#include "platform/xml/xml_parse.h"
+#include "platform/xml/xml_read.h"
 
 namespace quorvel {
 namespace {
@@ -480,31 +480,20 @@ Result checked_device(SimDevice& loaded, const std::string& shown, SimDevice& de
 
 }  // namespace
 
-Result load_sim_device(const pugi::xml_document& document, SimDevice& device) {
-  SimDevice loaded;
-  DeviceBuilder builder(loaded);
-  const bool walked = walk_xml_nodes(document, builder);
-  if (!builder.has_root() || !builder.root_is_mixer()) return Result::failure(kNotMixer);
-  if (!walked) return Result::failure(builder.error);
-  Result checked = check_sim_device(loaded);
-  if (!checked) return checked;
-  device = std::move(loaded);
-  return Result();
-}
-
 Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, SimDevice& device) {
   try {
-    // One pass of the conforming parser builds the device as it reads. A
-    // file it does not take is read as documents are, which says why it is
-    // not well-formed (what is not well-formed is not a device) before
-    // anything about its content, as a tree.
-    if (const std::optional<pugi::xml_encoding> encoding = certain_xml_encoding(bytes)) {
-      SimDevice loaded;
-      DeviceBuilder builder(loaded);
-      if (read_xml_nodes(bytes, *encoding, builder)) return checked_device(loaded, shown, device);
-    }
-    pugi::xml_document document;
-    XmlParseOutcome parsed = parse_xml_document(document, bytes);
+    // One pass of the conforming parser builds the device as it reads.
+    SimDevice loaded;
+    DeviceBuilder builder(loaded);
+    const XmlEncoding encoding = detect_xml_encoding(bytes.substr(0, kXmlSourceHead));
+    if (read_xml_nodes(bytes, encoding, builder)) return checked_device(loaded, shown, device);
+    loaded = SimDevice();
+    // A file the pass did not take is parsed as documents are, which says
+    // why it is not well-formed (what is not well-formed is not a device)
+    // before anything about its content. One that parses stopped the pass
+    // by what it holds, which the builder says.
+    Document document;
+    const XmlParseOutcome parsed = parse_document(bytes, document);
     if (parsed.problem == XmlProblem::kNoMemory) throw std::bad_alloc();
     if (parsed.problem != XmlProblem::kNone) {
       std::string reason = parsed.reason;
@@ -516,11 +505,13 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
       }
       return Result::failure(shown + " is not an XML document: " + reason + where);
     }
-    Result loaded_tree = load_sim_device(document, device);
-    if (!loaded_tree) {
-      return Result::failure(shown + " is not a valid device: " + loaded_tree.message());
+    if (builder.has_root() && !builder.root_is_mixer()) {
+      return Result::failure(shown + " is not a valid device: " + kNotMixer);
     }
-    return Result();
+    // A well-formed mixer document the builder did not refuse: the pass
+    // ran out of memory.
+    if (builder.error.empty()) throw std::bad_alloc();
+    return Result::failure(shown + " is not a valid device: " + builder.error);
   } catch (const std::bad_alloc&) {
     return Result::failure("not enough memory to load the device file " + shown);
   }
@@ -537,11 +528,9 @@ std::optional<Result> load_sim_device_in_pieces(std::istream& in, std::uint64_t 
       if (read == 0) return std::nullopt;
       got += read;
     }
-    const std::optional<pugi::xml_encoding> encoding = certain_xml_encoding(head);
-    if (!encoding) return std::nullopt;
     SimDevice loaded;
     DeviceBuilder builder(loaded);
-    if (!read_xml_nodes(head, rest, size, *encoding, builder, piece)) return std::nullopt;
+    if (!read_xml_nodes(head, rest, size, builder, piece)) return std::nullopt;
     return checked_device(loaded, shown, device);
   } catch (const std::bad_alloc&) {
     return std::nullopt;

@@ -31,8 +31,6 @@
 //   allocated.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -77,14 +75,12 @@ std::optional<Result> load_sim_device_in_pieces(std::istream& in, std::uint64_t 
                                                 std::size_t piece);
 // The same, from the file's bytes; `shown` names the file in messages.
 Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, SimDevice& device);
-// The same, from a document already parsed.
-Result load_sim_device(const pugi::xml_document& document, SimDevice& device);
 
 // Writes the mixer document of `device` into `sink`.
 void write_sim_device(const SimDevice& device, DocumentSink& sink);
 
 // The device file of `device` in the saved-file format (UTF-16 with a byte
-// order mark), written without building a tree.
+// order mark).
 std::string serialize_sim_device(const SimDevice& device);
 
 // Writes the device file of `device` to `path` in the saved-file format

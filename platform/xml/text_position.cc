@@ -15,7 +15,7 @@ namespace {
 
 class SourceDecoder {
  public:
-  SourceDecoder(std::string_view bytes, pugi::xml_encoding encoding)
+  SourceDecoder(std::string_view bytes, XmlEncoding encoding)
       : bytes_(bytes), encoding_(encoding) {}
 
   // The byte of the source where the next character starts.
@@ -25,13 +25,13 @@ class SourceDecoder {
   // UTF-8 text (0 for an encoding error the parser drops). False at the end.
   bool next(char32_t& ch, std::size_t& converted) {
     switch (encoding_) {
-      case pugi::encoding_utf16_le:
-      case pugi::encoding_utf16_be:
+      case XmlEncoding::kUtf16Le:
+      case XmlEncoding::kUtf16Be:
         return next_utf16(ch, converted);
-      case pugi::encoding_utf32_le:
-      case pugi::encoding_utf32_be:
+      case XmlEncoding::kUtf32Le:
+      case XmlEncoding::kUtf32Be:
         return next_utf32(ch, converted);
-      case pugi::encoding_latin1:
+      case XmlEncoding::kLatin1:
         if (at_ >= bytes_.size()) return false;
         ch = byte(at_++);
         converted = utf8_length(ch);
@@ -63,7 +63,7 @@ class SourceDecoder {
   }
 
   char32_t unit16(std::size_t at) const {
-    return encoding_ == pugi::encoding_utf16_le ? byte(at) | (byte(at + 1) << 8)
+    return encoding_ == XmlEncoding::kUtf16Le ? byte(at) | (byte(at + 1) << 8)
                                                 : (byte(at) << 8) | byte(at + 1);
   }
 
@@ -84,7 +84,7 @@ class SourceDecoder {
 
   bool next_utf32(char32_t& ch, std::size_t& converted) {
     if (at_ + 4 > bytes_.size()) return false;
-    if (encoding_ == pugi::encoding_utf32_le) {
+    if (encoding_ == XmlEncoding::kUtf32Le) {
       ch = byte(at_) | (byte(at_ + 1) << 8) | (byte(at_ + 2) << 16) | (byte(at_ + 3) << 24);
     } else {
       ch = (byte(at_) << 24) | (byte(at_ + 1) << 16) | (byte(at_ + 2) << 8) | byte(at_ + 3);
@@ -95,11 +95,9 @@ class SourceDecoder {
   }
 
   std::string_view bytes_;
-  pugi::xml_encoding encoding_;
+  XmlEncoding encoding_;
   std::size_t at_ = 0;
 };
-
-bool is_xml_space(char32_t ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
 
 // Lines and positions, character by character: CR LF, CR and LF each end a
 // line.
@@ -126,7 +124,7 @@ class LineCounter {
 
 }  // namespace
 
-TextPosition locate_source(std::string_view bytes, pugi::xml_encoding encoding,
+TextPosition locate_source(std::string_view bytes, XmlEncoding encoding,
                            std::size_t offset, std::size_t then) {
   SourceDecoder decoder(bytes, encoding);
   LineCounter counter;
@@ -150,11 +148,9 @@ TextPosition locate_source(std::string_view bytes, pugi::xml_encoding encoding,
   return counter.here();
 }
 
-TextPosition locate(std::string_view bytes, pugi::xml_encoding encoding, std::size_t offset,
-                    Anchor anchor) {
+TextPosition locate(std::string_view bytes, XmlEncoding encoding, std::size_t offset) {
   SourceDecoder decoder(bytes, encoding);
   LineCounter counter;
-  TextPosition bracket{};
   std::size_t converted_at = 0;
   bool first = true;
   char32_t ch = 0;
@@ -166,17 +162,11 @@ TextPosition locate(std::string_view bytes, pugi::xml_encoding encoding, std::si
       continue;
     }
     first = false;
-    const TextPosition& here = counter.here();
-    if (converted_at >= offset) {
-      if (anchor == Anchor::kAt) return here;
-      if (anchor == Anchor::kOpeningBracket) return ch == '<' || bracket.line == 0 ? here : bracket;
-      if (!is_xml_space(ch)) return here;
-    }
-    if (ch == '<') bracket = here;
+    if (converted_at >= offset) return counter.here();
     counter.pass(ch);
     converted_at += converted;
   }
-  return anchor == Anchor::kOpeningBracket && bracket.line != 0 ? bracket : counter.here();
+  return counter.here();
 }
 
 }  // namespace quorvel

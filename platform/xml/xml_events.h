@@ -1,12 +1,10 @@
-// A document as a stream of the nodes the DOM would hold, in document
-// order: what one pass of the conforming parser gives (read_xml_nodes,
-// well_formed.h), or a walk of a DOM tree (walk_xml_nodes). Text arrives
-// as the DOM keeps it: one node per run of text between two pieces of
-// markup, with its references expanded and its line ends made LF; a run
-// that is only white space in the source is no node.
+// A document as a stream of its nodes, in document order, as one pass of
+// the conforming parser gives them (read_xml_nodes, xml_read.h). Text
+// arrives one node per run of text between two pieces of markup, with its
+// references expanded and its line ends made LF; a run that is only white
+// space in the source is no node. Names come as written, prefixes and
+// namespace declarations included.
 #pragma once
-
-#include <pugixml.hpp>
 
 #include <string_view>
 
@@ -19,19 +17,15 @@ class XmlNodeHandler {
   // memory): the document is then not read.
   // `standalone`: -1 not given, 0 "no", 1 "yes"; `encoding` null when not given.
   virtual bool declaration(const char* version, const char* encoding, int standalone) = 0;
-  // A document type declaration without an internal subset: its text
-  // after "<!DOCTYPE" and white space, up to its ">", as written.
+  // The document type declaration: its text after "<!DOCTYPE" and white
+  // space, up to its ">", as written.
   virtual bool doctype(std::string_view value) = 0;
-  // `attributes`: name, value, name, value, ..., null.
+  // `attributes`: name, value, name, value, ..., null; in the order written.
   virtual bool start_element(const char* name, const char** attributes) = 0;
   virtual bool end_element() = 0;
   virtual bool text(std::string_view value, bool cdata) = 0;
   virtual bool comment(const char* value) = 0;
   virtual bool processing_instruction(const char* target, const char* value) = 0;
 };
-
-// Hands every node of `document` to `handler`, in document order. False
-// when the handler stopped it.
-bool walk_xml_nodes(const pugi::xml_document& document, XmlNodeHandler& handler);
 
 }  // namespace quorvel

@@ -3,8 +3,8 @@
 // quorvel, and amixer shows exactly what it showed before.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -13,6 +13,8 @@
 
 #include "fakes/alsa_card/virtual_card.h"
 #include "platform/alsa/alsa_volume_scale.h"
+#include "platform/document/document_format.h"
+#include "platform/document/document_parse.h"
 
 namespace quorvel {
 namespace {
@@ -258,19 +260,24 @@ TEST_F(AlsaRoundTripTest, TheStateSavedAfterARestoreIsReadFromTheCard) {
 
 // Values of the line_control named `name` in a saved document.
 std::vector<std::int32_t> saved_values(const std::filesystem::path& file, const std::string& name) {
-  pugi::xml_document document;
-  const std::string bytes = read_file(file);
-  EXPECT_TRUE(document.load_buffer(bytes.data(), bytes.size()));
+  Document document;
+  EXPECT_EQ(parse_document(read_file(file), document).reason, "");
+  auto number = [](std::string_view text) { return std::atoi(std::string(text).c_str()); };
   std::vector<std::int32_t> values;
-  for (pugi::xpath_node found : document.select_nodes("//line_control")) {
-    pugi::xml_node control = found.node();
-    if (control.first_child().value() != name) continue;
-    for (pugi::xml_node child : control.children()) {
-      const std::string kind = child.name();
-      if (kind == "value") values.push_back(child.text().as_int());
-      if (kind != "mux_list" && kind != "mixer_list") continue;
-      for (pugi::xml_node item : child.children("item")) {
-        values.push_back(item.attribute("selected").as_int());
+  for (DocNode destination : document.document_element().children(doc::kDestination)) {
+    // In document order: the destination's controls come before its sources.
+    std::vector<DocNode> lines{destination};
+    destination.append_children(doc::kSource, lines);
+    for (DocNode line : lines) {
+      for (DocNode control : line.children(doc::kLineControl)) {
+        if (control.text() != name) continue;
+        for (DocNode child = control.first_child(); child; child = child.next_sibling()) {
+          if (child.is(doc::kValue)) values.push_back(number(child.text()));
+          if (!child.is(doc::kMuxList) && !child.is(doc::kMixerList)) continue;
+          for (DocNode item : child.children(doc::kItem)) {
+            values.push_back(number(item.attribute_value(doc::kSelected)));
+          }
+        }
       }
     }
   }

@@ -1,9 +1,15 @@
 // Save, change, restore with the real program on a simulated device file.
 #include <gtest/gtest.h>
 
-#include <pugixml.hpp>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "platform/xml/xml_dom.h"
+#include "platform/document/document_model.h"
+#include "platform/document/document_parse.h"
+#include "platform/document/document_writer.h"
+#include "platform/document/saved_writer.h"
 #include "support/sim_device_fixture.h"
 #include "support/test_util.h"
 
@@ -14,36 +20,60 @@ using testing::ProgramResult;
 using testing::read_file;
 using testing::write_file;
 
+// A whole number as a document writes it; 0 for none, as for a missing
+// attribute.
+int number(std::string_view text) { return text.empty() ? 0 : std::stoi(std::string(text)); }
+
+// The elements named `name` anywhere under `node`, in document order.
+void find_elements(DocNode node, std::string_view name, std::vector<DocNode>& found) {
+  for (DocNode child = node.first_child(); child; child = child.next_sibling()) {
+    if (!child.is_element()) continue;
+    if (child.is(name)) found.push_back(child);
+    find_elements(child, name, found);
+  }
+}
+
 class RestoreTest : public testing::SimDeviceFixture {
  protected:
   // A copy of the saved document in which every settable value differs,
   // and the first channel of the master volume (control 1) is beyond its
   // bounds.
   void write_changed_copy(const std::string& from, const std::string& to) {
-    std::string bytes = read_file(dir_ / from);
-    pugi::xml_document document;
-    ASSERT_TRUE(document.load_buffer(bytes.data(), bytes.size(), kParseOptions));
-    for (pugi::xpath_node value : document.select_nodes("//line_control/value")) {
-      pugi::xml_node control = value.node().parent();
-      int max = control.attribute("max").as_int();
-      int min = control.attribute("min").as_int();
-      int now = value.node().text().as_int();
-      value.node().text().set(now == max ? min : max);
+    const std::string bytes = read_file(dir_ / from);
+    Document document;
+    ASSERT_EQ(parse_document(bytes, document).problem, XmlProblem::kNone);
+    std::vector<DocNode> controls;
+    find_elements(document.root(), "line_control", controls);
+    for (const DocNode control : controls) {
+      const int max = number(control.attribute_value("max"));
+      const int min = number(control.attribute_value("min"));
+      const std::vector<DocNode> values = control.children("value");
+      for (const DocNode value : values) {
+        const int now = number(value.text());
+        document.set_value(value.first_child(), std::to_string(now == max ? min : max));
+      }
+      if (control.attribute_value("ctrl_id") == "1" && !values.empty()) {
+        document.set_value(values.front().first_child(), "70000");
+      }
     }
-    document.select_node("//line_control[@ctrl_id='1']/value").node().text().set(70000);
-    for (pugi::xpath_node list : document.select_nodes("//mux_list")) {
+    std::vector<DocNode> lists;
+    find_elements(document.root(), "mux_list", lists);
+    for (const DocNode list : lists) {
       // Move the selection to the next item.
-      std::vector<pugi::xml_node> items;
-      for (pugi::xml_node item : list.node().children("item")) items.push_back(item);
+      const std::vector<DocNode> items = list.children("item");
       std::size_t selected = 0;
       for (std::size_t k = 0; k < items.size(); ++k) {
-        if (items[k].attribute("selected").as_int() == 1) selected = k;
+        if (number(items[k].attribute_value("selected")) == 1) selected = k;
       }
       for (std::size_t k = 0; k < items.size(); ++k) {
-        items[k].attribute("selected").set_value(k == (selected + 1) % items.size() ? 1 : 0);
+        document.set_attribute(items[k], "selected",
+                               k == (selected + 1) % items.size() ? "1" : "0");
       }
     }
-    write_file(dir_ / to, serialize_document(document));
+    std::string changed;
+    SavedDocumentWriter writer(changed);
+    write_document(document, writer);
+    write_file(dir_ / to, changed);
   }
 };
 

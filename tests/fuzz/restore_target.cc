@@ -52,12 +52,12 @@ int fuzz_restore(const std::uint8_t* data, std::size_t size) {
   InputDocument input;
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (load_from_bytes(input, bytes, "fuzz.xml")) {
-    pugi::xml_document snapshot;
+    Document snapshot;
     std::optional<std::string> name;
     // A snapshot that fails has said why; the restore runs on what it holds,
     // as the program's does.
     (void)build_snapshot(snapshot, mixer, name);
-    (void)reconcile_documents(input.dom, snapshot, mixer);
+    (void)reconcile_documents(input.document, snapshot, mixer);
   }
   std::cerr.rdbuf(saved_err);
 

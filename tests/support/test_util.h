@@ -103,4 +103,16 @@ std::string utf16_bytes(std::u16string_view units, bool big_endian, bool bom);
 // UTF-16 LE bytes (with or without a byte order mark) as UTF-8.
 std::string utf16le_to_utf8(const std::string& bytes);
 
+// While one lives, every allocation through operator new of at least
+// kRefusedBytes on this thread fails (std::bad_alloc): a large document's
+// memory runs out while the test's own small allocations go on.
+class RefuseAllocations {
+ public:
+  static constexpr std::size_t kRefusedBytes = std::size_t{1} << 20;
+  RefuseAllocations();
+  ~RefuseAllocations();
+  RefuseAllocations(const RefuseAllocations&) = delete;
+  RefuseAllocations& operator=(const RefuseAllocations&) = delete;
+};
+
 }  // namespace quorvel::testing

@@ -6,9 +6,9 @@
 #include "apply/plan_steps.h"
 #include "apply/reconcile.h"
 #include "apply/restore_plan.h"
+#include "platform/document/document_parse.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
-#include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
 #include "support/recording_mixer.h"
 #include "support/test_util.h"
@@ -19,6 +19,14 @@ namespace {
 using testing::CaptureStream;
 using testing::MixerOp;
 using testing::RecordingMixer;
+using testing::utf16_bytes;
+using testing::utf16le_to_utf8;
+using testing::utf8_to_utf16;
+
+void parse(std::string_view text, Document& document) {
+  const XmlParseOutcome parsed = parse_document(text, document);
+  ASSERT_EQ(parsed.problem, XmlProblem::kNone) << parsed.reason;
+}
 
 // The device of the device file `xml`.
 SimDevice device_of(const std::string& xml) {
@@ -70,21 +78,21 @@ SimDevice rich_device() {
 class ApplyTest : public ::testing::Test {
  protected:
   std::string snapshot_of(Mixer& mixer) {
-    pugi::xml_document document;
+    std::string bytes;
     std::optional<std::string> name;
-    EXPECT_TRUE(build_snapshot(document, mixer, name));
-    return serialize_document(document);
+    EXPECT_TRUE(build_saved_snapshot(bytes, mixer, name));
+    return bytes;
   }
 
   // Loads `saved` (as written by the program) and applies it to `mixer`.
   ApplyReport restore(const std::string& saved, Mixer& mixer) {
-    pugi::xml_document input;
-    EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
+    Document input;
+    parse(saved, input);
     return restore_document(input, mixer);
   }
 
-  ApplyReport restore_document(pugi::xml_document& input, Mixer& mixer) {
-    pugi::xml_document snapshot;
+  ApplyReport restore_document(Document& input, Mixer& mixer) {
+    Document snapshot;
     std::optional<std::string> name;
     EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
     CaptureStream err(std::cerr);
@@ -188,21 +196,16 @@ TEST_F(ApplyTest, DocumentsThatApplyNothing) {
   mixer.control(1)->values = {7, 7};
   const std::string changed = snapshot_of(mixer);
 
-  struct Case {
-    const char* name;
-    std::string text;
-  };
-  pugi::xml_document original;
-  ASSERT_TRUE(original.load_buffer(saved.data(), saved.size(), kParseOptions));
-  pugi::xml_document wrong_id;
-  wrong_id.reset(original);
-  wrong_id.document_element().attribute("id").set_value("1");
-  pugi::xml_document empty;
-  pugi::xml_document other_root;
-  other_root.load_string("<mixer id=\"0\"><destination component_type=\"4\"/></mixer>");
-  for (pugi::xml_document* input : {&wrong_id, &empty, &other_root}) {
+  // The saved document with another mixer id, an empty one, and one of
+  // another root.
+  Document inputs[3];
+  ASSERT_NO_FATAL_FAILURE(parse(saved, inputs[0]));
+  inputs[0].set_attribute(inputs[0].document_element(), "id", "1");
+  ASSERT_NO_FATAL_FAILURE(
+      parse("<mixer id=\"0\"><destination component_type=\"4\"/></mixer>", inputs[2]));
+  for (Document& input : inputs) {
     RecordingMixer recorder(mixer);
-    ApplyReport report = restore_document(*input, recorder);
+    ApplyReport report = restore_document(input, recorder);
     EXPECT_EQ(report.reported, 0);
     EXPECT_EQ(recorder.calls(MixerOp::kWrite), 0u);
     EXPECT_EQ(snapshot_of(mixer), changed);
@@ -211,17 +214,21 @@ TEST_F(ApplyTest, DocumentsThatApplyNothing) {
 
 TEST_F(ApplyTest, ControlTypeWrittenInHexadecimalDoesNotPair) {
   SimMixer mixer(rich_device());
-  pugi::xml_document input;
-  ASSERT_TRUE(input.load_string(
+  Document input;
+  ASSERT_NO_FATAL_FAILURE(parse(
       "<audio_mixer id=\"0\"><destination component_type=\"4\">S"
       "<line_control ctrl_id=\"1\" ctrl_type=\"0x50030001\">V<value>5</value><value>5</value></line_control>"
       "<line_control ctrl_id=\"2\" ctrl_type=\"536936450\">M<value>1</value></line_control>"
-      "</destination></audio_mixer>"));
+      "</destination></audio_mixer>",
+      input));
   restore_document(input, mixer);
   EXPECT_EQ(mixer.values(1), (std::vector<std::int32_t>{40000, 41000}));
   EXPECT_EQ(mixer.values(2), (std::vector<std::int32_t>{1, 1}));
   // The hexadecimal control was removed from the input document.
-  EXPECT_EQ(input.select_nodes("//line_control").size(), 1u);
+  const std::vector<DocNode> left =
+      input.document_element().child("destination").children("line_control");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].attribute_value("ctrl_id"), "2");
 }
 
 TEST_F(ApplyTest, EmptyListMakesNoMixerCall) {
@@ -235,17 +242,15 @@ class ApplyNodesTest : public ApplyTest {
  protected:
   // Applies the line_control elements of `text` (a <controls> element).
   void apply(const std::string& text, Mixer& mixer) {
-    EXPECT_TRUE(document_.load_string(text.c_str(), kParseOptions));
-    std::vector<pugi::xml_node> nodes;
-    for (pugi::xml_node node : document_.document_element().children("line_control")) {
-      nodes.push_back(node);
-    }
+    parse(text, document_);
     CaptureStream err(std::cerr);
-    report_.reported += apply_line_controls(nodes, mixer).reported;
+    report_.reported +=
+        apply_line_controls(document_.document_element().children("line_control"), mixer)
+            .reported;
     errors_ = err.text();
   }
 
-  pugi::xml_document document_;
+  Document document_;
   ApplyReport report_;
 };
 
@@ -480,10 +485,10 @@ TEST(RestorePlanTest, WantedValuesPerKind) {
     SCOPED_TRACE(c.control);
     SimMixer mixer(surround_device());
     RecordingMixer recorder(mixer);
-    pugi::xml_document document;
-    ASSERT_TRUE(document.load_string(
-        (std::string("<d>Speakers<line_control ") + c.control + "</line_control></d>").c_str(),
-        kParseOptions));
+    Document document;
+    ASSERT_NO_FATAL_FAILURE(
+        parse(std::string("<d>Speakers<line_control ") + c.control + "</line_control></d>",
+              document));
     MixerSession session(recorder);
     RestorePlan plan;
     plan_line_controls({document.document_element().first_child().next_sibling()}, session,
@@ -510,9 +515,8 @@ TEST_F(ApplyTest, PlanOfTheMixersOwnStateChangesNothing) {
   const std::string saved = snapshot_of(mixer);
   for (bool changed : {false, true}) {
     if (changed) mixer.control(13)->values = {1, 2001};
-    pugi::xml_document input;
-    ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
-    pugi::xml_document snapshot;
+    Document input, snapshot;
+    ASSERT_NO_FATAL_FAILURE(parse(saved, input));
     std::optional<std::string> name;
     ASSERT_TRUE(build_snapshot(snapshot, mixer, name));
     RecordingMixer recorder(mixer);
@@ -539,33 +543,31 @@ TEST_F(ApplyTest, RestoreSaysAndWritesWhatItsWholePlanWould) {
   const std::string saved = snapshot_of(original);
   for (bool edited : {false, true}) {
     SCOPED_TRACE(edited);
-    const auto load_input = [&](pugi::xml_document& input) {
-      ASSERT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
-      if (!edited) return;
-      // Every value changed; one not a number, one beyond its bounds; a
-      // source without its key.
-      for (const pugi::xpath_node& value : input.select_nodes("//line_control/value")) {
-        value.node().text().set("1");
+    // Every value changed, one not a number and one beyond its bounds, and
+    // a source without its key: edited in the saved text, as a user would.
+    std::string text = saved;
+    if (edited) {
+      std::string utf8 = utf16le_to_utf8(saved);
+      std::size_t k = 0;
+      for (std::size_t at = utf8.find("<value"); at != std::string::npos;
+           at = utf8.find("<value", at + 1), ++k) {
+        const std::size_t start = utf8.find('>', at) + 1;
+        utf8.replace(start, utf8.find('<', start) - start, k == 0 ? "abc" : k == 2 ? "-5" : "1");
       }
-      pugi::xpath_node_set values = input.select_nodes("//line_control/value");
-      ASSERT_GE(values.size(), 3u);
-      values[0].node().text().set("abc");
-      values[2].node().text().set("-5");
-      pugi::xml_node source = input.select_node("//source").node();
-      ASSERT_TRUE(source);
-      source.remove_attribute("line_type");
-    };
+      ASSERT_GE(k, 3u);
+      const std::size_t key = utf8.find(" line_type=\"", utf8.find("<source"));
+      ASSERT_NE(key, std::string::npos);
+      utf8.erase(key, utf8.find('"', key + 12) + 1 - key);
+      text = utf16_bytes(utf8_to_utf16(utf8), false, true);
+    }
 
     SimMixer streamed(rich_device());
-    pugi::xml_document streamed_input;
-    load_input(streamed_input);
-    const ApplyReport report = restore_document(streamed_input, streamed);
+    const ApplyReport report = restore(text, streamed);
     const std::string streamed_errors = errors_;
 
     SimMixer whole(rich_device());
-    pugi::xml_document whole_input;
-    load_input(whole_input);
-    pugi::xml_document snapshot;
+    Document whole_input, snapshot;
+    ASSERT_NO_FATAL_FAILURE(parse(text, whole_input));
     std::optional<std::string> name;
     ASSERT_TRUE(build_snapshot(snapshot, whole, name));
     CaptureStream err(std::cerr);
@@ -642,21 +644,22 @@ TEST(RestorePlanTest, RefusalsForeseen) {
 }
 
 TEST(PruneUnpairedTest, PairsByOccurrenceAndCopiesIdentifiers) {
-  pugi::xml_document first;
-  ASSERT_TRUE(first.load_string(
+  Document first, second;
+  ASSERT_NO_FATAL_FAILURE(parse(
       "<s><line_control ctrl_id=\"a\" ctrl_type=\"1\"/><line_control ctrl_id=\"b\" ctrl_type=\"2\"/>"
       "<line_control ctrl_id=\"c\" ctrl_type=\"1\"/><line_control ctrl_id=\"d\" ctrl_type=\"1\"/>"
-      "<line_control ctrl_id=\"e\"/><line_control ctrl_id=\"f\" ctrl_type=\"1 \"/></s>"));
-  pugi::xml_document second;
-  ASSERT_TRUE(second.load_string(
+      "<line_control ctrl_id=\"e\"/><line_control ctrl_id=\"f\" ctrl_type=\"1 \"/></s>",
+      first));
+  ASSERT_NO_FATAL_FAILURE(parse(
       "<s><line_control ctrl_id=\"x\"/><line_control ctrl_id=\"1\" ctrl_type=\"1\"/>"
-      "<line_control ctrl_id=\"2\" ctrl_type=\"2\"/><line_control ctrl_id=\"3\" ctrl_type=\"1\"/></s>"));
-  std::vector<pugi::xml_node> a, b;
-  for (auto node : first.document_element().children()) a.push_back(node);
-  for (auto node : second.document_element().children()) b.push_back(node);
-  PrunedList pruned = prune_unpaired(a, b);
+      "<line_control ctrl_id=\"2\" ctrl_type=\"2\"/><line_control ctrl_id=\"3\" ctrl_type=\"1\"/></s>",
+      second));
+  const std::vector<DocNode> b = second.document_element().children("line_control");
+  PrunedList pruned = prune_unpaired(first.document_element().children("line_control"), b);
   std::vector<std::string> ids;
-  for (auto node : first.document_element().children()) ids.push_back(node.attribute("ctrl_id").value());
+  for (DocNode node : first.document_element().children("line_control")) {
+    ids.emplace_back(node.attribute_value("ctrl_id"));
+  }
   // The third control of type 1 and the one whose key has a blank go.
   EXPECT_EQ(ids, (std::vector<std::string>{"1", "2", "3", "e"}));
   ASSERT_EQ(pruned.remaining.size(), 4u);

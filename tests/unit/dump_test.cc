@@ -2,11 +2,13 @@
 // an apostrophe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "docio/dump.h"
+#include "platform/document/document_parse.h"
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_mixer.h"
-#include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
 #include "support/example_device.h"
 #include "support/test_util.h"
@@ -16,37 +18,43 @@ namespace {
 
 using testing::CaptureStream;
 
-std::string dump(pugi::xml_node node) {
+std::string dump(DocNode node) {
   CaptureStream out(std::cout);
   dump_tree(node);
   return out.text();
 }
 
 TEST(DumpTreeTest, EmptyDocumentIsOneEmptyLine) {
-  pugi::xml_document document;
-  EXPECT_EQ(dump(document), "\n");
+  Document document;
+  EXPECT_EQ(dump(document.root()), "\n");
 }
 
 TEST(DumpTreeTest, AttributesInOrderTextNodesOnLinesOfTheirOwn) {
-  pugi::xml_document document;
-  ASSERT_TRUE(document.load_string(
-      "<audio_mixer id=\"0\" destinations=\"2\">Card<destination a=\"x y\">D</destination><empty/></audio_mixer>",
-      kParseOptions));
+  Document document;
+  ASSERT_EQ(parse_document("<audio_mixer id=\"0\" destinations=\"2\">Card<destination a=\"x y\">D"
+                           "</destination><empty/></audio_mixer>",
+                           document)
+                .problem,
+            XmlProblem::kNone);
   EXPECT_EQ(dump(document.document_element()), "0'2'\n\nx y'\n\n\n");
+  // From the document node: the document's own empty line first.
+  EXPECT_EQ(dump(document.root()), "\n0'2'\n\nx y'\n\n\n");
   // Starting below the document does not walk on to the start's siblings.
   EXPECT_EQ(dump(document.document_element().child("destination")), "x y'\n\n");
 }
 
 TEST(DumpTreeTest, ControlCharactersAreShownEscaped) {
-  pugi::xml_document document;
+  Document document;
   // A value that would retitle and recolour a terminal, one with line ends
   // and a tab, DEL and a C1 control (U+009B, CSI), and one with a backslash
   // and characters that are printable.
-  pugi::xml_node element = document.append_child("a");
-  element.append_attribute("t") = "\x1b]0;owned\x07\x1b[31mred";
-  element.append_attribute("l") = "one\ntwo\r\tthree";
-  element.append_attribute("c") = "del\x7f csi\xC2\x9B nbsp\xC2\xA0";
-  element.append_attribute("k") = "a\\b \xC3\xA9\xE2\x82\xAC";
+  DocumentBuilder builder(document);
+  ASSERT_TRUE(builder.start_element("a"));
+  ASSERT_TRUE(builder.add_attribute("t", "\x1b]0;owned\x07\x1b[31mred"));
+  ASSERT_TRUE(builder.add_attribute("l", "one\ntwo\r\tthree"));
+  ASSERT_TRUE(builder.add_attribute("c", "del\x7f csi\xC2\x9B nbsp\xC2\xA0"));
+  ASSERT_TRUE(builder.add_attribute("k", "a\\b \xC3\xA9\xE2\x82\xAC"));
+  ASSERT_TRUE(builder.end_element());
   // What is printable is written in the console's encoding.
   EXPECT_EQ(dump(document.document_element()),
             utf8_to_console("\\x1b]0;owned\\x07\\x1b[31mred'one\\x0atwo\\x0d\\x09three'"
@@ -67,13 +75,12 @@ TEST(Printable, BytesThatAreNotUtf8AreEscapedToo) {
 TEST(DumpTreeTest, SavedSnapshotBeginsWithThePrologNodes) {
   auto mixer = testing::example_mixer("soundcard.xml");
   ASSERT_TRUE(mixer);
-  pugi::xml_document snapshot;
+  std::string saved;
   std::optional<std::string> name;
-  ASSERT_TRUE(build_snapshot(snapshot, *mixer, name));
-  std::string saved = serialize_document(snapshot);
-  pugi::xml_document reloaded;
-  ASSERT_TRUE(reloaded.load_buffer(saved.data(), saved.size(), kParseOptions));
-  std::string text = dump(reloaded);
+  ASSERT_TRUE(build_saved_snapshot(saved, *mixer, name));
+  Document reloaded;
+  ASSERT_EQ(parse_document(saved, reloaded).problem, XmlProblem::kNone);
+  std::string text = dump(reloaded.root());
   const std::string expected_start =
       "\n"                                 // the document
       "1.0'UTF-16'\n"                      // the declaration
@@ -86,7 +93,7 @@ TEST(DumpTreeTest, SavedSnapshotBeginsWithThePrologNodes) {
       << text.substr(0, 200);
   // One line per node.
   std::size_t nodes = 0;
-  for (pugi::xml_node node = reloaded; node;) {
+  for (DocNode node = reloaded.root(); node;) {
     ++nodes;
     if (node.first_child()) {
       node = node.first_child();
@@ -99,14 +106,16 @@ TEST(DumpTreeTest, SavedSnapshotBeginsWithThePrologNodes) {
 }
 
 TEST(DumpTreeTest, MillionLevelsDeep) {
-  pugi::xml_document document;
-  pugi::xml_node node = document;
+  Document document;
+  DocumentBuilder builder(document);
   constexpr int kDepth = 1000000;
   for (int i = 0; i < kDepth; ++i) {
-    node = node.append_child("n");
-    node.append_attribute("d").set_value(i % 10);
+    builder.start("n");
+    builder.attribute("d", i % 10);
   }
-  std::string text = dump(document);
+  for (int i = 0; i < kDepth; ++i) builder.end();
+  ASSERT_FALSE(builder.failed());
+  std::string text = dump(document.root());
   EXPECT_EQ(text.size(), 1 + static_cast<std::size_t>(kDepth) * 3);
   EXPECT_EQ(text.substr(0, 7), "\n0'\n1'\n");
 }

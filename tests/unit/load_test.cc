@@ -7,11 +7,13 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/document/document_format.h"
+#include "platform/document/saved_writer.h"
 #include "platform/os/console.h"
 #include "platform/os/url_fetch.h"
-#include "platform/xml/xml_dom.h"
 #include "support/test_util.h"
 
 namespace quorvel {
@@ -48,10 +50,12 @@ std::string load_file_bytes(InputDocument& document, const std::string& bytes, R
   return err.text();
 }
 
-std::size_t top_level_count(const pugi::xml_document& dom) {
-  std::size_t count = 0;
-  for (pugi::xml_node node = dom.first_child(); node; node = node.next_sibling()) ++count;
-  return count;
+std::vector<DocNode> top_level(Document& document) {
+  std::vector<DocNode> nodes;
+  for (DocNode node = document.root().first_child(); node; node = node.next_sibling()) {
+    nodes.push_back(node);
+  }
+  return nodes;
 }
 
 // --- Success and the failure report ---------------------------------------
@@ -66,10 +70,10 @@ TEST(LoadFromFileTest, WellFormedDocumentLoadsAndSaysSo) {
   EXPECT_TRUE(testing::succeeded(loaded));
   EXPECT_EQ(err, "XML document loaded successfully\n");
   EXPECT_FALSE(document.parse_error.failed);
-  pugi::xml_node root = document.dom.child("audio_mixer");
+  const DocNode root = document.document.root().child("audio_mixer");
   ASSERT_TRUE(root);
-  EXPECT_STREQ(root.attribute("destinations").value(), "0");
-  EXPECT_STREQ(root.text().get(), "Card");
+  EXPECT_EQ(root.attribute_value("destinations"), "0");
+  EXPECT_EQ(root.text(), "Card");
 }
 
 TEST(LoadFromFileTest, SyntaxErrorOnLineThreeIsReportedWithPositionAndUrl) {
@@ -83,18 +87,18 @@ TEST(LoadFromFileTest, SyntaxErrorOnLineThreeIsReportedWithPositionAndUrl) {
   EXPECT_TRUE(document.parse_error.failed);
   EXPECT_EQ(err, "An attribute is malformed.\nError on line 3, position 17 in \"" + path + "\".\n");
   EXPECT_EQ(document.parse_error.url, path);
-  EXPECT_FALSE(document.dom.first_child()) << "a broken document must leave nothing behind";
+  EXPECT_TRUE(document.document.empty()) << "a broken document must leave nothing behind";
 }
 
 TEST(LoadFromFileTest, FailedLoadReplacesAnEarlierGoodDocumentWithNothing) {
   InputDocument document;
   ASSERT_TRUE(
       testing::succeeded(load_from_bytes(document, "<audio_mixer id=\"0\"/>", "good.xml")));
-  ASSERT_TRUE(document.dom.first_child());
+  ASSERT_FALSE(document.document.empty());
   // The parser has already built the root and a destination when it finds
   // that the root is never closed.
   EXPECT_FALSE(load_from_bytes(document, "<audio_mixer id=\"0\"><destination/>", "bad.xml"));
-  EXPECT_FALSE(document.dom.first_child());
+  EXPECT_TRUE(document.document.empty());
   EXPECT_EQ(document.parse_error.url, "bad.xml");
   EXPECT_EQ(document.parse_error.reason,
             "An end tag does not match the start tag, or an element is not closed.\n");
@@ -151,7 +155,7 @@ TEST(LoadFromFileTest, FileOfTheSameSizeAndTimeInItsPlaceIsReadAgain) {
     InputDocument document;
     CaptureStream err(std::cerr);
     ASSERT_TRUE(testing::succeeded(load_from_file(document, path.string(), &prepared)));
-    EXPECT_STREQ(document.dom.child("audio_mixer").attribute("id").value(), "1");
+    EXPECT_EQ(document.document.root().child("audio_mixer").attribute_value("id"), "1");
   }
 }
 
@@ -183,7 +187,7 @@ TEST_P(LoadEncodingTest, ErrorPositionCountsCharactersOfTheSource) {
   EXPECT_FALSE(load_from_bytes(document, encode(text, GetParam()), "doc.xml"));
   EXPECT_EQ(document.parse_error.line, 3);
   EXPECT_EQ(document.parse_error.linepos, 14);
-  EXPECT_FALSE(document.dom.first_child());
+  EXPECT_TRUE(document.document.empty());
 }
 
 TEST_P(LoadEncodingTest, TrailingTextPositionCountsCharactersOfTheSource) {
@@ -200,7 +204,7 @@ TEST_P(LoadEncodingTest, WellFormedDocumentLoadsWithItsText) {
   std::u16string text = u"<?xml version=\"1.0\"?>\n<audio_mixer id=\"0\">" + name + u"</audio_mixer>";
   InputDocument document;
   ASSERT_TRUE(testing::succeeded(load_from_bytes(document, encode(text, GetParam()), "doc.xml")));
-  EXPECT_EQ(document.dom.child("audio_mixer").text().get(), testing::utf16_to_utf8(name));
+  EXPECT_EQ(document.document.root().child("audio_mixer").text(), testing::utf16_to_utf8(name));
 }
 
 std::string encoding_name(Encoding encoding) {
@@ -231,7 +235,7 @@ TEST(EncodingDetectionTest, Utf16WithoutByteOrderMarkMayStartWithWhiteSpace) {
     InputDocument document;
     const std::string bytes = testing::utf16_bytes(u"\r\n <r>\u00e9</r>", big_endian, false);
     EXPECT_TRUE(testing::succeeded(load_from_bytes(document, bytes, "d")));
-    EXPECT_EQ(document.dom.child("r").text().get(), std::string("\xC3\xA9"));
+    EXPECT_EQ(document.document.root().child("r").text(), "\xC3\xA9");
   }
 }
 
@@ -249,23 +253,35 @@ TEST(EncodingDetectionTest, DeclaredLatin1GivesTheSamePositionAsUtf8) {
 }
 
 TEST(EncodingDetectionTest, SavedSnapshotLoadsBack) {
-  pugi::xml_document saved;
-  ASSERT_TRUE(testing::succeeded(load_xml(saved, doc::kTemplate)));
-  pugi::xml_node root = saved.last_child();
-  root.append_child(pugi::node_pcdata).set_value("Karte \xE2\x82\xAC");
-  root.append_child("destination").append_attribute("line_id").set_value(-65536);
-  std::string bytes = serialize_document(saved);
+  std::string bytes;
+  SavedDocumentWriter saved(bytes);
+  saved.prolog();
+  saved.start(doc::kAudioMixer);
+  saved.attribute(doc::kId, 0);
+  saved.attribute(doc::kDestinations, 1);
+  saved.text("Karte \xE2\x82\xAC");
+  saved.start(doc::kDestination);
+  saved.attribute(doc::kLineId, -65536);
+  saved.end();
+  saved.end();
+  saved.finish();
   ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
 
   InputDocument document;
   ASSERT_TRUE(testing::succeeded(load_from_bytes(document, bytes, "saved.xml")));
-  EXPECT_EQ(top_level_count(document.dom), 4u);  // declaration, comment, doctype, root
-  pugi::xml_node declaration = document.dom.first_child();
-  EXPECT_EQ(declaration.type(), pugi::node_declaration);
-  EXPECT_STREQ(declaration.attribute("encoding").value(), "UTF-16");
-  pugi::xml_node loaded_root = document.dom.child("audio_mixer");
-  EXPECT_STREQ(loaded_root.text().get(), "Karte \xE2\x82\xAC");
-  EXPECT_STREQ(loaded_root.child("destination").attribute("line_id").value(), "-65536");
+  const std::vector<DocNode> nodes = top_level(document.document);
+  ASSERT_EQ(nodes.size(), 4u);
+  EXPECT_EQ(nodes[0].kind(), NodeKind::kDeclaration);
+  EXPECT_EQ(nodes[0].attribute_value("version"), "1.0");
+  EXPECT_EQ(nodes[0].attribute_value("encoding"), "UTF-16");
+  EXPECT_EQ(nodes[1].kind(), NodeKind::kComment);
+  EXPECT_EQ(nodes[1].value(), doc::kComment);
+  EXPECT_EQ(nodes[2].kind(), NodeKind::kDoctype);
+  EXPECT_EQ(nodes[2].value(), doc::kDoctype);
+  const DocNode loaded_root = nodes[3];
+  EXPECT_TRUE(loaded_root.is(doc::kAudioMixer));
+  EXPECT_EQ(loaded_root.text(), "Karte \xE2\x82\xAC");
+  EXPECT_EQ(loaded_root.child(doc::kDestination).attribute_value(doc::kLineId), "-65536");
 }
 
 // --- What may stand around the root ---------------------------------------
@@ -301,7 +317,7 @@ TEST(LoadStructureTest, ContentOutsideTheOneRootIsRefusedWithItsPosition) {
     EXPECT_EQ(document.parse_error.reason, c.reason);
     EXPECT_EQ(document.parse_error.line, c.line);
     EXPECT_EQ(document.parse_error.linepos, c.position);
-    EXPECT_FALSE(document.dom.first_child());
+    EXPECT_TRUE(document.document.empty());
   }
 }
 
@@ -315,12 +331,18 @@ TEST(LoadStructureTest, PrologAndMiscellanyAroundTheRootAreAccepted) {
   EXPECT_TRUE(testing::succeeded(loaded));
   // Every node is kept: declaration, comment, processing instruction,
   // doctype, root, comment, processing instruction.
-  EXPECT_EQ(top_level_count(document.dom), 7u);
-  pugi::xml_node pi = document.dom.first_child().next_sibling().next_sibling();
-  ASSERT_EQ(pi.type(), pugi::node_pi);
-  EXPECT_STREQ(pi.name(), "pi");
-  EXPECT_STREQ(pi.value(), "a");
-  EXPECT_EQ(document.dom.last_child().type(), pugi::node_pi);
+  const std::vector<DocNode> nodes = top_level(document.document);
+  std::vector<NodeKind> kinds;
+  for (const DocNode node : nodes) kinds.push_back(node.kind());
+  EXPECT_EQ(kinds, (std::vector<NodeKind>{NodeKind::kDeclaration, NodeKind::kComment,
+                                          NodeKind::kInstruction, NodeKind::kDoctype,
+                                          NodeKind::kElement, NodeKind::kComment,
+                                          NodeKind::kInstruction}));
+  ASSERT_EQ(nodes.size(), 7u);
+  EXPECT_EQ(nodes[2].name(), "pi");
+  EXPECT_EQ(nodes[2].value(), "a");
+  EXPECT_EQ(nodes[6].name(), "pi");
+  EXPECT_EQ(nodes[6].value(), "b");
 }
 
 // --- Depth and size --------------------------------------------------------
@@ -334,14 +356,16 @@ TEST(LoadLimitsTest, MillionLevelsDeepLoadsWithoutCrashing) {
   InputDocument document;
   ASSERT_TRUE(testing::succeeded(load_from_bytes(document, text, "deep.xml")));
   int depth = 0;
-  for (pugi::xml_node node = document.dom.first_child(); node; node = node.first_child()) ++depth;
+  for (DocNode node = document.document.root().first_child(); node; node = node.first_child()) {
+    ++depth;
+  }
   EXPECT_EQ(depth, kDepth);
 
   // The same depth never closed: refused, and the partial tree is dropped.
   text.resize(kDepth * 3);
   EXPECT_FALSE(load_from_bytes(document, text, "deep.xml"));
   EXPECT_EQ(document.parse_error.line, 1);
-  EXPECT_FALSE(document.dom.first_child());
+  EXPECT_TRUE(document.document.empty());
 }
 
 TEST(LoadLimitsTest, FileOverTheNetworkBoundIsReadWhole) {
@@ -356,6 +380,95 @@ TEST(LoadLimitsTest, FileOverTheNetworkBoundIsReadWhole) {
   EXPECT_FALSE(load_from_file(document, path.string()));
   EXPECT_EQ(err.text(), "The character U+0000 is not allowed in XML.\nError on line 1, position 8 in \"" +
                             path.string() + "\".\n");
+}
+
+// --- A regular file parsed as it is read ----------------------------------
+
+// Every node of the document, one line each, indented by depth: its kind,
+// name, value and attributes.
+std::string shape_of(Document& document) {
+  std::string shape;
+  std::vector<std::pair<DocNode, int>> todo{{document.root(), 0}};
+  while (!todo.empty()) {
+    const auto [node, depth] = todo.back();
+    todo.pop_back();
+    shape.append(static_cast<std::size_t>(depth), ' ');
+    shape += std::to_string(static_cast<int>(node.kind()));
+    shape += " <" + std::string(node.name()) + "> [" + std::string(node.value()) + "]";
+    for (std::uint32_t i = 0; i < node.attribute_count(); ++i) {
+      shape += " " + std::string(node.attribute_at(i).name()) + "=" +
+               std::string(node.attribute_at(i).value());
+    }
+    shape += '\n';
+    std::vector<DocNode> children;
+    for (DocNode child = node.first_child(); child; child = child.next_sibling()) {
+      children.push_back(child);
+    }
+    for (auto child = children.rbegin(); child != children.rend(); ++child) {
+      todo.emplace_back(*child, depth + 1);
+    }
+  }
+  return shape;
+}
+
+class LoadInPiecesTest : public ::testing::TestWithParam<Encoding> {};
+
+// Pieces of a few bytes split names, references, multi-byte characters and
+// surrogate pairs; each size gives the document the whole source gives.
+TEST_P(LoadInPiecesTest, FileReadInPiecesGivesTheDocumentOfItsWholeBytes) {
+  std::u16string text =
+      u"<?xml version=\"1.0\"?>\r\n<!--c-->\r\n<audio_mixer id=\"0\" xmlns:q=\"urn:q\">Card\r\n";
+  for (int i = 0; i < 200; ++i) {
+    text += u"<q:v n=\"\u00e9\U0001F3B5\u20ac&amp;" + testing::utf8_to_utf16(std::to_string(i)) +
+            u"\">line\r\nend &lt;\U0001F3B5&#x20AC;<![CDATA[<raw>]]></q:v><?pi x?>\n";
+  }
+  text += u"</audio_mixer>\n<!--after-->";
+  const std::string bytes = encode(text, GetParam());
+  ASSERT_GT(bytes.size(), 4 * 4096u) << "the file must go on past its head";
+  TempDir dir;
+  const std::filesystem::path path = dir / "doc.xml";
+  write_file(path, bytes);
+
+  InputDocument whole;
+  ASSERT_TRUE(testing::succeeded(load_from_bytes(whole, bytes, "doc.xml")));
+  const std::string expected = shape_of(whole.document);
+  for (const std::size_t piece : {std::size_t{8}, std::size_t{13}, std::size_t{0}}) {
+    SCOPED_TRACE(piece);
+    InputDocument document;
+    ASSERT_TRUE(load_file_in_pieces(document, path, piece));
+    EXPECT_EQ(shape_of(document.document), expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, LoadInPiecesTest,
+                         ::testing::Values(Encoding::kUtf8, Encoding::kUtf8Bom, Encoding::kUtf16Le,
+                                           Encoding::kUtf16BeBom),
+                         [](const ::testing::TestParamInfo<Encoding>& info) {
+                           return encoding_name(info.param);
+                         });
+
+// What the pieces cannot take is left to the whole read: the document is
+// empty, and the load's url and error are as they were.
+TEST(LoadInPiecesTest, WhatIsNotARegularWellFormedFileIsLeftToTheWholeRead) {
+  TempDir dir;
+  const std::string padding(3 * 4096, ' ');
+  write_file(dir / "broken_late.xml", "<audio_mixer>" + padding + "<a x=1/></audio_mixer>");
+  write_file(dir / "broken_early.xml", "<audio_mixer x=1>" + padding + "</audio_mixer>");
+  write_file(dir / "two_roots.xml", "<a/>" + padding + "<b/>");
+  write_file(dir / "empty.xml", "");
+  write_file(dir / "nul.xml", "<a>" + padding + std::string(1, '\0') + "</a>");
+  std::filesystem::create_directory(dir / "folder");
+  for (const char* name :
+       {"broken_late.xml", "broken_early.xml", "two_roots.xml", "empty.xml", "nul.xml", "folder",
+        "missing.xml"}) {
+    SCOPED_TRACE(name);
+    InputDocument document;
+    ASSERT_TRUE(testing::succeeded(load_from_bytes(document, "<audio_mixer/>", "earlier.xml")));
+    EXPECT_FALSE(load_file_in_pieces(document, dir / name, 64));
+    EXPECT_TRUE(document.document.empty());
+    EXPECT_EQ(document.parse_error.url, "earlier.xml");
+    EXPECT_FALSE(document.parse_error.failed);
+  }
 }
 
 // --- Sources that cannot be read ------------------------------------------
@@ -408,7 +521,7 @@ TEST(OpenDocumentStreamTest, RelativeNameIsOpenedOnItsFullPath) {
     CaptureStream err(std::cerr);
     EXPECT_TRUE(testing::succeeded(load_from_stream(document, stream)));
     EXPECT_EQ(err.text(), "XML document loaded successfully\n");
-    EXPECT_TRUE(document.dom.child("audio_mixer"));
+    EXPECT_TRUE(document.document.root().child("audio_mixer"));
   });
 }
 

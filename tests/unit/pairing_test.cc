@@ -11,9 +11,9 @@
 #include "apply/preview.h"
 #include "apply/reconcile.h"
 #include "apply/restore_plan.h"
+#include "platform/document/document_parse.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
-#include "platform/xml/xml_dom.h"
 #include "snapshot/snapshot.h"
 #include "support/recording_mixer.h"
 #include "support/test_util.h"
@@ -69,20 +69,25 @@ SimDevice server(std::vector<SimDestination> lines) {
 }
 
 std::string snapshot_of(Mixer& mixer) {
-  pugi::xml_document document;
+  std::string bytes;
   std::optional<std::string> name;
-  EXPECT_TRUE(build_snapshot(document, mixer, name));
-  return serialize_document(document);
+  EXPECT_TRUE(build_saved_snapshot(bytes, mixer, name));
+  return bytes;
+}
+
+// `saved` parsed, and the snapshot of `mixer` to pair it with.
+void load(const std::string& saved, Mixer& mixer, Document& input, Document& snapshot) {
+  const XmlParseOutcome parsed = parse_document(saved, input);
+  ASSERT_EQ(parsed.problem, XmlProblem::kNone) << parsed.reason;
+  std::optional<std::string> name;
+  ASSERT_TRUE(build_snapshot(snapshot, mixer, name));
 }
 
 // Restores `saved` onto `mixer`; what the restore reported on stderr goes
 // to `errors`.
 ApplyReport restore(const std::string& saved, Mixer& mixer, std::string& errors) {
-  pugi::xml_document input;
-  EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
-  pugi::xml_document snapshot;
-  std::optional<std::string> name;
-  EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
+  Document input, snapshot;
+  load(saved, mixer, input, snapshot);
   CaptureStream err(std::cerr);
   ApplyReport report = reconcile_documents(input, snapshot, mixer);
   errors = err.text();
@@ -91,11 +96,8 @@ ApplyReport restore(const std::string& saved, Mixer& mixer, std::string& errors)
 
 // What a preview of `saved` onto `mixer` prints, the mixer's names in it.
 std::string preview(const std::string& saved, Mixer& mixer) {
-  pugi::xml_document input;
-  EXPECT_TRUE(input.load_buffer(saved.data(), saved.size(), kParseOptions));
-  pugi::xml_document snapshot;
-  std::optional<std::string> name;
-  EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
+  Document input, snapshot;
+  load(saved, mixer, input, snapshot);
   RestorePlan plan = plan_restore(input, snapshot, mixer);
   name_writes_by_mixer(plan, mixer);
   std::ostringstream out;
@@ -233,7 +235,7 @@ TEST(GoneMixerTest, IsSaidOnceWithHowFarTheRestoreGot) {
 
   mixer.clear_failures();
   mixer.fail_next(MixerOp::kRead, kMixerGone);
-  pugi::xml_document document;
+  Document document;
   std::optional<std::string> name;
   CaptureStream err(std::cerr);
   EXPECT_FALSE(build_snapshot(document, mixer, name));

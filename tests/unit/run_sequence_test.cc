@@ -8,13 +8,17 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/load_step.h"
 #include "app/mixer_select.h"
 #include "app/run.h"
 #include "docio/load.h"
+#include "platform/mixer/mixer.h"
+#include "platform/sim/sim_mixer.h"
 #include "support/example_device.h"
 #include "support/recording_mixer.h"
 #include "support/test_util.h"
@@ -144,6 +148,102 @@ TEST(RunSequenceTest, ALoadBegunAheadRunsAsALoadInItsTurn) {
       EXPECT_EQ(ahead.err.find("XML document"), std::string::npos);
     }
   }
+}
+
+// A mixer that is one device until the run lets go of it while it waits
+// for its document, and another when it takes it again.
+class SwitchedMixer final : public Mixer {
+ public:
+  SwitchedMixer(Mixer& before, Mixer& after) : current_(&before), after_(&after) {}
+  void switch_over() { current_ = after_; }
+
+  unsigned device_count() override { return current_->device_count(); }
+  MixerResult describe(unsigned device, const ModelLayout*& layout) override {
+    return current_->describe(device, layout);
+  }
+  void read(unsigned device, std::span<ValueRead> reads) override {
+    current_->read(device, reads);
+  }
+  void write(unsigned device, std::span<ValueWrite> writes) override {
+    current_->write(device, writes);
+  }
+
+ private:
+  Mixer* current_;
+  Mixer* after_;
+};
+
+// A mixer whose controls were numbered anew while the run waited for its
+// document (a -url load lets go of it) is described again before the
+// document is paired with it: the document's controls go to the controls
+// of the same names under their new numbers. Told that nothing changed,
+// the run pairs against the numbers it saw first, which the mixer no
+// longer has.
+TEST(RunSequenceTest, AMixerChangedDuringTheWaitIsDescribedAgain) {
+  testing::TempDir dir;
+  std::string changed = testing::read_file(testing::source_dir() / "examples" / "soundcard.xml");
+  for (std::size_t at = changed.find(">45875<"); at != std::string::npos;
+       at = changed.find(">45875<")) {
+    changed.replace(at, 7, ">12345<");
+  }
+  const std::string input = (dir / "changed.xml").string();
+  testing::write_file(input, changed);
+
+  for (const bool told : {true, false}) {
+    SCOPED_TRACE(told ? "told it changed" : "not told");
+    auto before = testing::example_mixer("soundcard.xml");
+    ASSERT_TRUE(before);
+    SimDevice renumbered = before->device();
+    for (SimDestination& destination : renumbered.destinations) {
+      for (SimControl& control : destination.controls) control.id += 1000;
+      for (SimSource& source : destination.sources) {
+        for (SimControl& control : source.controls) control.id += 1000;
+      }
+    }
+    SimMixer after(std::move(renumbered));
+    SwitchedMixer mixer(*before, after);
+    MixerWait wait;
+    wait.pause = [&] { mixer.switch_over(); };
+    wait.resume = [&](bool& changed_meanwhile) {
+      changed_meanwhile = told;
+      return Result();
+    };
+    CaptureStream err(std::cerr);
+    const int status = run_sequence({"quorvel", "-url", input}, &mixer, {}, nullptr, wait);
+    if (told) {
+      EXPECT_EQ(status, 0) << err.text();
+      EXPECT_EQ(err.text(), "Downloading XML document URL\nXML document loaded successfully\n");
+      EXPECT_EQ(after.values(1001), (std::vector<std::int32_t>{12345, 12345}));
+    } else {
+      EXPECT_EQ(status, 1) << err.text();
+      EXPECT_EQ(after.values(1001), (std::vector<std::int32_t>{45875, 45875}));
+    }
+    EXPECT_EQ(before->values(1), (std::vector<std::int32_t>{45875, 45875}))
+        << "the mixer let go of is not written";
+  }
+}
+
+// A preview that saves a mixer it cannot describe saves what its snapshot
+// then holds, a document that loads again: the prolog and an empty root.
+TEST(RunSequenceTest, APreviewSavesAMixerItCannotDescribeAsAnEmptyRoot) {
+  auto mixer = testing::example_mixer("soundcard.xml");
+  ASSERT_TRUE(mixer);
+  RecordingMixer recorder(*mixer);
+  recorder.fail_next(MixerOp::kDescribe, kMixerFailed);
+  testing::TempDir dir;
+  const std::string input = (testing::source_dir() / "examples" / "soundcard.xml").string();
+  const std::filesystem::path output = dir / "out.xml";
+  CaptureStream err(std::cerr);
+  EXPECT_EQ(run_sequence({"quorvel", "-n", input, "-out", output.string()}, &recorder), 2);
+  EXPECT_TRUE(testing::holds(err.text(), "audio XML file saved OK."));
+
+  InputDocument saved;
+  ASSERT_TRUE(testing::succeeded(load_from_bytes(saved, testing::read_file(output), "out.xml")));
+  const DocNode root = saved.document.document_element();
+  EXPECT_TRUE(root.is("audio_mixer"));
+  EXPECT_EQ(root.attribute_value("id"), "0");
+  EXPECT_EQ(root.attribute_value("destinations"), "0");
+  EXPECT_FALSE(root.first_child());
 }
 
 // Only a regular file on the plain path is read ahead, and only one large

@@ -147,7 +147,7 @@ TEST(SimDeviceFileTest, InvalidDevicesAreRefusedWithAReason) {
   EXPECT_EQ(error, "\"" + (dir / "broken.xml").string() +
                        "\" is not an XML document: An end tag does not match the start tag, or "
                        "an element is not closed (line 1, position 33)");
-  // What only the well-formedness check finds.
+  // A duplicate attribute, at the second.
   write_file(dir / "twice.xml", "<audio_mixer id=\"0\" id=\"1\">Card</audio_mixer>");
   error = load_error(dir / "twice.xml", device);
   EXPECT_EQ(error, "\"" + (dir / "twice.xml").string() +

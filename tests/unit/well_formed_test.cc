@@ -1,7 +1,6 @@
-// Documents the DOM's parser would take but XML does not: each is refused
-// with a reason and the line and position of the offending character,
-// counted in characters of the source whatever its encoding, and the
-// document stays empty.
+// Documents that are not well-formed XML: each is refused with a reason and
+// the line and position of the offending character, counted in characters
+// of the source whatever its encoding, and the document stays empty.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -77,7 +76,7 @@ TEST_P(WellFormedTest, RefusedWithReasonAndPositionInEveryEncoding) {
     EXPECT_EQ(document.parse_error.reason, c.reason);
     EXPECT_EQ(document.parse_error.line, c.line);
     EXPECT_EQ(document.parse_error.linepos, c.position);
-    EXPECT_FALSE(document.dom.first_child()) << "the document must stay empty";
+    EXPECT_TRUE(document.document.empty()) << "the document must stay empty";
   }
 }
 
@@ -96,7 +95,7 @@ TEST(WellFormed, TextThatIsNotInItsEncodingIsRefused) {
   EXPECT_EQ(document.parse_error.reason, "The text is not valid UTF-8 here.\n");
   EXPECT_EQ(document.parse_error.line, 2);
   EXPECT_EQ(document.parse_error.linepos, 2);
-  EXPECT_FALSE(document.dom.first_child());
+  EXPECT_TRUE(document.document.empty());
 
   // A lone surrogate in UTF-16.
   std::string utf16 = "\xFF\xFE<\0a\0>\0\n\0\xE9\0"s + "\x00\xD8"s + "x\0<\0/\0a\0>\0"s;
@@ -189,35 +188,22 @@ TEST(WellFormed, SourcesThatAreNotWhatTheyDeclareAreRefusedWhereExpatSays) {
     EXPECT_EQ(document.parse_error.reason, c.reason);
     EXPECT_EQ(document.parse_error.line, c.line);
     EXPECT_EQ(document.parse_error.linepos, c.position);
-    EXPECT_FALSE(document.dom.first_child());
+    EXPECT_TRUE(document.document.empty());
   }
 }
 
 // Running out of memory is not a fault of the document: said as such, with
 // no position, for a document and for a device file alike.
 TEST(WellFormed, NoMemoryToParseIsToldApartFromAMalformedDocument) {
-  struct Refusing {
-    pugi::allocation_function allocate = pugi::get_memory_allocation_function();
-    pugi::deallocation_function deallocate = pugi::get_memory_deallocation_function();
-    Refusing() {
-      pugi::set_memory_management_functions([](std::size_t) -> void* { return nullptr; },
-                                            deallocate);
-    }
-    ~Refusing() { pugi::set_memory_management_functions(allocate, deallocate); }
-  };
-  const std::string text = "<audio_mixer id=\"0\">" + std::string(100000, ' ') + "</audio_mixer>";
-  // A device file is built without the DOM unless it holds what only the
-  // DOM reads (here a document type declaration with an internal subset):
-  // that way its parse runs out of memory.
-  const std::string device_text = "<!DOCTYPE audio_mixer []>" + text;
+  const std::string text = "<audio_mixer id=\"0\">" + std::string(2 * testing::RefuseAllocations::kRefusedBytes, 'x') + "</audio_mixer>";
   InputDocument document;
   SimDevice device;
   Result loaded;
   Result device_loaded;
   {
-    Refusing refusing;
+    testing::RefuseAllocations refusing;
     loaded = load_from_bytes(document, text, "doc.xml");
-    device_loaded = load_sim_device_bytes(device_text, "\"device.xml\"", device);
+    device_loaded = load_sim_device_bytes(text, "\"device.xml\"", device);
   }
   EXPECT_FALSE(loaded);
   EXPECT_EQ(document.parse_error.reason, "Not enough memory to load the document.\n");
@@ -244,7 +230,7 @@ TEST(WellFormed, DocumentsThatAreWellFormedStillLoad) {
     SCOPED_TRACE("document " + std::to_string(number++));
     InputDocument document;
     EXPECT_TRUE(testing::succeeded(load_from_bytes(document, text, "doc.xml")));
-    EXPECT_TRUE(document.dom.document_element());
+    EXPECT_TRUE(document.document.document_element());
   }
 }
 

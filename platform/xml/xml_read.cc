@@ -1,4 +1,4 @@
-#include "platform/xml/well_formed.h"
+#include "platform/xml/xml_read.h"
 
 #include <expat.h>
 
@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,13 +27,13 @@ namespace {
 // that Expat refuses it where it stands.
 enum class Text { kUtf8, kLatin1 };
 
-const char* source_name(pugi::xml_encoding encoding) {
+const char* source_name(XmlEncoding encoding) {
   switch (encoding) {
-    case pugi::encoding_utf16_le:
-    case pugi::encoding_utf16_be: return "UTF-16";
-    case pugi::encoding_utf32_le:
-    case pugi::encoding_utf32_be: return "UTF-32";
-    case pugi::encoding_latin1: return "ISO-8859-1";
+    case XmlEncoding::kUtf16Le:
+    case XmlEncoding::kUtf16Be: return "UTF-16";
+    case XmlEncoding::kUtf32Le:
+    case XmlEncoding::kUtf32Be: return "UTF-32";
+    case XmlEncoding::kLatin1: return "ISO-8859-1";
     default: return "UTF-8";
   }
 }
@@ -82,18 +84,18 @@ struct Converted {
 };
 
 // UTF-16 or UTF-32 (either byte order) as UTF-8, the byte order mark kept;
-// as the DOM's parser converts it, except that what is not a character
-// becomes the byte 0xFF (which the parser drops). A piece at a time, or
+// except that what is not a character becomes the byte 0xFF, which Expat
+// refuses where it stands. A piece at a time, or
 // whole. `ends`: the bytes are the source's last; when they are not, a
 // high surrogate at their end is left for the bytes that follow, as is a
 // unit cut off there.
 class Utf8Converter {
  public:
-  Utf8Converter(std::string_view bytes, pugi::xml_encoding encoding, bool ends = true)
+  Utf8Converter(std::string_view bytes, XmlEncoding encoding, bool ends = true)
       : in_(reinterpret_cast<const unsigned char*>(bytes.data())),
         size_(bytes.size()),
-        wide_(encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be),
-        little_(encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le),
+        wide_(encoding == XmlEncoding::kUtf32Le || encoding == XmlEncoding::kUtf32Be),
+        little_(encoding == XmlEncoding::kUtf16Le || encoding == XmlEncoding::kUtf32Le),
         ends_(ends),
         unit_(wide_ ? 4 : 2) {}
 
@@ -172,7 +174,7 @@ class Utf8Converter {
   std::size_t at_ = 0;
 };
 
-Converted to_utf8(std::string_view bytes, pugi::xml_encoding encoding) {
+Converted to_utf8(std::string_view bytes, XmlEncoding encoding) {
   Utf8Converter converter(bytes, encoding);
   const std::size_t units = converter.units_left();
   Converted out;
@@ -232,6 +234,22 @@ bool predefined_entity(std::string_view name) {
   return name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos";
 }
 
+// A name as written: Expat gives a name in a namespace as URI, separator,
+// local name and, when it has one, separator and prefix.
+const char* written_name(const XML_Char* name, std::string& room) {
+  const char* first = std::strchr(name, '\n');
+  if (first == nullptr) return name;
+  const char* second = std::strchr(first + 1, '\n');
+  if (second == nullptr) {
+    room.assign(first + 1);
+  } else {
+    room.assign(second + 1);
+    room += ':';
+    room.append(first + 1, second);
+  }
+  return room.c_str();
+}
+
 struct Check {
   XML_Parser parser = nullptr;
   std::string reason;            // set by a handler that stopped the parse
@@ -240,7 +258,24 @@ struct Check {
   bool in_declaration = false;   // `offset` is inside a declaration: show its "<"
   bool external_subset = false;  // the document names a DTD that is not read
   bool latin1 = false;           // Expat reads ISO-8859-1 (else UTF-8)
+  // What has been read so far, for saying why the parser refused what
+  // follows: where the last piece of the text it took ends, the names of
+  // the elements open, and what the top level has had.
+  XML_Index taken = 0;
+  std::vector<std::string> open;
+  bool root_seen = false;
+  bool doctype_seen = false;
+  XML_Index cdata_at = -1;  // the CDATA section open starts here
+  bool in_doctype = false;  // inside the document type declaration
+  bool out_of_memory = false;
 };
+
+// The text the parser has taken ends after its current event.
+void taken_to_here(Check& check) {
+  const XML_Index index = XML_GetCurrentByteIndex(check.parser);
+  const int count = XML_GetCurrentByteCount(check.parser);
+  if (index >= 0) check.taken = std::max(check.taken, index + std::max(count, 0));
+}
 
 void stop(Check& check, std::string reason, std::size_t then = 0) {
   if (!check.reason.empty()) return;
@@ -291,8 +326,7 @@ std::size_t start_tag_length(std::string_view text) {
 // drops a reference to an undeclared entity in an attribute value without a
 // word (it cannot report it as skipped). The tag's text is still in Expat's
 // input (UTF-8 or ISO-8859-1, as given), complete and well-formed.
-void XMLCALL on_start_element(void* data, const XML_Char*, const XML_Char**) {
-  Check& check = *static_cast<Check*>(data);
+void check_tag_references(Check& check) {
   int offset = 0;
   int size = 0;
   const char* input = XML_GetInputContext(check.parser, &offset, &size);
@@ -319,12 +353,71 @@ void XMLCALL on_start_element(void* data, const XML_Char*, const XML_Char**) {
   }
 }
 
-// Only a document that names a DTD needs its start tags looked at.
 void XMLCALL on_doctype(void* data, const XML_Char*, const XML_Char* system_id, const XML_Char*,
                         int) {
   Check& check = *static_cast<Check*>(data);
   check.external_subset = system_id != nullptr;
-  if (check.external_subset) XML_SetStartElementHandler(check.parser, on_start_element);
+  check.doctype_seen = true;
+  check.in_doctype = true;
+  taken_to_here(check);
+}
+
+void XMLCALL on_doctype_end(void* data) {
+  Check& check = *static_cast<Check*>(data);
+  check.in_doctype = false;
+  taken_to_here(check);
+}
+
+void XMLCALL on_start_element(void* data, const XML_Char* name, const XML_Char**) {
+  Check& check = *static_cast<Check*>(data);
+  // Only a document that names a DTD needs its start tags looked at.
+  if (check.external_subset) check_tag_references(check);
+  check.root_seen = true;
+  try {
+    std::string room;
+    check.open.emplace_back(written_name(name, room));
+  } catch (const std::bad_alloc&) {
+    check.out_of_memory = true;
+    XML_StopParser(check.parser, XML_FALSE);
+    return;
+  }
+  taken_to_here(check);
+}
+
+void XMLCALL on_end_element(void* data, const XML_Char*) {
+  Check& check = *static_cast<Check*>(data);
+  if (!check.open.empty()) check.open.pop_back();
+  taken_to_here(check);
+}
+
+void XMLCALL on_characters(void* data, const XML_Char*, int) {
+  taken_to_here(*static_cast<Check*>(data));
+}
+
+void XMLCALL on_comment(void* data, const XML_Char*) { taken_to_here(*static_cast<Check*>(data)); }
+
+void XMLCALL on_instruction(void* data, const XML_Char*, const XML_Char*) {
+  taken_to_here(*static_cast<Check*>(data));
+}
+
+void XMLCALL on_declaration(void* data, const XML_Char*, const XML_Char*, int) {
+  taken_to_here(*static_cast<Check*>(data));
+}
+
+void XMLCALL on_cdata_start(void* data) {
+  Check& check = *static_cast<Check*>(data);
+  check.cdata_at = XML_GetCurrentByteIndex(check.parser);
+  taken_to_here(check);
+}
+
+void XMLCALL on_cdata_end(void* data) {
+  Check& check = *static_cast<Check*>(data);
+  check.cdata_at = -1;
+  taken_to_here(check);
+}
+
+void XMLCALL on_default(void* data, const XML_Char*, int) {
+  taken_to_here(*static_cast<Check*>(data));
 }
 
 // Why Expat refused the text, as the loader says it.
@@ -389,14 +482,22 @@ XML_Parser make_parser(Text encoding, Check& check) {
   XML_SetUserData(parser, &check);
   XML_SetEntityDeclHandler(parser, on_entity_declaration);
   XML_SetSkippedEntityHandler(parser, on_skipped_entity);
-  XML_SetStartDoctypeDeclHandler(parser, on_doctype);
+  XML_SetDoctypeDeclHandler(parser, on_doctype, on_doctype_end);
+  XML_SetElementHandler(parser, on_start_element, on_end_element);
+  XML_SetCharacterDataHandler(parser, on_characters);
+  XML_SetCommentHandler(parser, on_comment);
+  XML_SetProcessingInstructionHandler(parser, on_instruction);
+  XML_SetXmlDeclHandler(parser, on_declaration);
+  XML_SetCdataSectionHandler(parser, on_cdata_start, on_cdata_end);
+  XML_SetDefaultHandlerExpand(parser, on_default);
   XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+  XML_SetReturnNSTriplet(parser, XML_TRUE);
   return parser;
 }
 
-bool converted_to_utf8(pugi::xml_encoding encoding) {
-  return encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be ||
-         encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
+bool converted_to_utf8(XmlEncoding encoding) {
+  return encoding == XmlEncoding::kUtf16Le || encoding == XmlEncoding::kUtf16Be ||
+         encoding == XmlEncoding::kUtf32Le || encoding == XmlEncoding::kUtf32Be;
 }
 
 // Feeds the source to `parser` a piece at a time into Expat's own buffer
@@ -405,7 +506,7 @@ bool converted_to_utf8(pugi::xml_encoding encoding) {
 // the source, so that Expat, which reads a token that spans pieces again
 // with each, reads no token more than sixteen times; a small source goes
 // in one piece of its own size. Whether Expat took it all.
-bool parse_in_pieces(XML_Parser parser, std::string_view bytes, pugi::xml_encoding encoding) {
+bool parse_in_pieces(XML_Parser parser, std::string_view bytes, XmlEncoding encoding) {
   constexpr std::size_t kSmallestPiece = std::size_t{1} << 20;
   const std::size_t piece =
       std::min(std::max(kSmallestPiece, bytes.size() / 16 + 1), std::max<std::size_t>(bytes.size(), 1));
@@ -438,23 +539,11 @@ bool parse_in_pieces(XML_Parser parser, std::string_view bytes, pugi::xml_encodi
   return true;
 }
 
-// Whether Expat takes the source as well-formed.
-bool well_formed_in_pieces(std::string_view bytes, pugi::xml_encoding encoding, Text text) {
-  Check check;
-  ParserHolder holder{make_parser(text, check)};
-  if (holder.parser == nullptr) return false;
-  return parse_in_pieces(holder.parser, bytes, encoding);
-}
-
 // --- One pass for the nodes ---------------------------------------------------
 
-// Expat's events turned into the nodes the DOM would hold (xml_events.h).
-// A document with what this pass does not turn into nodes exactly as the
-// DOM's parser would (a document type declaration with an internal subset,
-// namespace declarations or names in a namespace, a processing
-// instruction with a CR in it, a declared ISO-8859-1 read as UTF-8) stops
-// it, as does a handler that stops, and whatever the check refuses (a
-// reference to an entity that does not exist).
+// Expat's events turned into the document's nodes (xml_events.h). A
+// document that declares an entity stops it (the check refuses it), as does
+// a reference to an entity that does not exist, and a handler that stops.
 struct NodeReader {
   XML_Parser parser = nullptr;
   XmlNodeHandler* handler = nullptr;
@@ -464,6 +553,17 @@ struct NodeReader {
   bool stopped = false;
   bool latin1 = false;
   bool external_subset = false;  // the document names a DTD that is not read
+  // Namespace declarations of the start tag to come, as attributes
+  // ("xmlns" or "xmlns:prefix", the URI).
+  std::vector<std::pair<std::string, std::string>> declarations;
+  // Where the document type declaration starts in the text Expat reads.
+  XML_Index doctype_at = -1;
+  // Room for names and attributes as written.
+  std::vector<std::string> names;
+  std::vector<const char*> attributes;
+  // What a handler threw: it cannot pass through the parser, so the pass
+  // stops and it is thrown again once the parser has returned.
+  std::exception_ptr failure;
 };
 
 void halt(NodeReader& reader) {
@@ -472,10 +572,24 @@ void halt(NodeReader& reader) {
   XML_StopParser(reader.parser, XML_FALSE);
 }
 
+// Runs the body of one of the parser's handlers. What it throws cannot pass
+// through the parser: it stops the pass, and is thrown again once the
+// parser has returned.
+template <typename Body>
+void guarded(void* data, Body body) {
+  NodeReader& reader = *static_cast<NodeReader*>(data);
+  try {
+    body(reader);
+  } catch (...) {
+    reader.failure = std::current_exception();
+    halt(reader);
+  }
+}
+
 bool xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The run of text gathered so far becomes a node, unless the source had
-// only white space there (the DOM's parser keeps no such node).
+// only white space there (such a run is no node).
 bool flush_text(NodeReader& reader) {
   if (reader.stopped) return false;
   if (!reader.text.empty()) {
@@ -492,169 +606,239 @@ bool flush_text(NodeReader& reader) {
 }
 
 void XMLCALL node_characters(void* data, const XML_Char* s, int length) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (reader.stopped) return;
-  const std::size_t size = static_cast<std::size_t>(length);
-  reader.text.append(s, size);
-  if (reader.text_counts || reader.in_cdata) return;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (!xml_space(s[i])) {
-      reader.text_counts = true;
-      return;
+  guarded(data, [&](NodeReader& reader) {
+    if (reader.stopped) return;
+    const std::size_t size = static_cast<std::size_t>(length);
+    reader.text.append(s, size);
+    if (reader.text_counts || reader.in_cdata) return;
+    for (std::size_t i = 0; i < size; ++i) {
+      if (!xml_space(s[i])) {
+        reader.text_counts = true;
+        return;
+      }
     }
-  }
-  // White space: as the source has it, or from a reference (which counts
-  // as text), or a CR LF made LF. Only the source tells.
-  if (XML_GetCurrentByteCount(reader.parser) == length) return;
+    // White space: as the source has it, or from a reference (which counts
+    // as text), or a CR LF made LF. Only the source tells.
+    if (XML_GetCurrentByteCount(reader.parser) == length) return;
+    int offset = 0;
+    int available = 0;
+    const char* input = XML_GetInputContext(reader.parser, &offset, &available);
+    if (input == nullptr || offset < 0 || offset >= available || input[offset] == '&') {
+      reader.text_counts = true;
+    }
+  });
+}
+
+void XMLCALL node_namespace(void* data, const XML_Char* prefix, const XML_Char* uri) {
+  guarded(data, [&](NodeReader& reader) {
+    reader.declarations.emplace_back(prefix != nullptr ? std::string("xmlns:") + prefix : "xmlns",
+                                     uri != nullptr ? uri : "");
+  });
+}
+
+// The names of the attributes of the start tag Expat is at, in the order
+// written; empty when its text is not at hand.
+std::vector<std::string_view> written_order(XML_Parser parser) {
+  std::vector<std::string_view> order;
   int offset = 0;
-  int available = 0;
-  const char* input = XML_GetInputContext(reader.parser, &offset, &available);
-  if (input == nullptr || offset < 0 || offset >= available || input[offset] == '&') {
-    reader.text_counts = true;
+  int size = 0;
+  const char* input = XML_GetInputContext(parser, &offset, &size);
+  if (input == nullptr || offset < 0 || offset >= size) return order;
+  const std::string_view tag(input + offset, static_cast<std::size_t>(size - offset));
+  std::size_t at = 1;
+  while (at < tag.size() && !xml_space(tag[at]) && tag[at] != '>' && tag[at] != '/') ++at;
+  for (;;) {
+    while (at < tag.size() && xml_space(tag[at])) ++at;
+    if (at >= tag.size() || tag[at] == '>' || tag[at] == '/') return order;
+    const std::size_t name = at;
+    while (at < tag.size() && !xml_space(tag[at]) && tag[at] != '=') ++at;
+    order.push_back(tag.substr(name, at - name));
+    at = tag.find_first_of("\"'", at);
+    if (at == std::string_view::npos) return {};
+    at = tag.find(tag[at], at + 1);
+    if (at == std::string_view::npos) return {};
+    ++at;
   }
 }
 
-// Names with the namespace separator are in a namespace: the DOM keeps
-// them as written, which this pass does not see.
-bool plain_name(const XML_Char* name) { return std::strchr(name, '\n') == nullptr; }
-
 void XMLCALL node_start(void* data, const XML_Char* name, const XML_Char** attributes) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (!flush_text(reader)) return;
-  bool plain = plain_name(name);
-  for (const XML_Char** a = attributes; plain && *a != nullptr; a += 2) plain = plain_name(*a);
-  if (!plain) {
-    halt(reader);
-    return;
-  }
-  if (reader.external_subset) {
-    // A reference to an entity that does not exist, which Expat drops
-    // from an attribute value without a word there: as the check does.
-    Check check;
-    check.parser = reader.parser;
-    check.latin1 = reader.latin1;
-    on_start_element(&check, name, attributes);
-    if (!check.reason.empty()) {
-      reader.stopped = true;
-      return;
+  guarded(data, [&](NodeReader& reader) {
+    if (!flush_text(reader)) return;
+    if (reader.external_subset) {
+      // A reference to an entity that does not exist, which Expat drops
+      // from an attribute value without a word there: as the check does.
+      Check check;
+      check.parser = reader.parser;
+      check.latin1 = reader.latin1;
+      check_tag_references(check);
+      if (!check.reason.empty()) {
+        halt(reader);
+        return;
+      }
     }
-  }
-  if (!reader.handler->start_element(name, attributes)) halt(reader);
+    // Only the attributes written: those a declaration in the document type
+    // adds are not in the document.
+    const int specified = XML_GetSpecifiedAttributeCount(reader.parser);
+    const std::size_t count = specified < 0 ? 0 : static_cast<std::size_t>(specified) / 2;
+    const std::size_t total = count + reader.declarations.size();
+    reader.names.resize(total + 1);
+    reader.attributes.clear();
+    const char* element = written_name(name, reader.names[total]);
+    auto add = [&](std::size_t i, const char* attribute, const char* value) {
+      reader.attributes.push_back(written_name(attribute, reader.names[i]));
+      reader.attributes.push_back(value);
+    };
+    if (reader.declarations.empty()) {
+      for (std::size_t i = 0; i < count; ++i) add(i, attributes[2 * i], attributes[2 * i + 1]);
+    } else {
+      // Namespace declarations come apart from the other attributes: they
+      // are put back where the tag has them.
+      std::vector<bool> placed(total, false);
+      std::size_t next = 0;
+      for (std::string_view wanted : written_order(reader.parser)) {
+        for (std::size_t j = 0; j < total; ++j) {
+          if (placed[j]) continue;
+          const bool declaration = j >= count;
+          const char* attribute_name =
+              declaration ? reader.declarations[j - count].first.c_str() : attributes[2 * j];
+          std::string room;
+          if (written_name(attribute_name, room) != wanted) continue;
+          placed[j] = true;
+          add(next++, attribute_name,
+              declaration ? reader.declarations[j - count].second.c_str() : attributes[2 * j + 1]);
+          break;
+        }
+      }
+      for (std::size_t j = 0; j < total; ++j) {
+        if (placed[j]) continue;
+        const bool declaration = j >= count;
+        add(next++, declaration ? reader.declarations[j - count].first.c_str() : attributes[2 * j],
+            declaration ? reader.declarations[j - count].second.c_str() : attributes[2 * j + 1]);
+      }
+    }
+    reader.attributes.push_back(nullptr);
+    const bool taken = reader.handler->start_element(element, reader.attributes.data());
+    reader.declarations.clear();
+    if (!taken) halt(reader);
+  });
 }
 
 void XMLCALL node_end(void* data, const XML_Char*) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (!flush_text(reader)) return;
-  if (!reader.handler->end_element()) halt(reader);
+  guarded(data, [&](NodeReader& reader) {
+    if (!flush_text(reader)) return;
+    if (!reader.handler->end_element()) halt(reader);
+  });
 }
 
 void XMLCALL node_start_cdata(void* data) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (!flush_text(reader)) return;
-  reader.in_cdata = true;
+  guarded(data, [&](NodeReader& reader) {
+    if (!flush_text(reader)) return;
+    reader.in_cdata = true;
+  });
 }
 
 void XMLCALL node_end_cdata(void* data) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (reader.stopped) return;
-  reader.in_cdata = false;
-  const bool taken = reader.handler->text(reader.text, true);
-  reader.text.clear();
-  if (!taken) halt(reader);
+  guarded(data, [&](NodeReader& reader) {
+    if (reader.stopped) return;
+    reader.in_cdata = false;
+    const bool taken = reader.handler->text(reader.text, true);
+    reader.text.clear();
+    if (!taken) halt(reader);
+  });
 }
 
 void XMLCALL node_comment(void* data, const XML_Char* value) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (!flush_text(reader)) return;
-  if (!reader.handler->comment(value)) halt(reader);
+  guarded(data, [&](NodeReader& reader) {
+    if (!flush_text(reader)) return;
+    if (!reader.handler->comment(value)) halt(reader);
+  });
 }
 
 void XMLCALL node_instruction(void* data, const XML_Char* target, const XML_Char* value) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (!flush_text(reader)) return;
-  // The DOM's parser keeps a CR in an instruction, which Expat makes LF.
-  int offset = 0;
-  int available = 0;
-  const char* input = XML_GetInputContext(reader.parser, &offset, &available);
-  const int count = XML_GetCurrentByteCount(reader.parser);
-  if (input == nullptr || offset < 0 || count < 0 || offset + count > available ||
-      std::memchr(input + offset, '\r', static_cast<std::size_t>(count)) != nullptr) {
-    halt(reader);
-    return;
-  }
-  if (!reader.handler->processing_instruction(target, value)) halt(reader);
+  guarded(data, [&](NodeReader& reader) {
+    if (!flush_text(reader)) return;
+    if (!reader.handler->processing_instruction(target, value)) halt(reader);
+  });
 }
 
-bool names_latin1(const XML_Char* encoding) {
-  if (encoding == nullptr) return false;
-  const std::string name = [&] {
-    std::string out(encoding);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-  }();
-  return name == "ISO-8859-1" || name == "LATIN1";
+void XMLCALL node_declaration(void* data, const XML_Char* version, const XML_Char* encoding, int standalone) {
+  guarded(data, [&](NodeReader& reader) {
+    if (reader.stopped) return;
+    // A text declaration (no version) is for external entities, never read.
+    if (version == nullptr || !reader.handler->declaration(version, encoding, standalone)) {
+      halt(reader);
+    }
+  });
 }
 
-void XMLCALL node_declaration(void* data, const XML_Char* version, const XML_Char* encoding,
-                              int standalone) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (reader.stopped) return;
-  // Read as UTF-8 while the DOM's parser would read it as ISO-8859-1.
-  if (version == nullptr || (!reader.latin1 && names_latin1(encoding)) ||
-      !reader.handler->declaration(version, encoding, standalone)) {
-    halt(reader);
-  }
-}
-
-// The document type declaration, as the DOM keeps it: its text as
-// written, found in Expat's input from its "<!DOCTYPE" to its ">". One
-// with an internal subset, whose declarations Expat would apply (default
-// attribute values, their normalisation) and the DOM would not, stops the
-// pass.
-void XMLCALL node_doctype(void* data, const XML_Char*, const XML_Char* system_id,
-                          const XML_Char*, int internal_subset) {
-  NodeReader& reader = *static_cast<NodeReader*>(data);
-  if (reader.stopped) return;
-  reader.external_subset = system_id != nullptr;
+// The document type declaration's text as written, from Expat's input
+// between `start` (its "<!DOCTYPE") and the ">" at or after the event; ""
+// when that is not at hand.
+std::string_view doctype_text(XML_Parser parser, XML_Index start) {
   int offset = 0;
   int size = 0;
-  const char* input = XML_GetInputContext(reader.parser, &offset, &size);
-  if (internal_subset != 0 || input == nullptr || offset < 0 || offset > size) {
-    halt(reader);
-    return;
-  }
+  const char* input = XML_GetInputContext(parser, &offset, &size);
+  const XML_Index base = XML_GetCurrentByteIndex(parser) - offset;
+  if (input == nullptr || offset < 0 || offset > size || start < base) return {};
   const std::string_view context(input, static_cast<std::size_t>(size));
-  const std::size_t start = context.rfind("<!DOCTYPE", static_cast<std::size_t>(offset));
-  if (start == std::string_view::npos) {
-    halt(reader);
-    return;
-  }
-  std::size_t at = start + 9;
+  std::size_t at = static_cast<std::size_t>(start - base) + 9;
   while (at < context.size() && xml_space(context[at])) ++at;
-  const std::size_t end = at + start_tag_length(context.substr(at));
-  if (end >= context.size() || !reader.handler->doctype(context.substr(at, end - at))) {
-    halt(reader);
-  }
+  const std::size_t end = context.find('>', std::max(at, static_cast<std::size_t>(offset)));
+  if (end == std::string_view::npos) return {};
+  return context.substr(at, end - at);
+}
+
+void XMLCALL node_doctype(void* data, const XML_Char*, const XML_Char* system_id, const XML_Char*, int internal_subset) {
+  guarded(data, [&](NodeReader& reader) {
+    if (reader.stopped) return;
+    reader.external_subset = system_id != nullptr;
+    int offset = 0;
+    int size = 0;
+    const char* input = XML_GetInputContext(reader.parser, &offset, &size);
+    if (input != nullptr && offset >= 0 && offset <= size) {
+      const std::size_t start = std::string_view(input, static_cast<std::size_t>(size))
+                                    .rfind("<!DOCTYPE", static_cast<std::size_t>(offset));
+      if (start != std::string_view::npos) {
+        reader.doctype_at = XML_GetCurrentByteIndex(reader.parser) - offset +
+                            static_cast<XML_Index>(start);
+      }
+    }
+    // One with an internal subset is handed over at its end.
+    if (internal_subset != 0) return;
+    if (!reader.handler->doctype(doctype_text(reader.parser, reader.doctype_at))) halt(reader);
+  });
+}
+
+void XMLCALL node_doctype_end(void* data) {
+  guarded(data, [&](NodeReader& reader) {
+    if (reader.stopped) return;
+    const std::string_view text = doctype_text(reader.parser, reader.doctype_at);
+    // Without an internal subset it has been handed over already.
+    if (text.find('[') == std::string_view::npos) return;
+    if (!reader.handler->doctype(text)) halt(reader);
+  });
 }
 
 void XMLCALL node_skipped_entity(void* data, const XML_Char*, int) {
   halt(*static_cast<NodeReader*>(data));
 }
 
-void XMLCALL node_namespace(void* data, const XML_Char*, const XML_Char*) {
+void XMLCALL node_entity_declaration(void* data, const XML_Char*, int, const XML_Char*, int,
+                                     const XML_Char*, const XML_Char*, const XML_Char*,
+                                     const XML_Char*) {
   halt(*static_cast<NodeReader*>(data));
 }
 
 // --- The source before its markup ------------------------------------------
 
 // How the source is written: as its byte order mark says, else as its
-// first bytes show it the way the DOM's parser looks at them, else in the
-// encoding the DOM's parser reads it in.
+// first bytes show it, else in the encoding it is read in
+// (detect_xml_encoding).
 struct SourceForm {
   std::size_t unit = 1;     // bytes per code unit: 1 (8-bit), 2 (UTF-16), 4 (UTF-32)
   bool big_endian = false;
   std::size_t bom = 0;      // bytes of the byte order mark
-  pugi::xml_encoding encoding = pugi::encoding_utf8;  // for positions
+  XmlEncoding encoding = XmlEncoding::kUtf8;  // for positions
 };
 
 // Whether text that starts with "<" and a zero byte (or the other way
@@ -668,31 +852,31 @@ bool utf16_shaped(std::string_view bytes, std::size_t side) {
   return zeros >= 2;
 }
 
-SourceForm source_form(std::string_view bytes, pugi::xml_encoding encoding) {
+SourceForm source_form(std::string_view bytes, XmlEncoding encoding) {
   auto starts = [&](std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; };
   using namespace std::string_view_literals;
-  if (starts("\x00\x00\xFE\xFF"sv)) return {4, true, 4, pugi::encoding_utf32_be};
-  if (starts("\xFF\xFE\x00\x00"sv)) return {4, false, 4, pugi::encoding_utf32_le};
-  if (starts("\xFE\xFF"sv)) return {2, true, 2, pugi::encoding_utf16_be};
-  if (starts("\xFF\xFE"sv)) return {2, false, 2, pugi::encoding_utf16_le};
-  if (starts("\xEF\xBB\xBF"sv)) return {1, false, 3, pugi::encoding_utf8};
+  if (starts("\x00\x00\xFE\xFF"sv)) return {4, true, 4, XmlEncoding::kUtf32Be};
+  if (starts("\xFF\xFE\x00\x00"sv)) return {4, false, 4, XmlEncoding::kUtf32Le};
+  if (starts("\xFE\xFF"sv)) return {2, true, 2, XmlEncoding::kUtf16Be};
+  if (starts("\xFF\xFE"sv)) return {2, false, 2, XmlEncoding::kUtf16Le};
+  if (starts("\xEF\xBB\xBF"sv)) return {1, false, 3, XmlEncoding::kUtf8};
   if (bytes.size() >= 4) {
-    if (starts("\x00\x00\x00<"sv)) return {4, true, 0, pugi::encoding_utf32_be};
-    if (starts("<\x00\x00\x00"sv)) return {4, false, 0, pugi::encoding_utf32_le};
+    if (starts("\x00\x00\x00<"sv)) return {4, true, 0, XmlEncoding::kUtf32Be};
+    if (starts("<\x00\x00\x00"sv)) return {4, false, 0, XmlEncoding::kUtf32Le};
     if (starts("\x00<"sv)) {
-      return utf16_shaped(bytes, 0) ? SourceForm{2, true, 0, pugi::encoding_utf16_be} : SourceForm{};
+      return utf16_shaped(bytes, 0) ? SourceForm{2, true, 0, XmlEncoding::kUtf16Be} : SourceForm{};
     }
     if (starts("<\x00"sv)) {
-      return utf16_shaped(bytes, 1) ? SourceForm{2, false, 0, pugi::encoding_utf16_le} : SourceForm{};
+      return utf16_shaped(bytes, 1) ? SourceForm{2, false, 0, XmlEncoding::kUtf16Le} : SourceForm{};
     }
   }
   switch (encoding) {
-    case pugi::encoding_utf16_be: return {2, true, 0, encoding};
-    case pugi::encoding_utf16_le: return {2, false, 0, encoding};
-    case pugi::encoding_utf32_be: return {4, true, 0, encoding};
-    case pugi::encoding_utf32_le: return {4, false, 0, encoding};
-    case pugi::encoding_latin1: return {1, false, 0, encoding};
-    default: return {1, false, 0, pugi::encoding_utf8};
+    case XmlEncoding::kUtf16Be: return {2, true, 0, encoding};
+    case XmlEncoding::kUtf16Le: return {2, false, 0, encoding};
+    case XmlEncoding::kUtf32Be: return {4, true, 0, encoding};
+    case XmlEncoding::kUtf32Le: return {4, false, 0, encoding};
+    case XmlEncoding::kLatin1: return {1, false, 0, encoding};
+    default: return {1, false, 0, XmlEncoding::kUtf8};
   }
 }
 
@@ -757,7 +941,7 @@ std::optional<Declared> declared_encoding(std::string_view bytes, const SourceFo
 }
 
 // The encodings the program reads, as a declaration names them (in any
-// letter case; "latin1" is the DOM's parser's other name for ISO-8859-1),
+// letter case; "latin1" is another name of ISO-8859-1),
 // with the forms of source each may be declared in: those Expat accepts it
 // over (an 8-bit one over a UTF-8 byte order mark too), and the same rules
 // for UTF-32, which Expat does not read.
@@ -886,7 +1070,7 @@ std::optional<SourceRefusal> check_source_start(std::string_view head, std::uint
 
 // The scan of `text`, the source from its byte order mark on or any stretch
 // of it after that which starts at a unit: a NUL, which XML never allows
-// (and the DOM's parser would take for the end of the text); for US-ASCII,
+// (and a C string would take for the end of the text); for US-ASCII,
 // a byte beyond it. A unit cut off at the end is not looked at.
 std::optional<SourceRefusal> scan_source(std::string_view text, const SourceForm& form,
                                          bool ascii) {
@@ -905,7 +1089,272 @@ std::optional<SourceRefusal> scan_source(std::string_view text, const SourceForm
 
 }  // namespace
 
-WellFormedness check_source(std::string_view bytes, pugi::xml_encoding encoding) {
+namespace {
+
+// --- Why markup is refused ------------------------------------------------------
+
+// The reasons for markup that cannot be read at all, each said of the
+// construct it stands in.
+constexpr const char* kUnrecognised = "The markup here is not recognised.\n";
+constexpr const char* kBadInstruction =
+    "The XML declaration or a processing instruction is malformed.\n";
+constexpr const char* kBadComment = "A comment is malformed.\n";
+constexpr const char* kBadCdata = "A CDATA section is malformed.\n";
+constexpr const char* kBadDoctype = "The document type declaration is malformed.\n";
+constexpr const char* kBadStartTag = "A start tag is malformed.\n";
+constexpr const char* kBadAttribute = "An attribute is malformed.\n";
+constexpr const char* kBadEndTag = "An end tag is malformed.\n";
+constexpr const char* kMismatch =
+    "An end tag does not match the start tag, or an element is not closed.\n";
+
+// A construct's verdict: null when it is made as markup of its kind must
+// be (what else is wrong with it the parser's own error says), else why,
+// and the offset in the text where it stands.
+struct Markup {
+  const char* reason = nullptr;
+  std::size_t at = 0;
+};
+
+bool markup_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool name_start(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 0x80 || std::isalpha(u) != 0 || c == '_' || c == ':';
+}
+bool name_part(char c) {
+  return name_start(c) || std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '-' ||
+         c == '.';
+}
+
+// The character at `at` of `text`; '\0' past its end.
+char at_or_end(std::string_view text, std::size_t at) { return at < text.size() ? text[at] : '\0'; }
+
+// Where a construct that runs to the end of the text is refused: at its
+// last character.
+std::size_t at_end(std::string_view text) { return text.empty() ? 0 : text.size() - 1; }
+
+// The attributes of a start tag (or the pseudo-attributes of the XML
+// declaration, `closing` '?' there) from `at`, up to the tag's end.
+Markup scan_attributes(std::string_view t, std::size_t at, char closing) {
+  for (;;) {
+    while (markup_space(at_or_end(t, at))) ++at;
+    const char c = at_or_end(t, at);
+    if (name_start(c)) {
+      while (name_part(at_or_end(t, at))) ++at;
+      char after = at_or_end(t, at);
+      ++at;
+      if (markup_space(after)) {
+        while (markup_space(at_or_end(t, at))) ++at;
+        after = at_or_end(t, at);
+        ++at;
+      }
+      if (after != '=') return {kBadAttribute, at};
+      while (markup_space(at_or_end(t, at))) ++at;
+      const char quote = at_or_end(t, at);
+      if (quote != '"' && quote != '\'') return {kBadAttribute, at};
+      const std::size_t value = at + 1;
+      const std::size_t end = t.find(quote, value);
+      if (end == std::string_view::npos) return {kBadAttribute, value};
+      at = end + 1;
+      if (name_start(at_or_end(t, at))) return {kBadAttribute, at};
+    } else if (c == closing) {
+      ++at;
+      if (at_or_end(t, at) == '>') return {};
+      return {kBadStartTag, std::min(at, at_end(t))};
+    } else if (c == '>' && closing == '/') {
+      return {};
+    } else {
+      return {kBadStartTag, std::min(at, at_end(t))};
+    }
+  }
+}
+
+// How many characters of `word` `text` starts with.
+std::size_t matched(std::string_view word, std::string_view text) {
+  std::size_t k = 0;
+  while (k < word.size() && k < text.size() && word[k] == text[k]) ++k;
+  return k;
+}
+
+// The construct that starts with the "<" at `lt`, inside the element named
+// `open` (none at the top level).
+Markup scan_markup(std::string_view t, std::size_t lt, const std::string* open) {
+  std::size_t at = lt + 1;
+  const char c = at_or_end(t, at);
+  if (name_start(c)) {
+    while (name_part(at_or_end(t, at))) ++at;
+    const char after = at_or_end(t, at);
+    if (after == '>') return {};
+    if (markup_space(after)) return scan_attributes(t, at + 1, '/');
+    if (after == '/') {
+      return at_or_end(t, at + 1) == '>' ? Markup{} : Markup{kBadStartTag, std::min(at + 1, at_end(t))};
+    }
+    return {kBadStartTag, std::min(at + 1, at_end(t))};
+  }
+  if (c == '/') {
+    const std::size_t mark = at + 1;
+    if (open == nullptr) return {kMismatch, mark};
+    // The local name as written, against the end tag's.
+    at = mark;
+    std::size_t k = 0;
+    while (name_part(at_or_end(t, at))) {
+      if (k >= open->size() || t[at] != (*open)[k]) return {kMismatch, mark};
+      ++at;
+      ++k;
+    }
+    if (k < open->size()) return {kMismatch, mark};
+    while (markup_space(at_or_end(t, at))) ++at;
+    if (at_or_end(t, at) != '>') return {kBadEndTag, std::min(at, at_end(t))};
+    return {};
+  }
+  if (c == '?') {
+    ++at;
+    if (!name_start(at_or_end(t, at))) return {kBadInstruction, at};
+    const std::size_t target = at;
+    while (name_part(at_or_end(t, at))) ++at;
+    if (at >= t.size()) return {kBadInstruction, at_end(t)};
+    const std::string_view name = t.substr(target, at - target);
+    const bool declaration = name.size() == 3 && (name[0] | ' ') == 'x' &&
+                             (name[1] | ' ') == 'm' && (name[2] | ' ') == 'l';
+    if (declaration && open != nullptr) return {kBadInstruction, at};
+    const char after = t[at];
+    if (after == '?') return at_or_end(t, at + 1) == '>' ? Markup{} : Markup{kBadInstruction, at + 1};
+    if (!markup_space(after)) return {kBadInstruction, at + 1};
+    const std::size_t end = t.find("?>", at);
+    if (end == std::string_view::npos) return {kBadInstruction, at_end(t)};
+    if (declaration) return scan_attributes(t.substr(0, end + 2), at + 1, '?');
+    return {};
+  }
+  if (c == '!') {
+    const std::string_view rest = t.substr(at + 1);
+    if (rest.substr(0, 1) == "-") {
+      if (rest.substr(0, 2) != "--") return {kBadComment, at + 2};
+      // Refused at the start of its text.
+      if (t.find("-->", at + 3) == std::string_view::npos) return {kBadComment, at + 3};
+      return {};
+    }
+    if (rest.substr(0, 1) == "[") {
+      const std::size_t k = matched("[CDATA[", rest);
+      if (k < 7) return {kBadCdata, at + 1 + k};
+      if (t.find("]]>", at + 8) == std::string_view::npos) return {kBadCdata, at + 8};
+      return {};
+    }
+    if (rest.substr(0, 1) == "D") {
+      const std::size_t k = matched("DOCTYPE", rest);
+      if (k < 7) return {kUnrecognised, at + 1};
+      if (open != nullptr) return {kBadDoctype, lt};
+      // Up to its ">", past quoted text and an internal subset.
+      int depth = 0;
+      char quote = 0;
+      for (std::size_t i = at + 8; i < t.size(); ++i) {
+        const char d = t[i];
+        if (quote != 0) {
+          if (d == quote) quote = 0;
+        } else if (d == '"' || d == '\'') {
+          quote = d;
+        } else if (d == '[' || d == '<') {
+          ++depth;
+        } else if ((d == ']' || d == '>') && depth > 0) {
+          --depth;
+        } else if (d == '>') {
+          return {};
+        }
+      }
+      return {kBadDoctype, at_end(t)};
+    }
+    return {kUnrecognised, at + 1};
+  }
+  return {kUnrecognised, at};
+}
+
+// What the parser refused, said as the loader says it: `at` is where the
+// construct the parser did not take begins (past the text it took), `open`
+// the elements open there.
+struct Refusal {
+  std::string reason;
+  std::size_t at = 0;
+  bool structure = false;
+};
+
+std::optional<Refusal> refuse_construct(std::string_view t, const Check& check,
+                                        XML_Error error) {
+  // Inside a document type declaration only the parser's own error says
+  // what is wrong.
+  if (check.in_doctype) return std::nullopt;
+  // A CDATA section left open is the construct refused.
+  std::size_t at = check.cdata_at >= 0 ? static_cast<std::size_t>(check.cdata_at)
+                   : check.taken < 0   ? 0
+                                       : static_cast<std::size_t>(check.taken);
+  if (at == 0 && t.substr(0, 3) == "\xEF\xBB\xBF") at = 3;  // a byte order mark
+  while (at < t.size() && markup_space(t[at])) ++at;
+  const bool top = check.open.empty();
+  if (at >= t.size()) {
+    if (error != XML_ERROR_NO_ELEMENTS && error != XML_ERROR_UNCLOSED_TOKEN &&
+        error != XML_ERROR_PARTIAL_CHAR) {
+      return std::nullopt;
+    }
+    if (!top) return Refusal{kMismatch, at_end(t)};
+    if (!check.root_seen) return Refusal{"The document has no root element.\n", t.size(), true};
+    return std::nullopt;
+  }
+  if (t[at] != '<') {
+    if (!top) return std::nullopt;  // text, which only the parser's own error says more of
+    return Refusal{check.root_seen ? "Text is not allowed after the root element.\n"
+                                   : "Text is not allowed before the root element.\n",
+                   at, true};
+  }
+  const Markup markup = scan_markup(t, at, top ? nullptr : &check.open.back());
+  if (markup.reason != nullptr) return Refusal{markup.reason, markup.at};
+  if (!top) return std::nullopt;
+  const std::string_view rest = t.substr(at);
+  if (rest.substr(0, 9) == "<![CDATA[") {
+    return Refusal{"A CDATA section is not allowed outside the root element.\n", at, true};
+  }
+  if (rest.substr(0, 9) == "<!DOCTYPE") {
+    if (check.root_seen) {
+      return Refusal{"The document type declaration must come before the root element.\n", at,
+                     true};
+    }
+    if (check.doctype_seen) {
+      return Refusal{"Only one document type declaration is allowed.\n", at, true};
+    }
+    return std::nullopt;
+  }
+  if (rest.size() > 1 && name_start(rest[1]) && check.root_seen) {
+    return Refusal{"Only one root element is allowed.\n", at, true};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+XmlEncoding detect_xml_encoding(std::string_view head) {
+  if (head.size() < 4) return XmlEncoding::kUtf8;
+  auto b = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+  // A byte order mark.
+  if (b(0) == 0 && b(1) == 0 && b(2) == 0xFE && b(3) == 0xFF) return XmlEncoding::kUtf32Be;
+  if (b(0) == 0xFF && b(1) == 0xFE && b(2) == 0 && b(3) == 0) return XmlEncoding::kUtf32Le;
+  if (b(0) == 0xFE && b(1) == 0xFF) return XmlEncoding::kUtf16Be;
+  if (b(0) == 0xFF && b(1) == 0xFE) return XmlEncoding::kUtf16Le;
+  if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) return XmlEncoding::kUtf8;
+  // UTF-16 below U+0100 (white space first, say): a zero byte in every
+  // unit, on the same side.
+  if (b(0) != 0 && b(1) == 0 && b(2) != 0 && b(3) == 0) return XmlEncoding::kUtf16Le;
+  if (b(0) == 0 && b(1) != 0 && b(2) == 0 && b(3) != 0) return XmlEncoding::kUtf16Be;
+  // A "<" in UTF-32 or UTF-16.
+  if (b(0) == 0 && b(1) == 0 && b(2) == 0 && b(3) == '<') return XmlEncoding::kUtf32Be;
+  if (b(0) == '<' && b(1) == 0 && b(2) == 0 && b(3) == 0) return XmlEncoding::kUtf32Le;
+  if (b(0) == 0 && b(1) == '<') return XmlEncoding::kUtf16Be;
+  if (b(0) == '<' && b(1) == 0) return XmlEncoding::kUtf16Le;
+  if (head.substr(0, 4) == "<?xm") {
+    if (const std::optional<Declared> declared = declared_encoding(head, SourceForm{})) {
+      const std::string name = upper(declared->name);
+      if (name == "ISO-8859-1" || name == "LATIN1") return XmlEncoding::kLatin1;
+    }
+  }
+  return XmlEncoding::kUtf8;
+}
+
+WellFormedness check_source(std::string_view bytes, XmlEncoding encoding) {
   WellFormedness result;
   const SourceForm form = source_form(bytes, encoding);
   bool ascii = false;
@@ -921,14 +1370,12 @@ WellFormedness check_source(std::string_view bytes, pugi::xml_encoding encoding)
   return result;
 }
 
-WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding encoding) {
-  const Text text_encoding = encoding == pugi::encoding_latin1 ? Text::kLatin1 : Text::kUtf8;
+WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
+  const Text text_encoding = encoding == XmlEncoding::kLatin1 ? Text::kLatin1 : Text::kUtf8;
   WellFormedness result = check_source(bytes, encoding);
   if (!result.well_formed) return result;
-  if (well_formed_in_pieces(bytes, encoding, text_encoding)) return result;
 
-  // Refused (or no memory to tell): read again whole, the way that finds
-  // where and why.
+  // Read whole, the way that finds where and why.
   Converted converted;
   std::string_view text = bytes;
   if (converted_to_utf8(encoding)) {
@@ -959,7 +1406,16 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
   result.well_formed = false;
   std::size_t offset = 0;
   std::size_t then = 0;
-  if (!check.reason.empty()) {
+  const XML_Error error = XML_GetErrorCode(holder.parser);
+  std::optional<Refusal> refused;
+  if (check.reason.empty() && error != XML_ERROR_NO_MEMORY && !check.out_of_memory) {
+    refused = refuse_construct(text, check, error);
+  }
+  if (refused) {
+    result.reason = std::move(refused->reason);
+    result.structure = refused->structure;
+    offset = refused->at;
+  } else if (!check.reason.empty()) {
     result.reason = check.reason;
     offset = check.offset < 0 ? 0 : static_cast<std::size_t>(check.offset);
     then = check.then;
@@ -968,28 +1424,27 @@ WellFormedness check_well_formed(std::string_view bytes, pugi::xml_encoding enco
           last_before(text, text_encoding, offset, '<', [](char32_t code) { return code != '>'; });
       if (start != std::string_view::npos) offset = start;
     }
-  } else if (XML_GetErrorCode(holder.parser) == XML_ERROR_NO_MEMORY) {
+  } else if (error == XML_ERROR_NO_MEMORY || check.out_of_memory) {
     result.out_of_memory = true;
     result.reason = "Not enough memory to check the document.\n";
     return result;
   } else {
     const XML_Index index = XML_GetCurrentByteIndex(holder.parser);
     offset = index < 0 ? text.size() : static_cast<std::size_t>(index);
-    result.reason = reason_for(XML_GetErrorCode(holder.parser), text, text_encoding,
-                               source_name(encoding), offset);
+    result.reason = reason_for(error, text, text_encoding, source_name(encoding), offset);
   }
   if (text.data() == bytes.data()) {
     result.position = locate_source(bytes, encoding, offset, then);
   } else {
-    // The offset is into the UTF-8 conversion, which the DOM's parser
-    // counts in as well (up to the first thing that is not a character,
-    // where Expat stops at the latest).
+    // The offset is into the UTF-8 conversion, which positions are counted
+    // in as well (up to the first thing that is not a character, where
+    // Expat stops at the latest).
     for (; then > 0 && offset < text.size(); --then) {
       do {
         ++offset;
       } while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80);
     }
-    result.position = locate(bytes, encoding, offset, Anchor::kAt);
+    result.position = locate(bytes, encoding, offset);
   }
   return result;
 }
@@ -1012,9 +1467,11 @@ XML_Parser make_node_parser(NodeReader& reader, XmlNodeHandler& handler, bool la
   XML_SetCommentHandler(parser, node_comment);
   XML_SetProcessingInstructionHandler(parser, node_instruction);
   XML_SetXmlDeclHandler(parser, node_declaration);
-  XML_SetStartDoctypeDeclHandler(parser, node_doctype);
+  XML_SetDoctypeDeclHandler(parser, node_doctype, node_doctype_end);
   XML_SetSkippedEntityHandler(parser, node_skipped_entity);
+  XML_SetEntityDeclHandler(parser, node_entity_declaration);
   XML_SetStartNamespaceDeclHandler(parser, node_namespace);
+  XML_SetReturnNSTriplet(parser, XML_TRUE);
   return parser;
 }
 
@@ -1053,20 +1510,23 @@ class SourceBytes {
 
 }  // namespace
 
-bool read_xml_nodes(std::string_view bytes, pugi::xml_encoding encoding,
+bool read_xml_nodes(std::string_view bytes, XmlEncoding encoding,
                     XmlNodeHandler& handler) {
   if (!check_source(bytes, encoding).well_formed) return false;
   NodeReader reader;
-  ParserHolder holder{make_node_parser(reader, handler, encoding == pugi::encoding_latin1)};
+  ParserHolder holder{make_node_parser(reader, handler, encoding == XmlEncoding::kLatin1)};
   if (holder.parser == nullptr) return false;
-  return parse_in_pieces(holder.parser, bytes, encoding) && !reader.stopped;
+  const bool read = parse_in_pieces(holder.parser, bytes, encoding) && !reader.stopped;
+  if (reader.failure) std::rethrow_exception(reader.failure);
+  return read;
 }
 
 bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t size,
-                    pugi::xml_encoding encoding, XmlNodeHandler& handler, std::size_t piece) {
+                    XmlNodeHandler& handler, std::size_t piece) {
   if (head.size() > size || head.size() < std::min<std::uint64_t>(size, kXmlSourceHead)) {
     return false;
   }
+  const XmlEncoding encoding = detect_xml_encoding(head);
   const SourceForm form = source_form(head, encoding);
   // The units the parser is fed must be those the source checks count in.
   if (form.encoding != encoding) return false;
@@ -1078,7 +1538,7 @@ bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t si
   piece = std::clamp<std::size_t>(piece, 8, std::size_t{1} << 28);
 
   NodeReader reader;
-  ParserHolder holder{make_node_parser(reader, handler, encoding == pugi::encoding_latin1)};
+  ParserHolder holder{make_node_parser(reader, handler, encoding == XmlEncoding::kLatin1)};
   if (holder.parser == nullptr) return false;
   SourceBytes source(head, rest, size);
   std::size_t skip = form.bom;  // not scanned: the byte order mark
@@ -1096,10 +1556,9 @@ bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t si
       }
       skip = 0;
       const bool last = source.left() == 0;
-      if (XML_ParseBuffer(holder.parser, static_cast<int>(size_now), last) != XML_STATUS_OK ||
-          reader.stopped) {
-        return false;
-      }
+      const XML_Status status = XML_ParseBuffer(holder.parser, static_cast<int>(size_now), last);
+      if (reader.failure) std::rethrow_exception(reader.failure);
+      if (status != XML_STATUS_OK || reader.stopped) return false;
       if (last) return true;
     }
   }
@@ -1122,9 +1581,9 @@ bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t si
     auto* buffer = static_cast<char*>(XML_GetBuffer(holder.parser, room));
     if (buffer == nullptr && units > 0) return false;
     const auto written = static_cast<int>(converter.convert(units, buffer) - buffer);
-    if (XML_ParseBuffer(holder.parser, written, last) != XML_STATUS_OK || reader.stopped) {
-      return false;
-    }
+    const XML_Status status = XML_ParseBuffer(holder.parser, written, last);
+    if (reader.failure) std::rethrow_exception(reader.failure);
+    if (status != XML_STATUS_OK || reader.stopped) return false;
     if (last) return true;
     carried = bytes.size() - converter.converted();
     std::memmove(raw.get(), raw.get() + converter.converted(), carried);

@@ -1,0 +1,47 @@
+// Reading a document's source into the document model: one pass of the
+// conforming parser (Expat) that checks it and fills the model as it goes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/document/document_model.h"
+#include "platform/xml/text_position.h"
+#include "platform/xml/xml_read.h"
+
+namespace quorvel {
+
+enum class XmlProblem {
+  kNone,
+  kSyntax,     // not well-formed
+  kStructure,  // well-formed markup, but not one root element
+  kNoMemory,   // not enough memory to parse it: nothing is known against it
+};
+
+struct XmlParseOutcome {
+  XmlProblem problem = XmlProblem::kNone;
+  std::string reason;     // a sentence ending with ".\n"
+  TextPosition position;  // line 0: the problem has no position
+};
+
+// Parses `bytes` (UTF-8, UTF-16 or UTF-32 in either byte order with or
+// without a byte order mark, or a declared ISO-8859-1) into `document`. The
+// document must be well-formed XML (namespaces included) with exactly one
+// root element and nothing but comments and processing instructions after
+// it. On failure the document is left empty and the outcome says why and
+// where, in characters of the source.
+XmlParseOutcome parse_document(std::string_view bytes, Document& document);
+
+// The same parse of a source of `size` bytes that is never held whole:
+// `head` is its first kXmlSourceHead bytes (all of them when it is
+// shorter), `rest` gives the bytes after them, read and parsed `piece`
+// bytes at a time. True when the document was read; false on any failure,
+// the document then empty: the caller reads the source whole and parses it
+// with parse_document, which says why (and reads what changed meanwhile as
+// it now is).
+bool read_document(std::string_view head, XmlByteSource& rest, std::uint64_t size,
+                   Document& document, std::size_t piece = std::size_t{1} << 20);
+
+}  // namespace quorvel
