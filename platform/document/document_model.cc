@@ -1,6 +1,7 @@
 #include "platform/document/document_model.h"
 
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -34,8 +35,8 @@ std::string_view DocNode::name() const {
 }
 
 std::string_view DocNode::value() const {
-  return document_ == nullptr ? std::string_view()
-                              : document_->text(document_->nodes_[index_].value);
+  if (document_ == nullptr || !document_->nodes_[index_].holds_text()) return {};
+  return document_->text(document_->nodes_[index_].value);
 }
 
 namespace {
@@ -52,8 +53,8 @@ DocNode DocNode::parent() const {
 }
 
 DocNode DocNode::first_child() const {
-  if (document_ == nullptr) return {};
-  return handle(document_, document_->nodes_[index_].first_child, Document::kNone);
+  if (document_ == nullptr || document_->nodes_[index_].holds_text()) return {};
+  return handle(document_, document_->nodes_[index_].tree.first_child, Document::kNone);
 }
 
 DocNode DocNode::next_sibling() const {
@@ -62,10 +63,10 @@ DocNode DocNode::next_sibling() const {
 }
 
 DocNode DocNode::child(std::string_view name) const {
-  if (document_ == nullptr) return {};
+  if (document_ == nullptr || document_->nodes_[index_].holds_text()) return {};
   const std::uint32_t wanted = document_->find_name(name);
   if (wanted == Document::kNone) return {};
-  for (std::uint32_t i = document_->nodes_[index_].first_child; i != Document::kNone;
+  for (std::uint32_t i = document_->nodes_[index_].tree.first_child; i != Document::kNone;
        i = document_->nodes_[i].next) {
     const Document::Node& node = document_->nodes_[i];
     if (node.kind == NodeKind::kElement && node.name == wanted) return DocNode(document_, i);
@@ -84,7 +85,7 @@ std::uint32_t DocNode::attribute_count() const {
 
 DocAttribute DocNode::attribute_at(std::uint32_t i) const {
   if (i >= attribute_count()) return {};
-  return DocAttribute(document_, document_->nodes_[index_].first_attribute + i);
+  return DocAttribute(document_, document_->nodes_[index_].tree.first_attribute + i);
 }
 
 DocAttribute DocNode::attribute(std::string_view name) const {
@@ -93,18 +94,18 @@ DocAttribute DocNode::attribute(std::string_view name) const {
   if (wanted == Document::kNone) return {};
   const Document::Node& node = document_->nodes_[index_];
   for (std::uint32_t i = 0; i < node.attribute_count; ++i) {
-    if (document_->attributes_[node.first_attribute + i].name == wanted) {
-      return DocAttribute(document_, node.first_attribute + i);
+    if (document_->attributes_[node.tree.first_attribute + i].name == wanted) {
+      return DocAttribute(document_, node.tree.first_attribute + i);
     }
   }
   return {};
 }
 
 void DocNode::append_children(std::string_view name, std::vector<DocNode>& found) const {
-  if (document_ == nullptr) return;
+  if (document_ == nullptr || document_->nodes_[index_].holds_text()) return;
   const std::uint32_t wanted = document_->find_name(name);
   if (wanted == Document::kNone) return;
-  for (std::uint32_t i = document_->nodes_[index_].first_child; i != Document::kNone;
+  for (std::uint32_t i = document_->nodes_[index_].tree.first_child; i != Document::kNone;
        i = document_->nodes_[i].next) {
     const Document::Node& node = document_->nodes_[i];
     if (node.kind == NodeKind::kElement && node.name == wanted) found.emplace_back(document_, i);
@@ -119,10 +120,10 @@ std::vector<DocNode> DocNode::children(std::string_view name) const {
 
 // --- The document -------------------------------------------------------------
 
-Document::Document() { nodes_.emplace_back(); }
+Document::Document() { nodes_.push_back(Node()); }
 
 DocNode Document::document_element() {
-  for (std::uint32_t i = nodes_[0].first_child; i != kNone; i = nodes_[i].next) {
+  for (std::uint32_t i = nodes_[0].tree.first_child; i != kNone; i = nodes_[i].next) {
     if (nodes_[i].kind == NodeKind::kElement) return DocNode(this, i);
   }
   return {};
@@ -135,7 +136,7 @@ void Document::remove(DocNode node) {
   if (removed.prev != kNone) {
     nodes_[removed.prev].next = removed.next;
   } else if (removed.parent != kNone) {
-    nodes_[removed.parent].first_child = removed.next;
+    nodes_[removed.parent].tree.first_child = removed.next;
   }
   if (removed.next != kNone) nodes_[removed.next].prev = removed.prev;
   removed.parent = removed.prev = removed.next = kNone;
@@ -147,14 +148,14 @@ void Document::set_attribute(DocNode node, std::string_view name,
   const std::uint32_t wanted = value ? intern(name) : find_name(name);
   if (wanted == kNone) return;
   for (std::uint32_t i = 0; i < element.attribute_count; ++i) {
-    Attribute& attribute = attributes_[element.first_attribute + i];
+    Attribute& attribute = attributes_[element.tree.first_attribute + i];
     if (attribute.name != wanted) continue;
     if (value) {
       attribute.value = store(*value);
     } else {
       // The ones after it move up one.
-      for (std::uint32_t j = element.first_attribute + i;
-           j + 1 < element.first_attribute + element.attribute_count; ++j) {
+      for (std::uint32_t j = element.tree.first_attribute + i;
+           j + 1 < element.tree.first_attribute + element.attribute_count; ++j) {
         attributes_[j] = attributes_[j + 1];
       }
       --element.attribute_count;
@@ -164,31 +165,31 @@ void Document::set_attribute(DocNode node, std::string_view name,
   if (!value) return;
   // A new attribute: the element's run moves to the end, where it can grow.
   const Text stored = store(*value);
-  if (element.first_attribute + element.attribute_count != attributes_.size()) {
-    const auto first = static_cast<std::uint32_t>(attributes_.size());
+  if (element.tree.first_attribute + element.attribute_count != attributes_.size()) {
+    const std::uint32_t first = attributes_.size();
     for (std::uint32_t i = 0; i < element.attribute_count; ++i) {
-      attributes_.push_back(attributes_[element.first_attribute + i]);
+      attributes_.push_back(attributes_[element.tree.first_attribute + i]);
     }
-    element.first_attribute = first;
+    element.tree.first_attribute = first;
   }
   attributes_.push_back(Attribute{wanted, stored});
   ++element.attribute_count;
 }
 
 void Document::set_value(DocNode node, std::string_view value) {
-  nodes_[node.index()].value = store(value);
+  if (nodes_[node.index()].holds_text()) nodes_[node.index()].value = store(value);
 }
 
 void Document::reset() {
-  std::vector<Node>(1).swap(nodes_);
-  std::vector<Attribute>().swap(attributes_);
+  nodes_.clear();
+  nodes_.push_back(Node());
+  attributes_.clear();
   std::vector<Text>().swap(names_);
-  std::string().swap(arena_);
+  arena_.clear();
 }
 
 std::size_t Document::bytes() const {
-  return nodes_.capacity() * sizeof(Node) + attributes_.capacity() * sizeof(Attribute) +
-         names_.capacity() * sizeof(Text) + arena_.capacity();
+  return nodes_.bytes() + attributes_.bytes() + names_.capacity() * sizeof(Text) + arena_.bytes();
 }
 
 std::uint32_t Document::find_name(std::string_view name) const {
@@ -204,19 +205,45 @@ std::uint32_t Document::intern(std::string_view name) {
   const std::uint32_t found = find_name(name);
   if (found != kNone) return found;
   // Kept with a NUL after it, for a writer that takes names as C strings.
-  names_.push_back(store(name));
-  arena_ += '\0';
+  std::string terminated(name);
+  terminated += '\0';
+  Text stored = store(terminated);
+  --stored.size;
+  names_.push_back(stored);
   return static_cast<std::uint32_t>(names_.size() - 1);
 }
 
-Document::Text Document::store(std::string_view value) {
-  if (value.size() > std::numeric_limits<std::uint32_t>::max() - arena_.size()) {
-    throw std::bad_alloc();
+Document::Text Document::store(std::string_view value) { return arena_.store(value); }
+
+// --- Blocks ---------------------------------------------------------------------
+
+TextArena::Text TextArena::store(std::string_view text) {
+  if (text.empty()) return {};
+  const std::uint64_t block = std::uint64_t{kMask} + 1;
+  std::uint64_t at = used_;
+  // A text never straddles two blocks: one that does not fit in what is
+  // left of this block starts the next.
+  if ((at & kMask) != 0 && (at & kMask) + text.size() > block) at = (at | kMask) + 1;
+  const std::uint64_t places = (text.size() + block - 1) / block;
+  if ((at & kMask) == 0 && at + places * block > (std::uint64_t{1} << 32)) throw std::bad_alloc();
+  if (at + text.size() > (std::uint64_t{1} << 32)) throw std::bad_alloc();
+  if ((at & kMask) == 0) {
+    // A new block, or the places of a long text: the first holds it whole.
+    blocks_.reserve(blocks_.size() + places);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(places * block));
+    for (std::uint64_t i = 1; i < places; ++i) blocks_.emplace_back();
   }
-  const Text stored{static_cast<std::uint32_t>(arena_.size()),
-                    static_cast<std::uint32_t>(value.size())};
-  arena_.append(value);
-  return stored;
+  std::memcpy(blocks_[at >> kShift].get() + (at & kMask), text.data(), text.size());
+  used_ = at + text.size();
+  // After a long text, the next starts a block of its own.
+  if (places > 1) used_ = at + places * block;
+  return Text{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(text.size())};
+}
+
+void TextArena::clear() {
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  used_ = 0;
 }
 
 // --- Building -------------------------------------------------------------------
@@ -227,14 +254,14 @@ DocumentBuilder::DocumentBuilder(Document& document) : document_(document) {
 }
 
 bool DocumentBuilder::append(Document::Node node) {
-  const auto index = static_cast<std::uint32_t>(document_.nodes_.size());
+  const std::uint32_t index = document_.nodes_.size();
   node.parent = open_.empty() ? 0 : open_.back();
   node.prev = last_.back();
   document_.nodes_.push_back(node);
   if (node.prev != Document::kNone) {
     document_.nodes_[node.prev].next = index;
   } else {
-    document_.nodes_[node.parent].first_child = index;
+    document_.nodes_[node.parent].tree.first_child = index;
   }
   last_.back() = index;
   return true;
@@ -246,7 +273,7 @@ bool DocumentBuilder::declaration(std::string_view version,
   try {
     Document::Node node;
     node.kind = NodeKind::kDeclaration;
-    node.first_attribute = static_cast<std::uint32_t>(document_.attributes_.size());
+    node.tree.first_attribute = document_.attributes_.size();
     auto add = [&](std::string_view name, std::string_view value) {
       document_.attributes_.push_back(
           Document::Attribute{document_.intern(name), document_.store(value)});
@@ -302,7 +329,7 @@ bool DocumentBuilder::start_element(std::string_view name) {
   try {
     Document::Node node = valued(NodeKind::kElement);
     node.name = document_.intern(name);
-    node.first_attribute = static_cast<std::uint32_t>(document_.attributes_.size());
+    node.tree.first_attribute = document_.attributes_.size();
     append(node);
     open_.push_back(last_.back());
     last_.push_back(Document::kNone);

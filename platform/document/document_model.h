@@ -20,9 +20,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "platform/document/document_sink.h"
@@ -30,6 +32,74 @@
 namespace quorvel {
 
 class Document;
+
+// Records in blocks of a fixed count that never move: growing costs no
+// copy. A block's room is made a record at a time (pages not yet reached
+// cost no memory), so a small document costs little.
+template <typename T>
+class BlockArray {
+  static_assert(std::is_trivially_destructible_v<T>);
+
+ public:
+  static constexpr std::uint32_t kShift = 14;  // 16,384 records a block
+  static constexpr std::uint32_t kMask = (std::uint32_t{1} << kShift) - 1;
+
+  T& operator[](std::uint32_t i) { return blocks_[i >> kShift].get()[i & kMask]; }
+  const T& operator[](std::uint32_t i) const { return blocks_[i >> kShift].get()[i & kMask]; }
+  std::uint32_t size() const { return size_; }
+  void push_back(const T& value) {
+    if ((size_ & kMask) == 0) {
+      blocks_.reserve(blocks_.size() + 1);
+      blocks_.emplace_back(std::allocator<T>().allocate(std::size_t{kMask} + 1));
+    }
+    std::construct_at(blocks_.back().get() + (size_ & kMask), value);
+    ++size_;
+  }
+  void clear() {
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    size_ = 0;
+  }
+  // The records held, in bytes.
+  std::size_t bytes() const { return std::size_t{size_} * sizeof(T); }
+
+ private:
+  struct Free {
+    void operator()(T* block) const {
+      std::allocator<T>().deallocate(block, std::size_t{kMask} + 1);
+    }
+  };
+  std::vector<std::unique_ptr<T, Free>> blocks_;
+  std::uint32_t size_ = 0;
+};
+
+// Texts in blocks that never move, each text whole in one block (a text
+// longer than a block has one of its own, over as many of the blocks'
+// places as it needs), up to 4 GB in all.
+class TextArena {
+ public:
+  struct Text {
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+  };
+  // `text` added; throws std::bad_alloc when there is no room.
+  Text store(std::string_view text);
+  std::string_view view(Text text) const {
+    return text.size == 0 ? std::string_view()
+                          : std::string_view(blocks_[text.offset >> kShift].get() +
+                                                 (text.offset & kMask),
+                                             text.size);
+  }
+  void clear();
+  // The texts held, in bytes.
+  std::size_t bytes() const { return used_; }
+
+ private:
+  static constexpr std::uint32_t kShift = 18;  // 256 KB a block
+  static constexpr std::uint32_t kMask = (std::uint32_t{1} << kShift) - 1;
+  std::vector<std::unique_ptr<char[]>> blocks_;  // null: a place a long text took
+  std::uint64_t used_ = 0;                        // the offset the next text may start at
+};
 
 // What a node is.
 enum class NodeKind : std::uint8_t {
@@ -136,7 +206,8 @@ class Document {
   // Gives the element `node` the attribute `name` with `value` (replacing
   // the value of one it has), or with no value takes it away.
   void set_attribute(DocNode node, std::string_view name, std::optional<std::string_view> value);
-  // Gives a text, CDATA, comment, instruction or doctype node `value`.
+  // Gives a text, CDATA, comment, instruction or doctype node `value`
+  // (other nodes hold no text and are left as they are).
   void set_value(DocNode node, std::string_view value);
 
   // Empties the document and gives its memory back.
@@ -153,30 +224,34 @@ class Document {
 
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-  // A text of the arena.
-  struct Text {
-    std::uint32_t offset = 0;
-    std::uint32_t size = 0;
-  };
+  using Text = TextArena::Text;
+  // 32 bytes: a node of text has no children and no attributes, one that
+  // may have them no text, so the two share their room.
   struct Node {
     NodeKind kind = NodeKind::kDocument;
+    std::uint32_t attribute_count = 0;
     std::uint32_t name = kNone;  // index into names_
-    Text value;
+    union {
+      Text value;  // text, CDATA, comment, instruction, doctype
+      struct {
+        std::uint32_t first_child;
+        std::uint32_t first_attribute;  // index into attributes_
+      } tree;  // document, element, declaration
+    };
     std::uint32_t parent = kNone;
-    std::uint32_t first_child = kNone;
     std::uint32_t prev = kNone;
     std::uint32_t next = kNone;
-    std::uint32_t first_attribute = 0;  // index into attributes_
-    std::uint32_t attribute_count = 0;
+
+    Node() : tree{kNone, 0} {}
+    bool holds_text() const { return kind > NodeKind::kElement && kind != NodeKind::kDeclaration; }
   };
+  static_assert(sizeof(Node) == 32);
   struct Attribute {
     std::uint32_t name = 0;  // index into names_
     Text value;
   };
 
-  std::string_view text(Text text) const {
-    return std::string_view(arena_).substr(text.offset, text.size);
-  }
+  std::string_view text(Text text) const { return arena_.view(text); }
   std::string_view name_of(std::uint32_t name) const {
     return name == kNone ? std::string_view() : text(names_[name]);
   }
@@ -187,10 +262,10 @@ class Document {
   // `value` added to the arena.
   Text store(std::string_view value);
 
-  std::vector<Node> nodes_;  // [0] the document node; the rest in document order
-  std::vector<Attribute> attributes_;
+  BlockArray<Node> nodes_;  // [0] the document node; the rest in document order
+  BlockArray<Attribute> attributes_;
   std::vector<Text> names_;
-  std::string arena_;
+  TextArena arena_;
 };
 
 // Appends nodes to a document in document order: what the parser and the

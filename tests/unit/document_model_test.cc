@@ -97,6 +97,30 @@ TEST(DocumentModelTest, AttributesAreSetAddedAndTakenAway) {
   EXPECT_EQ(listing(document.root()), "1 r []\n 1 a [] x=10 z=3\n 1 b [] y=4\n");
 }
 
+// Nodes, attributes and texts past the ends of the blocks they are kept in:
+// many of each, a text longer than a block, texts that do not fit what is
+// left of one.
+TEST(DocumentModelTest, LargeDocumentsReadBackWhole) {
+  const std::string long_value(300 * 1024, 'v');
+  std::string text = "<r big='" + long_value + "'>";
+  for (int i = 0; i < 40000; ++i) {
+    text += "<i n='" + std::to_string(i) + "'>" + std::string(static_cast<std::size_t>(i % 97), 't') +
+            "x</i>";
+  }
+  text += "</r>";
+  Document document = parsed(text);
+  const DocNode root = document.document_element();
+  EXPECT_EQ(root.attribute_value("big"), long_value);
+  int i = 0;
+  for (const DocNode item : root.children("i")) {
+    ASSERT_EQ(item.attribute_value("n"), std::to_string(i));
+    ASSERT_EQ(item.text(), std::string(static_cast<std::size_t>(i % 97), 't') + "x");
+    ++i;
+  }
+  EXPECT_EQ(i, 40000);
+  EXPECT_EQ(document.size(), 1u + 1u + 2u * 40000u);
+}
+
 // The snapshot a restore pairs with is the writer's model; a document saved
 // by the same writer and read again must be the same model.
 TEST(DocumentModelTest, WrittenModelIsWhatTheSavedFormReadsAs) {
