@@ -12,7 +12,10 @@ alternately:
             device file is checked once against the changed document)
 It prints the medians, the peak memory of each (GNU time), and the growth
 exponent between sizes (the slope of time against size on log-log axes:
-1 is linear). A run that fails is reported with its message.
+1 is linear). A run that fails is reported with its message. Timed in the
+same runs, the floor the disk sets: reading the device file's bytes
+(cat FILE > /dev/null) and writing as many and flushing them to disk
+(dd conv=fsync), what every save and restore does at least once.
 
 With --baseline, another build's program is timed too, alternated with this
 one run by run, and both are shown.
@@ -80,7 +83,11 @@ def measure(make_device, programs, size, runs, work):
     for tag, quorvel in programs:
         commands.append(timing.Command(tag + " save", "%s %s -out saved.xml" % (env, quorvel)))
         commands.append(timing.Command(tag + " restore", "%s %s changed.xml" % (env, quorvel)))
+    commands.append(timing.Command("read", "cat %s > /dev/null" % pristine))
+    commands.append(timing.Command(
+        "write", "dd if=%s of=floor.xml bs=1M conv=fsync status=none" % pristine))
     results = timing.time_group(commands, runs, warmup=1, prep=prep, memory=True)
+    floor = {"read": results[-2].median, "write": results[-1].median}
 
     rows = []
     for index, (tag, _) in enumerate(programs):
@@ -97,6 +104,7 @@ def measure(make_device, programs, size, runs, work):
         timing.prepare(prep)
         commands[2 * index + 1].run()
         row["restore_checked"] = device.read_bytes() == changed.read_bytes()
+        row["floor"] = floor
         rows.append(row)
     os.chdir(work)
     shutil.rmtree(folder)
@@ -113,6 +121,10 @@ def print_row(row, with_program):
         "%-9s" % row["program"] if with_program else "", "{:,}".format(row["size"]),
         row["file_mb"], row["runs"], ms(row["save"]), row["save_mb"], ms(row["restore"]),
         row["restore_mb"], ms(row["save"] + row["restore"]), notes))
+    if row["program"] == "this":
+        print("%s%10s   floor: reading the file %.1f ms, writing and flushing it %.1f ms" % (
+            " " * 9 if with_program else "", "", ms(row["floor"]["read"]),
+            ms(row["floor"]["write"])))
     sys.stdout.flush()
 
 

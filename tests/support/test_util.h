@@ -105,10 +105,12 @@ std::string utf16le_to_utf8(const std::string& bytes);
 
 // While one lives, every allocation through operator new of at least
 // kRefusedBytes on this thread fails (std::bad_alloc): a large document's
-// memory runs out while the test's own small allocations go on.
+// memory runs out while the test's own small allocations go on. Not where
+// a sanitizer's operator new is kept (works() says).
 class RefuseAllocations {
  public:
   static constexpr std::size_t kRefusedBytes = std::size_t{1} << 20;
+  static bool works();
   RefuseAllocations();
   ~RefuseAllocations();
   RefuseAllocations(const RefuseAllocations&) = delete;
