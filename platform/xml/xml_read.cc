@@ -1221,7 +1221,9 @@ Markup scan_markup(std::string_view t, std::size_t lt, const std::string* open) 
     if (!markup_space(after)) return {kBadInstruction, at + 1};
     const std::size_t end = t.find("?>", at);
     if (end == std::string_view::npos) return {kBadInstruction, at_end(t)};
-    if (declaration) return scan_attributes(t.substr(0, end + 2), at + 1, '?');
+    // The declaration's pseudo-attributes as a start tag's, a value running
+    // on to its closing quote wherever that is.
+    if (declaration) return scan_attributes(t, at + 1, '?');
     return {};
   }
   if (c == '!') {
@@ -1251,7 +1253,12 @@ Markup scan_markup(std::string_view t, std::size_t lt, const std::string* open) 
           if (d == quote) quote = 0;
         } else if (d == '"' || d == '\'') {
           quote = d;
-        } else if (d == '[' || d == '<') {
+        } else if (d == '<') {
+          // Only a declaration, comment or instruction may open inside it.
+          const char next = at_or_end(t, i + 1);
+          if (next != '!' && next != '?') return {kBadDoctype, i};
+          ++depth;
+        } else if (d == '[') {
           ++depth;
         } else if ((d == ']' || d == '>') && depth > 0) {
           --depth;

@@ -80,6 +80,51 @@ TEST_P(WellFormedTest, RefusedWithReasonAndPositionInEveryEncoding) {
   }
 }
 
+// Markup that cannot be read is said of the construct it stands in, at the
+// character where reading it stops; a construct that runs to the end of
+// the text, at its last character.
+const Case kMarkupCases[] = {
+    {"value without quotes", "<a><b x=1/></a>", "An attribute is malformed.\n", 1, 9},
+    {"no space between attributes", "<a><b x=\"1\"y=\"2\"/></a>", "An attribute is malformed.\n",
+     1, 12},
+    {"attribute without a value", "<a><b x/></a>", "An attribute is malformed.\n", 1, 9},
+    {"quoted text for a name", "<a><b \"x\"/></a>", "A start tag is malformed.\n", 1, 7},
+    {"a space before >", "<a><b/ ></a>", "A start tag is malformed.\n", 1, 7},
+    {"another element's end tag", "<a><b></c></a>",
+     "An end tag does not match the start tag, or an element is not closed.\n", 1, 9},
+    {"an attribute in an end tag", "<a><b></b x></a>", "An end tag is malformed.\n", 1, 11},
+    {"one dash", "<a><!-x--></a>", "A comment is malformed.\n", 1, 7},
+    {"a misspelt CDATA", "<a><![CDAT[x]]></a>", "A CDATA section is malformed.\n", 1, 11},
+    {"a misspelt DOCTYPE", "<a><!DOCTYPX></a>", "The markup here is not recognised.\n", 1, 6},
+    {"a DOCTYPE inside the root", "<a><!DOCTYPE a></a>",
+     "The document type declaration is malformed.\n", 1, 4},
+    {"the XML declaration inside the root", "<a><?xml version=\"1.0\"?></a>",
+     "The XML declaration or a processing instruction is malformed.\n", 1, 9},
+    {"a < and a space", "<a>< b</a>", "The markup here is not recognised.\n", 1, 5},
+    {"a malformed declaration", "<?xml version=\"1.0\" =ncoding=\"UTF-8\"?><a/>",
+     "A start tag is malformed.\n", 1, 21},
+    {"a declaration's value running on",
+     "<?xml version=\"1.0\" encoding=\"UTF-8?>\n<!DOCTYPE a SYSTEM \"a.dtd\">\n<a/>",
+     "An attribute is malformed.\n", 2, 21},
+    {"a < in a DOCTYPE", "<!DOCTYPE a <SYSTEM \"a.dtd\"><a/>",
+     "The document type declaration is malformed.\n", 1, 13},
+    {"an element not closed", "<a><b>text",
+     "An end tag does not match the start tag, or an element is not closed.\n", 1, 10},
+    {"a comment not closed", "<a><!-- x", "A comment is malformed.\n", 1, 8},
+    {"an end tag cut short", "<a></a", "An end tag is malformed.\n", 1, 6},
+};
+
+TEST(WellFormed, MalformedMarkupIsSaidOfItsConstruct) {
+  for (const Case& c : kMarkupCases) {
+    SCOPED_TRACE(c.what);
+    InputDocument document;
+    EXPECT_FALSE(load_from_bytes(document, c.text, "doc.xml"));
+    EXPECT_EQ(document.parse_error.reason, c.reason);
+    EXPECT_EQ(document.parse_error.line, c.line);
+    EXPECT_EQ(document.parse_error.linepos, c.position);
+  }
+}
+
 std::string encoding_name(const ::testing::TestParamInfo<int>& info) {
   const char* names[] = {"Utf8", "Utf16Le", "Utf16Be"};
   return names[info.param];
