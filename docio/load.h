@@ -114,13 +114,8 @@ void report_parse_error(const ParseError& error);
 // source in that report. Fails with the parse error's reason.
 Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url);
 
-// The bytes a regular file is parsed in at a time: this many, or a
-// sixteenth of the file when that is more, so that the parser reads a token
-// that spans pieces (it reads one again with each) at most sixteen times.
-inline constexpr std::size_t kFilePiece = std::size_t{1} << 20;
-
 // Parses the regular file at `path` into the document as it is read,
-// `piece` bytes at a time (0: as kFilePiece says), so that the file's bytes
+// `piece` bytes at a time (0: as kXmlFilePiece says, xml_read.h), so that the file's bytes
 // are never held beside the document, and writes nothing. The parse error
 // is left as it is. True when the document was read; false when `path` is
 // no regular file or cannot be opened, or anything on the way leaves a

@@ -288,46 +288,38 @@ bool DocumentBuilder::declaration(std::string_view version,
   }
 }
 
-Document::Node DocumentBuilder::valued(NodeKind kind) {
-  Document::Node node;
-  node.kind = kind;
-  return node;
+bool DocumentBuilder::text_like(NodeKind kind, std::string_view name, std::string_view value) {
+  try {
+    Document::Node node;
+    node.kind = kind;
+    if (!name.empty()) node.name = document_.intern(name);
+    node.value = document_.store(value);
+    return append(node);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 bool DocumentBuilder::doctype_node(std::string_view value) {
-  try {
-    Document::Node node = valued(NodeKind::kDoctype);
-    node.value = document_.store(value);
-    return append(node);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  return text_like(NodeKind::kDoctype, {}, value);
 }
 
 bool DocumentBuilder::comment_node(std::string_view value) {
-  try {
-    Document::Node node = valued(NodeKind::kComment);
-    node.value = document_.store(value);
-    return append(node);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  return text_like(NodeKind::kComment, {}, value);
 }
 
 bool DocumentBuilder::instruction(std::string_view target, std::string_view value) {
-  try {
-    Document::Node node = valued(NodeKind::kInstruction);
-    node.name = document_.intern(target);
-    node.value = document_.store(value);
-    return append(node);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  return text_like(NodeKind::kInstruction, target, value);
+}
+
+bool DocumentBuilder::text_node(std::string_view value, bool cdata) {
+  return text_like(cdata ? NodeKind::kCdata : NodeKind::kText, {}, value);
 }
 
 bool DocumentBuilder::start_element(std::string_view name) {
   try {
-    Document::Node node = valued(NodeKind::kElement);
+    Document::Node node;
+    node.kind = NodeKind::kElement;
     node.name = document_.intern(name);
     node.tree.first_attribute = document_.attributes_.size();
     append(node);
@@ -346,16 +338,6 @@ bool DocumentBuilder::add_attribute(std::string_view name, std::string_view valu
         Document::Attribute{document_.intern(name), document_.store(value)});
     ++document_.nodes_[open_.back()].attribute_count;
     return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
-bool DocumentBuilder::text_node(std::string_view value, bool cdata) {
-  try {
-    Document::Node node = valued(cdata ? NodeKind::kCdata : NodeKind::kText);
-    node.value = document_.store(value);
-    return append(node);
   } catch (const std::bad_alloc&) {
     return false;
   }

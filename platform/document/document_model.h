@@ -302,7 +302,8 @@ class DocumentBuilder final : public DocumentSink {
   bool failed() const override { return failed_; }
 
  private:
-  static Document::Node valued(NodeKind kind);
+  // A node that holds a text (`name`: an instruction's target, else "").
+  bool text_like(NodeKind kind, std::string_view name, std::string_view value);
   bool append(Document::Node node);
   void keep(bool done) { failed_ = failed_ || !done; }
 

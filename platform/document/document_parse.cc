@@ -64,12 +64,11 @@ XmlParseOutcome parse_document(std::string_view bytes, Document& document) {
   return outcome;
 }
 
-bool read_document(std::string_view head, XmlByteSource& rest, std::uint64_t size,
-                   Document& document, std::size_t piece) {
+bool read_document(const std::filesystem::path& path, Document& document, std::size_t piece) {
   bool read = false;
   try {
     ModelFiller filler(document);
-    read = read_xml_nodes(head, rest, size, filler, piece);
+    read = read_xml_file(path, filler, piece);
   } catch (const std::bad_alloc&) {
     // The caller's whole read tells why.
   }

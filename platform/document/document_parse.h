@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -34,14 +35,13 @@ struct XmlParseOutcome {
 // where, in characters of the source.
 XmlParseOutcome parse_document(std::string_view bytes, Document& document);
 
-// The same parse of a source of `size` bytes that is never held whole:
-// `head` is its first kXmlSourceHead bytes (all of them when it is
-// shorter), `rest` gives the bytes after them, read and parsed `piece`
-// bytes at a time. True when the document was read; false on any failure,
-// the document then empty: the caller reads the source whole and parses it
-// with parse_document, which says why (and reads what changed meanwhile as
-// it now is).
-bool read_document(std::string_view head, XmlByteSource& rest, std::uint64_t size,
-                   Document& document, std::size_t piece = std::size_t{1} << 20);
+// The same parse of the regular file at `path` as it is read (read_xml_file,
+// xml_read.h: `piece` bytes at a time, 0 as kXmlFilePiece says), so that
+// its bytes are never held beside the document. True when the document was
+// read; false when `path` is no regular file or cannot be opened, or on any
+// failure, the document then empty: the caller reads the file whole and
+// parses it with parse_document, which says why (and reads what changed
+// meanwhile as it now is).
+bool read_document(const std::filesystem::path& path, Document& document, std::size_t piece = 0);
 
 }  // namespace quorvel

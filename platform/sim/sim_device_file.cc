@@ -456,20 +456,6 @@ std::size_t saved_size_bound(const SimDevice& device) {
   return 2 * characters;
 }
 
-// The bytes of a device file after its head, from the one handle it was
-// opened with.
-class StreamBytes : public XmlByteSource {
- public:
-  explicit StreamBytes(std::istream& in) : in_(in) {}
-  std::size_t read(char* out, std::size_t size) override {
-    const std::streamsize got = in_.rdbuf()->sgetn(out, static_cast<std::streamsize>(size));
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
-  }
-
- private:
-  std::istream& in_;
-};
-
 // The verdict on a device that a pass read from a well-formed file.
 Result checked_device(SimDevice& loaded, const std::string& shown, SimDevice& device) {
   Result checked = check_sim_device(loaded);
@@ -521,16 +507,9 @@ std::optional<Result> load_sim_device_in_pieces(std::istream& in, std::uint64_t 
                                                 const std::string& shown, SimDevice& device,
                                                 std::size_t piece) {
   try {
-    StreamBytes rest(in);
-    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kXmlSourceHead)), '\0');
-    for (std::size_t got = 0; got < head.size();) {
-      const std::size_t read = rest.read(head.data() + got, head.size() - got);
-      if (read == 0) return std::nullopt;
-      got += read;
-    }
     SimDevice loaded;
     DeviceBuilder builder(loaded);
-    if (!read_xml_nodes(head, rest, size, builder, piece)) return std::nullopt;
+    if (!read_xml_nodes(in, size, builder, piece)) return std::nullopt;
     return checked_device(loaded, shown, device);
   } catch (const std::bad_alloc&) {
     return std::nullopt;
@@ -543,20 +522,12 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device, std
   shown += '"';
   // A regular file in pieces, its size taken from the handle that reads it.
   // Anything else, and a file the pieces leave in doubt, is read whole.
-  std::error_code error;
-  if (std::filesystem::is_regular_file(path, error)) {
-    std::ifstream in(path, std::ios::binary);
-    const std::streamoff end =
-        in ? static_cast<std::streamoff>(in.rdbuf()->pubseekoff(0, std::ios::end)) : -1;
-    if (end >= 0 && in.rdbuf()->pubseekpos(0) == std::streampos(0)) {
-      const auto size = static_cast<std::uint64_t>(end);
-      if (piece == 0) {
-        piece = static_cast<std::size_t>(std::max<std::uint64_t>(kSimDevicePiece, size / 16));
-      }
-      if (std::optional<Result> read = load_sim_device_in_pieces(in, size, shown, device, piece)) {
-        return *read;
-      }
-    }
+  try {
+    SimDevice loaded;
+    DeviceBuilder builder(loaded);
+    if (read_xml_file(path, builder, piece)) return checked_device(loaded, shown, device);
+  } catch (const std::bad_alloc&) {
+    // The whole read says what it can.
   }
   std::string bytes;
   try {

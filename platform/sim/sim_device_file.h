@@ -42,6 +42,7 @@
 #include "common/result.h"
 #include "platform/document/document_sink.h"
 #include "platform/sim/sim_device.h"
+#include "platform/xml/xml_read.h"
 
 namespace quorvel {
 
@@ -57,7 +58,7 @@ inline constexpr std::size_t kMaxSimValues = std::size_t{1} << 24;   // 16,777,2
 // The bytes a regular device file is read in at a time: this many, or a
 // sixteenth of the file when that is more, so that the parser reads a token
 // that spans pieces (it reads one again with each) at most sixteen times.
-inline constexpr std::size_t kSimDevicePiece = std::size_t{1} << 20;
+inline constexpr std::size_t kSimDevicePiece = kXmlFilePiece;
 
 // Reads a device file. On failure `device` is unchanged and the message
 // says, in one line, why the file is not a valid device. A regular file is

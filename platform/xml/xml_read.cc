@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "common/utf.h"
@@ -1482,11 +1484,18 @@ XML_Parser make_node_parser(NodeReader& reader, XmlNodeHandler& handler, bool la
   return parser;
 }
 
+// Up to `size` bytes of `in` into `out`: how many it read; 0 at the end, or
+// when it cannot be read.
+std::size_t read_some(std::istream& in, char* out, std::size_t size) {
+  const std::streamsize got = in.rdbuf()->sgetn(out, static_cast<std::streamsize>(size));
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
 // The bytes of a source read in pieces: its head first, then what `rest`
 // gives, exactly `size` bytes in all.
 class SourceBytes {
  public:
-  SourceBytes(std::string_view head, XmlByteSource& rest, std::uint64_t size)
+  SourceBytes(std::string_view head, std::istream& rest, std::uint64_t size)
       : head_(head), rest_(rest), left_(size) {}
 
   std::uint64_t left() const { return left_; }
@@ -1499,19 +1508,19 @@ class SourceBytes {
     if (from_head > 0) std::memcpy(out, head_.data(), from_head);
     head_.remove_prefix(from_head);
     for (std::size_t got = from_head; got < size;) {
-      const std::size_t read = rest_.read(out + got, size - got);
+      const std::size_t read = read_some(rest_, out + got, size - got);
       if (read == 0) return false;
       got += read;
     }
     left_ -= size;
     if (left_ > 0) return true;
     char extra = 0;
-    return head_.empty() && rest_.read(&extra, 1) == 0;
+    return head_.empty() && read_some(rest_, &extra, 1) == 0;
   }
 
  private:
   std::string_view head_;
-  XmlByteSource& rest_;
+  std::istream& rest_;
   std::uint64_t left_;
 };
 
@@ -1528,10 +1537,19 @@ bool read_xml_nodes(std::string_view bytes, XmlEncoding encoding,
   return read;
 }
 
-bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t size,
-                    XmlNodeHandler& handler, std::size_t piece) {
-  if (head.size() > size || head.size() < std::min<std::uint64_t>(size, kXmlSourceHead)) {
-    return false;
+bool read_xml_nodes(std::istream& rest, std::uint64_t size, XmlNodeHandler& handler,
+                    std::size_t piece) {
+  std::string head_bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, kXmlSourceHead)),
+                         '\0');
+  for (std::size_t got = 0; got < head_bytes.size();) {
+    const std::size_t read = read_some(rest, head_bytes.data() + got, head_bytes.size() - got);
+    if (read == 0) return false;  // shorter than it was said to be
+    got += read;
+  }
+  const std::string_view head = head_bytes;
+  if (piece == 0) {
+    piece = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::max<std::uint64_t>(kXmlFilePiece, size / 16), SIZE_MAX));
   }
   const XmlEncoding encoding = detect_xml_encoding(head);
   const SourceForm form = source_form(head, encoding);
@@ -1595,6 +1613,18 @@ bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t si
     carried = bytes.size() - converter.converted();
     std::memmove(raw.get(), raw.get() + converter.converted(), carried);
   }
+}
+
+bool read_xml_file(const std::filesystem::path& path, XmlNodeHandler& handler,
+                   std::size_t piece) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  // The size of what this handle reads, whatever the name leads to by now.
+  const std::streamoff end = in.rdbuf()->pubseekoff(0, std::ios::end);
+  if (end < 0 || in.rdbuf()->pubseekpos(0) != std::streampos(0)) return false;
+  return read_xml_nodes(in, static_cast<std::uint64_t>(end), handler, piece);
 }
 
 }  // namespace quorvel

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <istream>
 #include <string>
 #include <string_view>
 
@@ -63,25 +65,28 @@ WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding);
 // why, if the source is at fault.
 bool read_xml_nodes(std::string_view bytes, XmlEncoding encoding, XmlNodeHandler& handler);
 
-// A source read a piece at a time.
-class XmlByteSource {
- public:
-  virtual ~XmlByteSource() = default;
-  // Reads up to `size` bytes into `out`: how many it read; 0 at the end, or
-  // when it cannot be read.
-  virtual std::size_t read(char* out, std::size_t size) = 0;
-};
+// The bytes a source read in pieces is read in at a time by default: this
+// many, or a sixteenth of the source when that is more, so that the parser
+// reads a token that spans pieces (it reads one again with each) at most
+// sixteen times.
+inline constexpr std::size_t kXmlFilePiece = std::size_t{1} << 20;
 
-// The same pass over a source of `size` bytes that is never held whole:
-// `head` is its first kXmlSourceHead bytes (all of them when it is shorter),
-// from which its encoding is told; `rest` gives the bytes after them, which
-// are read, checked and parsed `piece` bytes at a time. The source checks
-// run as on the whole source (those of its start on `head`, the scans
-// piece by piece). False, besides, as soon as anything leaves a doubt: a
-// source check that refuses, a source that gives fewer or more than `size`
-// bytes (it changed while it was read), no memory. The caller then reads
-// the source whole, which tells why.
-bool read_xml_nodes(std::string_view head, XmlByteSource& rest, std::uint64_t size,
-                    XmlNodeHandler& handler, std::size_t piece);
+// The same pass over the `size` bytes `in` holds from where it stands,
+// never held whole: they are read, checked and parsed `piece` bytes at a
+// time (0: as kXmlFilePiece says), the encoding told from the first
+// kXmlSourceHead of them. The source checks run as on the whole source
+// (those of its start on its head, the scans piece by piece). False,
+// besides, as soon as anything leaves a doubt: a source check that refuses,
+// a stream that gives fewer or more than `size` bytes (it changed while it
+// was read), no memory. The caller then reads the source whole, which tells
+// why.
+bool read_xml_nodes(std::istream& in, std::uint64_t size, XmlNodeHandler& handler,
+                    std::size_t piece = 0);
+
+// The same over the regular file at `path`, its size taken from the handle
+// that reads it (whatever the name leads to by then). False also when
+// `path` is no regular file or cannot be opened.
+bool read_xml_file(const std::filesystem::path& path, XmlNodeHandler& handler,
+                   std::size_t piece = 0);
 
 }  // namespace quorvel

@@ -133,4 +133,19 @@ std::string utf16le_to_utf8(const std::string& bytes) {
   return utf16_to_utf8(units);
 }
 
+std::string listing(DocNode node, int depth) {
+  std::string out;
+  for (DocNode child = node.first_child(); child; child = child.next_sibling()) {
+    out += std::string(static_cast<std::size_t>(depth), ' ') +
+           std::to_string(static_cast<int>(child.kind())) + " " + std::string(child.name()) +
+           " [" + std::string(child.value()) + "]";
+    for (std::uint32_t i = 0; i < child.attribute_count(); ++i) {
+      out += " " + std::string(child.attribute_at(i).name()) + "=" +
+             std::string(child.attribute_at(i).value());
+    }
+    out += "\n" + listing(child, depth + 1);
+  }
+  return out;
+}
+
 }  // namespace quorvel::testing

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "common/result.h"
+#include "platform/document/document_model.h"
 
 namespace quorvel::testing {
 
@@ -102,6 +103,11 @@ std::string utf16_bytes(std::u16string_view units, bool big_endian, bool bom);
 
 // UTF-16 LE bytes (with or without a byte order mark) as UTF-8.
 std::string utf16le_to_utf8(const std::string& bytes);
+
+// Every node below `node` as text, one line per node indented by its depth:
+// its kind's number, name, [value] and name=value of each attribute. What
+// tests compare documents' models by.
+std::string listing(DocNode node, int depth = 0);
 
 // While one lives, every allocation through operator new of at least
 // kRefusedBytes on this thread fails (std::bad_alloc): a large document's

@@ -10,24 +10,12 @@
 #include "platform/document/document_parse.h"
 #include "platform/document/document_writer.h"
 #include "platform/document/saved_writer.h"
+#include "support/test_util.h"
 
 namespace quorvel {
 namespace {
 
-// Every node below `node` as text, one line per node, indented by depth.
-std::string listing(DocNode node, int depth = 0) {
-  std::string out;
-  for (DocNode child = node.first_child(); child; child = child.next_sibling()) {
-    out += std::string(depth, ' ') + std::to_string(static_cast<int>(child.kind())) + " " +
-           std::string(child.name()) + " [" + std::string(child.value()) + "]";
-    for (std::uint32_t i = 0; i < child.attribute_count(); ++i) {
-      out += " " + std::string(child.attribute_at(i).name()) + "=" +
-             std::string(child.attribute_at(i).value());
-    }
-    out += "\n" + listing(child, depth + 1);
-  }
-  return out;
-}
+using testing::listing;
 
 Document parsed(const std::string& text) {
   Document document;

@@ -384,33 +384,6 @@ TEST(LoadLimitsTest, FileOverTheNetworkBoundIsReadWhole) {
 
 // --- A regular file parsed as it is read ----------------------------------
 
-// Every node of the document, one line each, indented by depth: its kind,
-// name, value and attributes.
-std::string shape_of(Document& document) {
-  std::string shape;
-  std::vector<std::pair<DocNode, int>> todo{{document.root(), 0}};
-  while (!todo.empty()) {
-    const auto [node, depth] = todo.back();
-    todo.pop_back();
-    shape.append(static_cast<std::size_t>(depth), ' ');
-    shape += std::to_string(static_cast<int>(node.kind()));
-    shape += " <" + std::string(node.name()) + "> [" + std::string(node.value()) + "]";
-    for (std::uint32_t i = 0; i < node.attribute_count(); ++i) {
-      shape += " " + std::string(node.attribute_at(i).name()) + "=" +
-               std::string(node.attribute_at(i).value());
-    }
-    shape += '\n';
-    std::vector<DocNode> children;
-    for (DocNode child = node.first_child(); child; child = child.next_sibling()) {
-      children.push_back(child);
-    }
-    for (auto child = children.rbegin(); child != children.rend(); ++child) {
-      todo.emplace_back(*child, depth + 1);
-    }
-  }
-  return shape;
-}
-
 class LoadInPiecesTest : public ::testing::TestWithParam<Encoding> {};
 
 // Pieces of a few bytes split names, references, multi-byte characters and
@@ -431,12 +404,12 @@ TEST_P(LoadInPiecesTest, FileReadInPiecesGivesTheDocumentOfItsWholeBytes) {
 
   InputDocument whole;
   ASSERT_TRUE(testing::succeeded(load_from_bytes(whole, bytes, "doc.xml")));
-  const std::string expected = shape_of(whole.document);
+  const std::string expected = testing::listing(whole.document.root());
   for (const std::size_t piece : {std::size_t{8}, std::size_t{13}, std::size_t{0}}) {
     SCOPED_TRACE(piece);
     InputDocument document;
     ASSERT_TRUE(load_file_in_pieces(document, path, piece));
-    EXPECT_EQ(shape_of(document.document), expected);
+    EXPECT_EQ(testing::listing(document.document.root()), expected);
   }
 }
 
