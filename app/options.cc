@@ -7,6 +7,8 @@ namespace {
 
 // Stands for --version, which has no one-letter form.
 constexpr char kVersionLetter = '\x01';
+// Stands for --follow, which has none either.
+constexpr char kFollowLetter = '\x02';
 
 // The one-letter form of each whole word; '\0' for a word that is no option.
 char long_option_letter(std::string_view word) {
@@ -17,6 +19,7 @@ char long_option_letter(std::string_view word) {
   static constexpr LongOption kLongOptions[] = {
       {"--out", 'o'},  {"--local", 'l'},   {"--url", 'u'},  {"--tree", 't'},
       {"--dry-run", 'n'}, {"--diff", 'd'}, {"--help", 'h'}, {"--version", kVersionLetter},
+      {"--follow", kFollowLetter},
   };
   for (const LongOption& option : kLongOptions) {
     if (option.word == word) return option.letter;
@@ -62,6 +65,7 @@ Options parse_options(const std::vector<std::string>& args) {
       case kVersionLetter:
         if (!options.help) options.version = true;
         break;
+      case kFollowLetter: options.follow = true; break;
       case 'o':
         if (i + 1 < args.size() && !is_option(args[i + 1])) {
           options.output_name = args[++i];

@@ -18,6 +18,7 @@ struct Options {
   bool preview = false;                    // -n, -d, --dry-run, --diff: write nothing
   bool help = false;                       // -h, -?, --help (the first request wins)
   bool version = false;                    // --version (the first request wins)
+  bool follow = false;                     // --follow: apply the file, then keep to it
   std::optional<std::string> unknown;      // the first "--" word that is no option
 };
 
@@ -26,7 +27,7 @@ struct Options {
 // (`-l`, `-u`, `-t`, `-o`, `-n`, `-d`, `-h`, `-?`; other letters are
 // ignored), except that one beginning with "--" is a whole word: `--out`,
 // `--local`, `--url`, `--tree`, `--dry-run`, `--diff`, `--help`,
-// `--version`, or a lone `--`, after which every argument is a file name.
+// `--version`, `--follow`, or a lone `--`, after which every argument is a file name.
 // Any other "--" word is recorded in `unknown` so that the run can refuse
 // it before it does anything. The output option takes the next argument as
 // its name unless there is none or it begins with "-".

@@ -9,6 +9,7 @@
 #include <optional>
 #include <system_error>
 
+#include "app/follow.h"
 #include "app/load_step.h"
 #include "app/options.h"
 #include "app/mixer_select.h"
@@ -44,9 +45,11 @@ constexpr const char* kHelpMore =
     "  -t      [filename]  Prints the loaded document's attribute values, one line per node\n"
     "  -n, -d  [filename]  Shows what a restore of the document would change, and changes nothing\n"
     "  -h                  Prints this text\n"
+    "  --follow profile    Restores the profile on the sound server, then keeps to it: a line\n"
+    "                      or application of it that appears gets its values (Ctrl-C ends it)\n"
     "\n"
     "Only the second letter of an option counts (-o is -out). Long forms, as whole words:\n"
-    "--out, --local, --url, --tree, --dry-run (also --diff), --help, --version;\n"
+    "--out, --local, --url, --tree, --dry-run (also --diff), --help, --version, --follow;\n"
     "any other word beginning with -- is refused. After a lone --, every argument is a file name.\n"
     "\n"
     "Exit status: 0 success, 1 failure. With -n: 0 the mixer matches the document,\n"
@@ -338,6 +341,8 @@ int run_program(const std::vector<std::string>& args) {
   // (one written in between, by size or time of its last write, is read
   // again there); a run that ends before its load step waits for the load
   // (on the way out) and says nothing of it.
+  if (options.follow) return follow_profile(options, value);
+
   PreparedLoad prepared = begin_load_step(options.file_name, options.local, options.url);
 
   std::unique_ptr<OpenedMixer> mixer;

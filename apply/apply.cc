@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <variant>
 
+#include "apply/application_plan.h"
 #include "apply/plan_steps.h"
 #include "common/number_text.h"
 #include "platform/document/control_kind.h"
@@ -624,7 +625,9 @@ ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer) {
     if (std::holds_alternative<PlannedWrite>(entry)) session.count_meant();
   }
   ApplyReport report;
-  report.reported = execute_entries(plan.entries, session) + report_gone(session);
+  report.reported = execute_entries(plan.entries, session);
+  if (!session.gone()) report.reported += execute_applications(plan, mixer);
+  report.reported += report_gone(session);
   report.paired = plan.paired;
   report.matched = plan.matched;
   report.gone = session.gone();

@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "apply/application_plan.h"
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
@@ -142,6 +143,7 @@ PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out) {
     }
     preview_write(std::get<PlannedWrite>(entry), out, counts);
   }
+  preview_applications(plan, out, counts.changes, counts.matches);
   print_line(out, count_text(counts.changes, "value", "values") + " would change, " +
                       std::to_string(counts.refusals) + " would be refused, " +
                       std::to_string(counts.matches) +

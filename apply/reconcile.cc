@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "apply/application_plan.h"
 #include "apply/plan_steps.h"
 #include "common/number_text.h"
 #include "platform/document/document_format.h"
@@ -317,7 +318,11 @@ RestorePlan make_plan(Document& input, const Document& snapshot, MixerSession& s
   plan.matched = paired.matched;
   plan.entries.assign(paired.problems.begin(), paired.problems.end());
   for (const auto& controls : paired.lists) plan_line_controls(controls, session, plan);
-  if (session.gone()) plan.entries.push_back(PlanProblem{session.gone_message(true)});
+  if (session.gone()) {
+    plan.entries.push_back(PlanProblem{session.gone_message(true)});
+  } else {
+    plan_applications(input, session.mixer(), session.layout(), plan);
+  }
   return plan;
 }
 
@@ -394,8 +399,19 @@ ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer
     std::vector<DocNode>().swap(controls);
   }
   executing.finish();
+  int applications_reported = 0;
+  if (!session.gone()) {
+    RestorePlan applications;
+    plan_applications(input, session.mixer(), session.layout(), applications);
+    for (const PlanEntry& entry : applications.entries) {
+      const PlanProblem& problem = std::get<PlanProblem>(entry);
+      report_problem(problem);
+      if (problem.failure) ++applications_reported;
+    }
+    applications_reported += execute_applications(applications, session.mixer());
+  }
   ApplyReport report;
-  report.reported = executing.reported() + report_gone(session);
+  report.reported = executing.reported() + applications_reported + report_gone(session);
   report.paired = paired.paired;
   report.matched = paired.matched;
   report.gone = session.gone();

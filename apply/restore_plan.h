@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/mixer/mixer.h"
+
 namespace quorvel {
 
 // How a write reaches its control, as the control type has it.
@@ -75,11 +77,25 @@ struct PlanProblem {
 // Prints the problem on standard error: an error, or a note.
 void report_problem(const PlanProblem& problem);
 
+// One application of the document, as the restore would write it.
+struct PlannedApplication {
+  std::string name;  // the document's name of it
+  // What the server holds under the key now; `present` false: nothing (no
+  // stream runs and no rule is kept), so the write makes a new rule.
+  bool present = false;
+  MixerApplication now;
+  // The write: the document's volume, mute and device (a device the mixer
+  // lacks left out, with a note).
+  ApplicationWrite write;
+};
+
 using PlanEntry = std::variant<PlannedWrite, PlanProblem>;
 
 // The whole restore, in the order the writes and reports happen.
 struct RestorePlan {
   std::vector<PlanEntry> entries;
+  // A sound server's applications, written after every line.
+  std::vector<PlannedApplication> applications;
   int paired = 0;  // line controls of the document that pair with this mixer
   // Whether the document pairs with this mixer at all: a mixer of it pairs,
   // and so does a line of it, or a control; or neither it nor the mixer has

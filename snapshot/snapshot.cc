@@ -94,6 +94,22 @@ class DiscardingSink final : public DocumentSink {
   void end() override {}
 };
 
+// An application's element: its name, then its volume, one value per
+// channel with the channel's speaker position.
+void write_application(DocumentSink& sink, const MixerApplication& application) {
+  start_application(sink, {.name = application.name,
+                           .key = application.key,
+                           .channels = static_cast<std::uint32_t>(application.volume.size()),
+                           .mute = application.mute,
+                           .server_name = application.device});
+  const bool positioned = application.positions.size() == application.volume.size();
+  for (std::size_t k = 0; k < application.volume.size(); ++k) {
+    write_value(sink, static_cast<std::uint32_t>(k + 1), application.volume[k],
+                positioned ? std::string_view(application.positions[k]) : std::string_view());
+  }
+  sink.end();
+}
+
 // Describes mixer device 0 into `sink`, from the document's start to its
 // end. With `room` (the string a saved form is written into), room for the
 // whole document is reserved in it first, so that it is never copied as it
@@ -157,6 +173,18 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
       sink.end();
     }
     sink.end();
+  }
+  // A sound server's applications come after its lines; a mixer of another
+  // kind has none, and its document no application element.
+  std::vector<MixerApplication> applications;
+  const MixerResult read = mixer.read_applications(0, applications);
+  if (read == kMixerGone) return went_away();
+  if (read != kMixerOk && read != kMixerUnsupported) {
+    problems.add(reported("cannot read the applications of the mixer: " + mixer_error(read)));
+  }
+  for (const MixerApplication& application : applications) {
+    write_application(sink, application);
+    if (sink.failed()) return Result::failure("cannot add an application to the document");
   }
   end_mixer_document(sink);
   return problems.result();

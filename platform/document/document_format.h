@@ -23,6 +23,11 @@ inline constexpr const char* kValue = "value";
 inline constexpr const char* kMuxList = "mux_list";
 inline constexpr const char* kMixerList = "mixer_list";
 inline constexpr const char* kItem = "item";
+// A sound server's application (a stream, or the rule the server keeps for
+// it), after the destinations: its name as its text, then one value per
+// channel, as a volume line_control holds them. Never a line: nothing that
+// pairs lines or controls ever looks at it.
+inline constexpr const char* kApplication = "application";
 
 inline constexpr const char* kId = "id";
 inline constexpr const char* kDestinations = "destinations";
@@ -47,5 +52,10 @@ inline constexpr const char* kSelected = "selected";
 inline constexpr const char* kServerName = "server_name";
 inline constexpr const char* kProductId = "product_id";
 inline constexpr const char* kPosition = "position";
+// On application: the server's key of it, its channel count, its mute (1
+// muted, 0 not) and, in server_name, the device it plays to or records
+// from (left out when the server chooses).
+inline constexpr const char* kKey = "key";
+inline constexpr const char* kMute = "mute";
 
 }  // namespace quorvel::doc

@@ -162,6 +162,17 @@ void start_source(DocumentSink& sink, const SourcePart& source) {
   write_name(sink, source.name);
 }
 
+void start_application(DocumentSink& sink, const ApplicationPart& application) {
+  sink.start(doc::kApplication);
+  write_text_attribute(sink, doc::kKey, application.key);
+  sink.attribute(doc::kChannels, as_number(application.channels));
+  sink.attribute(doc::kMute, application.mute ? 1 : 0);
+  if (!application.server_name.empty()) {
+    write_text_attribute(sink, doc::kServerName, application.server_name);
+  }
+  write_name(sink, application.name);
+}
+
 void start_line_control(DocumentSink& sink, const ControlPart& control) {
   sink.start(doc::kLineControl);
   sink.attribute(doc::kCtrlId, as_number(control.id));

@@ -42,6 +42,14 @@ struct ControlPart {
   std::int32_t max = 0;
 };
 
+struct ApplicationPart {
+  std::string_view name;
+  std::string_view key;
+  std::uint32_t channels = 0;
+  bool mute = false;
+  std::string_view server_name;  // written only when not empty
+};
+
 // A name or description from a device as every document holds it: a
 // character that XML 1.0 cannot hold at all, even as a reference, is
 // written as a character it can, so that every saved document loads again
@@ -71,6 +79,8 @@ void end_mixer_document(DocumentSink& sink);
 void start_destination(DocumentSink& sink, const DestinationPart& destination);
 void start_source(DocumentSink& sink, const SourcePart& source);
 void start_line_control(DocumentSink& sink, const ControlPart& control);
+// An application element, for its values (write_value, one per channel).
+void start_application(DocumentSink& sink, const ApplicationPart& application);
 
 // A value element of a line_control; `channel` 0 writes it without `ch`, an
 // empty `position` without `position`.

@@ -24,8 +24,10 @@
 // same device or the mixer's end.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/mixer/control_types.h"
@@ -75,6 +77,58 @@ struct ValueWrite {
   bool in_doubt = false;
 };
 
+// One application, by its key: its running streams (all the streams of one
+// key, taken together) or, when none runs, the server's rule for the key.
+struct MixerApplication {
+  // The server's own key ("sink-input-by-application-name:Firefox",
+  // "source-output-by-media-role:phone", ...): a stream's identity as its
+  // server keeps it, the same for the stream and its rule.
+  std::string key;
+  // What a user sees: the application's name, else what the key names.
+  std::string name;
+  bool playback = true;  // plays to a sink; else records from a source
+  bool running = false;  // at least one stream of the key runs now
+  // Per channel: the speaker position as documents spell them
+  // ("front-left", "mono", ...) and the volume on the document's scale
+  // (65535 for the server's 100 %; a server's 150 % is above it).
+  std::vector<std::string> positions;
+  std::vector<std::int32_t> volume;
+  bool mute = false;
+  // The server name of the sink (or source) it plays to (or records from);
+  // empty: the server's own choice (a rule that names no device).
+  std::string device;
+};
+
+// A change to the application of one key: made to every stream of the key
+// now running, and kept in the server's rule for the key, so that a stream
+// of it started later takes it too.
+struct ApplicationWrite {
+  std::string key;
+  bool playback = true;
+  // Per value: the speaker position (or none at all) and the volume, as in
+  // MixerApplication; a stream takes each channel's value by position where
+  // both have positions, else by number. Empty: the volume is left alone.
+  std::vector<std::string> positions;
+  std::vector<std::int32_t> volume;
+  bool set_mute = false;  // whether `mute` is to be written
+  bool mute = false;
+  // The server name of the sink or source to play to or record from; empty:
+  // left as it is. It names a device the server has.
+  std::string device;
+  // Only the streams now running take it; the rule is left as it is (a
+  // profile followed places a stream that appeared, and the server keeps
+  // what it keeps from that).
+  bool streams_only = false;
+  MixerResult result = kMixerOk;  // set by the write
+};
+
+// A line or an application that appeared on a mixer (a sink loaded, a
+// headset plugged in, a program started): its server name, or its key.
+struct MixerAppearance {
+  bool application = false;
+  std::string name;
+};
+
 class Mixer {
  public:
   virtual ~Mixer() = default;
@@ -91,6 +145,35 @@ class Mixer {
   // each after the ones before it, a refused one changing nothing of its
   // control. A write that succeeds has been made when the call returns.
   virtual void write(unsigned device, std::span<ValueWrite> writes) = 0;
+
+  // A sound server's applications (mixers of other kinds have none, which
+  // these defaults say).
+  // Reads every application of device `device` into `out` (replacing what
+  // it held), one per key, in order of their keys: the running ones as
+  // their first stream has them, the others as their rules have them.
+  virtual MixerResult read_applications(unsigned device, std::vector<MixerApplication>& out) {
+    (void)device;
+    out.clear();
+    return kMixerOk;
+  }
+  // Makes every entry of `writes`, in order, setting each one's result
+  // (kMixerUnsupported on a mixer without applications). A key with no
+  // stream running changes only the rule.
+  virtual void write_applications(unsigned device, std::span<ApplicationWrite> writes) {
+    (void)device;
+    for (ApplicationWrite& entry : writes) entry.result = kMixerUnsupported;
+  }
+  // Waits at most `bound` for lines or applications to appear on device 0,
+  // and gives (in `out`, replacing what it held) those that appeared since
+  // the mixer was opened or since the last call; the next describe() then
+  // describes the device as it is now. kMixerUnsupported for a mixer that
+  // cannot tell (only a sound server can), kMixerGone once it went away.
+  virtual MixerResult wait_for_appearances(std::chrono::milliseconds bound,
+                                           std::vector<MixerAppearance>& out) {
+    (void)bound;
+    out.clear();
+    return kMixerUnsupported;
+  }
 };
 
 // Reads one control: its values, or the failure's result.

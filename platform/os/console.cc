@@ -16,6 +16,10 @@ void report_note(std::string_view message) {
   std::cerr << "quorvel: note: " << utf8_to_console(printable(mask_passwords(message))) << "\n";
 }
 
+void report_status(std::string_view message) {
+  std::cerr << "quorvel: " << utf8_to_console(printable(mask_passwords(message))) << "\n";
+}
+
 namespace {
 
 bool scheme_character(char c, bool first) {

@@ -15,6 +15,9 @@ void report_error(std::string_view message);
 // on purpose and that does not make it fail.
 void report_note(std::string_view message);
 
+// The same as "quorvel: <message>\n", for what a long run says it did.
+void report_status(std::string_view message);
+
 // `text` with the whole user information of everything in it shaped like a
 // URL with user information replaced by "***", the user name as well as the
 // password, since either may be the secret (a token alone,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/pulse/pulse_streams.h"
+
 namespace quorvel::pulse {
 namespace {
 
@@ -58,6 +60,69 @@ template <typename Info>
 void gather(pa_context*, const Info* info, int eol, void* userdata) {
   if (eol != 0 || info == nullptr) return;
   static_cast<std::vector<PulseNode>*>(userdata)->push_back(node_of(*info));
+}
+
+// What sink inputs and source outputs have alike.
+template <typename Info>
+PulseStream common_stream_of(const Info& info, bool playback) {
+  PulseStream stream;
+  stream.playback = playback;
+  stream.index = info.index;
+  stream.channel_map = info.channel_map;
+  stream.volume = info.volume;
+  stream.mute = info.mute != 0;
+  stream.volume_writable = info.has_volume != 0 && info.volume_writable != 0;
+  if (info.proplist != nullptr) {
+    const auto property = [&](const char* name) { return lib().pa_proplist_gets(info.proplist, name); };
+    StreamNames names;
+    names.restore_id = property("module-stream-restore.id");
+    names.role = property("media.role");
+    names.application_id = property("application.id");
+    names.application_name = property("application.name");
+    names.media_name = property("media.name");
+    stream.key = stream_key(playback, names);
+    if (names.application_name != nullptr) stream.application_name = names.application_name;
+  }
+  return stream;
+}
+
+PulseStream stream_of(const pa_sink_input_info& info) {
+  PulseStream stream = common_stream_of(info, true);
+  stream.device = info.sink;
+  return stream;
+}
+
+PulseStream stream_of(const pa_source_output_info& info) {
+  PulseStream stream = common_stream_of(info, false);
+  stream.device = info.source;
+  return stream;
+}
+
+template <typename Info>
+void gather_streams(pa_context*, const Info* info, int eol, void* userdata) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<std::vector<PulseStream>*>(userdata)->push_back(stream_of(*info));
+}
+
+// The rules until the end of the list, which says whether the server had
+// them to list (a negative end: it refused the read).
+void gather_rules(pa_context*, const pa_ext_stream_restore_info* info, int eol, void* userdata) {
+  auto* out = static_cast<PulseRules*>(userdata);
+  if (eol != 0) {
+    out->listed = eol > 0;
+    return;
+  }
+  if (info == nullptr || info->name == nullptr) return;
+  PulseRule rule;
+  rule.key = info->name;
+  rule.channel_map = info->channel_map;
+  rule.volume = info->volume;
+  if (rule.volume.channels > PA_CHANNELS_MAX || rule.channel_map.channels != rule.volume.channels) {
+    rule.volume.channels = 0;
+  }
+  rule.device = info->device != nullptr ? info->device : "";
+  rule.mute = info->mute != 0;
+  out->rules.push_back(std::move(rule));
 }
 
 void take_server(pa_context*, const pa_server_info* info, void* userdata) {
@@ -232,6 +297,136 @@ pa_operation* PulseClient::send_default(bool sink, const std::string& name, bool
   const PulseLib& pa = lib();
   return sink ? pa.pa_context_set_default_sink(context_, name.c_str(), take_answer, &made)
               : pa.pa_context_set_default_source(context_, name.c_str(), take_answer, &made);
+}
+
+pa_operation* PulseClient::send_streams(bool playback, std::vector<PulseStream>& out) {
+  if (dead_) return nullptr;
+  const PulseLib& pa = lib();
+  return playback ? pa.pa_context_get_sink_input_info_list(
+                        context_, gather_streams<pa_sink_input_info>, &out)
+                  : pa.pa_context_get_source_output_info_list(
+                        context_, gather_streams<pa_source_output_info>, &out);
+}
+
+pa_operation* PulseClient::send_stream(bool playback, std::uint32_t index,
+                                       std::vector<PulseStream>& out) {
+  if (dead_) return nullptr;
+  const PulseLib& pa = lib();
+  return playback ? pa.pa_context_get_sink_input_info(context_, index,
+                                                      gather_streams<pa_sink_input_info>, &out)
+                  : pa.pa_context_get_source_output_info(
+                        context_, index, gather_streams<pa_source_output_info>, &out);
+}
+
+pa_operation* PulseClient::send_stream_volume(bool playback, std::uint32_t index,
+                                              const pa_cvolume& volume, bool& made) {
+  if (dead_) return nullptr;
+  const PulseLib& pa = lib();
+  return playback ? pa.pa_context_set_sink_input_volume(context_, index, &volume, take_answer,
+                                                        &made)
+                  : pa.pa_context_set_source_output_volume(context_, index, &volume, take_answer,
+                                                           &made);
+}
+
+pa_operation* PulseClient::send_stream_mute(bool playback, std::uint32_t index, bool mute,
+                                            bool& made) {
+  if (dead_) return nullptr;
+  const PulseLib& pa = lib();
+  return playback ? pa.pa_context_set_sink_input_mute(context_, index, mute ? 1 : 0, take_answer,
+                                                      &made)
+                  : pa.pa_context_set_source_output_mute(context_, index, mute ? 1 : 0,
+                                                         take_answer, &made);
+}
+
+pa_operation* PulseClient::send_move(bool playback, std::uint32_t index, const std::string& device,
+                                     bool& made) {
+  if (dead_) return nullptr;
+  const PulseLib& pa = lib();
+  return playback ? pa.pa_context_move_sink_input_by_name(context_, index, device.c_str(),
+                                                          take_answer, &made)
+                  : pa.pa_context_move_source_output_by_name(context_, index, device.c_str(),
+                                                             take_answer, &made);
+}
+
+pa_operation* PulseClient::send_rules(PulseRules& out) {
+  if (dead_) return nullptr;
+  return lib().pa_ext_stream_restore_read(context_, gather_rules, &out);
+}
+
+pa_operation* PulseClient::send_rule_writes(std::span<const PulseRule> rules, bool& made) {
+  if (dead_ || rules.empty()) return nullptr;
+  std::vector<pa_ext_stream_restore_info> infos;
+  infos.reserve(rules.size());
+  for (const PulseRule& rule : rules) {
+    pa_ext_stream_restore_info info{};
+    info.name = rule.key.c_str();
+    info.channel_map = rule.channel_map;
+    info.volume = rule.volume;
+    info.device = rule.device.empty() ? nullptr : rule.device.c_str();
+    info.mute = rule.mute ? 1 : 0;
+    infos.push_back(info);
+  }
+  // libpulse copies the rules into its request before it returns. A rule
+  // replaces the one of its key, the others stay: PulseAudio's "merge"
+  // would leave a rule that exists as it was, and "set" would drop every
+  // other. The streams running are written apart, so the rules are not
+  // applied to them.
+  return lib().pa_ext_stream_restore_write(context_, PA_UPDATE_REPLACE, infos.data(),
+                                           static_cast<unsigned>(infos.size()), 0, take_answer,
+                                           &made);
+}
+
+void PulseClient::take_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
+                             void* self) {
+  const int operation = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+  if (operation == PA_SUBSCRIPTION_EVENT_CHANGE) return;
+  PulseEvent event;
+  switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
+    case PA_SUBSCRIPTION_EVENT_SINK:
+      event.kind = PulseEvent::kSink;
+      break;
+    case PA_SUBSCRIPTION_EVENT_SOURCE:
+      event.kind = PulseEvent::kSource;
+      break;
+    case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
+      event.kind = PulseEvent::kPlayback;
+      break;
+    case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
+      event.kind = PulseEvent::kRecord;
+      break;
+    default:
+      return;
+  }
+  event.added = operation == PA_SUBSCRIPTION_EVENT_NEW;
+  event.index = index;
+  static_cast<PulseClient*>(self)->events_.push_back(event);
+}
+
+pa_operation* PulseClient::send_subscribe(bool& made) {
+  if (dead_) return nullptr;
+  const PulseLib& pa = lib();
+  pa.pa_context_set_subscribe_callback(context_, take_event, this);
+  const auto mask = static_cast<pa_subscription_mask_t>(
+      PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK_INPUT |
+      PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
+  return pa.pa_context_subscribe(context_, mask, take_answer, &made);
+}
+
+bool PulseClient::listen(Clock::time_point deadline) {
+  const PulseLib& pa = lib();
+  while (!dead_ && events_.empty() && Clock::now() < deadline) {
+    if (!turn(deadline) || pa.pa_context_get_state(context_) != PA_CONTEXT_READY) dead_ = true;
+  }
+  // What came with the first event (a sink's monitor after the sink) is
+  // taken in too, without waiting for more.
+  while (!dead_ && !events_.empty()) {
+    const std::size_t kept = events_.size();
+    if (!turn(Clock::now()) || pa.pa_context_get_state(context_) != PA_CONTEXT_READY) {
+      dead_ = true;
+    }
+    if (events_.size() == kept) break;
+  }
+  return !dead_;
 }
 
 }  // namespace quorvel::pulse

@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/result.h"
@@ -40,6 +41,45 @@ struct PulseNode {
   std::string active_port;  // empty without ports
 
   bool is_monitor() const { return !sink && monitor_of_sink != PA_INVALID_INDEX; }
+};
+
+// An application's stream: a sink input (playback) or a source output.
+struct PulseStream {
+  bool playback = true;
+  std::uint32_t index = PA_INVALID_INDEX;   // the server's number of it
+  std::uint32_t device = PA_INVALID_INDEX;  // the index of its sink (or source)
+  std::string key;                          // pulse_streams.h; empty: it has none
+  std::string application_name;             // empty when it has none
+  pa_channel_map channel_map{};
+  pa_cvolume volume{};
+  bool mute = false;
+  bool volume_writable = true;  // whether a client may set its volume
+};
+
+// A rule of the server's stream restore: what a stream of the key takes
+// when it starts.
+struct PulseRule {
+  std::string key;
+  pa_channel_map channel_map{};
+  pa_cvolume volume{};  // no channels: the rule keeps no volume
+  std::string device;   // empty: it keeps none
+  bool mute = false;
+};
+
+// The server's rules, as a read lists them.
+struct PulseRules {
+  std::vector<PulseRule> rules;
+  // Whether the server listed them; not when it has no stream restore (a
+  // PulseAudio without module-stream-restore) or the read failed.
+  bool listed = false;
+};
+
+// Something the server said appeared or went (subscription events).
+struct PulseEvent {
+  enum Kind { kSink, kSource, kPlayback, kRecord };
+  Kind kind = kSink;
+  bool added = true;  // new; else removed (changes are not kept)
+  std::uint32_t index = PA_INVALID_INDEX;
 };
 
 struct PulseServer {
@@ -78,6 +118,30 @@ class PulseClient {
   pa_operation* send_port(bool sink, std::uint32_t index, const std::string& port,
                           bool& made);
   pa_operation* send_default(bool sink, const std::string& name, bool& made);
+  // Applications' streams: every playback (or recording) stream, or the
+  // one of an index, appended to `out`; a stream's volume, mute and device
+  // (the server's name of a sink or source); the server's stream-restore
+  // rules; rules written, each replacing the rule of its key (and only
+  // that one), leaving the streams now running alone.
+  pa_operation* send_streams(bool playback, std::vector<PulseStream>& out);
+  pa_operation* send_stream(bool playback, std::uint32_t index, std::vector<PulseStream>& out);
+  pa_operation* send_stream_volume(bool playback, std::uint32_t index, const pa_cvolume& volume,
+                                   bool& made);
+  pa_operation* send_stream_mute(bool playback, std::uint32_t index, bool mute, bool& made);
+  pa_operation* send_move(bool playback, std::uint32_t index, const std::string& device,
+                          bool& made);
+  pa_operation* send_rules(PulseRules& out);
+  pa_operation* send_rule_writes(std::span<const PulseRule> rules, bool& made);
+
+  // Asks the server to tell of sinks, sources and streams that appear or
+  // go: from then on, its events are kept (as the main loop runs, in any
+  // call) until taken.
+  pa_operation* send_subscribe(bool& made);
+  // Runs the main loop until an event is kept or `deadline` passes, then
+  // takes in whatever else has arrived. False once the connection went.
+  bool listen(std::chrono::steady_clock::time_point deadline);
+  // The events kept so far, in the order they came; none are kept after.
+  std::vector<PulseEvent> take_events() { return std::exchange(events_, {}); }
 
   // Runs the main loop until every one of `operations` is done, all within
   // one bound, and releases them. False when one of them was not sent, or
@@ -94,6 +158,10 @@ class PulseClient {
   // One turn of the main loop, waiting at most until `deadline`.
   bool turn(std::chrono::steady_clock::time_point deadline);
 
+  static void take_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
+                         void* self);
+
+  std::vector<PulseEvent> events_;
   pa_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   bool dead_ = false;

@@ -49,6 +49,37 @@ enum pa_context_flags_t : int {
 };
 
 enum pa_channel_position_t : int {};
+inline constexpr pa_channel_position_t PA_CHANNEL_POSITION_INVALID{-1};
+
+enum pa_channel_map_def_t : int {
+  PA_CHANNEL_MAP_AIFF,
+  PA_CHANNEL_MAP_DEFAULT = PA_CHANNEL_MAP_AIFF,
+};
+
+enum pa_update_mode_t : int {
+  PA_UPDATE_SET,
+  PA_UPDATE_MERGE,
+  PA_UPDATE_REPLACE,
+};
+
+enum pa_subscription_mask_t : int {
+  PA_SUBSCRIPTION_MASK_SINK = 0x0001,
+  PA_SUBSCRIPTION_MASK_SOURCE = 0x0002,
+  PA_SUBSCRIPTION_MASK_SINK_INPUT = 0x0004,
+  PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT = 0x0008,
+};
+
+enum pa_subscription_event_type_t : int {
+  PA_SUBSCRIPTION_EVENT_SINK = 0x0000,
+  PA_SUBSCRIPTION_EVENT_SOURCE = 0x0001,
+  PA_SUBSCRIPTION_EVENT_SINK_INPUT = 0x0002,
+  PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT = 0x0003,
+  PA_SUBSCRIPTION_EVENT_FACILITY_MASK = 0x000F,
+  PA_SUBSCRIPTION_EVENT_NEW = 0x0000,
+  PA_SUBSCRIPTION_EVENT_CHANGE = 0x0010,
+  PA_SUBSCRIPTION_EVENT_REMOVE = 0x0020,
+  PA_SUBSCRIPTION_EVENT_TYPE_MASK = 0x0030,
+};
 
 inline constexpr int PA_CHANNELS_MAX = 32;
 inline constexpr std::uint32_t PA_INVALID_INDEX = 0xFFFFFFFFu;
@@ -147,10 +178,71 @@ struct pa_server_info {
   pa_channel_map channel_map;
 };
 
+// A playback stream (a sink input) and a recording stream (a source
+// output); their fields differ in order.
+struct pa_sink_input_info {
+  std::uint32_t index;
+  const char* name;
+  std::uint32_t owner_module;
+  std::uint32_t client;
+  std::uint32_t sink;
+  pa_sample_spec sample_spec;
+  pa_channel_map channel_map;
+  pa_cvolume volume;
+  pa_usec_t buffer_usec;
+  pa_usec_t sink_usec;
+  const char* resample_method;
+  const char* driver;
+  int mute;
+  pa_proplist* proplist;
+  int corked;
+  int has_volume;
+  int volume_writable;
+  pa_format_info* format;
+};
+
+struct pa_source_output_info {
+  std::uint32_t index;
+  const char* name;
+  std::uint32_t owner_module;
+  std::uint32_t client;
+  std::uint32_t source;
+  pa_sample_spec sample_spec;
+  pa_channel_map channel_map;
+  pa_usec_t buffer_usec;
+  pa_usec_t source_usec;
+  const char* resample_method;
+  const char* driver;
+  pa_proplist* proplist;
+  int corked;
+  pa_cvolume volume;
+  int mute;
+  int has_volume;
+  int volume_writable;
+  pa_format_info* format;
+};
+
+// A rule of the stream-restore extension.
+struct pa_ext_stream_restore_info {
+  const char* name;
+  pa_channel_map channel_map;
+  pa_cvolume volume;
+  const char* device;
+  int mute;
+};
+
 using pa_context_success_cb_t = void (*)(pa_context*, int success, void* userdata);
 using pa_sink_info_cb_t = void (*)(pa_context*, const pa_sink_info*, int eol, void* userdata);
 using pa_source_info_cb_t = void (*)(pa_context*, const pa_source_info*, int eol, void* userdata);
 using pa_server_info_cb_t = void (*)(pa_context*, const pa_server_info*, void* userdata);
+using pa_sink_input_info_cb_t = void (*)(pa_context*, const pa_sink_input_info*, int eol,
+                                         void* userdata);
+using pa_source_output_info_cb_t = void (*)(pa_context*, const pa_source_output_info*, int eol,
+                                            void* userdata);
+using pa_ext_stream_restore_read_cb_t = void (*)(pa_context*, const pa_ext_stream_restore_info*,
+                                                 int eol, void* userdata);
+using pa_context_subscribe_cb_t = void (*)(pa_context*, pa_subscription_event_type_t,
+                                           std::uint32_t index, void* userdata);
 
 // Declared only for their types (the table below takes decltype of each);
 // never called by name, so never linked.
@@ -194,7 +286,36 @@ pa_operation* pa_context_set_default_sink(pa_context*, const char*, pa_context_s
                                           void*);
 pa_operation* pa_context_set_default_source(pa_context*, const char*, pa_context_success_cb_t,
                                             void*);
+pa_operation* pa_context_get_sink_input_info_list(pa_context*, pa_sink_input_info_cb_t, void*);
+pa_operation* pa_context_get_source_output_info_list(pa_context*, pa_source_output_info_cb_t,
+                                                     void*);
+pa_operation* pa_context_get_sink_input_info(pa_context*, std::uint32_t, pa_sink_input_info_cb_t,
+                                             void*);
+pa_operation* pa_context_get_source_output_info(pa_context*, std::uint32_t,
+                                                pa_source_output_info_cb_t, void*);
+pa_operation* pa_context_set_sink_input_volume(pa_context*, std::uint32_t, const pa_cvolume*,
+                                               pa_context_success_cb_t, void*);
+pa_operation* pa_context_set_source_output_volume(pa_context*, std::uint32_t, const pa_cvolume*,
+                                                  pa_context_success_cb_t, void*);
+pa_operation* pa_context_set_sink_input_mute(pa_context*, std::uint32_t, int,
+                                             pa_context_success_cb_t, void*);
+pa_operation* pa_context_set_source_output_mute(pa_context*, std::uint32_t, int,
+                                                pa_context_success_cb_t, void*);
+pa_operation* pa_context_move_sink_input_by_name(pa_context*, std::uint32_t, const char*,
+                                                 pa_context_success_cb_t, void*);
+pa_operation* pa_context_move_source_output_by_name(pa_context*, std::uint32_t, const char*,
+                                                    pa_context_success_cb_t, void*);
+pa_operation* pa_ext_stream_restore_read(pa_context*, pa_ext_stream_restore_read_cb_t, void*);
+pa_operation* pa_ext_stream_restore_write(pa_context*, pa_update_mode_t,
+                                          const pa_ext_stream_restore_info data[], unsigned n,
+                                          int apply_immediately, pa_context_success_cb_t, void*);
+pa_operation* pa_context_subscribe(pa_context*, pa_subscription_mask_t, pa_context_success_cb_t,
+                                   void*);
+void pa_context_set_subscribe_callback(pa_context*, pa_context_subscribe_cb_t, void*);
 const char* pa_channel_position_to_string(pa_channel_position_t);
+pa_channel_position_t pa_channel_position_from_string(const char*);
+pa_channel_map* pa_channel_map_init_extend(pa_channel_map*, unsigned channels,
+                                           pa_channel_map_def_t);
 const char* pa_proplist_gets(const pa_proplist*, const char* key);
 
 }  // extern "C"
@@ -230,7 +351,23 @@ const char* pa_proplist_gets(const pa_proplist*, const char* key);
   X(pa_context_set_source_port_by_index) \
   X(pa_context_set_default_sink)     \
   X(pa_context_set_default_source)   \
+  X(pa_context_get_sink_input_info_list) \
+  X(pa_context_get_source_output_info_list) \
+  X(pa_context_get_sink_input_info)  \
+  X(pa_context_get_source_output_info) \
+  X(pa_context_set_sink_input_volume) \
+  X(pa_context_set_source_output_volume) \
+  X(pa_context_set_sink_input_mute)  \
+  X(pa_context_set_source_output_mute) \
+  X(pa_context_move_sink_input_by_name) \
+  X(pa_context_move_source_output_by_name) \
+  X(pa_ext_stream_restore_read)      \
+  X(pa_ext_stream_restore_write)     \
+  X(pa_context_subscribe)            \
+  X(pa_context_set_subscribe_callback) \
   X(pa_channel_position_to_string)   \
+  X(pa_channel_position_from_string) \
+  X(pa_channel_map_init_extend)      \
   X(pa_proplist_gets)
 
 namespace quorvel::pulse {

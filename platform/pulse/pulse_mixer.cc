@@ -1,8 +1,11 @@
 #include "platform/pulse/pulse_mixer.h"
 
 #include <algorithm>
-#include <optional>
 #include <chrono>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,6 +15,7 @@
 #include "platform/mixer/control_bounds.h"
 #include "platform/mixer/model_mixer.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/pulse/pulse_streams.h"
 #include "platform/pulse/pulse_volume_scale.h"
 
 namespace quorvel {
@@ -54,18 +58,39 @@ class PulseMixer final : public ModelMixer {
 
   // Reads the server's devices into the layout; false when it did not answer.
   bool load() {
+    Devices devices;
+    std::vector<pa_operation*> asked;
+    // The three requests go together, and are answered together.
+    ask_devices(devices, asked);
+    if (!client_->wait(asked)) return false;
+    adopt(std::move(devices));
+    return true;
+  }
+
+ private:
+  // What the server said of itself and its devices, for adopt().
+  struct Devices {
     PulseServer server;
     std::vector<PulseNode> sinks;
     std::vector<PulseNode> sources;
-    // The three requests go together, and are answered together.
-    pa_operation* const asked[] = {client_->send_server_info(server),
-                                   client_->send_list(true, sinks),
-                                   client_->send_list(false, sources)};
-    if (!client_->wait(asked)) return false;
+  };
+
+  void ask_devices(Devices& devices, std::vector<pa_operation*>& asked) {
+    asked.push_back(client_->send_server_info(devices.server));
+    asked.push_back(client_->send_list(true, devices.sinks));
+    asked.push_back(client_->send_list(false, devices.sources));
+  }
+
+  // Makes the layout of the devices, and keeps what they hold.
+  void adopt(Devices devices) {
+    const PulseServer& server = devices.server;
+    std::vector<PulseNode>& sinks = devices.sinks;
+    std::vector<PulseNode>& sources = devices.sources;
     std::vector<PulseNode> inputs;
     std::vector<PulseNode> monitors;
     server_ = server;
     held_.clear();
+    nodes_.clear();
     for (const PulseNode& node : sinks) held_[key_of(node.sink, node.index)] = node;
     for (const PulseNode& node : sources) held_[key_of(node.sink, node.index)] = node;
     for (PulseNode& source : sources) {
@@ -137,10 +162,8 @@ class PulseMixer final : public ModelMixer {
     for (const PulseNode& node : inputs) add(node, kComponentDstWaveIn);
     for (const PulseNode& node : monitors) add(node, kComponentDstMonitor);
     set_layout(0, std::move(layout));
-    return true;
   }
 
- private:
   // A line's sink or source: its index addresses it, its name (which
   // another node may share) is what the server's defaults name.
   struct Node {
@@ -500,6 +523,354 @@ class PulseMixer final : public ModelMixer {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
+
+  // Applications.
+
+  // What the server holds of applications: its streams, its sinks and
+  // sources (for their names), and its rules when they are asked for.
+  struct Streams {
+    std::vector<PulseStream> streams[2];  // recording, playback
+    std::vector<PulseNode> nodes[2];      // sources, sinks
+    PulseRules rules;
+
+    // The server's name of the sink (or source) of an index; empty when
+    // there is none.
+    std::string device_name(bool sink, std::uint32_t index) const {
+      for (const PulseNode& node : nodes[sink]) {
+        if (node.index == index) return node.name;
+      }
+      return {};
+    }
+  };
+
+  // Asks for the streams, sinks and sources (and the rules, when
+  // `with_rules`) together and waits once; false when the server did not
+  // answer.
+  bool fetch(Streams& now, bool with_rules) {
+    std::vector<pa_operation*> asked;
+    for (bool playback : {true, false}) {
+      asked.push_back(client_->send_streams(playback, now.streams[playback]));
+      asked.push_back(client_->send_list(playback, now.nodes[playback]));
+    }
+    if (with_rules) asked.push_back(client_->send_rules(now.rules));
+    if (!client_->wait(asked)) return false;
+    // The first stream of a key is the oldest.
+    for (std::vector<PulseStream>& streams : now.streams) {
+      std::sort(streams.begin(), streams.end(),
+                [](const PulseStream& a, const PulseStream& b) { return a.index < b.index; });
+    }
+    return true;
+  }
+
+  // The position names of a map's channels, for a volume of `channels`;
+  // unnamed ("") where the map does not fit the volume.
+  static std::vector<std::string> positions_of(const pa_channel_map& map, std::uint8_t channels) {
+    std::vector<std::string> positions(channels);
+    if (map.channels != channels) return positions;
+    for (std::uint8_t k = 0; k < channels; ++k) {
+      const char* name = lib().pa_channel_position_to_string(map.map[k]);
+      if (name != nullptr) positions[k] = name;
+    }
+    return positions;
+  }
+
+  static std::vector<std::int32_t> document_of(const pa_cvolume& volume) {
+    std::vector<std::int32_t> values;
+    for (std::uint8_t k = 0; k < volume.channels && k < PA_CHANNELS_MAX; ++k) {
+      values.push_back(document_of_raw(volume.values[k]));
+    }
+    return values;
+  }
+
+  MixerResult read_applications(unsigned device, std::vector<MixerApplication>& out) override {
+    out.clear();
+    if (device != 0) return kMixerNoDevice;
+    Streams now;
+    if (!fetch(now, true)) return failed();
+    std::map<std::string, MixerApplication> found;  // by key, in byte order
+    for (bool playback : {true, false}) {
+      for (const PulseStream& stream : now.streams[playback]) {
+        if (stream.key.empty()) continue;
+        auto [at, first] = found.try_emplace(stream.key);
+        MixerApplication& application = at->second;
+        if (application.name.empty()) application.name = stream.application_name;
+        if (!first) continue;
+        application.key = stream.key;
+        application.playback = playback;
+        application.running = true;
+        application.positions = positions_of(stream.channel_map, stream.volume.channels);
+        application.volume = document_of(stream.volume);
+        application.mute = stream.mute;
+        application.device = now.device_name(playback, stream.device);
+      }
+    }
+    for (const PulseRule& rule : now.rules.rules) {
+      bool playback = true;
+      if (!is_application_key(rule.key, playback)) continue;
+      auto [at, first] = found.try_emplace(rule.key);
+      if (!first) continue;
+      MixerApplication& application = at->second;
+      application.key = rule.key;
+      application.playback = playback;
+      application.positions = positions_of(rule.channel_map, rule.volume.channels);
+      application.volume = document_of(rule.volume);
+      application.mute = rule.mute;
+      application.device = rule.device;
+    }
+    out.reserve(found.size());
+    for (auto& [key, application] : found) {
+      if (application.name.empty()) application.name = name_in_key(key);
+      out.push_back(std::move(application));
+    }
+    return kMixerOk;
+  }
+
+  // Whether a write is one the server can take: kMixerOk, with its raw
+  // volume in `raws`; else why not.
+  static MixerResult check_application(const ApplicationWrite& write,
+                                       std::vector<std::uint32_t>& raws) {
+    bool playback = true;
+    if (!is_application_key(write.key, playback) || playback != write.playback) {
+      return kMixerRefused;
+    }
+    if (write.volume.size() > static_cast<std::size_t>(PA_CHANNELS_MAX) ||
+        (!write.positions.empty() && write.positions.size() != write.volume.size())) {
+      return kMixerBadShape;
+    }
+    for (std::int32_t value : write.volume) {
+      const std::optional<std::uint32_t> raw = raw_of_document(value);
+      if (!raw) return kMixerRefused;
+      raws.push_back(*raw);
+    }
+    return kMixerOk;
+  }
+
+  // The rule's volume of a write: its values, at the positions it names
+  // (a standard map for their number where it names none, or one the
+  // server does not know).
+  static void rule_volume(const ApplicationWrite& write, const std::vector<std::uint32_t>& raws,
+                          PulseRule& rule) {
+    const auto channels = static_cast<std::uint8_t>(raws.size());
+    rule.volume.channels = channels;
+    for (std::uint8_t k = 0; k < channels; ++k) rule.volume.values[k] = raws[k];
+    bool named = !write.positions.empty();
+    rule.channel_map.channels = channels;
+    for (std::uint8_t k = 0; named && k < channels; ++k) {
+      rule.channel_map.map[k] = lib().pa_channel_position_from_string(write.positions[k].c_str());
+      named = rule.channel_map.map[k] != PA_CHANNEL_POSITION_INVALID;
+    }
+    if (!named) lib().pa_channel_map_init_extend(&rule.channel_map, channels, PA_CHANNEL_MAP_DEFAULT);
+  }
+
+  static bool same_rule(const PulseRule& a, const PulseRule& b) {
+    if (a.mute != b.mute || a.device != b.device || a.volume.channels != b.volume.channels) {
+      return false;
+    }
+    for (std::uint8_t k = 0; k < a.volume.channels; ++k) {
+      if (a.volume.values[k] != b.volume.values[k] || a.channel_map.map[k] != b.channel_map.map[k]) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // One request of a write of applications, and whose it is.
+  struct AppRequest {
+    ApplicationWrite* write = nullptr;
+    bool made = false;
+  };
+
+  void write_applications(unsigned device, std::span<ApplicationWrite> writes) override {
+    for (ApplicationWrite& write : writes) write.result = device == 0 ? kMixerOk : kMixerNoDevice;
+    if (device != 0) return;
+    std::vector<std::vector<std::uint32_t>> raws(writes.size());
+    bool need_rules = false;
+    for (std::size_t w = 0; w < writes.size(); ++w) {
+      writes[w].result = check_application(writes[w], raws[w]);
+      need_rules = need_rules || (writes[w].result == kMixerOk && !writes[w].streams_only);
+    }
+    Streams now;
+    if (!fetch(now, need_rules)) {
+      for (ApplicationWrite& write : writes) {
+        if (write.result == kMixerOk) write.result = failed();
+      }
+      return;
+    }
+    std::map<std::string, PulseRule> rules;
+    for (PulseRule& rule : now.rules.rules) rules[rule.key] = std::move(rule);
+
+    // Every request of the call is sent before any answer is waited for;
+    // what each write changes is kept here as it is sent, so that a later
+    // write of the same key finds it.
+    std::deque<AppRequest> requests;
+    std::vector<pa_operation*> sent;
+    const auto request = [&](ApplicationWrite& write) -> bool& {
+      requests.push_back(AppRequest{&write, false});
+      return requests.back().made;
+    };
+    for (std::size_t w = 0; w < writes.size(); ++w) {
+      ApplicationWrite& write = writes[w];
+      if (write.result != kMixerOk) continue;
+      const bool playback = write.playback;
+      bool running = false;
+      for (PulseStream& stream : now.streams[playback]) {
+        if (stream.key != write.key) continue;
+        running = true;
+        if (!write.volume.empty() && stream.volume_writable) {
+          const std::vector<std::int32_t> wanted = volume_for_channels(
+              write.positions, write.volume, positions_of(stream.channel_map, stream.volume.channels));
+          pa_cvolume volume = stream.volume;
+          bool changes = false;
+          for (std::uint8_t k = 0; k < volume.channels; ++k) {
+            if (document_of_raw(volume.values[k]) == wanted[k]) continue;
+            volume.values[k] = raw_of_document(wanted[k]).value_or(kRawTop);
+            changes = true;
+          }
+          if (changes) {
+            sent.push_back(client_->send_stream_volume(playback, stream.index, volume, request(write)));
+            stream.volume = volume;
+          }
+        }
+        if (write.set_mute && stream.mute != write.mute) {
+          sent.push_back(client_->send_stream_mute(playback, stream.index, write.mute, request(write)));
+          stream.mute = write.mute;
+        }
+        if (!write.device.empty() && now.device_name(playback, stream.device) != write.device) {
+          sent.push_back(client_->send_move(playback, stream.index, write.device, request(write)));
+          stream.device = PA_INVALID_INDEX;
+          for (const PulseNode& node : now.nodes[playback]) {
+            if (node.name == write.device) stream.device = node.index;
+          }
+        }
+      }
+      if (write.streams_only) continue;
+      if (!now.rules.listed) {
+        // Without the server's stream restore, only the streams take it.
+        if (!running) write.result = kMixerUnsupported;
+        continue;
+      }
+      // What the write leaves unset, the rule keeps.
+      auto existing = rules.find(write.key);
+      PulseRule rule;
+      rule.key = write.key;
+      if (!write.volume.empty()) {
+        rule_volume(write, raws[w], rule);
+      } else if (existing != rules.end()) {
+        rule.channel_map = existing->second.channel_map;
+        rule.volume = existing->second.volume;
+      }
+      rule.mute = write.set_mute ? write.mute
+                                 : existing != rules.end() && existing->second.mute;
+      rule.device = !write.device.empty() ? write.device
+                    : existing != rules.end() ? existing->second.device
+                                               : std::string();
+      if (existing != rules.end() && same_rule(existing->second, rule)) continue;
+      sent.push_back(client_->send_rule_writes({&rule, 1}, request(write)));
+      rules[write.key] = std::move(rule);
+    }
+    client_->wait(sent);
+    for (const AppRequest& asked : requests) {
+      if (!asked.made && asked.write->result == kMixerOk) asked.write->result = not_made();
+    }
+  }
+
+  // Lines and applications that appeared. The subscription is asked for
+  // at the first call; the lines that appeared since the mixer was opened
+  // are found then by what the server has now, the applications only by
+  // the server's events from then on.
+  MixerResult wait_for_appearances(std::chrono::milliseconds bound,
+                                   std::vector<MixerAppearance>& out) override {
+    out.clear();
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    bool since_open = false;
+    if (!subscribed_) {
+      bool made = false;
+      pa_operation* const asked[] = {client_->send_subscribe(made)};
+      client_->wait(asked);
+      if (!client_->alive()) return kMixerGone;
+      if (!made) return kMixerUnsupported;
+      subscribed_ = true;
+      since_open = true;
+    }
+    for (;;) {
+      if (!since_open && !client_->listen(deadline)) return kMixerGone;
+      if (!appeared(client_->take_events(), since_open, out)) return failed();
+      since_open = false;
+      if (!out.empty() || std::chrono::steady_clock::now() >= deadline) return kMixerOk;
+    }
+  }
+
+  // What the events tell of (with `since_open`, also the lines the layout
+  // lacks), looked up in one set of requests: the lines first, each by its
+  // name, then the applications, each key once. The layout is made anew
+  // when a line appeared.
+  bool appeared(const std::vector<PulseEvent>& events, bool since_open,
+                std::vector<MixerAppearance>& out) {
+    std::vector<std::uint64_t> lines;             // key_of(sink, index) of new sinks and sources
+    std::vector<std::pair<bool, std::uint32_t>> streams;  // (playback, index)
+    for (const PulseEvent& event : events) {
+      const bool line = event.kind == PulseEvent::kSink || event.kind == PulseEvent::kSource;
+      const bool sinkish = event.kind == PulseEvent::kSink || event.kind == PulseEvent::kPlayback;
+      if (line) {
+        const std::uint64_t key = key_of(sinkish, event.index);
+        std::erase(lines, key);
+        if (event.added) {
+          lines.push_back(key);
+        } else {
+          reported_.erase(key);
+        }
+      } else {
+        std::erase(streams, std::make_pair(sinkish, event.index));
+        if (event.added) streams.emplace_back(sinkish, event.index);
+      }
+    }
+    if (lines.empty() && streams.empty() && !since_open) return true;
+    Devices devices;
+    std::vector<std::vector<PulseStream>> found(streams.size());
+    std::vector<pa_operation*> asked;
+    const bool relist = since_open || !lines.empty();
+    if (relist) ask_devices(devices, asked);
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+      asked.push_back(client_->send_stream(streams[k].first, streams[k].second, found[k]));
+    }
+    if (!client_->wait(asked)) return false;
+    if (relist) {
+      std::unordered_set<std::uint32_t> new_sinks;
+      for (const PulseNode& sink : devices.sinks) {
+        if (std::find(lines.begin(), lines.end(), key_of(true, sink.index)) != lines.end()) {
+          new_sinks.insert(sink.index);
+        }
+      }
+      bool any = false;
+      for (const std::vector<PulseNode>* list : {&devices.sinks, &devices.sources}) {
+        for (const PulseNode& node : *list) {
+          const std::uint64_t key = key_of(node.sink, node.index);
+          const bool is_new =
+              std::find(lines.begin(), lines.end(), key) != lines.end() ||
+              (node.is_monitor() && new_sinks.count(node.monitor_of_sink) != 0) ||
+              (since_open && held_.count(key) == 0);
+          if (!is_new || !reported_.insert(key).second) continue;
+          out.push_back(MixerAppearance{false, node.name});
+          any = true;
+        }
+      }
+      if (any) adopt(std::move(devices));
+    }
+    std::unordered_set<std::string> keys;
+    for (const std::vector<PulseStream>& stream : found) {
+      if (stream.size() != 1 || stream.front().key.empty()) continue;
+      if (keys.insert(stream.front().key).second) {
+        out.push_back(MixerAppearance{true, stream.front().key});
+      }
+    }
+    return true;
+  }
+
+  bool subscribed_ = false;
+  // The lines reported as appeared, by key_of(sink, index), until the
+  // server says they went: a monitor reported with its sink is not
+  // reported again when its own event comes.
+  std::unordered_set<std::uint64_t> reported_;
 
   std::unique_ptr<PulseClient> client_;
   std::vector<Node> nodes_;  // by ModelLine::key

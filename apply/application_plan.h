@@ -1,0 +1,51 @@
+// The applications of a restore: each application element of a document
+// paired by its key, and nothing else, with what a sound server keeps under
+// that key (its running streams, or its rule), planned as one write each,
+// executed as one batch, and previewed line by line.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "apply/restore_plan.h"
+#include "platform/document/document_model.h"
+#include "platform/mixer/mixer.h"
+
+namespace quorvel {
+
+// Whether an application volume of `wanted` would change one of `now`:
+// by more than one step of the document's scale, the most a server's rule
+// loses keeping a volume (one that stores it as a float).
+bool application_volume_differs(std::int32_t now, std::int32_t wanted);
+
+// Whether the write would change anything the server holds: a volume or
+// mute that differs, another device, or a key the server does not hold.
+bool application_would_change(const PlannedApplication& application);
+
+// Plans the application elements of the document's mixers (children of
+// each audio_mixer) against `mixer`, described by `layout` (for the
+// devices it has; null when it could not be described), appending the
+// writes to `plan.applications` and what it found to `plan.entries`: an
+// element without its key or with a volume that is not a number (passed
+// over, a failure), a device the mixer lacks (a note), a mixer that keeps
+// no applications (one note for them all). Reads the mixer, writes nothing.
+void plan_applications(Document& input, Mixer& mixer, const ModelLayout* layout,
+                       RestorePlan& plan);
+
+// Makes the writes of `plan.applications` that would change something, in
+// one call of the mixer; each refused write is reported on a line of its
+// own. Returns how many were.
+int execute_applications(const RestorePlan& plan, Mixer& mixer);
+
+// The preview lines of `plan.applications`, counted into `changes` and
+// `matches`:
+//   change: application "NAME" volume ch N: NOW -> WANTED
+//   change: application "NAME" mute: NOW -> WANTED
+//   change: application "NAME" device: "NOW" -> "WANTED"
+// with "(not running)" after the name for a rule, and "none" as NOW for a
+// key the server does not hold yet.
+void preview_applications(const RestorePlan& plan, std::ostream& out, int& changes,
+                          int& matches);
+
+}  // namespace quorvel
