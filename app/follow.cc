@@ -1,10 +1,11 @@
 #include "app/follow.h"
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <memory>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,7 +34,8 @@ constexpr milliseconds kTurn{100};
 // After a part is applied, it is checked again this long after, and its
 // values put back where the server's own restore, running at the same
 // moment, changed them.
-constexpr milliseconds kRechecks[] = {milliseconds(300), milliseconds(1000)};
+constexpr milliseconds kRechecks[] = {milliseconds(300), milliseconds(1000),
+                                      milliseconds(2500)};
 // How often the profile's file is looked at for a change.
 constexpr milliseconds kFileCheck{1000};
 // The waits between attempts to reach a server that went away.
@@ -62,11 +64,16 @@ struct Profile {
   std::optional<FileStamp> stamp;                   // of its file; none for a URL
 };
 
-// What one application of the profile covers: all of it, the line of one
-// server name, or the application of one key.
+// What one application of the profile covers: all of it, the lines of
+// some server names (those that appeared together: a sink and its
+// monitor), or the application of one key.
 struct Part {
-  enum Kind { kWhole, kLine, kApplication } kind = kWhole;
-  std::string name;
+  enum Kind { kWhole, kLines, kApplication } kind = kWhole;
+  std::vector<std::string> names;
+
+  bool covers(std::string_view name) const {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
 };
 
 bool is_url(const Options& options) { return options.url && !options.local; }
@@ -96,21 +103,20 @@ Result load_profile(const Options& options, Profile& profile) {
   return Result();
 }
 
-// The profile reduced to `part`: for a line, that line alone (by its
-// server name) and no application; for an application, that one alone.
+// The profile reduced to `part`: for lines, those alone (by their server
+// names) and no application; for an application, that one alone.
 Result profile_part(const Profile& profile, const Part& part, Document& document) {
   const XmlParseOutcome parsed = parse_document(profile.bytes, document);
   if (parsed.problem != XmlProblem::kNone) return Result::failure("the profile could not be read again");
   if (part.kind == Part::kWhole) return Result();
   for (DocNode root : document.root().children(doc::kAudioMixer)) {
     for (DocNode line : root.children(doc::kDestination)) {
-      if (part.kind != Part::kLine || line.attribute_value(doc::kServerName) != part.name) {
+      if (part.kind != Part::kLines || !part.covers(line.attribute_value(doc::kServerName))) {
         document.remove(line);
       }
     }
     for (DocNode application : root.children(doc::kApplication)) {
-      if (part.kind != Part::kApplication ||
-          application.attribute_value(doc::kKey) != part.name) {
+      if (part.kind != Part::kApplication || !part.covers(application.attribute_value(doc::kKey))) {
         document.remove(application);
       }
     }
@@ -136,12 +142,15 @@ bool apply_part(const Profile& profile, const Part& part, Mixer& mixer) {
 }
 
 std::string describe(const Part& part) {
-  switch (part.kind) {
-    case Part::kWhole: return "the mixer";
-    case Part::kLine: return "the line " + quote_name(part.name);
-    case Part::kApplication: return "the application " + quote_name(part.name);
+  if (part.kind == Part::kWhole) return "the mixer";
+  std::string text = part.kind == Part::kApplication ? "the application "
+                     : part.names.size() == 1        ? "the line "
+                                                     : "the lines ";
+  for (std::size_t k = 0; k < part.names.size(); ++k) {
+    if (k > 0) text += k + 1 == part.names.size() ? " and " : ", ";
+    text += quote_name(part.names[k]);
   }
-  return "";
+  return text;
 }
 
 // A part applied, to be checked again at `due`.
@@ -170,11 +179,21 @@ class Follower {
         reconnect();
         continue;
       }
+      // The lines that appeared together are applied together; each
+      // application on its own.
+      Part lines{Part::kLines, {}};
+      std::vector<Part> applications;
       for (const MixerAppearance& appearance : appeared) {
-        const Part part{appearance.application ? Part::kApplication : Part::kLine,
-                        appearance.name};
-        const auto& named = appearance.application ? profile_.applications : profile_.lines;
-        if (named.count(appearance.name) == 0) continue;
+        if (appearance.application) {
+          if (profile_.applications.count(appearance.name) != 0) {
+            applications.push_back({Part::kApplication, {appearance.name}});
+          }
+        } else if (profile_.lines.count(appearance.name) != 0) {
+          lines.names.push_back(appearance.name);
+        }
+      }
+      if (!lines.names.empty()) applications.insert(applications.begin(), lines);
+      for (const Part& part : applications) {
         apply(part, "applied " + label_ + " to " + describe(part) + ", which appeared");
       }
       recheck_due();

@@ -59,7 +59,9 @@ bool application_volume_differs(std::int32_t now, std::int32_t wanted) {
 }
 
 bool application_would_change(const PlannedApplication& application) {
-  if (!application.present) return true;
+  // A rule is always written: what a server reads back of its rules is not
+  // always what it applies (PipeWire's lag behind what WirePlumber keeps).
+  if (!application.present || !application.now.running) return true;
   const ApplicationWrite& write = application.write;
   const MixerApplication& now = application.now;
   if (write.set_mute && write.mute != now.mute) return true;

@@ -19,8 +19,9 @@ namespace quorvel {
 // loses keeping a volume (one that stores it as a float).
 bool application_volume_differs(std::int32_t now, std::int32_t wanted);
 
-// Whether the write would change anything the server holds: a volume or
-// mute that differs, another device, or a key the server does not hold.
+// Whether the write is to be made: for running streams, when a volume or
+// mute differs or the device is another; a rule (a key without a running
+// stream, or one the server does not hold) always.
 bool application_would_change(const PlannedApplication& application);
 
 // Plans the application elements of the document's mixers (children of

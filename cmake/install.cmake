@@ -134,6 +134,12 @@ else()
   install(FILES ${quorvel_example_devices} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
           COMPONENT program)
   install(FILES ${quorvel_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
+  # The user unit that follows a profile (lib/systemd/user under the prefix,
+  # where the user's service manager looks, /usr/local included).
+  configure_file(${PROJECT_SOURCE_DIR}/app/quorvel-follow.service.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/quorvel-follow.service @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quorvel-follow.service
+          DESTINATION lib/systemd/user COMPONENT program)
 
   # gzip -9n: the most compression, and no name or time stamp in the header,
   # so the same sources give the same package.

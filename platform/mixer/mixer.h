@@ -146,15 +146,15 @@ class Mixer {
   // control. A write that succeeds has been made when the call returns.
   virtual void write(unsigned device, std::span<ValueWrite> writes) = 0;
 
-  // A sound server's applications (mixers of other kinds have none, which
-  // these defaults say).
+  // A sound server's applications (mixers of other kinds keep none, which
+  // these defaults say: kMixerUnsupported).
   // Reads every application of device `device` into `out` (replacing what
   // it held), one per key, in order of their keys: the running ones as
   // their first stream has them, the others as their rules have them.
   virtual MixerResult read_applications(unsigned device, std::vector<MixerApplication>& out) {
     (void)device;
     out.clear();
-    return kMixerOk;
+    return kMixerUnsupported;
   }
   // Makes every entry of `writes`, in order, setting each one's result
   // (kMixerUnsupported on a mixer without applications). A key with no

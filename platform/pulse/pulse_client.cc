@@ -73,7 +73,9 @@ PulseStream common_stream_of(const Info& info, bool playback) {
   stream.mute = info.mute != 0;
   stream.volume_writable = info.has_volume != 0 && info.volume_writable != 0;
   if (info.proplist != nullptr) {
-    const auto property = [&](const char* name) { return lib().pa_proplist_gets(info.proplist, name); };
+    const auto property = [&](const char* name) {
+      return lib().pa_proplist_gets(info.proplist, name);
+    };
     StreamNames names;
     names.restore_id = property("module-stream-restore.id");
     names.role = property("media.role");

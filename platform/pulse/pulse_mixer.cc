@@ -659,7 +659,9 @@ class PulseMixer final : public ModelMixer {
       rule.channel_map.map[k] = lib().pa_channel_position_from_string(write.positions[k].c_str());
       named = rule.channel_map.map[k] != PA_CHANNEL_POSITION_INVALID;
     }
-    if (!named) lib().pa_channel_map_init_extend(&rule.channel_map, channels, PA_CHANNEL_MAP_DEFAULT);
+    if (!named) {
+      lib().pa_channel_map_init_extend(&rule.channel_map, channels, PA_CHANNEL_MAP_DEFAULT);
+    }
   }
 
   static bool same_rule(const PulseRule& a, const PulseRule& b) {
@@ -667,7 +669,8 @@ class PulseMixer final : public ModelMixer {
       return false;
     }
     for (std::uint8_t k = 0; k < a.volume.channels; ++k) {
-      if (a.volume.values[k] != b.volume.values[k] || a.channel_map.map[k] != b.channel_map.map[k]) {
+      if (a.volume.values[k] != b.volume.values[k] ||
+          a.channel_map.map[k] != b.channel_map.map[k]) {
         return false;
       }
     }
@@ -717,8 +720,9 @@ class PulseMixer final : public ModelMixer {
         if (stream.key != write.key) continue;
         running = true;
         if (!write.volume.empty() && stream.volume_writable) {
-          const std::vector<std::int32_t> wanted = volume_for_channels(
-              write.positions, write.volume, positions_of(stream.channel_map, stream.volume.channels));
+          const std::vector<std::int32_t> wanted =
+              volume_for_channels(write.positions, write.volume,
+                                  positions_of(stream.channel_map, stream.volume.channels));
           pa_cvolume volume = stream.volume;
           bool changes = false;
           for (std::uint8_t k = 0; k < volume.channels; ++k) {
@@ -727,12 +731,14 @@ class PulseMixer final : public ModelMixer {
             changes = true;
           }
           if (changes) {
-            sent.push_back(client_->send_stream_volume(playback, stream.index, volume, request(write)));
+            sent.push_back(
+                client_->send_stream_volume(playback, stream.index, volume, request(write)));
             stream.volume = volume;
           }
         }
         if (write.set_mute && stream.mute != write.mute) {
-          sent.push_back(client_->send_stream_mute(playback, stream.index, write.mute, request(write)));
+          sent.push_back(
+              client_->send_stream_mute(playback, stream.index, write.mute, request(write)));
           stream.mute = write.mute;
         }
         if (!write.device.empty() && now.device_name(playback, stream.device) != write.device) {
@@ -764,7 +770,21 @@ class PulseMixer final : public ModelMixer {
       rule.device = !write.device.empty() ? write.device
                     : existing != rules.end() ? existing->second.device
                                                : std::string();
-      if (existing != rules.end() && same_rule(existing->second, rule)) continue;
+      // A rule read as the same is left alone while a stream of it runs
+      // (the server keeps the rule of a running stream itself). For an
+      // application not running it is written all the same, and first
+      // with its volume one raw step off: PipeWire's rules as read lag
+      // behind what WirePlumber keeps and applies (a volume set on a
+      // stream after the rule was written), and WirePlumber takes a rule
+      // only when what it reads of it changes.
+      if (existing != rules.end() && same_rule(existing->second, rule)) {
+        if (running) continue;
+        PulseRule nudged = rule;
+        for (std::uint8_t k = 0; k < nudged.volume.channels; ++k) {
+          nudged.volume.values[k] += nudged.volume.values[k] > 0 ? -1 : 1;
+        }
+        sent.push_back(client_->send_rule_writes({&nudged, 1}, request(write)));
+      }
       sent.push_back(client_->send_rule_writes({&rule, 1}, request(write)));
       rules[write.key] = std::move(rule);
     }

@@ -24,8 +24,54 @@
 // default changed, and a document pairs with it line for line even where
 // lines pair by occurrence. Line ids: 0xFFFF0000 + i
 // for destination i; control ids count up from 1 in document order. No line
-// has sources. Per-application streams, cards and their profiles, and
-// routing are not represented.
+// has sources. Cards and their profiles, and routing, are not represented.
+//
+// Applications (read_applications, write_applications)
+//   An application is a key of the server's stream restore: every sink
+//   input (playback) and source output (record) of that key, taken
+//   together, and the server's rule for the key. A stream's key is the
+//   "module-stream-restore.id" the server gave it (PulseAudio's
+//   module-stream-restore and PipeWire's Pulse server both do), else formed
+//   as that module forms it (pulse_streams.h); a stream without one is left
+//   out. Rules are read and written through the stream-restore extension;
+//   of them, only keys "sink-input-by-..." and "source-output-by-..." are
+//   applications. A running application reads as its oldest stream
+//   (lowest index): its volume per channel, its channel map's positions,
+//   its mute, and its sink's or source's name; one not running as its
+//   rule. A write goes to every stream of the key (each channel's value by
+//   position, pulse_streams.h says how; a stream whose volume clients
+//   cannot set keeps it), moves them to the device it names, and, unless
+//   streams_only, replaces the rule of the key (no other rule changes),
+//   keeping what the rule held of what the write leaves unset; a rule the
+//   write would leave as it is is not written. A rule always holds a mute
+//   (a new one written without set_mute holds "not muted"). Only what
+//   differs from what the server holds is sent; the requests of one call go
+//   together and are waited for once, after one read of the streams (and
+//   rules) they depend on. A write is made once the server acknowledged it
+//   (PipeWire applies a stream's volume, and shows a rule in its reads, a
+//   moment later).
+//   What the servers keep of a rule: PulseAudio keeps its volume (exactly,
+//   with its channel map), mute and device, and applies them to a stream of
+//   the key that starts later (its device only to a stream that asked for
+//   none). PipeWire's Pulse server lists a rule's volume (kept as a float:
+//   it may read one raw step off), mute and device, and its session manager
+//   applies the volume and mute to a stream that starts later, but not the
+//   device. Its reads list what its "route-settings" metadata holds, not
+//   every stream the session manager remembers, and show a rule only a
+//   moment after it was written: a write that follows at once may not find
+//   the rule to keep its unset parts from.
+//
+// Appearances (wait_for_appearances)
+//   The first call subscribes to the server's events of sinks, sources and
+//   streams; from then on they are kept as they come, in any call, until the
+//   next wait takes them. The first call also reports the sinks and sources
+//   that appeared since the mixer was opened; applications started before
+//   the first call are not reported. A new sink or source is reported by its
+//   name (a new sink's monitor with it), a new stream by its key (once per
+//   key per call; one without a key not at all); the wait returns once
+//   something is reported or the bound passes. When a line appeared, the
+//   layout is made anew there and then: a description held from before the
+//   call is released, and the next describe() gives the server as it is.
 //
 // Values
 //   VOLUME is on the document's scale, 65535 for the server's 100 %

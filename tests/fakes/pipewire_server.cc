@@ -39,6 +39,10 @@ std::string PipeWireServer::missing_parts() {
 
 PipeWireServer::PipeWireServer()
     : PrivateSoundServer(std::map<std::string, std::string>{{"ALSA_CONFIG_PATH", ""}}) {
+  start_daemons();
+}
+
+void PipeWireServer::start_daemons() {
   const std::filesystem::path run = dir_ / "run";
   const std::filesystem::path home = dir_ / "home";
   std::filesystem::create_directories(run);

@@ -31,6 +31,9 @@ class PipeWireServer : public PrivateSoundServer {
   // keeps the defaults; started() says whether it did, and failure() why not.
   PipeWireServer();
   ~PipeWireServer();
+
+ protected:
+  void start_daemons() override;
 };
 
 }  // namespace quorvel::testing

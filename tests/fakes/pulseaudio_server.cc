@@ -40,7 +40,8 @@ std::string missing_libraries() {
   std::set<std::string> missing;
   std::vector<std::filesystem::path> objects{root() / "usr" / "bin" / "pulseaudio"};
   for (const char* module : {"module-native-protocol-unix", "module-null-sink",
-                             "module-null-source", "module-remap-source"}) {
+                             "module-null-source", "module-remap-source",
+                             "module-stream-restore"}) {
     objects.push_back(module_dir() / (std::string(module) + ".so"));
   }
   static const std::regex not_found(R"((\S+) => not found)");
@@ -81,7 +82,9 @@ std::string PulseAudioServer::missing_parts() {
   return unpacked;
 }
 
-PulseAudioServer::PulseAudioServer() {
+PulseAudioServer::PulseAudioServer() { start_daemons(); }
+
+void PulseAudioServer::start_daemons() {
   const std::filesystem::path run = dir_ / "run";
   const std::filesystem::path home = dir_ / "home";
   std::filesystem::create_directories(run);

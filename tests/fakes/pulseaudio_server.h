@@ -31,6 +31,9 @@ class PulseAudioServer : public PrivateSoundServer {
 
   // The libpulse server string of the daemon ("unix:/.../native").
   std::string server() const;
+
+ protected:
+  void start_daemons() override;
 };
 
 }  // namespace quorvel::testing

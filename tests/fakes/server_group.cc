@@ -58,7 +58,9 @@ bool ServerGroup::start(const std::vector<std::string>& argv,
   return true;
 }
 
-ServerGroup::~ServerGroup() {
+ServerGroup::~ServerGroup() { stop(); }
+
+void ServerGroup::stop() {
   if (group_ <= 0) return;
   kill(-group_, SIGTERM);
   const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
@@ -73,6 +75,7 @@ ServerGroup::~ServerGroup() {
   }
   // The leader is gone; whatever of the group is left goes too.
   kill(-group_, SIGKILL);
+  group_ = -1;
 }
 
 std::map<std::string, std::string> private_server_env(const std::filesystem::path& dir,

@@ -30,6 +30,8 @@ class ServerGroup {
   // when it could not be started.
   bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
              const std::string& log);
+  // Ends the group as the destructor does (asked first, then made to).
+  void stop();
 
  private:
   pid_t group_ = -1;
@@ -87,11 +89,25 @@ class PrivateSoundServer {
   // The daemons' output so far (for a failing test's message).
   std::string log() const { return read_log(log_file()); }
 
+  // Ends the daemons and starts them again in the same folder, as a
+  // restarted server: clients reach it where they did. Whether it answers
+  // again (failure() says why not); what the tests loaded is gone.
+  bool restart() {
+    group_.stop();
+    failure_.clear();
+    start_daemons();
+    return started();
+  }
+
  protected:
   // `more_env`: what a client's environment changes beyond the server's own.
   explicit PrivateSoundServer(std::map<std::string, std::string> more_env = {})
       : more_env_(std::move(more_env)) {}
-  ~PrivateSoundServer() = default;
+  virtual ~PrivateSoundServer() = default;
+
+  // Starts the daemons and waits until they answer, setting failure_ when
+  // they do not; each server's constructor calls it.
+  virtual void start_daemons() = 0;
 
   std::filesystem::path log_file() const { return dir_ / "daemons.log"; }
 

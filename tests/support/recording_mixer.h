@@ -27,6 +27,17 @@ class RecordingMixer final : public Mixer {
   MixerResult describe(unsigned device, const ModelLayout*& layout) override;
   void read(unsigned device, std::span<ValueRead> reads) override;
   void write(unsigned device, std::span<ValueWrite> writes) override;
+  // Passed on as they are, neither counted nor failed.
+  MixerResult read_applications(unsigned device, std::vector<MixerApplication>& out) override {
+    return inner_.read_applications(device, out);
+  }
+  void write_applications(unsigned device, std::span<ApplicationWrite> writes) override {
+    inner_.write_applications(device, writes);
+  }
+  MixerResult wait_for_appearances(std::chrono::milliseconds bound,
+                                   std::vector<MixerAppearance>& out) override {
+    return inner_.wait_for_appearances(bound, out);
+  }
 
   // Calls made of each operation (failed ones included), and the entries
   // they carried (kRead and kWrite; 0 for the others).

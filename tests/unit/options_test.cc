@@ -11,7 +11,7 @@ namespace {
 
 // One command line and what it must ask for: the file name, the output
 // name ("" for none), the flags set (D: -out without a name, n: preview,
-// l: local, t: tree, h: help, v: version) and the word refused.
+// l: local, t: tree, h: help, v: version, f: follow) and the word refused.
 struct OptionsCase {
   std::vector<std::string> args;
   std::string file_name;
@@ -34,6 +34,7 @@ TEST_P(OptionsTest, ParsesAsAUserOfShortAndLongOptionsExpects) {
   if (options.tree) flags += 't';
   if (options.help) flags += 'h';
   if (options.version) flags += 'v';
+  if (options.follow) flags += 'f';
   EXPECT_EQ(options.file_name.value_or("(none)"), c.file_name);
   EXPECT_EQ(options.output_name.value_or(""), c.output_name);
   EXPECT_EQ(flags, c.flags);
@@ -63,6 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"--dry-run", "--tree", "a.xml"}, "a.xml", "", "nt", ""},
         OptionsCase{{"--diff", "--local", "a.xml"}, "a.xml", "", "nl", ""},
         OptionsCase{{"--url", "http://h/a.xml"}, "http://h/a.xml", "", "", ""},
+        // --follow is a whole word only; its profile is the file.
+        OptionsCase{{"--follow", "profile.xml"}, "profile.xml", "", "f", ""},
+        OptionsCase{{"--url", "--follow", "http://h/p.xml"}, "http://h/p.xml", "", "f", ""},
+        OptionsCase{{"-follow", "p.xml"}, "p.xml", "", "", ""},
         // The first of help and version wins.
         OptionsCase{{"--version", "-h"}, "(none)", "", "v", ""},
         OptionsCase{{"-?", "--version"}, "(none)", "", "h", ""},
