@@ -304,6 +304,16 @@ class Follower {
 }  // namespace
 
 int follow_profile(const Options& options, const std::optional<std::string>& mixer_value) {
+  // A follower only ever applies: what would preview, print or save is
+  // refused rather than left undone without a word.
+  if (options.preview || options.tree || options.output_name || options.output_default) {
+    report_error(std::string("--follow does not go with ") +
+                 (options.preview ? "-n"
+                  : options.tree  ? "-t"
+                                  : "-out") +
+                 ": it applies the profile and saves or prints nothing; nothing was done");
+    return options.preview ? 2 : 1;
+  }
   if (!options.file_name) {
     report_error("--follow needs a profile: quorvel --follow PROFILE");
     return 1;

@@ -26,7 +26,6 @@
 namespace quorvel {
 namespace {
 
-using pulse::document_of_raw;
 using testing::PipeWireServer;
 using testing::PulseAudioServer;
 using testing::wait_until;
@@ -214,62 +213,6 @@ std::unique_ptr<Server> PulseApplicationsTest<Server>::server_;
 using Servers = ::testing::Types<PulseAudioServer, PipeWireServer>;
 TYPED_TEST_SUITE(PulseApplicationsTest, Servers);
 
-// Two applications, one moved to another sink at 40 %, one at 130 % and
-// muted, read as pactl shows them; changed with pactl, a write of what was
-// read brings each back exactly.
-TYPED_TEST(PulseApplicationsTest, RunningApplicationsReadAndComeBack) {
-  this->play("Musicbox", "apps_a");
-  this->play("Talkie", "apps_a");
-  auto& server = *this->server_;
-  this->set_stream("Musicbox", "apps_b", 26214);
-  this->set_stream("Talkie", "", 85197, true);
-  Shown shown;
-  ASSERT_TRUE(wait_until([&] {
-    return this->find_stream("Talkie", shown) && shown.mute &&
-           this->find_stream("Musicbox", shown) && shown.volume == std::vector<long>{26214, 26214};
-  }));
-
-  std::vector<MixerApplication> read;
-  const MixerApplication* music = nullptr;
-  const MixerApplication* talk = nullptr;
-  ASSERT_TRUE(wait_until([&] {
-    read = this->applications();
-    music = this->find(read, std::string(kByName) + "Musicbox");
-    talk = this->find(read, std::string(kByName) + "Talkie");
-    return music != nullptr && talk != nullptr && music->device == "apps_b" && talk->mute;
-  }));
-  EXPECT_TRUE(std::is_sorted(read.begin(), read.end(),
-                             [](const auto& a, const auto& b) { return a.key < b.key; }));
-  EXPECT_TRUE(music->running && music->playback);
-  EXPECT_EQ(music->name, "Musicbox");
-  EXPECT_EQ(music->positions, (std::vector<std::string>{"front-left", "front-right"}));
-  EXPECT_EQ(music->volume, std::vector<std::int32_t>(2, document_of_raw(26214)));
-  EXPECT_FALSE(music->mute);
-  EXPECT_EQ(talk->volume, std::vector<std::int32_t>(2, document_of_raw(85197)));
-  EXPECT_EQ(talk->device, "apps_a");
-
-  std::vector<ApplicationWrite> writes;
-  for (const MixerApplication* application : {music, talk}) {
-    writes.push_back(ApplicationWrite{application->key, true, application->positions,
-                                      application->volume, true, application->mute,
-                                      application->device});
-  }
-  this->set_stream("Musicbox", "apps_a", 65536);
-  this->set_stream("Talkie", "", 30000, false);
-  ASSERT_TRUE(wait_until([&] { return this->find_stream("Talkie", shown) && !shown.mute; }));
-  this->mixer_->write_applications(0, writes);
-  for (const ApplicationWrite& write : writes) EXPECT_EQ(write.result, kMixerOk) << write.key;
-
-  const std::string apps_b = this->sink_index("apps_b");
-  EXPECT_TRUE(wait_until([&] {
-    Shown music_now;
-    Shown talk_now;
-    return this->find_stream("Musicbox", music_now) && this->find_stream("Talkie", talk_now) &&
-           music_now.volume == std::vector<long>{26214, 26214} && music_now.sink == apps_b &&
-           talk_now.volume == std::vector<long>{85197, 85197} && talk_now.mute;
-  })) << server.pactl({"list", "sink-inputs"});
-}
-
 // A rule written for an application not running is what it takes when it
 // starts: volume and mute on both servers, the sink on PulseAudio (PipeWire
 // lists the rule's device but does not apply it). A second write replaces the rule, keeping
@@ -312,29 +255,6 @@ TYPED_TEST(PulseApplicationsTest, RuleIsTakenByAnApplicationStartedLater) {
   if (!this->kPipeWire) {
     EXPECT_EQ(started.sink, this->sink_index("apps_b"));
   }
-}
-
-// A sink loaded and an application started after the first call are
-// reported, the sink's monitor with it, and the next description has them.
-TYPED_TEST(PulseApplicationsTest, AppearancesAreReported) {
-  std::vector<MixerAppearance> seen;
-  ASSERT_EQ(this->mixer_->wait_for_appearances(std::chrono::milliseconds(0), seen), kMixerOk);
-  this->server_->pactl({"load-module", "module-null-sink", "sink_name=apps_new"});
-  this->play("Newcomer");
-  std::vector<std::string> lines;
-  std::vector<std::string> keys;
-  for (int call = 0; call < 3 && (lines.size() < 2 || keys.empty()); ++call) {
-    ASSERT_EQ(this->mixer_->wait_for_appearances(std::chrono::seconds(1), seen), kMixerOk);
-    for (const MixerAppearance& appearance : seen) {
-      (appearance.application ? keys : lines).push_back(appearance.name);
-    }
-  }
-  EXPECT_EQ(lines, (std::vector<std::string>{"apps_new", "apps_new.monitor"}));
-  EXPECT_EQ(keys, std::vector<std::string>{std::string(kByName) + "Newcomer"});
-  const ModelLayout* layout = nullptr;
-  ASSERT_EQ(this->mixer_->describe(0, layout), kMixerOk);
-  EXPECT_TRUE(std::any_of(layout->lines.begin(), layout->lines.end(),
-                          [](const ModelLine& line) { return line.device_name == "apps_new"; }));
 }
 
 // The program: a save holds both applications; changed with pactl, a

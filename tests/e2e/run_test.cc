@@ -280,6 +280,33 @@ TEST_F(RunTest, LongOptionsSaveAndMistypedOnesDoNothing) {
   EXPECT_TRUE(std::filesystem::exists(dir_ / "h.xml"));
 }
 
+// --follow ends at once, before anything is applied, where it cannot
+// follow: a mixer that is no sound server, a profile that does not load, no
+// profile, or an option that would save, print or preview.
+TEST_F(RunTest, FollowRefusesWhatItCannotFollowAndAppliesNothing) {
+  write_file(dir_ / "profile.xml", read_file(source_dir() / "examples" / "usb_headset.xml"));
+  const std::string device_before = read_file(device_);
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* said;
+  };
+  for (const Case& c : {
+           Case{{"--follow", "profile.xml"}, 1, "this mixer is not one, and nothing was applied"},
+           Case{{"--follow", "missing.xml"}, 1, "File not found error."},
+           Case{{"--follow"}, 1, "--follow needs a profile"},
+           Case{{"--follow", "-n", "profile.xml"}, 2, "--follow does not go with -n"},
+           Case{{"--follow", "-out", "profile.xml"}, 1, "--follow does not go with -out"},
+           Case{{"-t", "--follow", "profile.xml"}, 1, "--follow does not go with -t"},
+       }) {
+    ProgramResult result = run(c.args);
+    EXPECT_EQ(result.exit_code, c.exit_code) << c.args.back();
+    EXPECT_TRUE(testing::holds(result.err, c.said)) << result.err;
+    EXPECT_EQ(result.out, "") << c.args.back();
+  }
+  EXPECT_EQ(read_file(device_), device_before);
+}
+
 // A document that loads but pairs with nothing of this mixer says so on one
 // line and fails the run; the rest of the run goes on, the save included.
 TEST_F(RunTest, DocumentThatMatchesNothingSaysSoAndFails) {
