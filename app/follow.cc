@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "app/load_step.h"
 #include "app/mixer_select.h"
 #include "apply/reconcile.h"
@@ -136,8 +137,8 @@ bool apply_part(const Profile& profile, const Part& part, Mixer& mixer) {
   std::optional<std::string> default_name;
   // What kept the mixer from being read whole is reported already; nothing
   // is applied against a part of it.
-  if (!build_snapshot(snapshot, mixer, default_name)) return true;
-  const ApplyReport report = reconcile_documents(input, snapshot, mixer);
+  if (!build_snapshot(snapshot, mixer, default_name, console())) return true;
+  const ApplyReport report = reconcile_documents(input, snapshot, mixer, console());
   return !report.gone;
 }
 
@@ -209,7 +210,7 @@ class Follower {
   Result open() {
     opened_.reset();
     std::unique_ptr<OpenedMixer> opened;
-    Result chosen = open_mixer(mixer_value_, opened);
+    Result chosen = open_mixer(mixer_value_, console(), opened);
     if (!chosen) return chosen;
     if (!opened) return Result::failure("there is no mixer to follow the profile on");
     std::vector<MixerAppearance> none;

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/console_reporter.h"
 #include "app/run.h"
 #include "docio/load.h"
 #include "platform/os/console.h"
@@ -18,16 +19,17 @@ Result run_load_step(InputDocument& input, const std::string& file_name, bool lo
     Result opened = open_document_stream(file_name, stream);
     if (!opened) {
       // The reason, on a line of its own, before the fixed text.
-      std::cerr << utf8_to_console(mask_passwords(opened.message())) << "\n" << kFileNotFound;
+      console().text(mask_passwords(opened.message()) + "\n" + kFileNotFound);
       stop_run = true;
       return opened;
     }
-    return load_from_stream(input, stream);
+    return load_from_stream(input, stream, console());
   }
   const std::string utf8_name = system_to_utf8(file_name);
   Result loaded =
-      url_flag ? load_from_url(input, utf8_name) : load_from_file(input, utf8_name, prepared);
-  if (!loaded) std::cerr << kFileNotFound;
+      url_flag ? load_from_url(input, utf8_name, console())
+               : load_from_file(input, utf8_name, console(), prepared);
+  if (!loaded) console().text(kFileNotFound);
   return loaded;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "app/run.h"
 #include "platform/os/console.h"
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "platform/os/console.h"
 
 namespace quorvel {
@@ -22,30 +23,32 @@ std::string known_kinds(std::span<const MixerRegistration> backends) {
 // The machine's mixer: the first default back-end that finds one. A
 // back-end that claims the machine and fails to open ends the search with
 // its failure.
-Result open_default(std::span<const MixerRegistration> backends,
+Result open_default(std::span<const MixerRegistration> backends, Reporter& reporter,
                     std::unique_ptr<OpenedMixer>& out) {
   std::vector<std::string> reasons;
   for (const MixerRegistration& backend : backends) {
     if (backend.open_default == nullptr) continue;
-    Result opened = backend.open_default(out);
+    Result opened = backend.open_default(reporter, out);
     if (out) return Result();
     if (!opened && backend.claims_machine != nullptr && backend.claims_machine()) return opened;
     if (!opened) reasons.push_back(opened.message());
   }
-  for (const std::string& reason : reasons) report_error(reason);
+  for (const std::string& reason : reasons) reporter.error(reason);
   return Result();
 }
 
 }  // namespace
 
-Result open_mixer(const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out) {
-  return open_mixer(mixer_backends(), value, out);
+Result open_mixer(const std::optional<std::string>& value, Reporter& reporter,
+                  std::unique_ptr<OpenedMixer>& out) {
+  return open_mixer(mixer_backends(), value, reporter, out);
 }
 
 Result open_mixer(std::span<const MixerRegistration> backends,
-                  const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out) {
+                  const std::optional<std::string>& value, Reporter& reporter,
+                  std::unique_ptr<OpenedMixer>& out) {
   out.reset();
-  if (!value || value->empty()) return open_default(backends, out);
+  if (!value || value->empty()) return open_default(backends, reporter, out);
   const std::string& text = *value;
   auto fail = [&](const std::string& reason) {
     return Result::failure(std::string(kMixerVariable) + "=" + text + ": " + reason);
@@ -55,7 +58,7 @@ Result open_mixer(std::span<const MixerRegistration> backends,
     // A kind alone: that back-end's own default mixer, where it has one.
     for (const MixerRegistration& backend : backends) {
       if (text != backend.kind || backend.open_bare == nullptr) continue;
-      Result opened = backend.open_bare(out);
+      Result opened = backend.open_bare(reporter, out);
       if (!opened) return fail(opened.message());
       if (!out) return fail("no such mixer");
       return Result();
@@ -76,7 +79,7 @@ Result open_mixer(std::span<const MixerRegistration> backends,
       return fail("nothing named after \"" + kind + ":\" (use " + kind + ":" +
                   backend.name_form + ")");
     }
-    Result opened = backend.open_named(name, out);
+    Result opened = backend.open_named(name, reporter, out);
     if (!opened) return fail(opened.message());
     if (!out) return fail("no such mixer");
     return Result();

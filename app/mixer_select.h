@@ -28,10 +28,12 @@ std::span<const MixerRegistration> mixer_backends();
 //   KIND            the back-end KIND's own default mixer, for those that
 //                   have one (pulse: the user's sound server)
 // Fails, naming the variable, the value and the reason, when the value is
-// not usable.
-Result open_mixer(const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out);
+// not usable. What a back-end says as it opens goes to `reporter`.
+Result open_mixer(const std::optional<std::string>& value, Reporter& reporter,
+                  std::unique_ptr<OpenedMixer>& out);
 // The same among `backends`.
 Result open_mixer(std::span<const MixerRegistration> backends,
-                  const std::optional<std::string>& value, std::unique_ptr<OpenedMixer>& out);
+                  const std::optional<std::string>& value, Reporter& reporter,
+                  std::unique_ptr<OpenedMixer>& out);
 
 }  // namespace quorvel

@@ -9,6 +9,7 @@
 #include <optional>
 #include <system_error>
 
+#include "app/console_reporter.h"
 #include "app/follow.h"
 #include "app/load_step.h"
 #include "app/options.h"
@@ -86,8 +87,8 @@ std::optional<std::string> chosen_output_name(const Options& options,
 // error.". Whether it was saved.
 bool save_step(const std::string* saved_form, const Document* snapshot,
                const std::string& output_name) {
-  const Result saved = saved_form != nullptr ? save_saved_document(*saved_form, output_name)
-                                             : save_document(*snapshot, output_name);
+  const Result saved = saved_form != nullptr ? save_saved_document(*saved_form, output_name, console())
+                                             : save_document(*snapshot, output_name, console());
   if (saved) return true;
   report_error(saved.message());
   std::cerr << kFileNotFound;
@@ -156,18 +157,18 @@ int run_preview(const Options& options, InputDocument& input, Document& snapshot
   bool mixer_changed = false;
   const Result loaded = load_step(input, options, stop_run, prepared, wait, mixer_changed);
   if (stop_run) return 2;
-  if (mixer_changed && !build_snapshot(snapshot, mixer, default_output_name)) failed = true;
+  if (mixer_changed && !build_snapshot(snapshot, mixer, default_output_name, console())) failed = true;
   if (!loaded) failed = true;
   if (options.tree) {
-    dump_tree(input.document.root());
+    dump_tree(input.document.root(), std::cout);
     if (!output_written()) failed = true;
   }
 
   bool changes = false;
   if (loaded) {
-    RestorePlan plan = plan_restore(input.document, snapshot, mixer);
+    RestorePlan plan = plan_restore(input.document, snapshot, mixer, console());
     name_writes_by_mixer(plan, mixer);
-    const PreviewCounts counts = print_preview(plan, std::cout);
+    const PreviewCounts counts = print_preview(plan, std::cout, console());
     if (!output_written()) failed = true;
     if (counts.problems > 0 || counts.refusals > 0) failed = true;
     changes = counts.changes > 0;
@@ -195,7 +196,11 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
   const Options options = parse_options(args);
   const int failure = options.preview ? 2 : 1;
   if (mixer == nullptr || mixer->device_count() == 0) {
-    show_message(kNoMixerText, kNoMixerTitle);
+    // Where no box can be shown, the same on standard error, rather than
+    // lost: "TITLE: TEXT".
+    if (!show_message(kNoMixerText, kNoMixerTitle)) {
+      console().text(std::string(kNoMixerTitle) + ": " + kNoMixerText + "\n");
+    }
     return failure;
   }
 
@@ -215,11 +220,11 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
   bool failed = false;
   Result built;
   if (saved_form) {
-    built = build_saved_snapshot(*saved_form, *mixer, default_output_name);
+    built = build_saved_snapshot(*saved_form, *mixer, default_output_name, console());
   } else if (options.preview || options.file_name) {
-    built = build_snapshot(snapshot, *mixer, default_output_name);
+    built = build_snapshot(snapshot, *mixer, default_output_name, console());
   } else {
-    built = check_snapshot(*mixer, default_output_name);
+    built = check_snapshot(*mixer, default_output_name, console());
   }
   if (!built) failed = true;
 
@@ -241,19 +246,19 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
     if (stop_run) return 1;
     // Changed while the run waited for its document: the snapshot pairing
     // reads is built again.
-    if (mixer_changed && !build_snapshot(snapshot, *mixer, default_output_name)) failed = true;
+    if (mixer_changed && !build_snapshot(snapshot, *mixer, default_output_name, console())) failed = true;
     if (!loaded) failed = true;
     load_attempted = true;
     load_succeeded = static_cast<bool>(loaded);
   }
 
   if (options.tree) {
-    dump_tree(input.document.root());
+    dump_tree(input.document.root(), std::cout);
     if (!output_written()) failed = true;
   }
 
   if (load_attempted) {
-    const ApplyReport report = reconcile_documents(input.document, snapshot, *mixer);
+    const ApplyReport report = reconcile_documents(input.document, snapshot, *mixer, console());
     if (report.reported > 0) failed = true;
     // A document that loaded but has nothing this mixer has would otherwise
     // end the run quietly with nothing restored. After a failed load the
@@ -282,9 +287,9 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
       }
     } else if (saves) {
       if (!saved_form) saved_form.emplace();
-      built = build_saved_snapshot(*saved_form, *mixer, default_output_name);
+      built = build_saved_snapshot(*saved_form, *mixer, default_output_name, console());
     } else {
-      built = check_snapshot(*mixer, default_output_name);
+      built = check_snapshot(*mixer, default_output_name, console());
     }
     if (!built) failed = true;
   }
@@ -346,7 +351,7 @@ int run_program(const std::vector<std::string>& args) {
   PreparedLoad prepared = begin_load_step(options.file_name, options.local, options.url);
 
   std::unique_ptr<OpenedMixer> mixer;
-  Result chosen = open_mixer(value, mixer);
+  Result chosen = open_mixer(value, console(), mixer);
   if (!chosen) {
     report_error(chosen.message());
     return failure;

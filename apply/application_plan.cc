@@ -154,7 +154,7 @@ void plan_applications(Document& input, Mixer& mixer, const ModelLayout* layout,
   }
 }
 
-int execute_applications(const RestorePlan& plan, Mixer& mixer) {
+int execute_applications(const RestorePlan& plan, Mixer& mixer, Reporter& reporter) {
   std::vector<ApplicationWrite> writes;
   std::vector<const PlannedApplication*> planned;
   for (const PlannedApplication& application : plan.applications) {
@@ -168,7 +168,8 @@ int execute_applications(const RestorePlan& plan, Mixer& mixer) {
   for (std::size_t k = 0; k < writes.size(); ++k) {
     if (writes[k].result == kMixerOk) continue;
     report_problem(PlanProblem{"cannot restore " + application_text(*planned[k]) +
-                               ": mixer error " + std::to_string(writes[k].result)});
+                                   ": mixer error " + std::to_string(writes[k].result)},
+                   reporter);
     ++reported;
   }
   return reported;

@@ -37,7 +37,7 @@ void plan_applications(Document& input, Mixer& mixer, const ModelLayout* layout,
 // Makes the writes of `plan.applications` that would change something, in
 // one call of the mixer; each refused write is reported on a line of its
 // own. Returns how many were.
-int execute_applications(const RestorePlan& plan, Mixer& mixer);
+int execute_applications(const RestorePlan& plan, Mixer& mixer, Reporter& reporter);
 
 // The preview lines of `plan.applications`, counted into `changes` and
 // `matches`:

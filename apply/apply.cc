@@ -542,7 +542,7 @@ int execute_batch(std::span<const PlanEntry> entries, MixerSession& session) {
   int reported = 0;
   for (std::size_t k = 0; k < entries.size(); ++k) {
     if (const auto* problem = std::get_if<PlanProblem>(&entries[k])) {
-      report_problem(*problem);
+      report_problem(*problem, session.reporter());
       if (problem->failure) ++reported;
       continue;
     }
@@ -555,7 +555,7 @@ int execute_batch(std::span<const PlanEntry> entries, MixerSession& session) {
       return control_prefix(write.control_name, write.type_text, write.id_text);
     };
     if (layout == nullptr) {
-      report_error(prefix() + session.open_failure());
+      session.reporter().error(prefix() + session.open_failure());
       ++reported;
       continue;
     }
@@ -563,7 +563,7 @@ int execute_batch(std::span<const PlanEntry> entries, MixerSession& session) {
     session.note_result(planned.base.result);
     if (planned.base.nothing_to_write || session.gone()) continue;
     if (planned.base.result != kMixerOk) {
-      report_error(prefix() + refused(write.shape, {}, planned.base.result));
+      session.reporter().error(prefix() + refused(write.shape, {}, planned.base.result));
       ++reported;
       continue;
     }
@@ -578,7 +578,7 @@ int execute_batch(std::span<const PlanEntry> entries, MixerSession& session) {
       session.count_made();
       continue;
     }
-    report_error(prefix() + refused(write.shape, sent.values, sent.result));
+    session.reporter().error(prefix() + refused(write.shape, sent.values, sent.result));
     ++reported;
   }
   return reported;
@@ -619,14 +619,14 @@ void ExecutingSink::finish() {
   pending_.clear();
 }
 
-ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer) {
-  MixerSession session(mixer);
+ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer, Reporter& reporter) {
+  MixerSession session(mixer, reporter);
   for (const PlanEntry& entry : plan.entries) {
     if (std::holds_alternative<PlannedWrite>(entry)) session.count_meant();
   }
   ApplyReport report;
   report.reported = execute_entries(plan.entries, session);
-  if (!session.gone()) report.reported += execute_applications(plan, mixer);
+  if (!session.gone()) report.reported += execute_applications(plan, mixer, reporter);
   report.reported += report_gone(session);
   report.paired = plan.paired;
   report.matched = plan.matched;
@@ -634,8 +634,9 @@ ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer) {
   return report;
 }
 
-ApplyReport apply_line_controls(const std::vector<DocNode>& controls, Mixer& mixer) {
-  MixerSession session(mixer);
+ApplyReport apply_line_controls(const std::vector<DocNode>& controls, Mixer& mixer,
+                                Reporter& reporter) {
+  MixerSession session(mixer, reporter);
   RestorePlan plan;
   plan_line_controls(controls, session, plan);
   ApplyReport report;
@@ -644,9 +645,9 @@ ApplyReport apply_line_controls(const std::vector<DocNode>& controls, Mixer& mix
   return report;
 }
 
-int report_gone(const MixerSession& session) {
+int report_gone(MixerSession& session) {
   if (!session.gone()) return 0;
-  report_error(session.gone_message());
+  session.reporter().error(session.gone_message());
   return 1;
 }
 

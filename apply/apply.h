@@ -11,7 +11,7 @@
 namespace quorvel {
 
 // What applying values ran into. Every control counted in `reported` was
-// named in a line on standard error.
+// reported, on a line of its own.
 struct ApplyReport {
   int reported = 0;  // refused by the mixer, or passed over for bad input
   int paired = 0;    // line controls of the document that pair with this mixer
@@ -25,7 +25,7 @@ struct ApplyReport {
 // write; the reads of a batch of writes go to the mixer in one call, and
 // the writes in one more. A refusal is reported with exactly the values
 // sent. A plan without writes opens no mixer.
-ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer);
+ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer, Reporter& reporter);
 
 // Writes the values held by each line_control node of `controls` (whose
 // ctrl_id names a control of `mixer`) to that control, by control type, in
@@ -42,6 +42,7 @@ ApplyReport execute_plan(const RestorePlan& plan, Mixer& mixer);
 // refuses, or whose node lacks what its type needs, is reported (a refusal
 // with exactly the values sent) and passed over. An empty list makes no
 // mixer call.
-ApplyReport apply_line_controls(const std::vector<DocNode>& controls, Mixer& mixer);
+ApplyReport apply_line_controls(const std::vector<DocNode>& controls, Mixer& mixer,
+                                Reporter& reporter);
 
 }  // namespace quorvel

@@ -31,12 +31,14 @@ DocNode first_named(DocNode node, std::string_view name);
 // instead of a refusal for every control left.
 class MixerSession {
  public:
-  explicit MixerSession(Mixer& mixer) : mixer_(mixer) {}
+  MixerSession(Mixer& mixer, Reporter& reporter) : mixer_(mixer), reporter_(reporter) {}
 
   // The device's description; null when the mixer refused to open (asked
   // once).
   const ModelLayout* layout();
   Mixer& mixer() { return mixer_; }
+  // Where what the restore runs into is reported.
+  Reporter& reporter() { return reporter_; }
   // What the refusal to open says, for a report line.
   const std::string& open_failure() const { return open_failure_; }
 
@@ -55,6 +57,7 @@ class MixerSession {
 
  private:
   Mixer& mixer_;
+  Reporter& reporter_;
   const ModelLayout* layout_ = nullptr;
   bool tried_ = false;
   std::string open_failure_;
@@ -107,6 +110,6 @@ class ExecutingSink final : public EntrySink {
 
 // Reports, once, that the session's mixer went away, with how far the
 // restore got; 1 when it did (one more failure), else 0.
-int report_gone(const MixerSession& session);
+int report_gone(MixerSession& session);
 
 }  // namespace quorvel

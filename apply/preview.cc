@@ -133,11 +133,11 @@ void name_writes_by_mixer(RestorePlan& plan, Mixer& mixer) {
   }
 }
 
-PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out) {
+PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out, Reporter& reporter) {
   PreviewCounts counts;
   for (const PlanEntry& entry : plan.entries) {
     if (const auto* problem = std::get_if<PlanProblem>(&entry)) {
-      report_problem(*problem);
+      report_problem(*problem, reporter);
       if (problem->failure) ++counts.problems;
       continue;
     }

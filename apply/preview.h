@@ -20,7 +20,7 @@ struct PreviewCounts {
   int changes = 0;   // values a restore would change
   int refusals = 0;  // values (or list selections) the mixer would refuse
   int matches = 0;   // values the mixer already holds
-  int problems = 0;  // reported on standard error, as a restore reports them
+  int problems = 0;  // reported, as a restore reports them
 };
 
 // Prints `plan` to `out`, one line per fact, and returns the counts (the
@@ -33,8 +33,8 @@ struct PreviewCounts {
 // then the counts, "C values would change, R would be refused, M already
 // match" ("1 value would change", "1 already matches"). A whole control has no "ch N"; channels count from 1, list items
 // from 0. Names are quoted and made printable. The plan's problems are
-// reported on standard error, as a restore reports them. Nothing is written
+// reported to `reporter`, as a restore reports them. Nothing is written
 // to the mixer.
-PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out);
+PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out, Reporter& reporter);
 
 }  // namespace quorvel

@@ -380,17 +380,19 @@ PairedControls pair_documents(Document& input, const Document& snapshot) {
   return result;
 }
 
-RestorePlan plan_restore(Document& input, const Document& snapshot, Mixer& mixer) {
-  MixerSession session(mixer);
+RestorePlan plan_restore(Document& input, const Document& snapshot, Mixer& mixer,
+                         Reporter& reporter) {
+  MixerSession session(mixer, reporter);
   return make_plan(input, snapshot, session);
 }
 
-ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer& mixer) {
+ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer& mixer,
+                                Reporter& reporter) {
   // One description serves the plan and its writes. Entries are executed
   // as they are planned, in the plan's order, a batch at a time: nothing here
   // needs the plan whole, which at a million controls would be hundreds of
   // megabytes.
-  MixerSession session(mixer);
+  MixerSession session(mixer, reporter);
   PairedControls paired = pair_documents(input, snapshot);
   ExecutingSink executing(session);
   for (PlanProblem& problem : paired.problems) executing.add(std::move(problem));
@@ -405,10 +407,10 @@ ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer
     plan_applications(input, session.mixer(), session.layout(), applications);
     for (const PlanEntry& entry : applications.entries) {
       const PlanProblem& problem = std::get<PlanProblem>(entry);
-      report_problem(problem);
+      report_problem(problem, reporter);
       if (problem.failure) ++applications_reported;
     }
-    applications_reported += execute_applications(applications, session.mixer());
+    applications_reported += execute_applications(applications, session.mixer(), reporter);
   }
   ApplyReport report;
   report.reported = executing.reported() + applications_reported + report_gone(session);

@@ -75,11 +75,13 @@ PairedControls pair_documents(Document& input, const Document& snapshot);
 // Pairs `input` with `snapshot` as above and plans the writes that restoring
 // it would make to `mixer`, reading the mixer but writing nothing: the
 // problems of pairing first, then each list of controls in order.
-RestorePlan plan_restore(Document& input, const Document& snapshot, Mixer& mixer);
+RestorePlan plan_restore(Document& input, const Document& snapshot, Mixer& mixer,
+                         Reporter& reporter);
 
 // Plans the restore of `input` and executes the plan, on one description of
 // the mixer, its writes sent in batches. Returns what it ran into: the
 // controls reported (each on a line of its own) and those paired.
-ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer& mixer);
+ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer& mixer,
+                                Reporter& reporter);
 
 }  // namespace quorvel

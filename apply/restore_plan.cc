@@ -35,11 +35,11 @@ std::vector<std::int32_t> put_values(std::vector<std::int32_t> values,
   return values;
 }
 
-void report_problem(const PlanProblem& problem) {
+void report_problem(const PlanProblem& problem, Reporter& reporter) {
   if (problem.failure) {
-    report_error(problem.message);
+    reporter.error(problem.message);
   } else {
-    report_note(problem.message);
+    reporter.note(problem.message);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/report.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
@@ -74,8 +75,8 @@ struct PlanProblem {
   bool failure = true;
 };
 
-// Prints the problem on standard error: an error, or a note.
-void report_problem(const PlanProblem& problem);
+// Reports the problem: an error, or a note.
+void report_problem(const PlanProblem& problem, Reporter& reporter);
 
 // One application of the document, as the restore would write it.
 struct PlannedApplication {

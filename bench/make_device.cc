@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/console_reporter.h"
 #include "platform/os/file_replace.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_mixer.h"
@@ -50,7 +51,7 @@ Result write_device(const SimDevice& device, const std::string& path) {
   SimMixer mixer(device);
   std::string bytes;
   std::optional<std::string> name;
-  Result built = build_saved_snapshot(bytes, mixer, name);
+  Result built = build_saved_snapshot(bytes, mixer, name, console());
   if (!built) return built;
   return write_file_atomically(path_from_utf8(path), bytes);
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/console_reporter.h"
 #include "apply/apply.h"
 #include "apply/reconcile.h"
 #include "platform/document/document_model.h"
@@ -25,7 +26,7 @@ struct Fixture {
   // The snapshot of the mixer as it stands, into `document`.
   void snapshot(Document& document) {
     std::optional<std::string> name;
-    if (Result built = build_snapshot(document, mixer, name); !built) {
+    if (Result built = build_snapshot(document, mixer, name, console()); !built) {
       throw std::runtime_error("the benchmark device's snapshot failed: " + built.message());
     }
   }
@@ -38,7 +39,7 @@ void BM_Snapshot(benchmark::State& state) {
   for (auto _ : state) {
     Document document;
     std::optional<std::string> name;
-    benchmark::DoNotOptimize(build_snapshot(document, fixture.mixer, name));
+    benchmark::DoNotOptimize(build_snapshot(document, fixture.mixer, name, console()));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -50,7 +51,7 @@ void BM_SavedSnapshot(benchmark::State& state) {
   for (auto _ : state) {
     std::string bytes;
     std::optional<std::string> name;
-    benchmark::DoNotOptimize(build_saved_snapshot(bytes, fixture.mixer, name));
+    benchmark::DoNotOptimize(build_saved_snapshot(bytes, fixture.mixer, name, console()));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -86,7 +87,7 @@ void BM_Apply(benchmark::State& state) {
   const PairedControls paired = pair_documents(input, snapshot);
   for (auto _ : state) {
     for (const auto& controls : paired.lists) {
-      benchmark::DoNotOptimize(apply_line_controls(controls, fixture.mixer));
+      benchmark::DoNotOptimize(apply_line_controls(controls, fixture.mixer, console()));
     }
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));

@@ -1,6 +1,6 @@
 #include "docio/dump.h"
 
-#include <iostream>
+#include <ostream>
 #include <string>
 
 #include "platform/os/console.h"
@@ -8,7 +8,7 @@
 
 namespace quorvel {
 
-void dump_tree(DocNode start) {
+void dump_tree(DocNode start, std::ostream& out) {
   std::string line;
   DocNode node = start;
   while (node) {
@@ -20,7 +20,7 @@ void dump_tree(DocNode start) {
       line += '\'';
     }
     line += '\n';
-    std::cout << utf8_to_console(line);
+    out << utf8_to_console(line);
 
     if (const DocNode child = node.first_child()) {
       node = child;
@@ -31,7 +31,7 @@ void dump_tree(DocNode start) {
     if (node == start) break;
     node = node.next_sibling();
   }
-  std::cout.flush();
+  out.flush();
 }
 
 }  // namespace quorvel

@@ -17,6 +17,7 @@ struct ParseError {
   std::string url;             // the source as it was named (a URL without user information)
   std::string reason;          // a short sentence ending with "\n", as it is reported
   bool no_memory = false;      // the parse failed for lack of memory, not for the source
+  bool unread = false;         // the source itself could not be read
 };
 
 struct InputDocument {

@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <filesystem>
-#include <iostream>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -22,22 +21,22 @@ std::filesystem::path path_of(const std::string& name) {
   return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
-// Loads a named source on the URL and plain paths. Writes nothing. Whether
-// the source was read (a failure to read it leaves the document failed).
-bool load_named(InputDocument& document, const std::string& name) {
+// Loads a named source on the URL and plain paths. Writes nothing. A
+// failure to read it leaves the document failed and unread.
+void load_named(InputDocument& document, const std::string& name) {
   const std::string shown = url_for_display(name);
   begin_load(document, shown);
   // A regular file is parsed as it is read; only one it leaves in doubt is
   // read again whole, which says why.
-  if (!is_web_url(name) && load_file_in_pieces(document, path_of(name))) return true;
+  if (!is_web_url(name) && load_file_in_pieces(document, path_of(name))) return;
   std::string bytes;
   Result read = read_named_source(name, bytes);
   if (!read) {
     fail_load(document, read.message() + "\n");
-    return false;
+    document.parse_error.unread = true;
+    return;
   }
-  (void)load_from_bytes(document, bytes, shown);
-  return true;
+  parse_into(document, bytes, shown);
 }
 
 // Whether `name` may be read ahead of the run: no web URL, and a regular
@@ -68,7 +67,6 @@ struct PreparedLoad::Pending {
   std::string name;
   std::optional<FileStamp> stamp;  // the file's, before it was read
   InputDocument document;
-  bool read_failed = false;  // the file could not be read
   std::exception_ptr failure;
   std::thread thread;
 
@@ -92,7 +90,7 @@ PreparedLoad PreparedLoad::begin(const std::string& name) {
     Pending* load = pending.get();
     pending->thread = std::thread([load] {
       try {
-        load->read_failed = !load_named(load->document, load->name);
+        load_named(load->document, load->name);
       } catch (...) {
         load->failure = std::current_exception();
       }
@@ -114,7 +112,7 @@ bool PreparedLoad::take(const std::string& name, InputDocument& document) {
   // all, taken while the mixer was being opened beside it) is met again,
   // or not, by the load the caller now does.
   const ParseError& error = load->document.parse_error;
-  if (load->failure || load->read_failed || (error.failed && error.no_memory)) return false;
+  if (load->failure || error.unread || (error.failed && error.no_memory)) return false;
   // A file written since it was read ahead (the run may have waited for
   // the mixer a while), or another file put in its place, even one of the
   // same size and time of last write (cp -p, rsync -t), is read again, as
@@ -148,38 +146,40 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
   return read;
 }
 
-Result load_from_stream(InputDocument& document, const DocumentStream& stream) {
-  (void)load_from_bytes(document, stream.bytes, stream.url);
-  return check_load_result(document);
+Result load_from_stream(InputDocument& document, const DocumentStream& stream,
+                        Reporter& reporter) {
+  parse_into(document, stream.bytes, stream.url);
+  return check_load_result(document, reporter);
 }
 
-Result load_from_url(InputDocument& document, const std::string& name) {
-  std::cerr << "Downloading XML document URL\n";
+Result load_from_url(InputDocument& document, const std::string& name, Reporter& reporter) {
+  reporter.text("Downloading XML document URL\n");
   load_named(document, name);
-  return check_load_result(document);
+  return check_load_result(document, reporter);
 }
 
-Result load_from_file(InputDocument& document, const std::string& name,
+Result load_from_file(InputDocument& document, const std::string& name, Reporter& reporter,
                       PreparedLoad* prepared) {
   if (prepared == nullptr || !prepared->take(name, document)) load_named(document, name);
-  return check_load_result(document);
+  return check_load_result(document, reporter);
 }
 
-Result check_load_result(const InputDocument& document) {
+Result check_load_result(const InputDocument& document, Reporter& reporter) {
   const ParseError& error = document.parse_error;
   if (error.failed) {
-    report_parse_error(error);
+    report_parse_error(error, reporter);
     return load_failure(error);
   }
-  std::cerr << "XML document loaded successfully\n";
+  reporter.text("XML document loaded successfully\n");
   return Result();
 }
 
-void report_parse_error(const ParseError& error) {
-  std::cerr << utf8_to_console(mask_passwords(error.reason));
+void report_parse_error(const ParseError& error, Reporter& reporter) {
+  reporter.text(mask_passwords(error.reason));
   if (error.line > 0) {
-    std::cerr << "Error on line " << error.line << ", position " << error.linepos << " in \""
-              << utf8_to_console(printable(mask_passwords(error.url))) << "\".\n";
+    reporter.text("Error on line " + std::to_string(error.line) + ", position " +
+                  std::to_string(error.linepos) + " in \"" +
+                  printable(mask_passwords(error.url)) + "\".\n");
   }
 }
 

@@ -1,8 +1,8 @@
 // Loading a mixer document into the input document, on the three paths of a
 // run: a stream opened on a full path or an "http:" name (-local), a name
 // that may be a URL (-url), and a plain name. Every path ends in the same
-// check, which writes "XML document loaded successfully\n" or the reason of
-// the failure to the standard error stream and fails with that reason.
+// check, which reports "XML document loaded successfully\n" or the reason of
+// the failure (Reporter::text) and fails with that reason.
 //
 // Files: load.cc (the paths, and a plain file's load begun ahead of time),
 // source.cc (reading a source whole), parse.cc (parsing, with the checks of
@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/report.h"
 #include "common/result.h"
 #include "docio/input_document.h"
 
@@ -41,12 +42,13 @@ struct DocumentStream {
 Result open_document_stream(const std::string& name, DocumentStream& stream);
 
 // Loads the document from an opened stream, then checks the result.
-Result load_from_stream(InputDocument& document, const DocumentStream& stream);
+Result load_from_stream(InputDocument& document, const DocumentStream& stream,
+                        Reporter& reporter);
 
 // Writes "Downloading XML document URL\n", loads the document from `name`
 // (an http or https URL, otherwise a file path) and checks the result.
 // `name` is UTF-8.
-Result load_from_url(InputDocument& document, const std::string& name);
+Result load_from_url(InputDocument& document, const std::string& name, Reporter& reporter);
 
 // The load of a plain file begun on a thread of its own before the run
 // needs it (while the mixer is being opened), so that reading and parsing
@@ -95,15 +97,15 @@ class PreparedLoad {
 // path) and checks the result. `name` is UTF-8. With `prepared`, a load of
 // the same name already begun is taken rather than done again; the
 // messages and the result are those of loading here.
-Result load_from_file(InputDocument& document, const std::string& name,
+Result load_from_file(InputDocument& document, const std::string& name, Reporter& reporter,
                       PreparedLoad* prepared = nullptr);
 
-// Writes the outcome of the finished load: the success line, or the parse
+// Reports the outcome of the finished load: the success line, or the parse
 // error report. Fails with the parse error's reason.
-Result check_load_result(const InputDocument& document);
+Result check_load_result(const InputDocument& document, Reporter& reporter);
 
-// Writes the reason, then, when the error has a line, the line report.
-void report_parse_error(const ParseError& error);
+// Reports the reason, then, when the error has a line, the line report.
+void report_parse_error(const ParseError& error, Reporter& reporter);
 
 // Parses `bytes` (UTF-8, UTF-16 or UTF-32 in either byte order with or
 // without a byte order mark, or a declared ISO-8859-1) into the document,
@@ -113,6 +115,8 @@ void report_parse_error(const ParseError& error);
 // document is left empty and parse_error says where and why; `url` names the
 // source in that report. Fails with the parse error's reason.
 Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url);
+// The same, its verdict left in the document's parse error alone.
+void parse_into(InputDocument& document, std::string_view bytes, const std::string& url);
 
 // Parses the regular file at `path` into the document as it is read,
 // `piece` bytes at a time (0: as kXmlFilePiece says, xml_read.h), so that the file's bytes

@@ -6,14 +6,18 @@
 #include "platform/document/document_parse.h"
 
 namespace quorvel {
-Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url) {
+void parse_into(InputDocument& document, std::string_view bytes, const std::string& url) {
   begin_load(document, url);
   XmlParseOutcome parsed = parse_document(bytes, document.document);
   if (parsed.problem != XmlProblem::kNone) {
     fail_load(document, parsed.reason, parsed.position.line, parsed.position.column);
     document.parse_error.no_memory = parsed.problem == XmlProblem::kNoMemory;
-    return load_failure(document.parse_error);
   }
+}
+
+Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url) {
+  parse_into(document, bytes, url);
+  if (document.parse_error.failed) return load_failure(document.parse_error);
   return Result();
 }
 

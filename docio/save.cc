@@ -1,6 +1,5 @@
 #include "docio/save.h"
 
-#include <iostream>
 
 #include "platform/document/document_writer.h"
 #include "platform/document/saved_writer.h"
@@ -10,20 +9,22 @@
 
 namespace quorvel {
 
-Result save_saved_document(const std::string& bytes, const std::string& file_name) {
+Result save_saved_document(const std::string& bytes, const std::string& file_name,
+                           Reporter& reporter) {
   Result written = file_name.empty() ? Result::failure("no file name to save to")
                                      : write_file_atomically(path_from_utf8(file_name), bytes);
   if (!written) return Result::failure("cannot save " + quote_name(file_name) + ": " +
                                        written.message());
-  std::cerr << "audio XML file saved OK.";
+  reporter.text("audio XML file saved OK.");
   return written;
 }
 
-Result save_document(const Document& document, const std::string& file_name) {
+Result save_document(const Document& document, const std::string& file_name,
+                     Reporter& reporter) {
   std::string bytes;
   SavedDocumentWriter writer(bytes);
   write_document(document, writer);
-  return save_saved_document(bytes, file_name);
+  return save_saved_document(bytes, file_name, reporter);
 }
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "common/report.h"
 #include "common/result.h"
 #include "platform/document/document_model.h"
 
@@ -12,13 +13,15 @@ namespace quorvel {
 // order mark: build_saved_snapshot, snapshot.h), to `file_name` (UTF-8;
 // relative names are in the current folder) as write_file_atomically writes
 // files: an existing file is replaced whole or not at all, a link is
-// followed, the file keeps its permissions. Writes "audio XML file saved
-// OK." on success. Writes nothing on failure, whose message names the file
+// followed, the file keeps its permissions. Reports "audio XML file saved
+// OK." on success. Reports nothing on failure, whose message names the file
 // and gives the reason: cannot save "x": reason.
-Result save_saved_document(const std::string& bytes, const std::string& file_name);
+Result save_saved_document(const std::string& bytes, const std::string& file_name,
+                           Reporter& reporter);
 
 // Saves `document` (a snapshot built into the model) the same way, in the
 // saved-file format.
-Result save_document(const Document& document, const std::string& file_name);
+Result save_document(const Document& document, const std::string& file_name,
+                     Reporter& reporter);
 
 }  // namespace quorvel

@@ -15,17 +15,18 @@ namespace {
 std::string mixer_error(MixerResult result) { return "mixer error " + std::to_string(result); }
 
 // Reports a control whose values could not be read; returns the message.
-std::string report_control_read(const ModelControl& control, MixerResult result) {
+std::string report_control_read(const ModelControl& control, MixerResult result,
+                                Reporter& reporter) {
   std::string message = "cannot read control " + quote_name(control.name) + " (id " +
                         std::to_string(control.id) + "): " + mixer_error(result);
-  report_error(message);
+  reporter.error(message);
   return message;
 }
 
 }  // namespace
 
 Result capture_control_value(DocumentSink& sink, Mixer& mixer, const ModelLine& line,
-                             const ModelControl& control, bool* gone) {
+                             const ModelControl& control, Reporter& reporter, bool* gone) {
   const ValueForm form = value_form(control.type, line.channels, control.uniform);
   MixerResult result = kMixerOk;
   std::vector<std::int32_t> values;
@@ -70,7 +71,7 @@ Result capture_control_value(DocumentSink& sink, Mixer& mixer, const ModelLine& 
     *gone = true;
     return Result::failure("the mixer went away");
   }
-  if (result != kMixerOk) return Result::failure(report_control_read(control, result));
+  if (result != kMixerOk) return Result::failure(report_control_read(control, result, reporter));
   return Result();
 }
 

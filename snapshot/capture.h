@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "common/report.h"
 #include "common/result.h"
 #include "platform/document/document_sink.h"
 #include "platform/mixer/mixer.h"
@@ -21,6 +22,7 @@ namespace quorvel {
 // channel. With `gone` given, a read that finds the mixer gone (kMixerGone)
 // is not reported but sets it, for the caller to say once.
 Result capture_control_value(DocumentSink& sink, Mixer& mixer, const ModelLine& line,
-                             const ModelControl& control, bool* gone = nullptr);
+                             const ModelControl& control, Reporter& reporter,
+                             bool* gone = nullptr);
 
 }  // namespace quorvel

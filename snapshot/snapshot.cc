@@ -17,8 +17,8 @@ namespace {
 std::string mixer_error(MixerResult result) { return "mixer error " + std::to_string(result); }
 
 // Reports a problem on a line of its own and returns it as a failure.
-Result reported(const std::string& message) {
-  report_error(message);
+Result reported(const std::string& message, Reporter& reporter) {
+  reporter.error(message);
   return Result::failure(message);
 }
 
@@ -44,13 +44,13 @@ class Problems {
 }  // namespace
 
 Result capture_line_controls(DocumentSink& sink, Mixer& mixer, const ModelLayout& layout,
-                             const ModelLine& line, bool* gone) {
+                             const ModelLine& line, Reporter& reporter, bool* gone) {
   // A line without channels shows no control, whatever the mixer lists: a
   // control that reports no channels has nothing a document could restore.
   if (line.channels == 0) return Result();
   Problems problems;
   for (std::size_t index : line.controls) {
-    problems.add(capture_control_value(sink, mixer, line, layout.controls[index], gone));
+    problems.add(capture_control_value(sink, mixer, line, layout.controls[index], reporter, gone));
     if (sink.failed()) return Result::failure("cannot add a control to the document");
     if (gone != nullptr && *gone) return Result::failure("the mixer went away");
   }
@@ -115,14 +115,14 @@ void write_application(DocumentSink& sink, const MixerApplication& application) 
 // whole document is reserved in it first, so that it is never copied as it
 // grows: reserved room that is not written costs no memory.
 Result describe_mixer(DocumentSink& sink, Mixer& mixer,
-                      std::optional<std::string>& default_output_name,
+                      std::optional<std::string>& default_output_name, Reporter& reporter,
                       std::string* room = nullptr) {
   const ModelLayout* described = nullptr;
   const MixerResult result = mixer.describe(0, described);
   if (result != kMixerOk) {
     // The document of no mixer, which pairs no line.
     write_bare_document(sink);
-    return reported("cannot open mixer device 0: " + mixer_error(result));
+    return reported("cannot open mixer device 0: " + mixer_error(result), reporter);
   }
   const ModelLayout& layout = *described;
 
@@ -143,7 +143,8 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
   bool gone = false;
   const auto went_away = [&] {
     return reported("the mixer " + quote_name(product) +
-                    " went away while it was read; its document is not complete");
+                    " went away while it was read; its document is not complete",
+                    reporter);
   };
   Problems problems;
   for (std::size_t index : layout.destinations) {
@@ -156,7 +157,7 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
                              .server_name = destination.device_name,
                              .product_id = destination.product_id});
     if (sink.failed()) return Result::failure("cannot add a destination to the document");
-    problems.add(capture_line_controls(sink, mixer, layout, destination, &gone));
+    problems.add(capture_line_controls(sink, mixer, layout, destination, reporter, &gone));
     if (gone) return went_away();
 
     for (std::size_t source_index : destination.sources) {
@@ -168,7 +169,7 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
                           .server_name = source.device_name,
                           .product_id = source.product_id});
       if (sink.failed()) return Result::failure("cannot add a source to the document");
-      problems.add(capture_line_controls(sink, mixer, layout, source, &gone));
+      problems.add(capture_line_controls(sink, mixer, layout, source, reporter, &gone));
       if (gone) return went_away();
       sink.end();
     }
@@ -180,7 +181,8 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
   const MixerResult read = mixer.read_applications(0, applications);
   if (read == kMixerGone) return went_away();
   if (read != kMixerOk && read != kMixerUnsupported) {
-    problems.add(reported("cannot read the applications of the mixer: " + mixer_error(read)));
+    problems.add(
+        reported("cannot read the applications of the mixer: " + mixer_error(read), reporter));
   }
   for (const MixerApplication& application : applications) {
     write_application(sink, application);
@@ -193,9 +195,9 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
 }  // namespace
 
 Result build_snapshot(Document& document, Mixer& mixer,
-                      std::optional<std::string>& default_output_name) {
+                      std::optional<std::string>& default_output_name, Reporter& reporter) {
   DocumentBuilder sink(document);
-  const Result built = describe_mixer(sink, mixer, default_output_name);
+  const Result built = describe_mixer(sink, mixer, default_output_name, reporter);
   if (sink.failed()) {
     // No memory to complete it: the document of no mixer, if even that
     // can be had.
@@ -207,15 +209,16 @@ Result build_snapshot(Document& document, Mixer& mixer,
 }
 
 Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
-                            std::optional<std::string>& default_output_name) {
+                            std::optional<std::string>& default_output_name, Reporter& reporter) {
   bytes.clear();
   SavedDocumentWriter sink(bytes);
-  return describe_mixer(sink, mixer, default_output_name, &bytes);
+  return describe_mixer(sink, mixer, default_output_name, reporter, &bytes);
 }
 
-Result check_snapshot(Mixer& mixer, std::optional<std::string>& default_output_name) {
+Result check_snapshot(Mixer& mixer, std::optional<std::string>& default_output_name,
+                      Reporter& reporter) {
   DiscardingSink sink;
-  return describe_mixer(sink, mixer, default_output_name);
+  return describe_mixer(sink, mixer, default_output_name, reporter);
 }
 
 }  // namespace quorvel

@@ -7,7 +7,7 @@ namespace {
 
 constexpr const char* kDefaultDevice = "default";
 
-Result open_named(const std::string& name, std::unique_ptr<OpenedMixer>& out) {
+Result open_named(const std::string& name, Reporter&, std::unique_ptr<OpenedMixer>& out) {
   std::unique_ptr<Mixer> service;
   Result opened = open_alsa_mixer(name, service);
   if (opened) out = opened_mixer(std::move(service));
@@ -22,7 +22,7 @@ bool leads_to_sound_server(const std::string& type) { return type == "pulse" || 
 // The machine's sound cards; without one, ALSA's default control device
 // when it opens and is not a sound server's plugin. Neither means no ALSA
 // mixer, and so does a machine without alsa-lib, which is said.
-Result open_default(std::unique_ptr<OpenedMixer>& out) {
+Result open_default(Reporter&, std::unique_ptr<OpenedMixer>& out) {
   if (Result loaded = load_alsa(); !loaded) {
     return Result::failure("no ALSA mixer: " + loaded.message());
   }
@@ -39,7 +39,9 @@ Result open_default(std::unique_ptr<OpenedMixer>& out) {
 }
 
 // QUORVEL_MIXER=alsa: ALSA's default control device.
-Result open_bare(std::unique_ptr<OpenedMixer>& out) { return open_named(kDefaultDevice, out); }
+Result open_bare(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) {
+  return open_named(kDefaultDevice, reporter, out);
+}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/report.h"
 #include "common/result.h"
 #include "platform/mixer/mixer.h"
 
@@ -42,17 +43,20 @@ struct MixerRegistration {
   // What NAME is, for messages ("PATH, a simulated device file"); null
   // when the back-end's mixers cannot be named.
   const char* name_form = nullptr;
+  // Each opener says what it must say as it opens (a wait for a device
+  // another run holds) to `reporter`.
   // Opens the mixer `name` (never empty) names; fails saying why.
-  Result (*open_named)(const std::string& name, std::unique_ptr<OpenedMixer>& out) = nullptr;
+  Result (*open_named)(const std::string& name, Reporter& reporter,
+                       std::unique_ptr<OpenedMixer>& out) = nullptr;
   // Opens the machine's own mixer of this kind, for QUORVEL_MIXER unset:
   // sets `out`, or leaves it null when the machine has none of this kind,
   // or fails saying why it could not look. Null for a back-end that is
   // never the machine's mixer.
-  Result (*open_default)(std::unique_ptr<OpenedMixer>& out) = nullptr;
+  Result (*open_default)(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) = nullptr;
   // Opens what QUORVEL_MIXER=KIND alone names: the back-end's own default
   // mixer of its kind (a user's sound server, ALSA's "default"); fails
   // saying why. Null when KIND alone names nothing.
-  Result (*open_bare)(std::unique_ptr<OpenedMixer>& out) = nullptr;
+  Result (*open_bare)(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) = nullptr;
   // Whether something on the machine says that this back-end's mixer is
   // the machine's (a sound server named in the environment, or its socket
   // in the user's runtime folder): open_default's failure is then the run's,

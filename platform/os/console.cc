@@ -1,24 +1,11 @@
 #include "platform/os/console.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "common/utf.h"
 #include "platform/os/text_encoding.h"
 
 namespace quorvel {
-
-void report_error(std::string_view message) {
-  std::cerr << "quorvel: error: " << utf8_to_console(printable(mask_passwords(message))) << "\n";
-}
-
-void report_note(std::string_view message) {
-  std::cerr << "quorvel: note: " << utf8_to_console(printable(mask_passwords(message))) << "\n";
-}
-
-void report_status(std::string_view message) {
-  std::cerr << "quorvel: " << utf8_to_console(printable(mask_passwords(message))) << "\n";
-}
 
 namespace {
 

@@ -1,22 +1,11 @@
-// One-line error reports on the standard error stream, and text made safe
-// to print.
+// Text made safe to show: passwords masked, names quoted, controls written
+// out (app/console_reporter.h prints with them).
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace quorvel {
-
-// Writes "quorvel: error: <message>\n" to standard error, the message made
-// printable and its URLs' user information masked.
-void report_error(std::string_view message);
-
-// The same as "quorvel: note: <message>\n", for something the run left out
-// on purpose and that does not make it fail.
-void report_note(std::string_view message);
-
-// The same as "quorvel: <message>\n", for what a long run says it did.
-void report_status(std::string_view message);
 
 // `text` with the whole user information of everything in it shaped like a
 // URL with user information replaced by "***", the user name as well as the

@@ -3,9 +3,10 @@
 
 namespace quorvel {
 
-// Shows `text` with `title`: a message box where the platform has one (the
-// call returns when the user closes it), else, or when the box cannot be
-// shown (no desktop), one line "TITLE: TEXT" on standard error.
-void show_message(const char* text, const char* title);
+// Shows `text` with `title` in a message box where the platform has one
+// (the call returns when the user closes it). False when no box was shown
+// (a platform without them, or no desktop): the caller then says it on the
+// console.
+[[nodiscard]] bool show_message(const char* text, const char* title);
 
 }  // namespace quorvel

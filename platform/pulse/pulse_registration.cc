@@ -35,7 +35,7 @@ std::string named_server() {
 
 bool claims_machine() { return !named_server().empty(); }
 
-Result open_named(const std::string& server, std::unique_ptr<OpenedMixer>& out) {
+Result open_named(const std::string& server, Reporter&, std::unique_ptr<OpenedMixer>& out) {
   std::unique_ptr<Mixer> mixer;
   Result opened = open_pulse_mixer(server, mixer);
   if (opened) out = opened_mixer(std::move(mixer));
@@ -43,14 +43,16 @@ Result open_named(const std::string& server, std::unique_ptr<OpenedMixer>& out) 
 }
 
 // QUORVEL_MIXER=pulse: the user's server, as libpulse finds it.
-Result open_bare(std::unique_ptr<OpenedMixer>& out) { return open_named("", out); }
+Result open_bare(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) {
+  return open_named("", reporter, out);
+}
 
 // The user's sound server, when one answers. One that the machine names
 // (claims_machine) is the machine's mixer, and its failure, which names it,
 // the run's. None named and none running is no server mixer, said only when
 // no other mixer is found either; so is one that does not answer within the
 // bound, which is said, since it cost the wait.
-Result open_default(std::unique_ptr<OpenedMixer>& out) {
+Result open_default(Reporter&, std::unique_ptr<OpenedMixer>& out) {
   std::unique_ptr<Mixer> mixer;
   bool absent = false;
   const std::string named = named_server();

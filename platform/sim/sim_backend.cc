@@ -17,7 +17,7 @@ Result SimDeviceRun::take_lock() {
   // without end. Without a lock for any other reason (a read-only folder of
   // a file system without locks, say) the device can still be read, but a
   // change not kept.
-  if (Result locked = lock_sim_device(path_, lock_); !locked) {
+  if (Result locked = lock_sim_device(path_, lock_, reporter_); !locked) {
     if (lock_.failure() == kLockErrorTimedOut) return locked;
     if (lock_.failure() == kLockErrorNotRegular) {
       return Result::failure("not a regular file; a simulated device is a file of its own");
@@ -33,8 +33,9 @@ Result SimDeviceRun::read(SimDevice& device) {
   return Result();
 }
 
-Result SimDeviceRun::open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out) {
-  std::unique_ptr<SimDeviceRun> run(new SimDeviceRun());
+Result SimDeviceRun::open(const std::filesystem::path& path, Reporter& reporter,
+                          std::unique_ptr<SimDeviceRun>& out) {
+  std::unique_ptr<SimDeviceRun> run(new SimDeviceRun(reporter));
   run->path_ = path;
   SimDevice device;
   if (Result locked = run->take_lock(); !locked) return locked;
@@ -92,9 +93,9 @@ Result SimDeviceRun::resume(bool& changed) {
 
 namespace {
 
-Result open_sim(const std::string& name, std::unique_ptr<OpenedMixer>& out) {
+Result open_sim(const std::string& name, Reporter& reporter, std::unique_ptr<OpenedMixer>& out) {
   std::unique_ptr<SimDeviceRun> run;
-  Result opened = SimDeviceRun::open(path_from_utf8(system_to_utf8(name)), run);
+  Result opened = SimDeviceRun::open(path_from_utf8(system_to_utf8(name)), reporter, run);
   if (opened) out = std::move(run);
   return opened;
 }

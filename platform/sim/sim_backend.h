@@ -24,7 +24,10 @@ class SimDeviceRun final : public OpenedMixer {
   // that is not a regular one, say) the device can still be read; only a
   // change cannot be kept. Fails, saying why, when the wait for the lock
   // ends without it, or the file cannot be read or is not a valid device.
-  static Result open(const std::filesystem::path& path, std::unique_ptr<SimDeviceRun>& out);
+  // A wait for the lock (here or at resume) is said to `reporter`, which
+  // must outlive the run.
+  static Result open(const std::filesystem::path& path, Reporter& reporter,
+                     std::unique_ptr<SimDeviceRun>& out);
 
   Mixer& mixer() override { return *mixer_; }
   // The simulated mixer itself.
@@ -46,8 +49,9 @@ class SimDeviceRun final : public OpenedMixer {
   Result resume(bool& changed) override;
 
  private:
-  SimDeviceRun() = default;
+  explicit SimDeviceRun(Reporter& reporter) : reporter_(reporter) {}
 
+  Reporter& reporter_;
   std::filesystem::path path_;
   FileLock lock_;
   // Takes the device's lock; fails as open() says.

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <iostream>
 
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
@@ -33,7 +32,7 @@ long lock_timeout_seconds(const std::optional<std::string>& value) {
   return seconds > kMaxLockTimeoutSeconds ? kMaxLockTimeoutSeconds : seconds;
 }
 
-Result lock_sim_device(const std::filesystem::path& path, FileLock& lock) {
+Result lock_sim_device(const std::filesystem::path& path, FileLock& lock, Reporter& reporter) {
   const char* variable = std::getenv(kLockTimeoutVariable);
   const long seconds =
       lock_timeout_seconds(variable != nullptr ? std::optional<std::string>(variable) : std::nullopt);
@@ -41,12 +40,9 @@ Result lock_sim_device(const std::filesystem::path& path, FileLock& lock) {
   wait.timeout = std::chrono::seconds(seconds);
   if (seconds > 0) {
     wait.on_held = [&] {
-      std::cerr << utf8_to_console(printable(mask_passwords(
-                       "quorvel: waiting for the simulated device " + shown_path(path) +
-                       ", which another run is using (for at most " + seconds_text(seconds) +
-                       ", " + kLockTimeoutVariable + ")")))
-                << "\n"
-                << std::flush;
+      reporter.status("waiting for the simulated device " + shown_path(path) +
+                      ", which another run is using (for at most " + seconds_text(seconds) +
+                      ", " + kLockTimeoutVariable + ")");
     };
   }
   Result locked = lock.acquire(path, wait);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "common/report.h"
 #include "common/result.h"
 #include "platform/os/file_lock.h"
 
@@ -27,11 +28,11 @@ inline constexpr long kMaxLockTimeoutSeconds = 86400;
 long lock_timeout_seconds(const std::optional<std::string>& value);
 
 // Takes the lock of the device file `path`, waiting for another run as the
-// environment's QUORVEL_LOCK_TIMEOUT says. While it waits it has said on
-// standard error, once, which device it waits for. A failure holds nothing
+// environment's QUORVEL_LOCK_TIMEOUT says. While it waits it has said to
+// `reporter`, once, which device it waits for. A failure holds nothing
 // and leaves its reason in lock.failure() (kLockErrorTimedOut: the wait
 // ended without the lock, and the message says so in a sentence naming the
 // device file).
-Result lock_sim_device(const std::filesystem::path& path, FileLock& lock);
+Result lock_sim_device(const std::filesystem::path& path, FileLock& lock, Reporter& reporter);
 
 }  // namespace quorvel

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "app/console_reporter.h"
 #include "platform/sim/sim_backend.h"
 #include "support/sim_device_fixture.h"
 #include "support/test_util.h"
@@ -384,7 +385,7 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
   std::vector<std::int32_t> volume;
   {
     std::unique_ptr<SimDeviceRun> run;
-    ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, run)));
+    ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, console(), run)));
     EXPECT_TRUE(run->locked());
 
     // Unchanged: the file is not rewritten.
@@ -398,7 +399,7 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
   }  // the device's lock goes with the run
 
   std::unique_ptr<SimDeviceRun> reloaded;
-  ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, reloaded)));
+  ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, console(), reloaded)));
   EXPECT_EQ(reloaded->sim().values(2), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(reloaded->sim().values(1), volume);
   // Nothing is left beside it: no temporary file, and no lock file (the

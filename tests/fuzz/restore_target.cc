@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/console_reporter.h"
 #include "apply/reconcile.h"
 #include "docio/load.h"
 #include "fuzz/fuzz_targets.h"
@@ -56,8 +57,8 @@ int fuzz_restore(const std::uint8_t* data, std::size_t size) {
     std::optional<std::string> name;
     // A snapshot that fails has said why; the restore runs on what it holds,
     // as the program's does.
-    (void)build_snapshot(snapshot, mixer, name);
-    (void)reconcile_documents(input.document, snapshot, mixer);
+    (void)build_snapshot(snapshot, mixer, name, console());
+    (void)reconcile_documents(input.document, snapshot, mixer, console());
   }
   std::cerr.rdbuf(saved_err);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "fakes/alsa_card/virtual_card.h"
 #include "platform/alsa/alsa_mixer.h"
 #include "platform/alsa/alsa_names.h"
@@ -430,12 +431,12 @@ TEST(AlsaPlatformMixerTest, NamedDevicesThatCannotBeUsedAreErrors) {
   VirtualCard card("quorvel_laptop");
   std::unique_ptr<OpenedMixer> mixer;
   std::string error;
-  error = open_mixer("alsa:quorvel_nosuchcard", mixer).message();
+  error = open_mixer("alsa:quorvel_nosuchcard", console(), mixer).message();
   EXPECT_NE(error, "");
   EXPECT_NE(error.find("\"quorvel_nosuchcard\""), std::string::npos) << error;
-  error = open_mixer("alsa:", mixer).message();
+  error = open_mixer("alsa:", console(), mixer).message();
   EXPECT_NE(error, "");
-  error = open_mixer("oss:/dev/mixer", mixer).message();
+  error = open_mixer("oss:/dev/mixer", console(), mixer).message();
   EXPECT_NE(error, "");
   EXPECT_NE(error.find("\"oss\""), std::string::npos) << error;
   EXPECT_EQ(mixer, nullptr);

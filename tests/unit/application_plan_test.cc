@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "app/console_reporter.h"
 #include "apply/application_plan.h"
 #include "apply/preview.h"
 #include "apply/reconcile.h"
@@ -91,12 +92,12 @@ Previewed preview(AppServer& server, const std::string& applications) {
   EXPECT_EQ(parse_document(document_with(applications), input).reason, "");
   Document snapshot;
   std::optional<std::string> name;
-  EXPECT_TRUE(build_snapshot(snapshot, server, name));
+  EXPECT_TRUE(build_snapshot(snapshot, server, name, console()));
   Previewed result;
   std::ostringstream out;
   CaptureStream err(std::cerr);
-  result.plan = plan_restore(input, snapshot, server);
-  (void)print_preview(result.plan, out);
+  result.plan = plan_restore(input, snapshot, server, console());
+  (void)print_preview(result.plan, out, console());
   result.out = out.str();
   result.err = err.text();
   return result;
@@ -177,9 +178,9 @@ TEST(ApplicationRestoreTest, WritesOnlyWhatChangesAndReportsRefusals) {
             "");
   Document snapshot;
   std::optional<std::string> name;
-  ASSERT_TRUE(build_snapshot(snapshot, server, name));
+  ASSERT_TRUE(build_snapshot(snapshot, server, name, console()));
   CaptureStream err(std::cerr);
-  const ApplyReport report = reconcile_documents(input, snapshot, server);
+  const ApplyReport report = reconcile_documents(input, snapshot, server, console());
   ASSERT_EQ(server.writes.size(), 1u);  // Music holds its values already
   const ApplicationWrite& write = server.writes[0];
   EXPECT_EQ(write.key, "sink-input-by-application-name:Quiet");
@@ -213,10 +214,10 @@ TEST(ApplicationRestoreTest, AMixerWithoutApplicationsLeavesThemOutWithOneNote) 
                            input).reason, "");
   Document snapshot;
   std::optional<std::string> name;
-  ASSERT_TRUE(build_snapshot(snapshot, card, name));
+  ASSERT_TRUE(build_snapshot(snapshot, card, name, console()));
   EXPECT_EQ(testing::listing(snapshot.root()).find("application"), std::string::npos);
   CaptureStream err(std::cerr);
-  const ApplyReport report = reconcile_documents(input, snapshot, card);
+  const ApplyReport report = reconcile_documents(input, snapshot, card, console());
   EXPECT_EQ(report.reported, 0);
   EXPECT_EQ(err.text(),
             "quorvel: note: 2 applications of the document are left out: this mixer keeps no "
@@ -237,7 +238,7 @@ TEST(ApplicationSnapshotTest, EachApplicationFollowsTheLinesWithItsValues) {
   server.held = {rule, music()};
   std::string saved;
   std::optional<std::string> name;
-  ASSERT_TRUE(build_saved_snapshot(saved, server, name));
+  ASSERT_TRUE(build_saved_snapshot(saved, server, name, console()));
   Document document;
   ASSERT_EQ(parse_document(saved, document).reason, "");
   const std::string listed = testing::listing(document.root());

@@ -2,6 +2,7 @@
 // and the values written, on the simulated device.
 #include <gtest/gtest.h>
 
+#include "app/console_reporter.h"
 #include "apply/apply.h"
 #include "apply/plan_steps.h"
 #include "apply/reconcile.h"
@@ -80,7 +81,7 @@ class ApplyTest : public ::testing::Test {
   std::string snapshot_of(Mixer& mixer) {
     std::string bytes;
     std::optional<std::string> name;
-    EXPECT_TRUE(build_saved_snapshot(bytes, mixer, name));
+    EXPECT_TRUE(build_saved_snapshot(bytes, mixer, name, console()));
     return bytes;
   }
 
@@ -94,9 +95,9 @@ class ApplyTest : public ::testing::Test {
   ApplyReport restore_document(Document& input, Mixer& mixer) {
     Document snapshot;
     std::optional<std::string> name;
-    EXPECT_TRUE(build_snapshot(snapshot, mixer, name));
+    EXPECT_TRUE(build_snapshot(snapshot, mixer, name, console()));
     CaptureStream err(std::cerr);
-    ApplyReport report = reconcile_documents(input, snapshot, mixer);
+    ApplyReport report = reconcile_documents(input, snapshot, mixer, console());
     errors_ = err.text();
     return report;
   }
@@ -234,7 +235,7 @@ TEST_F(ApplyTest, ControlTypeWrittenInHexadecimalDoesNotPair) {
 TEST_F(ApplyTest, EmptyListMakesNoMixerCall) {
   SimMixer mixer(rich_device());
   RecordingMixer recorder(mixer);
-  EXPECT_EQ(apply_line_controls({}, recorder).reported, 0);
+  EXPECT_EQ(apply_line_controls({}, recorder, console()).reported, 0);
   EXPECT_EQ(recorder.total_calls(), 0u);
 }
 
@@ -245,7 +246,7 @@ class ApplyNodesTest : public ApplyTest {
     parse(text, document_);
     CaptureStream err(std::cerr);
     report_.reported +=
-        apply_line_controls(document_.document_element().children("line_control"), mixer)
+        apply_line_controls(document_.document_element().children("line_control"), mixer, console())
             .reported;
     errors_ = err.text();
   }
@@ -489,7 +490,7 @@ TEST(RestorePlanTest, WantedValuesPerKind) {
     ASSERT_NO_FATAL_FAILURE(
         parse(std::string("<d>Speakers<line_control ") + c.control + "</line_control></d>",
               document));
-    MixerSession session(recorder);
+    MixerSession session(recorder, console());
     RestorePlan plan;
     plan_line_controls({document.document_element().first_child().next_sibling()}, session,
                        plan);
@@ -518,9 +519,9 @@ TEST_F(ApplyTest, PlanOfTheMixersOwnStateChangesNothing) {
     Document input, snapshot;
     ASSERT_NO_FATAL_FAILURE(parse(saved, input));
     std::optional<std::string> name;
-    ASSERT_TRUE(build_snapshot(snapshot, mixer, name));
+    ASSERT_TRUE(build_snapshot(snapshot, mixer, name, console()));
     RecordingMixer recorder(mixer);
-    const RestorePlan plan = plan_restore(input, snapshot, recorder);
+    const RestorePlan plan = plan_restore(input, snapshot, recorder, console());
     EXPECT_EQ(recorder.calls(MixerOp::kWrite), 0u);
     EXPECT_EQ(plan.paired, 22);
     std::vector<std::uint32_t> would_change;
@@ -530,7 +531,7 @@ TEST_F(ApplyTest, PlanOfTheMixersOwnStateChangesNothing) {
       if (write_would_change(write)) would_change.push_back(write.control_id);
     }
     EXPECT_EQ(would_change, changed ? std::vector<std::uint32_t>{13} : std::vector<std::uint32_t>{});
-    EXPECT_EQ(execute_plan(plan, recorder).reported, 0);
+    EXPECT_EQ(execute_plan(plan, recorder, console()).reported, 0);
     EXPECT_EQ(snapshot_of(mixer), saved);
   }
 }
@@ -569,10 +570,10 @@ TEST_F(ApplyTest, RestoreSaysAndWritesWhatItsWholePlanWould) {
     Document whole_input, snapshot;
     ASSERT_NO_FATAL_FAILURE(parse(text, whole_input));
     std::optional<std::string> name;
-    ASSERT_TRUE(build_snapshot(snapshot, whole, name));
+    ASSERT_TRUE(build_snapshot(snapshot, whole, name, console()));
     CaptureStream err(std::cerr);
-    const RestorePlan plan = plan_restore(whole_input, snapshot, whole);
-    const ApplyReport whole_report = execute_plan(plan, whole);
+    const RestorePlan plan = plan_restore(whole_input, snapshot, whole, console());
+    const ApplyReport whole_report = execute_plan(plan, whole, console());
     const std::string whole_errors = err.text();
 
     EXPECT_EQ(streamed_errors, whole_errors);

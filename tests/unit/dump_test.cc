@@ -2,8 +2,11 @@
 // an apostrophe.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include <algorithm>
 
+#include "app/console_reporter.h"
 #include "docio/dump.h"
 #include "platform/document/document_parse.h"
 #include "platform/os/console.h"
@@ -20,7 +23,7 @@ using testing::CaptureStream;
 
 std::string dump(DocNode node) {
   CaptureStream out(std::cout);
-  dump_tree(node);
+  dump_tree(node, std::cout);
   return out.text();
 }
 
@@ -77,7 +80,7 @@ TEST(DumpTreeTest, SavedSnapshotBeginsWithThePrologNodes) {
   ASSERT_TRUE(mixer);
   std::string saved;
   std::optional<std::string> name;
-  ASSERT_TRUE(build_saved_snapshot(saved, *mixer, name));
+  ASSERT_TRUE(build_saved_snapshot(saved, *mixer, name, console()));
   Document reloaded;
   ASSERT_EQ(parse_document(saved, reloaded).problem, XmlProblem::kNone);
   std::string text = dump(reloaded.root());

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "platform/document/document_format.h"
 #include "platform/document/saved_writer.h"
 #include "platform/os/console.h"
@@ -46,7 +47,7 @@ std::string load_file_bytes(InputDocument& document, const std::string& bytes, R
   write_file(path, bytes);
   if (path_out != nullptr) *path_out = path;
   CaptureStream err(std::cerr);
-  loaded = load_from_file(document, path);
+  loaded = load_from_file(document, path, console());
   return err.text();
 }
 
@@ -118,7 +119,7 @@ TEST(LoadFromFileTest, FileWrittenAfterItsLoadWasBegunAheadIsReadAgain) {
   write_file(path, "<audio_mixer>" + padding + "<broken</audio_mixer>");
   InputDocument document;
   CaptureStream err(std::cerr);
-  const Result loaded = load_from_file(document, path, &prepared);
+  const Result loaded = load_from_file(document, path, console(), &prepared);
   EXPECT_FALSE(loaded);
   EXPECT_TRUE(document.parse_error.failed);
   EXPECT_NE(err.text().find("Error on line 1"), std::string::npos) << err.text();
@@ -154,7 +155,7 @@ TEST(LoadFromFileTest, FileOfTheSameSizeAndTimeInItsPlaceIsReadAgain) {
 
     InputDocument document;
     CaptureStream err(std::cerr);
-    ASSERT_TRUE(testing::succeeded(load_from_file(document, path.string(), &prepared)));
+    ASSERT_TRUE(testing::succeeded(load_from_file(document, path.string(), console(), &prepared)));
     EXPECT_EQ(document.document.root().child("audio_mixer").attribute_value("id"), "1");
   }
 }
@@ -165,10 +166,10 @@ TEST(ReportParseErrorTest, LineZeroWritesOnlyTheReason) {
   error.url = "x.xml";
   error.reason = "Something failed.\n";
   CaptureStream err(std::cerr);
-  report_parse_error(error);
+  report_parse_error(error, console());
   error.line = 2;
   error.linepos = 7;
-  report_parse_error(error);
+  report_parse_error(error, console());
   EXPECT_EQ(err.text(),
             "Something failed.\nSomething failed.\nError on line 2, position 7 in \"x.xml\".\n");
 }
@@ -377,7 +378,7 @@ TEST(LoadLimitsTest, FileOverTheNetworkBoundIsReadWhole) {
   CaptureStream err(std::cerr);
   // Read whole, and refused for what it holds (a NUL in the comment), not
   // for its size.
-  EXPECT_FALSE(load_from_file(document, path.string()));
+  EXPECT_FALSE(load_from_file(document, path.string(), console()));
   EXPECT_EQ(err.text(), "The character U+0000 is not allowed in XML.\nError on line 1, position 8 in \"" +
                             path.string() + "\".\n");
 }
@@ -452,9 +453,9 @@ TEST(LoadUnreadableTest, MissingFileOrFolderIsReportedWithoutALine) {
   const std::string folder = dir.path().string();
   InputDocument document;
   CaptureStream err(std::cerr);
-  EXPECT_FALSE(load_from_file(document, missing));
+  EXPECT_FALSE(load_from_file(document, missing, console()));
   EXPECT_EQ(document.parse_error.line, 0);
-  EXPECT_FALSE(load_from_file(document, folder));
+  EXPECT_FALSE(load_from_file(document, folder, console()));
   EXPECT_EQ(err.text(), "Cannot read \"" + missing + "\": No such file or directory.\n" +
                             "Cannot read \"" + folder + "\": Is a directory.\n");
 }
@@ -464,7 +465,7 @@ TEST(LoadFromUrlTest, WritesTheDownloadLineEvenWhenTheLoadFailsAtOnce) {
   const std::string missing = (dir / "missing.xml").string();
   InputDocument document;
   CaptureStream err(std::cerr);
-  EXPECT_FALSE(load_from_url(document, missing));
+  EXPECT_FALSE(load_from_url(document, missing, console()));
   EXPECT_EQ(err.text(), "Downloading XML document URL\nCannot read \"" + missing +
                             "\": No such file or directory.\n");
 }
@@ -492,7 +493,7 @@ TEST(OpenDocumentStreamTest, RelativeNameIsOpenedOnItsFullPath) {
 
     InputDocument document;
     CaptureStream err(std::cerr);
-    EXPECT_TRUE(testing::succeeded(load_from_stream(document, stream)));
+    EXPECT_TRUE(testing::succeeded(load_from_stream(document, stream, console())));
     EXPECT_EQ(err.text(), "XML document loaded successfully\n");
     EXPECT_TRUE(document.document.root().child("audio_mixer"));
   });
@@ -527,7 +528,7 @@ TEST(OpenDocumentStreamTest, BrokenDocumentIsReportedOnTheFullPath) {
     ASSERT_TRUE(testing::succeeded(open_document_stream("bad.xml", stream)));
     InputDocument document;
     CaptureStream err(std::cerr);
-    EXPECT_FALSE(load_from_stream(document, stream));
+    EXPECT_FALSE(load_from_stream(document, stream, console()));
     EXPECT_EQ(err.text(),
               "An end tag does not match the start tag, or an element is not closed.\n"
               "Error on line 3, position 6 in \"" +

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "app/mixer_select.h"
 #include "platform/sim/sim_mixer.h"
 #include "support/test_util.h"
@@ -24,35 +25,35 @@ std::unique_ptr<OpenedMixer> some_mixer() {
   return opened_mixer(std::make_unique<SimMixer>(SimDevice{}));
 }
 
-Result finds_one(std::unique_ptr<OpenedMixer>& out) {
+Result finds_one(Reporter&, std::unique_ptr<OpenedMixer>& out) {
   asked.push_back("finds");
   out = some_mixer();
   return Result();
 }
-Result finds_none(std::unique_ptr<OpenedMixer>&) {
+Result finds_none(Reporter&, std::unique_ptr<OpenedMixer>&) {
   asked.push_back("none");
   return Result();
 }
-Result cannot_look(std::unique_ptr<OpenedMixer>&) {
+Result cannot_look(Reporter&, std::unique_ptr<OpenedMixer>&) {
   asked.push_back("cannot");
   return Result::failure("no server here");
 }
-Result opens(const std::string& name, std::unique_ptr<OpenedMixer>& out) {
+Result opens(const std::string& name, Reporter&, std::unique_ptr<OpenedMixer>& out) {
   asked.push_back("opens " + name);
   out = some_mixer();
   return Result();
 }
-Result refuses(const std::string& name, std::unique_ptr<OpenedMixer>&) {
+Result refuses(const std::string& name, Reporter&, std::unique_ptr<OpenedMixer>&) {
   asked.push_back("refuses " + name);
   return Result::failure("cannot open \"" + name + "\"");
 }
 
-Result opens_own(std::unique_ptr<OpenedMixer>& out) {
+Result opens_own(Reporter&, std::unique_ptr<OpenedMixer>& out) {
   asked.push_back("opens its own");
   out = some_mixer();
   return Result();
 }
-Result own_absent(std::unique_ptr<OpenedMixer>&) {
+Result own_absent(Reporter&, std::unique_ptr<OpenedMixer>&) {
   asked.push_back("own absent");
   return Result::failure("nothing answers");
 }
@@ -82,7 +83,7 @@ TEST(MixerSelectTest, TheMachinesMixerIsTheFirstDefaultBackEndThatFindsOne) {
       asked.clear();
       std::unique_ptr<OpenedMixer> mixer;
       CaptureStream err(std::cerr);
-      ASSERT_TRUE(testing::succeeded(open_mixer(c.backends, value, mixer)));
+      ASSERT_TRUE(testing::succeeded(open_mixer(c.backends, value, console(), mixer)));
       EXPECT_EQ(asked, c.asked);
       EXPECT_EQ(mixer != nullptr, c.found);
       EXPECT_EQ(err.text(), c.errors);
@@ -124,7 +125,7 @@ TEST(MixerSelectTest, NamedMixersAndBadSettings) {
     SCOPED_TRACE(c.value);
     asked.clear();
     std::unique_ptr<OpenedMixer> mixer;
-    Result opened = open_mixer(backends, c.value, mixer);
+    Result opened = open_mixer(backends, c.value, console(), mixer);
     EXPECT_EQ(opened.message(), c.error);
     EXPECT_EQ(mixer != nullptr, c.error.empty());
     EXPECT_EQ(asked, c.asked);

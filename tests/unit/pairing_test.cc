@@ -8,6 +8,7 @@
 #include <optional>
 #include <sstream>
 
+#include "app/console_reporter.h"
 #include "apply/preview.h"
 #include "apply/reconcile.h"
 #include "apply/restore_plan.h"
@@ -71,7 +72,7 @@ SimDevice server(std::vector<SimDestination> lines) {
 std::string snapshot_of(Mixer& mixer) {
   std::string bytes;
   std::optional<std::string> name;
-  EXPECT_TRUE(build_saved_snapshot(bytes, mixer, name));
+  EXPECT_TRUE(build_saved_snapshot(bytes, mixer, name, console()));
   return bytes;
 }
 
@@ -80,7 +81,7 @@ void load(const std::string& saved, Mixer& mixer, Document& input, Document& sna
   const XmlParseOutcome parsed = parse_document(saved, input);
   ASSERT_EQ(parsed.problem, XmlProblem::kNone) << parsed.reason;
   std::optional<std::string> name;
-  ASSERT_TRUE(build_snapshot(snapshot, mixer, name));
+  ASSERT_TRUE(build_snapshot(snapshot, mixer, name, console()));
 }
 
 // Restores `saved` onto `mixer`; what the restore reported on stderr goes
@@ -89,7 +90,7 @@ ApplyReport restore(const std::string& saved, Mixer& mixer, std::string& errors)
   Document input, snapshot;
   load(saved, mixer, input, snapshot);
   CaptureStream err(std::cerr);
-  ApplyReport report = reconcile_documents(input, snapshot, mixer);
+  ApplyReport report = reconcile_documents(input, snapshot, mixer, console());
   errors = err.text();
   return report;
 }
@@ -98,10 +99,10 @@ ApplyReport restore(const std::string& saved, Mixer& mixer, std::string& errors)
 std::string preview(const std::string& saved, Mixer& mixer) {
   Document input, snapshot;
   load(saved, mixer, input, snapshot);
-  RestorePlan plan = plan_restore(input, snapshot, mixer);
+  RestorePlan plan = plan_restore(input, snapshot, mixer, console());
   name_writes_by_mixer(plan, mixer);
   std::ostringstream out;
-  print_preview(plan, out);
+  print_preview(plan, out, console());
   return out.str();
 }
 
@@ -238,7 +239,7 @@ TEST(GoneMixerTest, IsSaidOnceWithHowFarTheRestoreGot) {
   Document document;
   std::optional<std::string> name;
   CaptureStream err(std::cerr);
-  EXPECT_FALSE(build_snapshot(document, mixer, name));
+  EXPECT_FALSE(build_snapshot(document, mixer, name, console()));
   EXPECT_EQ(err.text(), "quorvel: error: the mixer \"Sound Server\" went away while it was read; "
                         "its document is not complete\n");
 }

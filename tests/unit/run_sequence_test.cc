@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "app/load_step.h"
 #include "app/mixer_select.h"
 #include "app/run.h"
@@ -78,7 +79,7 @@ RunSeen run_on_copy(const std::filesystem::path& device, const std::vector<std::
   begun = prepared.begun();
   std::unique_ptr<OpenedMixer> mixer;
   if (with_mixer) {
-    EXPECT_TRUE(open_mixer("sim:" + device.string(), mixer));
+    EXPECT_TRUE(open_mixer("sim:" + device.string(), console(), mixer));
   }
   auto keep = [&]() -> Result { return mixer ? mixer->keep_changes() : Result(); };
   seen.status = run_sequence(args, mixer ? &mixer->mixer() : nullptr, keep,

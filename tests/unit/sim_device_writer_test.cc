@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_mixer.h"
 #include "snapshot/snapshot.h"
@@ -99,7 +100,7 @@ TEST(SimDeviceWriterTest, DeviceFileOfWhatASnapshotShowsIsTheSavedSnapshot) {
     SimMixer mixer(device);
     std::string expected;
     std::optional<std::string> name;
-    EXPECT_TRUE(testing::succeeded(build_saved_snapshot(expected, mixer, name)));
+    EXPECT_TRUE(testing::succeeded(build_saved_snapshot(expected, mixer, name, console())));
     // The device as the saved snapshot shows it.
     SimDevice shown;
     EXPECT_EQ(text_error(expected, shown), "");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "apply/reconcile.h"
 #include "docio/load.h"
 #include "platform/document/document_format.h"
@@ -101,7 +102,7 @@ class SnapshotTest : public ::testing::Test {
 
   Result build() {
     CaptureStream err(std::cerr);
-    Result status = build_snapshot(snapshot_, *recorder_, default_name_);
+    Result status = build_snapshot(snapshot_, *recorder_, default_name_, console());
     errors_ = err.text();
     return status;
   }
@@ -127,7 +128,7 @@ TEST_F(SnapshotTest, ReproducesADeviceInCanonicalForm) {
 TEST_F(SnapshotTest, SavedSnapshotReloadsByteForByte) {
   load(kCanonicalDevice);
   std::string saved;
-  ASSERT_TRUE(build_saved_snapshot(saved, *recorder_, default_name_));
+  ASSERT_TRUE(build_saved_snapshot(saved, *recorder_, default_name_, console()));
   ASSERT_GE(saved.size(), 2u);
   EXPECT_EQ(saved.substr(0, 2), std::string("\xFF\xFE"));
   Document reloaded;
@@ -140,7 +141,7 @@ TEST_F(SnapshotTest, SavedSnapshotReloadsByteForByte) {
   SimMixer again(std::move(device));
   std::string second;
   std::optional<std::string> name;
-  ASSERT_TRUE(build_saved_snapshot(second, again, name));
+  ASSERT_TRUE(build_saved_snapshot(second, again, name, console()));
   EXPECT_EQ(second, saved);
 }
 
@@ -156,7 +157,7 @@ TEST_F(SnapshotTest, ExampleDevicesAreReproduced) {
               "");
     Document snapshot;
     std::optional<std::string> name;
-    ASSERT_TRUE(build_snapshot(snapshot, *mixer, name));
+    ASSERT_TRUE(build_snapshot(snapshot, *mixer, name, console()));
     EXPECT_EQ(print_root(snapshot), print_root(device_document));
   }
 }
@@ -170,7 +171,7 @@ TEST_F(SnapshotTest, DeviceFileOfAnUnchangedDeviceIsWhatASaveWrites) {
     ASSERT_TRUE(mixer);
     std::string saved;
     std::optional<std::string> name;
-    ASSERT_TRUE(build_saved_snapshot(saved, *mixer, name));
+    ASSERT_TRUE(build_saved_snapshot(saved, *mixer, name, console()));
     EXPECT_EQ(serialize_sim_device(mixer->device()), saved);
   }
 }
@@ -199,8 +200,8 @@ TEST_F(SnapshotTest, ACheckReportsAsABuildDoes) {
       if (failure && failure->id == 0) recorder_->fail_next(failure->op, kMixerFailed);
       if (failure && failure->id != 0) recorder_->fail_on(failure->op, failure->id, kMixerFailed);
       CaptureStream err(std::cerr);
-      const Result result = checked ? check_snapshot(*recorder_, names[checked])
-                                    : build_snapshot(snapshot_, *recorder_, names[checked]);
+      const Result result = checked ? check_snapshot(*recorder_, names[checked], console())
+                                    : build_snapshot(snapshot_, *recorder_, names[checked], console());
       outcomes[checked] = (result ? "ok " : "failed: " + result.message() + " ") + err.text();
     }
     EXPECT_EQ(outcomes[1], outcomes[0]);
@@ -340,7 +341,7 @@ TEST(SnapshotNamesTest, NamesXmlCannotHoldLoadAndPairAgain) {
 
     std::string saved;
     std::optional<std::string> default_name;
-    ASSERT_TRUE(build_saved_snapshot(saved, mixer, default_name));
+    ASSERT_TRUE(build_saved_snapshot(saved, mixer, default_name, console()));
     InputDocument input;
     CaptureStream err(std::cerr);
     ASSERT_TRUE(load_from_bytes(input, saved, "names.xml"));
@@ -350,8 +351,8 @@ TEST(SnapshotNamesTest, NamesXmlCannotHoldLoadAndPairAgain) {
     EXPECT_EQ(destination.child(doc::kLineControl).text(), c.saved);
 
     Document snapshot;
-    ASSERT_TRUE(build_snapshot(snapshot, mixer, default_name));
-    const ApplyReport report = reconcile_documents(input.document, snapshot, mixer);
+    ASSERT_TRUE(build_snapshot(snapshot, mixer, default_name, console()));
+    const ApplyReport report = reconcile_documents(input.document, snapshot, mixer, console());
     EXPECT_TRUE(report.matched);
     EXPECT_EQ(report.paired, 2);
     EXPECT_EQ(report.reported, 0);

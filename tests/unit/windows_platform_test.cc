@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/console_reporter.h"
 #include "platform/os/file_name.h"
 #include "platform/os/file_replace.h"
 #include "platform/os/text_encoding.h"
@@ -79,7 +80,7 @@ TEST_F(WesternCodePageTest, SimulatedDeviceNamesComeBackAsTheyWereWritten) {
 
   Document document;
   std::optional<std::string> default_name;
-  ASSERT_TRUE(build_snapshot(document, mixer, default_name));
+  ASSERT_TRUE(build_snapshot(document, mixer, default_name, console()));
   EXPECT_EQ(default_name, device.name + ".xml");
   DocNode root = document.root().child("audio_mixer");
   EXPECT_EQ(root.first_child().value(), device.name);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/console_reporter.h"
 #include "platform/os/file_name.h"
 #include "platform/winmm/winmm_mixer.h"
 #include "snapshot/snapshot.h"
@@ -130,7 +131,7 @@ TEST(WinmmMixerTest, SnapshotOfTheMachinesMixerIsAMixerDocument) {
   if (mixer.device_count() == 0) GTEST_SKIP() << "this machine shows no mixer device";
   Document document;
   std::optional<std::string> default_name;
-  ASSERT_TRUE(build_snapshot(document, mixer, default_name));
+  ASSERT_TRUE(build_snapshot(document, mixer, default_name, console()));
   ASSERT_TRUE(default_name.has_value());
   DocNode root = document.root().child("audio_mixer");
   ASSERT_TRUE(root);
