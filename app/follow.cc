@@ -82,11 +82,10 @@ bool is_url(const Options& options) { return options.url && !options.local; }
 // Loads the profile as a run's load step does, saying what the load says.
 Result load_profile(const Options& options, Profile& profile) {
   InputDocument input;
-  bool stop_run = false;
   const std::string& name = *options.file_name;
   Profile loaded;
   if (!is_url(options)) loaded.stamp = regular_file_stamp(system_to_utf8(name));
-  Result result = run_load_step(input, name, options.local, options.url, stop_run);
+  Result result = run_load_step(input, name, options.local, options.url);
   if (!result) return result;
   SavedDocumentWriter writer(loaded.bytes);
   write_document(input.document, writer);

@@ -11,8 +11,7 @@
 namespace quorvel {
 
 Result run_load_step(InputDocument& input, const std::string& file_name, bool local_flag,
-                     bool url_flag, bool& stop_run, PreparedLoad* prepared) {
-  stop_run = false;
+                     bool url_flag, PreparedLoad* prepared) {
   if (local_flag) {
     // The stream path: a source that does not open ends the run here.
     DocumentStream stream;
@@ -20,8 +19,7 @@ Result run_load_step(InputDocument& input, const std::string& file_name, bool lo
     if (!opened) {
       // The reason, on a line of its own, before the fixed text.
       console().text(mask_passwords(opened.message()) + "\n" + kFileNotFound);
-      stop_run = true;
-      return opened;
+      return Result::failure(opened.message(), kLoadStopsRun);
     }
     return load_from_stream(input, stream, console());
   }

@@ -15,12 +15,15 @@ namespace quorvel {
 // text in the system code page): the stream path opens it as it is, the
 // other paths convert it to UTF-8 (system_to_utf8). Writes the load's
 // messages and, after a failure, "File not found error." (no line end).
-// `stop_run` is set when the source could not be opened on the stream path:
-// the run then cleans up and ends, after the reason and "File not found
-// error.". `prepared`, when given, is the load begun by begin_load_step:
-// the plain path takes it instead of loading again.
+// A source that could not be opened on the stream path fails with the kind
+// kLoadStopsRun: the run then cleans up and ends, after the reason and
+// "File not found error.". `prepared`, when given, is the load begun by
+// begin_load_step: the plain path takes it instead of loading again.
 Result run_load_step(InputDocument& input, const std::string& file_name, bool local_flag,
-                     bool url_flag, bool& stop_run, PreparedLoad* prepared = nullptr);
+                     bool url_flag, PreparedLoad* prepared = nullptr);
+
+// The kind of a load step's failure that ends the run (Error::kind).
+inline constexpr int kLoadStopsRun = 1;
 
 // Begins, on a thread of its own, the load the run's load step will do,
 // where that can be done ahead without anyone noticing: the plain path (no

@@ -125,19 +125,19 @@ bool load_may_wait(const std::string& file_name, bool local_flag, bool url_flag)
 }
 
 // The load step, with the mixer let go of while it may wait (`wait`). A
-// mixer that cannot be had again stops the run (`stop_run`); one that
-// changed meanwhile sets `mixer_changed`.
-Result load_step(InputDocument& input, const Options& options, bool& stop_run,
-                 PreparedLoad* prepared, const MixerWait& wait, bool& mixer_changed) {
+// mixer that cannot be had again stops the run (kLoadStopsRun, as a source
+// that does not open does); one that changed meanwhile sets
+// `mixer_changed`.
+Result load_step(InputDocument& input, const Options& options, PreparedLoad* prepared,
+                 const MixerWait& wait, bool& mixer_changed) {
   mixer_changed = false;
   const bool waits = load_may_wait(*options.file_name, options.local, options.url);
   if (waits && wait.pause) wait.pause();
-  Result loaded =
-      run_load_step(input, *options.file_name, options.local, options.url, stop_run, prepared);
+  Result loaded = run_load_step(input, *options.file_name, options.local, options.url, prepared);
   if (waits && wait.resume) {
     if (Result resumed = wait.resume(mixer_changed); !resumed) {
       report_error(resumed.message());
-      stop_run = true;
+      return Result::failure(resumed.message(), kLoadStopsRun);
     }
   }
   return loaded;
@@ -153,10 +153,9 @@ int run_preview(const Options& options, InputDocument& input, Document& snapshot
     report_error("no document to preview; name one (quorvel -n FILE)");
     return 2;
   }
-  bool stop_run = false;
   bool mixer_changed = false;
-  const Result loaded = load_step(input, options, stop_run, prepared, wait, mixer_changed);
-  if (stop_run) return 2;
+  const Result loaded = load_step(input, options, prepared, wait, mixer_changed);
+  if (loaded.kind() == kLoadStopsRun) return 2;
   if (mixer_changed && !build_snapshot(snapshot, mixer, default_output_name, console())) failed = true;
   if (!loaded) failed = true;
   if (options.tree) {
@@ -240,10 +239,9 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
   bool load_attempted = false;
   bool load_succeeded = false;
   if (options.file_name) {
-    bool stop_run = false;
     bool mixer_changed = false;
-    Result loaded = load_step(input, options, stop_run, prepared, wait, mixer_changed);
-    if (stop_run) return 1;
+    Result loaded = load_step(input, options, prepared, wait, mixer_changed);
+    if (loaded.kind() == kLoadStopsRun) return 1;
     // Changed while the run waited for its document: the snapshot pairing
     // reads is built again.
     if (mixer_changed && !build_snapshot(snapshot, *mixer, default_output_name, console())) failed = true;

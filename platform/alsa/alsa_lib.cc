@@ -23,27 +23,22 @@ const Loaded& loaded() {
 }  // namespace
 
 Result load_alsa_lib(const char* soname, AlsaLib& out) {
-  LibraryLoad load = load_runtime_library(soname, out);
-  switch (load.failure) {
-    case LibraryLoad::Failure::kNone:
-      break;
-    case LibraryLoad::Failure::kNotLoaded:
-      return Result::failure(std::string("cannot load the ALSA library ") + soname + " (" +
-                             load.detail +
-                             "); the ALSA library (Debian package libasound2) is needed");
-    case LibraryLoad::Failure::kMissingFunction:
-      return Result::failure(std::string("the ALSA library ") + soname + " has no function " +
-                             load.detail + " (too old an alsa-lib?)");
+  const Result load = load_runtime_library(soname, out);
+  if (load.kind() == kLibraryNotLoaded) {
+    return Result::failure(std::string("cannot load the ALSA library ") + soname + " (" +
+                           load.message() +
+                           "); the ALSA library (Debian package libasound2) is needed");
   }
-  return Result();
+  if (load.kind() == kLibraryMissingFunction) {
+    return Result::failure(std::string("the ALSA library ") + soname + " has no function " +
+                           load.message() + " (too old an alsa-lib?)");
+  }
+  return load;
 }
 
-const AlsaLib* alsa_lib(std::string* why) {
+Expected<const AlsaLib*> alsa_lib() {
   const Loaded& library = loaded();
-  if (!library.result) {
-    if (why != nullptr) *why = library.result.message();
-    return nullptr;
-  }
+  if (!library.result) return library.result.error();
   return &library.table;
 }
 

@@ -106,10 +106,10 @@ inline constexpr const char* kAlsaLibName = "libasound.so.2";
 // loaded stays loaded for the life of the process.
 Result load_alsa_lib(const char* soname, AlsaLib& out);
 
-// The process's alsa-lib, loaded at the first call; null when it cannot
-// be, and then `why` (when given) says why. alsa-lib's own error messages
-// are silenced once it is loaded: the back-end reports through result codes.
-const AlsaLib* alsa_lib(std::string* why = nullptr);
+// The process's alsa-lib, loaded at the first call, or why it cannot be.
+// alsa-lib's own error messages are silenced once it is loaded: the
+// back-end reports through result codes.
+Expected<const AlsaLib*> alsa_lib();
 
 // The loaded alsa-lib; only for code that runs once alsa_lib() gave it.
 const AlsaLib& lib();

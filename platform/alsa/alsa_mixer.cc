@@ -34,7 +34,7 @@ class AlsaMixer final : public ModelMixer {
   unsigned device_count() override { return static_cast<unsigned>(devices_.size()); }
 
   MixerResult load_device(unsigned device) override {
-    if (alsa_lib() == nullptr || CardDevice::open(devices_[device], cards_[device]) < 0) {
+    if (!alsa_lib() || CardDevice::open(devices_[device], cards_[device]) < 0) {
       return kMixerGone;
     }
     set_layout(device, build_card_layout(cards_[device]->card()));
@@ -214,14 +214,14 @@ class AlsaMixer final : public ModelMixer {
 }  // namespace
 
 Result load_alsa() {
-  std::string why;
-  if (alsa_lib(&why) == nullptr) return Result::failure(why);
+  const Expected<const AlsaLib*> loaded = alsa_lib();
+  if (!loaded) return Result::failure_of(loaded);
   return Result();
 }
 
 std::vector<std::string> alsa_card_devices() {
   std::vector<std::string> devices;
-  if (alsa_lib() == nullptr) return devices;
+  if (!alsa_lib()) return devices;
   int card = -1;
   while (lib().snd_card_next(&card) == 0 && card >= 0) {
     devices.push_back("hw:" + std::to_string(card));
@@ -230,7 +230,7 @@ std::vector<std::string> alsa_card_devices() {
 }
 
 std::string alsa_control_type(const std::string& name) {
-  if (alsa_lib() == nullptr) return {};
+  if (!alsa_lib()) return {};
   const auto& alsa = lib();
   snd_config_t* top = nullptr;
   if (alsa.snd_config_update_ref(&top) < 0 || top == nullptr) return {};

@@ -12,11 +12,11 @@
 
 namespace quorvel {
 
-// Why FileLock::acquire failed, as FileLock::failure() tells it.
-inline constexpr std::int32_t kLockErrorUnopened = 1;     // the file does not open: the system's reason
-inline constexpr std::int32_t kLockErrorNotRegular = 2;   // not a regular file; nothing to lock
-inline constexpr std::int32_t kLockErrorTimedOut = 3;     // another process held it all the time
-inline constexpr std::int32_t kLockErrorFailed = 4;       // the system refused the lock: its reason
+// Why FileLock::acquire failed: the kind of its error (Error::kind).
+inline constexpr int kLockErrorUnopened = 1;     // the file does not open: the system's reason
+inline constexpr int kLockErrorNotRegular = 2;   // not a regular file; nothing to lock
+inline constexpr int kLockErrorTimedOut = 3;     // another process held it all the time
+inline constexpr int kLockErrorFailed = 4;       // the system refused the lock: its reason
 
 // Holds the exclusive lock of one file until release() or the end of the
 // object. A process that ends, however it ends, frees its locks.
@@ -54,22 +54,18 @@ class FileLock {
   // Takes the lock of the regular file `path` leads to (links followed),
   // trying at once and then, while another process holds it, again until
   // `wait.timeout` has passed. Nothing is created, and the file is opened
-  // for reading only. A failure holds nothing and leaves one of the codes
-  // above in failure(); its message is the system's reason where there is one.
+  // for reading only. A failure holds nothing; its kind is one of those
+  // above, and its message the system's reason where there is one.
   Result acquire(const std::filesystem::path& path, const Wait& wait);
   bool held() const { return handle_ != kNone; }
-  // Why the last acquire failed: one of the codes above; 0 after a success.
-  std::int32_t failure() const { return failure_; }
   void release();
 
  private:
-  Result fail(Result reason, std::int32_t code) {
-    failure_ = code;
-    return reason;
+  static Result fail(const Result& reason, int kind) {
+    return Result::failure(reason.message(), kind);
   }
 
   static constexpr std::intptr_t kNone = -1;
-  std::int32_t failure_ = 0;
   std::intptr_t handle_ = kNone;  // the open file: a descriptor or a HANDLE
 };
 

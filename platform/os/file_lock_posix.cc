@@ -69,7 +69,6 @@ Result FileLock::acquire(const std::filesystem::path& path, const Wait& wait) {
     if (::stat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
         named.st_ino == locked.st_ino) {
       handle_ = fd;
-      failure_ = 0;
       return Result();
     }
     ::close(fd);

@@ -91,7 +91,6 @@ Result FileLock::acquire(const std::filesystem::path& path, const Wait& wait) {
     if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
     if (same) {
       handle_ = reinterpret_cast<std::intptr_t>(file);
-      failure_ = 0;
       return Result();
     }
     CloseHandle(file);

@@ -7,7 +7,7 @@
 //   #define QUORVEL_CURL_FUNCTIONS(X) X(curl_easy_init) X(curl_easy_cleanup)
 //   struct CurlFunctions { QUORVEL_LIBRARY_TABLE(QUORVEL_CURL_FUNCTIONS) };
 //   CurlFunctions curl;
-//   LibraryLoad loaded = load_runtime_library("libcurl.so.4", curl);
+//   Result loaded = load_runtime_library("libcurl.so.4", curl);
 //   ... curl.curl_easy_init() ...
 //
 // POSIX only.
@@ -16,20 +16,13 @@
 #include <string>
 #include <type_traits>
 
+#include "common/result.h"
+
 namespace quorvel {
 
-// How loading a library went: kNone, or why the table could not be filled.
-struct LibraryLoad {
-  enum class Failure {
-    kNone,
-    kNotLoaded,        // the library did not load; `detail` is the loader's reason
-    kMissingFunction,  // it lacks a function; `detail` names the first missing
-  };
-  Failure failure = Failure::kNone;
-  std::string detail;
-
-  explicit operator bool() const { return failure == Failure::kNone; }
-};
+// Why a library's table could not be filled (Error::kind of the load):
+inline constexpr int kLibraryNotLoaded = 1;       // the message is the loader's reason
+inline constexpr int kLibraryMissingFunction = 2;  // the message names the first missing
 
 // The members of a function table: a pointer per function of LIST, named as
 // the function, and look_up(find), which calls find(name, pointer) for each.
@@ -44,9 +37,9 @@ struct LibraryLoad {
 
 namespace runtime_library {
 
-// dlopen of `soname` (RTLD_NOW | RTLD_LOCAL); null, with the loader's
-// reason in `why`, when it does not load.
-void* open(const char* soname, std::string& why);
+// dlopen of `soname` (RTLD_NOW | RTLD_LOCAL): the library, or the loader's
+// reason why it does not load.
+Expected<void*> open(const char* soname);
 // The address of the function `name` in `library`, or null.
 void* function(void* library, const char* name);
 void close(void* library);
@@ -57,10 +50,10 @@ void close(void* library);
 // On success the library stays loaded for the life of the process; on a
 // failure it is closed again and `table` is left as it was.
 template <typename Table>
-LibraryLoad load_runtime_library(const char* soname, Table& table) {
-  std::string why;
-  void* library = runtime_library::open(soname, why);
-  if (library == nullptr) return {LibraryLoad::Failure::kNotLoaded, why};
+Result load_runtime_library(const char* soname, Table& table) {
+  Expected<void*> opened = runtime_library::open(soname);
+  if (!opened) return Result::failure(opened.message(), kLibraryNotLoaded);
+  void* library = *opened;
   Table found;
   const char* missing = nullptr;
   found.look_up([&](const char* name, auto& pointer) {
@@ -71,10 +64,10 @@ LibraryLoad load_runtime_library(const char* soname, Table& table) {
   });
   if (missing != nullptr) {
     runtime_library::close(library);
-    return {LibraryLoad::Failure::kMissingFunction, missing};
+    return Result::failure(missing, kLibraryMissingFunction);
   }
   table = found;
-  return {};
+  return Result();
 }
 
 }  // namespace quorvel

@@ -4,14 +4,14 @@
 
 namespace quorvel::runtime_library {
 
-void* open(const char* soname, std::string& why) {
+Expected<void*> open(const char* soname) {
   // RTLD_LOCAL: nothing else in the program looks the library's names up.
   // Libraries it loads itself (alsa-lib's plugins) are linked with it and
   // find this copy by its soname.
   void* library = ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     const char* reason = ::dlerror();
-    why = reason != nullptr ? reason : "no reason given";
+    return Expected<void*>::failure(reason != nullptr ? reason : "no reason given");
   }
   return library;
 }

@@ -44,20 +44,16 @@ struct LoadedCurl {
 const LoadedCurl& curl_library() {
   static const LoadedCurl once = [] {
     LoadedCurl curl;
-    LibraryLoad load = load_runtime_library(kCurlLibrary, curl.functions);
-    switch (load.failure) {
-      case LibraryLoad::Failure::kNone:
-        if (curl.functions.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-          curl.error = "the network library could not be initialised";
-        }
-        break;
-      case LibraryLoad::Failure::kNotLoaded:
-        curl.error = std::string("the network library ") + kCurlLibrary +
-                     " could not be loaded (install libcurl4): " + load.detail;
-        break;
-      case LibraryLoad::Failure::kMissingFunction:
-        curl.error = std::string("the network library ") + kCurlLibrary + " lacks " + load.detail;
-        break;
+    const Result load = load_runtime_library(kCurlLibrary, curl.functions);
+    if (load) {
+      if (curl.functions.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        curl.error = "the network library could not be initialised";
+      }
+    } else if (load.kind() == kLibraryNotLoaded) {
+      curl.error = std::string("the network library ") + kCurlLibrary +
+                   " could not be loaded (install libcurl4): " + load.message();
+    } else {
+      curl.error = std::string("the network library ") + kCurlLibrary + " lacks " + load.message();
     }
     return curl;
   }();

@@ -146,10 +146,9 @@ Result PulseClient::connect(const std::string& server, std::unique_ptr<PulseClie
   bool ignored = false;
   bool& nothing_there = absent != nullptr ? *absent : ignored;
   nothing_there = false;
-  std::string why;
-  if (pulse_lib(&why) == nullptr) {
+  if (const Expected<const PulseLib*> loaded = pulse_lib(); !loaded) {
     nothing_there = true;
-    return Result::failure(why);
+    return Result::failure_of(loaded);
   }
   const PulseLib& pa = lib();
   std::unique_ptr<PulseClient> client(new PulseClient());

@@ -14,9 +14,9 @@ using SetTarget = int (*)(LogTarget*);
 using FreeTarget = void (*)(LogTarget*);
 
 void silence_log() {
-  std::string why;
-  void* library = runtime_library::open(kPulseLibName, why);
-  if (library == nullptr) return;
+  const Expected<void*> opened = runtime_library::open(kPulseLibName);
+  if (!opened) return;
+  void* library = *opened;
   // Function pointers from the addresses dlsym gives, as POSIX allows.
   auto parse = reinterpret_cast<ParseTarget>(runtime_library::function(library, "pa_log_parse_target"));
   auto set = reinterpret_cast<SetTarget>(runtime_library::function(library, "pa_log_set_target"));
@@ -40,21 +40,17 @@ struct Loaded {
 const Loaded& loaded() {
   static const Loaded once = [] {
     Loaded loaded;
-    LibraryLoad load = load_runtime_library(kPulseLibName, loaded.table);
-    switch (load.failure) {
-      case LibraryLoad::Failure::kNone:
-        silence_log();
-        break;
-      case LibraryLoad::Failure::kNotLoaded:
-        loaded.result = Result::failure(
-            std::string("cannot load the sound server's client library ") + kPulseLibName +
-            " (" + load.detail + "); it is in the Debian package libpulse0");
-        break;
-      case LibraryLoad::Failure::kMissingFunction:
-        loaded.result = Result::failure(std::string("the sound server's client library ") +
-                                        kPulseLibName + " has no function " + load.detail +
-                                        " (too old a libpulse?)");
-        break;
+    const Result load = load_runtime_library(kPulseLibName, loaded.table);
+    if (load) {
+      silence_log();
+    } else if (load.kind() == kLibraryNotLoaded) {
+      loaded.result = Result::failure(
+          std::string("cannot load the sound server's client library ") + kPulseLibName +
+          " (" + load.message() + "); it is in the Debian package libpulse0");
+    } else {
+      loaded.result = Result::failure(std::string("the sound server's client library ") +
+                                      kPulseLibName + " has no function " + load.message() +
+                                      " (too old a libpulse?)");
     }
     return loaded;
   }();
@@ -63,12 +59,9 @@ const Loaded& loaded() {
 
 }  // namespace
 
-const PulseLib* pulse_lib(std::string* why) {
+Expected<const PulseLib*> pulse_lib() {
   const Loaded& library = loaded();
-  if (!library.result) {
-    if (why != nullptr) *why = library.result.message();
-    return nullptr;
-  }
+  if (!library.result) return library.result.error();
   return &library.table;
 }
 

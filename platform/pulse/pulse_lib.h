@@ -379,9 +379,8 @@ struct PulseLib {
 inline constexpr const char* kPulseLibName = "libpulse.so.0";
 
 // The process's libpulse, loaded at the first call, with its own log
-// messages silenced; null when it cannot be loaded, and then `why` (when
-// given) says why.
-const PulseLib* pulse_lib(std::string* why = nullptr);
+// messages silenced; or why it cannot be loaded.
+Expected<const PulseLib*> pulse_lib();
 
 // The loaded libpulse; only for code that runs once pulse_lib() gave it.
 const PulseLib& lib();

@@ -18,8 +18,8 @@ Result SimDeviceRun::take_lock() {
   // a file system without locks, say) the device can still be read, but a
   // change not kept.
   if (Result locked = lock_sim_device(path_, lock_, reporter_); !locked) {
-    if (lock_.failure() == kLockErrorTimedOut) return locked;
-    if (lock_.failure() == kLockErrorNotRegular) {
+    if (locked.kind() == kLockErrorTimedOut) return locked;
+    if (locked.kind() == kLockErrorNotRegular) {
       return Result::failure("not a regular file; a simulated device is a file of its own");
     }
     lock_error_ = locked.message();

@@ -46,14 +46,16 @@ Result lock_sim_device(const std::filesystem::path& path, FileLock& lock, Report
     };
   }
   Result locked = lock.acquire(path, wait);
-  if (locked || lock.failure() != kLockErrorTimedOut) return locked;
+  if (locked || locked.kind() != kLockErrorTimedOut) return locked;
   const std::string device = "the device file " + shown_path(path);
   if (seconds == 0) {
     return Result::failure(device + " is in use by another run (" + kLockTimeoutVariable +
-                               "=0: no waiting); nothing was done");
+                               "=0: no waiting); nothing was done",
+                           kLockErrorTimedOut);
   }
   return Result::failure(device + " is still in use by another run after " + seconds_text(seconds) +
-                             " (" + kLockTimeoutVariable + "); nothing was done");
+                             " (" + kLockTimeoutVariable + "); nothing was done",
+                         kLockErrorTimedOut);
 }
 
 }  // namespace quorvel

@@ -30,7 +30,7 @@ long lock_timeout_seconds(const std::optional<std::string>& value);
 // Takes the lock of the device file `path`, waiting for another run as the
 // environment's QUORVEL_LOCK_TIMEOUT says. While it waits it has said to
 // `reporter`, once, which device it waits for. A failure holds nothing
-// and leaves its reason in lock.failure() (kLockErrorTimedOut: the wait
+// and its kind says why (kLockErrorTimedOut: the wait
 // ended without the lock, and the message says so in a sentence naming the
 // device file).
 Result lock_sim_device(const std::filesystem::path& path, FileLock& lock, Reporter& reporter);

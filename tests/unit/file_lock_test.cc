@@ -32,8 +32,9 @@ TEST(FileLockTest, ALockedFileIsReplacedAndAWaitingLockMovesToTheNewFile) {
   FileLock held;
   ASSERT_TRUE(testing::succeeded(held.acquire(device, for_at_most(std::chrono::milliseconds(0)))));
   FileLock other;
-  EXPECT_FALSE(other.acquire(device, for_at_most(std::chrono::milliseconds(0))));
-  EXPECT_EQ(other.failure(), kLockErrorTimedOut);
+  const Result refused = other.acquire(device, for_at_most(std::chrono::milliseconds(0)));
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.kind(), kLockErrorTimedOut);
   // A lock held does not keep a reader out.
   EXPECT_EQ(read_file(device), "old");
 
@@ -54,8 +55,8 @@ TEST(FileLockTest, ALockedFileIsReplacedAndAWaitingLockMovesToTheNewFile) {
   EXPECT_TRUE(told);
   // The waiter holds the lock of the file the name leads to now.
   FileLock third;
-  EXPECT_FALSE(third.acquire(device, for_at_most(std::chrono::milliseconds(0))));
-  EXPECT_EQ(third.failure(), kLockErrorTimedOut);
+  EXPECT_EQ(third.acquire(device, for_at_most(std::chrono::milliseconds(0))).kind(),
+            kLockErrorTimedOut);
   other.release();
   EXPECT_TRUE(testing::succeeded(third.acquire(device, for_at_most(std::chrono::milliseconds(0)))));
 }
