@@ -124,20 +124,31 @@ Result profile_part(const Profile& profile, const Part& part, Document& document
   return Result();
 }
 
-// Applies `part` of the profile as a restore does; false when the mixer
-// went away meanwhile.
-bool apply_part(const Profile& profile, const Part& part, Mixer& mixer) {
+// The console without its notes: a part applied again a moment after it
+// was applied would only repeat them (a line of the profile this mixer
+// lacks, each time).
+class WithoutNotes final : public Reporter {
+ public:
+  void error(std::string_view message) override { console().error(message); }
+  void note(std::string_view) override {}
+  void status(std::string_view message) override { console().status(message); }
+  void text(std::string_view text) override { console().text(text); }
+};
+
+// Applies `part` of the profile as a restore does, saying to `reporter`
+// what it runs into; false when the mixer went away meanwhile.
+bool apply_part(const Profile& profile, const Part& part, Mixer& mixer, Reporter& reporter) {
   Document input;
   if (Result made = profile_part(profile, part, input); !made) {
-    report_error(made.message());
+    reporter.error(made.message());
     return true;
   }
   Document snapshot;
   std::optional<std::string> default_name;
   // What kept the mixer from being read whole is reported already; nothing
   // is applied against a part of it.
-  if (!build_snapshot(snapshot, mixer, default_name, console())) return true;
-  const ApplyReport report = reconcile_documents(input, snapshot, mixer, console());
+  if (!build_snapshot(snapshot, mixer, default_name, reporter)) return true;
+  const ApplyReport report = reconcile_documents(input, snapshot, mixer, reporter);
   return !report.gone;
 }
 
@@ -224,7 +235,7 @@ class Follower {
 
   // Applies `part`, says so, and has it checked again shortly.
   void apply(const Part& part, const std::string& said) {
-    if (!apply_part(profile_, part, mixer())) return;
+    if (!apply_part(profile_, part, mixer(), console())) return;
     report_status(said);
     const Clock::time_point now = Clock::now();
     for (milliseconds after : kRechecks) rechecks_.push_back({part, now + after});
@@ -241,8 +252,9 @@ class Follower {
         ++it;
       }
     }
+    WithoutNotes quiet;
     for (const Recheck& recheck : due) {
-      if (!apply_part(profile_, recheck.part, mixer())) return;
+      if (!apply_part(profile_, recheck.part, mixer(), quiet)) return;
     }
   }
 
