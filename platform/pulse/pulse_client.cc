@@ -380,7 +380,6 @@ pa_operation* PulseClient::send_rule_writes(std::span<const PulseRule> rules, bo
 void PulseClient::take_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
                              void* self) {
   const int operation = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-  if (operation == PA_SUBSCRIPTION_EVENT_CHANGE) return;
   PulseEvent event;
   switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
     case PA_SUBSCRIPTION_EVENT_SINK:
@@ -398,6 +397,8 @@ void PulseClient::take_event(pa_context*, pa_subscription_event_type_t type, std
     default:
       return;
   }
+  event.changed = operation == PA_SUBSCRIPTION_EVENT_CHANGE;
+  if (event.changed && event.kind != PulseEvent::kSink && event.kind != PulseEvent::kSource) return;
   event.added = operation == PA_SUBSCRIPTION_EVENT_NEW;
   event.index = index;
   static_cast<PulseClient*>(self)->events_.push_back(event);

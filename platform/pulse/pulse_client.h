@@ -78,7 +78,8 @@ struct PulseRules {
 struct PulseEvent {
   enum Kind { kSink, kSource, kPlayback, kRecord };
   Kind kind = kSink;
-  bool added = true;  // new; else removed (changes are not kept)
+  bool added = true;  // new; else removed, or (`changed`) changed
+  bool changed = false;  // a sink or source that changed (a stream's changes are not kept)
   std::uint32_t index = PA_INVALID_INDEX;
 };
 

@@ -823,15 +823,20 @@ class PulseMixer final : public ModelMixer {
   // What the events tell of (with `since_open`, also the lines the layout
   // lacks), looked up in one set of requests: the lines first, each by its
   // name, then the applications, each key once. The layout is made anew
-  // when a line appeared.
+  // when a line appeared, and when one changed: what the mixer serves its
+  // reads from is then what the server holds (a server's own restore of a
+  // device that appeared, say), not what this mixer last wrote.
   bool appeared(const std::vector<PulseEvent>& events, bool since_open,
                 std::vector<MixerAppearance>& out) {
     std::vector<std::uint64_t> lines;             // key_of(sink, index) of new sinks and sources
     std::vector<std::pair<bool, std::uint32_t>> streams;  // (playback, index)
+    bool changed = false;  // a line changed
     for (const PulseEvent& event : events) {
       const bool line = event.kind == PulseEvent::kSink || event.kind == PulseEvent::kSource;
       const bool sinkish = event.kind == PulseEvent::kSink || event.kind == PulseEvent::kPlayback;
-      if (line) {
+      if (event.changed) {
+        changed = true;
+      } else if (line) {
         const std::uint64_t key = key_of(sinkish, event.index);
         std::erase(lines, key);
         if (event.added) {
@@ -844,11 +849,11 @@ class PulseMixer final : public ModelMixer {
         if (event.added) streams.emplace_back(sinkish, event.index);
       }
     }
-    if (lines.empty() && streams.empty() && !since_open) return true;
+    if (lines.empty() && streams.empty() && !since_open && !changed) return true;
     Devices devices;
     std::vector<std::vector<PulseStream>> found(streams.size());
     std::vector<pa_operation*> asked;
-    const bool relist = since_open || !lines.empty();
+    const bool relist = since_open || !lines.empty() || changed;
     if (relist) ask_devices(devices, asked);
     for (std::size_t k = 0; k < streams.size(); ++k) {
       asked.push_back(client_->send_stream(streams[k].first, streams[k].second, found[k]));
@@ -874,7 +879,7 @@ class PulseMixer final : public ModelMixer {
           any = true;
         }
       }
-      if (any) adopt(std::move(devices));
+      if (any || changed) adopt(std::move(devices));
     }
     std::unordered_set<std::string> keys;
     for (const std::vector<PulseStream>& stream : found) {
