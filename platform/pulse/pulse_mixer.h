@@ -88,7 +88,9 @@
 //   served from what they said, kept up to date by the mixer's own writes: a
 //   save and an unchanged restore cost those three requests and no more. (So
 //   a change another client makes while the mixer is open is not seen by it:
-//   a run lasts a moment, and each run opens its own.) A write asks only for what
+//   a run lasts a moment, and each run opens its own. A mixer that waits for
+//   appearances, which lasts, reads them again whenever the server says a
+//   sink or source changed.) A write asks only for what
 //   differs from what the server holds (a volume channel that reads as the
 //   value wanted is left as it is). The changes of one write call are sent
 //   together and their answers waited for once, and the call returns once
