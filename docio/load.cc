@@ -29,14 +29,13 @@ void load_named(InputDocument& document, const std::string& name) {
   // A regular file is parsed as it is read; only one it leaves in doubt is
   // read again whole, which says why.
   if (!is_web_url(name) && load_file_in_pieces(document, path_of(name))) return;
-  std::string bytes;
-  Result read = read_named_source(name, bytes);
+  const Expected<std::string> read = read_named_source(name);
   if (!read) {
     fail_load(document, read.message() + "\n");
     document.parse_error.unread = true;
     return;
   }
-  parse_into(document, bytes, shown);
+  parse_into(document, *read, shown);
 }
 
 // Whether `name` may be read ahead of the run: no web URL, and a regular
@@ -125,10 +124,10 @@ bool PreparedLoad::take(const std::string& name, InputDocument& document) {
 
 Result open_document_stream(const std::string& name, DocumentStream& stream) {
   stream = DocumentStream{};
-  Result read;
+  Expected<std::string> read = std::string();
   if (name.compare(0, 5, "http:") == 0) {
     stream.url = url_for_display(name);
-    read = fetch_source(name, stream.bytes);
+    read = fetch_source(name);
   } else {
     std::error_code error;
     std::filesystem::path full =
@@ -141,9 +140,11 @@ Result open_document_stream(const std::string& name, DocumentStream& stream) {
     }
     const std::u8string full_text = full.u8string();
     stream.url.assign(full_text.begin(), full_text.end());
-    read = read_file_source(full, stream.url, stream.bytes);
+    read = read_file_source(full, stream.url);
   }
-  return read;
+  if (!read) return Result::failure_of(read);
+  stream.bytes = std::move(read).value();
+  return Result();
 }
 
 Result load_from_stream(InputDocument& document, const DocumentStream& stream,

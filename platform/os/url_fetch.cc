@@ -64,41 +64,40 @@ bool is_web_url(std::string_view name) {
 
 std::string url_for_display(std::string_view name) { return mask_passwords(name); }
 
-Result fetch_url(const std::string& url, const FetchOptions& options, std::string& body) {
-  body.clear();
+Expected<std::string> fetch_url(const std::string& url, const FetchOptions& options) {
+  using Fetched = Expected<std::string>;
   TransferOutcome fetched = transfer_url(url, options);
   switch (fetched.failure) {
     case FetchFailure::kNone:
-      body = std::move(fetched.body);
-      return Result();
+      return std::move(fetched.body);
     case FetchFailure::kConnect:
-      return Result::failure("could not connect to the server");
+      return Fetched::failure("could not connect to the server");
     case FetchFailure::kTimeout: {
       // What the deadline found: no answer, an answer of which so many
       // bytes had come, or an answer of which none had come through (or the
       // transport does not say how many: the URL service of Wine).
       const std::string within = " within " + seconds_text(options.timeout_seconds);
       if (fetched.received > 0) {
-        return Result::failure("cut off after " + std::to_string(fetched.received) +
+        return Fetched::failure("cut off after " + std::to_string(fetched.received) +
                                    (fetched.received == 1 ? " byte" : " bytes") +
                                    ": the document did not arrive whole" + within);
       }
       if (fetched.http_status != 0) {
-        return Result::failure(
+        return Fetched::failure(
             "the server answered, but the document did not arrive whole" + within);
       }
-      return Result::failure("no answer from the server" + within);
+      return Fetched::failure("no answer from the server" + within);
     }
     case FetchFailure::kTooLarge:
-      return Result::failure(
+      return Fetched::failure(
           "the document is larger than " + std::to_string(options.max_bytes) + " bytes");
     case FetchFailure::kHttpStatus:
-      return Result::failure(
+      return Fetched::failure(
           "the server answered with HTTP status " + std::to_string(fetched.http_status));
     case FetchFailure::kOther:
       break;
   }
-  return Result::failure(fetched.detail);
+  return Fetched::failure(fetched.detail);
 }
 
 }  // namespace quorvel

@@ -36,10 +36,10 @@ bool is_web_url(std::string_view name);
 // masks it; anything else is shown as it is.
 std::string url_for_display(std::string_view name);
 
-// Fetches `url` (http or https), following redirects, into `body`. A failure
-// says what happened in one sentence without a line end ("the server
-// answered with HTTP status 404", "cut off after 6 bytes: the document did
-// not arrive whole within 3 seconds"); `body` is then empty. Never throws.
-Result fetch_url(const std::string& url, const FetchOptions& options, std::string& body);
+// Fetches `url` (http or https), following redirects: the body, or what
+// happened in one sentence without a line end ("the server answered with
+// HTTP status 404", "cut off after 6 bytes: the document did not arrive
+// whole within 3 seconds"). Never throws.
+Expected<std::string> fetch_url(const std::string& url, const FetchOptions& options);
 
 }  // namespace quorvel
