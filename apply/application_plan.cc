@@ -10,7 +10,6 @@
 #include "platform/document/document_format.h"
 #include "platform/mixer/control_types.h"
 #include "platform/os/console.h"
-#include "platform/os/text_encoding.h"
 
 namespace quorvel {
 namespace {
@@ -19,11 +18,6 @@ namespace {
 // ("sink-input-by-..."); a recording stream's is "source-output-by-...".
 bool playback_key(std::string_view key) { return key.rfind("source-output", 0) != 0; }
 
-std::string application_text(const PlannedApplication& application) {
-  std::string text = "application " + quote_name(application.name);
-  if (application.present && !application.now.running) text += " (not running)";
-  return text;
-}
 
 // The server names of the devices of the mixer, sinks apart from sources.
 struct Devices {
@@ -53,6 +47,12 @@ std::vector<DocNode> application_nodes(Document& input) {
 }
 
 }  // namespace
+
+std::string application_text(const PlannedApplication& application) {
+  std::string text = "application " + quote_name(application.name);
+  if (application.present && !application.now.running) text += " (not running)";
+  return text;
+}
 
 bool application_volume_differs(std::int32_t now, std::int32_t wanted) {
   return std::abs(static_cast<std::int64_t>(now) - wanted) > 1;
@@ -173,50 +173,6 @@ int execute_applications(const RestorePlan& plan, Mixer& mixer, Reporter& report
     ++reported;
   }
   return reported;
-}
-
-void preview_applications(const RestorePlan& plan, std::ostream& out, int& changes,
-                          int& matches) {
-  const auto line = [&](const std::string& text) {
-    out << utf8_to_console(printable(text) + "\n");
-  };
-  for (const PlannedApplication& application : plan.applications) {
-    const std::string prefix = "change: " + application_text(application);
-    const ApplicationWrite& write = application.write;
-    const MixerApplication& now = application.now;
-    for (std::size_t k = 0; k < write.volume.size(); ++k) {
-      const bool held = application.present && k < now.volume.size();
-      if (held && !application_volume_differs(now.volume[k], write.volume[k])) {
-        ++matches;
-        continue;
-      }
-      line(prefix + " volume ch " + std::to_string(k + 1) + ": " +
-           (held ? std::to_string(now.volume[k]) : std::string("none")) + " -> " +
-           std::to_string(write.volume[k]));
-      ++changes;
-    }
-    if (write.set_mute) {
-      if (application.present && now.mute == write.mute) {
-        ++matches;
-      } else {
-        line(prefix + " mute: " +
-             (application.present ? std::string(now.mute ? "1" : "0") : std::string("none")) +
-             " -> " + (write.mute ? "1" : "0"));
-        ++changes;
-      }
-    }
-    if (!write.device.empty()) {
-      if (application.present && now.device == write.device) {
-        ++matches;
-      } else {
-        line(prefix + " device: " +
-             (application.present && !now.device.empty() ? quote_name(now.device)
-                                                         : std::string("none")) +
-             " -> " + quote_name(write.device));
-        ++changes;
-      }
-    }
-  }
 }
 
 }  // namespace quorvel

@@ -4,7 +4,6 @@
 // executed as one batch, and previewed line by line.
 #pragma once
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,10 @@
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
+
+// An application as reports name it: application "NAME", with
+// " (not running)" after it for a rule.
+std::string application_text(const PlannedApplication& application);
 
 // Whether an application volume of `wanted` would change one of `now`:
 // by more than one step of the document's scale, the most a server's rule
@@ -38,15 +41,5 @@ void plan_applications(Document& input, Mixer& mixer, const ModelLayout* layout,
 // one call of the mixer; each refused write is reported on a line of its
 // own. Returns how many were.
 int execute_applications(const RestorePlan& plan, Mixer& mixer, Reporter& reporter);
-
-// The preview lines of `plan.applications`, counted into `changes` and
-// `matches`:
-//   change: application "NAME" volume ch N: NOW -> WANTED
-//   change: application "NAME" mute: NOW -> WANTED
-//   change: application "NAME" device: "NOW" -> "WANTED"
-// with "(not running)" after the name for a rule, and "none" as NOW for a
-// key the server does not hold yet.
-void preview_applications(const RestorePlan& plan, std::ostream& out, int& changes,
-                          int& matches);
 
 }  // namespace quorvel

@@ -109,6 +109,52 @@ void preview_write(const PlannedWrite& write, std::ostream& out, PreviewCounts& 
   }
 }
 
+// The lines of the plan's applications:
+//   change: application "NAME" volume ch N: NOW -> WANTED
+//   change: application "NAME" mute: NOW -> WANTED
+//   change: application "NAME" device: "NOW" -> "WANTED"
+// "none" standing for what a key the server does not hold yet has now.
+void preview_applications(const RestorePlan& plan, std::ostream& out, PreviewCounts& counts) {
+  for (const PlannedApplication& application : plan.applications) {
+    const std::string prefix = "change: " + application_text(application);
+    const ApplicationWrite& write = application.write;
+    const MixerApplication& now = application.now;
+    for (std::size_t k = 0; k < write.volume.size(); ++k) {
+      const bool held = application.present && k < now.volume.size();
+      if (held && !application_volume_differs(now.volume[k], write.volume[k])) {
+        ++counts.matches;
+        continue;
+      }
+      print_line(out, prefix + " volume ch " + std::to_string(k + 1) + ": " +
+                          (held ? std::to_string(now.volume[k]) : std::string("none")) +
+                          " -> " + std::to_string(write.volume[k]));
+      ++counts.changes;
+    }
+    if (write.set_mute) {
+      if (application.present && now.mute == write.mute) {
+        ++counts.matches;
+      } else {
+        print_line(out, prefix + " mute: " +
+                            (application.present ? std::string(now.mute ? "1" : "0")
+                                                 : std::string("none")) +
+                            " -> " + (write.mute ? "1" : "0"));
+        ++counts.changes;
+      }
+    }
+    if (!write.device.empty()) {
+      if (application.present && now.device == write.device) {
+        ++counts.matches;
+      } else {
+        print_line(out, prefix + " device: " +
+                            (application.present && !now.device.empty() ? quote_name(now.device)
+                                                                        : std::string("none")) +
+                            " -> " + quote_name(write.device));
+        ++counts.changes;
+      }
+    }
+  }
+}
+
 std::string count_text(int count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -143,7 +189,7 @@ PreviewCounts print_preview(const RestorePlan& plan, std::ostream& out, Reporter
     }
     preview_write(std::get<PlannedWrite>(entry), out, counts);
   }
-  preview_applications(plan, out, counts.changes, counts.matches);
+  preview_applications(plan, out, counts);
   print_line(out, count_text(counts.changes, "value", "values") + " would change, " +
                       std::to_string(counts.refusals) + " would be refused, " +
                       std::to_string(counts.matches) +

@@ -405,11 +405,8 @@ ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer
   if (!session.gone()) {
     RestorePlan applications;
     plan_applications(input, session.mixer(), session.layout(), applications);
-    for (const PlanEntry& entry : applications.entries) {
-      const PlanProblem& problem = std::get<PlanProblem>(entry);
-      report_problem(problem, reporter);
-      if (problem.failure) ++applications_reported;
-    }
+    // Its entries are the problems of planning them, reported as a plan's.
+    applications_reported = execute_entries(applications.entries, session);
     applications_reported += execute_applications(applications, session.mixer(), reporter);
   }
   ApplyReport report;
