@@ -6,6 +6,8 @@
 #include <variant>
 
 #include "apply/application_plan.h"
+#include "platform/document/control_kind.h"
+#include "platform/mixer/control_types.h"
 #include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 
@@ -100,8 +102,9 @@ void preview_write(const PlannedWrite& write, std::ostream& out, PreviewCounts& 
                           std::to_string(wanted) + " " + why);
       ++counts.refusals;
     } else if (value_would_change(now, wanted, write.bounds)) {
-      print_line(out, "change: " + path + slot_text(write, slot) + ": " + std::to_string(now) +
-                          " -> " + std::to_string(wanted));
+      print_line(out, "change: " + path + slot_text(write, slot) + ": " +
+                          value_with_percent(write.control_type, now) + " -> " +
+                          value_with_percent(write.control_type, wanted));
       ++counts.changes;
     } else {
       ++counts.matches;
@@ -110,7 +113,7 @@ void preview_write(const PlannedWrite& write, std::ostream& out, PreviewCounts& 
 }
 
 // The lines of the plan's applications:
-//   change: application "NAME" volume ch N: NOW -> WANTED
+//   change: application "NAME" volume ch N: NOW (P%) -> WANTED (P%)
 //   change: application "NAME" mute: NOW -> WANTED
 //   change: application "NAME" device: "NOW" -> "WANTED"
 // "none" standing for what a key the server does not hold yet has now.
@@ -126,8 +129,9 @@ void preview_applications(const RestorePlan& plan, std::ostream& out, PreviewCou
         continue;
       }
       print_line(out, prefix + " volume ch " + std::to_string(k + 1) + ": " +
-                          (held ? std::to_string(now.volume[k]) : std::string("none")) +
-                          " -> " + std::to_string(write.volume[k]));
+                          (held ? value_with_percent(ctrl::kVolume, now.volume[k])
+                                : std::string("none")) +
+                          " -> " + value_with_percent(ctrl::kVolume, write.volume[k]));
       ++counts.changes;
     }
     if (write.set_mute) {

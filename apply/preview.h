@@ -27,6 +27,7 @@ struct PreviewCounts {
 // names of name_writes_by_mixer where the plan has them, else the
 // document's):
 //   change: "LINE" / "CONTROL" ch N: NOW -> WANTED
+//     (a volume's values with their percent after them: 1000 (2%) -> 45875 (70%))
 //   change: "DESTINATION" / "SOURCE" / "CONTROL" item N "ITEM": NOW -> WANTED
 //   refuse: "LINE" / "CONTROL" ch N: WANTED (bounds MIN to MAX)
 //   refuse: "LINE" / "CONTROL": a MUX selection of K items (it takes exactly one)

@@ -1,6 +1,8 @@
 #include "platform/document/control_kind.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "platform/document/document_format.h"
 #include "platform/mixer/mixer.h"
@@ -96,6 +98,36 @@ WriteKind write_kind(std::uint32_t control_type) {
 
 bool is_channel_switch(std::uint32_t control_type) {
   return capture_kind(control_type) == CaptureKind::kSwitch;
+}
+
+}  // namespace quorvel
+
+namespace quorvel {
+
+bool is_volume_control(std::uint32_t control_type) {
+  return control_type == ctrl::kFader || control_type == ctrl::kVolume;
+}
+
+long volume_percent(std::int64_t value) {
+  return std::lround(static_cast<double>(value) * 100.0 / 65535.0);
+}
+
+std::string server_volume_decibels(std::int64_t value) {
+  if (value <= 0) return "-inf dB";
+  char text[32];
+  const double decibels = 60.0 * std::log10(static_cast<double>(value) / 65535.0);
+  // Never "-0.00": a volume a hair under 100 % shows as 0.00 dB.
+  std::snprintf(text, sizeof text, "%.2f dB", std::abs(decibels) < 0.005 ? 0.0 : decibels);
+  return text;
+}
+
+std::string value_with_percent(std::uint32_t control_type, std::int64_t value) {
+  std::string text = std::to_string(value);
+  if (!is_volume_control(control_type)) return text;
+  text += " (";
+  text += std::to_string(volume_percent(value));
+  text += "%)";
+  return text;
 }
 
 }  // namespace quorvel

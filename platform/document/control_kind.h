@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace quorvel {
 
@@ -42,5 +43,27 @@ WriteKind write_kind(std::uint32_t control_type);
 // Whether the type is an on/off switch whose channels can differ (BOOLEAN,
 // ONOFF, MUTE, MONO, LOUDNESS, STEREOENH; not BUTTON, which is pressed).
 bool is_channel_switch(std::uint32_t control_type);
+
+}  // namespace quorvel
+
+namespace quorvel {
+
+// Whether a control of `control_type` is a volume (FADER, VOLUME), whose
+// values are on the document's scale: 65535 is 100 %, and a sound server's
+// volume over 100 % is over 65535.
+bool is_volume_control(std::uint32_t control_type);
+
+// A volume on the document's scale as a whole percent, rounded: 45875 is
+// 70, a sound server's 100268 is 153.
+long volume_percent(std::int64_t value);
+
+// A sound server's volume on the document's scale in dB, as the server
+// reckons it (its volumes are cubic: 60 log10 of the fraction of 100 %),
+// "-9.29 dB"; "-inf dB" for 0.
+std::string server_volume_decibels(std::int64_t value);
+
+// A raw value as a preview or listing shows it: a volume's with its percent
+// after it, "45875 (70%)"; any other's alone, "45875".
+std::string value_with_percent(std::uint32_t control_type, std::int64_t value);
 
 }  // namespace quorvel

@@ -51,7 +51,7 @@ TEST_F(PreviewTest, ListsExactlyWhatTheRestoreChangesAndWritesNothing) {
   EXPECT_EQ(preview.err, "XML document loaded successfully\n");
   EXPECT_EQ(preview.out,
             "change: \"Speakers\" / \"Wave\" / \"Wave Mute\": 1 -> 0\n"
-            "change: \"Speakers\" / \"Master Volume\" ch 1: 1000 -> 45875\n"
+            "change: \"Speakers\" / \"Master Volume\" ch 1: 1000 (2%) -> 45875 (70%)\n"
             "2 values would change, 0 would be refused, 39 already match\n");
   EXPECT_EQ(read_file(device_), drifted);
 

@@ -130,13 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "", ""},
         PreviewCase{"volume, mute and device",
                     R"(<application key="sink-input-by-application-name:Music" channels="2" mute="1" server_name="two">Music<value ch="1">19661</value><value ch="2">26214</value></application>)",
-                    "change: application \"Music\" volume ch 1: 26214 -> 19661\n"
+                    "change: application \"Music\" volume ch 1: 26214 (40%) -> 19661 (30%)\n"
                     "change: application \"Music\" mute: 0 -> 1\n"
                     "change: application \"Music\" device: \"one\" -> \"two\"\n",
                     ""},
         PreviewCase{"a key the server does not hold makes a rule",
                     R"(<application key="sink-input-by-application-name:Later" channels="1" mute="0">Later<value ch="1">100</value></application>)",
-                    "change: application \"Later\" volume ch 1: none -> 100\n"
+                    "change: application \"Later\" volume ch 1: none -> 100 (0%)\n"
                     "change: application \"Later\" mute: none -> 0\n",
                     ""},
         PreviewCase{"a device the server lacks is a note",
@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "quorvel: note: application \"Music\": the device \"gone\" is not on this mixer; it stays where it is\n"},
         PreviewCase{"a sink is no device for a recording",
                     R"(<application key="source-output-by-application-name:Rec" channels="1" mute="0" server_name="one">Rec<value ch="1">1</value></application>)",
-                    "change: application \"Rec\" volume ch 1: none -> 1\n"
+                    "change: application \"Rec\" volume ch 1: none -> 1 (0%)\n"
                     "change: application \"Rec\" mute: none -> 0\n",
                     "quorvel: note: application \"Rec\": the device \"one\" is not on this mixer; it stays where it is\n"},
         PreviewCase{"without a key",

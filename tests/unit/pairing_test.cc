@@ -317,9 +317,9 @@ TEST(PositionPairingTest, SurroundDocumentOntoQuadMovesValuesBySpeaker) {
   const std::string saved = snapshot_of(source);
 
   const std::string out = preview(saved, target);
-  EXPECT_NE(out.find("\"Volume\" ch 3: 0 -> 5\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("\"Volume\" ch 4: 0 -> 6\n"), std::string::npos) << out;
-  EXPECT_EQ(out.find("-> 3"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Volume\" ch 3: 0 (0%) -> 5 (0%)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Volume\" ch 4: 0 (0%) -> 6 (0%)\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("-> 3 "), std::string::npos) << out;
 
   std::string errors;
   EXPECT_EQ(restore(saved, target, errors).reported, 0) << errors;
@@ -338,8 +338,8 @@ TEST(PreviewNamesTest, ThePreviewNamesTheMixersLinesAndControls) {
   SimMixer target(server({named(line(kSink, "a.null", 10, {0, 0}, false), "Null Output"),
                           named(line(kSink, "b.null", 20, {200, 200}, true), "Null Output")}));
   EXPECT_EQ(preview(snapshot_of(source), target),
-            "change: \"Null Output\" (a.null) / \"Volume\" ch 1: 0 -> 100\n"
-            "change: \"Null Output\" (a.null) / \"Volume\" ch 2: 0 -> 100\n"
+            "change: \"Null Output\" (a.null) / \"Volume\" ch 1: 0 (0%) -> 100 (0%)\n"
+            "change: \"Null Output\" (a.null) / \"Volume\" ch 2: 0 (0%) -> 100 (0%)\n"
             "2 values would change, 0 would be refused, 5 already match\n");
 }
 
