@@ -9,6 +9,8 @@ namespace {
 constexpr char kVersionLetter = '\x01';
 // Stands for --follow, which has none either.
 constexpr char kFollowLetter = '\x02';
+constexpr char kShowLetter = '\x03';
+constexpr char kUtf8Letter = '\x04';
 
 // The one-letter form of each whole word; '\0' for a word that is no option.
 char long_option_letter(std::string_view word) {
@@ -19,7 +21,7 @@ char long_option_letter(std::string_view word) {
   static constexpr LongOption kLongOptions[] = {
       {"--out", 'o'},  {"--local", 'l'},   {"--url", 'u'},  {"--tree", 't'},
       {"--dry-run", 'n'}, {"--diff", 'd'}, {"--help", 'h'}, {"--version", kVersionLetter},
-      {"--follow", kFollowLetter},
+      {"--follow", kFollowLetter}, {"--show", kShowLetter}, {"--utf8", kUtf8Letter},
   };
   for (const LongOption& option : kLongOptions) {
     if (option.word == word) return option.letter;
@@ -66,6 +68,8 @@ Options parse_options(const std::vector<std::string>& args) {
         if (!options.help) options.version = true;
         break;
       case kFollowLetter: options.follow = true; break;
+      case kShowLetter: options.show = true; break;
+      case kUtf8Letter: options.utf8 = true; break;
       case 'o':
         if (i + 1 < args.size() && !is_option(args[i + 1])) {
           options.output_name = args[++i];
@@ -75,7 +79,7 @@ Options parse_options(const std::vector<std::string>& args) {
           options.output_default = true;
         }
         break;
-      default: break;
+      default: options.ignored.push_back(arg); break;
     }
   }
   return options;

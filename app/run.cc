@@ -18,6 +18,7 @@
 #include "apply/reconcile.h"
 #include "docio/dump.h"
 #include "docio/input_document.h"
+#include "docio/listing.h"
 #include "docio/save.h"
 #include "platform/os/console.h"
 #include "platform/os/message.h"
@@ -48,10 +49,14 @@ constexpr const char* kHelpMore =
     "  -h                  Prints this text\n"
     "  --follow profile    Restores the profile on the sound server, then keeps to it: a line\n"
     "                      or application of it that appears gets its values (Ctrl-C ends it)\n"
+    "  --show  [filename]  Lists the document, or without one the mixer, in percent and dB;\n"
+    "                      changes nothing\n"
+    "  --utf8              Saves in UTF-8 (text for diff, grep and git) rather than UTF-16\n"
     "\n"
-    "Only the second letter of an option counts (-o is -out). Long forms, as whole words:\n"
-    "--out, --local, --url, --tree, --dry-run (also --diff), --help, --version, --follow;\n"
-    "any other word beginning with -- is refused. After a lone --, every argument is a file name.\n"
+    "Only the second letter of an option counts (-o is -out); another letter is passed over,\n"
+    "with a note. Long forms, as whole words: --out, --local, --url, --tree, --dry-run (also\n"
+    "--diff), --help, --version, --follow, --show, --utf8; any other word beginning with --\n"
+    "is refused. After a lone --, every argument is a file name.\n"
     "\n"
     "Exit status: 0 success, 1 failure. With -n: 0 the mixer matches the document,\n"
     "1 a restore would change it, 2 something failed.\n"
@@ -82,13 +87,19 @@ std::optional<std::string> chosen_output_name(const Options& options,
   return std::nullopt;
 }
 
+// The encoding a save is made in: UTF-16 unless --utf8 asks for UTF-8.
+SavedEncoding encoding_of(const Options& options) {
+  return options.utf8 ? SavedEncoding::kUtf8 : SavedEncoding::kUtf16;
+}
+
 // Saves the snapshot: its saved form, or the model of it a preview planned
 // with. A failure is reported with its reason, then "File not found
 // error.". Whether it was saved.
 bool save_step(const std::string* saved_form, const Document* snapshot,
-               const std::string& output_name) {
-  const Result saved = saved_form != nullptr ? save_saved_document(*saved_form, output_name, console())
-                                             : save_document(*snapshot, output_name, console());
+               const std::string& output_name, SavedEncoding encoding) {
+  const Result saved = saved_form != nullptr
+                           ? save_saved_document(*saved_form, output_name, console())
+                           : save_document(*snapshot, output_name, console(), encoding);
   if (saved) return true;
   report_error(saved.message());
   std::cerr << kFileNotFound;
@@ -182,10 +193,74 @@ int run_preview(const Options& options, InputDocument& input, Document& snapshot
   const std::optional<std::string> output_name = chosen_output_name(options, default_output_name);
   if (output_name) {
     input.document.reset();
-    if (!save_step(nullptr, &snapshot, *output_name)) failed = true;
+    if (!save_step(nullptr, &snapshot, *output_name, encoding_of(options))) failed = true;
   }
   if (failed) return 2;
   return changes ? 1 : 0;
+}
+
+// --show: the document named, or without one the mixer, listed
+// (list_document); nothing is applied or saved. 0 when it was listed, 1
+// when it could not be (the reasons said).
+int run_show(const Options& options, const std::optional<std::string>& mixer_value) {
+  // A listing only ever reads: what would preview, print, save or follow is
+  // refused rather than left undone without a word.
+  if (options.preview || options.tree || options.output_name || options.output_default ||
+      options.follow) {
+    report_error(std::string("--show only lists, and does not go with ") +
+                 (options.preview ? "-n"
+                  : options.tree  ? "-t"
+                  : options.follow ? "--follow"
+                                   : "-out") +
+                 "; nothing was done");
+    return options.preview ? 2 : 1;
+  }
+  if (options.utf8) report_note("--utf8 only chooses how a document is saved; --show saves nothing");
+  Document mixer_document;
+  InputDocument input;
+  Document* listed = &input.document;
+  bool failed = false;
+  if (options.file_name) {
+    // A document is listed without the mixer: it may come from another
+    // machine, or this one may have none.
+    if (!run_load_step(input, *options.file_name, options.local, options.url)) return 1;
+  } else {
+    std::unique_ptr<OpenedMixer> mixer;
+    if (Result chosen = open_mixer(mixer_value, console(), mixer); !chosen) {
+      report_error(chosen.message());
+      return 1;
+    }
+    if (!mixer || mixer->mixer().device_count() == 0) {
+      report_error(std::string("there is no mixer to list: ") + kNoMixerText);
+      return 1;
+    }
+    std::optional<std::string> default_name;
+    // A mixer read in part is listed as far as it was read, and fails the run.
+    if (!build_snapshot(mixer_document, mixer->mixer(), default_name, console())) failed = true;
+    if (Result kept = mixer->keep_changes(); !kept) {
+      report_error(kept.message());
+      failed = true;
+    }
+    listed = &mixer_document;
+  }
+  list_document(*listed, std::cout);
+  if (!output_written()) failed = true;
+  return failed ? 1 : 0;
+}
+
+// A note for each single-dash argument whose letter is no option: the run
+// passes over it, as it always has, but a typo such as -save (read as -s,
+// which is nothing) no longer goes by without a word.
+void note_ignored(const Options& options) {
+  for (const std::string& arg : options.ignored) {
+    const std::string shown = quote_name(system_to_utf8(arg));
+    if (arg.size() < 2) {
+      report_note(shown + " is no option; it is passed over");
+      continue;
+    }
+    report_note(shown + " is no option (only the letter after the dash counts, and -" +
+                std::string(1, arg[1]) + " is none); it is passed over");
+  }
 }
 
 }  // namespace
@@ -219,7 +294,8 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
   bool failed = false;
   Result built;
   if (saved_form) {
-    built = build_saved_snapshot(*saved_form, *mixer, default_output_name, console());
+    built = build_saved_snapshot(*saved_form, *mixer, default_output_name, console(),
+                                 encoding_of(options));
   } else if (options.preview || options.file_name) {
     built = build_snapshot(snapshot, *mixer, default_output_name, console());
   } else {
@@ -285,7 +361,8 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
       }
     } else if (saves) {
       if (!saved_form) saved_form.emplace();
-      built = build_saved_snapshot(*saved_form, *mixer, default_output_name, console());
+      built = build_saved_snapshot(*saved_form, *mixer, default_output_name, console(),
+                                 encoding_of(options));
     } else {
       built = check_snapshot(*mixer, default_output_name, console());
     }
@@ -306,7 +383,8 @@ int run_sequence(const std::vector<std::string>& args, Mixer* mixer,
     report_error(quote_name(*output_name) +
                  " not saved: the mixer did not keep the change it would show");
     std::cerr << kFileNotFound;
-  } else if (output_name && built && !save_step(&saved_form.value(), nullptr, *output_name)) {
+  } else if (output_name && built &&
+             !save_step(&saved_form.value(), nullptr, *output_name, encoding_of(options))) {
     failed = true;
   }
   return failed ? 1 : 0;
@@ -322,6 +400,7 @@ int run_program(const std::vector<std::string>& args) {
                  " (quorvel --help lists the options); nothing was done");
     return failure;
   }
+  note_ignored(options);
   if (options.help) {
     print_help(args.empty() ? std::string("quorvel") : args[0]);
     return 0;
@@ -344,6 +423,7 @@ int run_program(const std::vector<std::string>& args) {
   // (one written in between, by size or time of its last write, is read
   // again there); a run that ends before its load step waits for the load
   // (on the way out) and says nothing of it.
+  if (options.show) return run_show(options, value);
   if (options.follow) return follow_profile(options, value);
 
   PreparedLoad prepared = begin_load_step(options.file_name, options.local, options.url);

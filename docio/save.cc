@@ -20,9 +20,9 @@ Result save_saved_document(const std::string& bytes, const std::string& file_nam
 }
 
 Result save_document(const Document& document, const std::string& file_name,
-                     Reporter& reporter) {
+                     Reporter& reporter, SavedEncoding encoding) {
   std::string bytes;
-  SavedDocumentWriter writer(bytes);
+  SavedDocumentWriter writer(bytes, encoding);
   write_document(document, writer);
   return save_saved_document(bytes, file_name, reporter);
 }

@@ -6,6 +6,7 @@
 #include "common/report.h"
 #include "common/result.h"
 #include "platform/document/document_model.h"
+#include "platform/document/saved_writer.h"
 
 namespace quorvel {
 
@@ -20,8 +21,8 @@ Result save_saved_document(const std::string& bytes, const std::string& file_nam
                            Reporter& reporter);
 
 // Saves `document` (a snapshot built into the model) the same way, in the
-// saved-file format.
+// saved-file format, in `encoding`.
 Result save_document(const Document& document, const std::string& file_name,
-                     Reporter& reporter);
+                     Reporter& reporter, SavedEncoding encoding = SavedEncoding::kUtf16);
 
 }  // namespace quorvel

@@ -209,9 +209,10 @@ Result build_snapshot(Document& document, Mixer& mixer,
 }
 
 Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
-                            std::optional<std::string>& default_output_name, Reporter& reporter) {
+                            std::optional<std::string>& default_output_name, Reporter& reporter,
+                            SavedEncoding encoding) {
   bytes.clear();
-  SavedDocumentWriter sink(bytes);
+  SavedDocumentWriter sink(bytes, encoding);
   return describe_mixer(sink, mixer, default_output_name, reporter, &bytes);
 }
 

@@ -9,6 +9,7 @@
 #include "common/result.h"
 #include "platform/document/document_model.h"
 #include "platform/document/document_sink.h"
+#include "platform/document/saved_writer.h"
 #include "platform/mixer/mixer.h"
 
 namespace quorvel {
@@ -25,10 +26,12 @@ namespace quorvel {
 Result build_snapshot(Document& document, Mixer& mixer,
                       std::optional<std::string>& default_output_name, Reporter& reporter);
 
-// The same snapshot written straight in the saved-file format into `bytes`,
-// for a run that needs no document of it: one that only saves.
+// The same snapshot written straight in the saved-file format into `bytes`
+// (in `encoding`), for a run that needs no document of it: one that only
+// saves.
 Result build_saved_snapshot(std::string& bytes, Mixer& mixer,
-                            std::optional<std::string>& default_output_name, Reporter& reporter);
+                            std::optional<std::string>& default_output_name, Reporter& reporter,
+                            SavedEncoding encoding = SavedEncoding::kUtf16);
 
 // Reads device 0 of `mixer` as build_snapshot does, reporting and failing as
 // it does and setting `default_output_name`, but keeps nothing of the

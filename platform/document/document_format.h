@@ -12,6 +12,8 @@ inline constexpr const char* kDeclarationEncoding = "UTF-16";
 inline constexpr const char* kComment = "Brevalt Corvane 1.0 ";
 inline constexpr const char* kDoctype = "audio_mixer SYSTEM \"audio_mixer.dtd\"";
 inline constexpr const char* kDeclarationMarkup = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
+// The declaration of a document saved in UTF-8 (--utf8).
+inline constexpr const char* kDeclarationMarkupUtf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 inline constexpr const char* kCommentMarkup = "<!--Brevalt Corvane 1.0 -->";
 inline constexpr const char* kDoctypeMarkup = "<!DOCTYPE audio_mixer SYSTEM \"audio_mixer.dtd\">";
 

@@ -13,7 +13,9 @@ namespace quorvel {
 // after text; an element without children is written "<name ... />"; an
 // end tag begins a line unless it comes right after text.
 
-SavedDocumentWriter::SavedDocumentWriter(std::string& out) : out_(out), used_(out.size()) {
+SavedDocumentWriter::SavedDocumentWriter(std::string& out, SavedEncoding encoding)
+    : out_(out), utf8_(encoding == SavedEncoding::kUtf8), used_(out.size()) {
+  if (utf8_) return;
   char* to = room(2);
   to[0] = '\xFF';
   to[1] = '\xFE';
@@ -29,6 +31,11 @@ char* SavedDocumentWriter::room(std::size_t bytes) {
 }
 
 void SavedDocumentWriter::put_ascii(char c) {
+  if (utf8_) {
+    *room(1) = c;
+    ++used_;
+    return;
+  }
   char* to = room(2);
   to[0] = c;
   to[1] = '\0';
@@ -36,6 +43,11 @@ void SavedDocumentWriter::put_ascii(char c) {
 }
 
 void SavedDocumentWriter::put_ascii(std::string_view ascii) {
+  if (utf8_) {
+    ascii.copy(room(ascii.size()), ascii.size());
+    used_ += ascii.size();
+    return;
+  }
   char* to = room(2 * ascii.size());
   for (char c : ascii) {
     *to++ = c;
@@ -44,10 +56,29 @@ void SavedDocumentWriter::put_ascii(std::string_view ascii) {
   used_ += 2 * ascii.size();
 }
 
-// UTF-8 as UTF-16 (the texts the writer is given are holdable_text's, valid
-// UTF-8): a byte that begins no complete sequence is dropped, and a
-// four-byte sequence becomes a surrogate pair.
+// UTF-8 as UTF-16, or as it is (the texts the writer is given are
+// holdable_text's, valid UTF-8): a byte that begins no complete sequence is
+// dropped, and in UTF-16 a four-byte sequence becomes a surrogate pair.
 void SavedDocumentWriter::put_utf8(std::string_view utf8) {
+  if (utf8_) {
+    char* const start = room(utf8.size());
+    char* to = start;
+    for (std::size_t at = 0; at < utf8.size();) {
+      if (static_cast<unsigned char>(utf8[at]) < 0x80) {
+        *to++ = utf8[at++];
+        continue;
+      }
+      const Utf8Char decoded = decode_utf8(utf8, at);
+      if (!decoded.complete) {
+        ++at;
+        continue;
+      }
+      to = std::copy_n(utf8.data() + at, decoded.length, to);
+      at += decoded.length;
+    }
+    used_ += static_cast<std::size_t>(to - start);
+    return;
+  }
   // Every byte gives at most one unit of two bytes.
   char* const start = room(2 * utf8.size());
   char* to = start;
@@ -129,7 +160,7 @@ void SavedDocumentWriter::top_level(std::string_view markup) {
 }
 
 void SavedDocumentWriter::prolog() {
-  top_level(doc::kDeclarationMarkup);
+  top_level(utf8_ ? doc::kDeclarationMarkupUtf8 : doc::kDeclarationMarkup);
   top_level(doc::kCommentMarkup);
   top_level(doc::kDoctypeMarkup);
 }

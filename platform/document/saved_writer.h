@@ -1,5 +1,6 @@
 // Writing a document in the saved-file format node by node: UTF-16 LE with
-// a byte order mark, indented with tabs, text escaped where XML needs it.
+// a byte order mark (or, asked for, UTF-8 without one, its declaration
+// saying so), indented with tabs, text escaped where XML needs it.
 // Every saved document is written by it, straight from the mixer's parts
 // (document_writer.h).
 #pragma once
@@ -13,11 +14,17 @@
 
 namespace quorvel {
 
+// The encoding a document is saved in.
+enum class SavedEncoding {
+  kUtf16,  // UTF-16 LE with a byte order mark: every saved document unless asked
+  kUtf8,   // UTF-8, declared so: text that diff, grep and git read as text
+};
+
 class SavedDocumentWriter final : public DocumentSink {
  public:
-  // Appends to `out`, starting with the byte order mark. Reserve room in
-  // `out` beforehand to keep it from being copied as it grows.
-  explicit SavedDocumentWriter(std::string& out);
+  // Appends to `out`, starting with the byte order mark (UTF-16). Reserve
+  // room in `out` beforehand to keep it from being copied as it grows.
+  explicit SavedDocumentWriter(std::string& out, SavedEncoding encoding = SavedEncoding::kUtf16);
 
   void prolog() override;
   void start(const char* name) override;
@@ -44,6 +51,7 @@ class SavedDocumentWriter final : public DocumentSink {
   void line_break_and_indent(std::size_t depth);
 
   std::string& out_;
+  const bool utf8_;                // UTF-8 rather than UTF-16
   std::size_t used_ = 0;           // bytes of out_ written
   std::vector<const char*> open_;  // the names of the elements open
   bool tag_open_ = false;          // the last start tag awaits its ">"

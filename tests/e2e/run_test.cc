@@ -94,10 +94,24 @@ TEST_F(RunTest, TreeWithoutFileNamePrintsOneEmptyLine) {
   EXPECT_EQ(result.exit_code, 0);
 }
 
-TEST_F(RunTest, UnknownOptionsAreIgnored) {
+// A letter that is no option is passed over, with a note that names it;
+// the run goes on as without it: -save restores the file after it.
+TEST_F(RunTest, UnknownLettersAreNotedAndPassedOver) {
   ProgramResult result = run({"-x", "-L", "-"});
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err,
+            "quorvel: note: \"-x\" is no option (only the letter after the dash counts, and -x "
+            "is none); it is passed over\n"
+            "quorvel: note: \"-L\" is no option (only the letter after the dash counts, and -L "
+            "is none); it is passed over\n"
+            "quorvel: note: \"-\" is no option; it is passed over\n");
   EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.exit_code, 0);
+
+  write_file(dir_ / "backup.xml", read_file(source_dir() / "examples" / "soundcard.xml"));
+  result = run({"-save", "backup.xml"});
+  EXPECT_EQ(result.err,
+            "quorvel: note: \"-save\" is no option (only the letter after the dash counts, and -s "
+            "is none); it is passed over\nXML document loaded successfully\n");
   EXPECT_EQ(result.exit_code, 0);
 }
 
@@ -305,6 +319,50 @@ TEST_F(RunTest, FollowRefusesWhatItCannotFollowAndAppliesNothing) {
     EXPECT_TRUE(testing::holds(result.err, c.said)) << result.err;
     EXPECT_EQ(result.out, "") << c.args.back();
   }
+  EXPECT_EQ(read_file(device_), device_before);
+}
+
+// --utf8 saves the same document in UTF-8, declared so, and it loads back
+// as the UTF-16 one does.
+TEST_F(RunTest, Utf8SavesTheSameDocumentAsText) {
+  ASSERT_EQ(run({"-out", "wide.xml"}).exit_code, 0);
+  ProgramResult result = run({"--utf8", "-out", "text.xml"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  std::string wide = utf16le_to_utf8(read_file(dir_ / "wide.xml"));
+  wide.replace(wide.find("UTF-16"), 6, "UTF-8");
+  EXPECT_EQ(read_file(dir_ / "text.xml"), wide);
+  result = run({"-n", "text.xml"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(testing::holds(result.out, "0 values would change")) << result.out;
+}
+
+// --show lists the mixer, or a document, and changes nothing; it refuses
+// what would preview, print or save.
+TEST_F(RunTest, ShowListsTheMixerOrADocumentAndChangesNothing) {
+  const std::string device_before = read_file(device_);
+  ProgramResult mixer = run({"--show"});
+  EXPECT_EQ(mixer.exit_code, 0) << mixer.err;
+  EXPECT_EQ(mixer.out.rfind("Mixer \"Demo PCI Sound Card\"\n\nDestination \"Speakers\": 2 channels\n"
+                            "  \"Master Volume\": ch 1 45875 (70%), ch 2 45875 (70%)\n"
+                            "  \"Master Mute\": off\n",
+                            0),
+            0u)
+      << mixer.out;
+  EXPECT_TRUE(testing::holds(mixer.out, "  \"Recording Source\": one of\n      \"CD Audio\"\n"
+                                        "      \"Line In\"\n    * \"Microphone\"\n"))
+      << mixer.out;
+  ASSERT_EQ(run({"-out", "saved.xml"}).exit_code, 0);
+  ProgramResult file = run({"--show", "saved.xml"});
+  EXPECT_EQ(file.exit_code, 0) << file.err;
+  EXPECT_EQ(file.out, mixer.out);
+  for (const auto& [args, code] : std::vector<std::pair<std::vector<std::string>, int>>{
+           {{"--show", "-out", "x.xml"}, 1}, {{"--show", "-n", "saved.xml"}, 2},
+           {{"--show", "-t", "saved.xml"}, 1}, {{"--show", "missing.xml"}, 1}}) {
+    ProgramResult refused = run(args);
+    EXPECT_EQ(refused.exit_code, code) << args[1];
+    EXPECT_EQ(refused.out, "") << args[1];
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.xml"));
   EXPECT_EQ(read_file(device_), device_before);
 }
 

@@ -11,7 +11,8 @@ namespace {
 
 // One command line and what it must ask for: the file name, the output
 // name ("" for none), the flags set (D: -out without a name, n: preview,
-// l: local, t: tree, h: help, v: version, f: follow) and the word refused.
+// l: local, t: tree, h: help, v: version, f: follow, s: show, 8: UTF-8
+// saves; [ARG]: an argument passed over) and the word refused.
 struct OptionsCase {
   std::vector<std::string> args;
   std::string file_name;
@@ -35,6 +36,10 @@ TEST_P(OptionsTest, ParsesAsAUserOfShortAndLongOptionsExpects) {
   if (options.help) flags += 'h';
   if (options.version) flags += 'v';
   if (options.follow) flags += 'f';
+  if (options.show) flags += 's';
+  if (options.utf8) flags += '8';
+  // Each argument passed over with a note.
+  for (const std::string& ignored : options.ignored) flags += "[" + ignored + "]";
   EXPECT_EQ(options.file_name.value_or("(none)"), c.file_name);
   EXPECT_EQ(options.output_name.value_or(""), c.output_name);
   EXPECT_EQ(flags, c.flags);
@@ -55,7 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"-n", "a.xml"}, "a.xml", "", "n", ""},
         OptionsCase{{"-dry-run", "a.xml"}, "a.xml", "", "n", ""},
         OptionsCase{{"-diff", "a.xml"}, "a.xml", "", "n", ""},
-        OptionsCase{{"-x", "-L", "-", "a.xml"}, "a.xml", "", "", ""},
+        OptionsCase{{"-x", "-L", "-", "a.xml"}, "a.xml", "", "[-x][-L][-]", ""},
+        OptionsCase{{"-save", "backup.xml"}, "backup.xml", "", "[-save]", ""},
+        OptionsCase{{"--show", "--utf8", "a.xml"}, "a.xml", "", "s8", ""},
+        OptionsCase{{"--utf8", "-out"}, "(none)", "", "D8", ""},
         OptionsCase{{"-help"}, "(none)", "", "h", ""},
         // An empty argument is a file name.
         OptionsCase{{""}, "", "", "", ""},
@@ -67,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         // --follow is a whole word only; its profile is the file.
         OptionsCase{{"--follow", "profile.xml"}, "profile.xml", "", "f", ""},
         OptionsCase{{"--url", "--follow", "http://h/p.xml"}, "http://h/p.xml", "", "f", ""},
-        OptionsCase{{"-follow", "p.xml"}, "p.xml", "", "", ""},
+        OptionsCase{{"-follow", "p.xml"}, "p.xml", "", "[-follow]", ""},
         // The first of help and version wins.
         OptionsCase{{"--version", "-h"}, "(none)", "", "v", ""},
         OptionsCase{{"-?", "--version"}, "(none)", "", "h", ""},
