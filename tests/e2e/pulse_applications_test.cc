@@ -303,8 +303,11 @@ TYPED_TEST(PulseApplicationsTest, ProgramRestoresApplicationsRunningOrNot) {
   this->quorvel_ok({"saved.xml"});
   const long step = this->kPipeWire ? 1 : 0;
   this->play("Musicbox");
+  // A stream is listed a moment before it is linked to a sink (its sink
+  // then reads as no index): waited for too.
   EXPECT_TRUE(wait_until([&] {
-    return this->find_stream("Musicbox", shown) && shown.volume.size() == 2 &&
+    return this->find_stream("Musicbox", shown) && shown.sink != "4294967295" &&
+           shown.volume.size() == 2 &&
            std::abs(shown.volume[0] - 26214) <= step && std::abs(shown.volume[1] - 26214) <= step;
   })) << server.pactl({"list", "sink-inputs"});
   // PipeWire's rules keep no sink: there the stream plays to the default.
