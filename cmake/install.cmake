@@ -1,19 +1,32 @@
 # Installing quorvel, and packaging it with CPack. Included at the end of
 # the top-level CMakeLists.txt, once the quorvel target exists.
 #
-#   cmake --install build     bin/quorvel, share/man/man1/quorvel.1 and
-#                             share/doc/quorvel/ (README.md, LICENSE, examples/)
+#   cmake --install build     bin/quorvel, share/man/man1/quorvel.1,
+#                             share/doc/quorvel/ (README.md, LICENSE, examples/),
+#                             the systemd units, libexec/quorvel/quorvel-cards
+#                             and the bash completion
 #   cpack -G DEB              (in a Linux build folder) quorvel_<version>_<arch>.deb
 #   cpack -G ZIP              (in a Windows build folder) quorvel-<version>-win64.zip
+#
+# The Debian package that dpkg-buildpackage makes (debian/) installs with
+# these rules too; the two packages share debian/'s changelog, copyright
+# file, lintian overrides and maintainer.
 
 include(GNUInstallDirs)
 
-set(QUORVEL_PACKAGE_MAINTAINER "The Quorvel developers <quorvel-devel@example.org>"
-    CACHE STRING "Maintainer of the Debian package (name <address>)")
-
 file(GLOB quorvel_example_devices CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.xml)
 set(quorvel_man_page ${PROJECT_SOURCE_DIR}/app/quorvel.1)
-set(quorvel_debian_sources ${PROJECT_SOURCE_DIR}/cmake/debian)
+set(quorvel_debian_sources ${PROJECT_SOURCE_DIR}/debian)
+
+# The maintainer of both packages is debian/control's (a cache entry of an
+# older build folder that named one does not stand in for it).
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${quorvel_debian_sources}/control)
+file(STRINGS ${quorvel_debian_sources}/control quorvel_control_maintainer REGEX "^Maintainer: ")
+if(NOT quorvel_control_maintainer MATCHES "^Maintainer: (.+)$")
+  message(FATAL_ERROR "debian/control: no Maintainer field")
+endif()
+unset(QUORVEL_PACKAGE_MAINTAINER CACHE)
+set(QUORVEL_PACKAGE_MAINTAINER "${CMAKE_MATCH_1}")
 
 # The manual page and the Debian changelog name the version too; a new
 # project version needs a changelog entry and a new manual page header.
@@ -25,7 +38,7 @@ if(NOT quorvel_man_header MATCHES "\"quorvel ${PROJECT_VERSION}\"")
 endif()
 file(STRINGS ${quorvel_debian_sources}/changelog quorvel_changelog_top LIMIT_COUNT 1)
 if(NOT quorvel_changelog_top MATCHES "^quorvel \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "cmake/debian/changelog: the latest entry is not for version ${PROJECT_VERSION}")
+  message(FATAL_ERROR "debian/changelog: the latest entry is not for version ${PROJECT_VERSION}")
 endif()
 
 # Packages are reproducible: the same sources give the same bytes. Their
@@ -36,7 +49,7 @@ file(STRINGS ${quorvel_debian_sources}/changelog quorvel_changelog_date REGEX "^
 set(quorvel_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
 if(NOT quorvel_changelog_date MATCHES
    ">  [A-Z][a-z][a-z], ([0-9]+) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ([0-9][0-9]):([0-9][0-9]):([0-9][0-9]) ([+-])([0-9][0-9])([0-9][0-9])$")
-  message(FATAL_ERROR "cmake/debian/changelog: the latest entry's trailer has no date as RFC 5322 writes it")
+  message(FATAL_ERROR "debian/changelog: the latest entry's trailer has no date as RFC 5322 writes it")
 endif()
 set(quorvel_day ${CMAKE_MATCH_1})
 list(FIND quorvel_months "${CMAKE_MATCH_2}" quorvel_month)
@@ -44,7 +57,7 @@ set(quorvel_year ${CMAKE_MATCH_3})
 set(quorvel_time_of_day "${CMAKE_MATCH_4} * 3600 + ${CMAKE_MATCH_5} * 60 + ${CMAKE_MATCH_6}")
 set(quorvel_offset "${CMAKE_MATCH_7}(${CMAKE_MATCH_8} * 3600 + ${CMAKE_MATCH_9} * 60)")
 if(quorvel_month LESS 0)
-  message(FATAL_ERROR "cmake/debian/changelog: the latest entry's date has no month ${CMAKE_MATCH_2}")
+  message(FATAL_ERROR "debian/changelog: the latest entry's date has no month ${CMAKE_MATCH_2}")
 endif()
 # Days since 1970-01-01, counted in years that begin in March (so that a
 # leap day ends its year), then the time of day, less the offset from UTC.
@@ -134,12 +147,50 @@ else()
   install(FILES ${quorvel_example_devices} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
           COMPONENT program)
   install(FILES ${quorvel_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
+  # The Ansible example, a folder of playbooks, roles and a Python module,
+  # all of it documentation: nothing in it is run from where it is
+  # installed, so no file is executable there (what Ansible leaves in it
+  # when it runs from the source tree is left out).
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ansible/
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/ansible COMPONENT program
+          FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+          PATTERN __pycache__ EXCLUDE PATTERN *.pyc EXCLUDE PATTERN *.retry EXCLUDE)
+  install(FILES ${PROJECT_SOURCE_DIR}/app/quorvel.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME quorvel
+          COMPONENT program)
+
+  # The units and the script they run name where the program and the script
+  # are, which is known only when they are installed: `cmake --install
+  # --prefix DIR`, CPack (/usr) and a Debian package build each install
+  # elsewhere than a build folder's configured prefix may say. Each is made
+  # from its template as it is installed, from the prefix of that install.
+  set(quorvel_installed ${CMAKE_CURRENT_BINARY_DIR}/installed)
+  function(quorvel_install_made template kind destination)
+    cmake_path(GET template STEM LAST_ONLY name)
+    install(CODE "
+      set(CMAKE_INSTALL_FULL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+      set(QUORVEL_CARDS_SCRIPT
+          \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/quorvel/quorvel-cards\")
+      set(QUORVEL_STATE_DIR /var/lib/quorvel)
+      file(READ \"${template}\" made)
+      string(CONFIGURE \"\${made}\" made @ONLY)
+      file(WRITE \"${quorvel_installed}/${name}\" \"\${made}\")"
+      COMPONENT program)
+    install(${kind} ${quorvel_installed}/${name} DESTINATION ${destination} COMPONENT program)
+  endfunction()
   # The user unit that follows a profile (lib/systemd/user under the prefix,
   # where the user's service manager looks, /usr/local included).
-  configure_file(${PROJECT_SOURCE_DIR}/app/quorvel-follow.service.in
-                 ${CMAKE_CURRENT_BINARY_DIR}/quorvel-follow.service @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quorvel-follow.service
-          DESTINATION lib/systemd/user COMPONENT program)
+  quorvel_install_made(${PROJECT_SOURCE_DIR}/app/quorvel-follow.service.in FILES lib/systemd/user)
+  # The system units that keep the sound cards' mixers across reboots
+  # (lib/systemd/system under the prefix, where the service manager looks,
+  # /usr/local included), and the script they run for every card. Neither
+  # install enables them.
+  quorvel_install_made(${PROJECT_SOURCE_DIR}/app/quorvel-cards.in PROGRAMS
+                       ${CMAKE_INSTALL_LIBEXECDIR}/quorvel)
+  quorvel_install_made(${PROJECT_SOURCE_DIR}/app/quorvel-restore.service.in FILES
+                       lib/systemd/system)
+  quorvel_install_made(${PROJECT_SOURCE_DIR}/app/quorvel-save.service.in FILES
+                       lib/systemd/system)
 
   # gzip -9n: the most compression, and no name or time stamp in the header,
   # so the same sources give the same package.
@@ -157,7 +208,7 @@ else()
           COMPONENT debian EXCLUDE_FROM_ALL)
   install(FILES ${quorvel_debian_sources}/copyright ${quorvel_debian_build}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
-  install(FILES ${quorvel_debian_sources}/lintian-overrides
+  install(FILES ${quorvel_debian_sources}/quorvel.lintian-overrides
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME quorvel
           COMPONENT debian EXCLUDE_FROM_ALL)
   # CPack strips the program (CPACK_STRIP_FILES); a package's binary also
@@ -210,4 +261,19 @@ if(QUORVEL_TESTS AND NOT WIN32)
            COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-package ${CMAKE_CURRENT_BINARY_DIR})
   set_tests_properties(PackageTest.DebianPackageInstallsRunsAndPassesLintian PROPERTIES
                        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS heavy)
+  # The package of debian/, built twice by dpkg-buildpackage from copies of
+  # the sources (scripts/check-debian-package skips it without the tools).
+  add_test(NAME PackageTest.DebianSourcePackageBuildsReproduciblyAndPassesLintian
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-debian-package)
+  set_tests_properties(PackageTest.DebianSourcePackageBuildsReproduciblyAndPassesLintian
+                       PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1500 LABELS heavy)
+  # The cards script as `cmake --install` makes it, and the completion.
+  add_test(NAME InstalledFilesTest.CardsScriptRestoresAndSavesEachCard
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/e2e/quorvel_cards_test.sh ${CMAKE_CURRENT_BINARY_DIR})
+  add_test(NAME InstalledFilesTest.BashCompletionOffersOptionsAndDocuments
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/e2e/bash_completion_test.sh
+                   ${PROJECT_SOURCE_DIR}/app/quorvel.bash-completion)
+  set_tests_properties(InstalledFilesTest.CardsScriptRestoresAndSavesEachCard
+                       InstalledFilesTest.BashCompletionOffersOptionsAndDocuments
+                       PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 endif()
