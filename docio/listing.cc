@@ -55,7 +55,7 @@ class Lister {
     line(heading + ": " + channels_text(node));
     ++blocks_;
     // A sound server's volumes are its own, whose dB it knows.
-    const bool server = node.attribute(doc::kServerName) ? true : false;
+    const bool server = static_cast<bool>(node.attribute(doc::kServerName));
     for (DocNode control : node.children(doc::kLineControl)) this->control(control, server);
   }
 
@@ -87,6 +87,17 @@ class Lister {
     return text + std::to_string(*parsed);
   }
 
+  // Every value element of `node`, one after another: " V, V, ...".
+  static std::string values_text(DocNode node, std::uint32_t type, bool server) {
+    const std::vector<DocNode> values = node.children(doc::kValue);
+    std::string text;
+    for (const DocNode& value : values) {
+      text += text.empty() ? " " : ", ";
+      text += value_text(value, type, server, values.size() > 1);
+    }
+    return text;
+  }
+
   void control(DocNode control, bool server) {
     const std::string name = "  " + quote_name(control.text()) + ":";
     const std::uint32_t type = parse_uint32(control.attribute_value(doc::kCtrlType));
@@ -101,13 +112,8 @@ class Lister {
       }
       return;
     }
-    const std::vector<DocNode> values = control.children(doc::kValue);
-    std::string text;
-    for (const DocNode& value : values) {
-      text += text.empty() ? " " : ", ";
-      text += value_text(value, type, server, values.size() > 1);
-    }
-    if (values.empty()) text = " (no value)";
+    std::string text = values_text(control, type, server);
+    if (text.empty()) text = " (no value)";
     if ((type & ctrl::kClassMask) == ctrl::kClassMeter) text += " (a meter)";
     line(name + text);
   }
@@ -125,13 +131,8 @@ class Lister {
     line("");
     line(heading);
     ++blocks_;
-    const std::vector<DocNode> values = node.children(doc::kValue);
-    std::string text;
-    for (const DocNode& value : values) {
-      text += text.empty() ? " " : ", ";
-      text += value_text(value, ctrl::kVolume, true, values.size() > 1);
-    }
-    if (!values.empty()) line("  volume:" + text);
+    const std::string text = values_text(node, ctrl::kVolume, true);
+    if (!text.empty()) line("  volume:" + text);
   }
 
   std::ostream& out_;
