@@ -377,7 +377,7 @@ std::string MixerSession::gone_message(bool previewed) const {
 }
 
 void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
-                        RestorePlan& plan) {
+                        RestorePlan& plan, Progress* progress) {
   // Keeps every entry, in order.
   class Keeping final : public EntrySink {
    public:
@@ -387,12 +387,13 @@ void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& sess
    private:
     RestorePlan& plan_;
   } keeping(plan);
-  plan_line_controls(controls, session, keeping);
+  plan_line_controls(controls, session, keeping, progress);
 }
 
 void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
-                        EntrySink& sink) {
+                        EntrySink& sink, Progress* progress) {
   for (DocNode node : controls) {
+    if (progress != nullptr) progress->advance();
     ProblemCollector note(node, sink);
     const DocAttribute type_attribute = node.attribute(doc::kCtrlType);
     if (!type_attribute) {

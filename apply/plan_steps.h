@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "apply/restore_plan.h"
+#include "common/report.h"
 #include "platform/document/document_model.h"
 #include "platform/mixer/mixer.h"
 
@@ -77,12 +78,13 @@ class EntrySink {
 
 // Hands `sink` the writes and problems of the line_control nodes of
 // `controls` (their ctrl_id naming controls of the session's mixer), in
-// list order, reading each control's values now.
+// list order, reading each control's values now; each node planned is
+// counted on `progress`, where one is given.
 void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
-                        EntrySink& sink);
+                        EntrySink& sink, Progress* progress = nullptr);
 // The same, appended to `plan`.
 void plan_line_controls(const std::vector<DocNode>& controls, MixerSession& session,
-                        RestorePlan& plan);
+                        RestorePlan& plan, Progress* progress = nullptr);
 
 // Reports the problems and makes the writes of `entries` in order, the
 // writes of up to a few thousand entries read in one call of the mixer and

@@ -310,6 +310,13 @@ DocNode snapshot_root(const Document& snapshot) {
   return const_cast<Document&>(snapshot).root();
 }
 
+// The controls of the lists pairing left, to plan.
+std::uint64_t count_controls(const PairedControls& paired) {
+  std::uint64_t count = 0;
+  for (const auto& controls : paired.lists) count += controls.size();
+  return count;
+}
+
 // Pairs the documents and plans the writes through `session`.
 RestorePlan make_plan(Document& input, const Document& snapshot, MixerSession& session) {
   PairedControls paired = pair_documents(input, snapshot);
@@ -317,7 +324,9 @@ RestorePlan make_plan(Document& input, const Document& snapshot, MixerSession& s
   plan.paired = paired.paired;
   plan.matched = paired.matched;
   plan.entries.assign(paired.problems.begin(), paired.problems.end());
-  for (const auto& controls : paired.lists) plan_line_controls(controls, session, plan);
+  Progress progress(session.reporter(), "planning the preview", count_controls(paired));
+  for (const auto& controls : paired.lists) plan_line_controls(controls, session, plan, &progress);
+  progress.finish();
   if (session.gone()) {
     plan.entries.push_back(PlanProblem{session.gone_message(true)});
   } else {
@@ -396,11 +405,13 @@ ApplyReport reconcile_documents(Document& input, const Document& snapshot, Mixer
   PairedControls paired = pair_documents(input, snapshot);
   ExecutingSink executing(session);
   for (PlanProblem& problem : paired.problems) executing.add(std::move(problem));
+  Progress progress(reporter, "restoring", count_controls(paired));
   for (std::vector<DocNode>& controls : paired.lists) {
-    plan_line_controls(controls, session, executing);
+    plan_line_controls(controls, session, executing, &progress);
     std::vector<DocNode>().swap(controls);
   }
   executing.finish();
+  progress.finish();
   int applications_reported = 0;
   if (!session.gone()) {
     RestorePlan applications;

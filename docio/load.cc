@@ -1,7 +1,11 @@
 #include "docio/load.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -21,14 +25,24 @@ std::filesystem::path path_of(const std::string& name) {
   return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
-// Loads a named source on the URL and plain paths. Writes nothing. A
-// failure to read it leaves the document failed and unread.
-void load_named(InputDocument& document, const std::string& name) {
+// What the progress of reading `name` is shown as.
+std::string reading(const std::string& name) { return "reading " + quote_name(name); }
+
+// Loads a named source on the URL and plain paths, telling `reporter` of
+// its progress alone. A failure to read it leaves the document failed and
+// unread.
+void load_named(InputDocument& document, const std::string& name, Reporter& reporter) {
   const std::string shown = url_for_display(name);
   begin_load(document, shown);
   // A regular file is parsed as it is read; only one it leaves in doubt is
   // read again whole, which says why.
-  if (!is_web_url(name) && load_file_in_pieces(document, path_of(name))) return;
+  if (!is_web_url(name)) {
+    const std::filesystem::path path = path_of(name);
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    Progress progress(reporter, reading(shown), error ? 0 : size);
+    if (load_file_in_pieces(document, path, 0, &progress)) return;
+  }
   const Expected<std::string> read = read_named_source(name);
   if (!read) {
     fail_load(document, read.message() + "\n");
@@ -59,6 +73,26 @@ bool may_load_ahead(const std::string& name, std::optional<FileStamp>& stamp) {
 
 }  // namespace
 
+// The progress of a load ahead, kept for the run's thread, which shows it
+// while it waits for the load; a load says nothing else.
+class ProgressRelay final : public Reporter {
+ public:
+  void error(std::string_view) override {}
+  void note(std::string_view) override {}
+  void status(std::string_view) override {}
+  void text(std::string_view) override {}
+  void progress(std::string_view, std::uint64_t done, std::uint64_t total) override {
+    done_.store(done, std::memory_order_relaxed);
+    total_.store(total, std::memory_order_relaxed);
+  }
+  std::uint64_t done() const { return done_.load(std::memory_order_relaxed); }
+  std::uint64_t total() const { return total_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<std::uint64_t> done_{0};
+  std::atomic<std::uint64_t> total_{0};
+};
+
 // The load begun ahead, on a thread of its own (std::thread, as the
 // program already links it: std::future would add its own machinery to
 // every run's start-up). What the load throws is carried, not raised.
@@ -67,6 +101,10 @@ struct PreparedLoad::Pending {
   std::optional<FileStamp> stamp;  // the file's, before it was read
   InputDocument document;
   std::exception_ptr failure;
+  ProgressRelay relay;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool finished = false;  // under mutex
   std::thread thread;
 
   ~Pending() {
@@ -89,10 +127,13 @@ PreparedLoad PreparedLoad::begin(const std::string& name) {
     Pending* load = pending.get();
     pending->thread = std::thread([load] {
       try {
-        load_named(load->document, load->name);
+        load_named(load->document, load->name, load->relay);
       } catch (...) {
         load->failure = std::current_exception();
       }
+      const std::lock_guard<std::mutex> lock(load->mutex);
+      load->finished = true;
+      load->ended.notify_one();
     });
     prepared.pending_ = std::move(pending);
   } catch (const std::system_error&) {
@@ -103,9 +144,22 @@ PreparedLoad PreparedLoad::begin(const std::string& name) {
   return prepared;
 }
 
-bool PreparedLoad::take(const std::string& name, InputDocument& document) {
+bool PreparedLoad::take(const std::string& name, InputDocument& document, Reporter& reporter) {
   if (!pending_ || name != pending_->name) return false;
   const std::unique_ptr<Pending> load = std::move(pending_);
+  {
+    // The wait shows how far the load has got, once it has said how far
+    // it has to go.
+    std::unique_lock<std::mutex> lock(load->mutex);
+    std::optional<Progress> progress;
+    while (!load->ended.wait_for(lock, std::chrono::milliseconds(100),
+                                 [&] { return load->finished; })) {
+      if (!progress && load->relay.total() > 0) {
+        progress.emplace(reporter, reading(url_for_display(name)), load->relay.total());
+      }
+      if (progress) progress->reach(load->relay.done());
+    }
+  }
   load->thread.join();
   // Whatever stopped the load ahead short of its verdict (memory, above
   // all, taken while the mixer was being opened beside it) is met again,
@@ -155,13 +209,15 @@ Result load_from_stream(InputDocument& document, const DocumentStream& stream,
 
 Result load_from_url(InputDocument& document, const std::string& name, Reporter& reporter) {
   reporter.text("Downloading XML document URL\n");
-  load_named(document, name);
+  load_named(document, name, reporter);
   return check_load_result(document, reporter);
 }
 
 Result load_from_file(InputDocument& document, const std::string& name, Reporter& reporter,
                       PreparedLoad* prepared) {
-  if (prepared == nullptr || !prepared->take(name, document)) load_named(document, name);
+  if (prepared == nullptr || !prepared->take(name, document, reporter)) {
+    load_named(document, name, reporter);
+  }
   return check_load_result(document, reporter);
 }
 

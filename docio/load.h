@@ -85,8 +85,8 @@ class PreparedLoad {
   // platform/os/file_stamp.h: the file, its size, its times of last change
   // and of last write differ). The caller
   // then loads the document itself, which gives what a load at that point
-  // gives.
-  bool take(const std::string& name, InputDocument& document);
+  // gives. While it waits, `reporter` is told how far the load has got.
+  bool take(const std::string& name, InputDocument& document, Reporter& reporter);
 
  private:
   struct Pending;  // the load and its thread (load.cc)
@@ -125,8 +125,9 @@ void parse_into(InputDocument& document, std::string_view bytes, const std::stri
 // no regular file or cannot be opened, or anything on the way leaves a
 // doubt (a source that is refused, a file that changes while it is read,
 // no memory): the document is then empty, and the caller reads the file
-// whole and parses it with load_from_bytes, which says why.
+// whole and parses it with load_from_bytes, which says why. The bytes read
+// are counted on `progress`, where one is given.
 bool load_file_in_pieces(InputDocument& document, const std::filesystem::path& path,
-                         std::size_t piece = 0);
+                         std::size_t piece = 0, Progress* progress = nullptr);
 
 }  // namespace quorvel

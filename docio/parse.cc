@@ -22,8 +22,8 @@ Result load_from_bytes(InputDocument& document, std::string_view bytes, const st
 }
 
 bool load_file_in_pieces(InputDocument& document, const std::filesystem::path& path,
-                         std::size_t piece) {
-  return read_document(path, document.document, piece);
+                         std::size_t piece, Progress* progress) {
+  return read_document(path, document.document, piece, progress);
 }
 
 }  // namespace quorvel

@@ -147,6 +147,7 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
                     reporter);
   };
   Problems problems;
+  Progress progress(reporter, "reading the mixer", layout.controls.size());
   for (std::size_t index : layout.destinations) {
     const ModelLine& destination = layout.lines[index];
     start_destination(sink, {.name = destination.name,
@@ -159,6 +160,7 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
     if (sink.failed()) return Result::failure("cannot add a destination to the document");
     problems.add(capture_line_controls(sink, mixer, layout, destination, reporter, &gone));
     if (gone) return went_away();
+    progress.advance(destination.controls.size());
 
     for (std::size_t source_index : destination.sources) {
       const ModelLine& source = layout.lines[source_index];
@@ -171,6 +173,7 @@ Result describe_mixer(DocumentSink& sink, Mixer& mixer,
       if (sink.failed()) return Result::failure("cannot add a source to the document");
       problems.add(capture_line_controls(sink, mixer, layout, source, reporter, &gone));
       if (gone) return went_away();
+      progress.advance(source.controls.size());
       sink.end();
     }
     sink.end();

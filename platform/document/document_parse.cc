@@ -64,11 +64,12 @@ XmlParseOutcome parse_document(std::string_view bytes, Document& document) {
   return outcome;
 }
 
-bool read_document(const std::filesystem::path& path, Document& document, std::size_t piece) {
+bool read_document(const std::filesystem::path& path, Document& document, std::size_t piece,
+                   Progress* progress) {
   bool read = false;
   try {
     ModelFiller filler(document);
-    read = read_xml_file(path, filler, piece);
+    read = read_xml_file(path, filler, piece, progress);
   } catch (const std::bad_alloc&) {
     // The caller's whole read tells why.
   }

@@ -41,7 +41,9 @@ XmlParseOutcome parse_document(std::string_view bytes, Document& document);
 // read; false when `path` is no regular file or cannot be opened, or on any
 // failure, the document then empty: the caller reads the file whole and
 // parses it with parse_document, which says why (and reads what changed
-// meanwhile as it now is).
-bool read_document(const std::filesystem::path& path, Document& document, std::size_t piece = 0);
+// meanwhile as it now is). The bytes read are counted on `progress`, where
+// one is given.
+bool read_document(const std::filesystem::path& path, Document& document, std::size_t piece = 0,
+                   Progress* progress = nullptr);
 
 }  // namespace quorvel

@@ -20,6 +20,10 @@ std::string utf8_to_system(std::string_view text);
 // UTF-8 to the encoding the console expects.
 std::string utf8_to_console(std::string_view text);
 
+// Whether the standard error stream is a terminal (a console window on
+// Windows), where a line may be drawn over and over.
+bool error_stream_is_terminal();
+
 // A file path named by UTF-8 text.
 inline std::filesystem::path path_from_utf8(std::string_view text) {
   return std::filesystem::path(

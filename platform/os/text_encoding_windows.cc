@@ -2,7 +2,10 @@
 // converted through UTF-16.
 #include <windows.h>
 
+#include <io.h>
+
 #include <climits>
+#include <cstdio>
 
 #include "platform/os/text_encoding.h"
 
@@ -57,5 +60,7 @@ std::string utf8_to_console(std::string_view text) {
   if (code_page == 0) code_page = GetACP();
   return convert(text, CP_UTF8, code_page);
 }
+
+bool error_stream_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
 }  // namespace quorvel

@@ -1,9 +1,11 @@
 #include "platform/sim/sim_backend.h"
 
+#include <filesystem>
 #include <new>
 #include <system_error>
 #include <utility>
 
+#include "platform/os/console.h"
 #include "platform/os/text_encoding.h"
 #include "platform/sim/sim_device_file.h"
 #include "platform/sim/sim_device_lock.h"
@@ -28,7 +30,12 @@ Result SimDeviceRun::take_lock() {
 }
 
 Result SimDeviceRun::read(SimDevice& device) {
-  if (Result loaded = load_sim_device(path_, device); !loaded) return loaded;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path_, error);
+  Progress progress(reporter_, "reading the simulated device " +
+                                           quote_name(system_to_utf8(path_.string())),
+                    error ? 0 : size);
+  if (Result loaded = load_sim_device(path_, device, 0, &progress); !loaded) return loaded;
   stamp_ = regular_file_stamp(path_);
   return Result();
 }

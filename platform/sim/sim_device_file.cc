@@ -516,7 +516,8 @@ std::optional<Result> load_sim_device_in_pieces(std::istream& in, std::uint64_t 
   }
 }
 
-Result load_sim_device(const std::filesystem::path& path, SimDevice& device, std::size_t piece) {
+Result load_sim_device(const std::filesystem::path& path, SimDevice& device, std::size_t piece,
+                       Progress* progress) {
   std::string shown = "\"";
   shown += path.string();
   shown += '"';
@@ -525,7 +526,7 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device, std
   try {
     SimDevice loaded;
     DeviceBuilder builder(loaded);
-    if (read_xml_file(path, builder, piece)) return checked_device(loaded, shown, device);
+    if (read_xml_file(path, builder, piece, progress)) return checked_device(loaded, shown, device);
   } catch (const std::bad_alloc&) {
     // The whole read says what it can.
   }

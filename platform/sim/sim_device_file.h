@@ -65,9 +65,10 @@ inline constexpr std::size_t kSimDevicePiece = kXmlFilePiece;
 // read `piece` bytes at a time (0: as kSimDevicePiece says) and built as it
 // is read, never held whole; one that leaves the least doubt on the way
 // (anything not a valid device, a file that changes while it is read) is
-// read again whole, which tells why.
+// read again whole, which tells why. The bytes read in pieces are counted
+// on `progress`, where one is given.
 Result load_sim_device(const std::filesystem::path& path, SimDevice& device,
-                       std::size_t piece = 0);
+                       std::size_t piece = 0, Progress* progress = nullptr);
 // The piecewise read alone, from `in`, which holds `size` bytes: the
 // verdict when the pass went to the end of the file (which then matches
 // load_sim_device_bytes's), nothing when it left a doubt.

@@ -1538,7 +1538,7 @@ bool read_xml_nodes(std::string_view bytes, XmlEncoding encoding,
 }
 
 bool read_xml_nodes(std::istream& rest, std::uint64_t size, XmlNodeHandler& handler,
-                    std::size_t piece) {
+                    std::size_t piece, Progress* progress) {
   std::string head_bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, kXmlSourceHead)),
                          '\0');
   for (std::size_t got = 0; got < head_bytes.size();) {
@@ -1585,6 +1585,7 @@ bool read_xml_nodes(std::istream& rest, std::uint64_t size, XmlNodeHandler& hand
       if (reader.failure) std::rethrow_exception(reader.failure);
       if (status != XML_STATUS_OK || reader.stopped) return false;
       if (last) return true;
+      if (progress != nullptr) progress->reach(size - source.left());
     }
   }
 
@@ -1610,13 +1611,14 @@ bool read_xml_nodes(std::istream& rest, std::uint64_t size, XmlNodeHandler& hand
     if (reader.failure) std::rethrow_exception(reader.failure);
     if (status != XML_STATUS_OK || reader.stopped) return false;
     if (last) return true;
+    if (progress != nullptr) progress->reach(size - source.left());
     carried = bytes.size() - converter.converted();
     std::memmove(raw.get(), raw.get() + converter.converted(), carried);
   }
 }
 
 bool read_xml_file(const std::filesystem::path& path, XmlNodeHandler& handler,
-                   std::size_t piece) {
+                   std::size_t piece, Progress* progress) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return false;
   std::ifstream in(path, std::ios::binary);
@@ -1624,7 +1626,7 @@ bool read_xml_file(const std::filesystem::path& path, XmlNodeHandler& handler,
   // The size of what this handle reads, whatever the name leads to by now.
   const std::streamoff end = in.rdbuf()->pubseekoff(0, std::ios::end);
   if (end < 0 || in.rdbuf()->pubseekpos(0) != std::streampos(0)) return false;
-  return read_xml_nodes(in, static_cast<std::uint64_t>(end), handler, piece);
+  return read_xml_nodes(in, static_cast<std::uint64_t>(end), handler, piece, progress);
 }
 
 }  // namespace quorvel

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/report.h"
 #include "platform/xml/text_position.h"
 #include "platform/xml/xml_encoding.h"
 #include "platform/xml/xml_events.h"
@@ -79,14 +80,14 @@ inline constexpr std::size_t kXmlFilePiece = std::size_t{1} << 20;
 // besides, as soon as anything leaves a doubt: a source check that refuses,
 // a stream that gives fewer or more than `size` bytes (it changed while it
 // was read), no memory. The caller then reads the source whole, which tells
-// why.
+// why. The bytes read so far are counted on `progress`, where one is given.
 bool read_xml_nodes(std::istream& in, std::uint64_t size, XmlNodeHandler& handler,
-                    std::size_t piece = 0);
+                    std::size_t piece = 0, Progress* progress = nullptr);
 
 // The same over the regular file at `path`, its size taken from the handle
 // that reads it (whatever the name leads to by then). False also when
 // `path` is no regular file or cannot be opened.
 bool read_xml_file(const std::filesystem::path& path, XmlNodeHandler& handler,
-                   std::size_t piece = 0);
+                   std::size_t piece = 0, Progress* progress = nullptr);
 
 }  // namespace quorvel
