@@ -318,11 +318,8 @@ class Follower {
 int follow_profile(const Options& options, const std::optional<std::string>& mixer_value) {
   // A follower only ever applies: what would preview, print or save is
   // refused rather than left undone without a word.
-  if (options.preview || options.tree || options.output_name || options.output_default) {
-    report_error(std::string("--follow does not go with ") +
-                 (options.preview ? "-n"
-                  : options.tree  ? "-t"
-                                  : "-out") +
+  if (const std::string_view refused = output_option(options); !refused.empty()) {
+    report_error("--follow does not go with " + std::string(refused) +
                  ": it applies the profile and saves or prints nothing; nothing was done");
     return options.preview ? 2 : 1;
   }

@@ -85,4 +85,11 @@ Options parse_options(const std::vector<std::string>& args) {
   return options;
 }
 
+std::string_view output_option(const Options& options) {
+  if (options.preview) return "-n";
+  if (options.tree) return "-t";
+  if (options.output_name || options.output_default) return "-out";
+  return {};
+}
+
 }  // namespace quorvel

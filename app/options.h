@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel {
@@ -37,5 +38,10 @@ struct Options {
 // it before it does anything. The output option takes the next argument as
 // its name unless there is none or it begins with "-".
 Options parse_options(const std::vector<std::string>& args);
+
+// The first of the options that preview, print or save a run ("-n", "-t",
+// "-out") that `options` gives; empty when it gives none. A run that only
+// lists or only applies refuses them by this name.
+std::string_view output_option(const Options& options);
 
 }  // namespace quorvel

@@ -205,13 +205,11 @@ int run_preview(const Options& options, InputDocument& input, Document& snapshot
 int run_show(const Options& options, const std::optional<std::string>& mixer_value) {
   // A listing only ever reads: what would preview, print, save or follow is
   // refused rather than left undone without a word.
-  if (options.preview || options.tree || options.output_name || options.output_default ||
-      options.follow) {
-    report_error(std::string("--show only lists, and does not go with ") +
-                 (options.preview ? "-n"
-                  : options.tree  ? "-t"
-                  : options.follow ? "--follow"
-                                   : "-out") +
+  const std::string_view refused = options.follow && !options.preview && !options.tree
+                                       ? "--follow"
+                                       : output_option(options);
+  if (!refused.empty()) {
+    report_error("--show only lists, and does not go with " + std::string(refused) +
                  "; nothing was done");
     return options.preview ? 2 : 1;
   }
