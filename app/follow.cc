@@ -219,9 +219,9 @@ class Follower {
   // Opens the mixer and makes sure it is a sound server.
   Result open() {
     opened_.reset();
-    std::unique_ptr<OpenedMixer> opened;
-    Result chosen = open_mixer(mixer_value_, console(), opened);
-    if (!chosen) return chosen;
+    MixerOpening chosen = open_mixer(mixer_value_, console());
+    if (!chosen) return chosen.error();
+    std::unique_ptr<OpenedMixer> opened = std::move(chosen).value();
     if (!opened) return Result::failure("there is no mixer to follow the profile on");
     std::vector<MixerAppearance> none;
     if (opened->mixer().wait_for_appearances(milliseconds(0), none) == kMixerUnsupported) {

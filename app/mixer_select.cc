@@ -23,45 +23,45 @@ std::string known_kinds(std::span<const MixerRegistration> backends) {
 // The machine's mixer: the first default back-end that finds one. A
 // back-end that claims the machine and fails to open ends the search with
 // its failure.
-Result open_default(std::span<const MixerRegistration> backends, Reporter& reporter,
-                    std::unique_ptr<OpenedMixer>& out) {
+MixerOpening open_default(std::span<const MixerRegistration> backends, Reporter& reporter) {
   std::vector<std::string> reasons;
   for (const MixerRegistration& backend : backends) {
     if (backend.open_default == nullptr) continue;
-    Result opened = backend.open_default(reporter, out);
-    if (out) return Result();
-    if (!opened && backend.claims_machine != nullptr && backend.claims_machine()) return opened;
-    if (!opened) reasons.push_back(opened.message());
+    MixerOpening opened = backend.open_default(reporter);
+    if (opened && *opened) return opened;
+    if (opened) continue;
+    if (backend.claims_machine != nullptr && backend.claims_machine()) return opened;
+    reasons.push_back(opened.message());
   }
   for (const std::string& reason : reasons) reporter.error(reason);
-  return Result();
+  return MixerOpening(nullptr);
 }
 
 }  // namespace
 
-Result open_mixer(const std::optional<std::string>& value, Reporter& reporter,
-                  std::unique_ptr<OpenedMixer>& out) {
-  return open_mixer(mixer_backends(), value, reporter, out);
+MixerOpening open_mixer(const std::optional<std::string>& value, Reporter& reporter) {
+  return open_mixer(mixer_backends(), value, reporter);
 }
 
-Result open_mixer(std::span<const MixerRegistration> backends,
-                  const std::optional<std::string>& value, Reporter& reporter,
-                  std::unique_ptr<OpenedMixer>& out) {
-  out.reset();
-  if (!value || value->empty()) return open_default(backends, reporter, out);
+MixerOpening open_mixer(std::span<const MixerRegistration> backends,
+                        const std::optional<std::string>& value, Reporter& reporter) {
+  if (!value || value->empty()) return open_default(backends, reporter);
   const std::string& text = *value;
   auto fail = [&](const std::string& reason) {
-    return Result::failure(std::string(kMixerVariable) + "=" + text + ": " + reason);
+    return MixerOpening(Error{std::string(kMixerVariable) + "=" + text + ": " + reason});
+  };
+  // A mixer named is one the run must have.
+  auto named = [&](MixerOpening opened) {
+    if (!opened) return fail(opened.message());
+    if (!*opened) return fail("no such mixer");
+    return opened;
   };
   const std::size_t colon = text.find(':');
   if (colon == std::string::npos) {
     // A kind alone: that back-end's own default mixer, where it has one.
     for (const MixerRegistration& backend : backends) {
       if (text != backend.kind || backend.open_bare == nullptr) continue;
-      Result opened = backend.open_bare(reporter, out);
-      if (!opened) return fail(opened.message());
-      if (!out) return fail("no such mixer");
-      return Result();
+      return named(backend.open_bare(reporter));
     }
   }
   if (colon == std::string::npos || colon == 0) {
@@ -79,10 +79,7 @@ Result open_mixer(std::span<const MixerRegistration> backends,
       return fail("nothing named after \"" + kind + ":\" (use " + kind + ":" +
                   backend.name_form + ")");
     }
-    Result opened = backend.open_named(name, reporter, out);
-    if (!opened) return fail(opened.message());
-    if (!out) return fail("no such mixer");
-    return Result();
+    return named(backend.open_named(name, reporter));
   }
   return fail("unknown mixer kind \"" + kind + "\" (this build knows " + known_kinds(backends) +
               ")");

@@ -19,8 +19,8 @@ std::span<const MixerRegistration> mixer_backends();
 
 // Opens the mixer `value`, the variable's value, names:
 //   unset or empty  the machine's mixer: the first back-end, in order, that
-//                   finds one of its own (`out` stays null when none does,
-//                   and what kept a back-end from looking is reported); a
+//                   finds one of its own (null when none does, and what
+//                   kept a back-end from looking is reported); a
 //                   back-end that claims the machine fails the whole when it
 //                   cannot open
 //   KIND:NAME       the mixer NAME of the back-end KIND (sim:PATH: the
@@ -29,11 +29,9 @@ std::span<const MixerRegistration> mixer_backends();
 //                   have one (pulse: the user's sound server)
 // Fails, naming the variable, the value and the reason, when the value is
 // not usable. What a back-end says as it opens goes to `reporter`.
-Result open_mixer(const std::optional<std::string>& value, Reporter& reporter,
-                  std::unique_ptr<OpenedMixer>& out);
+MixerOpening open_mixer(const std::optional<std::string>& value, Reporter& reporter);
 // The same among `backends`.
-Result open_mixer(std::span<const MixerRegistration> backends,
-                  const std::optional<std::string>& value, Reporter& reporter,
-                  std::unique_ptr<OpenedMixer>& out);
+MixerOpening open_mixer(std::span<const MixerRegistration> backends,
+                        const std::optional<std::string>& value, Reporter& reporter);
 
 }  // namespace quorvel

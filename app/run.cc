@@ -223,11 +223,12 @@ int run_show(const Options& options, const std::optional<std::string>& mixer_val
     // machine, or this one may have none.
     if (!run_load_step(input, *options.file_name, options.local, options.url)) return 1;
   } else {
-    std::unique_ptr<OpenedMixer> mixer;
-    if (Result chosen = open_mixer(mixer_value, console(), mixer); !chosen) {
+    MixerOpening chosen = open_mixer(mixer_value, console());
+    if (!chosen) {
       report_error(chosen.message());
       return 1;
     }
+    const std::unique_ptr<OpenedMixer> mixer = std::move(chosen).value();
     if (!mixer || mixer->mixer().device_count() == 0) {
       report_error(std::string("there is no mixer to list: ") + kNoMixerText);
       return 1;
@@ -426,12 +427,12 @@ int run_program(const std::vector<std::string>& args) {
 
   PreparedLoad prepared = begin_load_step(options.file_name, options.local, options.url);
 
-  std::unique_ptr<OpenedMixer> mixer;
-  Result chosen = open_mixer(value, console(), mixer);
+  MixerOpening chosen = open_mixer(value, console());
   if (!chosen) {
     report_error(chosen.message());
     return failure;
   }
+  std::unique_ptr<OpenedMixer> mixer = std::move(chosen).value();
   // A simulated device's change goes into its file, and its lock is given
   // up, as soon as the run no longer needs the device; runs that end early
   // (they changed nothing) do it on their way out.

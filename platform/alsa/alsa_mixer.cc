@@ -249,15 +249,14 @@ std::string alsa_control_type(const std::string& name) {
   return type;
 }
 
-Result open_alsa_mixer(const std::string& name, std::unique_ptr<Mixer>& out) {
-  if (Result loaded = load_alsa(); !loaded) return loaded;
+Expected<std::unique_ptr<Mixer>> open_alsa_mixer(const std::string& name) {
+  if (Result loaded = load_alsa(); !loaded) return loaded.error();
   std::unique_ptr<CardDevice> card;
   if (int error = CardDevice::open(name, card); error < 0) {
-    return Result::failure("cannot open the ALSA control device \"" + name +
-                           "\": " + lib().snd_strerror(error));
+    return Error{"cannot open the ALSA control device \"" + name +
+                 "\": " + lib().snd_strerror(error)};
   }
-  out = std::make_unique<AlsaMixer>(name, std::move(card));
-  return Result();
+  return std::unique_ptr<Mixer>(std::make_unique<AlsaMixer>(name, std::move(card)));
 }
 
 std::unique_ptr<Mixer> make_alsa_mixer(std::vector<std::string> devices) {

@@ -84,6 +84,6 @@ std::string alsa_control_type(const std::string& name);
 std::unique_ptr<Mixer> make_alsa_mixer(std::vector<std::string> devices);
 
 // A mixer over the one control device `name`, opened now; fails saying why.
-Result open_alsa_mixer(const std::string& name, std::unique_ptr<Mixer>& out);
+Expected<std::unique_ptr<Mixer>> open_alsa_mixer(const std::string& name);
 
 }  // namespace quorvel

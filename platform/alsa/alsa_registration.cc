@@ -7,11 +7,10 @@ namespace {
 
 constexpr const char* kDefaultDevice = "default";
 
-Result open_named(const std::string& name, Reporter&, std::unique_ptr<OpenedMixer>& out) {
-  std::unique_ptr<Mixer> service;
-  Result opened = open_alsa_mixer(name, service);
-  if (opened) out = opened_mixer(std::move(service));
-  return opened;
+MixerOpening open_named(const std::string& name, Reporter&) {
+  Expected<std::unique_ptr<Mixer>> opened = open_alsa_mixer(name);
+  if (!opened) return opened.error();
+  return opened_mixer(std::move(opened).value());
 }
 
 // ALSA's plugins that lead to a sound server: with QUORVEL_MIXER unset the
@@ -22,26 +21,20 @@ bool leads_to_sound_server(const std::string& type) { return type == "pulse" || 
 // The machine's sound cards; without one, ALSA's default control device
 // when it opens and is not a sound server's plugin. Neither means no ALSA
 // mixer, and so does a machine without alsa-lib, which is said.
-Result open_default(Reporter&, std::unique_ptr<OpenedMixer>& out) {
+MixerOpening open_default(Reporter&) {
   if (Result loaded = load_alsa(); !loaded) {
-    return Result::failure("no ALSA mixer: " + loaded.message());
+    return Error{"no ALSA mixer: " + loaded.message()};
   }
   std::vector<std::string> cards = alsa_card_devices();
-  std::unique_ptr<Mixer> service;
-  if (!cards.empty()) {
-    service = make_alsa_mixer(std::move(cards));
-  } else if (leads_to_sound_server(alsa_control_type(kDefaultDevice)) ||
-             !open_alsa_mixer(kDefaultDevice, service)) {
-    service.reset();
-  }
-  out = opened_mixer(std::move(service));
-  return Result();
+  if (!cards.empty()) return opened_mixer(make_alsa_mixer(std::move(cards)));
+  if (leads_to_sound_server(alsa_control_type(kDefaultDevice))) return MixerOpening(nullptr);
+  Expected<std::unique_ptr<Mixer>> opened = open_alsa_mixer(kDefaultDevice);
+  if (!opened) return MixerOpening(nullptr);
+  return opened_mixer(std::move(opened).value());
 }
 
 // QUORVEL_MIXER=alsa: ALSA's default control device.
-Result open_bare(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) {
-  return open_named(kDefaultDevice, reporter, out);
-}
+MixerOpening open_bare(Reporter& reporter) { return open_named(kDefaultDevice, reporter); }
 
 }  // namespace
 

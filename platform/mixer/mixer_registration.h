@@ -37,6 +37,10 @@ class OpenedMixer {
 // A mixer that keeps its own state (a sound card): the mixer alone.
 std::unique_ptr<OpenedMixer> opened_mixer(std::unique_ptr<Mixer> mixer);
 
+// What opening a mixer gives: the mixer (null where an opener may find
+// none, as the machine's own mixer of a kind), or why it could not be had.
+using MixerOpening = Expected<std::unique_ptr<OpenedMixer>>;
+
 struct MixerRegistration {
   // QUORVEL_MIXER=KIND:NAME names the mixer NAME of this back-end.
   const char* kind = nullptr;
@@ -46,17 +50,16 @@ struct MixerRegistration {
   // Each opener says what it must say as it opens (a wait for a device
   // another run holds) to `reporter`.
   // Opens the mixer `name` (never empty) names; fails saying why.
-  Result (*open_named)(const std::string& name, Reporter& reporter,
-                       std::unique_ptr<OpenedMixer>& out) = nullptr;
+  MixerOpening (*open_named)(const std::string& name, Reporter& reporter) = nullptr;
   // Opens the machine's own mixer of this kind, for QUORVEL_MIXER unset:
-  // sets `out`, or leaves it null when the machine has none of this kind,
-  // or fails saying why it could not look. Null for a back-end that is
-  // never the machine's mixer.
-  Result (*open_default)(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) = nullptr;
+  // gives it, or null when the machine has none of this kind, or fails
+  // saying why it could not look. Null for a back-end that is never the
+  // machine's mixer.
+  MixerOpening (*open_default)(Reporter& reporter) = nullptr;
   // Opens what QUORVEL_MIXER=KIND alone names: the back-end's own default
   // mixer of its kind (a user's sound server, ALSA's "default"); fails
   // saying why. Null when KIND alone names nothing.
-  Result (*open_bare)(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) = nullptr;
+  MixerOpening (*open_bare)(Reporter& reporter) = nullptr;
   // Whether something on the machine says that this back-end's mixer is
   // the machine's (a sound server named in the environment, or its socket
   // in the user's runtime folder): open_default's failure is then the run's,

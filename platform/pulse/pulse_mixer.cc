@@ -908,21 +908,20 @@ class PulseMixer final : public ModelMixer {
 
 }  // namespace
 
-Result open_pulse_mixer(const std::string& server, std::unique_ptr<Mixer>& out,
-                        bool* absent) {
+Expected<std::unique_ptr<Mixer>> open_pulse_mixer(const std::string& server) {
   std::unique_ptr<PulseClient> client;
-  if (Result connected = PulseClient::connect(server, client, absent); !connected) {
-    return connected;
+  bool absent = false;
+  if (Result connected = PulseClient::connect(server, client, &absent); !connected) {
+    return Error{connected.message(), absent ? kPulseServerAbsent : 0};
   }
   auto mixer = std::make_unique<PulseMixer>(std::move(client));
   if (!mixer->load()) {
-    return Result::failure((server.empty() ? std::string("the sound server")
-                                           : "the sound server " + server) +
-                           " did not describe its devices within " +
-                           std::to_string(kAnswerBound.count() / 1000) + " s");
+    return Error{(server.empty() ? std::string("the sound server")
+                                 : "the sound server " + server) +
+                 " did not describe its devices within " +
+                 std::to_string(kAnswerBound.count() / 1000) + " s"};
   }
-  out = std::move(mixer);
-  return Result();
+  return std::unique_ptr<Mixer>(std::move(mixer));
 }
 
 }  // namespace quorvel

@@ -111,11 +111,12 @@
 
 namespace quorvel {
 
+// The kind of open_pulse_mixer's failure when no server is there at all.
+inline constexpr int kPulseServerAbsent = 1;
+
 // A mixer over the sound server `server` (a libpulse server string, as in
 // PULSE_SERVER; empty: the user's server, as libpulse finds it), connected
-// now; fails saying why. `absent` (when given) says on a failure whether no
-// server is there at all.
-Result open_pulse_mixer(const std::string& server, std::unique_ptr<Mixer>& out,
-                        bool* absent = nullptr);
+// now; fails saying why, of kind kPulseServerAbsent when there is no server.
+Expected<std::unique_ptr<Mixer>> open_pulse_mixer(const std::string& server);
 
 }  // namespace quorvel

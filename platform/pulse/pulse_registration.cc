@@ -35,34 +35,29 @@ std::string named_server() {
 
 bool claims_machine() { return !named_server().empty(); }
 
-Result open_named(const std::string& server, Reporter&, std::unique_ptr<OpenedMixer>& out) {
-  std::unique_ptr<Mixer> mixer;
-  Result opened = open_pulse_mixer(server, mixer);
-  if (opened) out = opened_mixer(std::move(mixer));
-  return opened;
+MixerOpening open_named(const std::string& server, Reporter&) {
+  Expected<std::unique_ptr<Mixer>> opened = open_pulse_mixer(server);
+  if (!opened) return opened.error();
+  return opened_mixer(std::move(opened).value());
 }
 
 // QUORVEL_MIXER=pulse: the user's server, as libpulse finds it.
-Result open_bare(Reporter& reporter, std::unique_ptr<OpenedMixer>& out) {
-  return open_named("", reporter, out);
-}
+MixerOpening open_bare(Reporter& reporter) { return open_named("", reporter); }
 
 // The user's sound server, when one answers. One that the machine names
 // (claims_machine) is the machine's mixer, and its failure, which names it,
 // the run's. None named and none running is no server mixer, said only when
 // no other mixer is found either; so is one that does not answer within the
 // bound, which is said, since it cost the wait.
-Result open_default(Reporter&, std::unique_ptr<OpenedMixer>& out) {
-  std::unique_ptr<Mixer> mixer;
-  bool absent = false;
+MixerOpening open_default(Reporter&) {
   const std::string named = named_server();
-  Result opened = open_pulse_mixer(named, mixer, &absent);
+  Expected<std::unique_ptr<Mixer>> opened = open_pulse_mixer(named);
   if (!opened) {
-    if (!named.empty()) return opened;
-    return absent ? Result() : Result::failure("no sound server mixer: " + opened.message());
+    if (!named.empty()) return opened.error();
+    if (opened.kind() == kPulseServerAbsent) return MixerOpening(nullptr);
+    return Error{"no sound server mixer: " + opened.message()};
   }
-  out = opened_mixer(std::move(mixer));
-  return Result();
+  return opened_mixer(std::move(opened).value());
 }
 
 }  // namespace

@@ -40,20 +40,19 @@ Result SimDeviceRun::read(SimDevice& device) {
   return Result();
 }
 
-Result SimDeviceRun::open(const std::filesystem::path& path, Reporter& reporter,
-                          std::unique_ptr<SimDeviceRun>& out) {
+Expected<std::unique_ptr<SimDeviceRun>> SimDeviceRun::open(const std::filesystem::path& path,
+                                                            Reporter& reporter) {
   std::unique_ptr<SimDeviceRun> run(new SimDeviceRun(reporter));
   run->path_ = path;
   SimDevice device;
-  if (Result locked = run->take_lock(); !locked) return locked;
-  if (Result read = run->read(device); !read) return read;
+  if (Result locked = run->take_lock(); !locked) return locked.error();
+  if (Result read = run->read(device); !read) return read.error();
   try {
     run->mixer_ = std::make_unique<SimMixer>(std::move(device));
   } catch (const std::bad_alloc&) {
-    return Result::failure("not enough memory for the simulated device");
+    return Error{"not enough memory for the simulated device"};
   }
-  out = std::move(run);
-  return Result();
+  return run;
 }
 
 Result SimDeviceRun::save() {
@@ -100,11 +99,11 @@ Result SimDeviceRun::resume(bool& changed) {
 
 namespace {
 
-Result open_sim(const std::string& name, Reporter& reporter, std::unique_ptr<OpenedMixer>& out) {
-  std::unique_ptr<SimDeviceRun> run;
-  Result opened = SimDeviceRun::open(path_from_utf8(system_to_utf8(name)), reporter, run);
-  if (opened) out = std::move(run);
-  return opened;
+MixerOpening open_sim(const std::string& name, Reporter& reporter) {
+  Expected<std::unique_ptr<SimDeviceRun>> opened =
+      SimDeviceRun::open(path_from_utf8(system_to_utf8(name)), reporter);
+  if (!opened) return opened.error();
+  return std::unique_ptr<OpenedMixer>(std::move(opened).value());
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ class SimDeviceRun final : public OpenedMixer {
   // ends without it, or the file cannot be read or is not a valid device.
   // A wait for the lock (here or at resume) is said to `reporter`, which
   // must outlive the run.
-  static Result open(const std::filesystem::path& path, Reporter& reporter,
-                     std::unique_ptr<SimDeviceRun>& out);
+  static Expected<std::unique_ptr<SimDeviceRun>> open(const std::filesystem::path& path,
+                                                      Reporter& reporter);
 
   Mixer& mixer() override { return *mixer_; }
   // The simulated mixer itself.

@@ -6,10 +6,7 @@ namespace quorvel {
 namespace {
 
 // The service itself tells whether the machine has any mixer device.
-Result open_default(Reporter&, std::unique_ptr<OpenedMixer>& out) {
-  out = opened_mixer(std::make_unique<WinmmMixer>());
-  return Result();
-}
+MixerOpening open_default(Reporter&) { return opened_mixer(std::make_unique<WinmmMixer>()); }
 
 }  // namespace
 

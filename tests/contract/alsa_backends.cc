@@ -17,8 +17,7 @@ class AlsaInstance : public BackendInstance {
 
  private:
   std::unique_ptr<Mixer> open_mixer() {
-    std::unique_ptr<Mixer> mixer;
-    EXPECT_TRUE(succeeded(open_alsa_mixer(card_.device(), mixer)));
+    std::unique_ptr<Mixer> mixer = value_of(open_alsa_mixer(card_.device()));
     if (!mixer) throw std::runtime_error("no mixer on " + card_.device());
     return mixer;
   }

@@ -31,8 +31,7 @@ class PulseInstance : public BackendInstance {
 
  private:
   std::unique_ptr<Mixer> open_mixer() {
-    std::unique_ptr<Mixer> mixer;
-    EXPECT_TRUE(succeeded(open_pulse_mixer(server_.server(), mixer)));
+    std::unique_ptr<Mixer> mixer = value_of(open_pulse_mixer(server_.server()));
     if (!mixer) throw std::runtime_error("no mixer on " + server_.server());
     return mixer;
   }

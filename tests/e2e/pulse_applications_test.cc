@@ -66,7 +66,8 @@ class PulseApplicationsTest : public ::testing::Test {
   void SetUp() override {
     if (!missing_.empty()) GTEST_SKIP() << "the sound server cannot run here: " << missing_;
     ASSERT_TRUE(server_->started()) << server_->failure();
-    ASSERT_TRUE(testing::succeeded(open_pulse_mixer(address(), mixer_)));
+    mixer_ = testing::value_of(open_pulse_mixer(address()));
+    ASSERT_NE(mixer_, nullptr);
   }
 
   static std::string address() {

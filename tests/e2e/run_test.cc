@@ -442,8 +442,8 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
   const std::string original = read_file(device_);
   std::vector<std::int32_t> volume;
   {
-    std::unique_ptr<SimDeviceRun> run;
-    ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, console(), run)));
+    const std::unique_ptr<SimDeviceRun> run = testing::value_of(SimDeviceRun::open(device_, console()));
+    ASSERT_NE(run, nullptr);
     EXPECT_TRUE(run->locked());
 
     // Unchanged: the file is not rewritten.
@@ -456,8 +456,9 @@ TEST_F(RunTest, SimulatedDeviceKeepsItsStateInItsFile) {
     volume = run->sim().values(1);
   }  // the device's lock goes with the run
 
-  std::unique_ptr<SimDeviceRun> reloaded;
-  ASSERT_TRUE(testing::succeeded(SimDeviceRun::open(device_, console(), reloaded)));
+  const std::unique_ptr<SimDeviceRun> reloaded =
+      testing::value_of(SimDeviceRun::open(device_, console()));
+  ASSERT_NE(reloaded, nullptr);
   EXPECT_EQ(reloaded->sim().values(2), (std::vector<std::int32_t>{1, 1}));
   EXPECT_EQ(reloaded->sim().values(1), volume);
   // Nothing is left beside it: no temporary file, and no lock file (the

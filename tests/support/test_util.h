@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,9 +20,21 @@ namespace quorvel::testing {
 
 // A step's result as a test assertion: success, or a failure showing the
 // step's message.
-inline ::testing::AssertionResult succeeded(const Result& result) {
+template <typename T>
+::testing::AssertionResult succeeded(const Expected<T>& result) {
   if (result) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << result.message();
+}
+
+// The value of `result`; on a failure, which fails the test saying why,
+// an empty T.
+template <typename T>
+T value_of(Expected<T> result) {
+  if (!result) {
+    ADD_FAILURE() << result.message();
+    return T();
+  }
+  return std::move(result).value();
 }
 
 // Whether `text` holds `part` (or begins with it), showing the text when

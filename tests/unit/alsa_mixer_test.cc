@@ -33,7 +33,9 @@ class AlsaMixerTest : public ::testing::Test {
     mixer_.reset();
     card_.reset();
     card_ = std::make_unique<VirtualCard>(device);
-    ASSERT_TRUE(testing::succeeded(open_alsa_mixer(card_->device(), mixer_)));
+    Expected<std::unique_ptr<Mixer>> opened = open_alsa_mixer(card_->device());
+    ASSERT_TRUE(testing::succeeded(opened));
+    mixer_ = std::move(opened).value();
     ASSERT_NE(mixer_, nullptr);
     ASSERT_EQ(mixer_->device_count(), 1u);
     ASSERT_EQ(mixer_->describe(0, layout_), kMixerOk);
@@ -279,8 +281,9 @@ TEST_F(AlsaMixerTest, IdentifiersAreTheSameForTheSameCardAndEachRunSeesOtherProg
   // A change made by another program shows in the next mixer (the next
   // run), which opens the card afresh and numbers everything the same.
   ASSERT_EQ(card_->amixer({"sset", "Master", "0%", "mute"}).exit_code, 0);
-  std::unique_ptr<Mixer> next;
-  ASSERT_TRUE(testing::succeeded(open_alsa_mixer(card_->device(), next)));
+  Expected<std::unique_ptr<Mixer>> opened = open_alsa_mixer(card_->device());
+  ASSERT_TRUE(testing::succeeded(opened));
+  const std::unique_ptr<Mixer> next = std::move(opened).value();
   const ModelLayout* again = nullptr;
   ASSERT_EQ(next->describe(0, again), kMixerOk);
   EXPECT_EQ(layout_signature(*again), layout_signature(*layout_));
@@ -429,17 +432,15 @@ TEST(AlsaSourceTypeTest, NamesGiveComponentTypes) {
 
 TEST(AlsaPlatformMixerTest, NamedDevicesThatCannotBeUsedAreErrors) {
   VirtualCard card("quorvel_laptop");
-  std::unique_ptr<OpenedMixer> mixer;
   std::string error;
-  error = open_mixer("alsa:quorvel_nosuchcard", console(), mixer).message();
+  error = open_mixer("alsa:quorvel_nosuchcard", console()).message();
   EXPECT_NE(error, "");
   EXPECT_NE(error.find("\"quorvel_nosuchcard\""), std::string::npos) << error;
-  error = open_mixer("alsa:", console(), mixer).message();
+  error = open_mixer("alsa:", console()).message();
   EXPECT_NE(error, "");
-  error = open_mixer("oss:/dev/mixer", console(), mixer).message();
+  error = open_mixer("oss:/dev/mixer", console()).message();
   EXPECT_NE(error, "");
   EXPECT_NE(error.find("\"oss\""), std::string::npos) << error;
-  EXPECT_EQ(mixer, nullptr);
 
   // The program names the setting in one line: no alsa-lib messages.
   std::map<std::string, std::string> env = card.env();

@@ -25,37 +25,34 @@ std::unique_ptr<OpenedMixer> some_mixer() {
   return opened_mixer(std::make_unique<SimMixer>(SimDevice{}));
 }
 
-Result finds_one(Reporter&, std::unique_ptr<OpenedMixer>& out) {
+MixerOpening finds_one(Reporter&) {
   asked.push_back("finds");
-  out = some_mixer();
-  return Result();
+  return some_mixer();
 }
-Result finds_none(Reporter&, std::unique_ptr<OpenedMixer>&) {
+MixerOpening finds_none(Reporter&) {
   asked.push_back("none");
-  return Result();
+  return MixerOpening(nullptr);
 }
-Result cannot_look(Reporter&, std::unique_ptr<OpenedMixer>&) {
+MixerOpening cannot_look(Reporter&) {
   asked.push_back("cannot");
-  return Result::failure("no server here");
+  return Error{"no server here"};
 }
-Result opens(const std::string& name, Reporter&, std::unique_ptr<OpenedMixer>& out) {
+MixerOpening opens(const std::string& name, Reporter&) {
   asked.push_back("opens " + name);
-  out = some_mixer();
-  return Result();
+  return some_mixer();
 }
-Result refuses(const std::string& name, Reporter&, std::unique_ptr<OpenedMixer>&) {
+MixerOpening refuses(const std::string& name, Reporter&) {
   asked.push_back("refuses " + name);
-  return Result::failure("cannot open \"" + name + "\"");
+  return Error{"cannot open \"" + name + "\""};
 }
 
-Result opens_own(Reporter&, std::unique_ptr<OpenedMixer>& out) {
+MixerOpening opens_own(Reporter&) {
   asked.push_back("opens its own");
-  out = some_mixer();
-  return Result();
+  return some_mixer();
 }
-Result own_absent(Reporter&, std::unique_ptr<OpenedMixer>&) {
+MixerOpening own_absent(Reporter&) {
   asked.push_back("own absent");
-  return Result::failure("nothing answers");
+  return Error{"nothing answers"};
 }
 
 const MixerRegistration kServer{"server", nullptr, nullptr, cannot_look, nullptr};
@@ -81,11 +78,11 @@ TEST(MixerSelectTest, TheMachinesMixerIsTheFirstDefaultBackEndThatFindsOne) {
          {std::optional<std::string>(), std::optional<std::string>("")}) {
       SCOPED_TRACE(::testing::Message() << c.asked.size() << " asked, set: " << value.has_value());
       asked.clear();
-      std::unique_ptr<OpenedMixer> mixer;
       CaptureStream err(std::cerr);
-      ASSERT_TRUE(testing::succeeded(open_mixer(c.backends, value, console(), mixer)));
+      const MixerOpening opened = open_mixer(c.backends, value, console());
+      ASSERT_TRUE(opened) << opened.message();
       EXPECT_EQ(asked, c.asked);
-      EXPECT_EQ(mixer != nullptr, c.found);
+      EXPECT_EQ(*opened != nullptr, c.found);
       EXPECT_EQ(err.text(), c.errors);
     }
   }
@@ -124,10 +121,9 @@ TEST(MixerSelectTest, NamedMixersAndBadSettings) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
     asked.clear();
-    std::unique_ptr<OpenedMixer> mixer;
-    Result opened = open_mixer(backends, c.value, console(), mixer);
+    const MixerOpening opened = open_mixer(backends, c.value, console());
     EXPECT_EQ(opened.message(), c.error);
-    EXPECT_EQ(mixer != nullptr, c.error.empty());
+    EXPECT_EQ(opened && *opened != nullptr, c.error.empty());
     EXPECT_EQ(asked, c.asked);
   }
 }

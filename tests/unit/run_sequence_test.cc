@@ -79,7 +79,9 @@ RunSeen run_on_copy(const std::filesystem::path& device, const std::vector<std::
   begun = prepared.begun();
   std::unique_ptr<OpenedMixer> mixer;
   if (with_mixer) {
-    EXPECT_TRUE(open_mixer("sim:" + device.string(), console(), mixer));
+    MixerOpening opened = open_mixer("sim:" + device.string(), console());
+    EXPECT_TRUE(testing::succeeded(opened));
+    if (opened) mixer = std::move(opened).value();
   }
   auto keep = [&]() -> Result { return mixer ? mixer->keep_changes() : Result(); };
   seen.status = run_sequence(args, mixer ? &mixer->mixer() : nullptr, keep,
