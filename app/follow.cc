@@ -106,8 +106,9 @@ Result load_profile(const Options& options, Profile& profile) {
 // The profile reduced to `part`: for lines, those alone (by their server
 // names) and no application; for an application, that one alone.
 Result profile_part(const Profile& profile, const Part& part, Document& document) {
-  const XmlParseOutcome parsed = parse_document(profile.bytes, document);
-  if (parsed.problem != XmlProblem::kNone) return Result::failure("the profile could not be read again");
+  if (!parse_document(profile.bytes, document)) {
+    return Result::failure("the profile could not be read again");
+  }
   if (part.kind == Part::kWhole) return Result();
   for (DocNode root : document.root().children(doc::kAudioMixer)) {
     for (DocNode line : root.children(doc::kDestination)) {

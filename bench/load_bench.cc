@@ -71,8 +71,8 @@ void BM_WellFormedCheck(benchmark::State& state) {
       saved_document(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
   const XmlEncoding encoding = detect_xml_encoding(std::string_view(bytes).substr(0, kXmlSourceHead));
   for (auto _ : state) {
-    WellFormedness checked = diagnose_xml(bytes, encoding);
-    if (!checked.well_formed) state.SkipWithError(checked.reason.c_str());
+    const Result checked = diagnose_xml(bytes, encoding);
+    if (!checked) state.SkipWithError(checked.message().c_str());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }

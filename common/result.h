@@ -4,6 +4,7 @@
 // are used) returns one, and the caller must look at it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <variant>
@@ -11,11 +12,14 @@
 namespace quorvel {
 
 // Why a step failed: its message, one or more lines without line ends
-// (whoever prints it ends it), and, where callers tell failures of one step
-// apart, its kind (the step's own constants; 0 for none).
+// (whoever prints it ends it), where callers tell failures of one step
+// apart its kind (the step's own constants; 0 for none), and for a fault of
+// a text (a document's source) where in it: line and column from 1.
 struct Error {
   std::string message;
   int kind = 0;
+  std::int32_t line = 0;  // 0: no position
+  std::int32_t column = 0;
 };
 
 // A value of T, or an Error.

@@ -8,10 +8,11 @@
 namespace quorvel {
 void parse_into(InputDocument& document, std::string_view bytes, const std::string& url) {
   begin_load(document, url);
-  XmlParseOutcome parsed = parse_document(bytes, document.document);
-  if (parsed.problem != XmlProblem::kNone) {
-    fail_load(document, parsed.reason, parsed.position.line, parsed.position.column);
-    document.parse_error.no_memory = parsed.problem == XmlProblem::kNoMemory;
+  const Result parsed = parse_document(bytes, document.document);
+  if (!parsed) {
+    const Error& error = parsed.error();
+    fail_load(document, error.message + "\n", error.line, error.column);
+    document.parse_error.no_memory = error.kind == kXmlNoMemory;
   }
 }
 

@@ -40,28 +40,22 @@ class ModelFiller final : public XmlNodeHandler {
 
 }  // namespace
 
-XmlParseOutcome parse_document(std::string_view bytes, Document& document) {
+Result parse_document(std::string_view bytes, Document& document) {
   const XmlEncoding encoding = detect_xml_encoding(bytes.substr(0, kXmlSourceHead));
   try {
     ModelFiller filler(document);
-    if (read_xml_nodes(bytes, encoding, filler)) return {};
+    if (read_xml_nodes(bytes, encoding, filler)) return Result();
   } catch (const std::bad_alloc&) {
     // Told apart from a fault of the source below.
   }
   document.reset();
-  const WellFormedness why = diagnose_xml(bytes, encoding);
-  XmlParseOutcome outcome;
-  if (why.well_formed || why.out_of_memory) {
+  Result why = diagnose_xml(bytes, encoding);
+  if (why || why.kind() == kXmlNoMemory) {
     // The source is sound: what stopped the reading was the memory for
     // its nodes.
-    outcome.problem = XmlProblem::kNoMemory;
-    outcome.reason = "Not enough memory to load the document.\n";
-    return outcome;
+    return Result::failure("Not enough memory to load the document.", kXmlNoMemory);
   }
-  outcome.problem = why.structure ? XmlProblem::kStructure : XmlProblem::kSyntax;
-  outcome.reason = why.reason;
-  outcome.position = why.position;
-  return outcome;
+  return why;
 }
 
 bool read_document(const std::filesystem::path& path, Document& document, std::size_t piece,

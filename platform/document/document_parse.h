@@ -14,26 +14,14 @@
 
 namespace quorvel {
 
-enum class XmlProblem {
-  kNone,
-  kSyntax,     // not well-formed
-  kStructure,  // well-formed markup, but not one root element
-  kNoMemory,   // not enough memory to parse it: nothing is known against it
-};
-
-struct XmlParseOutcome {
-  XmlProblem problem = XmlProblem::kNone;
-  std::string reason;     // a sentence ending with ".\n"
-  TextPosition position;  // line 0: the problem has no position
-};
-
 // Parses `bytes` (UTF-8, UTF-16 or UTF-32 in either byte order with or
 // without a byte order mark, or a declared ISO-8859-1) into `document`. The
 // document must be well-formed XML (namespaces included) with exactly one
 // root element and nothing but comments and processing instructions after
-// it. On failure the document is left empty and the outcome says why and
-// where, in characters of the source.
-XmlParseOutcome parse_document(std::string_view bytes, Document& document);
+// it. On failure the document is left empty and the error says why (of
+// kind kXmlSyntax, kXmlStructure or kXmlNoMemory, xml_read.h) and where, in
+// characters of the source.
+Result parse_document(std::string_view bytes, Document& document);
 
 // The same parse of the regular file at `path` as it is read (read_xml_file,
 // xml_read.h: `piece` bytes at a time, 0 as kXmlFilePiece says), so that

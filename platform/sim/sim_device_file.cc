@@ -479,15 +479,15 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
     // before anything about its content. One that parses stopped the pass
     // by what it holds, which the builder says.
     Document document;
-    const XmlParseOutcome parsed = parse_document(bytes, document);
-    if (parsed.problem == XmlProblem::kNoMemory) throw std::bad_alloc();
-    if (parsed.problem != XmlProblem::kNone) {
-      std::string reason = parsed.reason;
+    const Result parsed = parse_document(bytes, document);
+    if (parsed.kind() == kXmlNoMemory) throw std::bad_alloc();
+    if (!parsed) {
+      std::string reason = parsed.message();
       while (!reason.empty() && (reason.back() == '\n' || reason.back() == '.')) reason.pop_back();
       std::string where;
-      if (parsed.position.line > 0) {
-        where = " (line " + std::to_string(parsed.position.line) + ", position " +
-                std::to_string(parsed.position.column) + ")";
+      if (parsed.error().line > 0) {
+        where = " (line " + std::to_string(parsed.error().line) + ", position " +
+                std::to_string(parsed.error().column) + ")";
       }
       return Result::failure(shown + " is not an XML document: " + reason + where);
     }

@@ -1363,8 +1363,18 @@ XmlEncoding detect_xml_encoding(std::string_view head) {
   return XmlEncoding::kUtf8;
 }
 
-WellFormedness check_source(std::string_view bytes, XmlEncoding encoding) {
-  WellFormedness result;
+namespace {
+
+// A source's fault of `kind`: `reason`, a sentence ending with ".\n", said
+// without its line end, at `position`.
+Error source_fault(std::string reason, int kind, TextPosition position = {}) {
+  if (!reason.empty() && reason.back() == '\n') reason.pop_back();
+  return Error{std::move(reason), kind, position.line, position.column};
+}
+
+}  // namespace
+
+Result check_source(std::string_view bytes, XmlEncoding encoding) {
   const SourceForm form = source_form(bytes, encoding);
   bool ascii = false;
   std::optional<SourceRefusal> refusal = check_source_start(bytes, bytes.size(), form, ascii);
@@ -1372,17 +1382,14 @@ WellFormedness check_source(std::string_view bytes, XmlEncoding encoding) {
     refusal = scan_source(bytes.substr(form.bom), form, ascii);
     if (refusal) refusal->at += form.bom;
   }
-  if (!refusal) return result;
-  result.well_formed = false;
-  result.reason = std::move(refusal->reason);
-  result.position = locate_source(bytes, form.encoding, refusal->at);
-  return result;
+  if (!refusal) return Result();
+  return source_fault(std::move(refusal->reason), kXmlSyntax,
+                      locate_source(bytes, form.encoding, refusal->at));
 }
 
-WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
+Result diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
   const Text text_encoding = encoding == XmlEncoding::kLatin1 ? Text::kLatin1 : Text::kUtf8;
-  WellFormedness result = check_source(bytes, encoding);
-  if (!result.well_formed) return result;
+  if (Result checked = check_source(bytes, encoding); !checked) return checked;
 
   // Read whole, the way that finds where and why.
   Converted converted;
@@ -1394,10 +1401,7 @@ WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
   Check check;
   ParserHolder holder{make_parser(text_encoding, check)};
   if (holder.parser == nullptr) {
-    result.well_formed = false;
-    result.out_of_memory = true;
-    result.reason = "Not enough memory to check the document.\n";
-    return result;
+    return source_fault("Not enough memory to check the document.", kXmlNoMemory);
   }
 
   // Expat takes lengths as int: the text goes in pieces.
@@ -1410,9 +1414,10 @@ WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
     status = XML_Parse(holder.parser, text.data() + at, static_cast<int>(size), last);
     at += size;
   } while (status == XML_STATUS_OK && at < text.size());
-  if (status == XML_STATUS_OK) return result;
+  if (status == XML_STATUS_OK) return Result();
 
-  result.well_formed = false;
+  std::string reason;
+  int kind = kXmlSyntax;
   std::size_t offset = 0;
   std::size_t then = 0;
   const XML_Error error = XML_GetErrorCode(holder.parser);
@@ -1421,11 +1426,11 @@ WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
     refused = refuse_construct(text, check, error);
   }
   if (refused) {
-    result.reason = std::move(refused->reason);
-    result.structure = refused->structure;
+    reason = std::move(refused->reason);
+    if (refused->structure) kind = kXmlStructure;
     offset = refused->at;
   } else if (!check.reason.empty()) {
-    result.reason = check.reason;
+    reason = check.reason;
     offset = check.offset < 0 ? 0 : static_cast<std::size_t>(check.offset);
     then = check.then;
     if (check.in_declaration) {
@@ -1434,16 +1439,14 @@ WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
       if (start != std::string_view::npos) offset = start;
     }
   } else if (error == XML_ERROR_NO_MEMORY || check.out_of_memory) {
-    result.out_of_memory = true;
-    result.reason = "Not enough memory to check the document.\n";
-    return result;
+    return source_fault("Not enough memory to check the document.", kXmlNoMemory);
   } else {
     const XML_Index index = XML_GetCurrentByteIndex(holder.parser);
     offset = index < 0 ? text.size() : static_cast<std::size_t>(index);
-    result.reason = reason_for(error, text, text_encoding, source_name(encoding), offset);
+    reason = reason_for(error, text, text_encoding, source_name(encoding), offset);
   }
   if (text.data() == bytes.data()) {
-    result.position = locate_source(bytes, encoding, offset, then);
+    return source_fault(std::move(reason), kind, locate_source(bytes, encoding, offset, then));
   } else {
     // The offset is into the UTF-8 conversion, which positions are counted
     // in as well (up to the first thing that is not a character, where
@@ -1453,9 +1456,8 @@ WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding) {
         ++offset;
       } while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80);
     }
-    result.position = locate(bytes, encoding, offset);
+    return source_fault(std::move(reason), kind, locate(bytes, encoding, offset));
   }
-  return result;
 }
 
 namespace {
@@ -1528,7 +1530,7 @@ class SourceBytes {
 
 bool read_xml_nodes(std::string_view bytes, XmlEncoding encoding,
                     XmlNodeHandler& handler) {
-  if (!check_source(bytes, encoding).well_formed) return false;
+  if (!check_source(bytes, encoding)) return false;
   NodeReader reader;
   ParserHolder holder{make_node_parser(reader, handler, encoding == XmlEncoding::kLatin1)};
   if (holder.parser == nullptr) return false;

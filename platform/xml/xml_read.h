@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "common/report.h"
+#include "common/result.h"
 #include "platform/xml/text_position.h"
 #include "platform/xml/xml_encoding.h"
 #include "platform/xml/xml_events.h"
@@ -31,13 +32,12 @@ XmlEncoding detect_xml_encoding(std::string_view head);
 // of its encoding look at.
 inline constexpr std::size_t kXmlSourceHead = 4096;
 
-struct WellFormedness {
-  bool well_formed = true;
-  bool out_of_memory = false;  // not refused: there was no memory to tell
-  bool structure = false;      // well-formed markup, but not one root element
-  std::string reason;     // a sentence ending with ".\n"; empty when well-formed
-  TextPosition position;  // of the offending character, in characters of the source
-};
+// The kinds of a source's fault (Error::kind). Its message is one sentence
+// ending with "."; its line and column are those of the offending
+// character, in characters of the source (line 0: none).
+inline constexpr int kXmlSyntax = 1;     // not well-formed
+inline constexpr int kXmlStructure = 2;  // well-formed markup, but not one root element
+inline constexpr int kXmlNoMemory = 3;   // no memory to tell: nothing is known against it
 
 // What is wrong with the source before any markup is read, as a conforming
 // parser finds it (Expat for what it reads; UTF-32, which it does not, by
@@ -52,12 +52,12 @@ struct WellFormedness {
 //   - UTF-16 or UTF-32 that ends in the middle of a character: at the end;
 //   - a NUL character, which XML never allows: where it stands;
 //   - a byte order mark with nothing after it: no root element.
-WellFormedness check_source(std::string_view bytes, XmlEncoding encoding);
+Result check_source(std::string_view bytes, XmlEncoding encoding);
 
 // Why `bytes`, read in `encoding`, is not a document: the source checks,
 // then the parser's first refusal, said as the loader says it, at the
-// character where it stands. Well-formed when the parser takes it.
-WellFormedness diagnose_xml(std::string_view bytes, XmlEncoding encoding);
+// character where it stands. Succeeds when the parser takes it.
+Result diagnose_xml(std::string_view bytes, XmlEncoding encoding);
 
 // One pass of the parser over `bytes` (read in `encoding`, after the
 // source checks) that hands `handler` the document's nodes. True when the

@@ -261,7 +261,7 @@ TEST_F(AlsaRoundTripTest, TheStateSavedAfterARestoreIsReadFromTheCard) {
 // Values of the line_control named `name` in a saved document.
 std::vector<std::int32_t> saved_values(const std::filesystem::path& file, const std::string& name) {
   Document document;
-  EXPECT_EQ(parse_document(read_file(file), document).reason, "");
+  EXPECT_EQ(parse_document(read_file(file), document).message(), "");
   auto number = [](std::string_view text) { return std::atoi(std::string(text).c_str()); };
   std::vector<std::int32_t> values;
   for (DocNode destination : document.document_element().children(doc::kDestination)) {

@@ -41,7 +41,7 @@ class RestoreTest : public testing::SimDeviceFixture {
   void write_changed_copy(const std::string& from, const std::string& to) {
     const std::string bytes = read_file(dir_ / from);
     Document document;
-    ASSERT_EQ(parse_document(bytes, document).problem, XmlProblem::kNone);
+    ASSERT_EQ(parse_document(bytes, document).message(), "");
     std::vector<DocNode> controls;
     find_elements(document.root(), "line_control", controls);
     for (const DocNode control : controls) {

@@ -89,7 +89,7 @@ struct Previewed {
 
 Previewed preview(AppServer& server, const std::string& applications) {
   Document input;
-  EXPECT_EQ(parse_document(document_with(applications), input).reason, "");
+  EXPECT_EQ(parse_document(document_with(applications), input).message(), "");
   Document snapshot;
   std::optional<std::string> name;
   EXPECT_TRUE(build_snapshot(snapshot, server, name, console()));
@@ -174,7 +174,7 @@ TEST(ApplicationRestoreTest, WritesOnlyWhatChangesAndReportsRefusals) {
   ASSERT_EQ(parse_document(document_with(
                 R"(<application key="sink-input-by-application-name:Music" channels="2" mute="0" server_name="one">Music<value ch="1" position="front-left">26214</value><value ch="2" position="front-right">26214</value></application>)"
                 R"(<application key="sink-input-by-application-name:Quiet" channels="2" mute="1">Quiet<value ch="1" position="front-left">0</value><value ch="2" position="front-right">0</value></application>)"),
-                input).reason,
+                input).message(),
             "");
   Document snapshot;
   std::optional<std::string> name;
@@ -211,7 +211,7 @@ TEST(ApplicationRestoreTest, AMixerWithoutApplicationsLeavesThemOutWithOneNote) 
   } card;
   Document input;
   ASSERT_EQ(parse_document(document_with(R"(<application key="a">A</application><application key="b">B</application>)"),
-                           input).reason, "");
+                           input).message(), "");
   Document snapshot;
   std::optional<std::string> name;
   ASSERT_TRUE(build_snapshot(snapshot, card, name, console()));
@@ -240,7 +240,7 @@ TEST(ApplicationSnapshotTest, EachApplicationFollowsTheLinesWithItsValues) {
   std::optional<std::string> name;
   ASSERT_TRUE(build_saved_snapshot(saved, server, name, console()));
   Document document;
-  ASSERT_EQ(parse_document(saved, document).reason, "");
+  ASSERT_EQ(parse_document(saved, document).message(), "");
   const std::string listed = testing::listing(document.root());
   const std::size_t last_line = listed.rfind("destination");
   const std::size_t phone = listed.find("application [] key=source-output-by-media-role:phone channels=1 mute=1\n");

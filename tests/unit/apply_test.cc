@@ -25,8 +25,8 @@ using testing::utf16le_to_utf8;
 using testing::utf8_to_utf16;
 
 void parse(std::string_view text, Document& document) {
-  const XmlParseOutcome parsed = parse_document(text, document);
-  ASSERT_EQ(parsed.problem, XmlProblem::kNone) << parsed.reason;
+  const Result parsed = parse_document(text, document);
+  ASSERT_EQ(parsed.message(), "");
 }
 
 // The device of the device file `xml`.

@@ -19,8 +19,8 @@ using testing::listing;
 
 Document parsed(const std::string& text) {
   Document document;
-  const XmlParseOutcome outcome = parse_document(text, document);
-  EXPECT_EQ(outcome.problem, XmlProblem::kNone) << outcome.reason;
+  const Result parsed = parse_document(text, document);
+  EXPECT_EQ(parsed.message(), "");
   return document;
 }
 
@@ -141,7 +141,7 @@ TEST(DocumentModelTest, WrittenModelIsWhatTheSavedFormReadsAs) {
   SavedDocumentWriter writer(saved);
   write(writer);
   Document read;
-  ASSERT_EQ(parse_document(saved, read).problem, XmlProblem::kNone);
+  ASSERT_EQ(parse_document(saved, read).message(), "");
   EXPECT_EQ(listing(built.root()), listing(read.root()));
   EXPECT_EQ(built.document_element().attribute_value(doc::kDestinations), "1");
 }

@@ -41,8 +41,8 @@ TEST(DumpTreeTest, AttributesInOrderTextNodesOnLinesOfTheirOwn) {
   ASSERT_EQ(parse_document("<audio_mixer id=\"0\" destinations=\"2\">Card<destination a=\"x y\">D"
                            "</destination><empty/></audio_mixer>",
                            document)
-                .problem,
-            XmlProblem::kNone);
+                .message(),
+            "");
   EXPECT_EQ(dump(document.document_element()), "0'2'\n\nx y'\n\n\n");
   // From the document node: the document's own empty line first.
   EXPECT_EQ(dump(document.root()), "\n0'2'\n\nx y'\n\n\n");
@@ -86,7 +86,7 @@ TEST(DumpTreeTest, SavedSnapshotBeginsWithThePrologNodes) {
   std::optional<std::string> name;
   ASSERT_TRUE(build_saved_snapshot(saved, *mixer, name, console()));
   Document reloaded;
-  ASSERT_EQ(parse_document(saved, reloaded).problem, XmlProblem::kNone);
+  ASSERT_EQ(parse_document(saved, reloaded).message(), "");
   std::string text = dump(reloaded.root());
   const std::string expected_start =
       "\n"                                 // the document
@@ -143,8 +143,8 @@ TEST_P(ListingTest, ListsWhatEachControlHoldsAsAReaderTakesIt) {
   ASSERT_EQ(parse_document(std::string("<audio_mixer id=\"0\">Card") + GetParam().markup +
                                "</audio_mixer>",
                            document)
-                .problem,
-            XmlProblem::kNone);
+                .message(),
+            "");
   std::ostringstream out;
   list_document(document, out);
   EXPECT_EQ(out.str(), std::string("Mixer \"Card\"\n") + GetParam().listed);

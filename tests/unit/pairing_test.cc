@@ -78,8 +78,8 @@ std::string snapshot_of(Mixer& mixer) {
 
 // `saved` parsed, and the snapshot of `mixer` to pair it with.
 void load(const std::string& saved, Mixer& mixer, Document& input, Document& snapshot) {
-  const XmlParseOutcome parsed = parse_document(saved, input);
-  ASSERT_EQ(parsed.problem, XmlProblem::kNone) << parsed.reason;
+  const Result parsed = parse_document(saved, input);
+  ASSERT_EQ(parsed.message(), "");
   std::optional<std::string> name;
   ASSERT_TRUE(build_snapshot(snapshot, mixer, name, console()));
 }

@@ -90,7 +90,7 @@ class SnapshotTest : public ::testing::Test {
     // In UTF-16, as the canonical document declares.
     const std::string bytes = testing::utf16_bytes(testing::utf8_to_utf16(text), false, true);
     Document device_document;
-    ASSERT_EQ(parse_document(bytes, device_document).reason, "");
+    ASSERT_EQ(parse_document(bytes, device_document).message(), "");
     SimDevice device;
     const Result loaded = load_sim_device_bytes(bytes, "device.xml", device);
     ASSERT_TRUE(loaded) << loaded.message();
@@ -132,7 +132,7 @@ TEST_F(SnapshotTest, SavedSnapshotReloadsByteForByte) {
   ASSERT_GE(saved.size(), 2u);
   EXPECT_EQ(saved.substr(0, 2), std::string("\xFF\xFE"));
   Document reloaded;
-  ASSERT_EQ(parse_document(saved, reloaded).reason, "");
+  ASSERT_EQ(parse_document(saved, reloaded).message(), "");
   EXPECT_EQ(print_root(reloaded), expected_root_);
   // Reloaded as a device, it gives the same snapshot again.
   SimDevice device;
@@ -153,7 +153,7 @@ TEST_F(SnapshotTest, ExampleDevicesAreReproduced) {
     Document device_document;
     ASSERT_EQ(parse_document(testing::read_file(testing::source_dir() / "examples" / file),
                              device_document)
-                  .reason,
+                  .message(),
               "");
     Document snapshot;
     std::optional<std::string> name;

@@ -182,7 +182,7 @@ TEST(PlatformDomTest, SavedFileLoadsInThePlatformsOwnDom) {
   if (controls == -2) GTEST_SKIP() << "no MSXML on this machine";
 
   Document ours;
-  ASSERT_EQ(parse_document(read_file(dir / "saved.xml"), ours).reason, "");
+  ASSERT_EQ(parse_document(read_file(dir / "saved.xml"), ours).message(), "");
   long ours_controls = 0;
   for (DocNode destination : ours.document_element().children("destination")) {
     ours_controls += static_cast<long>(destination.children("line_control").size());
