@@ -1,8 +1,7 @@
 // The input document: the document a mixer document is loaded into, with
-// the parse error that a load leaves behind.
+// the verdict that its last load leaves behind.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "common/result.h"
@@ -10,31 +9,27 @@
 
 namespace quorvel {
 
-struct ParseError {
-  bool failed = false;         // the last load failed
-  std::int32_t line = 0;       // 1-based; 0 when the error has no position
-  std::int32_t linepos = 0;    // 1-based, in characters of the source
-  std::string url;             // the source as it was named (a URL without user information)
-  std::string reason;          // a short sentence ending with "\n", as it is reported
-  bool no_memory = false;      // the parse failed for lack of memory, not for the source
-  bool unread = false;         // the source itself could not be read
-};
+// The kind of a load's failure when its source could not be read at all;
+// a parse's failures have the kinds of xml_read.h (kXmlSyntax, ...).
+inline constexpr int kLoadUnread = 16;
 
 struct InputDocument {
   Document document;
-  ParseError parse_error;
+  std::string url;  // the source as it was named (a URL without user information)
+  // The last load's: a failure says why (one sentence, ending with ".") and
+  // where in the source (line and column from 1; line 0: nowhere).
+  Result verdict;
 };
 
 // Starts a load from the source named `url`: the document empties and its
-// parse error clears.
+// verdict is success.
 void begin_load(InputDocument& document, const std::string& url);
 
-// Ends a load as failed: the document stays empty, its parse error holding
-// `reason` (ending with "\n") and the position (line 0: none).
-void fail_load(InputDocument& document, std::string reason, std::int32_t line = 0,
-               std::int32_t column = 0);
+// Ends a load as failed with `error`: the document stays empty.
+void fail_load(InputDocument& document, Error error);
 
-// The failure a failed load gives: its reason, without the line end.
-Result load_failure(const ParseError& error);
+// The reason a failed load reports, as the load reports it (with its line
+// end); empty after a load that did not fail.
+std::string reported_reason(const InputDocument& document);
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@
 #include "platform/os/console.h"
 #include "platform/os/file_stamp.h"
 #include "platform/os/text_encoding.h"
+#include "platform/xml/xml_read.h"
 #include "platform/os/url_fetch.h"
 
 namespace quorvel {
@@ -45,8 +46,7 @@ void load_named(InputDocument& document, const std::string& name, Reporter& repo
   }
   const Expected<std::string> read = read_named_source(name);
   if (!read) {
-    fail_load(document, read.message() + "\n");
-    document.parse_error.unread = true;
+    fail_load(document, Error{read.message(), kLoadUnread});
     return;
   }
   parse_into(document, *read, shown);
@@ -164,15 +164,16 @@ bool PreparedLoad::take(const std::string& name, InputDocument& document, Report
   // Whatever stopped the load ahead short of its verdict (memory, above
   // all, taken while the mixer was being opened beside it) is met again,
   // or not, by the load the caller now does.
-  const ParseError& error = load->document.parse_error;
-  if (load->failure || error.unread || (error.failed && error.no_memory)) return false;
+  const int failed = load->document.verdict.kind();
+  if (load->failure || failed == kLoadUnread || failed == kXmlNoMemory) return false;
   // A file written since it was read ahead (the run may have waited for
   // the mixer a while), or another file put in its place, even one of the
   // same size and time of last write (cp -p, rsync -t), is read again, as
   // it is now.
   if (regular_file_stamp(path_of(name)) != load->stamp) return false;
   document.document = std::move(load->document.document);
-  document.parse_error = std::move(load->document.parse_error);
+  document.url = std::move(load->document.url);
+  document.verdict = std::move(load->document.verdict);
   return true;
 }
 
@@ -222,21 +223,21 @@ Result load_from_file(InputDocument& document, const std::string& name, Reporter
 }
 
 Result check_load_result(const InputDocument& document, Reporter& reporter) {
-  const ParseError& error = document.parse_error;
-  if (error.failed) {
-    report_parse_error(error, reporter);
-    return load_failure(error);
+  if (!document.verdict) {
+    report_parse_error(document, reporter);
+    return Result::failure(document.verdict.message());
   }
   reporter.text("XML document loaded successfully\n");
   return Result();
 }
 
-void report_parse_error(const ParseError& error, Reporter& reporter) {
-  reporter.text(mask_passwords(error.reason));
+void report_parse_error(const InputDocument& document, Reporter& reporter) {
+  reporter.text(mask_passwords(reported_reason(document)));
+  const Error& error = document.verdict.error();
   if (error.line > 0) {
     reporter.text("Error on line " + std::to_string(error.line) + ", position " +
-                  std::to_string(error.linepos) + " in \"" +
-                  printable(mask_passwords(error.url)) + "\".\n");
+                  std::to_string(error.column) + " in \"" +
+                  printable(mask_passwords(document.url)) + "\".\n");
   }
 }
 

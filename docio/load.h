@@ -11,7 +11,7 @@
 //
 // Loads are synchronous: when a load function returns, the document is
 // complete, holding either the whole parsed tree or, after a failure,
-// nothing at all, with the failure described in its parse_error.
+// nothing at all, with the failure described in its verdict.
 #pragma once
 
 #include <cstddef>
@@ -101,18 +101,20 @@ Result load_from_file(InputDocument& document, const std::string& name, Reporter
                       PreparedLoad* prepared = nullptr);
 
 // Reports the outcome of the finished load: the success line, or the parse
-// error report. Fails with the parse error's reason.
+// error report. Fails with the reason of the load's verdict (of no kind:
+// the caller's kinds are its own).
 Result check_load_result(const InputDocument& document, Reporter& reporter);
 
-// Reports the reason, then, when the error has a line, the line report.
-void report_parse_error(const ParseError& error, Reporter& reporter);
+// Reports a failed load: its reason, then, when the error has a line, the
+// line report.
+void report_parse_error(const InputDocument& document, Reporter& reporter);
 
 // Parses `bytes` (UTF-8, UTF-16 or UTF-32 in either byte order with or
 // without a byte order mark, or a declared ISO-8859-1) into the document,
 // writing nothing. The document must be well-formed XML (as a conforming
 // parser reads it, namespaces included) and hold exactly one root element,
 // with nothing but comments and processing instructions after it. On failure the
-// document is left empty and parse_error says where and why; `url` names the
+// document is left empty and its verdict says where and why; `url` names the
 // source in that report. Fails with the parse error's reason.
 Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url);
 // The same, its verdict left in the document's parse error alone.

@@ -8,17 +8,14 @@
 namespace quorvel {
 void parse_into(InputDocument& document, std::string_view bytes, const std::string& url) {
   begin_load(document, url);
-  const Result parsed = parse_document(bytes, document.document);
-  if (!parsed) {
-    const Error& error = parsed.error();
-    fail_load(document, error.message + "\n", error.line, error.column);
-    document.parse_error.no_memory = error.kind == kXmlNoMemory;
+  if (Result parsed = parse_document(bytes, document.document); !parsed) {
+    fail_load(document, parsed.error());
   }
 }
 
 Result load_from_bytes(InputDocument& document, std::string_view bytes, const std::string& url) {
   parse_into(document, bytes, url);
-  if (document.parse_error.failed) return load_failure(document.parse_error);
+  if (!document.verdict) return Result::failure(document.verdict.message());
   return Result();
 }
 

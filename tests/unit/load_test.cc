@@ -70,7 +70,7 @@ TEST(LoadFromFileTest, WellFormedDocumentLoadsAndSaysSo) {
       loaded);
   EXPECT_TRUE(testing::succeeded(loaded));
   EXPECT_EQ(err, "XML document loaded successfully\n");
-  EXPECT_FALSE(document.parse_error.failed);
+  EXPECT_TRUE(document.verdict);
   const DocNode root = document.document.root().child("audio_mixer");
   ASSERT_TRUE(root);
   EXPECT_EQ(root.attribute_value("destinations"), "0");
@@ -85,9 +85,9 @@ TEST(LoadFromFileTest, SyntaxErrorOnLineThreeIsReportedWithPositionAndUrl) {
       document, "<audio_mixer id=\"0\">\n<destination>\n<line_control x=1/></destination>",
       loaded, &path);
   EXPECT_EQ(loaded.message(), "An attribute is malformed.");
-  EXPECT_TRUE(document.parse_error.failed);
+  EXPECT_FALSE(document.verdict);
   EXPECT_EQ(err, "An attribute is malformed.\nError on line 3, position 17 in \"" + path + "\".\n");
-  EXPECT_EQ(document.parse_error.url, path);
+  EXPECT_EQ(document.url, path);
   EXPECT_TRUE(document.document.empty()) << "a broken document must leave nothing behind";
 }
 
@@ -100,8 +100,8 @@ TEST(LoadFromFileTest, FailedLoadReplacesAnEarlierGoodDocumentWithNothing) {
   // that the root is never closed.
   EXPECT_FALSE(load_from_bytes(document, "<audio_mixer id=\"0\"><destination/>", "bad.xml"));
   EXPECT_TRUE(document.document.empty());
-  EXPECT_EQ(document.parse_error.url, "bad.xml");
-  EXPECT_EQ(document.parse_error.reason,
+  EXPECT_EQ(document.url, "bad.xml");
+  EXPECT_EQ(reported_reason(document),
             "An end tag does not match the start tag, or an element is not closed.\n");
 }
 
@@ -121,7 +121,7 @@ TEST(LoadFromFileTest, FileWrittenAfterItsLoadWasBegunAheadIsReadAgain) {
   CaptureStream err(std::cerr);
   const Result loaded = load_from_file(document, path, console(), &prepared);
   EXPECT_FALSE(loaded);
-  EXPECT_TRUE(document.parse_error.failed);
+  EXPECT_FALSE(document.verdict);
   EXPECT_NE(err.text().find("Error on line 1"), std::string::npos) << err.text();
 }
 
@@ -161,15 +161,13 @@ TEST(LoadFromFileTest, FileOfTheSameSizeAndTimeInItsPlaceIsReadAgain) {
 }
 
 TEST(ReportParseErrorTest, LineZeroWritesOnlyTheReason) {
-  ParseError error;
-  error.failed = true;
-  error.url = "x.xml";
-  error.reason = "Something failed.\n";
+  InputDocument document;
+  begin_load(document, "x.xml");
+  fail_load(document, Error{"Something failed."});
   CaptureStream err(std::cerr);
-  report_parse_error(error, console());
-  error.line = 2;
-  error.linepos = 7;
-  report_parse_error(error, console());
+  report_parse_error(document, console());
+  fail_load(document, Error{"Something failed.", 0, 2, 7});
+  report_parse_error(document, console());
   EXPECT_EQ(err.text(),
             "Something failed.\nSomething failed.\nError on line 2, position 7 in \"x.xml\".\n");
 }
@@ -186,8 +184,8 @@ TEST_P(LoadEncodingTest, ErrorPositionCountsCharactersOfTheSource) {
       u"<d n=\"\u00e9\U0001F3B5\u20ac\" x=1/></audio_mixer>";
   InputDocument document;
   EXPECT_FALSE(load_from_bytes(document, encode(text, GetParam()), "doc.xml"));
-  EXPECT_EQ(document.parse_error.line, 3);
-  EXPECT_EQ(document.parse_error.linepos, 14);
+  EXPECT_EQ(document.verdict.error().line, 3);
+  EXPECT_EQ(document.verdict.error().column, 14);
   EXPECT_TRUE(document.document.empty());
 }
 
@@ -195,9 +193,9 @@ TEST_P(LoadEncodingTest, TrailingTextPositionCountsCharactersOfTheSource) {
   std::u16string text = u"<r n=\"\u00e9\U0001F3B5\"/>\r\n \u00e9<r/> more";
   InputDocument document;
   EXPECT_FALSE(load_from_bytes(document, encode(text, GetParam()), "doc.xml"));
-  EXPECT_EQ(document.parse_error.reason, "Text is not allowed after the root element.\n");
-  EXPECT_EQ(document.parse_error.line, 2);
-  EXPECT_EQ(document.parse_error.linepos, 2);
+  EXPECT_EQ(reported_reason(document), "Text is not allowed after the root element.\n");
+  EXPECT_EQ(document.verdict.error().line, 2);
+  EXPECT_EQ(document.verdict.error().column, 2);
 }
 
 TEST_P(LoadEncodingTest, WellFormedDocumentLoadsWithItsText) {
@@ -247,10 +245,10 @@ TEST(EncodingDetectionTest, DeclaredLatin1GivesTheSamePositionAsUtf8) {
       latin1, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>\xE9\xE9\xE9<s x=1/></r>", "a");
   (void)load_from_bytes(
       utf8, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\xC3\xA9\xC3\xA9\xC3\xA9<s x=1/></r>", "b");
-  EXPECT_EQ(latin1.parse_error.line, 2);
-  EXPECT_EQ(latin1.parse_error.linepos, 12);
-  EXPECT_EQ(utf8.parse_error.line, 2);
-  EXPECT_EQ(utf8.parse_error.linepos, 12);
+  EXPECT_EQ(latin1.verdict.error().line, 2);
+  EXPECT_EQ(latin1.verdict.error().column, 12);
+  EXPECT_EQ(utf8.verdict.error().line, 2);
+  EXPECT_EQ(utf8.verdict.error().column, 12);
 }
 
 TEST(EncodingDetectionTest, SavedSnapshotLoadsBack) {
@@ -315,9 +313,9 @@ TEST(LoadStructureTest, ContentOutsideTheOneRootIsRefusedWithItsPosition) {
     SCOPED_TRACE(c.text);
     InputDocument document;
     EXPECT_FALSE(load_from_bytes(document, c.text, "doc.xml"));
-    EXPECT_EQ(document.parse_error.reason, c.reason);
-    EXPECT_EQ(document.parse_error.line, c.line);
-    EXPECT_EQ(document.parse_error.linepos, c.position);
+    EXPECT_EQ(reported_reason(document), c.reason);
+    EXPECT_EQ(document.verdict.error().line, c.line);
+    EXPECT_EQ(document.verdict.error().column, c.position);
     EXPECT_TRUE(document.document.empty());
   }
 }
@@ -365,7 +363,7 @@ TEST(LoadLimitsTest, MillionLevelsDeepLoadsWithoutCrashing) {
   // The same depth never closed: refused, and the partial tree is dropped.
   text.resize(kDepth * 3);
   EXPECT_FALSE(load_from_bytes(document, text, "deep.xml"));
-  EXPECT_EQ(document.parse_error.line, 1);
+  EXPECT_EQ(document.verdict.error().line, 1);
   EXPECT_TRUE(document.document.empty());
 }
 
@@ -440,8 +438,8 @@ TEST(LoadInPiecesTest, WhatIsNotARegularWellFormedFileIsLeftToTheWholeRead) {
     ASSERT_TRUE(testing::succeeded(load_from_bytes(document, "<audio_mixer/>", "earlier.xml")));
     EXPECT_FALSE(load_file_in_pieces(document, dir / name, 64));
     EXPECT_TRUE(document.document.empty());
-    EXPECT_EQ(document.parse_error.url, "earlier.xml");
-    EXPECT_FALSE(document.parse_error.failed);
+    EXPECT_EQ(document.url, "earlier.xml");
+    EXPECT_TRUE(document.verdict);
   }
 }
 
@@ -454,7 +452,7 @@ TEST(LoadUnreadableTest, MissingFileOrFolderIsReportedWithoutALine) {
   InputDocument document;
   CaptureStream err(std::cerr);
   EXPECT_FALSE(load_from_file(document, missing, console()));
-  EXPECT_EQ(document.parse_error.line, 0);
+  EXPECT_EQ(document.verdict.error().line, 0);
   EXPECT_FALSE(load_from_file(document, folder, console()));
   EXPECT_EQ(err.text(), "Cannot read \"" + missing + "\": No such file or directory.\n" +
                             "Cannot read \"" + folder + "\": Is a directory.\n");

@@ -73,9 +73,9 @@ TEST_P(WellFormedTest, RefusedWithReasonAndPositionInEveryEncoding) {
     InputDocument document;
     Result loaded = load_from_bytes(document, bytes, "doc.xml");
     EXPECT_FALSE(loaded);
-    EXPECT_EQ(document.parse_error.reason, c.reason);
-    EXPECT_EQ(document.parse_error.line, c.line);
-    EXPECT_EQ(document.parse_error.linepos, c.position);
+    EXPECT_EQ(reported_reason(document), c.reason);
+    EXPECT_EQ(document.verdict.error().line, c.line);
+    EXPECT_EQ(document.verdict.error().column, c.position);
     EXPECT_TRUE(document.document.empty()) << "the document must stay empty";
   }
 }
@@ -119,9 +119,9 @@ TEST(WellFormed, MalformedMarkupIsSaidOfItsConstruct) {
     SCOPED_TRACE(c.what);
     InputDocument document;
     EXPECT_FALSE(load_from_bytes(document, c.text, "doc.xml"));
-    EXPECT_EQ(document.parse_error.reason, c.reason);
-    EXPECT_EQ(document.parse_error.line, c.line);
-    EXPECT_EQ(document.parse_error.linepos, c.position);
+    EXPECT_EQ(reported_reason(document), c.reason);
+    EXPECT_EQ(document.verdict.error().line, c.line);
+    EXPECT_EQ(document.verdict.error().column, c.position);
   }
 }
 
@@ -137,18 +137,18 @@ TEST(WellFormed, TextThatIsNotInItsEncodingIsRefused) {
   // A two-byte sequence cut short, after "é".
   Result loaded = load_from_bytes(document, "<a>\n\xC3\xA9\xC3(</a>", "doc.xml");
   EXPECT_FALSE(loaded);
-  EXPECT_EQ(document.parse_error.reason, "The text is not valid UTF-8 here.\n");
-  EXPECT_EQ(document.parse_error.line, 2);
-  EXPECT_EQ(document.parse_error.linepos, 2);
+  EXPECT_EQ(reported_reason(document), "The text is not valid UTF-8 here.\n");
+  EXPECT_EQ(document.verdict.error().line, 2);
+  EXPECT_EQ(document.verdict.error().column, 2);
   EXPECT_TRUE(document.document.empty());
 
   // A lone surrogate in UTF-16.
   std::string utf16 = "\xFF\xFE<\0a\0>\0\n\0\xE9\0"s + "\x00\xD8"s + "x\0<\0/\0a\0>\0"s;
   loaded = load_from_bytes(document, utf16, "doc.xml");
   EXPECT_FALSE(loaded);
-  EXPECT_EQ(document.parse_error.reason, "The text is not valid UTF-16 here.\n");
-  EXPECT_EQ(document.parse_error.line, 2);
-  EXPECT_EQ(document.parse_error.linepos, 2);
+  EXPECT_EQ(reported_reason(document), "The text is not valid UTF-16 here.\n");
+  EXPECT_EQ(document.verdict.error().line, 2);
+  EXPECT_EQ(document.verdict.error().column, 2);
 }
 
 // UTF-8 text as UTF-32 units, with a byte order mark when `bom`.
@@ -230,9 +230,9 @@ TEST(WellFormed, SourcesThatAreNotWhatTheyDeclareAreRefusedWhereExpatSays) {
     InputDocument document;
     Result loaded = load_from_bytes(document, c.bytes, "doc.xml");
     EXPECT_FALSE(loaded);
-    EXPECT_EQ(document.parse_error.reason, c.reason);
-    EXPECT_EQ(document.parse_error.line, c.line);
-    EXPECT_EQ(document.parse_error.linepos, c.position);
+    EXPECT_EQ(reported_reason(document), c.reason);
+    EXPECT_EQ(document.verdict.error().line, c.line);
+    EXPECT_EQ(document.verdict.error().column, c.position);
     EXPECT_TRUE(document.document.empty());
   }
 }
@@ -254,8 +254,8 @@ TEST(WellFormed, NoMemoryToParseIsToldApartFromAMalformedDocument) {
     device_loaded = load_sim_device_bytes(text, "\"device.xml\"", device);
   }
   EXPECT_FALSE(loaded);
-  EXPECT_EQ(document.parse_error.reason, "Not enough memory to load the document.\n");
-  EXPECT_EQ(document.parse_error.line, 0);
+  EXPECT_EQ(reported_reason(document), "Not enough memory to load the document.\n");
+  EXPECT_EQ(document.verdict.error().line, 0);
   EXPECT_EQ(device_loaded.message(), "not enough memory to load the device file \"device.xml\"");
 }
 
