@@ -118,9 +118,9 @@ void BM_DeviceReadFile(benchmark::State& state) {
     SimDevice device;
     Result loaded;
     if (piece == 0) {
-      std::string whole;
-      loaded = read_file_whole(path, whole);
-      if (loaded) loaded = load_sim_device_bytes(whole, "bench.xml", device);
+      const Expected<std::string> whole = read_file_whole(path);
+      loaded = whole ? load_sim_device_bytes(*whole, "bench.xml", device)
+                     : Result::failure(whole.message());
     } else {
       loaded = load_sim_device(path, device, piece);
     }

@@ -16,12 +16,12 @@ Expected<std::string> fetch_source(const std::string& url) {
 
 Expected<std::string> read_file_source(const std::filesystem::path& path,
                                        const std::string& shown) {
-  std::string bytes;
-  if (Result read = read_file_whole(path, bytes); !read) {
+  Expected<std::string> read = read_file_whole(path);
+  if (!read) {
     return Expected<std::string>::failure("Cannot read \"" + printable(shown) + "\": " +
                                           read.message() + ".");
   }
-  return bytes;
+  return read;
 }
 
 // The URL and plain paths: a web URL is fetched, anything else is a file

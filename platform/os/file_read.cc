@@ -12,13 +12,10 @@ std::uint64_t file_read_bound(bool regular) {
   return regular ? std::numeric_limits<std::uint64_t>::max() : kMaxDocumentBytes;
 }
 
-Result read_file_whole(const std::filesystem::path& path, std::string& bytes) {
-  bytes.clear();
-  auto fail = [&](const std::string& why) {
-    bytes.clear();
-    bytes.shrink_to_fit();
-    return Result::failure(why);
-  };
+Expected<std::string> read_file_whole(const std::filesystem::path& path) {
+  using Read = Expected<std::string>;
+  std::string bytes;
+  auto fail = [](const std::string& why) { return Read::failure(why); };
   auto too_large = [&](std::uint64_t bound) {
     return fail("the file is larger than " + std::to_string(bound) + " bytes");
   };
@@ -64,7 +61,7 @@ Result read_file_whole(const std::filesystem::path& path, std::string& bytes) {
   } catch (const std::ios_base::failure&) {
     return fail(std::make_error_code(std::errc::io_error).message());
   }
-  return Result();
+  return bytes;
 }
 
 }  // namespace quorvel

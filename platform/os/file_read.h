@@ -21,12 +21,11 @@ inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} * 1024 * 1024;
 // to kMaxDocumentBytes. Every bound on reading a file comes from here.
 std::uint64_t file_read_bound(bool regular);
 
-// Reads the file at `path` whole into `bytes`: a regular file with one read
+// The bytes of the file at `path`, read whole: a regular file with one read
 // of the size it has (and on to its end, should it have grown), anything
 // else in pieces up to its bound (file_read_bound); a folder is refused. A
 // failure's message is the reason in a few words without a line end ("No
-// such file or directory", "the file is larger than 67108864 bytes");
-// `bytes` is then empty.
-Result read_file_whole(const std::filesystem::path& path, std::string& bytes);
+// such file or directory", "the file is larger than 67108864 bytes").
+Expected<std::string> read_file_whole(const std::filesystem::path& path);
 
 }  // namespace quorvel

@@ -467,6 +467,9 @@ Result checked_device(SimDevice& loaded, const std::string& shown, SimDevice& de
 }  // namespace
 
 Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, SimDevice& device) {
+  const auto no_memory = [&] {
+    return Result::failure("not enough memory to load the device file " + shown);
+  };
   try {
     // One pass of the conforming parser builds the device as it reads.
     SimDevice loaded;
@@ -480,7 +483,7 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
     // by what it holds, which the builder says.
     Document document;
     const Result parsed = parse_document(bytes, document);
-    if (parsed.kind() == kXmlNoMemory) throw std::bad_alloc();
+    if (parsed.kind() == kXmlNoMemory) return no_memory();
     if (!parsed) {
       std::string reason = parsed.message();
       while (!reason.empty() && (reason.back() == '\n' || reason.back() == '.')) reason.pop_back();
@@ -496,10 +499,10 @@ Result load_sim_device_bytes(std::string_view bytes, const std::string& shown, S
     }
     // A well-formed mixer document the builder did not refuse: the pass
     // ran out of memory.
-    if (builder.error.empty()) throw std::bad_alloc();
+    if (builder.error.empty()) return no_memory();
     return Result::failure(shown + " is not a valid device: " + builder.error);
   } catch (const std::bad_alloc&) {
-    return Result::failure("not enough memory to load the device file " + shown);
+    return no_memory();
   }
 }
 
@@ -530,16 +533,11 @@ Result load_sim_device(const std::filesystem::path& path, SimDevice& device, std
   } catch (const std::bad_alloc&) {
     // The whole read says what it can.
   }
-  std::string bytes;
-  try {
-    Result read = read_file_whole(path, bytes);
-    if (!read) {
-      return Result::failure("cannot read the device file " + shown + ": " + read.message());
-    }
-  } catch (const std::bad_alloc&) {
-    return Result::failure("not enough memory to load the device file " + shown);
+  const Expected<std::string> read = read_file_whole(path);
+  if (!read) {
+    return Result::failure("cannot read the device file " + shown + ": " + read.message());
   }
-  return load_sim_device_bytes(bytes, shown, device);
+  return load_sim_device_bytes(*read, shown, device);
 }
 
 void write_sim_device(const SimDevice& device, DocumentSink& sink) {

@@ -536,11 +536,9 @@ TEST(FileLockTest, TheWaitComesFromTheEnvironmentsWholeSeconds) {
 // --- Bounded reads --------------------------------------------------------------
 
 TEST(FileRead, WhatIsNotARegularFileIsReadUnderTheDocumentBound) {
-  std::string bytes;
   // A device that never ends.
-  Result zero = read_file_whole("/dev/zero", bytes);
+  const Expected<std::string> zero = read_file_whole("/dev/zero");
   EXPECT_EQ(zero.message(), "the file is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
-  EXPECT_TRUE(bytes.empty());
 
   // A FIFO: a small content is read whole, one past the bound is refused.
   TempDir dir;
@@ -557,14 +555,14 @@ TEST(FileRead, WhatIsNotARegularFileIsReadUnderTheDocumentBound) {
       }
       if (fd >= 0) ::close(fd);
     });
-    Result read = read_file_whole(fifo, bytes);
+    const Expected<std::string> read = read_file_whole(fifo);
     // Unblock a writer the reader left.
     int drain = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     writer.join();
     if (drain >= 0) ::close(drain);
     if (size == 5) {
-      EXPECT_TRUE(testing::succeeded(read));
-      EXPECT_EQ(bytes, "xxxxx");
+      ASSERT_TRUE(testing::succeeded(read));
+      EXPECT_EQ(*read, "xxxxx");
     } else {
       EXPECT_EQ(read.message(),
                 "the file is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
@@ -576,10 +574,11 @@ TEST(FileRead, RegularFilesAreReadWhateverTheirSize) {
   TempDir dir;
   const std::filesystem::path file = dir / "big.xml";
   write_file(file, "<a>");
-  std::string bytes;
   // A sparse file past the bound of what has no size: read whole.
   std::filesystem::resize_file(file, kMaxDocumentBytes + 1);
-  ASSERT_TRUE(testing::succeeded(read_file_whole(file, bytes)));
+  const Expected<std::string> sparse = read_file_whole(file);
+  ASSERT_TRUE(testing::succeeded(sparse));
+  const std::string& bytes = *sparse;
   EXPECT_EQ(bytes.size(), kMaxDocumentBytes + 1);
   EXPECT_EQ(bytes.compare(0, 4, std::string("<a>\0", 4)), 0);
   EXPECT_EQ(bytes.find_first_not_of('\0', 3), std::string::npos);
@@ -587,11 +586,12 @@ TEST(FileRead, RegularFilesAreReadWhateverTheirSize) {
   EXPECT_GT(file_read_bound(true), std::uint64_t{1} << 40);
   // An empty file is read as empty.
   write_file(file, "");
-  ASSERT_TRUE(testing::succeeded(read_file_whole(file, bytes)));
-  EXPECT_TRUE(bytes.empty());
-  EXPECT_EQ(read_file_whole(dir / "none.xml", bytes).message(),
+  const Expected<std::string> empty = read_file_whole(file);
+  ASSERT_TRUE(testing::succeeded(empty));
+  EXPECT_TRUE(empty->empty());
+  EXPECT_EQ(read_file_whole(dir / "none.xml").message(),
             std::generic_category().message(ENOENT));
-  EXPECT_EQ(read_file_whole(dir.path(), bytes).message(),
+  EXPECT_EQ(read_file_whole(dir.path()).message(),
             std::generic_category().message(EISDIR));
 }
 
