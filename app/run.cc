@@ -146,10 +146,12 @@ Result load_step(InputDocument& input, const Options& options, PreparedLoad* pre
   if (waits && wait.pause) wait.pause();
   Result loaded = run_load_step(input, *options.file_name, options.local, options.url, prepared);
   if (waits && wait.resume) {
-    if (Result resumed = wait.resume(mixer_changed); !resumed) {
+    const Expected<bool> resumed = wait.resume();
+    if (!resumed) {
       report_error(resumed.message());
       return Result::failure(resumed.message(), kLoadStopsRun);
     }
+    mixer_changed = *resumed;
   }
   return loaded;
 }
@@ -445,7 +447,7 @@ int run_program(const std::vector<std::string>& args) {
   MixerWait wait;
   if (mixer) {
     wait.pause = [&] { mixer->pause(); };
-    wait.resume = [&](bool& changed) { return mixer->resume(changed); };
+    wait.resume = [&] { return mixer->resume(); };
   }
   int status = run_sequence(args, mixer ? &mixer->mixer() : nullptr, keep,
                             prepared.begun() ? &prepared : nullptr, wait);

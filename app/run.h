@@ -31,11 +31,11 @@ using KeepChange = std::function<Result()>;
 
 // Lets go of the mixer while the run waits for a document that may take
 // long to come (fetched, or read from a FIFO), and takes it again after
-// (OpenedMixer::pause and resume); `resume` sets its argument when the mixer
-// changed meanwhile. Either may be empty.
+// (OpenedMixer::pause and resume); `resume` gives whether the mixer changed
+// meanwhile. Either may be empty.
 struct MixerWait {
   std::function<void()> pause;
-  std::function<Result(bool& changed)> resume;
+  std::function<Expected<bool>()> resume;
 };
 
 // One run on `mixer` (null: the machine has no mixer). `args` holds the

@@ -26,12 +26,9 @@ class OpenedMixer {
   // runs have the mixer meanwhile, where the back-end holds it for the run.
   virtual void pause() {}
   // Called when that wait is over: takes the mixer again, and where it may
-  // have changed meanwhile reads it again; `changed` then says so, and the
+  // have changed meanwhile reads it again; gives true when it did, and the
   // run must describe it again. Fails, saying why, when it cannot be had.
-  virtual Result resume(bool& changed) {
-    changed = false;
-    return Result();
-  }
+  virtual Expected<bool> resume() { return false; }
 };
 
 // A mixer that keeps its own state (a sound card): the mixer alone.

@@ -139,49 +139,46 @@ void take_answer(pa_context*, int success, void* userdata) {
   *static_cast<bool*>(userdata) = success != 0;
 }
 
+// Why the context could not reach `shown`: absent when nothing listens.
+Error unreachable(const PulseLib& pa, pa_context* context, const std::string& shown) {
+  const int error = pa.pa_context_errno(context);
+  const bool nothing_there = error == kErrorConnectionRefused || error == kErrorNoEntity;
+  return Error{"cannot reach " + shown + ": " + pa.pa_strerror(error),
+               nothing_there ? kPulseServerAbsent : 0};
+}
+
 }  // namespace
 
-Result PulseClient::connect(const std::string& server, std::unique_ptr<PulseClient>& out,
-                            bool* absent) {
-  bool ignored = false;
-  bool& nothing_there = absent != nullptr ? *absent : ignored;
-  nothing_there = false;
+Expected<std::unique_ptr<PulseClient>> PulseClient::connect(const std::string& server) {
+  using Connected = Expected<std::unique_ptr<PulseClient>>;
   if (const Expected<const PulseLib*> loaded = pulse_lib(); !loaded) {
-    nothing_there = true;
-    return Result::failure_of(loaded);
+    return Error{loaded.message(), kPulseServerAbsent};
   }
   const PulseLib& pa = lib();
   std::unique_ptr<PulseClient> client(new PulseClient());
   client->loop_ = pa.pa_mainloop_new();
-  if (client->loop_ == nullptr) return Result::failure("libpulse cannot make its main loop");
+  if (client->loop_ == nullptr) return Connected::failure("libpulse cannot make its main loop");
   client->context_ = pa.pa_context_new(pa.pa_mainloop_get_api(client->loop_), "quorvel");
-  if (client->context_ == nullptr) return Result::failure("libpulse cannot make a context");
+  if (client->context_ == nullptr) return Connected::failure("libpulse cannot make a context");
   const std::string shown = server.empty() ? "the sound server" : "the sound server " + server;
   // A server is never started for the run: one that is not running is absent.
   if (pa.pa_context_connect(client->context_, server.empty() ? nullptr : server.c_str(),
                             PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    const int error = pa.pa_context_errno(client->context_);
-    nothing_there = error == kErrorConnectionRefused || error == kErrorNoEntity;
-    return Result::failure("cannot reach " + shown + ": " +
-                           pa.pa_strerror(pa.pa_context_errno(client->context_)));
+    return unreachable(pa, client->context_, shown);
   }
   const auto deadline = Clock::now() + kAnswerBound;
   for (;;) {
     const pa_context_state_t state = pa.pa_context_get_state(client->context_);
     if (state == PA_CONTEXT_READY) break;
     if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
-      const int error = pa.pa_context_errno(client->context_);
-      nothing_there = error == kErrorConnectionRefused || error == kErrorNoEntity;
-      return Result::failure("cannot reach " + shown + ": " +
-                             pa.pa_strerror(pa.pa_context_errno(client->context_)));
+      return unreachable(pa, client->context_, shown);
     }
     if (Clock::now() >= deadline || !client->turn(deadline)) {
-      return Result::failure(shown + " did not answer within " +
-                             std::to_string(kAnswerBound.count() / 1000) + " s");
+      return Connected::failure(shown + " did not answer within " +
+                                std::to_string(kAnswerBound.count() / 1000) + " s");
     }
   }
-  out = std::move(client);
-  return Result();
+  return client;
 }
 
 PulseClient::~PulseClient() {

@@ -89,15 +89,18 @@ struct PulseServer {
   std::string default_source;
 };
 
+// The kind of a failure to reach a sound server when there is simply no
+// server to reach (no libpulse, nothing listening), rather than one that
+// failed.
+inline constexpr int kPulseServerAbsent = 1;
+
 class PulseClient {
  public:
   // Connects to `server` (a libpulse server string; empty: the user's
   // server, as libpulse finds it), never starting one. Fails saying why when
-  // libpulse is missing, or the server refuses or does not answer in time;
-  // `absent` (when given) then says whether there is simply no server to
-  // reach (no libpulse, nothing listening), rather than one that failed.
-  static Result connect(const std::string& server, std::unique_ptr<PulseClient>& out,
-                        bool* absent = nullptr);
+  // libpulse is missing, or the server refuses or does not answer in time
+  // (of kind kPulseServerAbsent when no server is there).
+  static Expected<std::unique_ptr<PulseClient>> connect(const std::string& server);
   ~PulseClient();
   PulseClient(const PulseClient&) = delete;
   PulseClient& operator=(const PulseClient&) = delete;

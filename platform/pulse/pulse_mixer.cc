@@ -909,12 +909,9 @@ class PulseMixer final : public ModelMixer {
 }  // namespace
 
 Expected<std::unique_ptr<Mixer>> open_pulse_mixer(const std::string& server) {
-  std::unique_ptr<PulseClient> client;
-  bool absent = false;
-  if (Result connected = PulseClient::connect(server, client, &absent); !connected) {
-    return Error{connected.message(), absent ? kPulseServerAbsent : 0};
-  }
-  auto mixer = std::make_unique<PulseMixer>(std::move(client));
+  Expected<std::unique_ptr<PulseClient>> connected = PulseClient::connect(server);
+  if (!connected) return connected.error();
+  auto mixer = std::make_unique<PulseMixer>(std::move(connected).value());
   if (!mixer->load()) {
     return Error{(server.empty() ? std::string("the sound server")
                                  : "the sound server " + server) +

@@ -111,12 +111,10 @@
 
 namespace quorvel {
 
-// The kind of open_pulse_mixer's failure when no server is there at all.
-inline constexpr int kPulseServerAbsent = 1;
-
 // A mixer over the sound server `server` (a libpulse server string, as in
 // PULSE_SERVER; empty: the user's server, as libpulse finds it), connected
-// now; fails saying why, of kind kPulseServerAbsent when there is no server.
+// now; fails saying why, of kind pulse::kPulseServerAbsent (pulse_client.h) when
+// there is no server.
 Expected<std::unique_ptr<Mixer>> open_pulse_mixer(const std::string& server);
 
 }  // namespace quorvel

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/mixer/mixer_registration.h"
+#include "platform/pulse/pulse_client.h"
 #include "platform/pulse/pulse_mixer.h"
 
 namespace quorvel {
@@ -54,7 +55,7 @@ MixerOpening open_default(Reporter&) {
   Expected<std::unique_ptr<Mixer>> opened = open_pulse_mixer(named);
   if (!opened) {
     if (!named.empty()) return opened.error();
-    if (opened.kind() == kPulseServerAbsent) return MixerOpening(nullptr);
+    if (opened.kind() == pulse::kPulseServerAbsent) return MixerOpening(nullptr);
     return Error{"no sound server mixer: " + opened.message()};
   }
   return opened_mixer(std::move(opened).value());

@@ -78,23 +78,21 @@ void SimDeviceRun::pause() {
   paused_ = true;
 }
 
-Result SimDeviceRun::resume(bool& changed) {
-  changed = false;
-  if (!paused_) return Result();
+Expected<bool> SimDeviceRun::resume() {
+  if (!paused_) return false;
   paused_ = false;
-  if (Result locked = take_lock(); !locked) return locked;
+  if (Result locked = take_lock(); !locked) return locked.error();
   // The same file as when it was read: nobody changed it meanwhile.
-  if (stamp_ && regular_file_stamp(path_) == stamp_) return Result();
+  if (stamp_ && regular_file_stamp(path_) == stamp_) return false;
   // Another run changed it: it is served as it is now.
   SimDevice device;
-  if (Result read = this->read(device); !read) return read;
+  if (Result read = this->read(device); !read) return read.error();
   try {
     mixer_->serve(std::move(device));
   } catch (const std::bad_alloc&) {
-    return Result::failure("not enough memory for the simulated device");
+    return Error{"not enough memory for the simulated device"};
   }
-  changed = true;
-  return Result();
+  return true;
 }
 
 namespace {

@@ -46,7 +46,7 @@ class SimDeviceRun final : public OpenedMixer {
   // does) and, when the file no longer holds the device served, serves what
   // it holds now.
   void pause() override;
-  Result resume(bool& changed) override;
+  Expected<bool> resume() override;
 
  private:
   explicit SimDeviceRun(Reporter& reporter) : reporter_(reporter) {}

@@ -207,10 +207,7 @@ TEST(RunSequenceTest, AMixerChangedDuringTheWaitIsDescribedAgain) {
     SwitchedMixer mixer(*before, after);
     MixerWait wait;
     wait.pause = [&] { mixer.switch_over(); };
-    wait.resume = [&](bool& changed_meanwhile) {
-      changed_meanwhile = told;
-      return Result();
-    };
+    wait.resume = [&] { return Expected<bool>(told); };
     CaptureStream err(std::cerr);
     const int status = run_sequence({"quorvel", "-url", input}, &mixer, {}, nullptr, wait);
     if (told) {
