@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -84,82 +85,45 @@ TEST(ProgressTest, CountsAStepInAFewCallsFromStartToEnd) {
   }
 }
 
-TEST(ProgressTest, FinishEndsTheStepOnceAndReachNeverGoesBack) {
-  ProgressLog log;
-  {
-    Progress progress(log, "step", 100);
-    progress.reach(60);
-    progress.reach(30);
-    progress.finish();
-    progress.advance(10);
-  }
-  ASSERT_EQ(log.calls.size(), 3u);
-  EXPECT_EQ(log.calls[1].done, 60u);
-  EXPECT_EQ(log.calls[2].done, 100u);
-}
-
-// A console on a string, at a time the test sets.
-struct Console {
-  explicit Console(bool terminal)
-      : reporter(out, terminal, [this] { return now; }) {}
-  void after(std::chrono::milliseconds elapsed) { now += elapsed; }
-
-  std::ostringstream out;
-  std::chrono::steady_clock::time_point now{};
-  ConsoleReporter reporter;
-};
-
-TEST(ConsoleProgressTest, DrawsOnATerminalOnlyAfterASecond) {
+TEST(ConsoleProgressTest, DrawsOnATerminalAfterASecondAndClearsForMessagesAndAtTheEnd) {
   using std::chrono::milliseconds;
+  const auto at = [](std::uint64_t done) {
+    return [done](ConsoleReporter& console) { console.progress("restoring", done, 1000); };
+  };
+  const auto error = [](ConsoleReporter& console) { console.error("refused"); };
+  const auto other = [](ConsoleReporter& console) { console.progress("reading", 0, 4); };
+  const std::string blank = "\r" + std::string(22, ' ') + "\r";  // "quorvel: restoring: 0%"
   struct Case {
     const char* name;
     bool terminal;
-    milliseconds before_update;
+    milliseconds between;
+    std::vector<std::function<void(ConsoleReporter&)>> calls;
     std::string drawn;
   };
-  const std::string line = "\rquorvel: reading \"a.xml\": 50%";
-  const std::string blank = "\r" + std::string(line.size() - 1, ' ') + "\r";
-  for (const Case& c : {Case{"a terminal, after a second", true, milliseconds(1000), line + blank},
-                        Case{"a terminal, within a second", true, milliseconds(999), ""},
-                        Case{"no terminal", false, milliseconds(5000), ""}}) {
+  const Case cases[] = {
+      {"within a second", true, milliseconds(499), {at(0), at(5), at(10), at(1000)}, ""},
+      {"no terminal", false, milliseconds(5000), {at(0), at(5), error, at(1000)},
+       "quorvel: error: refused\n"},
+      {"the same percent is drawn once", true, milliseconds(1000), {at(0), at(5), at(6), at(1000)},
+       "\rquorvel: restoring: 0%" + blank},
+      {"a message clears it, the next update draws it again", true, milliseconds(1000),
+       {at(0), at(5), error, at(100), at(1000)},
+       "\rquorvel: restoring: 0%" + blank + "quorvel: error: refused\n" +
+           "\rquorvel: restoring: 10%" + "\r" + std::string(23, ' ') + "\r"},
+      {"a new step clears the last and waits its own second", true, milliseconds(1000),
+       {at(0), at(5), other}, "\rquorvel: restoring: 0%" + blank},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Console console(c.terminal);
-    console.reporter.progress("reading \"a.xml\"", 0, 10);
-    console.after(c.before_update);
-    console.reporter.progress("reading \"a.xml\"", 5, 10);
-    console.reporter.progress("reading \"a.xml\"", 5, 10);  // the same percent: not drawn again
-    console.reporter.progress("reading \"a.xml\"", 10, 10);
-    EXPECT_EQ(console.out.str(), c.drawn);
+    std::ostringstream out;
+    std::chrono::steady_clock::time_point now{};
+    ConsoleReporter console(out, c.terminal, [&] { return now; });
+    for (const auto& call : c.calls) {
+      call(console);
+      now += c.between;
+    }
+    EXPECT_EQ(out.str(), c.drawn);
   }
-}
-
-TEST(ConsoleProgressTest, AMessageClearsTheLineAndALaterUpdateDrawsItAgain) {
-  Console console(true);
-  console.reporter.progress("restoring", 0, 1000);
-  console.after(std::chrono::seconds(2));
-  console.reporter.progress("restoring", 5, 1000);
-  console.reporter.error("control \"x\": refused");
-  console.reporter.progress("restoring", 100, 1000);
-  console.reporter.progress("restoring", 995, 1000);
-  console.reporter.text("audio XML file saved OK.");
-  const std::string first = "\rquorvel: restoring: 0%";
-  const std::string blank = "\r" + std::string(first.size() - 1, ' ') + "\r";
-  EXPECT_EQ(console.out.str(), first + blank + "quorvel: error: control \"x\": refused\n" +
-                                   "\rquorvel: restoring: 10%" + "\rquorvel: restoring: 99%" +
-                                   "\r" + std::string(first.size(), ' ') + "\r" +
-                                   "audio XML file saved OK.");
-}
-
-TEST(ConsoleProgressTest, ANewStepClearsTheLastAndWaitsASecondOfItsOwn) {
-  Console console(true);
-  console.reporter.progress("reading the simulated device \"d.xml\"", 0, 4);
-  console.after(std::chrono::seconds(1));
-  console.reporter.progress("reading the simulated device \"d.xml\"", 1, 4);
-  const std::string first = "\rquorvel: reading the simulated device \"d.xml\": 25%";
-  console.reporter.progress("restoring", 0, 4);
-  console.reporter.progress("restoring", 2, 4);  // no second of its own yet
-  const std::string blank = "\r" + std::string(first.size() - 1, ' ') + "\r";
-  EXPECT_EQ(console.out.str(), first + blank);
 }
 
 TEST(ProgressStepsTest, SnapshotLoadAndRestoreEachTellTheirWholeStep) {
