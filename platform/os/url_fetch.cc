@@ -64,40 +64,41 @@ bool is_web_url(std::string_view name) {
 
 std::string url_for_display(std::string_view name) { return mask_passwords(name); }
 
-Expected<std::string> fetch_url(const std::string& url, const FetchOptions& options) {
-  using Fetched = Expected<std::string>;
-  TransferOutcome fetched = transfer_url(url, options);
-  switch (fetched.failure) {
-    case FetchFailure::kNone:
-      return std::move(fetched.body);
+Error transfer_failure(FetchFailure failure, const FetchOptions& options, long http_status,
+                       std::size_t received, std::string detail) {
+  const int kind = static_cast<int>(failure);
+  switch (failure) {
     case FetchFailure::kConnect:
-      return Fetched::failure("could not connect to the server");
+      return Error{"could not connect to the server", kind};
     case FetchFailure::kTimeout: {
       // What the deadline found: no answer, an answer of which so many
       // bytes had come, or an answer of which none had come through (or the
       // transport does not say how many: the URL service of Wine).
       const std::string within = " within " + seconds_text(options.timeout_seconds);
-      if (fetched.received > 0) {
-        return Fetched::failure("cut off after " + std::to_string(fetched.received) +
-                                   (fetched.received == 1 ? " byte" : " bytes") +
-                                   ": the document did not arrive whole" + within);
+      if (received > 0) {
+        return Error{"cut off after " + std::to_string(received) +
+                         (received == 1 ? " byte" : " bytes") +
+                         ": the document did not arrive whole" + within,
+                     kind};
       }
-      if (fetched.http_status != 0) {
-        return Fetched::failure(
-            "the server answered, but the document did not arrive whole" + within);
+      if (http_status != 0) {
+        return Error{"the server answered, but the document did not arrive whole" + within, kind};
       }
-      return Fetched::failure("no answer from the server" + within);
+      return Error{"no answer from the server" + within, kind};
     }
     case FetchFailure::kTooLarge:
-      return Fetched::failure(
-          "the document is larger than " + std::to_string(options.max_bytes) + " bytes");
+      return Error{"the document is larger than " + std::to_string(options.max_bytes) + " bytes",
+                   kind};
     case FetchFailure::kHttpStatus:
-      return Fetched::failure(
-          "the server answered with HTTP status " + std::to_string(fetched.http_status));
+      return Error{"the server answered with HTTP status " + std::to_string(http_status), kind};
     case FetchFailure::kOther:
       break;
   }
-  return Fetched::failure(fetched.detail);
+  return Error{std::move(detail), kind};
+}
+
+Expected<std::string> fetch_url(const std::string& url, const FetchOptions& options) {
+  return transfer_url(url, options);
 }
 
 }  // namespace quorvel

@@ -115,20 +115,16 @@ struct EasyHandle {
 
 }  // namespace
 
-TransferOutcome transfer_url(const std::string& url, const FetchOptions& options) {
-  TransferOutcome result;
+Expected<std::string> transfer_url(const std::string& url, const FetchOptions& options) {
   const LoadedCurl& loaded = curl_library();
   if (!loaded.error.empty()) {
-    result.failure = FetchFailure::kOther;
-    result.detail = loaded.error;
-    return result;
+    return transfer_failure(FetchFailure::kOther, options, 0, 0, loaded.error);
   }
   const Curl& library = loaded.functions;
   EasyHandle easy{library};
   if (easy.curl == nullptr) {
-    result.failure = FetchFailure::kOther;
-    result.detail = "the network library could not start a transfer";
-    return result;
+    return transfer_failure(FetchFailure::kOther, options, 0, 0,
+                            "the network library could not start a transfer");
   }
   CURL* curl = easy.curl;
   Transfer transfer;
@@ -164,31 +160,31 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
   CURLcode code = library.curl_easy_perform(curl);
   long status = 0;
   library.curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  result.http_status = status;
 
   if (code == CURLE_OK && status >= 400) code = CURLE_HTTP_RETURNED_ERROR;
+  FetchFailure failure = FetchFailure::kOther;
+  std::size_t received = 0;
   switch (code) {
     case CURLE_OK:
-      result.body = std::move(transfer.body);
-      return result;
+      return std::move(transfer.body);
     case CURLE_COULDNT_CONNECT:
-      result.failure = FetchFailure::kConnect;
+      failure = FetchFailure::kConnect;
       break;
     case CURLE_OPERATION_TIMEDOUT:
-      result.failure = FetchFailure::kTimeout;
-      result.received = transfer.body.size();
+      failure = FetchFailure::kTimeout;
+      received = transfer.body.size();
       break;
     case CURLE_FILESIZE_EXCEEDED:
-      result.failure = FetchFailure::kTooLarge;
+      failure = FetchFailure::kTooLarge;
       break;
     case CURLE_HTTP_RETURNED_ERROR:
-      result.failure = FetchFailure::kHttpStatus;
+      failure = FetchFailure::kHttpStatus;
       break;
     default:
-      result.failure = transfer.too_large ? FetchFailure::kTooLarge : FetchFailure::kOther;
+      failure = transfer.too_large ? FetchFailure::kTooLarge : FetchFailure::kOther;
       break;
   }
-  result.detail = error_text[0] != '\0' ? error_text : library.curl_easy_strerror(code);
+  std::string detail = error_text[0] != '\0' ? error_text : library.curl_easy_strerror(code);
   // libcurl keeps a line of an answer's head in a buffer of at most
   // CURL_MAX_HTTP_HEADER bytes, and a longer line stops the transfer with
   // CURLE_OUT_OF_MEMORY (CURLE_TOO_LARGE from 8.6), without a word in the
@@ -199,15 +195,15 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
   if ((code == CURLE_OUT_OF_MEMORY || static_cast<int>(code) == kCurlTooLarge) &&
       error_text[0] == '\0' && !transfer.out_of_memory && request_bytes > 0 &&
       !transfer.head_ended) {
-    result.detail = "a line of the server's answer head is longer than the " +
-                    std::to_string(CURL_MAX_HTTP_HEADER) + " bytes the network library takes";
+    detail = "a line of the server's answer head is longer than the " +
+             std::to_string(CURL_MAX_HTTP_HEADER) + " bytes the network library takes";
   }
   if (transfer.out_of_memory) {
-    result.failure = FetchFailure::kOther;
-    result.detail = "not enough memory for the answer after " +
-                    std::to_string(transfer.body.size()) + " bytes";
+    failure = FetchFailure::kOther;
+    detail = "not enough memory for the answer after " + std::to_string(transfer.body.size()) +
+             " bytes";
   }
-  return result;
+  return transfer_failure(failure, options, status, received, std::move(detail));
 }
 
 }  // namespace quorvel

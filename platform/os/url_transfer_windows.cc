@@ -240,12 +240,6 @@ std::string transfer_error_text(HRESULT hr) {
   }
 }
 
-void fail(TransferOutcome& result, FetchFailure failure, const std::string& detail) {
-  result.failure = failure;
-  result.detail = detail;
-  result.body.clear();
-}
-
 // A stream's whole content, up to max_bytes.
 HRESULT read_stream(IStream* stream, std::size_t max_bytes, std::string& body, bool& too_large) {
   char buffer[65536];
@@ -266,8 +260,8 @@ HRESULT read_stream(IStream* stream, std::size_t max_bytes, std::string& body, b
 
 }  // namespace
 
-TransferOutcome transfer_url(const std::string& url, const FetchOptions& options) {
-  TransferOutcome result;
+Expected<std::string> transfer_url(const std::string& url, const FetchOptions& options) {
+  Expected<std::string> result{std::string()};
   // The moniker service needs the component runtime on this thread; a
   // thread that already has it keeps its own apartment.
   const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -279,38 +273,37 @@ TransferOutcome transfer_url(const std::string& url, const FetchOptions& options
     watch.start_watchdog();
     hr = URLOpenBlockingStreamA(nullptr, url.c_str(), &stream, 0, &watch);
   } catch (const std::system_error& error) {
-    fail(result, FetchFailure::kOther, std::string("cannot start the transfer: ") + error.what());
+    result = transfer_failure(FetchFailure::kOther, options, 0, 0,
+                              std::string("cannot start the transfer: ") + error.what());
   }
-  if (result.failure == FetchFailure::kNone) {
+  if (result) {
     std::string body;
     bool too_large = watch.aborted() == Abort::kTooLarge;
     if (SUCCEEDED(hr) && stream != nullptr && !too_large) {
       hr = read_stream(stream, options.max_bytes, body, too_large);
     }
     watch.stop_watchdog();
-    result.http_status = watch.http_status();
+    const long http_status = watch.http_status();
 
     if (too_large) {
-      fail(result, FetchFailure::kTooLarge,
-           "the document is larger than " + std::to_string(options.max_bytes) + " bytes");
+      result = transfer_failure(FetchFailure::kTooLarge, options, http_status, 0, "");
     } else if (watch.aborted() == Abort::kTimeout) {
-      result.received = std::max(watch.received(), body.size());
-      fail(result, FetchFailure::kTimeout, "the transfer did not end within the timeout");
-    } else if (result.http_status >= 400) {
-      fail(result, FetchFailure::kHttpStatus,
-           "the server answered with HTTP status " + std::to_string(result.http_status));
+      result = transfer_failure(FetchFailure::kTimeout, options, http_status,
+                                std::max(watch.received(), body.size()), "");
+    } else if (http_status >= 400) {
+      result = transfer_failure(FetchFailure::kHttpStatus, options, http_status, 0, "");
     } else if (FAILED(hr) || stream == nullptr) {
       FetchFailure failure = FetchFailure::kOther;
       if (hr == INET_E_CANNOT_CONNECT) failure = FetchFailure::kConnect;
       if (hr == INET_E_CONNECTION_TIMEOUT) failure = FetchFailure::kTimeout;
       // A transfer that failed before any answer came could not reach the
       // server (the service reports a refused connection this way).
-      if (hr == INET_E_DOWNLOAD_FAILURE && result.http_status == 0) {
+      if (hr == INET_E_DOWNLOAD_FAILURE && http_status == 0) {
         failure = FetchFailure::kConnect;
       }
-      fail(result, failure, transfer_error_text(hr));
+      result = transfer_failure(failure, options, http_status, 0, transfer_error_text(hr));
     } else {
-      result.body = std::move(body);
+      result = std::move(body);
     }
   }
   watch.stop_watchdog();
