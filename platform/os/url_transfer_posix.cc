@@ -104,7 +104,7 @@ std::size_t write_body(char* data, std::size_t size, std::size_t count, void* co
   return bytes;
 }
 
-// Closes the easy handle on every way out of fetch_url.
+// Closes the easy handle on every way out of transfer_url.
 struct EasyHandle {
   const Curl& library;
   CURL* curl = library.curl_easy_init();
