@@ -134,6 +134,9 @@ class WithoutNotes final : public Reporter {
   void note(std::string_view) override {}
   void status(std::string_view message) override { console().status(message); }
   void text(std::string_view text) override { console().text(text); }
+  void progress(std::string_view what, std::uint64_t done, std::uint64_t total) override {
+    console().progress(what, done, total);
+  }
 };
 
 // Applies `part` of the profile as a restore does, saying to `reporter`

@@ -100,10 +100,6 @@ bool is_channel_switch(std::uint32_t control_type) {
   return capture_kind(control_type) == CaptureKind::kSwitch;
 }
 
-}  // namespace quorvel
-
-namespace quorvel {
-
 bool is_volume_control(std::uint32_t control_type) {
   return control_type == ctrl::kFader || control_type == ctrl::kVolume;
 }

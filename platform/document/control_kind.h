@@ -44,10 +44,6 @@ WriteKind write_kind(std::uint32_t control_type);
 // ONOFF, MUTE, MONO, LOUDNESS, STEREOENH; not BUTTON, which is pressed).
 bool is_channel_switch(std::uint32_t control_type);
 
-}  // namespace quorvel
-
-namespace quorvel {
-
 // Whether a control of `control_type` is a volume (FADER, VOLUME), whose
 // values are on the document's scale: 65535 is 100 %, and a sound server's
 // volume over 100 % is over 65535.

@@ -582,34 +582,15 @@ TEST(MaskPasswords, EveryUrlsUserInformationIsHiddenWhereverItStands) {
   }
 }
 
-// What a failed transfer says, and that its kind tells the failures apart.
-TEST(TransferFailureTest, EachFailureHasItsMessageAndKind) {
+// What a failed transfer says where the HTTP tests do not reach: a body
+// cut off after one byte, and the transport's own words for any other
+// failure.
+TEST(TransferFailureTest, OneByteAndOtherFailuresSayWhatTheyAre) {
   const FetchOptions options{.timeout_seconds = 1, .max_bytes = 100};
-  struct Case {
-    FetchFailure failure;
-    long status;
-    std::size_t received;
-    std::string message;
-  } cases[] = {
-      {FetchFailure::kConnect, 0, 0, "could not connect to the server"},
-      {FetchFailure::kTimeout, 0, 0, "no answer from the server within 1 second"},
-      {FetchFailure::kTimeout, 200, 0,
-       "the server answered, but the document did not arrive whole within 1 second"},
-      {FetchFailure::kTimeout, 200, 1,
-       "cut off after 1 byte: the document did not arrive whole within 1 second"},
-      {FetchFailure::kTimeout, 200, 7,
-       "cut off after 7 bytes: the document did not arrive whole within 1 second"},
-      {FetchFailure::kTooLarge, 200, 0, "the document is larger than 100 bytes"},
-      {FetchFailure::kHttpStatus, 404, 0, "the server answered with HTTP status 404"},
-      {FetchFailure::kOther, 0, 0, "the transport's own words"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    const Error error =
-        transfer_failure(c.failure, options, c.status, c.received, "the transport's own words");
-    EXPECT_EQ(error.message, c.message);
-    EXPECT_EQ(error.kind, static_cast<int>(c.failure));
-  }
+  EXPECT_EQ(transfer_failure(FetchFailure::kTimeout, options, 200, 1, "").message,
+            "cut off after 1 byte: the document did not arrive whole within 1 second");
+  EXPECT_EQ(transfer_failure(FetchFailure::kOther, options, 0, 0, "the transport's words").message,
+            "the transport's words");
 }
 
 }  // namespace
