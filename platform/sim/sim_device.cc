@@ -7,18 +7,14 @@
 
 namespace quorvel {
 
+bool sim_type_has_items(std::uint32_t type) {
+  return type == ctrl::kMux || type == ctrl::kMixer || type == ctrl::kMultipleSelect ||
+         type == ctrl::kPortSelect;
+}
+
 bool sim_has_items(const SimControl& control) {
-  switch (control.type) {
-    case ctrl::kMux:
-    case ctrl::kMixer:
-    case ctrl::kMultipleSelect:
-    case ctrl::kPortSelect:
-      return true;
-    case ctrl::kSingleSelect:
-      return control.list;
-    default:
-      return false;
-  }
+  return sim_type_has_items(control.type) ||
+         (control.type == ctrl::kSingleSelect && control.list);
 }
 
 SimControl sim_control(std::uint32_t id, std::uint32_t type, std::string name,

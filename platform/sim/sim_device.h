@@ -62,7 +62,11 @@ struct SimControl {
   bool operator==(const SimControl&) const = default;
 };
 
-// Whether the control is served with items (and the multiple flag).
+// Whether a control of `type` always has items, with or without a list in
+// its device file (MUX, MIXER, MULTIPLESELECT, a port select).
+bool sim_type_has_items(std::uint32_t type);
+// Whether the control is served with items (and the multiple flag): one of
+// such a type, or a SINGLESELECT whose file gave it a list.
 bool sim_has_items(const SimControl& control);
 
 struct SimSource {

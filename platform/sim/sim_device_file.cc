@@ -57,10 +57,6 @@ const char* attribute(const char** attributes, const char* name) {
   return value != nullptr ? value : "";
 }
 
-bool always_has_items(std::uint32_t type) {
-  return type == ctrl::kMux || type == ctrl::kMixer || type == ctrl::kMultipleSelect;
-}
-
 // Builds the device from the document's nodes as they come, counting it
 // against the bounds; stops, with `error` set, once a bound is passed. An
 // element's name is its first child node when that is text; a value's
@@ -323,7 +319,7 @@ class DeviceBuilder : public XmlNodeHandler {
       *line_.positions = std::move(value_positions_);
     }
     value_positions_.clear();
-    control.list = list_seen_ || always_has_items(control.type);
+    control.list = list_seen_ || sim_type_has_items(control.type);
   }
 
   SimControl& control() { return line_.controls->back(); }
